@@ -1,0 +1,47 @@
+#include "numeric.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+constexpr double int_low = -2147483648.0;
+constexpr double int_high = 2147483648.0;  // exclusive
+}  // namespace
+
+int32_t round_to_int(float x)
+{
+    double r = std::floor(static_cast<double>(x) + 0.5);
+    if (std::isnan(r)) return std::numeric_limits<int32_t>::min();
+    if (r < int_low) return std::numeric_limits<int32_t>::min();
+    if (r >= int_high) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(r);
+}
+
+float powi_float(float x, int32_t n)
+{
+    // Work on the magnitude as unsigned so that -INT32_MIN is representable.
+    uint32_t bits = n < 0 ? 0u - static_cast<uint32_t>(n) : static_cast<uint32_t>(n);
+    float result = 1.0f;
+    float square = x;
+    while (bits) {
+        if (bits & 1u) result *= square;
+        bits >>= 1;
+        if (bits) square *= square;
+    }
+    return n < 0 ? 1.0f / result : result;
+}
+
+bool float_to_int(double x, int32_t &out)
+{
+    if (!(x > int_low - 1.0 && x < int_high)) return false;  // NaN fails too
+    out = static_cast<int32_t>(x);
+    return true;
+}
+
+int32_t trunc_to_int(double x)
+{
+    if (std::isnan(x)) return 0;
+    if (x <= int_low) return std::numeric_limits<int32_t>::min();
+    if (x >= int_high) return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(x);
+}
