@@ -122,6 +122,12 @@ typedef struct DM_HostInterface {
     int (*remove_function)(DM_FunctionToken function);
     void (*function_add_ref)(DM_FunctionToken function);
     void (*function_release)(DM_FunctionToken function);
+
+    /* The desktop's keyboard and mouse, as the window system reports and
+     * takes them: the state word of a virtual key (top bit: down now; low
+     * bit: pressed since the last query) and a synthetic key stroke. */
+    int16_t (*get_async_key_state)(int32_t virtual_key);
+    void (*keybd_event)(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra);
 } DM_HostInterface;
 
 #ifdef __cplusplus

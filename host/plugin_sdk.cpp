@@ -140,6 +140,18 @@ void ImageDataChanged(const ImageRef &image)
 
 }  // namespace DM
 
+// --- keyboard and mouse -------------------------------------------------------------
+
+int16_t GetAsyncKeyState(int32_t virtual_key)
+{
+    return linked_host ? linked_host->get_async_key_state(virtual_key) : 0;
+}
+
+void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra)
+{
+    if (linked_host) linked_host->keybd_event(virtual_key, scan_code, flags, extra);
+}
+
 // --- the exception bridge ------------------------------------------------------
 
 void DM_raise_in_host() noexcept

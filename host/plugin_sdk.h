@@ -149,6 +149,10 @@ dm_string ImageGetName(const ImageRef &image);
 void ImageDataChanged(const ImageRef &image);
 }  // namespace DM
 
+// The window system's keyboard and mouse calls.
+int16_t GetAsyncKeyState(int32_t virtual_key);
+void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra);
+
 // The exception bridge: call it inside a catch block; it raises the
 // exception in flight as a script error in the host.  Never throws.
 void DM_raise_in_host() noexcept;

@@ -467,6 +467,22 @@ struct HostOps {
     {
         if (active && impl().functions.count(t)) release(t);
     }
+
+    static int16_t get_async_key_state(int32_t virtual_key)
+    {
+        if (!active) return 0;
+        auto it = active->key_states_.find(virtual_key);
+        if (it == active->key_states_.end()) return 0;
+        int16_t state = it->second;
+        it->second = static_cast<int16_t>(state & ~1);
+        return state;
+    }
+
+    static void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags,
+                            uintptr_t extra)
+    {
+        if (active) active->key_events_.push_back({virtual_key, scan_code, flags, extra});
+    }
 };
 
 Host::Host() : impl_(std::make_unique<Impl>())
@@ -494,6 +510,8 @@ Host::Host() : impl_(std::make_unique<Impl>())
     t.remove_function = &HostOps::remove_function;
     t.function_add_ref = &HostOps::function_add_ref;
     t.function_release = &HostOps::function_release;
+    t.get_async_key_state = &HostOps::get_async_key_state;
+    t.keybd_event = &HostOps::keybd_event;
     active = this;
 }
 
@@ -626,6 +644,8 @@ CallResult Host::call(const std::string &name, const std::vector<DM_Arg> &args)
     HostOps::release(f);
     return r;
 }
+
+void Host::set_key_state(int32_t virtual_key, int16_t state) { key_states_[virtual_key] = state; }
 
 void Host::fail_nth_call(long n) { fail_at_ = n > 0 ? calls_ + n : 0; }
 void Host::fail_operation(const std::string &operation) { fail_name_ = operation; }

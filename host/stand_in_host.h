@@ -109,6 +109,18 @@ public:
     // missing function or mismatched arguments give a script error.
     CallResult call(const std::string &name, const std::vector<DM_Arg> &args);
 
+    // The desktop: key states that GetAsyncKeyState reports (the low bit,
+    // "pressed since the last query", clears once read) and the synthetic
+    // strokes sent with keybd_event.
+    struct KeyEvent {
+        uint8_t virtual_key;
+        uint8_t scan_code;
+        uint32_t flags;
+        uintptr_t extra;
+    };
+    void set_key_state(int32_t virtual_key, int16_t state);
+    const std::vector<KeyEvent> &key_events() const { return key_events_; }
+
     // Fault injection: the n-th fallible host operation from now (1 is the
     // next one) fails; 0 turns it off.  fail_operation makes every call of
     // one named operation fail ("ImageClone", "RealImage", "Result", ...);
@@ -126,6 +138,8 @@ private:
     std::vector<std::string> results_;
     std::vector<std::string> script_errors_;
     std::vector<std::string> removed_;
+    std::map<int32_t, int16_t> key_states_;
+    std::vector<KeyEvent> key_events_;
     long calls_ = 0;
     long fail_at_ = 0;
     std::string fail_name_;

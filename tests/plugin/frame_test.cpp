@@ -59,3 +59,21 @@ TEST_F(Frame, EverySignatureTextIsReadableByTheHost)
         EXPECT_TRUE(standin::parse_signature(text, s)) << text;
     }
 }
+
+namespace {
+void takes_pointer(float *) {}
+float takes_text(DM_StringToken) { return 0.0f; }
+}  // namespace
+
+TEST_F(Frame, HostRefusesATextThatDoesNotMatchTheHandler)
+{
+    Gatan::PlugIn::PlugInMain main;
+    EXPECT_THROW(main.AddFunction("void f(float)", takes_pointer), HostError);
+    EXPECT_THROW(main.AddFunction("void f(float *", takes_pointer), HostError);
+    EXPECT_THROW(main.AddFunction("void g(dm_string)", takes_text), HostError);
+    main.AddFunction("void f(float *)", takes_pointer);
+    main.AddFunction("float g(dm_string)", takes_text);
+    EXPECT_EQ(host.signatures(), (std::vector<std::string>{"void f(float *)", "float g(dm_string)"}));
+    main.RemoveAllFunctions();
+    EXPECT_EQ(host.function_count(), 0u);
+}

@@ -24,12 +24,15 @@ TEST(LifeCycle, CurrentHostRegistersAndShutdownRemovesEverything)
     Loaded p(0x030A0000u);
     p.plugin.startup();
     EXPECT_TRUE(p.host.script_errors().empty());
-    size_t registered = p.host.function_count();
+    std::vector<std::string> registered = p.host.signatures();
+    ASSERT_FALSE(registered.empty());
     p.plugin.run();
     p.plugin.cleanup();
-    EXPECT_EQ(p.host.function_count(), registered);
+    EXPECT_EQ(p.host.signatures(), registered);
     p.plugin.shutdown();
     EXPECT_EQ(p.host.function_count(), 0u);
+    // The last registered goes first.
+    EXPECT_EQ(p.host.removed(), std::vector<std::string>(registered.rbegin(), registered.rend()));
     EXPECT_TRUE(p.host.script_errors().empty());
     p.plugin.unload();
     EXPECT_EQ(p.host.live_strings(), 0u);
@@ -55,8 +58,11 @@ TEST(LifeCycle, UnloadingWithoutShutdownRemovesTheFunctions)
 {
     Loaded p(0x04000000u);
     p.plugin.startup();
+    size_t registered = p.host.function_count();
+    ASSERT_GT(registered, 0u);
     p.plugin.unload();  // the static main object's destructor runs now
     EXPECT_EQ(p.host.function_count(), 0u);
+    EXPECT_EQ(p.host.removed().size(), registered);
     EXPECT_TRUE(p.host.script_errors().empty());
 }
 
