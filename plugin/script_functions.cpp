@@ -1,5 +1,6 @@
 #include "script_functions.h"
 
+#include "azimuthal_functions.h"
 #include "utility_functions.h"
 
 namespace {
@@ -17,6 +18,23 @@ void add(Gatan::PlugIn::PlugInMain &main, const char *signature)
 }
 
 const Entry entries[] = {
+    {"void AzimuthalIntegral(BasicImage, ImageRef *, float, float, float)", add<AzimuthalIntegral>},
+    {"void AzimuthalAverage(BasicImage, ImageRef *, float, float, float)", add<AzimuthalAverage>},
+    {"void AzimuthalIntegralEllipticity(BasicImage , ImageRef *, float, float, float, float, float)",
+     add<AzimuthalIntegralEllipticity>},
+    {"void AzimuthalAverageEllipticity(BasicImage , ImageRef *, float, float, float, float, float)",
+     add<AzimuthalAverageEllipticity>},
+    {"void AzimuthalIntegralSektor(BasicImage, ImageRef *, float, float, float, float, float)",
+     add<AzimuthalIntegralSektor>},
+    {"void AzimuthalAverageSektor(BasicImage, ImageRef *, float, float, float, float, float)",
+     add<AzimuthalAverageSektor>},
+    {"void AzimuthalIntegralSektorEllipticity(BasicImage, ImageRef *, float, float, float, float, "
+     "float, float, float)",
+     add<AzimuthalIntegralSektorEllipticity>},
+    {"void AzimuthalAverageSektorEllipticity(BasicImage, ImageRef *, float, float, float, float, "
+     "float, float, float)",
+     add<AzimuthalAverageSektorEllipticity>},
+    {"void AzimuthalProjection(BasicImage, ImageRef *,float, float, float)", add<AzimuthalProjection>},
     {"float GetMouseState(dm_string)", add<GetMouseState>},
     {"void FakeShiftUp()", add<FakeShiftUp>},
     {"void FakeShiftDown()", add<FakeShiftDown>},

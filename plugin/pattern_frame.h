@@ -1,0 +1,29 @@
+// The frame every pattern script function runs its work in, and the writers
+// that turn a record's results into new "Results" images.
+#ifndef KELPO_PLUGIN_PATTERN_FRAME_H
+#define KELPO_PLUGIN_PATTERN_FRAME_H
+
+#include "image_data.h"
+#include "plugin_sdk.h"
+
+#include <cstdint>
+#include <functional>
+
+// Clones the pattern image, converts the clone to 4-byte real (the caller's
+// image never changes), reads its sizes and name, locks its pixels into an
+// image_data record and runs work on it.  Afterwards the lock, the clone and
+// the reference to the input are released on every path; an exception goes
+// to the exception bridge and the call returns normally.
+void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data &)> &work);
+
+// Sets the record's centre from the script's floats; a centre that is not a
+// number or lies far outside the image gets an error line and false.
+bool take_center(image_data &rec, float x, float y);
+
+// A new "Results" image profile_length wide and height high whose first row
+// is the profile (an empty profile is reported and gives an empty image).
+RealImagePtr DM_write_profile(const image_data &rec, uint32_t height);
+// A new "Results" image holding the polar projection, one row per radius.
+RealImagePtr DM_write_projection(const image_data &rec);
+
+#endif
