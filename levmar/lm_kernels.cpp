@@ -1,0 +1,194 @@
+#include "lm_kernels.h"
+
+#include "lm_linear.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <new>
+
+namespace kelpo {
+namespace lm {
+
+std::vector<float> allocate_floats(unsigned long long count)
+{
+    // std::vector would report such sizes as length_error; callers are
+    // promised bad_alloc for every allocation failure.
+    if (count > std::vector<float>().max_size())
+        throw std::bad_alloc();
+    return std::vector<float>(static_cast<std::size_t>(count), 0.0F);
+}
+
+float residual(const float *x, const float *y, float *e, int n)
+{
+    // Four interleaved accumulators, whole groups of eight from the top
+    // down, then the remainder ascending: a fixed order, so every call with
+    // the same data gives the same bits.
+    float acc[4] = {0.0F, 0.0F, 0.0F, 0.0F};
+    const int groups = n / 8;
+    for (int gi = groups - 1; gi >= 0; --gi) {
+        const int top = gi * 8 + 7;
+        for (int q = 0; q < 8; ++q) {
+            const int i = top - q;
+            const float v = x ? x[i] - y[i] : -y[i];
+            e[i] = v;
+            acc[q & 3] += v * v;
+        }
+    }
+    const int rest = n % 8;
+    for (int q = 0; q < rest; ++q) {
+        const int i = groups * 8 + q;
+        const float v = x ? x[i] - y[i] : -y[i];
+        e[i] = v;
+        acc[(7 - rest + q) % 4] += v * v;
+    }
+    return ((acc[0] + acc[1]) + acc[2]) + acc[3];
+}
+
+void normal_equations(const float *J, const float *e, float *A, float *g,
+                      int n, int m, bool small)
+{
+    const std::size_t mm = static_cast<std::size_t>(m) * m;
+    std::fill(A, A + mm, 0.0F);
+    std::fill(g, g + m, 0.0F);
+    if (small) {
+        // Rows from the last to the first; only the lower triangle is summed.
+        for (int l = n - 1; l >= 0; --l) {
+            const float *row = J + static_cast<std::size_t>(l) * m;
+            const float el = e[l];
+            for (int i = m - 1; i >= 0; --i) {
+                const float a = row[i];
+                float *Ai = A + static_cast<std::size_t>(i) * m;
+                for (int j = 0; j <= i; ++j)
+                    Ai[j] += row[j] * a;
+                g[i] += a * el;
+            }
+        }
+        for (int i = 0; i < m; ++i)
+            for (int j = 0; j < i; ++j)
+                A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
+        return;
+    }
+
+    // Blocks of 32 rows: each block's partial sums start from zero and are
+    // added to A in block order.  Eight entries of a row of A are summed side
+    // by side in registers (the compiler vectorises the fixed-width loop);
+    // each entry still sees its products in ascending row order.
+    constexpr int kBlock = 32;
+    constexpr int kWidth = 8;
+    for (int b = 0; b < n; b += kBlock) {
+        const int end = std::min(n, b + kBlock);
+        for (int i = 0; i < m; ++i) {
+            float *Ai = A + static_cast<std::size_t>(i) * m;
+            int j = i;
+            for (; j + kWidth <= m; j += kWidth) {
+                float acc[kWidth] = {};
+                for (int k = b; k < end; ++k) {
+                    const float *row = J + static_cast<std::size_t>(k) * m;
+                    const float a = row[i];
+                    for (int q = 0; q < kWidth; ++q)
+                        acc[q] += a * row[j + q];
+                }
+                for (int q = 0; q < kWidth; ++q)
+                    Ai[j + q] += acc[q];
+            }
+            for (; j < m; ++j) {
+                float sum = 0.0F;
+                for (int k = b; k < end; ++k)
+                    sum += J[static_cast<std::size_t>(k) * m + i] * J[static_cast<std::size_t>(k) * m + j];
+                Ai[j] += sum;
+            }
+        }
+    }
+    for (int i = 0; i < m; ++i)
+        for (int j = i + 1; j < m; ++j)
+            A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
+    for (int k = 0; k < n; ++k) {
+        const float *row = J + static_cast<std::size_t>(k) * m;
+        const float ek = e[k];
+        for (int l = 0; l < m; ++l)
+            g[l] += row[l] * ek;
+    }
+}
+
+float sum_squares(const float *v, int m)
+{
+    float s = 0.0F;
+    for (int i = 0; i < m; ++i)
+        s += v[i] * v[i];
+    return s;
+}
+
+bool all_finite(const float *v, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        if (!std::isfinite(v[i]))
+            return false;
+    return true;
+}
+
+float difference_step(float pj, float delta)
+{
+    float h = std::fabs(kStepFactor * pj);
+    if (h < delta)
+        h = delta;
+    return h;
+}
+
+float predicted_decrease(const float *Dp, const float *g, float mu, int m)
+{
+    float dL = 0.0F;
+    for (int i = 0; i < m; ++i)
+        dL += Dp[i] * (mu * Dp[i] + g[i]);
+    return dL;
+}
+
+float nielsen_factor(float dF, float dL)
+{
+    float t = (2.0F * dF) / dL - 1.0F;
+    t = 1.0F - (t * t) * t;
+    return t >= kOneThird ? t : kOneThird;
+}
+
+float max_diagonal(const float *A, int m)
+{
+    float big = -FLT_MAX;
+    for (int i = 0; i < m; ++i) {
+        const float d = A[static_cast<std::size_t>(i) * m + i];
+        if (d > big)
+            big = d;
+    }
+    return big;
+}
+
+void write_info(const Report &r, float *info)
+{
+    if (!info)
+        return;
+    info[0] = r.initial_error;
+    info[1] = r.error;
+    info[2] = r.gradient_norm;
+    info[3] = r.step;
+    info[4] = r.damping;
+    info[5] = static_cast<float>(r.iterations);
+    info[6] = static_cast<float>(r.reason);
+    info[7] = static_cast<float>(r.evaluations);
+    info[8] = static_cast<float>(r.jacobians);
+    info[9] = static_cast<float>(r.solves);
+}
+
+void covariance(LuSolver &lu, const float *A, float error, int n, int m,
+                float *covar)
+{
+    if (!lu.invert(A, covar))
+        return;
+    // n == m leaves no degrees of freedom: the division gives Inf or NaN,
+    // which is the honest answer for an undetermined variance.
+    const float factor = error / static_cast<float>(n - m);
+    const std::size_t mm = static_cast<std::size_t>(m) * m;
+    for (std::size_t i = 0; i < mm; ++i)
+        covar[i] *= factor;
+}
+
+}  // namespace lm
+}  // namespace kelpo
