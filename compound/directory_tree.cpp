@@ -1,0 +1,304 @@
+// The directory of CompoundDocument: loading and saving the directory
+// stream, the entry order, adding and removing entries while every stored id
+// stays right, the sibling trees of the storages, and path resolution.
+#include <algorithm>
+#include <cstring>
+
+#include "compound_document.h"
+
+namespace YCompoundFiles {
+namespace {
+
+constexpr uint64_t kBigBlock = 512;
+constexpr uint64_t kEntrySize = 128;
+constexpr uint64_t kEntriesPerBlock = kBigBlock / kEntrySize;
+
+// Upper case as sibling ordering needs it: ASCII and Latin-1 letters.
+char16_t Upper(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
+  return c;
+}
+
+// Published sibling order: shorter names first, then unit by unit after
+// upper-casing. Negative, zero or positive like strcmp.
+int CompareNames(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char16_t x = Upper(a[i]), y = Upper(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return 0;
+}
+
+std::vector<std::u16string> Components(const std::u16string& path) {
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  for (char16_t c : path) {
+    if (c == u'\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+}  // namespace
+
+bool CompoundDocument::EntryNameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
+  return CompareNames(a.Name(), b.Name()) <= 0;
+}
+
+bool CompoundDocument::NamesCollide(const std::u16string& a, const std::u16string& b) {
+  return CompareNames(a, b) == 0;
+}
+
+bool CompoundDocument::IsRootPath(const std::u16string& path) { return path == u"\\"; }
+
+int CompoundDocument::LoadDirectory() {
+  std::vector<uint32_t> chain;
+  int rc = FollowChain(header_.directory_start, chain, true);
+  if (rc != kSuccess) return rc;
+  if (chain.empty() || chain.size() * kEntriesPerBlock >= kLowestSpecialId) return kDamaged;
+  std::vector<char> data(chain.size() * kBigBlock);
+  rc = ReadBlocksOfChain(chain, data.data(), data.size());
+  if (rc != kSuccess) return rc;
+
+  // Every slot is kept, free ones as placeholders, so that position = id.
+  entries_.clear();
+  const uint64_t count = chain.size() * kEntriesPerBlock;
+  entries_.reserve(count);
+  for (uint64_t i = 0; i < count; ++i) {
+    auto entry = std::make_unique<DirectoryEntry>();
+    entry->Read(reinterpret_cast<const unsigned char*>(&data[i * kEntrySize]));
+    // An empty stream owns no blocks, whatever start another writer left.
+    if (entry->type == DirectoryEntry::kStream && entry->size == 0) entry->start = kEndOfChain;
+    entries_.push_back(std::move(entry));
+  }
+  DirectoryEntry& root = *entries_[0];
+  if (root.type != DirectoryEntry::kRoot || !root.NameTerminated()) return kDamaged;
+
+  // Build the tree from the links, reaching each entry at most once.
+  root_ = std::make_unique<DirectoryNode>(nullptr, &root, 0);
+  std::vector<uint8_t> reached(count, 0);
+  reached[0] = 1;
+  std::vector<std::pair<DirectoryNode*, uint32_t>> pending;
+  std::vector<DirectoryNode*> storages{root_.get()};
+  if (root.child != kNoEntry) pending.emplace_back(root_.get(), root.child);
+  while (!pending.empty()) {
+    auto [parent, id] = pending.back();
+    pending.pop_back();
+    if (id >= count || reached[id]) return kDamaged;
+    reached[id] = 1;
+    DirectoryEntry& e = *entries_[id];
+    if ((e.type != DirectoryEntry::kStorage && e.type != DirectoryEntry::kStream) || !e.NameTerminated() ||
+        e.Name().empty())
+      return kDamaged;
+    if (e.type == DirectoryEntry::kStream && e.child != kNoEntry) return kDamaged;
+    parent->children.push_back(std::make_unique<DirectoryNode>(parent, &e, id));
+    DirectoryNode* node = parent->children.back().get();
+    if (e.left != kNoEntry) pending.emplace_back(parent, e.left);
+    if (e.right != kNoEntry) pending.emplace_back(parent, e.right);
+    if (e.type == DirectoryEntry::kStorage) {
+      storages.push_back(node);
+      if (e.child != kNoEntry) pending.emplace_back(node, e.child);
+    }
+  }
+  for (DirectoryNode* s : storages) {
+    std::sort(s->children.begin(), s->children.end(),
+              [](const std::unique_ptr<DirectoryNode>& a, const std::unique_ptr<DirectoryNode>& b) {
+                return a->index < b->index;
+              });
+    LinkSiblings(s);
+  }
+  current_ = root_.get();
+  return kSuccess;
+}
+
+// The chain is resized before the entries are serialised: resizing can erase
+// blocks and so renumber the start blocks the entries hold.
+int CompoundDocument::SaveDirectory() {
+  const uint64_t blocks = (entries_.size() + kEntriesPerBlock - 1) / kEntriesPerBlock;
+  std::vector<uint32_t> chain;
+  int rc = ResizeChain(header_.directory_start, blocks, chain);
+  if (rc == kSuccess) rc = FitExtensionBlocks();
+  if (rc == kSuccess) rc = FollowChain(header_.directory_start, chain, true);
+  if (rc != kSuccess) return rc;
+  std::vector<char> data(blocks * kBigBlock, 0);
+  const DirectoryEntry free_entry = DirectoryEntry::Free();
+  for (uint64_t i = 0; i < blocks * kEntriesPerBlock; ++i) {
+    const DirectoryEntry* e = i < entries_.size() ? entries_[i].get() : nullptr;
+    if (e == nullptr || e->type == DirectoryEntry::kFree) e = &free_entry;
+    e->Write(reinterpret_cast<unsigned char*>(&data[i * kEntrySize]));
+  }
+  return WriteBlocksOfChain(chain, data.data(), data.size());
+}
+
+void CompoundDocument::LinkSiblings(DirectoryNode* storage) {
+  std::vector<DirectoryNode*> c;
+  for (auto& child : storage->children) c.push_back(child.get());
+  std::stable_sort(c.begin(), c.end(), [](const DirectoryNode* a, const DirectoryNode* b) {
+    return CompareNames(a->entry->Name(), b->entry->Name()) < 0;
+  });
+  const size_t n = c.size();
+  if (n == 0) {
+    storage->entry->child = kNoEntry;
+    return;
+  }
+  // A search tree with the middle child at its root, the smaller ones
+  // chained down the left links and the larger ones down the right links.
+  auto id = [](const DirectoryNode* node) { return static_cast<uint32_t>(node->index); };
+  const size_t m = n / 2;
+  c[0]->entry->left = kNoEntry;
+  c[0]->entry->right = kNoEntry;
+  for (size_t k = 1; k <= m; ++k) {
+    c[k]->entry->left = id(c[k - 1]);
+    c[k]->entry->right = kNoEntry;
+  }
+  storage->entry->child = id(c[m]);
+  if (m + 1 < n) {
+    c[m]->entry->right = id(c[m + 1]);
+    for (size_t k = m + 1; k + 1 < n; ++k) {
+      c[k]->entry->left = kNoEntry;
+      c[k]->entry->right = id(c[k + 1]);
+    }
+    c[n - 1]->entry->left = kNoEntry;
+    c[n - 1]->entry->right = kNoEntry;
+  }
+}
+
+void CompoundDocument::ShiftEntryReferences(uint64_t index, bool up) {
+  auto shift = [&](uint64_t& v) {
+    if (up && v >= index) ++v;
+    if (!up && v > index) --v;
+  };
+  for (auto& e : entries_) {
+    for (uint32_t* link : {&e->left, &e->right, &e->child}) {
+      if (*link == kNoEntry) continue;
+      uint64_t v = *link;
+      shift(v);
+      *link = static_cast<uint32_t>(v);
+    }
+  }
+  std::vector<DirectoryNode*> pending{root_.get()};
+  while (!pending.empty()) {
+    DirectoryNode* node = pending.back();
+    pending.pop_back();
+    shift(node->index);
+    for (auto& c : node->children) pending.push_back(c.get());
+  }
+}
+
+DirectoryNode* CompoundDocument::InsertEntry(DirectoryNode* parent, std::unique_ptr<DirectoryEntry> entry,
+                                             uint64_t index) {
+  DirectoryEntry* record = entry.get();
+  entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(index), std::move(entry));
+  auto node = std::make_unique<DirectoryNode>(parent, record, index);
+  DirectoryNode* added = node.get();
+  auto place = std::find_if(parent->children.begin(), parent->children.end(),
+                            [&](const std::unique_ptr<DirectoryNode>& c) { return c->index > index; });
+  parent->children.insert(place, std::move(node));
+  LinkSiblings(parent);
+  return added;
+}
+
+void CompoundDocument::DeleteEntry(DirectoryNode* node) {
+  const uint64_t index = node->index;
+  DirectoryNode* parent = node->parent;
+  ShiftEntryReferences(index, false);
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+  auto it = std::find_if(parent->children.begin(), parent->children.end(),
+                         [&](const std::unique_ptr<DirectoryNode>& c) { return c.get() == node; });
+  if (it != parent->children.end()) parent->children.erase(it);
+  LinkSiblings(parent);
+}
+
+int CompoundDocument::AddChild(DirectoryNode* storage, const std::u16string& name, uint8_t type,
+                               DirectoryNode** added) {
+  if (name.size() > DirectoryEntry::kMaxNameLength) return kNameTooLong;
+  // Readers search a storage's tree case-blind, so names equal ignoring
+  // case cannot both be found.
+  for (auto& c : storage->children)
+    if (NamesCollide(c->entry->Name(), name)) return kNameExists;
+  if (entries_.size() + 1 >= kLowestSpecialId) return kTooLarge;
+  auto entry = std::make_unique<DirectoryEntry>();
+  entry->SetName(name);
+  entry->type = type;
+  uint64_t p = 1;
+  while (p < entries_.size() && !EntryNameLess(*entry, *entries_[p])) ++p;
+  if (p < entries_.size()) ShiftEntryReferences(p, true);
+  DirectoryNode* node = InsertEntry(storage, std::move(entry), p);
+  if (added != nullptr) *added = node;
+  return kSuccess;
+}
+
+int CompoundDocument::MakeEntry(const std::u16string& path, uint8_t type) {
+  std::u16string storage_part, name;
+  SplitPath(path, storage_part, name);
+  if (name.empty()) return kNoFinalName;
+  DirectoryNode* storage = (!path.empty() && path[0] == u'\\') ? root_.get() : current_;
+  for (const std::u16string& part : Components(storage_part)) {
+    DirectoryNode* next = FindChild(storage, part);
+    if (next != nullptr && next->entry->type != DirectoryEntry::kStorage) return kNameExists;
+    if (next == nullptr) {
+      const int rc = AddChild(storage, part, DirectoryEntry::kStorage, &next);
+      if (rc != kSuccess) return rc;
+    }
+    storage = next;
+  }
+  return AddChild(storage, name, type, nullptr);
+}
+
+void CompoundDocument::SplitPath(const std::u16string& path, std::u16string& storage, std::u16string& name) {
+  const size_t last = path.rfind(u'\\');
+  if (last != std::u16string::npos && last > 0) {
+    storage = path.substr(0, last);
+    name = path.substr(last + 1);
+  } else {
+    storage.clear();
+    name = (!path.empty() && path[0] == u'\\') ? path.substr(1) : path;
+  }
+}
+
+DirectoryNode* CompoundDocument::FindChild(const DirectoryNode* storage, const std::u16string& name) {
+  if (storage == nullptr || name.empty()) return nullptr;
+  for (auto& c : storage->children)
+    if (c->entry->Name() == name) return c.get();
+  return nullptr;
+}
+
+DirectoryNode* CompoundDocument::ResolveStorage(const std::u16string& path) const {
+  if (path == u".") return current_;
+  if (path == u"..") return current_->parent != nullptr ? current_->parent : root_.get();
+  DirectoryNode* node = (!path.empty() && path[0] == u'\\') ? root_.get() : current_;
+  for (const std::u16string& part : Components(path)) {
+    node = FindChild(node, part);
+    if (node == nullptr || node->entry->type != DirectoryEntry::kStorage) return nullptr;
+  }
+  return node;
+}
+
+DirectoryNode* CompoundDocument::FindEntry(const std::u16string& path) const {
+  std::u16string storage_part, name;
+  SplitPath(path, storage_part, name);
+  if (name.empty()) return nullptr;
+  const DirectoryNode* storage = (!path.empty() && path[0] == u'\\') ? root_.get() : current_;
+  if (!storage_part.empty()) storage = ResolveStorage(storage_part);
+  return FindChild(storage, name);
+}
+
+DirectoryNode* CompoundDocument::FindNode(uint64_t index) const {
+  std::vector<DirectoryNode*> pending{root_.get()};
+  while (!pending.empty()) {
+    DirectoryNode* node = pending.back();
+    pending.pop_back();
+    if (node->index == index) return node;
+    for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) pending.push_back(it->get());
+  }
+  return nullptr;
+}
+
+}  // namespace YCompoundFiles
