@@ -1,6 +1,8 @@
 #include "script_functions.h"
 
 #include "azimuthal_functions.h"
+#include "centre_functions.h"
+#include "profile_functions.h"
 #include "utility_functions.h"
 
 namespace {
@@ -18,6 +20,10 @@ void add(Gatan::PlugIn::PlugInMain &main, const char *signature)
 }
 
 const Entry entries[] = {
+    {"void GuessCenter(BasicImage, float *, float *, float *)", add<GuessCenter>},
+    {"void RefineCenter(BasicImage, float *, float *, float *)", add<RefineCenter>},
+    {"void RefineCenterEllipticity(BasicImage, float *, float *, float *, float *, float *, float)",
+     add<RefineCenterEllipticity>},
     {"void AzimuthalIntegral(BasicImage, ImageRef *, float, float, float)", add<AzimuthalIntegral>},
     {"void AzimuthalAverage(BasicImage, ImageRef *, float, float, float)", add<AzimuthalAverage>},
     {"void AzimuthalIntegralEllipticity(BasicImage , ImageRef *, float, float, float, float, float)",
@@ -35,12 +41,22 @@ const Entry entries[] = {
      "float, float, float)",
      add<AzimuthalAverageSektorEllipticity>},
     {"void AzimuthalProjection(BasicImage, ImageRef *,float, float, float)", add<AzimuthalProjection>},
+    {"void PeakFind(RealImagePtr, ImageRef *, ImageRef *, float, float, float, float)", add<PeakFind>},
+    {"void PeakFindPreFit(RealImagePtr, ImageRef *, ImageRef *, float, float, float, float)",
+     add<PeakFindPreFit>},
+    {"void PreFit(RealImagePtr, RealImagePtr, RealImagePtr)", add<PreFit>},
+    {"void PeakFit(RealImagePtr,RealImagePtr,RealImagePtr)", add<PeakFit>},
     {"float GetMouseState(dm_string)", add<GetMouseState>},
     {"void FakeShiftUp()", add<FakeShiftUp>},
     {"void FakeShiftDown()", add<FakeShiftDown>},
     {"void FakeESC()", add<FakeESC>},
     {"dm_string GetSubString(dm_string, float, float)", add<GetSubString>},
     {"float extractpixelsize(dm_string)", add<extractpixelsize>},
+    {"void RDF_Kirklandfit(RealImagePtr,RealImagePtr,float*,float*,float,float,float,float)",
+     add<RDF_Kirklandfit>},
+    {"void RDF_Kirklandfunction(RealImagePtr,RealImagePtr,float*,float*,float,float)",
+     add<RDF_Kirklandfunction>},
+    {"void CalculateRDF(RealImagePtr,ImageRef *,float,float,float)", add<CalculateRDF>},
 };
 
 }  // namespace
