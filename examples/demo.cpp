@@ -6,6 +6,8 @@
 #include "stand_in_host.h"
 #include "synthetic_pattern.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -87,14 +89,74 @@ int main(int argc, char **argv)
               {image_arg(pattern), cell_arg(&profile), float_arg(x), float_arg(y), float_arg(angle),
                float_arg(ratio), float_arg(0)});
     print_results(host, shown);
-    if (profile) {
-        std::vector<double> p = host.pixels(profile);
-        std::printf("profile \"%s\": %zu bins; at each ring radius:", host.image_name(profile).c_str(), p.size());
-        for (double r : truth.radii)
-            if (static_cast<size_t>(r) < p.size()) std::printf(" %.0f", p[static_cast<size_t>(r)]);
-        std::printf("\n");
-        host.release_image(profile);
+    if (!profile) return 1;
+    const std::vector<double> integral = host.pixels(profile);
+    const uint32_t length = static_cast<uint32_t>(integral.size());
+    host.release_image(profile);
+    std::printf("profile: %u bins\n", length);
+
+    // The peak functions write the background, the background-subtracted
+    // profile and the model back into rows 1 to 3 of the profile image.
+    DM_ImageToken rows = host.new_image("profile", DM_TYPE_REAL4, length, 4);
+    std::vector<double> four(4 * static_cast<size_t>(length), 0.0);
+    std::copy(integral.begin(), integral.end(), four.begin());
+    host.set_pixels(rows, four);
+
+    std::printf("\nPeakFindPreFit and PeakFit:\n");
+    DM_ImageToken peaks = nullptr, splines = nullptr;
+    host.call("PeakFindPreFit", {standin::real_image_arg(rows), cell_arg(&peaks), cell_arg(&splines),
+                                 float_arg(2000), float_arg(2000), float_arg(60),
+                                 float_arg(static_cast<float>(length) - 100)});
+    print_results(host, shown);
+    if (!peaks || !splines) return 1;
+    host.call("PeakFit", {standin::real_image_arg(rows), standin::real_image_arg(peaks),
+                          standin::real_image_arg(splines)});
+    print_results(host, shown);
+
+    std::vector<double> table = host.pixels(peaks);
+    std::printf("\n%10s %14s %10s %8s   %s\n", "position", "intensity", "HWHM", "weight",
+                "drawn ring (minor semi-axis, mean radius)");
+    for (size_t r = 0; r + 3 < table.size(); r += 4) {
+        double nearest = truth.radii[0];
+        for (double ring : truth.radii)
+            if (std::fabs(ring - table[r]) < std::fabs(nearest - table[r])) nearest = ring;
+        std::printf("%10.2f %14.1f %10.2f %8.3f   %.1f, %.1f\n", table[r], table[r + 1],
+                    table[r + 2], table[r + 3], nearest,
+                    nearest * (1.0 + truth.axis_ratio) / 2.0);
     }
+
+    std::printf("\nRDF_Kirklandfit and CalculateRDF (an illustrative one-element composition):\n");
+    // a1..a3, b1..b3, c1..c3, d1..d3, unused, share in percent.
+    const std::vector<double> element = {0.25, 0.6, 0.12, 0.3, 2.0, 12.0,
+                                         0.05, 0.02, 0.01, 0.4, 1.5, 6.0, 0.0, 100.0};
+    DM_ImageToken elements = host.new_image("elements", DM_TYPE_REAL4, 14, 1);
+    host.set_pixels(elements, element);
+    const float c = 0.02f;  // calibration: scattering coordinate per bin is c * 2 pi / 10
+    const float step = static_cast<float>(c * 2.0 * pi / 10.0);
+    float offset = 1000, scale = 1000;
+    host.call("RDF_Kirklandfit", {standin::real_image_arg(rows), standin::real_image_arg(elements),
+                                  float_ptr_arg(&offset), float_ptr_arg(&scale), float_arg(40),
+                                  float_arg(static_cast<float>(length) - 20), float_arg(step),
+                                  float_arg(0)});
+    print_results(host, shown);
+    std::printf("scale %.1f, offset %.1f\n", scale, offset);
+    DM_ImageToken rdf = nullptr;
+    host.call("CalculateRDF", {standin::real_image_arg(rows), cell_arg(&rdf), float_arg(40),
+                               float_arg(static_cast<float>(length) - 20), float_arg(c)});
+    print_results(host, shown);
+    if (rdf) {
+        std::vector<double> g = host.pixels(rdf);
+        size_t best = 1;
+        for (size_t k = 1; k < g.size(); ++k)
+            if (g[k] > g[best]) best = k;
+        std::printf("\"%s\": %zu values, largest at r = %.2f\n", host.image_name(rdf).c_str(),
+                    g.size(), best * 0.01);
+        host.release_image(rdf);
+    }
+    host.release_image(elements);
+    host.release_image(peaks);
+    host.release_image(splines);
+    host.release_image(rows);
     host.release_image(pattern);
 
     plugin.cleanup();
