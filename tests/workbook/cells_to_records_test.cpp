@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "record_bytes.h"
+#include "rk_codec.h"
+#include "workbook_content.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using namespace workbook_test;
+using RowBlock = Worksheet::CellTable::RowBlock;
+
+struct Book : WorkbookContent {
+  explicit Book(size_t n = 1) {
+    globals.bound_sheets.resize(n);
+    worksheets.resize(n);
+    for (size_t i = 0; i < n; ++i) sheets.emplace_back(this, i);
+  }
+  ExcelSheet& sheet(size_t i = 0) { return sheets[i]; }
+  std::vector<RowBlock::CellBlock>& records(size_t s = 0, size_t b = 0) {
+    return worksheets[s].cell_table.row_blocks[b].cell_blocks;
+  }
+};
+
+TEST(CellsToRecordsTest, IntegerRunsBecomeMulRK) {
+  Book book;
+  for (int c : {0, 1, 2}) *book.sheet().Cell(0, c) = c + 10;
+  for (int c : {0, 1, 3}) *book.sheet().Cell(1, c) = c;
+  book.RecordsFromCells();
+  const auto& r = book.records();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].code, 0x00BD);
+  EXPECT_EQ(r[0].mul_rk.first_col, 0);
+  EXPECT_EQ(r[0].mul_rk.last_col, 2);
+  ASSERT_EQ(r[0].mul_rk.entries.size(), 3u);
+  EXPECT_EQ(r[0].mul_rk.entries[2].value, RKCodec::FromInteger(12));
+  EXPECT_EQ(r[1].code, 0x00BD);
+  EXPECT_EQ(r[1].mul_rk.last_col, 1);
+  EXPECT_EQ(r[2].code, 0x027E);
+  EXPECT_EQ(r[2].rk.col, 3);
+  EXPECT_EQ(r[2].rk.row, 1);
+}
+
+TEST(CellsToRecordsTest, DoublesGoToRKOnlyWhenTheyComeBackUnchanged) {
+  Book book;
+  ExcelSheet& s = book.sheet();
+  *s.Cell(0, 0) = 1;
+  *s.Cell(0, 1) = 0.5;
+  *s.Cell(1, 0) = 1.5;
+  *s.Cell(1, 1) = 2.25;
+  *s.Cell(1, 2) = 3.14159;
+  *s.Cell(2, 0) = 3.14159;
+  *s.Cell(2, 1) = 2.71828;
+  *s.Cell(3, 0) = 10000.25;       // two decimals, but the RK form would change it
+  *s.Cell(3, 1) = 600000000;      // beyond the 30-bit integer form
+  book.RecordsFromCells();
+  std::vector<uint16_t> codes;
+  for (const auto& r : book.records()) codes.push_back(r.code);
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0x027E, 0x027E, 0x00BD, 0x0203, 0x0203, 0x0203, 0x0203, 0x0203}));
+  EXPECT_EQ(book.records()[2].mul_rk.last_col, 1);
+  EXPECT_EQ(book.records()[6].number.value, 10000.25);
+  EXPECT_EQ(book.records()[7].number.value, 600000000.0);
+}
+
+TEST(CellsToRecordsTest, StringsAreSharedOncePerWidth) {
+  Book book;
+  ExcelSheet& s = book.sheet();
+  *s.Cell(0, 0) = "a";
+  *s.Cell(0, 1) = "b";
+  *s.Cell(0, 2) = "a";
+  book.RecordsFromCells();
+  const auto& table = book.globals.shared_strings;
+  EXPECT_EQ(table.total_count, 3u);
+  EXPECT_EQ(table.unique_count, 2u);
+  ASSERT_EQ(table.strings.size(), 2u);
+  EXPECT_EQ(table.strings[1].narrow, "b");
+  EXPECT_EQ(table.strings[1].flags, 0);
+  std::vector<uint64_t> indices;
+  for (const auto& r : book.records()) indices.push_back(r.label_sst.string_index);
+  EXPECT_EQ(indices, (std::vector<uint64_t>{0, 1, 0}));
+
+  *s.Cell(1, 0) = u"a";
+  book.RecordsFromCells();  // a second save starts the table afresh
+  EXPECT_EQ(table.total_count, 4u);
+  ASSERT_EQ(table.strings.size(), 3u);
+  EXPECT_EQ(table.strings[2].wide, u"a");
+  EXPECT_EQ(table.strings[2].flags, 1);
+}
+
+TEST(CellsToRecordsTest, SheetSizesGiveDimensionsIndexAndRowBlocks) {
+  Book book(3);
+  book.sheet(1).Cell(4, 2);  // 5 x 3, only (0, 0) set
+  *book.sheet(1).Cell(0, 0) = 1;
+  for (int r = 0; r <= 32; ++r) *book.sheet(2).Cell(r, 0) = r;
+  book.sheet(2).Cell(33, 0);
+  book.RecordsFromCells();
+
+  const Worksheet& empty = book.worksheets[0];
+  EXPECT_EQ(empty.dimensions.first_unused_row, 0u);
+  EXPECT_EQ(empty.dimensions.first_unused_col, 0);
+  EXPECT_EQ(empty.index.dbcell_positions.size(), 1u);
+  EXPECT_TRUE(empty.cell_table.row_blocks.empty());
+  EXPECT_EQ(empty.window2.options, 0x06B6);
+
+  const Worksheet& small = book.worksheets[1];
+  EXPECT_EQ(small.dimensions.first_used_row, 0u);
+  EXPECT_EQ(small.dimensions.first_unused_row, 5u);
+  EXPECT_EQ(small.dimensions.first_unused_col, 3);
+  ASSERT_EQ(small.cell_table.row_blocks.size(), 1u);
+  ASSERT_EQ(small.cell_table.row_blocks[0].rows.size(), 1u);
+  EXPECT_EQ(small.cell_table.row_blocks[0].rows[0].first_unused_col, 3);
+  EXPECT_EQ(small.cell_table.row_blocks[0].dbcell.row_offsets.size(), 1u);
+  EXPECT_EQ(small.cell_table.row_blocks[0].cell_blocks.size(), 1u);
+  EXPECT_EQ(small.window2.options, 0x04B6);
+
+  const Worksheet& tall = book.worksheets[2];
+  ASSERT_EQ(tall.cell_table.row_blocks.size(), 2u);
+  EXPECT_EQ(tall.index.dbcell_positions.size(), 2u);
+  EXPECT_EQ(tall.cell_table.row_blocks[0].rows.size(), 32u);
+  EXPECT_EQ(tall.cell_table.row_blocks[1].rows.size(), 1u);  // row 33 holds no cell
+  EXPECT_EQ(tall.index.first_unused_row, 34u);
+}
+
+TEST(CellsToRecordsTest, BlocksCountFromTheFirstUsedRowAndColumnIsTheSmallest) {
+  Book book;
+  ExcelSheet& s = book.sheet();
+  *s.Cell(40, 3) = 1;
+  *s.Cell(41, 1) = 2;
+  *s.Cell(79, 0) = 3;
+  book.RecordsFromCells();
+  const Worksheet& w = book.worksheets[0];
+  EXPECT_EQ(w.dimensions.first_used_row, 40u);
+  EXPECT_EQ(w.dimensions.first_used_col, 0);
+  EXPECT_EQ(w.index.first_used_row, 40u);
+  ASSERT_EQ(w.cell_table.row_blocks.size(), 2u);  // rows 40-71 and 72-79
+  EXPECT_EQ(w.index.dbcell_positions.size(), 2u);
+  EXPECT_EQ(w.cell_table.row_blocks[0].rows[0].row_index, 40);
+  EXPECT_EQ(w.cell_table.row_blocks[1].rows[0].row_index, 79);
+
+  Book other;
+  *other.sheet().Cell(0, 3) = 1;
+  *other.sheet().Cell(1, 1) = 1;
+  other.RecordsFromCells();
+  EXPECT_EQ(other.worksheets[0].dimensions.first_used_col, 1);
+}
+
+TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
+  Book book(2);
+  book.globals.bound_sheets[1].name = "Second";
+  ExcelSheet& s = book.sheet(0);
+  for (int r = 0; r < 70; ++r) {
+    *s.Cell(r, 0) = r * 0.25;
+    *s.Cell(r, 1) = r * 1.1;
+    *s.Cell(r, 2) = r - 35;
+    if (r % 3 == 0) *s.Cell(r, 3) = ("text " + std::to_string(r % 9)).c_str();
+  }
+  *s.Cell(5, 9) = u"\u03A9 wide";
+  *book.sheet(1).Cell(2, 2) = -7;
+
+  book.RecordsFromCells();
+  Bytes stream = Written(book.globals);
+  for (Worksheet& w : book.worksheets) stream += Written(w);
+
+  Book back(0);
+  const uint64_t globals = back.globals.Read(stream.data(), stream.size());
+  ASSERT_GT(globals, 0u);
+  uint64_t p = globals;
+  for (int i = 0; i < 2; ++i) {
+    back.worksheets.emplace_back();
+    const uint64_t used = back.worksheets.back().Read(stream.data() + p, stream.size() - p);
+    ASSERT_GT(used, 0u);
+    p += used;
+  }
+  EXPECT_EQ(p, stream.size());
+  for (size_t i = 0; i < 2; ++i) back.sheets.emplace_back(&back, i);
+
+  for (size_t i = 0; i < 2; ++i) {
+    const ExcelSheet& a = book.sheet(i);
+    const ExcelSheet& b = back.sheet(i);
+    ASSERT_EQ(b.GetTotalRows(), a.GetTotalRows());
+    ASSERT_EQ(b.GetTotalCols(), a.GetTotalCols());
+    for (uint64_t r = 0; r < a.GetTotalRows(); ++r) {
+      for (uint64_t c = 0; c < a.GetTotalCols(); ++c) {
+        const ExcelCell& x = *a.At(r, c);
+        const ExcelCell& y = *b.At(r, c);
+        ASSERT_EQ(y.Type(), x.Type()) << i << " " << r << " " << c;
+        EXPECT_EQ(y.GetDouble(), x.GetDouble()) << r << " " << c;
+        if (x.GetString()) {
+          EXPECT_STREQ(y.GetString(), x.GetString());
+        }
+        if (x.GetWString()) {
+          EXPECT_EQ(std::u16string(y.GetWString()), std::u16string(x.GetWString()));
+        }
+      }
+    }
+  }
+  EXPECT_STREQ(back.sheet(1).GetSheetName(), "Second");
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles

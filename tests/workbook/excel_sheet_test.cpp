@@ -1,0 +1,206 @@
+#include "excel_sheet.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "rk_codec.h"
+#include "workbook_content.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using CellBlock = Worksheet::CellTable::RowBlock::CellBlock;
+
+// A workbook of one sheet, its worksheet records as given.
+struct OneSheet : WorkbookContent {
+  explicit OneSheet(Worksheet worksheet = Worksheet()) {
+    globals.bound_sheets.resize(1);
+    worksheets.push_back(std::move(worksheet));
+    sheets.emplace_back(this, 0);
+  }
+  ExcelSheet& sheet() { return sheets[0]; }
+};
+
+TEST(ExcelCellTest, SettersGettersAndConversions) {
+  ExcelCell cell;
+  EXPECT_EQ(cell.Type(), ExcelCell::kUndefined);
+  int32_t i = 77;
+  EXPECT_FALSE(cell.Get(i));
+  EXPECT_EQ(i, 77);
+
+  cell = 2.7;
+  EXPECT_EQ(cell.GetInteger(), 2);
+  cell = -2.7;
+  EXPECT_EQ(cell.GetInteger(), -2);
+  cell = 3e10;
+  EXPECT_EQ(cell.GetInteger(), INT32_MIN);
+  cell = 3;
+  EXPECT_EQ(cell.Type(), ExcelCell::kInteger);
+  EXPECT_EQ(cell.GetDouble(), 3.0);
+
+  cell = "text";
+  EXPECT_EQ(cell.Type(), ExcelCell::kNarrowString);
+  EXPECT_EQ(cell.GetInteger(), 0);
+  EXPECT_EQ(cell.GetStringLength(), 4u);
+  char buffer[5];
+  EXPECT_TRUE(cell.Get(buffer));
+  EXPECT_STREQ(buffer, "text");
+  EXPECT_EQ(cell.GetWString(), nullptr);
+  // A number set after a string: the text is no longer offered.
+  cell = 12;
+  EXPECT_EQ(cell.GetString(), nullptr);
+  cell = u"wide";
+  EXPECT_EQ(cell.Type(), ExcelCell::kWideString);
+  EXPECT_EQ(std::u16string(cell.GetWString()), u"wide");
+  EXPECT_EQ(cell.GetString(), nullptr);
+  cell = "";
+  EXPECT_EQ(cell.Type(), ExcelCell::kUndefined);
+}
+
+TEST(ExcelSheetTest, TableGrowsToTheCellAskedForWithinTheLimits) {
+  OneSheet book;
+  ExcelSheet& s = book.sheet();
+  EXPECT_EQ(s.GetTotalRows(), 0u);
+  ASSERT_NE(s.Cell(2, 3), nullptr);
+  EXPECT_EQ(s.GetTotalRows(), 3u);
+  EXPECT_EQ(s.GetTotalCols(), 4u);
+  EXPECT_EQ(s.Cell(1, 1)->Type(), ExcelCell::kUndefined);
+  s.Cell(0, 5)->SetInteger(1);
+  EXPECT_EQ(s.GetTotalCols(), 6u);
+  ASSERT_NE(s.At(2, 5), nullptr);
+  EXPECT_EQ(s.At(3, 0), nullptr);
+
+  EXPECT_EQ(s.Cell(65536, 0), nullptr);
+  EXPECT_EQ(s.Cell(0, 256), nullptr);
+  EXPECT_EQ(s.GetTotalRows(), 3u);
+  ASSERT_NE(s.Cell(0, 255), nullptr);
+  EXPECT_EQ(s.GetTotalCols(), 256u);
+
+  EXPECT_TRUE(s.EraseCell(0, 5));
+  EXPECT_EQ(s.At(0, 5)->Type(), ExcelCell::kUndefined);
+  EXPECT_FALSE(s.EraseCell(3, 0));
+}
+
+TEST(ExcelSheetTest, NamesAreReadAndRenamedInTheirOwnWidth) {
+  OneSheet book;
+  book.globals.bound_sheets.resize(2);
+  book.globals.bound_sheets[1].name = u"Other";
+  ExcelSheet& s = book.sheet();
+  EXPECT_STREQ(s.GetSheetName(), "Sheet1");
+  EXPECT_EQ(s.GetWSheetName(), nullptr);
+  char16_t wide[256];
+  EXPECT_FALSE(s.GetSheetName(wide));
+
+  EXPECT_FALSE(s.RenameSheet("Sheet1"));  // its own name
+  EXPECT_FALSE(s.RenameSheet(u"Other"));
+  EXPECT_TRUE(s.RenameSheet("Other"));     // the other one is held wide
+  EXPECT_TRUE(s.RenameSheet(u"Profil\u00E9"));
+  ASSERT_TRUE(s.GetSheetName(wide));
+  EXPECT_EQ(std::u16string(wide), u"Profil\u00E9");
+  EXPECT_EQ(s.GetSheetName(), nullptr);
+}
+
+CellBlock Block(uint16_t code, uint16_t row, uint16_t col) {
+  CellBlock b;
+  b.code = code;
+  b.rk.row = b.number.row = b.bool_err.row = b.label_sst.row = b.blank.row = b.formula.row = b.mul_rk.row = row;
+  b.rk.col = b.number.col = b.bool_err.col = b.label_sst.col = b.blank.col = b.formula.col = col;
+  b.mul_rk.first_col = col;
+  return b;
+}
+
+TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
+  Worksheet w;
+  w.dimensions.first_unused_row = 10;
+  w.dimensions.first_unused_col = 3;
+  w.cell_table.row_blocks.resize(1);
+  auto& cells = w.cell_table.row_blocks[0].cell_blocks;
+  CellBlock mul = Block(0x00BD, 1, 0);
+  mul.mul_rk.entries.resize(3);
+  mul.mul_rk.entries[0].value = RKCodec::FromInteger(-4);
+  mul.mul_rk.entries[1].value = RKCodec::FromDouble(0.5);
+  mul.mul_rk.entries[2].value = RKCodec::FromInteger(9);
+  cells.push_back(mul);
+  CellBlock boolean = Block(0x0205, 2, 0);
+  boolean.bool_err.value = 1;
+  cells.push_back(boolean);
+  CellBlock error = Block(0x0205, 2, 1);
+  error.bool_err.value = 7;
+  error.bool_err.error = 1;
+  cells.push_back(error);
+  cells.push_back(Block(0x0201, 2, 2));
+  cells.push_back(Block(0x0006, 3, 0));
+  CellBlock number = Block(0x0203, 3, 1);
+  number.number.value = 3.14159;
+  cells.push_back(number);
+  for (uint16_t i = 0; i < 3; ++i) {
+    CellBlock label = Block(0x00FD, 4, i);
+    label.label_sst.string_index = i;  // index 2 lies beyond the table
+    cells.push_back(label);
+  }
+  CellBlock far = Block(0x027E, 20, 7);  // outside the Dimensions
+  far.rk.value = RKCodec::FromInteger(1);
+  cells.push_back(far);
+
+  OneSheet book(w);
+  book.globals.shared_strings.strings.resize(2);
+  book.globals.shared_strings.strings[0] = "narrow";
+  book.globals.shared_strings.strings[1] = u"wide";
+  book.sheet().ReadCells();
+  ExcelSheet& s = book.sheet();
+
+  EXPECT_EQ(s.GetTotalRows(), 21u);
+  EXPECT_EQ(s.GetTotalCols(), 8u);
+  EXPECT_EQ(s.At(1, 0)->GetInteger(), -4);
+  EXPECT_EQ(s.At(1, 1)->Type(), ExcelCell::kDouble);
+  EXPECT_EQ(s.At(1, 1)->GetDouble(), 0.5);
+  EXPECT_EQ(s.At(1, 2)->GetInteger(), 9);
+  EXPECT_EQ(s.At(2, 0)->Type(), ExcelCell::kInteger);
+  EXPECT_EQ(s.At(2, 0)->GetInteger(), 1);
+  EXPECT_EQ(s.At(2, 1)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(s.At(2, 2)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(s.At(3, 0)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(s.At(3, 1)->GetDouble(), 3.14159);
+  EXPECT_STREQ(s.At(4, 0)->GetString(), "narrow");
+  EXPECT_EQ(s.At(4, 1)->Type(), ExcelCell::kWideString);
+  EXPECT_EQ(s.At(4, 2)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(s.At(20, 7)->GetInteger(), 1);
+}
+
+TEST(ExcelSheetTest, DimensionsSizeTheTableWithinTheLimits) {
+  Worksheet w;
+  w.dimensions.first_unused_row = 10;
+  w.dimensions.first_unused_col = 3;
+  OneSheet small(w);
+  EXPECT_EQ(small.sheet().GetTotalRows(), 10u);
+  EXPECT_EQ(small.sheet().GetTotalCols(), 3u);
+
+  // Damaged Dimensions cannot make the table larger than a sheet.
+  w.dimensions.first_unused_row = 4000000000u;
+  w.dimensions.first_unused_col = 1;
+  OneSheet tall(w);
+  EXPECT_EQ(tall.sheet().GetTotalRows(), 65536u);
+  EXPECT_EQ(tall.sheet().GetTotalCols(), 1u);
+  w.dimensions.first_unused_row = 1;
+  w.dimensions.first_unused_col = 60000;
+  OneSheet wide(w);
+  EXPECT_EQ(wide.sheet().GetTotalCols(), 256u);
+}
+
+TEST(ExcelSheetTest, PrintsDelimitedText) {
+  OneSheet book;
+  ExcelSheet& s = book.sheet();
+  *s.Cell(0, 0) = 1;
+  *s.Cell(0, 1) = 0.1;
+  *s.Cell(0, 2) = "say \"hi\"";
+  *s.Cell(1, 2) = u"wide";
+  std::ostringstream out;
+  s.Print(out, ';', '"');
+  EXPECT_EQ(out.str(), "1;0.1;\"say \"\"hi\"\"\"\n;;\n");
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles

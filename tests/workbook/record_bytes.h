@@ -1,0 +1,63 @@
+#pragma once
+// Helpers for the workbook tests: building record bytes by hand and
+// writing records or containers into byte vectors.
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace workbook_test {
+
+using Bytes = std::vector<char>;
+
+inline Bytes Of(std::initializer_list<int> values) {
+  Bytes out;
+  for (int v : values) out.push_back(static_cast<char>(v));
+  return out;
+}
+
+inline void Put16(Bytes& out, uint32_t v) {
+  out.push_back(static_cast<char>(v & 0xFF));
+  out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+inline void Put32(Bytes& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+// One record: code, length, data.
+inline Bytes RecordOf(uint16_t code, const Bytes& data) {
+  Bytes out;
+  Put16(out, code);
+  Put16(out, static_cast<uint32_t>(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+inline Bytes Filled(size_t n, char value = 0) { return Bytes(n, value); }
+
+inline Bytes& operator+=(Bytes& a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+inline Bytes operator+(Bytes a, const Bytes& b) { return a += b; }
+
+// Anything with RecordSize() and Write(char*): its bytes, with a check
+// that Write writes exactly what RecordSize promised.
+template <class T>
+Bytes Written(T& object, uint64_t* written = nullptr) {
+  Bytes out(object.RecordSize(), '\x5A');
+  const uint64_t n = object.Write(out.data());
+  if (written) *written = n;
+  out.resize(n);
+  return out;
+}
+
+inline uint16_t Get16(const Bytes& b, size_t offset) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(b[offset]) |
+                               static_cast<unsigned char>(b[offset + 1]) << 8);
+}
+
+}  // namespace workbook_test

@@ -1,0 +1,137 @@
+#include "worksheet.h"
+
+#include <gtest/gtest.h>
+
+#include "record_bytes.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using namespace workbook_test;
+
+const Bytes kBof = RecordOf(0x0809, Of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9, 0xC0, 0, 0, 0x06, 0x03, 0, 0}));
+const Bytes kIndex = RecordOf(0x020B, Filled(20));
+const Bytes kDimensions = RecordOf(0x0200, Of({0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
+const Bytes kWindow2 = RecordOf(0x023E, Of({0xB6, 0x06, 0, 0, 0, 0, 0x40, 0}) + Filled(10));
+const Bytes kEof = RecordOf(0x000A, {});
+
+Bytes RowRecord(int row) { return RecordOf(0x0208, Of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
+Bytes NumberRecord(int row) { return RecordOf(0x0203, Of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})); }
+Bytes LabelRecord(int row) { return RecordOf(0x00FD, Of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
+Bytes DBCellRecord() { return RecordOf(0x00D7, Of({40, 0, 0, 0, 20, 0, 0, 0})); }
+
+TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
+  const Bytes sheet = kBof + kIndex + kDimensions + RowRecord(0) + RowRecord(1) + NumberRecord(0) +
+                      LabelRecord(1) + DBCellRecord() + kWindow2 + kEof;
+  const Bytes stream = sheet + kBof;
+  Worksheet w;
+  ASSERT_EQ(w.Read(stream.data(), stream.size()), sheet.size());
+  ASSERT_EQ(w.cell_table.row_blocks.size(), 1u);
+  const auto& block = w.cell_table.row_blocks[0];
+  EXPECT_EQ(block.rows.size(), 2u);
+  ASSERT_EQ(block.cell_blocks.size(), 2u);
+  EXPECT_EQ(block.cell_blocks[0].code, 0x0203);
+  EXPECT_EQ(block.cell_blocks[1].code, 0x00FD);
+  EXPECT_EQ(block.cell_blocks[1].RowIndex(), 1);
+  EXPECT_EQ(block.dbcell.row_offsets, (std::vector<uint16_t>{20, 0}));
+  EXPECT_EQ(w.dimensions.first_unused_col, 2);
+  EXPECT_EQ(Written(w), sheet);
+}
+
+TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
+  const Bytes sheet = kBof + kIndex + kDimensions + RecordOf(0x0055, Of({8, 0})) + NumberRecord(3) + RowRecord(0) +
+                      LabelRecord(0) + DBCellRecord() + RecordOf(0x001D, Filled(15)) + kWindow2 + kEof;
+  Worksheet w;
+  ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
+  // The cell before any Row record still makes its own row block.
+  ASSERT_EQ(w.cell_table.row_blocks.size(), 1u);
+  const auto& block = w.cell_table.row_blocks[0];
+  ASSERT_EQ(block.cell_blocks.size(), 2u);
+  EXPECT_EQ(block.cell_blocks[0].RowIndex(), 3);
+  EXPECT_EQ(block.rows.size(), 1u);
+  const Bytes expected = kBof + kIndex + kDimensions + RowRecord(0) + NumberRecord(3) + LabelRecord(0) +
+                         DBCellRecord() + kWindow2 + kEof;
+  EXPECT_EQ(Written(w), expected);
+}
+
+TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
+  const Bytes two = kBof + RowRecord(0) + NumberRecord(0) + DBCellRecord() + RowRecord(40) + NumberRecord(40) +
+                    DBCellRecord() + kWindow2 + kEof;
+  Worksheet w;
+  ASSERT_EQ(w.Read(two.data(), two.size()), two.size());
+  EXPECT_EQ(w.cell_table.row_blocks.size(), 2u);
+
+  // A writer that leaves out DBCell records: the block ends at the Window2.
+  const Bytes bare = kBof + RowRecord(0) + NumberRecord(0) + LabelRecord(0) + kWindow2 + kEof;
+  Worksheet v;
+  ASSERT_EQ(v.Read(bare.data(), bare.size()), bare.size());
+  ASSERT_EQ(v.cell_table.row_blocks.size(), 1u);
+  EXPECT_EQ(v.cell_table.row_blocks[0].cell_blocks.size(), 2u);
+  EXPECT_EQ(v.window2.grid_colour, 64);
+}
+
+TEST(WorksheetTest, SkipsAnEmbeddedSubstreamWholeAndKeepsItsOwnBof) {
+  const Bytes chart = RecordOf(0x0809, Of({0x00, 0x06, 0x20, 0x00}) + Filled(12)) + RecordOf(0x1002, Filled(16)) +
+                      RecordOf(0x023E, Filled(10)) + kEof;
+  const Bytes sheet = kBof + kDimensions + RowRecord(0) + NumberRecord(0) + DBCellRecord() + chart + kWindow2 + kEof;
+  Worksheet w;
+  ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
+  EXPECT_EQ(w.bof.type, 0x0010);
+  EXPECT_EQ(w.window2.options, 0x06B6);
+  EXPECT_EQ(w.cell_table.row_blocks.size(), 1u);
+}
+
+TEST(WorksheetTest, RefusesDamagedSubstreams) {
+  const Bytes sheet = kBof + kIndex + kDimensions + RowRecord(0) + NumberRecord(0) + LabelRecord(0) + DBCellRecord() +
+                      kWindow2 + kEof;
+  for (size_t cut = 0; cut < sheet.size(); ++cut) {
+    Worksheet w;
+    EXPECT_EQ(w.Read(sheet.data(), cut), 0u) << cut;
+  }
+  // A cell record too short for its fields.
+  const Bytes bad = kBof + RowRecord(0) + RecordOf(0x027E, Filled(4)) + DBCellRecord() + kEof;
+  Worksheet w;
+  EXPECT_EQ(w.Read(bad.data(), bad.size()), 0u);
+  // Not a substream at all.
+  EXPECT_EQ(w.Read(kIndex.data(), kIndex.size()), 0u);
+}
+
+TEST(WorksheetTest, IndexAndDBCellPositionCounts) {
+  WorksheetRecords::Index index;
+  Bytes data = Of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
+  Bytes in = RecordOf(0x020B, data);
+  ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
+  EXPECT_EQ(index.dbcell_positions, (std::vector<uint64_t>{0x10, 0x20}));
+  EXPECT_EQ(Written(index), in);
+
+  in = RecordOf(0x020B, Filled(16));
+  ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
+  EXPECT_EQ(index.dbcell_positions, std::vector<uint64_t>{0});
+  // A range that asks for more blocks than a sheet can have.
+  data = Of({0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
+  in = RecordOf(0x020B, data);
+  ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
+  EXPECT_EQ(index.dbcell_positions.size(), 2048u);
+
+  WorksheetRecords::DBCell dbcell;
+  EXPECT_EQ(Written(dbcell).size(), 8u);
+  in = RecordOf(0x00D7, Filled(10, 1));
+  ASSERT_EQ(dbcell.Read(in.data(), in.size()), 14u);
+  EXPECT_EQ(dbcell.row_offsets.size(), 3u);
+}
+
+TEST(WorksheetTest, NewWorksheetRecords) {
+  WorksheetRecords::Window2 window;
+  EXPECT_EQ(Written(window), kWindow2);
+  Worksheet w;
+  EXPECT_EQ(w.DataSize(), 88u);
+  const Bytes out = Written(w);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 20), kBof);
+  EXPECT_EQ(Get16(out, 20), 0x020B);
+  EXPECT_EQ(Get16(out, 22), 20);
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles

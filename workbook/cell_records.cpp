@@ -1,0 +1,256 @@
+#include "cell_records.h"
+
+#include <cstring>
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace CellRecords {
+
+bool IsCellRecordCode(uint16_t code) {
+  switch (code) {
+    case Code::kFormula:
+    case Code::kMulRK:
+    case Code::kMulBlank:
+    case Code::kLabelSST:
+    case Code::kBlank:
+    case Code::kNumber:
+    case Code::kBoolErr:
+    case Code::kRK:
+      return true;
+    default:
+      return false;
+  }
+}
+
+namespace {
+
+// Entries of a MulBlank or MulRK from its column fields, or 0 when the
+// columns are reversed or promise more entries than the data holds.
+uint64_t EntryCount(uint16_t first, uint16_t last, uint64_t data_bytes, uint64_t entry_bytes) {
+  if (last < first) return 0;
+  const uint64_t n = uint64_t{last} - first + 1;
+  return 6 + n * entry_bytes <= data_bytes ? n : 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Blank
+
+Blank::Blank() : Record(Code::kBlank), row(0), col(0), xf_index(0) {
+  data_size = 6;
+  record_size = 10;
+}
+
+uint64_t Blank::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 6) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, col, 2);
+  ByteCodec::Get(data, xf_index, 4);
+  return consumed;
+}
+
+uint64_t Blank::Write(char* out) {
+  SizeDataForWrite();
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, col, 2);
+  ByteCodec::Put(data, xf_index, 4);
+  return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// BoolErr
+
+BoolErr::BoolErr() : Record(Code::kBoolErr), row(0), col(0), xf_index(0), value(0), error(0) {
+  data_size = 8;
+  record_size = 12;
+}
+
+uint64_t BoolErr::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 8) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, col, 2);
+  ByteCodec::Get(data, xf_index, 4);
+  ByteCodec::Get(data, value, 6);
+  ByteCodec::Get(data, error, 7);
+  return consumed;
+}
+
+uint64_t BoolErr::Write(char* out) {
+  SizeDataForWrite();
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, col, 2);
+  ByteCodec::Put(data, xf_index, 4);
+  ByteCodec::Put(data, value, 6);
+  ByteCodec::Put(data, error, 7);
+  return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// LabelSST
+
+LabelSST::LabelSST() : Record(Code::kLabelSST), row(0), col(0), xf_index(0), string_index(0) {
+  data_size = 10;
+  record_size = 14;
+}
+
+uint64_t LabelSST::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 10) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, col, 2);
+  ByteCodec::Get(data, xf_index, 4);
+  ByteCodec::Get(data, string_index, 6, 4);
+  return consumed;
+}
+
+uint64_t LabelSST::Write(char* out) {
+  SizeDataForWrite();
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, col, 2);
+  ByteCodec::Put(data, xf_index, 4);
+  ByteCodec::Put(data, string_index, 6, 4);
+  return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// Number
+
+Number::Number() : Record(Code::kNumber), row(0), col(0), xf_index(0), value(0.0) {
+  data_size = 14;
+  record_size = 18;
+}
+
+uint64_t Number::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 14) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, col, 2);
+  ByteCodec::Get(data, xf_index, 4);
+  uint64_t bits = 0;
+  ByteCodec::Get(data, bits, 6);
+  std::memcpy(&value, &bits, sizeof value);
+  return consumed;
+}
+
+uint64_t Number::Write(char* out) {
+  SizeDataForWrite();
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, col, 2);
+  ByteCodec::Put(data, xf_index, 4);
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  ByteCodec::Put(data, bits, 6);
+  return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// RK
+
+RK::RK() : Record(Code::kRK), row(0), col(0), xf_index(0), value(0) {
+  data_size = 10;
+  record_size = 14;
+}
+
+uint64_t RK::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 10) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, col, 2);
+  ByteCodec::Get(data, xf_index, 4);
+  ByteCodec::Get(data, value, 6);
+  return consumed;
+}
+
+uint64_t RK::Write(char* out) {
+  SizeDataForWrite();
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, col, 2);
+  ByteCodec::Put(data, xf_index, 4);
+  ByteCodec::Put(data, value, 6);
+  return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// MulBlank
+
+MulBlank::MulBlank() : Record(Code::kMulBlank), row(0), first_col(0), last_col(0) {
+  data_size = 10;
+  record_size = 14;
+}
+
+uint64_t MulBlank::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 6) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, first_col, 2);
+  ByteCodec::Get(data, last_col, data.size() - 2);
+  const uint64_t n = EntryCount(first_col, last_col, data.size(), 2);
+  if (n == 0) return 0;
+  xf_indices.assign(n, 0);
+  for (uint64_t i = 0; i < n; ++i) ByteCodec::Get(data, xf_indices[i], 4 + 2 * i);
+  return consumed;
+}
+
+uint64_t MulBlank::DataSize() { return data_size = 6 + 2 * xf_indices.size(); }
+
+uint64_t MulBlank::RecordSize() { return record_size = FramedSize(DataSize()); }
+
+uint64_t MulBlank::Write(char* out) {
+  data.assign(DataSize(), 0);
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, first_col, 2);
+  for (uint64_t i = 0; i < xf_indices.size(); ++i) ByteCodec::Put(data, xf_indices[i], 4 + 2 * i);
+  ByteCodec::Put(data, last_col, data_size - 2);
+  return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// MulRK
+
+void MulRKEntry::Read(const char* bytes) {
+  ByteCodec::Get(bytes, xf_index, 0);
+  ByteCodec::Get(bytes, value, 2);
+}
+
+void MulRKEntry::Write(char* out) const {
+  ByteCodec::Put(out, xf_index, 0);
+  ByteCodec::Put(out, value, 2);
+}
+
+MulRK::MulRK() : Record(Code::kMulRK), row(0), first_col(0), last_col(0) {
+  data_size = 10;
+  record_size = 14;
+}
+
+uint64_t MulRK::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  if (!consumed || data.size() < 6) return 0;
+  ByteCodec::Get(data, row, 0);
+  ByteCodec::Get(data, first_col, 2);
+  ByteCodec::Get(data, last_col, data.size() - 2);
+  const uint64_t n = EntryCount(first_col, last_col, data.size(), 6);
+  if (n == 0) return 0;
+  entries.assign(n, MulRKEntry());
+  for (uint64_t i = 0; i < n; ++i) entries[i].Read(data.data() + 4 + 6 * i);
+  return consumed;
+}
+
+uint64_t MulRK::DataSize() { return data_size = 6 + 6 * entries.size(); }
+
+uint64_t MulRK::RecordSize() { return record_size = FramedSize(DataSize()); }
+
+uint64_t MulRK::Write(char* out) {
+  data.assign(DataSize(), 0);
+  ByteCodec::Put(data, row, 0);
+  ByteCodec::Put(data, first_col, 2);
+  for (uint64_t i = 0; i < entries.size(); ++i) entries[i].Write(data.data() + 4 + 6 * i);
+  ByteCodec::Put(data, last_col, data_size - 2);
+  return Record::Write(out);
+}
+
+}  // namespace CellRecords
+}  // namespace YExcel
+}  // namespace YCompoundFiles

@@ -1,0 +1,75 @@
+#pragma once
+// One cell of a sheet: nothing, an integer, a double, a narrow (8-bit)
+// string or a wide (UTF-16) string. Copies memberwise.
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+class ExcelCell {
+ public:
+  enum CellType : uint32_t {
+    kUndefined = 0,
+    kInteger = 1,
+    kDouble = 2,
+    kNarrowString = 3,
+    kWideString = 4,
+  };
+
+  ExcelCell();
+
+  uint32_t Type() const { return type_; }
+
+  // Each Get returns false, and leaves its argument untouched, when the cell
+  // does not hold that kind of value.
+  // Integer: the integer, or a double truncated toward zero (-2147483648
+  // when out of the 32-bit range).
+  bool Get(int32_t& value) const;
+  // Double: the double, or the integer converted.
+  bool Get(double& value) const;
+  // Strings: copied with the terminator; the buffer holds
+  // GetStringLength() + 1 characters.
+  bool Get(char* buffer) const;
+  bool Get(char16_t* buffer) const;
+
+  // Characters of a string cell without the terminator; 0 for other cells.
+  uint64_t GetStringLength() const;
+  // As Get, with 0 or 0.0 when it fails.
+  int32_t GetInteger() const;
+  double GetDouble() const;
+  // The cell's own text (valid until the cell changes), or null when the
+  // cell holds no string of that width.
+  const char* GetString() const;
+  const char16_t* GetWString() const;
+
+  // Setting a number leaves the texts held; setting a string empties the
+  // other width. A string is taken up to its first zero; an empty (or null)
+  // string makes the cell undefined.
+  void SetInteger(int32_t value);
+  void SetDouble(double value);
+  void SetString(const char* text);
+  void SetString(const char16_t* text);
+  // Undefined, both texts emptied.
+  void EraseContents();
+
+  ExcelCell& operator=(int32_t value) { SetInteger(value); return *this; }
+  ExcelCell& operator=(double value) { SetDouble(value); return *this; }
+  ExcelCell& operator=(const char* text) { SetString(text); return *this; }
+  ExcelCell& operator=(const char16_t* text) { SetString(text); return *this; }
+
+ private:
+  uint32_t type_;
+  int32_t integer_;
+  double double_;
+  std::vector<char> narrow_;     // with its terminator when not empty
+  std::vector<char16_t> wide_;   // with its terminator when not empty
+};
+
+// An integer or double cell as a number, a narrow string as its text; other
+// cells write nothing.
+std::ostream& operator<<(std::ostream& out, const ExcelCell& cell);
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

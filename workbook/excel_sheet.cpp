@@ -1,0 +1,164 @@
+#include "excel_sheet.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rk_codec.h"
+#include "workbook_content.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using CellBlock = Worksheet::CellTable::RowBlock::CellBlock;
+namespace Cells = CellRecords::Code;
+
+void SetFromRK(ExcelCell& cell, uint32_t rk) {
+  if (RKCodec::HasIntegerForm(rk))
+    cell.SetInteger(RKCodec::ToInteger(rk));
+  else
+    cell.SetDouble(RKCodec::ToDouble(rk));
+}
+
+const Workbook::BoundSheet* BoundSheetOf(const WorkbookContent* owner, uint64_t index) {
+  if (!owner || index >= owner->globals.bound_sheets.size()) return nullptr;
+  return &owner->globals.bound_sheets[index];
+}
+
+}  // namespace
+
+ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
+    : owner_(owner), sheet_index_(sheet_index), rows_(0), cols_(0) {
+  ReadCells();
+}
+
+ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
+  if (row >= kMaxRows || col >= kMaxCols) return nullptr;
+  if (col >= cols_) {
+    cols_ = col + 1;
+    for (std::vector<ExcelCell>& r : cells_) r.resize(cols_);
+  }
+  if (row >= rows_) {
+    rows_ = row + 1;
+    cells_.resize(rows_, std::vector<ExcelCell>(cols_));
+  }
+  return &cells_[row][col];
+}
+
+const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
+  return row < rows_ && col < cols_ ? &cells_[row][col] : nullptr;
+}
+
+const char* ExcelSheet::GetSheetName() const {
+  const Workbook::BoundSheet* sheet = BoundSheetOf(owner_, sheet_index_);
+  return sheet ? sheet->name.Narrow() : nullptr;
+}
+
+const char16_t* ExcelSheet::GetWSheetName() const {
+  const Workbook::BoundSheet* sheet = BoundSheetOf(owner_, sheet_index_);
+  return sheet ? sheet->name.Wide() : nullptr;
+}
+
+bool ExcelSheet::GetSheetName(char* buffer) const {
+  const char* name = GetSheetName();
+  if (!name) return false;
+  std::strcpy(buffer, name);
+  return true;
+}
+
+bool ExcelSheet::GetSheetName(char16_t* buffer) const {
+  const char16_t* name = GetWSheetName();
+  if (!name) return false;
+  do *buffer++ = *name; while (*name++);
+  return true;
+}
+
+bool ExcelSheet::RenameSheet(const char* name) {
+  if (!name || !BoundSheetOf(owner_, sheet_index_) || owner_->FindSheet(name) >= 0) return false;
+  owner_->globals.bound_sheets[sheet_index_].name = name;
+  return true;
+}
+
+bool ExcelSheet::RenameSheet(const char16_t* name) {
+  if (!name || !BoundSheetOf(owner_, sheet_index_) || owner_->FindSheet(name) >= 0) return false;
+  owner_->globals.bound_sheets[sheet_index_].name = name;
+  return true;
+}
+
+bool ExcelSheet::EraseCell(uint64_t row, uint64_t col) {
+  if (row >= rows_ || col >= cols_) return false;
+  cells_[row][col].EraseContents();
+  return true;
+}
+
+void ExcelSheet::ReadCells() {
+  cells_.clear();
+  rows_ = cols_ = 0;
+  if (!owner_ || sheet_index_ >= owner_->worksheets.size()) return;
+  Worksheet& worksheet = owner_->worksheets[sheet_index_];
+  // A damaged Dimensions record must not make the table larger than a sheet.
+  rows_ = std::min<uint64_t>(worksheet.dimensions.first_unused_row, kMaxRows);
+  cols_ = std::min<uint64_t>(worksheet.dimensions.first_unused_col, kMaxCols);
+  cells_.assign(rows_, std::vector<ExcelCell>(cols_));
+
+  const Workbook::SharedStringTable& strings = owner_->globals.shared_strings;
+  for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks) {
+    for (const CellBlock& record : block.cell_blocks) {
+      const uint64_t r = record.RowIndex();
+      const uint64_t c = record.ColIndex();
+      switch (record.code) {
+        case Cells::kMulRK:
+          for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j)
+            if (ExcelCell* cell = Cell(r, c + j)) SetFromRK(*cell, record.mul_rk.entries[j].value);
+          break;
+        case Cells::kRK:
+          if (ExcelCell* cell = Cell(r, c)) SetFromRK(*cell, record.rk.value);
+          break;
+        case Cells::kNumber:
+          if (ExcelCell* cell = Cell(r, c)) cell->SetDouble(record.number.value);
+          break;
+        case Cells::kBoolErr:
+          if (record.bool_err.error == 0)
+            if (ExcelCell* cell = Cell(r, c)) cell->SetInteger(record.bool_err.value);
+          break;
+        case Cells::kLabelSST: {
+          const uint64_t index = record.label_sst.string_index;
+          if (index >= strings.strings.size()) break;
+          const LongUnicodeString& text = strings.strings[index];
+          if (ExcelCell* cell = Cell(r, c)) {
+            if (text.IsWide())
+              cell->SetString(text.wide.c_str());
+            else
+              cell->SetString(text.narrow.c_str());
+          }
+          break;
+        }
+        default:
+          break;  // blanks and formulas give no value
+      }
+    }
+  }
+}
+
+void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {
+  for (const std::vector<ExcelCell>& row : cells_) {
+    for (uint64_t c = 0; c < row.size(); ++c) {
+      if (c) out << separator;
+      const ExcelCell& cell = row[c];
+      if (cell.Type() != ExcelCell::kNarrowString || !qualifier) {
+        out << cell;
+        continue;
+      }
+      out << qualifier;
+      for (const char* p = cell.GetString(); *p; ++p) {
+        if (*p == qualifier) out << qualifier;
+        out << *p;
+      }
+      out << qualifier;
+    }
+    out << '\n';
+  }
+}
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

@@ -1,0 +1,85 @@
+#pragma once
+// The cells of one sheet of a workbook, as a table that grows on demand.
+//
+// A sheet object reads its cells once, when it is made, from its
+// worksheet's records; from then on the cells are what counts, and the
+// workbook rebuilds the records from them when it saves. Sheet objects live
+// in their workbook's vector (WorkbookContent::sheets) and are copied
+// memberwise.
+//
+// Limits: rows 0-65535, columns 0-255. Every row of the table holds
+// GetTotalCols() cells.
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+#include "excel_cell.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+struct WorkbookContent;
+
+class ExcelSheet {
+ public:
+  static constexpr uint64_t kMaxRows = 65536;
+  static constexpr uint64_t kMaxCols = 256;
+
+  // owner is not owned; sheet_index names the sheet's position in it (its
+  // BoundSheet and Worksheet). Reads the cells (ReadCells).
+  ExcelSheet(WorkbookContent* owner, uint64_t sheet_index);
+
+  // The cell, the table grown to include it (a call that only looks still
+  // grows it). Null, and nothing changed, when row >= 65536 or column >= 256.
+  // The pointer is valid until the table grows or is rebuilt.
+  ExcelCell* Cell(uint64_t row, uint64_t col);
+  // The cell inside the table, or null; never grows the table.
+  const ExcelCell* At(uint64_t row, uint64_t col) const;
+  uint64_t GetTotalRows() const { return rows_; }
+  uint64_t GetTotalCols() const { return cols_; }
+
+  // The name in this sheet's BoundSheet, or null when it is held in the
+  // other width.
+  const char* GetSheetName() const;
+  const char16_t* GetWSheetName() const;
+  // Copies the name with its terminator (at most 256 characters); false when
+  // it is held in the other width.
+  bool GetSheetName(char* buffer) const;
+  bool GetSheetName(char16_t* buffer) const;
+  // False when a sheet's name held in the same width equals the new one
+  // (this sheet's own included); else the name becomes the new one, held in
+  // the argument's width (at most 255 characters kept).
+  bool RenameSheet(const char* name);
+  bool RenameSheet(const char16_t* name);
+
+  // Erases the cell; false when it lies outside the table.
+  bool EraseCell(uint64_t row, uint64_t col);
+
+  // Rebuilds the table from the worksheet's records: its Dimensions give the
+  // size (within the limits), then the cell records fill it in order.
+  // Integer and double RK values, numbers, booleans (as integers 0 and 1)
+  // and shared strings become cells; blanks, errors and formulas do not. A
+  // record outside the Dimensions grows the table; one beyond the limits, or
+  // a string index beyond the shared string table, is ignored.
+  void ReadCells();
+
+  // The table as delimited text: one line per row, cells separated by
+  // separator; integers, doubles (15 significant digits) and narrow strings
+  // (enclosed in qualifier, with inner qualifiers doubled, unless it is 0).
+  void Print(std::ostream& out, char separator = ',', char qualifier = '"') const;
+
+  WorkbookContent* Owner() const { return owner_; }
+  uint64_t SheetIndex() const { return sheet_index_; }
+  // For the workbook, when sheets before this one come or go.
+  void SetSheetIndex(uint64_t index) { sheet_index_ = index; }
+
+ private:
+  WorkbookContent* owner_;
+  uint64_t sheet_index_;
+  uint64_t rows_;
+  uint64_t cols_;
+  std::vector<std::vector<ExcelCell>> cells_;
+};
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

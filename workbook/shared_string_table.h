@@ -1,0 +1,58 @@
+#pragma once
+// The shared string table (record 0x00FC) of the workbook globals: every
+// text a cell shows, each once; a LabelSST cell record refers to a string by
+// its position in the table.
+//
+// Data: u32 total number of string references in the workbook, u32 number
+// of strings, then the strings one after another (LongUnicodeString). The
+// record is split into CONTINUE records of at most 8224 data bytes; a
+// string whose characters cross a split point continues in the next part
+// after a flags byte of its own (its width in that part).
+//
+// Layout, shared by DataSize and Write: a string that fits in the current
+// record is placed whole; when fewer than 12 bytes remain, the next string
+// that does not fit starts a new record; otherwise the string is split
+// (a 16-bit string so that every piece holds whole characters).
+//
+// The table writes min(unique_count, strings.size()) strings and that number
+// as its count; whoever changes the vector keeps unique_count equal to its
+// length.
+#include <cstdint>
+#include <vector>
+
+#include "record.h"
+#include "unicode_strings.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace GlobalsRecords {
+
+struct SharedStringTable : Record {
+  SharedStringTable();
+
+  // Fails (0) when a string runs past the data, the count promises more
+  // strings than the data can hold, or a string's header crosses a part
+  // boundary.
+  uint64_t Read(const char* bytes, uint64_t size) override;
+  uint64_t Write(char* out) override;
+  // Lays the table out: stores the split points in continue_indices and the
+  // data size.
+  uint64_t DataSize() override;
+  // DataSize plus 4 for each record of the layout.
+  uint64_t RecordSize() override;
+
+  uint32_t total_count;
+  uint32_t unique_count;
+  std::vector<LongUnicodeString> strings;
+
+ private:
+  uint64_t StringsToWrite() const;
+  // With out null only sizes the layout; else also writes the strings into
+  // out (the data, already sized). Returns the data size.
+  uint64_t Layout(char* out);
+  bool ReadSplitStrings(uint64_t count);
+};
+
+}  // namespace GlobalsRecords
+}  // namespace YExcel
+}  // namespace YCompoundFiles

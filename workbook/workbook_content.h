@@ -1,0 +1,54 @@
+#pragma once
+// What a workbook holds in memory: the globals substream, one worksheet
+// substream per sheet and one sheet object per sheet, kept in step (sheet i
+// is BoundSheet i of the globals, worksheets[i] and sheets[i], and
+// sheets[i].SheetIndex() is i).
+//
+// The workbook file object derives from it (so that its sheet objects can
+// name it as their owner); the sheet objects read their names and cells
+// from it, and RecordsFromCells rebuilds the worksheets from them before a
+// save. Not copyable: the sheet objects point at their owner.
+#include <cstdint>
+#include <vector>
+
+#include "excel_sheet.h"
+#include "workbook_globals.h"
+#include "worksheet.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+struct WorkbookContent {
+  WorkbookContent() = default;
+  WorkbookContent(const WorkbookContent&) = delete;
+  WorkbookContent& operator=(const WorkbookContent&) = delete;
+
+  // Position of the first sheet whose name is held in the width of the
+  // given one and equals it (exact, case-sensitive), or -1.
+  int64_t FindSheet(const char* name) const;
+  int64_t FindSheet(const char16_t* name) const;
+
+  // Throws every worksheet's records away and rebuilds them, and the shared
+  // string table, from the sheet objects:
+  // - Dimensions and Index from each sheet's row and column counts and its
+  //   first used row and column; the stream positions in Index and DBCell
+  //   are left 0 for the workbook to fill in.
+  // - Row blocks of 32 rows counted from the first used row (from row 0 in
+  //   a sheet without cells); Index holds one DBCell position per block
+  //   (at least one). A Row record per row that holds cells.
+  // - Integers of the 30-bit RK range as RK, runs of them as MulRK; other
+  //   integers as Number. Doubles that an RK value keeps exactly and that
+  //   have at most two decimals as RK, runs of them as MulRK; other doubles
+  //   as Number. Strings as LabelSST, each distinct text stored once per
+  //   width, in order of first use.
+  // - Window2 of every sheet but the first without its "selected" bit.
+  // Every XF index is 0. The sheet objects are not changed.
+  void RecordsFromCells();
+
+  Workbook globals;
+  std::vector<Worksheet> worksheets;
+  std::vector<ExcelSheet> sheets;
+};
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

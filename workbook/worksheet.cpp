@@ -1,0 +1,241 @@
+#include "worksheet.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using CellTable = Worksheet::CellTable;
+using RowBlock = CellTable::RowBlock;
+using CellBlock = RowBlock::CellBlock;
+namespace Cells = CellRecords::Code;
+namespace Sheet = WorksheetRecords::Code;
+
+bool StartsRowBlock(uint16_t code) { return code == Sheet::kRow || CellRecords::IsCellRecordCode(code); }
+
+// Records that can only follow the cell table: a row block that has not met
+// its DBCell ends before them.
+bool EndsCellTable(uint16_t code) {
+  return code == Sheet::kWindow2 || code == RecordCode::kEof || code == RecordCode::kBof;
+}
+
+// Cell records of the row block at the start of view, counted from the
+// record headers alone, so that the block's vector is allocated once.
+uint64_t CountCellRecords(const ByteView& view) {
+  uint64_t position = 0;
+  uint64_t count = 0;
+  uint16_t code = 0;
+  while (PeekRecordCode(view, position, code) && code != Sheet::kDBCell && !EndsCellTable(code)) {
+    uint16_t length = 0;
+    view.Get(length, position + 2);
+    if (CellRecords::IsCellRecordCode(code)) ++count;
+    position += Record::kHeaderSize + length;
+  }
+  return count;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CellBlock
+
+CellBlock::CellBlock() : code(kNoRecord), flag(1) {}
+
+Record* CellBlock::InUse() {
+  switch (code) {
+    case Cells::kFormula: return &formula;
+    case Cells::kMulRK: return &mul_rk;
+    case Cells::kMulBlank: return &mul_blank;
+    case Cells::kLabelSST: return &label_sst;
+    case Cells::kBlank: return &blank;
+    case Cells::kNumber: return &number;
+    case Cells::kBoolErr: return &bool_err;
+    case Cells::kRK: return &rk;
+    default: return nullptr;
+  }
+}
+
+uint64_t CellBlock::Read(const char* bytes, uint64_t size) {
+  uint16_t record_code = 0;
+  if (!PeekRecordCode(ByteView(bytes, size), 0, record_code) || !CellRecords::IsCellRecordCode(record_code))
+    return 0;
+  code = record_code;
+  return InUse()->Read(bytes, size);
+}
+
+uint64_t CellBlock::Write(char* out) {
+  Record* record = InUse();
+  return record ? record->Write(out) : 0;
+}
+
+uint64_t CellBlock::DataSize() {
+  Record* record = InUse();
+  return record ? record->DataSize() : 0;
+}
+
+uint64_t CellBlock::RecordSize() {
+  Record* record = InUse();
+  return record ? record->RecordSize() : 0;
+}
+
+uint16_t CellBlock::RowIndex() const {
+  switch (code) {
+    case Cells::kFormula: return formula.row;
+    case Cells::kMulRK: return mul_rk.row;
+    case Cells::kMulBlank: return mul_blank.row;
+    case Cells::kLabelSST: return label_sst.row;
+    case Cells::kBlank: return blank.row;
+    case Cells::kNumber: return number.row;
+    case Cells::kBoolErr: return bool_err.row;
+    case Cells::kRK: return rk.row;
+    default: return 0;
+  }
+}
+
+uint16_t CellBlock::ColIndex() const {
+  switch (code) {
+    case Cells::kFormula: return formula.col;
+    case Cells::kMulRK: return mul_rk.first_col;
+    case Cells::kMulBlank: return mul_blank.first_col;
+    case Cells::kLabelSST: return label_sst.col;
+    case Cells::kBlank: return blank.col;
+    case Cells::kNumber: return number.col;
+    case Cells::kBoolErr: return bool_err.col;
+    case Cells::kRK: return rk.col;
+    default: return 0;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// RowBlock
+
+uint64_t RowBlock::Read(const char* bytes, uint64_t size) {
+  const ByteView view(bytes, size);
+  cell_blocks.reserve(cell_blocks.size() + CountCellRecords(view));
+  uint64_t position = 0;
+  uint16_t code = 0;
+  while (PeekRecordCode(view, position, code)) {
+    if (EndsCellTable(code)) return position;
+    const ByteView at = view.From(position);
+    uint64_t used = 0;
+    if (code == Sheet::kDBCell) {
+      used = dbcell.Read(at.data(), at.size());
+      return used ? position + used : 0;
+    }
+    if (code == Sheet::kRow) {
+      rows.emplace_back();
+      used = rows.back().Read(at.data(), at.size());
+    } else if (CellRecords::IsCellRecordCode(code)) {
+      cell_blocks.emplace_back();
+      used = cell_blocks.back().Read(at.data(), at.size());
+    } else {
+      Record skipped;
+      used = skipped.Read(at.data(), at.size());
+    }
+    if (!used) return 0;
+    position += used;
+  }
+  return 0;
+}
+
+uint64_t RowBlock::Write(char* out) {
+  uint64_t position = 0;
+  for (Row& r : rows) position += r.Write(out + position);
+  for (CellBlock& c : cell_blocks) position += c.Write(out + position);
+  return position + dbcell.Write(out + position);
+}
+
+uint64_t RowBlock::DataSize() {
+  uint64_t total = 0;
+  for (Row& r : rows) total += r.RecordSize();
+  for (CellBlock& c : cell_blocks) total += c.RecordSize();
+  return total + dbcell.RecordSize();
+}
+
+// ---------------------------------------------------------------------------
+// CellTable
+
+uint64_t CellTable::Read(const char* bytes, uint64_t size) {
+  const ByteView view(bytes, size);
+  row_blocks.reserve(row_blocks.size() + 1000);
+  uint64_t position = 0;
+  uint16_t code = 0;
+  while (PeekRecordCode(view, position, code) && StartsRowBlock(code)) {
+    const ByteView at = view.From(position);
+    row_blocks.emplace_back();
+    const uint64_t used = row_blocks.back().Read(at.data(), at.size());
+    if (!used) return 0;
+    position += used;
+  }
+  return position;
+}
+
+uint64_t CellTable::Write(char* out) {
+  uint64_t position = 0;
+  for (RowBlock& b : row_blocks) position += b.Write(out + position);
+  return position;
+}
+
+uint64_t CellTable::DataSize() {
+  uint64_t total = 0;
+  for (RowBlock& b : row_blocks) total += b.RecordSize();
+  return total;
+}
+
+// ---------------------------------------------------------------------------
+// Worksheet
+
+Worksheet::Worksheet() { bof.SetDefaults(BOF::kWorksheet); }
+
+uint64_t Worksheet::Read(const char* bytes, uint64_t size) {
+  const ByteView view(bytes, size);
+  uint64_t position = 0;
+  uint16_t code = 0;
+  if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return 0;
+  while (PeekRecordCode(view, position, code)) {
+    const ByteView at = view.From(position);
+    const char* p = at.data();
+    const uint64_t n = at.size();
+    uint64_t used = 0;
+    if (code == RecordCode::kEof) {
+      Record end;
+      used = end.Read(p, n);
+      return used ? position + used : 0;
+    }
+    if (code == RecordCode::kBof) {
+      // Only the first BOF is this sheet's; a later one opens an embedded
+      // substream, which must not replace it.
+      used = position == 0 ? bof.Read(p, n) : SkipSubstream(p, n);
+    } else if (code == Sheet::kIndex) {
+      used = index.Read(p, n);
+    } else if (code == Sheet::kDimensions) {
+      used = dimensions.Read(p, n);
+    } else if (code == Sheet::kWindow2) {
+      used = window2.Read(p, n);
+    } else if (StartsRowBlock(code)) {
+      used = cell_table.Read(p, n);
+    } else {
+      Record skipped;
+      used = skipped.Read(p, n);
+    }
+    if (!used) return 0;
+    position += used;
+  }
+  return 0;
+}
+
+uint64_t Worksheet::Write(char* out) {
+  uint64_t position = bof.Write(out);
+  position += index.Write(out + position);
+  position += dimensions.Write(out + position);
+  position += cell_table.Write(out + position);
+  position += window2.Write(out + position);
+  return position + eof.Write(out + position);
+}
+
+uint64_t Worksheet::DataSize() {
+  return bof.RecordSize() + index.RecordSize() + dimensions.RecordSize() + cell_table.RecordSize() +
+         window2.RecordSize() + eof.RecordSize();
+}
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles
