@@ -120,18 +120,33 @@ public:
 
     bool empty() const { return kind_ == Kind::none; }
 
+    // Which side of each bound a pixel lies on (+1 above, -1 below, 0 not
+    // settled without the arctangent).  branch: 0 for dx > 0 and -dy >= 0,
+    // 1 for dx > 0 and -dy < 0, 2 for dx < 0 (dx 0 has no branch).  Along a
+    // column within one branch the quotient -dy/dx is monotone in the row,
+    // and so are both sides.
+    struct Sides {
+        int start, end;
+        bool settled() const { return start != 0 && end != 0; }
+        bool operator==(const Sides &o) const { return start == o.start && end == o.end; }
+    };
+    Sides sides(float dx, float dy, int branch) const
+    {
+        const float q = -dy / dx;
+        return {side(q, branch, 0), side(q, branch, 1)};
+    }
+    bool member(Sides s) const
+    {
+        const bool after_start = s.start > 0;
+        const bool before_end = s.end < 0;
+        return kind_ == Kind::plain ? (after_start && before_end) : (after_start || before_end);
+    }
+
     bool contains(float dx, float dy) const
     {
         if (dx == 0.0f) return in(sector_angle(dx, dy));
-        const float mdy = -dy;
-        const int branch = dx > 0.0f ? (mdy >= 0.0f ? 0 : 1) : 2;
-        const float q = mdy / dx;
-        const int s0 = side(q, branch, 0);
-        const int s1 = side(q, branch, 1);
-        if (s0 == 0 || s1 == 0) return in(sector_angle(dx, dy));
-        const bool after_start = s0 > 0;
-        const bool before_end = s1 < 0;
-        return kind_ == Kind::plain ? (after_start && before_end) : (after_start || before_end);
+        const Sides s = sides(dx, dy, dx > 0.0f ? (-dy >= 0.0f ? 0 : 1) : 2);
+        return s.settled() ? member(s) : in(sector_angle(dx, dy));
     }
 
 private:
@@ -170,14 +185,43 @@ private:
     double above_[3][2];
 };
 
-void drop_outside_sector(const SectorTest &sector, float dx, const float *dy, int32_t n,
-                         int32_t nbins, int32_t *bins)
+// Drops the rows [ya, yb) of one branch of a column that lie outside the
+// sector.  Both sides are monotone along the rows, so a run whose end rows
+// agree and are settled is settled throughout; other runs are halved until
+// they are short enough to test row by row.
+void settle_rows(const SectorTest &sector, float dx, const float *dy, int branch, int32_t ya, int32_t yb,
+                 int32_t *bins)
 {
-    const uint32_t limit = static_cast<uint32_t>(nbins);
-    for (int32_t y = 0; y < n; ++y) {
-        if (static_cast<uint32_t>(bins[y]) >= limit) continue;
-        if (!sector.contains(dx, dy[y])) bins[y] = -1;
+    while (yb - ya > 16) {
+        const SectorTest::Sides a = sector.sides(dx, dy[ya], branch);
+        const SectorTest::Sides b = sector.sides(dx, dy[yb - 1], branch);
+        if (a == b && a.settled()) {
+            if (!sector.member(a)) std::fill(bins + ya, bins + yb, -1);
+            return;
+        }
+        const int32_t mid = ya + (yb - ya) / 2;
+        settle_rows(sector, dx, dy, branch, ya, mid, bins);
+        ya = mid;
     }
+    for (int32_t y = ya; y < yb; ++y)
+        if (bins[y] >= 0 && !sector.contains(dx, dy[y])) bins[y] = -1;
+}
+
+void drop_outside_sector(const SectorTest &sector, float dx, const float *dy, int32_t n, int32_t *bins)
+{
+    if (dx == 0.0f) {  // the centre's column: no quotient, every row exact (and cheap)
+        for (int32_t y = 0; y < n; ++y)
+            if (bins[y] >= 0 && !sector.contains(dx, dy[y])) bins[y] = -1;
+        return;
+    }
+    if (dx < 0.0f) {
+        settle_rows(sector, dx, dy, 2, 0, n, bins);
+        return;
+    }
+    // Rows at or above the centre (-dy >= 0), then the rows below it.
+    const int32_t split = static_cast<int32_t>(std::upper_bound(dy, dy + n, 0.0f) - dy);
+    settle_rows(sector, dx, dy, 0, 0, split, bins);
+    settle_rows(sector, dx, dy, 1, split, n, bins);
 }
 
 void circle_profile(image_data *rec, Binning &b, const SectorTest *sector)
@@ -189,7 +233,7 @@ void circle_profile(image_data *rec, Binning &b, const SectorTest *sector)
     visit_columns(rec->data, rec->width, rec->height, [&](int32_t x, const float *column) {
         const float dx = offset(x, rec->center_x);
         circle_bins(dx * dx, dy2.data(), column, rec->height, true, bins.data());
-        if (sector) drop_outside_sector(*sector, dx, dy.data(), rec->height, b.nbins, bins.data());
+        if (sector) drop_outside_sector(*sector, dx, dy.data(), rec->height, bins.data());
         accumulate_column(column, bins.data(), rec->height, b.nbins, b.sums.get(), b.counts.get());
     });
 }
@@ -208,7 +252,7 @@ void ellipse_profile(image_data *rec, Binning &b, const SectorTest *sector)
     visit_columns(rec->data, rec->width, rec->height, [&](int32_t x, const float *column) {
         const float dx = offset(x, rec->center_x);
         ellipse_bins(e.cq * dx, e.ms * dx, udy.data(), vdy.data(), column, rec->height, bins.data());
-        if (sector) drop_outside_sector(*sector, dx, dy.data(), rec->height, b.nbins, bins.data());
+        if (sector) drop_outside_sector(*sector, dx, dy.data(), rec->height, bins.data());
         accumulate_column(column, bins.data(), rec->height, b.nbins, b.sums.get(), b.counts.get());
     });
 }

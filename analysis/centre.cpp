@@ -145,15 +145,26 @@ bool findcenterofg_beamstop(image_data *rec, int32_t x0, int32_t x1, int32_t y0,
     const size_t pitch = column_pitch(static_cast<size_t>(h));
     std::vector<float> mirrors(fy.empty() ? 0 : static_cast<size_t>(column_strip) * pitch);
     std::unique_ptr<bool[]> pass(new bool[fy.size() + 1]);
+    bool contiguous = false;
     Gravity g;
     visit_columns(rec->data, w, x0, x1, y0, y1, [&](int32_t x, const float *column) {
         const int32_t c = (x - x0) % column_strip;
+        const int32_t n = std::min<int32_t>(column_strip, x1 - (x - c));
         if (c == 0) {
-            const int32_t n = std::min<int32_t>(column_strip, x1 - x);
             for (int32_t i = 0; i < n; ++i) mirror_cols[static_cast<size_t>(i)] = mirror(rec->center_x, x + i, w);
-            gather_columns(rec->data, w, mirror_cols.data(), n, 0, h, mirrors.data(), pitch);
+            // Unclamped, the mirror columns are one block in reverse order:
+            // copy it like a strip.  Otherwise gather them one by one.
+            const int32_t last = mirror_cols[static_cast<size_t>(n - 1)];
+            contiguous = mirror_cols[0] - last == n - 1 &&
+                         2 * static_cast<int64_t>(rec->center_x) - x == mirror_cols[0] &&
+                         2 * static_cast<int64_t>(rec->center_x) - (x + n - 1) == last;
+            if (contiguous)
+                copy_strip(rec->data + last, static_cast<size_t>(w), n, static_cast<size_t>(h), mirrors.data(), pitch);
+            else
+                gather_columns(rec->data, w, mirror_cols.data(), n, 0, h, mirrors.data(), pitch);
         }
-        const float *mirror_column = mirrors.data() + static_cast<size_t>(c) * pitch;
+        const size_t slot = static_cast<size_t>(contiguous ? n - 1 - c : c);
+        const float *mirror_column = mirrors.data() + slot * pitch;
         for (size_t i = 0; i < fy.size(); ++i)
             pass[i] = column[i] > threshold && mirror_column[mirror_row[i]] != 0.0f;
         add_column(g, static_cast<float>(x), fy.data(), column, pass.get(), fy.size());

@@ -71,26 +71,19 @@ void visit_columns(const float *data, int32_t width, int32_t height, Visit &&vis
 }
 
 // Adds column values to bins in order: values[y] goes to bin bins[y] unless
-// bins[y] is outside [0, nbins).  A run of pixels in one bin is summed in a
-// register, which is the same sequence of float additions as adding each to
-// sums[k] in turn, without a store-to-load round trip per pixel; counts grow
-// by the run's length (counts may be null: raw sums only).
+// bins[y] is outside [0, nbins); counts (may be null: raw sums only) count
+// the pixels.  A plain add per pixel: summing a run of one bin in a register
+// is the same float sequence, but the run's end is a branch the processor
+// mispredicts too often to win.
 inline void accumulate_column(const float *values, const int32_t *bins, int32_t n, int32_t nbins,
                               float *sums, int32_t *counts)
 {
     const uint32_t limit = static_cast<uint32_t>(nbins);
-    int32_t y = 0;
-    while (y < n) {
+    for (int32_t y = 0; y < n; ++y) {
         const int32_t k = bins[y];
-        if (static_cast<uint32_t>(k) >= limit) {
-            ++y;
-            continue;
-        }
-        const int32_t first = y;
-        float sum = sums[k] + values[y];
-        for (++y; y < n && bins[y] == k; ++y) sum += values[y];
-        sums[k] = sum;
-        if (counts) counts[k] += y - first;
+        if (static_cast<uint32_t>(k) >= limit) continue;
+        sums[k] += values[y];
+        if (counts) ++counts[k];
     }
 }
 

@@ -1,29 +1,19 @@
 #include "azimuthal.h"
 #include "numeric.h"
-#include "synthetic_pattern.h"
+#include "pattern_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
 
-namespace {
+using pattern_tests::Lines;
+using pattern_tests::Pattern;
 
-// A record over a caller-owned pixel vector.
-struct Pattern {
-    std::vector<float> pixels;
-    image_data rec;
-    Pattern(int32_t w, int32_t h, float value = 1.0f) : pixels(static_cast<size_t>(w) * h, value)
-    {
-        rec.data = pixels.data();
-        rec.width = w;
-        rec.height = h;
-    }
-    float &at(int32_t x, int32_t y) { return pixels[static_cast<size_t>(x) + static_cast<size_t>(rec.width) * y]; }
-    std::vector<float> profile() const { return {rec.profile, rec.profile + rec.profile_length}; }
-};
+namespace {
 
 // The kernels written the plain way: columns outer, rows inner, one pixel
 // at a time.  The fast kernels must agree with it bit for bit.
@@ -110,24 +100,14 @@ TEST(Azimuthal, MaskedAndEmptyBinsAreZero)
     EXPECT_EQ(p.rec.profile[3], 3.0f);
     EXPECT_EQ(p.rec.profile[4], 0.0f);
     EXPECT_EQ(p.rec.profile[29], 0.0f);  // beyond the corners
-}
 
-TEST(Azimuthal, AllZeroPatternGivesZerosAndNoPeak)
-{
-    Pattern p(16, 16, 0.0f);
-    p.rec.center_x = 8;
-    p.rec.center_y = 8;
+    // All masked: zeros everywhere and no peak.
+    std::fill(p.pixels.begin(), p.pixels.end(), 0.0f);
     p.rec.peak_radius = 7;
-    p.rec.peak_value = 7;
-    for (int32_t average : {0, 1}) {
-        azimuthalint_whole(&p.rec, 12, average);
-        for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
-        EXPECT_EQ(p.rec.peak_radius, 0);
-        EXPECT_EQ(p.rec.peak_value, 0);
-        azimuthalintell(&p.rec, 12, average);
-        for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
-        EXPECT_EQ(p.rec.peak_radius, 0);
-    }
+    azimuthalintell(&p.rec, 12, 0);
+    for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(p.rec.peak_radius, 0);
+    EXPECT_EQ(p.rec.peak_value, 0);
 }
 
 TEST(Azimuthal, StartLeavesRawSumsBelowAndPeaksAbove)
@@ -207,22 +187,9 @@ TEST(Azimuthal, KnownEllipticBin)
     EXPECT_EQ(p.rec.profile[4], 9.0f);
 }
 
-TEST(Azimuthal, DegenerateAxisRatioSkipsPixels)
-{
-    Pattern p(11, 11, 1.0f);
-    p.rec.center_x = 5;
-    p.rec.center_y = 5;
-    for (float q : {0.0f, std::nanf("")}) {
-        p.rec.axis_ratio = q;
-        azimuthalintell(&p.rec, 8, 1);
-        azimuthalintell_sektor(&p.rec, 8, 0.5f, 2.0f, 0);
-        for (int32_t k = 1; k < 8; ++k) EXPECT_TRUE(std::isfinite(p.rec.profile[k]));
-    }
-}
-
 TEST(Azimuthal, NegativeBinCountThrowsAndKeepsProfile)
 {
-    Pattern p(4, 4);
+    Pattern p(4, 4, 1.0f);
     azimuthalint_whole(&p.rec, 3, 1);
     float *before = p.rec.profile;
     EXPECT_THROW(azimuthalint_whole(&p.rec, -1, 1), std::bad_alloc);
@@ -231,28 +198,36 @@ TEST(Azimuthal, NegativeBinCountThrowsAndKeepsProfile)
     EXPECT_EQ(p.rec.profile_length, 3);
 }
 
-TEST(Azimuthal, FarCentreIsSafe)
+TEST(Azimuthal, DegenerateRatioAndFarCentreAreSafe)
 {
-    Pattern p(8, 8);
+    // Axis ratio 0 or NaN gives no radius: such pixels lie in no bin.
+    Pattern p(11, 11, 1.0f);
+    p.rec.center_x = 5;
+    p.rec.center_y = 5;
+    for (float q : {0.0f, std::nanf("")}) {
+        p.rec.axis_ratio = q;
+        azimuthalintell(&p.rec, 8, 1);
+        for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+        azimuthalintell_sektor(&p.rec, 8, 0.5f, 2.0f, 0);
+        for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+    }
+    // Distances from a centre at the int32 limits do not overflow.
+    p.rec.axis_ratio = 1.0f;
     p.rec.center_x = INT32_MIN;
     p.rec.center_y = INT32_MAX;
     azimuthalint_whole(&p.rec, 4, 1);
-    azimuthalintell_sektor(&p.rec, 4, 1.0f, 2.0f, 0);
     for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
 }
 
 // Every kernel, on a synthetic pattern with a masked beam stop, an
-// off-middle centre, an odd size (partial strips) and sectors that wrap.
+// off-middle centre and an odd size (partial strips).
 TEST(Azimuthal, KernelsMatchThePlainPixelOrderBitForBit)
 {
     const int32_t w = 203, h = 157;
     synthetic_options o = synthetic_defaults(w, h);
     o.noise = 40.0;
-    std::vector<float> pixels = synthetic_pattern(w, h, o);
-    image_data rec;
-    rec.data = pixels.data();
-    rec.width = w;
-    rec.height = h;
+    Pattern pattern(w, h, o);
+    image_data &rec = pattern.rec;
     rec.center_x = static_cast<int32_t>(o.center_x);
     rec.center_y = static_cast<int32_t>(o.center_y);
     rec.axis_ratio = 1.07f;
@@ -266,14 +241,10 @@ TEST(Azimuthal, KernelsMatchThePlainPixelOrderBitForBit)
         expect_same_bits(got(), reference_profile(rec, Shape::circle, nbins, false, 0, 0, average, 17));
         azimuthalintell(&rec, nbins, average);
         expect_same_bits(got(), reference_profile(rec, Shape::ellipse, nbins, false, 0, 0, average));
-        const float sectors[][2] = {{0.0f, 1.0f}, {0.3f, 2.9f}, {1.5707964f, 4.712389f}, {5.5f, 0.7f},
-                                    {3.0f, 6.2831855f}, {0.0f, 6.2831855f}, {2.0f, 2.0f}};
-        for (const auto &s : sectors) {
-            azimuthalint_sektor(&rec, nbins, s[0], s[1], average);
-            expect_same_bits(got(), reference_profile(rec, Shape::circle, nbins, true, s[0], s[1], average));
-            azimuthalintell_sektor(&rec, nbins, s[0], s[1], average);
-            expect_same_bits(got(), reference_profile(rec, Shape::ellipse, nbins, true, s[0], s[1], average));
-        }
+        azimuthalint_sektor(&rec, nbins, 5.5f, 0.7f, average);
+        expect_same_bits(got(), reference_profile(rec, Shape::circle, nbins, true, 5.5f, 0.7f, average));
+        azimuthalintell_sektor(&rec, nbins, 0.3f, 2.9f, average);
+        expect_same_bits(got(), reference_profile(rec, Shape::ellipse, nbins, true, 0.3f, 2.9f, average));
     }
 }
 
@@ -284,24 +255,15 @@ TEST(Azimuthal, MaxRadiusModes)
     rec.height = 1024;
     rec.center_x = 512;
     rec.center_y = 512;
-    EXPECT_EQ(maxradius(&rec, 0), 715);
+    EXPECT_EQ(maxradius(&rec, 0), 715);  // trunc(724.077 + 1) - 10
     EXPECT_EQ(maxradius(&rec, 1), 511);
-    EXPECT_EQ(maxradius(&rec, 2), 511);
-    rec.center_x = 300;  // outside the middle third
-    EXPECT_EQ(maxradius(&rec, 1), 511);
-    rec.center_x = 338;  // 0.33 * 1024 = 337.92: centred, nearest edge 338
+    rec.center_x = 338;  // just inside the middle third: nearest edge 338
     EXPECT_EQ(maxradius(&rec, 1), 337);
     rec.width = 1000;
     rec.center_x = 330;  // exactly 0.33 of the width: not centred
     EXPECT_EQ(maxradius(&rec, 1), 511);
-    rec.width = 4;
-    rec.height = 4;
-    rec.center_x = 2;
-    rec.center_y = 2;
-    EXPECT_EQ(maxradius(&rec, 1), 1);  // middle-third rule: min distance 2, minus 1
-    rec.center_x = 0;
-    EXPECT_EQ(maxradius(&rec, 2), 1);
-    rec.center_x = INT32_MAX;  // far off: no overflow, a huge radius
+    EXPECT_EQ(maxradius(&rec, 2), 511);
+    rec.center_x = INT32_MAX;  // far off: no overflow
     EXPECT_GT(maxradius(&rec, 0), 1000000);
 }
 
@@ -316,11 +278,8 @@ TEST(Azimuthal, FindRingWindow)
     o.noise = 0.0;
     o.beam_stop_radius = 0.0;
     o.beam_stop_arm = 0.0;
-    std::vector<float> pixels = synthetic_pattern(w, h, o);
-    image_data rec;
-    rec.data = pixels.data();
-    rec.width = w;
-    rec.height = h;
+    Pattern pattern(w, h, o);
+    image_data &rec = pattern.rec;
     rec.center_x = 300;
     rec.center_y = 300;
     findring(&rec, 100, 290);
@@ -378,4 +337,65 @@ TEST(Azimuthal, PolarProjectionSamplesNearestPixelAndNeverTheLastRowOrColumn)
     EXPECT_EQ(at(2, 0), p.at(8, 5));  // radius 3: column 8 is still sampled
     EXPECT_EQ(at(3, 0), 0.0f);        // radius 4: column 9, the last, is not
     EXPECT_EQ(at(3, 1), 0.0f);        // row 9, the last, is not either
+}
+
+// The sector kernels settle most pixels without the arctangent; bounds on or
+// next to actual pixel angles, and at 0, pi/2, pi, 3 pi/2 and 2 pi, must
+// still give exactly the plain per-pixel result.
+TEST(Azimuthal, SectorKernelsMatchThePlainPixelOrderForManyBounds)
+{
+    const int32_t w = 131, h = 117;
+    synthetic_options o = synthetic_defaults(w, h);
+    o.center_x = 50;
+    o.center_y = 70;
+    Pattern pattern(w, h, o);
+    image_data &rec = pattern.rec;
+    rec.center_x = 50;
+    rec.center_y = 70;
+    rec.axis_ratio = 1.1f;
+    rec.angle = 2.0f;
+    const float on_pixel = sector_angle(7.0f, -3.0f);
+    const float on_pixel_left = sector_angle(-40.0f, 9.0f);
+    const float bounds[] = {0.0f,
+                            1e-7f,
+                            -0.25f,
+                            on_pixel,
+                            std::nextafter(on_pixel, 10.0f),
+                            on_pixel_left,
+                            std::nextafter(on_pixel_left, 0.0f),
+                            static_cast<float>(half_pi),
+                            static_cast<float>(pi),
+                            static_cast<float>(pi + half_pi),
+                            6.2831850f,
+                            static_cast<float>(two_pi),
+                            7.5f};
+    const int32_t nbins = 90;
+    for (float a0 : bounds) {
+        for (float a1 : bounds) {
+            azimuthalint_sektor(&rec, nbins, a0, a1, 0);
+            expect_same_bits(std::vector<float>(rec.profile, rec.profile + nbins),
+                             reference_profile(rec, Shape::circle, nbins, true, a0, a1, 0));
+            azimuthalintell_sektor(&rec, nbins, a0, a1, 0);
+            expect_same_bits(std::vector<float>(rec.profile, rec.profile + nbins),
+                             reference_profile(rec, Shape::ellipse, nbins, true, a0, a1, 0));
+        }
+    }
+}
+
+TEST(Azimuthal, SetCenterRefusesUnusableCentres)
+{
+    image_data rec;
+    rec.width = 100;
+    rec.height = 50;
+    EXPECT_TRUE(set_center(rec, 10.9f, -3.7f));
+    EXPECT_EQ(rec.center_x, 10);
+    EXPECT_EQ(rec.center_y, -3);
+    EXPECT_TRUE(set_center(rec, -100.0f, 150.0f));  // as far out as the image is large
+    EXPECT_FALSE(set_center(rec, -101.0f, 20.0f));
+    EXPECT_FALSE(set_center(rec, 20.0f, 151.0f));
+    EXPECT_FALSE(set_center(rec, std::nanf(""), 20.0f));
+    EXPECT_FALSE(set_center(rec, 20.0f, INFINITY));
+    EXPECT_FALSE(set_center(rec, 3e9f, 20.0f));
+    EXPECT_EQ(rec.center_x, -100);
+    EXPECT_EQ(rec.center_y, 150);
 }

@@ -41,25 +41,6 @@ MessageSink capture()
 
 }  // namespace
 
-TEST(Minimize, BaseObjectiveIsZero)
-{
-    Minimize base;
-    const double x[2] = {1.0, 2.0};
-    EXPECT_EQ(base.value(x, 2), 0.0);
-}
-
-TEST(Minimize, MatrixRowsAreContiguousAndNegativeSizesThrow)
-{
-    Matrix a(3, 2);
-    EXPECT_EQ(a.m[1], a.m[0] + 2);
-    EXPECT_EQ(a.m[2], a.m[0] + 4);
-    a.m[2][1] = 5.0;
-    EXPECT_EQ(a.m[0][5], 5.0);
-    EXPECT_THROW(alloc_matrix_double(-1, 2), std::bad_alloc);
-    EXPECT_THROW(alloc_matrix_double(2, -1), std::bad_alloc);
-    Matrix empty(0, 0);
-}
-
 TEST(Minimize, SimplexCountsExactlyTheEvaluationsAfterInit)
 {
     // Kept reflections count 1, expansions and contractions 2, shrinks ndim:
@@ -85,23 +66,6 @@ TEST(Minimize, SimplexCountsExactlyTheEvaluationsAfterInit)
         EXPECT_LE(y[0], y[1]);
         EXPECT_LE(y[0], y[2]);
     }
-}
-
-TEST(Minimize, SimplexInitPlacesVertices)
-{
-    Bowl bowl;
-    Matrix P(3, 2);
-    double y[3];
-    const double start[2] = {1.0, 2.0};
-    const double step[2] = {0.5, -4.0};
-    simplexinit(2, start, step, bowl, P.m, y);
-    EXPECT_EQ(P.m[0][0], 1.5);
-    EXPECT_EQ(P.m[0][1], 2.0);
-    EXPECT_EQ(P.m[1][0], 1.0);
-    EXPECT_EQ(P.m[1][1], -2.0);
-    EXPECT_EQ(P.m[2][0], 1.0);
-    EXPECT_EQ(P.m[2][1], 2.0);
-    EXPECT_EQ(y[2], 4.0 + 90.0 + 1.0);
 }
 
 TEST(Minimize, ShrinkCountsTwoMoreForTwoParameters)
@@ -166,27 +130,6 @@ TEST(Minimize, SimplexAbortsAfterTheEvaluationLimit)
     EXPECT_LE(y[0], y[2]);
 }
 
-TEST(Minimize, SimplexTryKeepsOnlyBetterTrials)
-{
-    struct Parabola : Minimize {
-        double value(const double *x, int32_t) override { return (x[0] - 3.0) * (x[0] - 3.0); }
-    } parabola;
-    Matrix P(2, 1);
-    P.m[0][0] = 0.0;
-    P.m[1][0] = 1.0;  // one parameter: worst vertex 1, centroid of the rest 0
-    double y[2] = {9.0, 1e9};
-    double psum[1] = {1.0};
-    EXPECT_EQ(simplextry(P.m, y, psum, 1, parabola, 1, -1.0), 16.0);  // reflected to -1
-    EXPECT_EQ(P.m[1][0], -1.0);
-    EXPECT_EQ(y[1], 16.0);
-    EXPECT_EQ(psum[0], -1.0);
-    EXPECT_EQ(simplextry(P.m, y, psum, 1, parabola, 1, 0.5), 12.25);  // halfway: -0.5, worse than 9 ...
-    EXPECT_EQ(P.m[1][0], -0.5);                                        // ... but better than 16: kept
-    y[1] = -1.0;
-    EXPECT_EQ(simplextry(P.m, y, psum, 1, parabola, 1, 2.0), 16.0);  // twice as far out, to -1: not kept
-    EXPECT_EQ(P.m[1][0], -0.5);
-}
-
 TEST(Minimize, PowellFindsQuadraticMinimum)
 {
     Bowl bowl;
@@ -243,15 +186,3 @@ TEST(Minimize, LineMinimiserLimits)
     EXPECT_THROW(falling_line.Bracket(ax, bx, cx, fa, fb, fc), LineMin::XIterationLimit);
 }
 
-TEST(Minimize, LineMinimiserStepsAlongTheDirection)
-{
-    Bowl bowl;
-    double fret = 0.0;
-    double p[2] = {0.0, -1.0};
-    double xi[2] = {1.0, 0.0};
-    LineMin(bowl, &fret, 2, p, xi).Run();
-    EXPECT_NEAR(p[0], 3.0, 1e-3);
-    EXPECT_EQ(p[1], -1.0);
-    EXPECT_NEAR(xi[0], 3.0, 1e-3);  // the direction became the step taken
-    EXPECT_NEAR(fret, 1.0, 1e-6);
-}
