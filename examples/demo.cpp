@@ -1,14 +1,17 @@
 // Loads the plug-in into the stand-in host the way the host program does and
 // runs the main road on a synthetic diffraction pattern: guess and refine the
 // centre and the ellipticity, integrate the pattern azimuthally, then find and
-// fit the peaks of the profile.  Prints what was found against the truth the
-// pattern was drawn with, and the Results window.
+// fit the peaks of the profile, fit the Kirkland curve and compute the RDF,
+// and save the profile and the peak table into the workbook demo.xls in the
+// current folder.  Prints what was found against the truth the pattern was
+// drawn with, and the Results window.
 #include "stand_in_host.h"
 #include "synthetic_pattern.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -153,6 +156,28 @@ int main(int argc, char **argv)
                     g.size(), best * 0.01);
         host.release_image(rdf);
     }
+
+    // The profile image's rows now hold the profile, the fitted Kirkland
+    // curve, the reduced intensity and the peak model; each becomes a column
+    // of the sheet, after the bin index.
+    std::printf("\nsaveprofileasxls and saveimageasxls:\n");
+    const std::string workbook = "demo.xls";
+    DM_StringToken file = host.new_string(workbook);
+    DM_StringToken profile_header = host.new_string("bin profile kirkland reduced_intensity peak_model");
+    host.call("saveprofileasxls", {standin::real_image_arg(rows), standin::string_arg(file),
+                                   standin::string_arg(profile_header), float_arg(1)});
+    DM_StringToken peak_header = host.new_string("position intensity HWHM weight");
+    DM_StringToken peak_title = host.new_string("Fitted peaks");
+    DM_StringToken peak_sheet = host.new_string("peaks");
+    host.call("saveimageasxls", {standin::real_image_arg(peaks), standin::string_arg(file),
+                                 standin::string_arg(peak_header), standin::string_arg(peak_title),
+                                 standin::string_arg(peak_sheet)});
+    print_results(host, shown);
+    for (DM_StringToken s : {file, profile_header, peak_header, peak_title, peak_sheet})
+        host.release_string(s);
+    std::printf("wrote %s (sheets \"peaks\" and \"Profile\")\n",
+                std::filesystem::absolute(workbook).string().c_str());
+
     host.release_image(elements);
     host.release_image(peaks);
     host.release_image(splines);

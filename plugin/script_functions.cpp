@@ -2,6 +2,7 @@
 
 #include "azimuthal_functions.h"
 #include "centre_functions.h"
+#include "export_functions.h"
 #include "profile_functions.h"
 #include "utility_functions.h"
 
@@ -46,6 +47,11 @@ const Entry entries[] = {
      add<PeakFindPreFit>},
     {"void PreFit(RealImagePtr, RealImagePtr, RealImagePtr)", add<PreFit>},
     {"void PeakFit(RealImagePtr,RealImagePtr,RealImagePtr)", add<PeakFit>},
+    {"void saveprofileasxlslong(RealImagePtr, dm_string, dm_string, float, dm_string, dm_string)",
+     add<saveprofileasxlslong>},
+    {"void saveprofileasxls(RealImagePtr, dm_string, dm_string, float)", add<saveprofileasxls>},
+    {"void saveimageasxls(RealImagePtr, dm_string, dm_string, dm_string, dm_string)",
+     add<saveimageasxls>},
     {"float GetMouseState(dm_string)", add<GetMouseState>},
     {"void FakeShiftUp()", add<FakeShiftUp>},
     {"void FakeShiftDown()", add<FakeShiftDown>},

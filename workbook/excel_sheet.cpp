@@ -14,10 +14,20 @@ using CellBlock = Worksheet::CellTable::RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 
 void SetFromRK(ExcelCell& cell, uint32_t rk) {
-  if (RKCodec::HasIntegerForm(rk))
-    cell.SetInteger(RKCodec::ToInteger(rk));
-  else
+  if (RKCodec::HasDoubleForm(rk)) {
     cell.SetDouble(RKCodec::ToDouble(rk));
+    return;
+  }
+  // An integer with the scale flag holds hundredths (other writers store
+  // 3.25 as 325 that way): cutting them off would change the value, so it
+  // becomes the double the writer meant, whole values staying integers.
+  const int32_t payload = RKCodec::ToInteger(rk & ~1u);
+  if (!(rk & 1u))
+    cell.SetInteger(payload);
+  else if (payload % 100 == 0)
+    cell.SetInteger(payload / 100);
+  else
+    cell.SetDouble(payload / 100.0);
 }
 
 const Workbook::BoundSheet* BoundSheetOf(const WorkbookContent* owner, uint64_t index) {

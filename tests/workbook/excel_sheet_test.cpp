@@ -169,6 +169,25 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
   EXPECT_EQ(s.At(20, 7)->GetInteger(), 1);
 }
 
+TEST(ExcelSheetTest, ScaledIntegerRKValuesKeepTheirHundredths) {
+  // Other writers store 3.25 as the integer 325 with the scale flag.
+  Worksheet w;
+  w.cell_table.row_blocks.resize(1);
+  const std::pair<uint32_t, double> cases[] = {
+      {(325u << 2) | 3u, 3.25}, {(10u << 2) | 3u, 0.1}, {static_cast<uint32_t>(-150 * 4) | 3u, -1.5},
+      {(300u << 2) | 3u, 3.0}, {(57u << 2) | 2u, 57.0}};
+  for (uint16_t i = 0; i < 5; ++i) {
+    CellBlock rk = Block(0x027E, i, 0);
+    rk.rk.value = cases[i].first;
+    w.cell_table.row_blocks[0].cell_blocks.push_back(rk);
+  }
+  OneSheet book(w);
+  for (uint16_t i = 0; i < 5; ++i) EXPECT_EQ(book.sheet().At(i, 0)->GetDouble(), cases[i].second) << i;
+  EXPECT_EQ(book.sheet().At(0, 0)->Type(), ExcelCell::kDouble);
+  EXPECT_EQ(book.sheet().At(3, 0)->Type(), ExcelCell::kInteger);
+  EXPECT_EQ(book.sheet().At(4, 0)->Type(), ExcelCell::kInteger);
+}
+
 TEST(ExcelSheetTest, DimensionsSizeTheTableWithinTheLimits) {
   Worksheet w;
   w.dimensions.first_unused_row = 10;

@@ -1,0 +1,388 @@
+// The three .xls export functions through the host: sheet layout, new and
+// extended workbooks, foreign and damaged files, refusals and host failures.
+// Results are read back with the workbook layer and, where present, with
+// xlrd as an independent reader.
+#include "plugin_fixture.h"
+
+#include "excel_file.h"
+#include "xls_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+using standin::float_arg;
+using standin::real_image_arg;
+using standin::string_arg;
+using xls_tool::ScratchPath;
+using YCompoundFiles::YExcel::ExcelCell;
+using YCompoundFiles::YExcel::ExcelFile;
+using YCompoundFiles::YExcel::ExcelSheet;
+
+namespace {
+
+std::string file_bytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_bytes(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<std::string> sheet_names(const ExcelFile &book)
+{
+    std::vector<std::string> names;
+    for (uint64_t i = 0; i < book.GetTotalSheets(); ++i)
+        names.push_back(book.GetSheetName(i) ? book.GetSheetName(i) : "<wide>");
+    return names;
+}
+
+std::string text_at(const ExcelSheet *sheet, uint64_t r, uint64_t c)
+{
+    const ExcelCell *cell = sheet ? sheet->At(r, c) : nullptr;
+    return cell && cell->GetString() ? cell->GetString() : "<none>";
+}
+
+bool defined_at(const ExcelSheet *sheet, uint64_t r, uint64_t c)
+{
+    const ExcelCell *cell = sheet->At(r, c);
+    return cell && cell->Type() != ExcelCell::kUndefined;
+}
+
+class Export : public PluginTest {
+protected:
+    void TearDown() override
+    {
+        for (DM_StringToken s : strings_) host.release_string(s);
+        strings_.clear();
+        PluginTest::TearDown();
+    }
+
+    DM_StringToken text(const std::string &bytes)
+    {
+        strings_.push_back(host.new_string(bytes));
+        return strings_.back();
+    }
+
+    standin::CallResult profile(DM_ImageToken image, const std::string &file,
+                                const std::string &header, float scale)
+    {
+        return host.call("saveprofileasxls", {real_image_arg(image), string_arg(text(file)),
+                                              string_arg(text(header)), float_arg(scale)});
+    }
+
+    standin::CallResult profile_long(DM_ImageToken image, const std::string &file,
+                                     const std::string &header, float scale,
+                                     const std::string &title, const std::string &sheet)
+    {
+        return host.call("saveprofileasxlslong",
+                         {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
+                          float_arg(scale), string_arg(text(title)), string_arg(text(sheet))});
+    }
+
+    standin::CallResult image(DM_ImageToken image, const std::string &file,
+                              const std::string &header, const std::string &title,
+                              const std::string &sheet)
+    {
+        return host.call("saveimageasxls",
+                         {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
+                          string_arg(text(title)), string_arg(text(sheet))});
+    }
+
+    // A width x height image whose pixel (x, y) is a distinct float.
+    DM_ImageToken numbered(uint32_t width, uint32_t height)
+    {
+        std::vector<double> v(static_cast<size_t>(width) * height);
+        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>(i * 1.37 - 20.0 / (i + 1));
+        return real_image(width, height, v);
+    }
+
+private:
+    std::vector<DM_StringToken> strings_;
+};
+
+}  // namespace
+
+TEST_F(Export, ProfileIntoANewFile)
+{
+    const std::string file = ScratchPath("new-profile.xls");
+    DM_ImageToken img = real_image(3, 1, {10.5, -2.25, 7.0});
+    standin::CallResult r = profile(img, file, "x y", 0.5f);
+    EXPECT_TRUE(r.called);
+    EXPECT_TRUE(r.script_errors.empty());
+    EXPECT_TRUE(host.results().empty());
+
+    ExcelFile book;
+    ASSERT_TRUE(book.Load(file.c_str()));
+    EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "Sheet1"}));
+    const ExcelSheet *sheet = book.GetWorksheet("Profile");
+    EXPECT_EQ(text_at(sheet, 0, 0), "Profile");
+    EXPECT_EQ(text_at(sheet, 1, 0), "x");
+    EXPECT_EQ(text_at(sheet, 1, 1), "y");
+    EXPECT_FALSE(defined_at(sheet, 1, 2));
+    EXPECT_EQ(sheet->GetTotalRows(), 5u);
+    EXPECT_EQ(sheet->GetTotalCols(), 2u);
+    const double abscissa[] = {0.0, 0.5, 1.0}, pixels[] = {10.5, -2.25, 7.0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(sheet->At(2 + i, 0)->GetDouble(), abscissa[i]);
+        EXPECT_EQ(sheet->At(2 + i, 1)->GetDouble(), pixels[i]);
+    }
+    EXPECT_EQ(book.GetWorksheet("Sheet1")->GetTotalRows(), 0u);
+
+    // The abscissa is the single-precision product, widened.
+    ASSERT_TRUE(profile(real_image(5, 1, {}), file, "\tq  I\n", 0.1f).script_errors.empty());
+    ASSERT_TRUE(book.Load(file.c_str()));
+    sheet = book.GetWorksheet("Profile");
+    EXPECT_EQ(sheet->At(5, 0)->GetDouble(), 0.30000001192092896);
+    EXPECT_EQ(text_at(sheet, 1, 0), "q");
+    EXPECT_EQ(text_at(sheet, 1, 1), "I");
+}
+
+TEST_F(Export, ImageKeepsItsOrientation)
+{
+    const std::string file = ScratchPath("image.xls");
+    DM_ImageToken img = numbered(2, 3);
+    const std::vector<double> px = host.pixels(img);
+    ASSERT_TRUE(image(img, file, "left right", "Peaks", "Table").script_errors.empty());
+    ExcelFile book(file.c_str());
+    EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Table", "Sheet1"}));
+    const ExcelSheet *sheet = book.GetWorksheet("Table");
+    EXPECT_EQ(text_at(sheet, 0, 0), "Peaks");
+    EXPECT_EQ(text_at(sheet, 1, 1), "right");
+    EXPECT_EQ(sheet->GetTotalRows(), 5u);
+    EXPECT_EQ(sheet->GetTotalCols(), 2u);
+    for (uint32_t y = 0; y < 3; ++y)
+        for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(sheet->At(2 + y, x)->GetDouble(), px[x + 2 * y]);
+    EXPECT_EQ(sheet->At(4, 1)->GetDouble(), px[1 + 2 * 2]);
+}
+
+TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn)
+{
+    const std::string file = ScratchPath("extended.xls");
+    ASSERT_TRUE(profile_long(numbered(10, 1), file, "a b c d", 1.0f, "First", "S").script_errors.empty());
+    ASSERT_TRUE(profile(numbered(3, 1), file, "x y", 1.0f).script_errors.empty());
+    EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
+    {
+        // A cell of someone else's in the reused sheet.
+        ExcelFile book(file.c_str());
+        *book.GetWorksheet("S")->Cell(0, 5) = "note";
+        ASSERT_TRUE(book.Save());
+    }
+    DM_ImageToken shorter = real_image(4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
+    ASSERT_TRUE(profile_long(shorter, file, "u v", 2.0f, "Second", "S").script_errors.empty());
+
+    ExcelFile book(file.c_str());
+    EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
+    const ExcelSheet *s = book.GetWorksheet("S");
+    EXPECT_EQ(text_at(s, 0, 0), "Second");
+    EXPECT_EQ(text_at(s, 0, 5), "note");
+    EXPECT_EQ(text_at(s, 1, 0), "u");
+    EXPECT_EQ(text_at(s, 1, 1), "v");
+    EXPECT_EQ(text_at(s, 1, 2), "c");  // header words beyond the new ones stay
+    EXPECT_EQ(text_at(s, 1, 3), "d");
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(s->At(2 + i, 0)->GetDouble(), 2.0 * i);
+        EXPECT_EQ(s->At(2 + i, 1)->GetDouble(), 1.0 + i);
+        EXPECT_EQ(s->At(2 + i, 2)->GetDouble(), 5.0 + i);
+    }
+    // The tail of the longer profile stays.
+    EXPECT_EQ(s->GetTotalRows(), 12u);
+    EXPECT_EQ(s->At(11, 0)->GetDouble(), 9.0);
+    EXPECT_EQ(text_at(book.GetWorksheet("Profile"), 1, 1), "y");
+}
+
+TEST_F(Export, ForeignAndDamagedFilesAreReplacedByANewWorkbook)
+{
+    const std::string good = ScratchPath("good.xls");
+    ASSERT_TRUE(profile(numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
+    const std::string bytes = file_bytes(good);
+    ASSERT_GT(bytes.size(), 1536u);
+
+    const std::string file = ScratchPath("foreign.xls");
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"text", "plain text, not a workbook\n"},
+        {"empty", ""},
+        {"header only", bytes.substr(0, 512)},
+        {"cut in half", bytes.substr(0, bytes.size() / 2)},
+    };
+    std::string garbled = bytes;
+    for (size_t i = 1536; i < garbled.size(); i += 3) garbled[i] = static_cast<char>(0xA5);
+    cases.push_back({"garbled", garbled});
+    {
+        YCompoundFiles::CompoundDocument doc;  // a document without a workbook
+        ASSERT_TRUE(doc.Create(file.c_str()));
+        ASSERT_EQ(doc.MakeStream("Other"), YCompoundFiles::kSuccess);
+    }
+    cases.push_back({"other document", file_bytes(file)});
+    {
+        YCompoundFiles::CompoundDocument doc;  // a workbook stream cut inside its first record
+        ASSERT_TRUE(doc.Create(file.c_str()));
+        ASSERT_EQ(doc.MakeStream("Workbook"), YCompoundFiles::kSuccess);
+        ASSERT_EQ(doc.WriteStream("Workbook", std::vector<char>{0x09, 0x08, 0x10, 0x00, 0x00}, 5),
+                  YCompoundFiles::kSuccess);
+    }
+    cases.push_back({"damaged stream", file_bytes(file)});
+
+    for (const auto &c : cases) {
+        write_bytes(file, c.second);
+        standin::CallResult r = profile(numbered(2, 1), file, "x y", 1.0f);
+        EXPECT_TRUE(r.script_errors.empty()) << c.first;
+        ExcelFile book;
+        ASSERT_TRUE(book.Load(file.c_str())) << c.first;
+        EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "Sheet1"})) << c.first;
+        EXPECT_EQ(book.GetWorksheet("Profile")->GetTotalRows(), 4u) << c.first;
+    }
+}
+
+TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
+{
+    const std::string file = ScratchPath("limits.xls");
+    ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
+    const std::string before = file_bytes(file);
+    const std::string too_long_profile =
+        "the profile does not fit into a sheet (at most 65534 points and 255 rows)";
+    const std::string too_large_image =
+        "the image does not fit into a sheet (at most 256 columns and 65534 rows)";
+    std::string many_words;
+    for (int k = 0; k < 257; ++k) many_words += "w" + std::to_string(k) + " ";
+
+    struct Case {
+        std::function<standin::CallResult()> call;
+        std::string error;
+    };
+    DM_ImageToken wide = real_image(65535, 1, {});
+    DM_ImageToken tall = real_image(1, 65535, {});
+    DM_ImageToken rows256 = real_image(2, 256, {});
+    DM_ImageToken cols257 = real_image(257, 1, {});
+    DM_ImageToken small = numbered(2, 2);
+    const std::vector<Case> cases = {
+        {[&] { return profile(wide, file, "", 1.0f); }, "saveprofileasxls: " + too_long_profile},
+        {[&] { return profile_long(rows256, file, "", 1.0f, "t", "s"); },
+         "saveprofileasxlslong: " + too_long_profile},
+        {[&] { return image(cols257, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
+        {[&] { return image(tall, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
+        {[&] { return profile(small, file, many_words, 1.0f); },
+         "saveprofileasxls: the header has more than 256 words"},
+        {[&] { return image(small, file, "", "t", std::string(256, 'n')); },
+         "saveimageasxls: the sheet name is longer than 255 characters"},
+        {[&] { return profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
+         "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\""},
+    };
+    for (const Case &c : cases) {
+        standin::CallResult r = c.call();
+        EXPECT_TRUE(r.called);
+        ASSERT_EQ(r.script_errors.size(), 1u) << c.error;
+        EXPECT_EQ(r.script_errors[0], c.error);
+        EXPECT_EQ(file_bytes(file), before) << c.error;
+        EXPECT_EQ(host.live_locks(), 0u);
+    }
+    EXPECT_TRUE(host.results().empty());
+
+    // The largest that fits: 255 image rows and 256 header words.
+    std::string words256 = many_words.substr(0, many_words.rfind("w256"));
+    ASSERT_TRUE(profile_long(real_image(2, 255, {}), file, words256, 1.0f, "t", "Full").script_errors.empty());
+    ExcelFile book(file.c_str());
+    EXPECT_EQ(book.GetWorksheet("Full")->GetTotalCols(), 256u);
+    EXPECT_EQ(text_at(book.GetWorksheet("Full"), 1, 255), "w255");
+}
+
+TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas)
+{
+    const std::string file = ScratchPath("host-failures.xls");
+    ASSERT_TRUE(profile(numbered(3, 2), file, "x a b", 1.0f).script_errors.empty());
+    const std::string reference = file_bytes(file);
+    for (const char *function : {"saveprofileasxlslong", "saveprofileasxls", "saveimageasxls"}) {
+        const std::string name = function;
+        long calls = check_host_failures(host, function, [&] {
+            PreparedCall c;
+            write_bytes(file, reference);
+            DM_ImageToken img = host.new_image("p", DM_TYPE_REAL4, 3, 2);
+            std::vector<DM_StringToken> texts;
+            auto add = [&](const std::string &s) {
+                texts.push_back(host.new_string(s));
+                c.args.push_back(string_arg(texts.back()));
+            };
+            c.args.push_back(real_image_arg(img));
+            add(file);
+            add("h1 h2");
+            if (name != "saveimageasxls") c.args.push_back(float_arg(0.5f));
+            if (name != "saveprofileasxls") {
+                add("title");
+                add("sheet");
+            }
+            c.expect_untouched = [&, name] { EXPECT_EQ(file_bytes(file), reference) << name; };
+            c.release = [this, img, texts] {
+                host.release_image(img);
+                for (DM_StringToken t : texts) host.release_string(t);
+            };
+            return c;
+        });
+        // Texts, two sizes and the lock.
+        EXPECT_GE(calls, 5) << function;
+    }
+}
+
+TEST_F(Export, XlrdReadsTheNewWorkbook)
+{
+    REQUIRE_XLS_TOOL("xlrd");
+    const std::string file = ScratchPath("xlrd-profile.xls");
+    DM_ImageToken img = numbered(300, 4);
+    const std::vector<double> px = host.pixels(img);
+    ASSERT_TRUE(profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
+
+    xls_tool::Book read;
+    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0].name, "Profile");
+    EXPECT_EQ(read[1].name, "Sheet1");
+    EXPECT_TRUE(read[1].cells.empty());
+    const xls_tool::Sheet &s = read[0];
+    EXPECT_EQ(s.rows, 302);
+    EXPECT_EQ(s.cols, 5);
+    EXPECT_EQ(s.At(0, 0)->text, "Profile");
+    const char *words[] = {"q", "profile", "background", "difference", "model"};
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(s.At(1, k)->text, words[k]);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_NE(s.At(2 + i, 0), nullptr) << i;
+        EXPECT_EQ(s.At(2 + i, 0)->number, static_cast<double>(static_cast<float>(i) * 0.1f)) << i;
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(s.At(2 + i, 1 + j)->number, px[i + j * 300]) << i;
+    }
+    EXPECT_EQ(s.At(5, 0)->number, 0.30000001192092896);
+    EXPECT_EQ(s.cells.size(), 1u + 5u + 300u * 5u);
+}
+
+TEST_F(Export, XlwtWorkbookIsExtended)
+{
+    REQUIRE_XLS_TOOL("xlwt");
+    REQUIRE_XLS_TOOL("xlrd");
+    const std::string file = ScratchPath("xlwt-extended.xls");
+    xls_tool::Book written;
+    ASSERT_TRUE(xls_tool::MakeWithXlwt(file, written));
+    ASSERT_TRUE(profile(numbered(5, 2), file, "x a b", 1.0f).script_errors.empty());
+    ASSERT_TRUE(image(numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
+
+    xls_tool::Book read;
+    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_EQ(read.size(), written.size() + 1);
+    EXPECT_EQ(read[0].name, "Profile");
+    EXPECT_EQ(read[0].At(6, 2)->number, host.pixels(numbered(5, 2))[4 + 5]);
+    // The xlwt sheets keep their order and every cell not written over.
+    for (size_t k = 0; k < written.size(); ++k) {
+        const xls_tool::Sheet &was = written[k], &now = read[k + 1];
+        EXPECT_EQ(now.name, was.name);
+        for (const auto &[place, cell] : was.cells) {
+            if (was.name == "Data" && place.first < 4 && place.second < 2) continue;
+            const xls_tool::Cell *got = now.At(place.first, place.second);
+            ASSERT_NE(got, nullptr) << was.name << " " << place.first << "," << place.second;
+            EXPECT_EQ(got->number, cell.number);
+            EXPECT_EQ(got->text, cell.text);
+        }
+    }
+    EXPECT_EQ(read[1].At(0, 0)->text, "Image");
+    EXPECT_EQ(read[1].At(1, 1)->text, "d");
+}

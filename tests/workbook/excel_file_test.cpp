@@ -1,0 +1,420 @@
+#include "excel_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "compound_document.h"
+#include "record_bytes.h"
+#include "xls_tool.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using namespace workbook_test;
+using xls_tool::ScratchPath;
+
+std::vector<std::string> Names(const ExcelFile& book) {
+  std::vector<std::string> names;
+  for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
+    const char* n = book.GetSheetName(i);
+    names.push_back(n ? n : "<wide>");
+  }
+  return names;
+}
+
+void ExpectIndicesInStep(const ExcelFile& book) {
+  ASSERT_EQ(book.sheets.size(), book.worksheets.size());
+  ASSERT_EQ(book.sheets.size(), book.globals.bound_sheets.size());
+  for (size_t i = 0; i < book.sheets.size(); ++i) EXPECT_EQ(book.sheets[i].SheetIndex(), i);
+}
+
+Bytes ReadWorkbookStream(const std::string& path) {
+  CompoundDocument doc;
+  Bytes stream;
+  EXPECT_TRUE(doc.Open(path.c_str(), CompoundDocument::kRead));
+  EXPECT_EQ(doc.ReadStream("Workbook", stream), kSuccess);
+  return stream;
+}
+
+// A compound document holding the given "Workbook" stream (none when
+// stream is null).
+void WriteDocument(const std::string& path, const Bytes* stream) {
+  CompoundDocument doc;
+  ASSERT_TRUE(doc.Create(path.c_str()));
+  if (!stream) return;
+  ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
+  ASSERT_EQ(doc.WriteStream("Workbook", *stream, stream->size()), kSuccess);
+}
+
+// One record of a stream as a reader walking the headers sees it.
+struct Rec {
+  uint64_t offset;
+  uint16_t code;
+  uint16_t length;
+};
+
+std::vector<Rec> Walk(const Bytes& s) {
+  std::vector<Rec> out;
+  for (uint64_t p = 0; p + 4 <= s.size();) {
+    const Rec r{p, Get16(s, p), Get16(s, p + 2)};
+    out.push_back(r);
+    p += 4 + r.length;
+  }
+  return out;
+}
+
+uint32_t Get32(const Bytes& b, size_t offset) { return Get16(b, offset) | uint32_t{Get16(b, offset + 2)} << 16; }
+
+// A saved two-sheet workbook: "First" with 40 rows of mixed cells, "Second"
+// with a few.
+std::string SavedSample(const std::string& name) {
+  const std::string path = ScratchPath(name);
+  ExcelFile book;
+  book.New(1);
+  book.RenameWorksheet(0, "First");
+  ExcelSheet* second = book.AddWorksheet("Second");
+  ExcelSheet* first = book.GetWorksheet("First");
+  for (int r = 0; r < 40; ++r) {
+    *first->Cell(r, 0) = r;
+    *first->Cell(r, 1) = r * 0.37;
+    *first->Cell(r, 3) = (r % 3 ? "text" : "other");
+  }
+  *second->Cell(2, 2) = u"wide \u00b5m";
+  *second->Cell(5, 0) = 1.25;
+  EXPECT_TRUE(book.SaveAs(path.c_str()));
+  return path;
+}
+
+TEST(ExcelFileTest, NewAndAddWorksheetNameAndPlaceSheets) {
+  ExcelFile book;
+  EXPECT_EQ(book.GetTotalSheets(), 0u);
+  book.New(3);
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet2", "Sheet3"}));
+  EXPECT_EQ(book.globals.fonts.size(), 4u);
+  EXPECT_EQ(book.globals.xfs.size(), 21u);
+  EXPECT_EQ(book.globals.styles.size(), 6u);
+  book.New(0);
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1"}));
+
+  ExcelSheet* profile = book.AddWorksheet("Profile", 0);
+  ASSERT_NE(profile, nullptr);
+  EXPECT_EQ(profile, book.GetWorksheet(0));
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"Profile", "Sheet1"}));
+  EXPECT_EQ(book.worksheets[0].window2.options & Worksheet::Window2::kSelected, 0);
+  EXPECT_NE(book.worksheets[1].window2.options & Worksheet::Window2::kSelected, 0);
+  EXPECT_EQ(book.AddWorksheet("Profile"), nullptr);
+  EXPECT_NE(book.AddWorksheet("profile"), nullptr);   // case counts
+  EXPECT_NE(book.AddWorksheet(u"Profile"), nullptr);  // so does width
+  EXPECT_EQ(book.GetSheetName(3), nullptr);
+  EXPECT_EQ(book.AddWorksheet("Late", 5), nullptr);   // beyond the end
+  EXPECT_EQ(book.AddWorksheet("Late", -2), nullptr);
+  EXPECT_EQ(book.AddWorksheet(std::string(256, 'n').c_str()), nullptr);
+  EXPECT_NE(book.AddWorksheet(std::string(255, 'n').c_str(), 4), nullptr);
+  ExpectIndicesInStep(book);
+
+  // Unnamed sheets take the first free number from the count + 1 on.
+  book.New(3);
+  ASSERT_TRUE(book.DeleteWorksheet("Sheet2"));
+  EXPECT_STREQ(book.AddWorksheet(-1)->GetSheetName(), "Sheet4");  // "Sheet3" is taken
+  EXPECT_STREQ(book.AddWorksheet(0)->GetSheetName(), "Sheet5");
+  // A refused position must not make that search run on for ever.
+  EXPECT_EQ(book.AddWorksheet(9), nullptr);
+  ExpectIndicesInStep(book);
+}
+
+TEST(ExcelFileTest, DeleteAndRenameKeepSheetsInStep) {
+  ExcelFile book;
+  book.New(3);
+  *book.GetWorksheet("Sheet2")->Cell(0, 0) = 2;
+  *book.GetWorksheet("Sheet3")->Cell(0, 0) = 3;
+  EXPECT_FALSE(book.DeleteWorksheet(3));
+  EXPECT_FALSE(book.DeleteWorksheet(-1));
+  EXPECT_FALSE(book.DeleteWorksheet("Nope"));
+  ASSERT_TRUE(book.DeleteWorksheet(0));
+  ExpectIndicesInStep(book);
+  EXPECT_STREQ(book.GetWorksheet(0)->GetSheetName(), "Sheet2");
+  EXPECT_EQ(book.GetWorksheet(0)->At(0, 0)->GetInteger(), 2);
+  EXPECT_STREQ(book.GetWorksheet(1)->GetSheetName(), "Sheet3");
+  EXPECT_EQ(book.GetWorksheet(2), nullptr);
+
+  EXPECT_FALSE(book.RenameWorksheet(0, "Sheet2"));  // its own name
+  EXPECT_FALSE(book.RenameWorksheet(0, "Sheet3"));
+  EXPECT_FALSE(book.RenameWorksheet(2, "Free"));
+  EXPECT_FALSE(book.RenameWorksheet(0, std::string(256, 'r').c_str()));
+  EXPECT_TRUE(book.RenameWorksheet(0, u"Sheet3"));  // held wide now
+  EXPECT_EQ(book.GetSheetName(0), nullptr);
+  char narrow[256];
+  char16_t wide[256];
+  EXPECT_FALSE(book.GetSheetName(0, narrow));
+  ASSERT_TRUE(book.GetSheetName(0, wide));
+  EXPECT_EQ(std::u16string(wide), u"Sheet3");
+  EXPECT_FALSE(book.GetSheetName(7, wide));
+  EXPECT_EQ(book.GetSheetName(7), nullptr);
+  EXPECT_TRUE(book.RenameWorksheet("Sheet3", "Last"));
+  EXPECT_FALSE(book.RenameWorksheet("Sheet3", "Other"));
+  ASSERT_TRUE(book.GetSheetName(1, narrow));
+  EXPECT_STREQ(narrow, "Last");
+  EXPECT_TRUE(book.DeleteWorksheet(u"Sheet3"));
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"Last"}));
+  ExpectIndicesInStep(book);
+}
+
+TEST(ExcelFileTest, SavedWorkbookLoadsWithItsSheetsAndCells) {
+  const std::string path = SavedSample("roundtrip.xls");
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(path.c_str()));
+  EXPECT_TRUE(book.Document().IsOpen());
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"First", "Second"}));
+  ExpectIndicesInStep(book);
+  ExcelSheet* first = book.GetWorksheet("First");
+  EXPECT_EQ(first->GetTotalRows(), 40u);
+  EXPECT_EQ(first->GetTotalCols(), 4u);
+  for (int r = 0; r < 40; ++r) {
+    EXPECT_EQ(first->At(r, 0)->GetInteger(), r);
+    EXPECT_EQ(first->At(r, 1)->GetDouble(), r * 0.37) << r;
+    EXPECT_EQ(first->At(r, 2)->Type(), ExcelCell::kUndefined);
+    EXPECT_STREQ(first->At(r, 3)->GetString(), r % 3 ? "text" : "other");
+  }
+  const ExcelSheet* second = book.GetWorksheet(1);
+  EXPECT_EQ(std::u16string(second->At(2, 2)->GetWString()), u"wide \u00b5m");
+  EXPECT_EQ(second->At(5, 0)->GetDouble(), 1.25);
+
+  // Save writes back into the file it was loaded from.
+  *book.GetWorksheet("Second")->Cell(6, 1) = "added";
+  ASSERT_TRUE(book.Save());
+  ExcelFile again(path.c_str());
+  ASSERT_EQ(again.GetTotalSheets(), 2u);
+  EXPECT_STREQ(again.GetWorksheet("Second")->At(6, 1)->GetString(), "added");
+  EXPECT_EQ(again.GetWorksheet("First")->At(39, 0)->GetInteger(), 39);
+}
+
+TEST(ExcelFileTest, StreamPositionsPointAtTheirRecords) {
+  // 33 rows on the first sheet: two row blocks.
+  const std::string path = ScratchPath("positions.xls");
+  ExcelFile book;
+  book.New(2);
+  for (int r = 0; r < 33; ++r) {
+    *book.GetWorksheet(0)->Cell(r, 0) = r;
+    if (r % 4 == 0) *book.GetWorksheet(0)->Cell(r, 2) = 0.5 + r;
+    if (r % 5 == 0) *book.GetWorksheet(0)->Cell(r, 3) = "five";
+  }
+  *book.GetWorksheet(1)->Cell(3, 1) = 3.14159;
+  *book.GetWorksheet(1)->Cell(4, 0) = "x";
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  ASSERT_EQ(book.worksheets[0].index.dbcell_positions.size(), 2u);
+  EXPECT_EQ(book.worksheets[0].cell_table.row_blocks[0].dbcell.row_offsets.size(), 32u);
+  EXPECT_EQ(book.worksheets[0].cell_table.row_blocks[1].dbcell.row_offsets.size(), 1u);
+  EXPECT_EQ(book.globals.bound_sheets[0].position, book.globals.RecordSize());
+
+  const Bytes s = ReadWorkbookStream(path);
+  const std::vector<Rec> recs = Walk(s);
+  auto at = [&](uint64_t offset) -> const Rec* {
+    for (const Rec& r : recs)
+      if (r.offset == offset) return &r;
+    return nullptr;
+  };
+  std::vector<uint64_t> sheet_starts;
+  for (const Rec& r : recs)
+    if (r.code == 0x0085) sheet_starts.push_back(Get32(s, r.offset + 4));
+  ASSERT_EQ(sheet_starts.size(), 2u);
+  int dbcells_checked = 0;
+  for (uint64_t start : sheet_starts) {
+    const Rec* bof = at(start);
+    ASSERT_NE(bof, nullptr);
+    EXPECT_EQ(bof->code, 0x0809);
+    EXPECT_EQ(Get16(s, start + 6), 0x0010);  // a worksheet
+    // The Index follows the BOF; each position it lists is a DBCell.
+    const Rec* index = at(start + 4 + bof->length);
+    ASSERT_NE(index, nullptr);
+    ASSERT_EQ(index->code, 0x020B);
+    for (uint64_t k = 16; k < index->length; k += 4) {
+      const uint64_t p = Get32(s, index->offset + 4 + k);
+      const Rec* dbcell = at(p);
+      ASSERT_NE(dbcell, nullptr) << p;
+      ASSERT_EQ(dbcell->code, 0x00D7);
+      // Back to the block's first Row record, then forward to each row's
+      // first cell as a reader following the offsets would.
+      const uint64_t first_row = p - Get32(s, p + 4);
+      ASSERT_NE(at(first_row), nullptr);
+      std::vector<const Rec*> rows;
+      for (const Rec* r = at(first_row); r && r->code == 0x0208; r = at(r->offset + 4 + r->length))
+        rows.push_back(r);
+      ASSERT_EQ(rows.size(), (dbcell->length - 4u) / 2u);
+      uint64_t cursor = rows[0]->offset + 20;  // the second Row record
+      for (size_t k2 = 0; k2 < rows.size(); ++k2) {
+        cursor += Get16(s, p + 8 + 2 * k2);
+        const Rec* cell = at(cursor);
+        ASSERT_NE(cell, nullptr) << "row " << k2;
+        EXPECT_NE(cell->code, 0x0208);
+        EXPECT_NE(cell->code, 0x00D7);
+        EXPECT_EQ(Get16(s, cursor + 4), Get16(s, rows[k2]->offset + 4)) << "row " << k2;
+      }
+      ++dbcells_checked;
+    }
+  }
+  EXPECT_EQ(dbcells_checked, 3);
+}
+
+// The offsets of the BoundSheet records, in order.
+std::vector<uint64_t> SheetEntries(const Bytes& s) {
+  std::vector<uint64_t> out;
+  for (const Rec& r : Walk(s)) {
+    if (r.code == 0x0085) out.push_back(r.offset);
+    if (r.code == 0x000A) break;
+  }
+  return out;
+}
+
+TEST(ExcelFileTest, WhatIsNotAWorkbookFailsToLoadAndChangesNothing) {
+  const Bytes good = ReadWorkbookStream(SavedSample("good.xls"));
+  std::vector<std::pair<std::string, Bytes>> streams = {
+      {"empty", Bytes()},
+      {"one byte", Of({0x09})},
+      {"a header cut short", Of({0x09, 0x08, 0x10})},
+      {"not a BOF first", RecordOf(0x0042, Of({1, 2})) + good},
+      {"no globals", Bytes(good.begin() + Get32(good, SheetEntries(good)[0] + 4), good.end())},
+  };
+  Bytes long_record = good;
+  long_record[3] = 0x7F;  // the BOF claims more than there is
+  streams.push_back({"a record beyond the stream", long_record});
+  // Every cut inside the stream loses a record or a whole sheet.
+  for (size_t cut = 1; cut < good.size(); cut += cut < 300 ? 1 : 37)
+    streams.push_back({"cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + static_cast<long>(cut))});
+
+  ExcelFile book;
+  book.New(2);
+  auto expect_refused = [&](const std::string& path, const std::string& what) {
+    EXPECT_FALSE(book.Load(path.c_str())) << what;
+    EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet2"})) << what;
+    EXPECT_FALSE(book.Document().IsOpen()) << what;
+  };
+  expect_refused(ScratchPath("missing.xls"), "missing");
+  const std::string path = ScratchPath("damaged.xls");
+  std::ofstream(path) << "just some text, longer than nothing at all\n";
+  expect_refused(path, "text");
+  WriteDocument(path, nullptr);
+  expect_refused(path, "no stream");
+  for (const auto& s : streams) {
+    WriteDocument(path, &s.second);
+    expect_refused(path, s.first);
+  }
+  EXPECT_FALSE(book.Save());  // nothing open to save into
+  EXPECT_FALSE(book.SaveAs("/nonexistent-folder/book.xls"));
+
+  // Bytes after the last sheet that start no substream are not part of it.
+  const Bytes trailing = good + Of({0x42, 0x00, 0x00, 0x00, 0x07});
+  WriteDocument(path, &trailing);
+  ASSERT_TRUE(book.Load(path.c_str()));
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"First", "Second"}));
+}
+
+void Put32At(Bytes& b, size_t offset, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
+  const std::string path = ScratchPath("three.xls");
+  {
+    ExcelFile book;
+    book.New(3);
+    for (int i = 0; i < 3; ++i) *book.GetWorksheet(i)->Cell(i, i) = 10 + i;
+    ASSERT_TRUE(book.SaveAs(path.c_str()));
+  }
+  const Bytes saved = ReadWorkbookStream(path);
+  const std::vector<uint64_t> entries = SheetEntries(saved);
+  ASSERT_EQ(entries.size(), 3u);
+
+  // The middle sheet turned into a chart: its BOF says so.
+  Bytes chart = saved;
+  const uint32_t middle = Get32(chart, entries[1] + 4);
+  chart[middle + 6] = 0x20;
+  WriteDocument(path, &chart);
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(path.c_str()));
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet3"}));
+  ExpectIndicesInStep(book);
+  EXPECT_EQ(book.GetWorksheet("Sheet3")->At(2, 2)->GetInteger(), 12);
+  ASSERT_TRUE(book.Save());
+  ExcelFile again(path.c_str());
+  EXPECT_EQ(Names(again), (std::vector<std::string>{"Sheet1", "Sheet3"}));
+  EXPECT_EQ(again.GetWorksheet(1)->At(2, 2)->GetInteger(), 12);
+
+  // Stale offsets: sheets pair with substreams in order when the counts agree.
+  Bytes stale = saved;
+  for (uint64_t e : entries) Put32At(stale, e + 4, 0);
+  WriteDocument(path, &stale);
+  ASSERT_TRUE(book.Load(path.c_str()));
+  EXPECT_EQ(book.GetWorksheet("Sheet2")->At(1, 1)->GetInteger(), 11);
+
+  // ... and the load fails when they do not.
+  Bytes missing(saved.begin(), saved.begin() + static_cast<long>(middle));
+  WriteDocument(path, &missing);
+  EXPECT_FALSE(book.Load(path.c_str()));
+  Put32At(stale, entries[0] + 4, 0);
+  stale.resize(Get32(saved, entries[2] + 4));
+  WriteDocument(path, &stale);
+  EXPECT_FALSE(book.Load(path.c_str()));
+}
+
+TEST(ExcelFileTest, SaveAsReplacesTheFileByTheWorkbookAlone) {
+  const std::string path = SavedSample("replace.xls");
+  {
+    CompoundDocument doc;
+    ASSERT_TRUE(doc.Open(path.c_str()));
+    ASSERT_EQ(doc.MakeStream("Other"), kSuccess);
+    ASSERT_EQ(doc.MakeDirectory("Storage"), kSuccess);
+  }
+  ExcelFile book(path.c_str());
+  ASSERT_EQ(book.GetTotalSheets(), 2u);
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  EXPECT_TRUE(book.Document().IsOpen());
+  CompoundDocument doc;
+  ASSERT_TRUE(doc.Open(path.c_str(), CompoundDocument::kRead));
+  std::vector<std::string> names;
+  ASSERT_EQ(doc.ListDirectory(names), kSuccess);
+  EXPECT_EQ(names, std::vector<std::string>{"Workbook"});
+}
+
+TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
+  REQUIRE_XLS_TOOL("xlrd");
+  const std::string path = ScratchPath("for-xlrd.xls");
+  ExcelFile book;
+  book.New(1);
+  ExcelSheet* data = book.AddWorksheet(u"Daten \u00b5", 0);
+  for (int r = 0; r < 100; ++r) {
+    *data->Cell(r, 0) = r - 50;     // runs of RK integers
+    *data->Cell(r, 1) = r * 0.25;   // RK hundredths
+    *data->Cell(r, 2) = 1.0 / (r + 1);  // full doubles
+    if (r % 7 == 0) *data->Cell(r, 4) = u"wide \u03bb";
+    if (r % 7 == 1) *data->Cell(r, 4) = "narrow \xB5";
+  }
+  *data->Cell(100, 0) = 600000000;  // beyond the integer RK form
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+
+  xls_tool::Book read;
+  ASSERT_TRUE(xls_tool::Dump(path, read));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].name, "Daten \xC2\xB5");
+  EXPECT_EQ(read[1].name, "Sheet1");
+  EXPECT_EQ(read[0].rows, 101);
+  EXPECT_EQ(read[0].cols, 5);
+  for (int r = 0; r < 100; ++r) {
+    ASSERT_NE(read[0].At(r, 2), nullptr) << r;
+    EXPECT_EQ(read[0].At(r, 0)->number, r - 50.0) << r;
+    EXPECT_EQ(read[0].At(r, 1)->number, r * 0.25) << r;
+    EXPECT_EQ(read[0].At(r, 2)->number, 1.0 / (r + 1)) << r;
+    const xls_tool::Cell* text = read[0].At(r, 4);
+    const std::string want = r % 7 == 0 ? "wide \xCE\xBB" : r % 7 == 1 ? "narrow \xC2\xB5" : "<none>";
+    EXPECT_EQ(text ? text->text : "<none>", want) << r;
+  }
+  EXPECT_EQ(read[0].At(100, 0)->number, 600000000.0);
+  EXPECT_EQ(read[0].cells.size(), 300u + 30u + 1u);
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles

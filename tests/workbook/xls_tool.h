@@ -1,0 +1,157 @@
+#pragma once
+// Independent .xls readers and writers for the tests, through the helper
+// script xls_tool.py beside this file (xlrd reads, xlwt writes), run by the
+// system's Python. Also a scratch folder for the files the tests write.
+//
+// The script is found through KELPO_SOURCE_DIR (set by ctest) or, failing
+// that, KELPO_WORKBOOK_TEST_DIR given at compile time.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <sys/wait.h>
+
+namespace xls_tool {
+
+struct Cell {
+  std::string kind;  // "number", "text" or "bool"
+  double number = 0.0;
+  std::string text;  // UTF-8
+};
+
+struct Sheet {
+  std::string name;  // UTF-8
+  int rows = 0;
+  int cols = 0;
+  std::map<std::pair<int, int>, Cell> cells;
+
+  const Cell* At(int r, int c) const {
+    auto it = cells.find({r, c});
+    return it == cells.end() ? nullptr : &it->second;
+  }
+};
+
+using Book = std::vector<Sheet>;
+
+inline std::string ScriptPath() {
+  const char* env = std::getenv("KELPO_SOURCE_DIR");
+  if (env && *env) return std::string(env) + "/tests/workbook/xls_tool.py";
+  return std::string(KELPO_WORKBOOK_TEST_DIR) + "/xls_tool.py";
+}
+
+// Runs the script with the arguments (quoted by the caller); output is
+// stdout and stderr together. Returns the exit code, -1 when it did not run.
+inline int Run(const std::string& arguments, std::string& output) {
+  const std::string command = "/usr/bin/python3 '" + ScriptPath() + "' " + arguments + " 2>&1";
+  output.clear();
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline bool Present(const std::string& module) {
+  static std::string probe;
+  static int rc = Run("probe", probe);
+  return rc == 0 && probe.find(module + " yes") != std::string::npos;
+}
+
+inline std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char e = s[++i];
+    out += e == 't' ? '\t' : e == 'n' ? '\n' : e;
+  }
+  return out;
+}
+
+// Reads the script's sheet-and-cell listing.
+inline bool Parse(const std::string& listing, Book& book) {
+  book.clear();
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> f;
+    std::string field;
+    std::istringstream fields(line);
+    while (std::getline(fields, field, '\t')) f.push_back(field);
+    if (f.size() == 4 && f[0] == "sheet") {
+      book.push_back({Unescape(f[1]), std::stoi(f[2]), std::stoi(f[3]), {}});
+    } else if (f.size() >= 4 && f[0] == "cell" && !book.empty()) {
+      Cell cell;
+      cell.kind = f[3];
+      const std::string value = f.size() > 4 ? f[4] : "";
+      if (cell.kind == "number" || cell.kind == "bool")
+        cell.number = std::strtod(value.c_str(), nullptr);
+      else
+        cell.text = Unescape(value);
+      book.back().cells[{std::stoi(f[1]), std::stoi(f[2])}] = cell;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The workbook as xlrd reads it.
+inline ::testing::AssertionResult Dump(const std::string& file, Book& book) {
+  std::string output;
+  const int rc = Run("dump '" + file + "'", output);
+  if (rc != 0) return ::testing::AssertionFailure() << "xlrd cannot read " << file << ": " << output;
+  if (!Parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  return ::testing::AssertionSuccess();
+}
+
+// Writes a workbook with xlwt; book receives what was written.
+inline ::testing::AssertionResult MakeWithXlwt(const std::string& file, Book& book) {
+  std::string output;
+  const int rc = Run("make-xlwt '" + file + "'", output);
+  if (rc != 0) return ::testing::AssertionFailure() << "xlwt failed: " << output;
+  if (!Parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  return ::testing::AssertionSuccess();
+}
+
+// A fresh file path in a folder of this process, removed at exit.
+inline std::string ScratchPath(const std::string& name) {
+  static const struct Folder {
+    std::string path;
+    Folder() {
+      char pattern[] = "/tmp/kelpo_xls_XXXXXX";
+      const char* made = mkdtemp(pattern);
+      path = made ? made : "/tmp";
+    }
+    ~Folder() {
+      if (path != "/tmp" && !std::getenv("KEEP_XLS_TEST_FILES")) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+      }
+    }
+  } folder;
+  return folder.path + "/" + name;
+}
+
+}  // namespace xls_tool
+
+// Use inside a TEST body: skips (or, when CI is set, fails) unless the
+// Python module is present.
+#define REQUIRE_XLS_TOOL(module)                                                                 \
+  do {                                                                                           \
+    if (!xls_tool::Present(module)) {                                                            \
+      const char* ci = std::getenv("CI");                                                        \
+      if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: python3-" module;   \
+      GTEST_SKIP() << "independent tool missing (install python3-" module "): " module;          \
+    }                                                                                            \
+  } while (0)

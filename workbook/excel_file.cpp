@@ -1,0 +1,375 @@
+#include "excel_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <utility>
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+constexpr const char* kStreamName = "Workbook";
+// Stream offsets are 32-bit on file, and so is a stream's size.
+constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFu;
+
+constexpr uint32_t kReadWrite = CompoundDocument::kRead | CompoundDocument::kWrite;
+
+// What a fresh workbook carries: the counts every reader expects of the
+// built-in fonts, cell formats and styles.
+constexpr int kDefaultFonts = 4;
+constexpr int kDefaultXFs = 21;
+constexpr int kDefaultStyles = 6;
+
+template <class Char>
+uint64_t Length(const Char* text) {
+  uint64_t n = 0;
+  while (text[n]) ++n;
+  return n;
+}
+
+template <class Char>
+bool StorableName(const Char* name) {
+  return name && Length(name) <= ExcelFile::kMaxNameLength;
+}
+
+// One substream after the globals: where its BOF lies, and the worksheet it
+// became (or none, for a substream outside the model).
+struct Substream {
+  uint64_t start;
+  int64_t worksheet;
+};
+
+// Pairs each sheet entry of the globals with a substream: by the stream
+// offset the entry records, or, when those offsets do not name distinct
+// substreams (a writer that left them stale), by order when the counts
+// agree. False when neither works.
+bool MatchSheetEntries(const std::vector<Workbook::BoundSheet>& entries,
+                       const std::vector<Substream>& substreams, std::vector<size_t>& match) {
+  match.assign(entries.size(), 0);
+  std::vector<bool> taken(substreams.size(), false);
+  bool by_position = true;
+  for (size_t i = 0; i < entries.size() && by_position; ++i) {
+    by_position = false;
+    for (size_t s = 0; s < substreams.size(); ++s) {
+      if (substreams[s].start == entries[i].position && !taken[s]) {
+        match[i] = s;
+        taken[s] = by_position = true;
+        break;
+      }
+    }
+  }
+  if (by_position) return true;
+  if (entries.size() != substreams.size()) return false;
+  for (size_t i = 0; i < entries.size(); ++i) match[i] = i;
+  return true;
+}
+
+}  // namespace
+
+ExcelFile::ExcelFile() = default;
+
+ExcelFile::ExcelFile(const char* path) { Load(path); }
+
+ExcelFile::~ExcelFile() {
+  if (document_.IsOpen()) document_.Close();
+}
+
+// ---------------------------------------------------------------------------
+// Workbook operations
+
+void ExcelFile::New(int32_t count) {
+  globals = Workbook();
+  globals.fonts.resize(kDefaultFonts);
+  globals.xfs.resize(kDefaultXFs);
+  globals.styles.resize(kDefaultStyles);
+  globals.bound_sheets.resize(1);  // "Sheet1"
+  worksheets.assign(1, Worksheet());
+  BuildSheetObjects();
+  for (int32_t i = 1; i < count; ++i) AddWorksheet(-1);
+}
+
+bool ExcelFile::Load(const char* path) {
+  if (document_.IsOpen()) document_.Close();
+  if (!path || !document_.Open(path, kReadWrite)) return false;
+
+  std::vector<char> bytes;
+  Workbook parsed_globals;
+  std::vector<Worksheet> parsed_sheets;
+  // Everything is parsed aside first, so that a damaged file changes
+  // nothing in memory; the document is closed so that a later Save cannot
+  // write this workbook into a file it was not read from.
+  if (document_.ReadStream(kStreamName, bytes) != kSuccess || bytes.empty() ||
+      !ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets)) {
+    document_.Close();
+    return false;
+  }
+  globals = std::move(parsed_globals);
+  worksheets = std::move(parsed_sheets);
+  BuildSheetObjects();
+  return true;
+}
+
+bool ExcelFile::Save() {
+  if (!document_.IsOpen()) return false;
+  std::vector<char> bytes;
+  if (!BuildStream(bytes)) return false;
+  return document_.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+}
+
+bool ExcelFile::SaveAs(const char* path) {
+  if (document_.IsOpen()) document_.Close();
+  // Built before the file is created: creating it wipes what was there, so
+  // nothing that can still fail in memory may come after.
+  std::vector<char> bytes;
+  if (!path || !BuildStream(bytes)) return false;
+  if (!document_.Create(path)) return false;
+  if (document_.MakeStream(kStreamName) != kSuccess) return false;
+  return document_.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+}
+
+bool ExcelFile::BuildStream(std::vector<char>& bytes) {
+  bytes.clear();
+  RecordsFromCells();
+  uint64_t total = globals.RecordSize();
+  for (Worksheet& w : worksheets) total += w.RecordSize();
+  if (total > kMaxStreamSize) return false;
+  FixStreamPositions();
+  bytes.assign(total, 0);
+  WriteWorkbookStream(bytes.data());
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The stream
+
+uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
+                                        std::vector<Worksheet>& parsed_sheets) {
+  const ByteView view(bytes, size);
+  std::vector<Worksheet> found;
+  std::vector<Substream> substreams;
+  bool have_globals = false;
+  uint64_t p = 0;
+  uint16_t code = 0;
+  while (PeekRecordCode(view, p, code) && code == RecordCode::kBof) {
+    const ByteView at = view.From(p);
+    BOF scratch;
+    if (!scratch.Read(at.data(), at.size())) return 0;
+    uint64_t used = 0;
+    if (!have_globals) {
+      // The globals come first: the sheet entries' offsets and every
+      // sheet's strings and formats live there.
+      if (scratch.type != BOF::kGlobals) return 0;
+      used = parsed_globals.Read(at.data(), at.size());
+      have_globals = true;
+    } else if (scratch.type == BOF::kWorksheet) {
+      found.emplace_back();
+      used = found.back().Read(at.data(), at.size());
+      substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
+    } else {
+      used = SkipSubstream(at.data(), at.size());
+      substreams.push_back({p, -1});
+    }
+    if (!used) return 0;
+    p += used;
+  }
+  if (!have_globals) return 0;
+
+  std::vector<size_t> match;
+  if (!MatchSheetEntries(parsed_globals.bound_sheets, substreams, match)) return 0;
+  std::vector<Workbook::BoundSheet> kept;
+  parsed_sheets.clear();
+  for (size_t i = 0; i < match.size(); ++i) {
+    const int64_t w = substreams[match[i]].worksheet;
+    if (w < 0) continue;
+    kept.push_back(parsed_globals.bound_sheets[i]);
+    parsed_sheets.push_back(std::move(found[static_cast<size_t>(w)]));
+  }
+  parsed_globals.bound_sheets = kept;
+  return p;
+}
+
+uint64_t ExcelFile::WriteWorkbookStream(char* out) {
+  uint64_t position = globals.Write(out);
+  for (Worksheet& w : worksheets) position += w.Write(out + position);
+  return position;
+}
+
+void ExcelFile::FixStreamPositions() {
+  using RowBlock = Worksheet::CellTable::RowBlock;
+
+  // Sizes first: every list that a position or offset is stored in must
+  // have its final length before any offset is computed.
+  for (Worksheet& w : worksheets) {
+    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
+    if (w.index.dbcell_positions.size() < blocks.size()) w.index.dbcell_positions.resize(blocks.size(), 0);
+    for (RowBlock& b : blocks) b.dbcell.row_offsets.resize(b.rows.size(), 0);
+  }
+
+  const size_t n = std::min(globals.bound_sheets.size(), worksheets.size());
+  std::vector<uint64_t> starts(n);
+  uint64_t q = globals.RecordSize();
+  for (size_t i = 0; i < n; ++i) {
+    starts[i] = q;
+    globals.bound_sheets[i].position = static_cast<uint32_t>(q);
+    q += worksheets[i].RecordSize();
+  }
+
+  for (size_t i = 0; i < n; ++i) {
+    Worksheet& w = worksheets[i];
+    uint64_t p = starts[i] + w.bof.RecordSize() + w.index.RecordSize() + w.dimensions.RecordSize();
+    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      RowBlock& block = blocks[b];
+      uint64_t rows_size = 0;
+      for (RowBlock::Row& r : block.rows) rows_size += r.RecordSize();
+      uint64_t cells_size = 0;
+      for (RowBlock::CellBlock& c : block.cell_blocks) cells_size += c.RecordSize();
+      p += rows_size + cells_size;
+      w.index.dbcell_positions[b] = p;
+      p += block.dbcell.RecordSize();
+      block.dbcell.first_row_offset = static_cast<uint32_t>(rows_size + cells_size);
+
+      // The first row's offset counts from the second Row record to the
+      // first cell; each later row's from the first cell of the row before.
+      if (block.rows.empty()) continue;
+      int64_t d = static_cast<int64_t>(rows_size) - static_cast<int64_t>(block.rows[0].RecordSize());
+      size_t j = 0;
+      for (size_t k = 0; k < block.rows.size(); ++k) {
+        while (j < block.cell_blocks.size()) {
+          if (block.rows[k].row_index <= block.cell_blocks[j].RowIndex()) {
+            block.dbcell.row_offsets[k] = static_cast<uint16_t>(d);
+            break;
+          }
+          d += static_cast<int64_t>(block.cell_blocks[j].RecordSize());
+          ++j;
+        }
+        d = 0;
+      }
+    }
+  }
+}
+
+void ExcelFile::BuildSheetObjects() {
+  sheets.clear();
+  sheets.reserve(worksheets.size());
+  for (size_t i = 0; i < worksheets.size(); ++i) sheets.emplace_back(this, i);
+}
+
+// ---------------------------------------------------------------------------
+// Sheets
+
+ExcelSheet* ExcelFile::SheetAt(uint64_t index) { return index < sheets.size() ? &sheets[index] : nullptr; }
+
+ExcelSheet* ExcelFile::GetWorksheet(const char* name) {
+  const int64_t i = FindSheet(name);
+  return i < 0 ? nullptr : &sheets[static_cast<size_t>(i)];
+}
+
+ExcelSheet* ExcelFile::GetWorksheet(const char16_t* name) {
+  const int64_t i = FindSheet(name);
+  return i < 0 ? nullptr : &sheets[static_cast<size_t>(i)];
+}
+
+ExcelSheet* ExcelFile::AddWorksheet(int32_t index) {
+  // Checked here so that a refused position cannot make the search below
+  // run on for ever.
+  if (index < -1 || (index >= 0 && static_cast<uint64_t>(index) > sheets.size())) return nullptr;
+  for (uint64_t k = sheets.size() + 1;; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "Sheet%llu", static_cast<unsigned long long>(k));
+    if (ExcelSheet* sheet = AddWorksheet(name, index)) return sheet;
+  }
+}
+
+ExcelSheet* ExcelFile::AddWorksheet(const char* name, int32_t index) { return AddNamed(name, index); }
+
+ExcelSheet* ExcelFile::AddWorksheet(const char16_t* name, int32_t index) { return AddNamed(name, index); }
+
+template <class Char>
+ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
+  if (!StorableName(name) || FindSheet(name) >= 0) return nullptr;
+  if (index < -1 || (index >= 0 && static_cast<uint64_t>(index) > sheets.size())) return nullptr;
+  const size_t at = index < 0 ? sheets.size() : static_cast<size_t>(index);
+
+  Workbook::BoundSheet entry;
+  entry.name = name;
+  Worksheet worksheet;
+  worksheet.window2.options &= static_cast<uint16_t>(~Worksheet::Window2::kSelected);
+  globals.bound_sheets.insert(globals.bound_sheets.begin() + static_cast<std::ptrdiff_t>(at), entry);
+  worksheets.insert(worksheets.begin() + static_cast<std::ptrdiff_t>(at), worksheet);
+  // The sheet object reads its (empty) worksheet, which must be in place.
+  sheets.insert(sheets.begin() + static_cast<std::ptrdiff_t>(at), ExcelSheet(this, at));
+  for (size_t i = at + 1; i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
+  return &sheets[at];
+}
+
+bool ExcelFile::DeleteAt(uint64_t index) {
+  if (index >= sheets.size()) return false;
+  const auto at = static_cast<std::ptrdiff_t>(index);
+  globals.bound_sheets.erase(globals.bound_sheets.begin() + at);
+  worksheets.erase(worksheets.begin() + at);
+  sheets.erase(sheets.begin() + at);
+  for (size_t i = static_cast<size_t>(index); i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
+  return true;
+}
+
+bool ExcelFile::DeleteWorksheet(const char* name) {
+  const int64_t i = FindSheet(name);
+  return i >= 0 && DeleteAt(static_cast<uint64_t>(i));
+}
+
+bool ExcelFile::DeleteWorksheet(const char16_t* name) {
+  const int64_t i = FindSheet(name);
+  return i >= 0 && DeleteAt(static_cast<uint64_t>(i));
+}
+
+const char* ExcelFile::GetSheetName(uint64_t index) const {
+  return index < sheets.size() ? globals.bound_sheets[index].name.Narrow() : nullptr;
+}
+
+const char16_t* ExcelFile::GetWSheetName(uint64_t index) const {
+  return index < sheets.size() ? globals.bound_sheets[index].name.Wide() : nullptr;
+}
+
+bool ExcelFile::GetSheetName(uint64_t index, char* buffer) const {
+  const char* name = GetSheetName(index);
+  if (!name || !buffer) return false;
+  std::string(name).copy(buffer, kMaxNameLength);
+  buffer[std::min<uint64_t>(Length(name), kMaxNameLength)] = '\0';
+  return true;
+}
+
+bool ExcelFile::GetSheetName(uint64_t index, char16_t* buffer) const {
+  const char16_t* name = GetWSheetName(index);
+  if (!name || !buffer) return false;
+  const uint64_t n = std::min<uint64_t>(Length(name), kMaxNameLength);
+  for (uint64_t i = 0; i < n; ++i) buffer[i] = name[i];
+  buffer[n] = u'\0';
+  return true;
+}
+
+bool ExcelFile::RenameAt(uint64_t index, const char* name) {
+  if (index >= sheets.size() || !StorableName(name) || FindSheet(name) >= 0) return false;
+  globals.bound_sheets[index].name = name;
+  return true;
+}
+
+bool ExcelFile::RenameAt(uint64_t index, const char16_t* name) {
+  if (index >= sheets.size() || !StorableName(name) || FindSheet(name) >= 0) return false;
+  globals.bound_sheets[index].name = name;
+  return true;
+}
+
+bool ExcelFile::RenameWorksheet(const char* from, const char* to) {
+  const int64_t i = FindSheet(from);
+  return i >= 0 && RenameAt(static_cast<uint64_t>(i), to);
+}
+
+bool ExcelFile::RenameWorksheet(const char16_t* from, const char16_t* to) {
+  const int64_t i = FindSheet(from);
+  return i >= 0 && RenameAt(static_cast<uint64_t>(i), to);
+}
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

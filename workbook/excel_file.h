@@ -1,0 +1,170 @@
+#pragma once
+// An .xls workbook file: a compound document whose one stream "Workbook"
+// holds the BIFF8 records of the workbook globals followed by one worksheet
+// substream per sheet.
+//
+// Life cycle: construct, then New (a workbook in memory) or Load (a file);
+// change sheets and cells; Save into the loaded file or SaveAs a new one.
+// Nothing is saved on destruction. Load keeps the document open, so that
+// Save writes back into the same file; SaveAs replaces whatever file is at
+// its path by a document holding only "Workbook".
+//
+// Sheets: sheet i is BoundSheet i of the globals, worksheets[i] and
+// sheets[i] (WorkbookContent); every operation keeps the three in step.
+// Pointers to sheet objects returned here stay valid until the next
+// AddWorksheet, DeleteWorksheet, New or Load.
+//
+// Names: at most 255 characters, held narrow (char, 8-bit) or wide
+// (char16_t, UTF-16) in the width they were given in. A narrow operation
+// sees only names held narrow, a wide one only names held wide; names
+// compare exactly (case-sensitive). Operations that store a name refuse one
+// that is already taken or longer than 255 characters.
+//
+// Index forms take any integer type (so the literal 0 picks them over the
+// name forms); a negative index is out of range.
+//
+// Failures are reported by false or null; nothing throws but the allocator.
+#include <cstdint>
+#include <type_traits>
+#include <vector>
+
+#include "compound_document.h"
+#include "workbook_content.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+class ExcelFile : public WorkbookContent {
+ public:
+  static constexpr uint64_t kMaxNameLength = 255;
+
+  // A closed document, default globals (no fonts, formats, styles or
+  // sheets), no sheets: call New or Load before use.
+  ExcelFile();
+  // The same, then Load(path); whether it loaded shows in GetTotalSheets().
+  explicit ExcelFile(const char* path);
+  // Closes the document; saves nothing.
+  ~ExcelFile();
+
+  // A new workbook in memory with max(sheets, 1) empty sheets named
+  // "Sheet1", "Sheet2", ... and the default fonts, formats and styles. The
+  // document is not touched (save with SaveAs).
+  void New(int32_t sheets);
+  // Reads the workbook at path (opened for reading and writing, and kept
+  // open). False when the file does not open as a compound document, holds
+  // no non-empty "Workbook" stream, or the stream is damaged: truncated or
+  // malformed records, no globals substream first, or sheet entries that
+  // match no substream. A failed Load leaves the workbook in memory as it was
+  // and the document closed. Sheets that are not worksheets (charts, macro
+  // sheets) are skipped and dropped with their entries.
+  bool Load(const char* path);
+  // Rebuilds every worksheet's records from the cells and writes the whole
+  // stream into the open document. False when no document is open, the
+  // stream would exceed 4 GiB - 1, or the document's write fails.
+  bool Save();
+  // Writes the workbook into a new compound document at path, replacing any
+  // file there. The stream is built before the file is touched, so a
+  // workbook too large to write leaves the file as it was. False when the
+  // stream is too large, the file cannot be created or written; the document
+  // is then closed or open without a complete stream.
+  bool SaveAs(const char* path);
+
+  uint64_t GetTotalSheets() const { return sheets.size(); }
+
+  // The sheet at the position, or null past the end.
+  template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>
+  ExcelSheet* GetWorksheet(Index index) {
+    return SheetAt(Position(index));
+  }
+  // The first sheet of that name, or null.
+  ExcelSheet* GetWorksheet(const char* name);
+  ExcelSheet* GetWorksheet(const char16_t* name);
+
+  // Adds an empty sheet named "Sheet<k>", k the first number from the sheet
+  // count + 1 on whose name no narrow name is taken, at the position (-1
+  // appends; otherwise 0 to the sheet count). Null for other positions.
+  ExcelSheet* AddWorksheet(int32_t index = -1);
+  // Adds an empty sheet of that name at the position (-1 appends; 0 puts it
+  // before every other sheet). Its Window2 is not "selected". Null when the
+  // name is taken or too long, or the position lies outside -1 and 0 to the
+  // sheet count.
+  ExcelSheet* AddWorksheet(const char* name, int32_t index = -1);
+  ExcelSheet* AddWorksheet(const char16_t* name, int32_t index = -1);
+
+  // Removes the sheet (entry, records, cells); the sheets behind it move up
+  // one place. False when there is none.
+  template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>
+  bool DeleteWorksheet(Index index) {
+    return DeleteAt(Position(index));
+  }
+  bool DeleteWorksheet(const char* name);
+  bool DeleteWorksheet(const char16_t* name);
+
+  // The sheet's name, held inside the globals (valid until the sheet is
+  // renamed or removed); null past the end or when held in the other width.
+  const char* GetSheetName(uint64_t index) const;
+  const char16_t* GetWSheetName(uint64_t index) const;
+  // Copies the name with its terminator into buffer, which holds 256
+  // characters; false past the end or when held in the other width.
+  bool GetSheetName(uint64_t index, char* buffer) const;
+  bool GetSheetName(uint64_t index, char16_t* buffer) const;
+
+  // Renames the sheet; the name is then held in the new name's width. False
+  // when there is no such sheet, or the new name is taken (the sheet's own
+  // current name included) or too long.
+  template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>
+  bool RenameWorksheet(Index index, const char* name) {
+    return RenameAt(Position(index), name);
+  }
+  template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>
+  bool RenameWorksheet(Index index, const char16_t* name) {
+    return RenameAt(Position(index), name);
+  }
+  bool RenameWorksheet(const char* from, const char* to);
+  bool RenameWorksheet(const char16_t* from, const char16_t* to);
+
+  // The compound document (open after a successful Load or SaveAs).
+  const CompoundDocument& Document() const { return document_; }
+
+ private:
+  static constexpr uint64_t kNoPosition = UINT64_MAX;
+
+  template <class Index>
+  static uint64_t Position(Index index) {
+    if constexpr (std::is_signed_v<Index>) {
+      if (index < 0) return kNoPosition;
+    }
+    return static_cast<uint64_t>(index);
+  }
+
+  ExcelSheet* SheetAt(uint64_t index);
+  bool DeleteAt(uint64_t index);
+  template <class Char>
+  ExcelSheet* AddNamed(const Char* name, int32_t index);
+  bool RenameAt(uint64_t index, const char* name);
+  bool RenameAt(uint64_t index, const char16_t* name);
+
+  // Fills the given containers from the stream: the globals, then the
+  // worksheets in the order of the globals' sheet entries (entries whose
+  // substream is not a worksheet are dropped). Returns the bytes consumed,
+  // or 0 when the stream is damaged or not a workbook.
+  static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
+                                      std::vector<Worksheet>& worksheets);
+  // The globals' bytes, then each worksheet's, one after the other.
+  uint64_t WriteWorkbookStream(char* out);
+  // The stream offsets records keep of each other: each sheet entry's
+  // offset of its BOF, each Index's offsets of its DBCell records, and each
+  // DBCell's offsets back to its Row records and first cells. Run after the
+  // records are final.
+  void FixStreamPositions();
+  // One sheet object per worksheet, in order, each reading its cells.
+  void BuildSheetObjects();
+  // RecordsFromCells, FixStreamPositions and the serialised stream; false
+  // (bytes empty) when it would exceed what a stream can hold.
+  bool BuildStream(std::vector<char>& bytes);
+
+  CompoundDocument document_;
+};
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles
