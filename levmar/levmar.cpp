@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstddef>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -86,45 +85,20 @@ extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void 
     if (!func || !p || m < 1 || n < m)
         return LM_ERROR;
 
-    float tau = LM_INIT_MU;
-    float eps1 = LM_STOP_THRESH;
-    float eps2 = LM_STOP_THRESH;
-    float eps3 = LM_STOP_THRESH;
-    float delta = LM_DIFF_DELTA;
-    bool central = false;
-    if (opts) {
-        tau = opts[0];
-        eps1 = opts[1];
-        eps2 = opts[2];
-        eps3 = opts[3];
-        delta = opts[4];
-        if (delta < 0.0F) {
-            central = true;
-            delta = -delta;
-        }
-    }
+    const Options opt = read_options(opts);
+    const bool central = opt.delta < 0.0F;
+    const float delta = central ? -opt.delta : opt.delta;
 
-    const unsigned long long un = static_cast<unsigned long long>(n);
-    const unsigned long long um = static_cast<unsigned long long>(m);
-    std::vector<float> owned;
-    if (!work) {
-        owned = allocate_floats(4 * un + 4 * um + un * um + um * um);
-        work = owned.data();
-    }
+    const Workspace ws(work, 4, n, m);
     LuSolver lu(m);
 
     const std::size_t nn = static_cast<std::size_t>(n);
     const std::size_t mm = static_cast<std::size_t>(m);
-    float *hx = work;              // f(p)
+    float *hx = ws.vectors();      // f(p)
     float *e = hx + nn;            // x - f(p)
     float *wrk = e + nn;           // f(trial), or difference evaluations
     float *wrk2 = wrk + nn;        // x - f(trial)
-    float *J = wrk2 + nn;
-    float *A = J + nn * mm;
-    float *Dp = A + mm * mm;
-    float *g = Dp + mm;
-    float *diag = g + mm;
-    float *trial = diag + mm;
+    auto [J, A, Dp, g, diag, trial] = ws.fit();
 
     Report r;
     func(p, hx, m, n, adata);
@@ -146,7 +120,7 @@ extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void 
     int k = 0;
 
     while (k < itmax && stop == 0) {
-        if (E <= eps3) {
+        if (E <= opt.eps3) {
             stop = 6;
             break;
         }
@@ -167,7 +141,7 @@ extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void 
         if (dirty) {
             dirty = false;
             formed = true;
-            normal_equations(J, e, A, g, n, m, un * um <= 1024);
+            normal_equations(J, e, A, g, n, m, nn * mm <= 1024);
             gnorm = 0.0F;
             for (int i = 0; i < m; ++i) {
                 const float a = std::fabs(g[i]);
@@ -177,13 +151,13 @@ extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void 
             }
             P = sum_squares(p, m);
         }
-        if (gnorm <= eps1) {
+        if (gnorm <= opt.eps1) {
             D = 0.0F;
             stop = 1;
             break;
         }
         if (k == 0)
-            mu = tau * max_diagonal(A, m);
+            mu = opt.tau * max_diagonal(A, m);
 
         for (int i = 0; i < m; ++i)
             A[i * mm + i] += mu;
@@ -195,14 +169,9 @@ extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void 
             for (int i = 0; i < m; ++i)
                 trial[i] = p[i] + Dp[i];
             D = sum_squares(Dp, m);
-            if (D <= (eps2 * eps2) * P) {
-                stop = 2;
+            stop = step_stop(D, P, opt.eps2);
+            if (stop != 0)
                 break;
-            }
-            if (D >= (P + eps2) / kHugeStepDivisor) {
-                stop = 4;
-                break;
-            }
             func(trial, wrk, m, n, adata);
             ++r.evaluations;
             const float Enew = residual(x, wrk, wrk2, n);
@@ -236,29 +205,14 @@ extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void 
             break;
         }
         nu *= 2;
-        for (int i = 0; i < m; ++i)
-            A[i * mm + i] = diag[i];
+        set_diagonal(A, diag, m);
         ++k;
     }
-
-    // Running out of iterations overrides a clean stop, never a failure: a
-    // non-finite start with itmax <= 0 still reports reason 7.
-    if (k >= itmax && stop != 4 && stop != 7)
-        stop = 3;
-
-    if (formed)
-        for (int i = 0; i < m; ++i)
-            A[i * mm + i] = diag[i];
 
     r.error = E;
     r.gradient_norm = gnorm;
     r.step = D;
-    r.damping = formed ? mu / max_diagonal(A, m) : 0.0F;
     r.iterations = k;
     r.reason = stop;
-    write_info(r, info);
-    if (covar && formed)
-        covariance(lu, A, E, n, m, covar);
-
-    return (stop == 4 || stop == 7) ? LM_ERROR : k;
+    return finish_fit(r, itmax, mu, formed, A, diag, lu, n, m, info, covar);
 }

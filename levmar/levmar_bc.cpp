@@ -343,28 +343,12 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
             if (lb[i] > ub[i])
                 return LM_ERROR;
 
-    float tau = LM_INIT_MU;
-    float eps1 = LM_STOP_THRESH;
-    float eps2 = LM_STOP_THRESH;
-    float eps3 = LM_STOP_THRESH;
-    float delta = LM_DIFF_DELTA;
-    bool central = false;
-    if (opts) {
-        tau = opts[0];
-        eps1 = opts[1];
-        eps2 = opts[2];
-        eps3 = opts[3];
-        central = !(opts[4] >= 0.0F);
-        delta = std::fabs(opts[4]);
-    }
+    const Options opt = read_options(opts);
+    // Unlike the unbounded fit, a NaN delta selects central differences.
+    const bool central = !(opt.delta >= 0.0F);
+    const float delta = std::fabs(opt.delta);
 
-    const unsigned long long un = static_cast<unsigned long long>(n);
-    const unsigned long long um = static_cast<unsigned long long>(m);
-    std::vector<float> owned;
-    if (!work) {
-        owned = allocate_floats(2 * un + 4 * um + un * um + um * um);
-        work = owned.data();
-    }
+    const Workspace ws(work, 2, n, m);
     LuSolver lu(m);
 
     const Box box{lb, ub};
@@ -373,14 +357,9 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
 
     const std::size_t nn = static_cast<std::size_t>(n);
     const std::size_t mm = static_cast<std::size_t>(m);
-    float *e = work;        // residual at p
-    float *hx = e + nn;     // residual at the latest trial
-    float *J = hx + nn;
-    float *A = J + nn * mm;
-    float *Dp = A + mm * mm;
-    float *g = Dp + mm;
-    float *diag = g + mm;
-    float *trial = diag + mm;
+    float *e = ws.vectors();  // residual at p
+    float *hx = e + nn;       // residual at the latest trial
+    auto [J, A, Dp, g, diag, trial] = ws.fit();
 
     // A start outside the box is moved onto it, not refused.
     for (int i = 0; i < m; ++i)
@@ -403,7 +382,7 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
     int k = 0;
 
     while (k < itmax && stop == 0) {
-        if (E <= eps3) {
+        if (E <= opt.eps3) {
             stop = 6;
             break;
         }
@@ -413,7 +392,7 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
             stop = 7;
             break;
         }
-        normal_equations(J, e, A, g, n, m, un * um < 1024);
+        normal_equations(J, e, A, g, n, m, nn * mm < 1024);
         formed = true;
 
         // Converged when the gradient is small over the free parameters and
@@ -438,13 +417,13 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
             diag[i] = A[i * mm + i];
             P += p[i] * p[i];
         }
-        if (active_ok && gnorm <= eps1) {
+        if (active_ok && gnorm <= opt.eps1) {
             D = 0.0F;
             stop = 1;
             break;
         }
         if (k == 0)
-            mu = (!lb && !ub) ? tau * max_diagonal(A, m) : (0.5F * tau) * E;
+            mu = (!lb && !ub) ? opt.tau * max_diagonal(A, m) : (0.5F * opt.tau) * E;
 
         for (;;) {
             for (int i = 0; i < m; ++i) {
@@ -472,14 +451,9 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
                 Dp[i] = trial[i] - p[i];
             }
             D = sum_squares(Dp, m);
-            if (D <= (eps2 * eps2) * P) {
-                stop = 2;
+            stop = step_stop(D, P, opt.eps2);
+            if (stop != 0)
                 break;
-            }
-            if (D >= (P + eps2) / kHugeStepDivisor) {
-                stop = 4;
-                break;
-            }
             float Enew = model.error(trial, hx);
             if (!std::isfinite(Enew)) {
                 stop = 7;
@@ -523,7 +497,7 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
             for (int i = 0; i < m; ++i)
                 Dp[i] = trial[i] - p[i];
             D = sum_squares(Dp, m);
-            if (D <= (eps2 * eps2) * P) {
+            if (D <= (opt.eps2 * opt.eps2) * P) {
                 stop = 2;
                 break;
             }
@@ -537,25 +511,12 @@ extern "C" int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, vo
         ++k;
     }
 
-    // Running out of iterations overrides a clean stop in the last
-    // iteration, never a failure.
-    if (k >= itmax && stop != 4 && stop != 7)
-        stop = 3;
-
-    if (formed)
-        for (int i = 0; i < m; ++i)
-            A[i * mm + i] = diag[i];
-
+    // A stop 2 or 5 in the last permitted iteration closes as reason 3.
     r.error = E;
     r.gradient_norm = gnorm;
     r.step = D;
-    r.damping = formed ? mu / max_diagonal(A, m) : 0.0F;
     r.iterations = k;
     r.reason = stop;
     r.evaluations = model.calls + jacobian.calls();
-    write_info(r, info);
-    if (covar && formed)
-        covariance(lu, A, E, n, m, covar);
-
-    return (stop == 4 || stop == 7) ? LM_ERROR : k;
+    return finish_fit(r, itmax, mu, formed, A, diag, lu, n, m, info, covar);
 }

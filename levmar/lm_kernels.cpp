@@ -1,5 +1,6 @@
 #include "lm_kernels.h"
 
+#include "levmar.h"
 #include "lm_linear.h"
 
 #include <algorithm>
@@ -10,6 +11,14 @@
 namespace kelpo {
 namespace lm {
 
+Options read_options(const float *opts)
+{
+    if (!opts)
+        return {LM_INIT_MU, LM_STOP_THRESH, LM_STOP_THRESH, LM_STOP_THRESH,
+                LM_DIFF_DELTA};
+    return {opts[0], opts[1], opts[2], opts[3], opts[4]};
+}
+
 std::vector<float> allocate_floats(unsigned long long count)
 {
     // std::vector would report such sizes as length_error; callers are
@@ -17,6 +26,26 @@ std::vector<float> allocate_floats(unsigned long long count)
     if (count > std::vector<float>().max_size())
         throw std::bad_alloc();
     return std::vector<float>(static_cast<std::size_t>(count), 0.0F);
+}
+
+Workspace::Workspace(float *work, int vectors, int n, int m)
+{
+    const unsigned long long un = static_cast<unsigned long long>(n);
+    const unsigned long long um = static_cast<unsigned long long>(m);
+    if (!work) {
+        owned_ = allocate_floats(static_cast<unsigned long long>(vectors) * un +
+                                 4 * um + un * um + um * um);
+        work = owned_.data();
+    }
+    const std::size_t nn = static_cast<std::size_t>(n);
+    const std::size_t mm = static_cast<std::size_t>(m);
+    vectors_ = work;
+    fit_.J = work + static_cast<std::size_t>(vectors) * nn;
+    fit_.A = fit_.J + nn * mm;
+    fit_.Dp = fit_.A + mm * mm;
+    fit_.g = fit_.Dp + mm;
+    fit_.diag = fit_.g + mm;
+    fit_.trial = fit_.diag + mm;
 }
 
 float residual(const float *x, const float *y, float *e, int n)
@@ -150,6 +179,15 @@ float nielsen_factor(float dF, float dL)
     return t >= kOneThird ? t : kOneThird;
 }
 
+int step_stop(float D, float P, float eps2)
+{
+    if (D <= (eps2 * eps2) * P)
+        return 2;
+    if (D >= (P + eps2) / kHugeStepDivisor)
+        return 4;
+    return 0;
+}
+
 float max_diagonal(const float *A, int m)
 {
     float big = -FLT_MAX;
@@ -159,6 +197,13 @@ float max_diagonal(const float *A, int m)
             big = d;
     }
     return big;
+}
+
+void set_diagonal(float *A, const float *d, int m)
+{
+    const std::size_t mm = static_cast<std::size_t>(m);
+    for (int i = 0; i < m; ++i)
+        A[i * mm + i] = d[i];
 }
 
 void write_info(const Report &r, float *info)
@@ -188,6 +233,21 @@ void covariance(LuSolver &lu, const float *A, float error, int n, int m,
     const std::size_t mm = static_cast<std::size_t>(m) * m;
     for (std::size_t i = 0; i < mm; ++i)
         covar[i] *= factor;
+}
+
+int finish_fit(Report &r, int itmax, float mu, bool formed, float *A,
+               const float *diag, LuSolver &lu, int n, int m, float *info,
+               float *covar)
+{
+    if (r.iterations >= itmax && r.reason != 4 && r.reason != 7)
+        r.reason = 3;
+    if (formed)
+        set_diagonal(A, diag, m);
+    r.damping = formed ? mu / max_diagonal(A, m) : 0.0F;
+    write_info(r, info);
+    if (covar && formed)
+        covariance(lu, A, r.error, n, m, covar);
+    return (r.reason == 4 || r.reason == 7) ? LM_ERROR : r.iterations;
 }
 
 }  // namespace lm

@@ -1,7 +1,7 @@
-// Numerical pieces shared by the unbounded and the bounded solver: error
-// sums, normal equations, the damping rule, step sizes, the closing report
-// and scratch allocation.  Every sum runs in float in a fixed order, so a fit
-// repeats bit for bit.
+// Numerical pieces shared by the unbounded and the bounded solver: options,
+// scratch layout, error sums, normal equations, the damping rule, step sizes
+// and stops, and the closing report.  Every sum runs in float in a fixed
+// order, so a fit repeats bit for bit.
 #ifndef KELPO_LEVMAR_LM_KERNELS_H
 #define KELPO_LEVMAR_LM_KERNELS_H
 
@@ -20,9 +20,53 @@ constexpr float kOneThird = 0.3333333334F;
 constexpr float kStepFactor = 1e-4F;        // finite-difference step per |p_j|
 constexpr float kHugeStepDivisor = 1e-12F * 1e-12F;
 
+// The caller's opts {tau, eps1, eps2, eps3, delta}, or the defaults of
+// levmar.h when opts is null.  delta keeps its sign: each solver reads its
+// choice of central differences from it.
+struct Options {
+    float tau;
+    float eps1;
+    float eps2;
+    float eps3;
+    float delta;
+};
+
+Options read_options(const float *opts);
+
 // Scratch of `count` floats, zeroed.  Sizes no allocator could serve throw
 // std::bad_alloc like any other allocation failure.
 std::vector<float> allocate_floats(unsigned long long count);
+
+// The arrays both solvers keep after their n-vectors: J (n x m, row-major),
+// A = J^T J (m x m) and the m-vectors Dp, g, diag and trial.
+struct FitArrays {
+    float *J;
+    float *A;
+    float *Dp;
+    float *g;
+    float *diag;
+    float *trial;
+};
+
+// A solver's scratch: `vectors` arrays of n floats one after another (the
+// solver names them), then the FitArrays; vectors*n + 4m + n*m + m*m floats
+// in all, the size levmar.h asks of a caller's work.  A null work is
+// allocated here (zeroed; std::bad_alloc when it cannot be) and lives as
+// long as the Workspace.
+class Workspace {
+public:
+    Workspace(float *work, int vectors, int n, int m);
+    Workspace(const Workspace &) = delete;
+    Workspace &operator=(const Workspace &) = delete;
+
+    float *vectors() const { return vectors_; }
+    const FitArrays &fit() const { return fit_; }
+
+private:
+    std::vector<float> owned_;
+    float *vectors_;
+    FitArrays fit_;
+};
 
 // e = x - y (e = -y when x is null); returns the sum of squares of e.  e may
 // alias y.
@@ -52,8 +96,16 @@ float nielsen_factor(float dF, float dL);
 // would no longer fit in an int.
 inline bool doubling_overflows(int nu) { return nu > 0x3fffffff; }
 
+// Stop reason for a step of squared length D from a point with squared
+// norm P: 2 when the step is too small to matter, 4 when it is absurdly
+// large, 0 to go on.
+int step_stop(float D, float P, float eps2);
+
 // Largest diagonal entry of A (the search starts from -FLT_MAX).
 float max_diagonal(const float *A, int m);
+
+// Sets the diagonal of the m x m A to d[0..m-1] (undoes the damping).
+void set_diagonal(float *A, const float *d, int m);
 
 // What both solvers report in info[0..9].
 struct Report {
@@ -74,6 +126,18 @@ void write_info(const Report &r, float *info);
 // covar = inverse(A) * E / (n - m); left untouched when A has a zero row.
 void covariance(LuSolver &lu, const float *A, float error, int n, int m,
                 float *covar);
+
+// Closes a fit.  r holds everything but the damping as it stood when the
+// loop ended.  Running out of iterations (r.iterations >= itmax) overrides a
+// clean stop with reason 3, never a failure (4 or 7): a non-finite start
+// with itmax <= 0 still reports 7.  When J^T J was formed, A (m x m) gets
+// its undamped diagonal back from diag, the damping mu is reported relative
+// to it and covar (may be null) is filled.  Writes info (may be null) and
+// returns what the entry points return: LM_ERROR for reasons 4 and 7, else
+// the iteration count.
+int finish_fit(Report &r, int itmax, float mu, bool formed, float *A,
+               const float *diag, LuSolver &lu, int n, int m, float *info,
+               float *covar);
 
 }  // namespace lm
 }  // namespace kelpo

@@ -1,10 +1,13 @@
 // Synthetic patterns shared by the pattern benchmarks, made once per size,
-// and the memory-read floor they are compared with.
+// the ring set-up the centre refinements start from, and the memory-read
+// floor they are all compared with.
 #ifndef KELPO_BENCH_PATTERNS_H
 #define KELPO_BENCH_PATTERNS_H
 
 #include "../../tests/analysis/synthetic_pattern.h"
+#include "azimuthal.h"
 #include "image_data.h"
+#include "ring_objectives.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,6 +42,31 @@ inline void attach(image_data &rec, const bench_pattern &p, int32_t size)
     rec.center_y = static_cast<int32_t>(p.truth.center_y);
     rec.axis_ratio = static_cast<float>(p.truth.axis_ratio);
     rec.angle = static_cast<float>(p.truth.angle);
+}
+
+// attach() with the pattern of the benchmark's size (its first argument);
+// returns that size.
+inline int32_t attach_pattern(image_data &rec, const benchmark::State &state)
+{
+    const int32_t size = static_cast<int32_t>(state.range(0));
+    attach(rec, pattern_of_size(size), size);
+    return size;
+}
+
+// The ring window as the centre-finding script functions find it: an
+// integral profile from radius 100 out to five bins inside maxradius(mode 1).
+// Returns that bin count, which ringoffsets() takes too.
+inline int32_t find_ring_window(image_data &rec)
+{
+    const int32_t n = maxradius(&rec, 1) - 5;
+    findring(&rec, 100, n);
+    return n;
+}
+
+// find_ring_window() and the ring tables built over it.
+inline void build_ring_tables(image_data &rec)
+{
+    ringoffsets(&rec, find_ring_window(rec));
 }
 
 // The floor: one plain single-precision sum over the pixels in row order.

@@ -12,20 +12,16 @@ namespace {
 
 void BM_CenterOfGravity(benchmark::State &state)
 {
-    const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
     image_data rec;
-    attach(rec, p, size);
+    const int32_t size = attach_pattern(rec, state);
     run_against_floor(state, size, [&] { findcenterofg(&rec, 0, size, 0, size, 100.0f); });
 }
 BENCHMARK(BM_CenterOfGravity) KELPO_PATTERN_SIZES;
 
 void BM_CenterOfGravityBeamStop(benchmark::State &state)
 {
-    const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
     image_data rec;
-    attach(rec, p, size);
+    const int32_t size = attach_pattern(rec, state);
     const int32_t cx = rec.center_x, cy = rec.center_y;
     run_against_floor(state, size, [&] {
         rec.center_x = cx;
@@ -37,10 +33,8 @@ BENCHMARK(BM_CenterOfGravityBeamStop) KELPO_PATTERN_SIZES;
 
 void BM_GuessCenter(benchmark::State &state)
 {
-    const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
     image_data rec;
-    attach(rec, p, size);
+    const int32_t size = attach_pattern(rec, state);
     ScopedMessageSink quiet([](const std::string &) {});
     run_against_floor(state, size, [&] { prefindcenter_whole(&rec); });
 }
@@ -48,13 +42,9 @@ BENCHMARK(BM_GuessCenter) KELPO_PATTERN_SIZES;
 
 void BM_EllipsePrefit(benchmark::State &state)
 {
-    const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
     image_data rec;
-    attach(rec, p, size);
-    const int32_t n = maxradius(&rec, 1) - 5;
-    findring(&rec, 100, n);
-    ringoffsets(&rec, n);
+    const int32_t size = attach_pattern(rec, state);
+    build_ring_tables(rec);
     ScopedMessageSink quiet([](const std::string &) {});
     run_against_floor(state, size, [&] {
         rec.axis_ratio = 1.0f;
