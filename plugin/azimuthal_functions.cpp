@@ -156,7 +156,7 @@ void AzimuthalProjection(DM_ImageToken image, DM_ImageToken *result, float cx, f
         if (!take_center(rec, cx, cy)) return;
         int32_t cols = 0;
         if (!float_to_int(columns, cols)) {
-            DM_result("ERROR! The number of columns is not a number. \n");
+            DM_result("ERROR! The number of columns is not a valid number. \n");
             return;
         }
         polarprojection(&rec, 1, maxradius(&rec, 1) - 5, cols);

@@ -61,7 +61,7 @@ void RefineCenterEllipticity(DM_ImageToken image, float *x, float *y, float *ang
         if (!take_center(rec, *x, *y)) return;
         int32_t width = 0;
         if (!float_to_int(smoothing, width)) {
-            DM_result("ERROR! The smoothing is not a number. \n");
+            DM_result("ERROR! The smoothing is not a valid number. \n");
             return;
         }
         rec.smoothing = width;

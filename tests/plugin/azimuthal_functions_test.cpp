@@ -170,6 +170,13 @@ TEST_F(Azimuthal, ProjectionSizes)
     standin::CallResult r = host.call("AzimuthalProjection", args(im, &cell, {32, 24, -4.0f}));
     EXPECT_EQ(r.script_errors.size(), 1u);
     EXPECT_EQ(cell, nullptr);
+    // A columns argument with no integer value is refused with a line.
+    for (float bad : {std::nanf(""), 1e10f}) {
+        r = host.call("AzimuthalProjection", args(im, &cell, {32, 24, bad}));
+        EXPECT_TRUE(r.script_errors.empty());
+        EXPECT_EQ(cell, nullptr);
+        EXPECT_EQ(host.results().back(), "ERROR! The number of columns is not a valid number. \n");
+    }
 }
 
 TEST_F(Azimuthal, HandlersCleanUpWhicheverHostCallFails)

@@ -113,7 +113,7 @@ TEST_F(Centre, NonFiniteInputsAreRefused)
     host.call("RefineCenterEllipticity",
               {image_arg(im), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&angle),
                float_ptr_arg(&ratio), float_ptr_arg(&r), float_arg(INFINITY)});
-    EXPECT_EQ(host.results().back(), "ERROR! The smoothing is not a number. \n");
+    EXPECT_EQ(host.results().back(), "ERROR! The smoothing is not a valid number. \n");
     EXPECT_EQ(r, 42.0f);
     EXPECT_TRUE(host.script_errors().empty());
 }
