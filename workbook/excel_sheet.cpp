@@ -44,19 +44,19 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
 
 ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (row >= kMaxRows || col >= kMaxCols) return nullptr;
-  if (col >= cols_) {
-    cols_ = col + 1;
-    for (std::vector<ExcelCell>& r : cells_) r.resize(cols_);
-  }
-  if (row >= rows_) {
-    rows_ = row + 1;
-    cells_.resize(rows_, std::vector<ExcelCell>(cols_));
-  }
-  return &cells_[row][col];
+  rows_ = std::max(rows_, row + 1);
+  cols_ = std::max(cols_, col + 1);
+  if (row >= cells_.size()) cells_.resize(row + 1);
+  std::vector<ExcelCell>& cells = cells_[row];
+  if (col >= cells.size()) cells.resize(col + 1);
+  return &cells[col];
 }
 
 const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
-  return row < rows_ && col < cols_ ? &cells_[row][col] : nullptr;
+  static const ExcelCell empty;
+  if (row >= rows_ || col >= cols_) return nullptr;
+  if (row >= cells_.size() || col >= cells_[row].size()) return &empty;
+  return &cells_[row][col];
 }
 
 const char* ExcelSheet::GetSheetName() const {
@@ -97,7 +97,7 @@ bool ExcelSheet::RenameSheet(const char16_t* name) {
 
 bool ExcelSheet::EraseCell(uint64_t row, uint64_t col) {
   if (row >= rows_ || col >= cols_) return false;
-  cells_[row][col].EraseContents();
+  if (row < cells_.size() && col < cells_[row].size()) cells_[row][col].EraseContents();
   return true;
 }
 
@@ -106,10 +106,12 @@ void ExcelSheet::ReadCells() {
   rows_ = cols_ = 0;
   if (!owner_ || sheet_index_ >= owner_->worksheets.size()) return;
   Worksheet& worksheet = owner_->worksheets[sheet_index_];
-  // A damaged Dimensions record must not make the table larger than a sheet.
+  // The sheet takes the size its Dimensions record gives (within the
+  // limits), but cells are stored only where they exist: a damaged or
+  // merely generous record must not make a nearly empty sheet cost
+  // gigabytes.
   rows_ = std::min<uint64_t>(worksheet.dimensions.first_unused_row, kMaxRows);
   cols_ = std::min<uint64_t>(worksheet.dimensions.first_unused_col, kMaxCols);
-  cells_.assign(rows_, std::vector<ExcelCell>(cols_));
 
   const Workbook::SharedStringTable& strings = owner_->globals.shared_strings;
   for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks) {
@@ -151,10 +153,10 @@ void ExcelSheet::ReadCells() {
 }
 
 void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {
-  for (const std::vector<ExcelCell>& row : cells_) {
-    for (uint64_t c = 0; c < row.size(); ++c) {
+  for (uint64_t r = 0; r < rows_; ++r) {
+    for (uint64_t c = 0; c < cols_; ++c) {
       if (c) out << separator;
-      const ExcelCell& cell = row[c];
+      const ExcelCell& cell = *At(r, c);
       if (cell.Type() != ExcelCell::kNarrowString || !qualifier) {
         out << cell;
         continue;

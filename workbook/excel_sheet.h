@@ -78,6 +78,8 @@ class ExcelSheet {
   uint64_t sheet_index_;
   uint64_t rows_;
   uint64_t cols_;
+  // Row by row, each as long as its last stored cell: positions inside the
+  // sheet's size but beyond the stored cells read as empty.
   std::vector<std::vector<ExcelCell>> cells_;
 };
 

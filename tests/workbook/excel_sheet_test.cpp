@@ -206,6 +206,19 @@ TEST(ExcelSheetTest, DimensionsSizeTheTableWithinTheLimits) {
   w.dimensions.first_unused_col = 60000;
   OneSheet wide(w);
   EXPECT_EQ(wide.sheet().GetTotalCols(), 256u);
+
+  // A full-size claim stores nothing until cells are set: every position
+  // inside reads as empty.
+  w.dimensions.first_unused_row = 65536;
+  w.dimensions.first_unused_col = 256;
+  OneSheet full(w);
+  ExcelSheet& s = full.sheet();
+  ASSERT_NE(s.At(65535, 255), nullptr);
+  EXPECT_EQ(s.At(65535, 255)->Type(), ExcelCell::kUndefined);
+  EXPECT_TRUE(s.EraseCell(40000, 100));
+  *s.Cell(3, 4) = 2.5;
+  EXPECT_EQ(s.At(3, 4)->GetDouble(), 2.5);
+  EXPECT_EQ(s.GetTotalRows(), 65536u);
 }
 
 TEST(ExcelSheetTest, PrintsDelimitedText) {
