@@ -187,9 +187,9 @@ bool ExcelFile::IsBiff8(const std::vector<char>& bytes) {
   const ByteView view(bytes.data(), bytes.size());
   uint16_t code = 0;
   uint16_t version = 0;
-  // A stream that does not start with a BOF is left to the parser.
+  // A stream that does not start with a whole BOF is left to the parser.
   if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return true;
-  return view.Get(version, Record::kHeaderSize) && version == kBiff8;
+  return !view.Get(version, Record::kHeaderSize) || version == kBiff8;
 }
 
 bool ExcelFile::Save() {
