@@ -125,6 +125,7 @@ ExcelFile::~ExcelFile() {
 
 void ExcelFile::New(int32_t count) {
   carried_.clear();
+  survey_ = ContentSurvey();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
   globals.xfs.resize(kDefaultXFs);
@@ -178,6 +179,7 @@ bool ExcelFile::Load(const char* path) {
   globals = std::move(parsed_globals);
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
+  survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
   path_ = path;
   BuildSheetObjects();
   return true;

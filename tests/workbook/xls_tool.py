@@ -66,7 +66,7 @@ def dump(path):
 
 
 # Numbers that xlwt stores in each of its forms: RK integers, RK hundredths,
-# and full doubles; texts narrow and beyond Latin-1; a boolean.
+# and full doubles; texts narrow and beyond Latin-1.
 def xlwt_content():
     data = [(0, 0, "text", "Measured"), (1, 0, "text", "q"), (1, 1, "text", "I(q)")]
     for i in range(40):
@@ -74,7 +74,7 @@ def xlwt_content():
         data.append((2 + i, 1, "number", i * 0.25 + 0.01))
         data.append((2 + i, 2, "number", 1.0 / (i + 3)))
     notes = [(0, 0, "text", u"Gr\u00f6\u00dfe \u03bcm"), (0, 2, "text", "tab\there"),
-             (2, 1, "number", -123456.75), (3, 0, "bool", True),
+             (2, 1, "number", -123456.75), (3, 0, "number", 17.0),
              (4, 3, "number", 1e300)]
     return [("Data", data), (u"Notizen \u00e4", notes)]
 
