@@ -148,8 +148,8 @@ inline ::testing::AssertionResult ReadersAgree(const std::string& folder, const 
 // A workbook of the fixtures folder, written by an independent program.
 inline std::string FixturePath(const std::string& name) {
   const char* env = std::getenv("KELPO_SOURCE_DIR");
-  if (env && *env) return std::string(env) + "/tests/workbook/fixtures/" + name;
-  return std::string(KELPO_WORKBOOK_TEST_DIR) + "/fixtures/" + name;
+  if (env && *env) return std::string(env) + "/tests/workbook/data/" + name;
+  return std::string(KELPO_WORKBOOK_TEST_DIR) + "/data/" + name;
 }
 
 // A fresh file path in a folder of this process, removed at exit.
