@@ -110,6 +110,36 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
   return true;
 }
 
+// True when every cell record names a cell format (XF record) the globals
+// hold: readers index their format list with it. New cells take the first,
+// so a workbook needs one.
+bool CellFormatsExist(const Workbook& globals, std::vector<Worksheet>& worksheets) {
+  const uint64_t n = globals.xfs.size();
+  if (n == 0) return false;
+  namespace Cells = CellRecords::Code;
+  for (Worksheet& w : worksheets)
+    for (Worksheet::CellTable::RowBlock& block : w.cell_table.row_blocks)
+      for (Worksheet::CellTable::RowBlock::CellBlock& c : block.cell_blocks) {
+        switch (c.code) {
+          case Cells::kMulRK:
+            for (const CellRecords::MulRKEntry& e : c.mul_rk.entries)
+              if (e.xf_index >= n) return false;
+            break;
+          case Cells::kMulBlank:
+            for (uint16_t xf : c.mul_blank.xf_indices)
+              if (xf >= n) return false;
+            break;
+          case Cells::kRK: if (c.rk.xf_index >= n) return false; break;
+          case Cells::kNumber: if (c.number.xf_index >= n) return false; break;
+          case Cells::kLabelSST: if (c.label_sst.xf_index >= n) return false; break;
+          case Cells::kBlank: if (c.blank.xf_index >= n) return false; break;
+          case Cells::kBoolErr: if (c.bool_err.xf_index >= n) return false; break;
+          default: break;  // formulas are not written back
+        }
+      }
+  return true;
+}
+
 }  // namespace
 
 ExcelFile::ExcelFile() = default;
@@ -170,6 +200,8 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its workbook is of an older version of the format, which this export does not write";
   else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets))
     problem_ = "its \"Workbook\" stream is damaged";
+  else if (!CellFormatsExist(parsed_globals, parsed_sheets))
+    problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
   else if (!CollectEntries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
