@@ -181,33 +181,26 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
 }
 
 std::string ContentSurvey::Describe() const {
+  // In the order of Kind.
+  static const char* const kNames[] = {
+      "formulas",         "booleans",          "error values",        "merged cells",
+      "defined names",    "charts or drawings", "cell notes",         "chart sheets",
+      "macro sheets",     "protection or encryption", "hyperlinks",   "conditional formats",
+      "data validation",
+  };
   std::vector<std::string> parts;
   for (Kind kind : kinds_) {
-    switch (kind) {
-      case Kind::kFormulas: parts.push_back("formulas"); break;
-      case Kind::kBooleans: parts.push_back("booleans"); break;
-      case Kind::kErrorValues: parts.push_back("error values"); break;
-      case Kind::kMergedCells: parts.push_back("merged cells"); break;
-      case Kind::kDefinedNames: parts.push_back("defined names"); break;
-      case Kind::kChartsOrDrawings: parts.push_back("charts or drawings"); break;
-      case Kind::kNotes: parts.push_back("cell notes"); break;
-      case Kind::kChartSheets: parts.push_back("chart sheets"); break;
-      case Kind::kMacroSheets: parts.push_back("macro sheets"); break;
-      case Kind::kProtection: parts.push_back("protection or encryption"); break;
-      case Kind::kHyperlinks: parts.push_back("hyperlinks"); break;
-      case Kind::kConditionalFormats: parts.push_back("conditional formats"); break;
-      case Kind::kDataValidation: parts.push_back("data validation"); break;
-      case Kind::kOtherRecords: {
-        std::string codes;
-        for (uint16_t c : other_codes_) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "0x%04X", c);
-          codes += (codes.empty() ? "" : ", ") + std::string(hex);
-        }
-        parts.push_back("records of kinds this export does not keep (" + codes + ")");
-        break;
-      }
+    if (kind != Kind::kOtherRecords) {
+      parts.push_back(kNames[static_cast<int>(kind)]);
+      continue;
     }
+    std::string codes;
+    for (uint16_t c : other_codes_) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%04X", c);
+      codes += (codes.empty() ? "" : ", ") + std::string(hex);
+    }
+    parts.push_back("records of kinds this export does not keep (" + codes + ")");
   }
   std::string text;
   for (size_t i = 0; i < parts.size(); ++i)

@@ -33,7 +33,7 @@ class ContentSurvey {
     kHyperlinks,
     kConditionalFormats,
     kDataValidation,
-    kOtherRecords,  // of kinds this layer does not know; see OtherCodes
+    kOtherRecords,  // of kinds this layer does not know; see OtherCodes (last)
   };
 
   // Surveys the stream (every substream, whole or cut short).
