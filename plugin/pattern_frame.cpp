@@ -31,20 +31,16 @@ RealImagePtr write_results(const float *values, size_t count, uint32_t width, ui
 
 void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data &)> &work)
 {
-    try {
-        image_data rec;
-        BasicImage input(image);
-        ImageRef clone = DM::ImageClone(input);
-        DM::ImageChangeDataType(clone, DM_TYPE_REAL4);
-        rec.width = dimension(clone, 0);
-        rec.height = dimension(clone, 1);
-        rec.name = DM_string_to_std(DM::ImageGetName(clone), 0);
-        PixelLock lock(clone);
-        rec.data = lock.data();
-        work(rec);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    image_data rec;
+    BasicImage input(image);
+    ImageRef clone = DM::ImageClone(input);
+    DM::ImageChangeDataType(clone, DM_TYPE_REAL4);
+    rec.width = dimension(clone, 0);
+    rec.height = dimension(clone, 1);
+    rec.name = DM_string_to_std(DM::ImageGetName(clone), 0);
+    PixelLock lock(clone);
+    rec.data = lock.data();
+    work(rec);
 }
 
 bool take_center(image_data &rec, float x, float y)

@@ -12,8 +12,8 @@
 // Clones the pattern image, converts the clone to 4-byte real (the caller's
 // image never changes), reads its sizes and name, locks its pixels into an
 // image_data record and runs work on it.  Afterwards the lock, the clone and
-// the reference to the input are released on every path; an exception goes
-// to the exception bridge and the call returns normally.
+// the reference to the input are released on every path; an exception passes
+// on to the script boundary with everything released.
 void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data &)> &work);
 
 // Sets the record's centre from the script's floats; a centre that is not a

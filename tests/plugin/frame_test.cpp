@@ -1,10 +1,15 @@
 // The plug-in frame linked straight into the test, linked to a stand-in host.
 #include "kelpotools.h"
 #include "messages.h"
+#include "minimize.h"
 #include "script_functions.h"
 #include "stand_in_host.h"
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -76,4 +81,63 @@ TEST_F(Frame, HostRefusesATextThatDoesNotMatchTheHandler)
     EXPECT_EQ(host.signatures(), (std::vector<std::string>{"void f(float *)", "float g(dm_string)"}));
     main.RemoveAllFunctions();
     EXPECT_EQ(host.function_count(), 0u);
+}
+
+namespace {
+void powell_gives_up() { throw Powell::XIterationLimit(); }
+void line_gives_up(float) { throw LineMin::XIterationLimit(); }
+float refuses(float) { throw std::invalid_argument("refused: bad value"); }
+DM_StringToken text_then_fail(DM_StringToken) { throw HostError("host call failed: string_new"); }
+float halves(float v) { return v / 2.0f; }
+}  // namespace
+
+TEST_F(Frame, InvokerRaisesEveryEscapingExceptionOnceWithItsText)
+{
+    Gatan::PlugIn::PlugInMain main;
+    main.AddFunction("void powell_gives_up()", powell_gives_up);
+    main.AddFunction("void line_gives_up(float)", line_gives_up);
+    main.AddFunction("float refuses(float)", refuses);
+    main.AddFunction("dm_string text_then_fail(dm_string)", text_then_fail);
+
+    using Errors = std::vector<std::string>;
+    EXPECT_EQ(host.call("powell_gives_up", {}).script_errors,
+              Errors{"Powell: not converged after 100 iterations"});
+    EXPECT_EQ(host.call("line_gives_up", {standin::float_arg(1.0f)}).script_errors,
+              Errors{"LineMin: no minimum found within 100 iterations"});
+    standin::CallResult r = host.call("refuses", {standin::float_arg(1.0f)});
+    EXPECT_EQ(r.script_errors, Errors{"refused: bad value"});
+    EXPECT_EQ(r.value, 0.0f);
+    DM_StringToken s = host.new_string("abc");
+    r = host.call("text_then_fail", {standin::string_arg(s)});
+    EXPECT_EQ(r.script_errors, Errors{"host call failed: string_new"});
+    EXPECT_EQ(r.text, "");
+    host.release_string(s);
+    EXPECT_EQ(host.live_strings(), 0u);
+    main.RemoveAllFunctions();
+}
+
+TEST_F(Frame, InvokerRefusesArgumentsThatDoNotFitTheHandler)
+{
+    using I = dm_detail::Invoker<float, float>;
+    void *fn = reinterpret_cast<void *>(halves);
+    DM_Arg args[2] = {standin::float_arg(3.0f), standin::float_arg(5.0f)};
+    DM_Arg result;
+    result.u.f = 7.0f;
+
+    I::call(fn, args, 1, &result);
+    EXPECT_EQ(result.kind, 'f');
+    EXPECT_EQ(result.u.f, 1.5f);
+    EXPECT_TRUE(host.script_errors().empty());
+
+    for (int count : {0, 2}) {
+        result.u.f = 7.0f;
+        I::call(fn, args, count, &result);
+        EXPECT_EQ(result.u.f, 0.0f) << count;
+    }
+    DM_Arg text = standin::string_arg(nullptr);
+    I::call(fn, &text, 1, &result);
+    EXPECT_EQ(host.script_errors(),
+              (std::vector<std::string>{"the script function takes 1 argument, not 0",
+                                        "the script function takes 1 argument, not 2",
+                                        "argument 1 of the script function has the wrong type"}));
 }
