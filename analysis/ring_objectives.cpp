@@ -267,8 +267,14 @@ double maxazimuthalintell::value(const double *x, int32_t) { return elliptic_mer
 
 double maxazimuthalintell_sektor::value(const double *x, int32_t) { return elliptic_merit(w_, x); }
 
+int32_t max_smoothing(const image_data &rec) { return rec.ring_points ? std::max(rec.nrings, 0) : 0; }
+
 bool optimizecenter(image_data *rec, int32_t method, int32_t sektor)
 {
+    if (rec->smoothing > max_smoothing(*rec)) {
+        report("ERROR in optimizecenter. The smoothing is wider than the ring window! \n");
+        return false;
+    }
     maxazimuthalintcenter rings(*rec);
     maxazimuthalintcenter_sektor whole(*rec);
     Minimize &objective = sektor == 1 ? static_cast<Minimize &>(whole) : static_cast<Minimize &>(rings);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -48,6 +50,13 @@ bool take_center(image_data &rec, float x, float y)
     if (set_center(rec, x, y)) return true;
     DM_result("ERROR! The center lies outside of the image. \n");
     return false;
+}
+
+void refuse_small_image(const image_data &rec, const char *function, const char *purpose)
+{
+    throw std::invalid_argument(std::string(function) + ": the image (" +
+                                std::to_string(rec.width) + " x " + std::to_string(rec.height) +
+                                " pixels) is too small for " + purpose);
 }
 
 RealImagePtr DM_write_profile(const image_data &rec, uint32_t height)
