@@ -270,10 +270,16 @@ struct Invoker {
                                         (expected == 1 ? " argument, not " : " arguments, not ") +
                                         std::to_string(nargs));
         const char *kinds = type_code() + 1;
-        for (int i = 0; i < nargs; ++i)
+        for (int i = 0; i < nargs; ++i) {
             if (args[i].kind != kinds[i])
                 throw std::invalid_argument("argument " + std::to_string(i + 1) +
                                             " of the script function has the wrong type");
+            // A float * or ImageRef * is the caller's variable: there is
+            // always one.
+            if ((kinds[i] == 'p' && !args[i].u.fp) || (kinds[i] == 'C' && !args[i].u.cell))
+                throw std::invalid_argument("argument " + std::to_string(i + 1) +
+                                            " of the script function is a null pointer");
+        }
     }
 
     template <size_t... I>

@@ -12,7 +12,8 @@ namespace {
 int32_t dimension(const ImageRef &image, uint32_t which)
 {
     uint32_t size = DM::ImageGetDimensionSize(image, which);
-    if (size > static_cast<uint32_t>(INT32_MAX)) throw HostError("the image is too large");
+    if (size > static_cast<uint32_t>(INT32_MAX))
+        throw std::length_error("the image is too large: more than 2147483647 pixels along a side");
     return static_cast<int32_t>(size);
 }
 

@@ -141,3 +141,29 @@ TEST_F(Frame, InvokerRefusesArgumentsThatDoNotFitTheHandler)
                                         "the script function takes 1 argument, not 2",
                                         "argument 1 of the script function has the wrong type"}));
 }
+
+namespace {
+void stores(float *v, DM_ImageToken *) { *v = 1.0f; }
+}  // namespace
+
+TEST_F(Frame, InvokerRefusesNullPointersForTheCallersVariables)
+{
+    using I = dm_detail::Invoker<void, float *, DM_ImageToken *>;
+    void *fn = reinterpret_cast<void *>(stores);
+    float v = 0.0f;
+    DM_ImageToken cell = nullptr;
+    DM_Arg result;
+    DM_Arg args[2] = {standin::float_ptr_arg(nullptr), standin::cell_arg(&cell)};
+    I::call(fn, args, 2, &result);
+    args[0] = standin::float_ptr_arg(&v);
+    args[1] = standin::cell_arg(nullptr);
+    I::call(fn, args, 2, &result);
+    EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(host.script_errors(),
+              (std::vector<std::string>{"argument 1 of the script function is a null pointer",
+                                        "argument 2 of the script function is a null pointer"}));
+    args[1] = standin::cell_arg(&cell);
+    I::call(fn, args, 2, &result);
+    EXPECT_EQ(v, 1.0f);
+    EXPECT_EQ(host.script_errors().size(), 2u);
+}
