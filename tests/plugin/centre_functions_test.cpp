@@ -175,7 +175,7 @@ TEST_F(Centre, SmoothingWiderThanTheRingWindowIsRefusedAtOnceKeepingTheFloats)
     // The window of a small image: ring tables of a few rings only.
     std::vector<float> p = synthetic_pattern(56, 37, synthetic_defaults(56, 37));
     DM_ImageToken im = real_image(56, 37, std::vector<double>(p.begin(), p.end()));
-    for (float smoothing : {1e6f, 1e8f, 2e9f}) {
+    for (float smoothing : {1e6f, 2e9f}) {
         float x = 28, y = 18, angle = 12, ratio = 1.1f, r = 42;
         host.clear_results();
         standin::CallResult c = host.call("RefineCenterEllipticity",
