@@ -31,7 +31,7 @@ struct Case {
     std::string name;
     double axis_ratio;
     double noise;      // amplitude of the uniform noise in counts; the strongest
-                       // ring stands 1500 above a background of about 200
+                       // ring stands 1500 above a background of about 150
     bool beam_stop;
     int hot_pixels;    // saturated pixels (65535) at random places
 };
