@@ -6,7 +6,7 @@
 // current folder.  Prints what was found against the truth the pattern was
 // drawn with, the Results window, and the sheets the workbook holds.
 #include "excel_file.h"
-#include "stand_in_host.h"
+#include "plugin_session.h"
 #include "synthetic_pattern.h"
 
 #include <algorithm>
@@ -47,15 +47,10 @@ double nearest_ring(const synthetic_options &truth, double position)
 
 int main(int argc, char **argv)
 {
-    const char *path = argc > 1 ? argv[1] : KELPO_PLUGIN_PATH;
-    standin::Host host;
-    standin::PluginLibrary plugin;
-    std::string error;
-    if (!plugin.load(path, host, error)) {
-        std::fprintf(stderr, "cannot load the plug-in: %s\n", error.c_str());
-        return 1;
-    }
-    plugin.startup();
+    PluginSession session;
+    if (!session.open(argc > 1 ? argv[1] : KELPO_PLUGIN_PATH)) return 1;
+    standin::Host &host = session.host;
+    standin::PluginLibrary &plugin = session.plugin;
     std::printf("Registered script functions:\n");
     for (const std::string &s : host.signatures()) std::printf("  %s\n", s.c_str());
     plugin.run();

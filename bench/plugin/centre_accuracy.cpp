@@ -11,7 +11,7 @@
 // axis angle, ring radii and heights, drawn from a fixed seed.
 //
 // Usage: centre_accuracy [patterns per case (default 20)] [plug-in path]
-#include "stand_in_host.h"
+#include "plugin_session.h"
 #include "synthetic_pattern.h"
 
 #include <algorithm>
@@ -95,15 +95,9 @@ double angle_error_degrees(double found, double truth)
 int main(int argc, char **argv)
 {
     const int per_case = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    const char *path = argc > 2 ? argv[2] : KELPO_PLUGIN_PATH;
-    standin::Host host;
-    standin::PluginLibrary plugin;
-    std::string error;
-    if (!plugin.load(path, host, error)) {
-        std::fprintf(stderr, "cannot load the plug-in: %s\n", error.c_str());
-        return 1;
-    }
-    plugin.startup();
+    PluginSession session;
+    if (!session.open(argc > 2 ? argv[2] : KELPO_PLUGIN_PATH)) return 1;
+    standin::Host &host = session.host;
 
     std::vector<Case> cases;
     for (double ratio : {1.0, 1.01, 1.02, 1.035, 1.05, 1.08, 1.12}) {
@@ -170,8 +164,5 @@ int main(int argc, char **argv)
     if (centres_differ)
         std::printf("\nRefineCenterEllipticity's centre differed from RefineCenter's in %d patterns.\n",
                     centres_differ);
-    plugin.cleanup();
-    plugin.shutdown();
-    plugin.unload();
     return 0;
 }
