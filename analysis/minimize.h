@@ -47,6 +47,10 @@ double simplextry(double **P, double *y, double *psum, int32_t ndim, Minimize &f
 // contraction, ndim more per shrink; simplexinit's are not counted.
 void downhillsimplex(double **P, double *y, int32_t ndim, const double *tol, Minimize &func, int32_t *nfunk);
 
+// Powell's method and its line minimiser serve only method 1 of the
+// refinements (ring_objectives.h), which no script function selects; only
+// the tests reach them.
+
 // Line minimiser along p + t*xi (golden-ratio bracketing, then Brent).  It
 // borrows everything; Run() moves p to the minimum, scales xi to the step
 // taken and stores the minimum's value in *fret.

@@ -156,6 +156,7 @@ int32_t run_simplex(Minimize &objective, const double start[2], const double ste
 }
 
 // Powell in two parameters from p with the directions xi0 (row-major 2 x 2).
+// Only method 1 comes here, which no script function selects.
 int32_t run_powell(Minimize &objective, double p[2], const double xi0[4])
 {
     Matrix xi(2, 2);

@@ -108,6 +108,8 @@ private:
 int32_t max_smoothing(const image_data &rec);
 
 // Refines center_x / center_y from the ring tables (ringoffsets first).
+// The script functions always pass method 0 and sektor 0; the Powell path
+// and the sector objectives are reached only by the tests.
 // method 1: Powell; any other: downhill simplex from (cx - 3, cy - 3) with
 // steps 6 and tolerances 0.5.  sektor 1 selects maxazimuthalintcenter_sektor.
 // Writes "Center has been refined in %d steps using ... New center is:

@@ -63,7 +63,8 @@ RealImagePtr DM_write_splinepoints(const profile_data &rec);
 // applies) and returns "RDF", 1000 x 1.
 RealImagePtr DM_write_rdf(profile_data &rec, float start, float end);
 // "Results", length x 4: the profile, background, background-subtracted
-// profile and model curve.  No script function uses it.
+// profile and model curve.  No script function uses it (the peak functions
+// write these rows into the caller's image instead), and nothing calls it.
 RealImagePtr DM_write_fitprofile(const profile_data &rec);
 
 // --- updaters: write into the caller's image, never past it -----------------------
