@@ -7,8 +7,9 @@
 // in their workbook's vector (WorkbookContent::sheets) and are copied
 // memberwise.
 //
-// Limits: rows 0-65535, columns 0-255. Every row of the table holds
-// GetTotalCols() cells.
+// Limits: rows 0-65535, columns 0-255. The table is GetTotalRows() x
+// GetTotalCols() cells, but only cells that were set or read are stored;
+// the others read as empty.
 #include <cstdint>
 #include <ostream>
 #include <vector>
