@@ -110,34 +110,45 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
   return true;
 }
 
-// True when every cell record names a cell format (XF record) the globals
-// hold: readers index their format list with it. New cells take the first,
-// so a workbook needs one.
-bool CellFormatsExist(const Workbook& globals, std::vector<Worksheet>& worksheets) {
-  const uint64_t n = globals.xfs.size();
-  if (n == 0) return false;
+// Why cell records would not come back from a save as they are, or empty:
+// every record must name a cell format (XF record) the globals hold, as
+// readers index their format list with it (and new cells take the first,
+// so there must be one), a shared string the table holds, and a column
+// inside the sheet.
+std::string UnsoundCells(const Workbook& globals, std::vector<Worksheet>& worksheets) {
+  const uint64_t formats = globals.xfs.size();
+  const uint64_t strings = globals.shared_strings.strings.size();
+  if (formats == 0) return "a cell format is missing";
   namespace Cells = CellRecords::Code;
   for (Worksheet& w : worksheets)
     for (Worksheet::CellTable::RowBlock& block : w.cell_table.row_blocks)
       for (Worksheet::CellTable::RowBlock::CellBlock& c : block.cell_blocks) {
+        std::vector<uint16_t> xfs;
+        uint64_t columns = 1;
         switch (c.code) {
           case Cells::kMulRK:
-            for (const CellRecords::MulRKEntry& e : c.mul_rk.entries)
-              if (e.xf_index >= n) return false;
+            for (const CellRecords::MulRKEntry& e : c.mul_rk.entries) xfs.push_back(e.xf_index);
+            columns = c.mul_rk.entries.size();
             break;
           case Cells::kMulBlank:
-            for (uint16_t xf : c.mul_blank.xf_indices)
-              if (xf >= n) return false;
+            xfs = c.mul_blank.xf_indices;
+            columns = xfs.size();
             break;
-          case Cells::kRK: if (c.rk.xf_index >= n) return false; break;
-          case Cells::kNumber: if (c.number.xf_index >= n) return false; break;
-          case Cells::kLabelSST: if (c.label_sst.xf_index >= n) return false; break;
-          case Cells::kBlank: if (c.blank.xf_index >= n) return false; break;
-          case Cells::kBoolErr: if (c.bool_err.xf_index >= n) return false; break;
-          default: break;  // formulas are not written back
+          case Cells::kRK: xfs = {c.rk.xf_index}; break;
+          case Cells::kNumber: xfs = {c.number.xf_index}; break;
+          case Cells::kBlank: xfs = {c.blank.xf_index}; break;
+          case Cells::kBoolErr: xfs = {c.bool_err.xf_index}; break;
+          case Cells::kLabelSST:
+            xfs = {c.label_sst.xf_index};
+            if (c.label_sst.string_index >= strings) return "a cell names a text the workbook lacks";
+            break;
+          default: continue;  // formulas are not written back
         }
+        for (uint16_t xf : xfs)
+          if (xf >= formats) return "a cell format is missing";
+        if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";
       }
-  return true;
+  return "";
 }
 
 }  // namespace
@@ -200,8 +211,8 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its workbook is of an older version of the format, which this export does not write";
   else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets))
     problem_ = "its \"Workbook\" stream is damaged";
-  else if (!CellFormatsExist(parsed_globals, parsed_sheets))
-    problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
+  else if (!(problem_ = UnsoundCells(parsed_globals, parsed_sheets)).empty())
+    problem_ = "its \"Workbook\" stream is damaged: " + problem_;
   else if (!CollectEntries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
