@@ -63,10 +63,12 @@ class ExcelFile : public WorkbookContent {
   // open as a compound document, holds no non-empty "Workbook" stream, holds
   // a workbook of an older version of the format, or the stream is damaged:
   // truncated or malformed records, no globals substream first, a second
-  // one inside it, or sheet entries that match no substream. A failed Load
-  // leaves the workbook in memory as it was and the document closed. Sheets
-  // that are not worksheets (charts, macro sheets) are skipped and dropped
-  // with their entries.
+  // one inside it, sheet entries that match no substream, or cell records
+  // that name a cell format or text the workbook lacks or lie beyond the
+  // last column. A failed Load leaves the workbook in memory as it was and
+  // the document closed. Sheets that are not worksheets (charts, macro
+  // sheets) are skipped and dropped with their entries; Survey() says what
+  // else a save would not write back.
   bool Load(const char* path);
   // SaveAs to the path of the last Load or save. False when no document is
   // open.
