@@ -503,7 +503,7 @@ const Fixture fixtures[] = {
      "the workbook holds error values, defined names and cell notes, which this export cannot write back"},
     {"libreoffice-names.xls", "the workbook holds formulas and defined names, which this export cannot write back"},
     {"gnumeric-chart.xls", "the workbook holds charts or drawings, which this export cannot write back"},
-    {"gnumeric-excel95.xls",
+    {"gnumeric-biff7.xls",
      "it holds a workbook of an older version of the format, which this export does not write"},
     {"xlwt-truncated.xls", "its compound-document structure is damaged"},
     {"gsf-createole.xls", "it is a compound document without a \"Workbook\" stream"},
