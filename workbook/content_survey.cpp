@@ -93,12 +93,15 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
     // the workbook (some writers pad the stream).
     if (started && open.empty() && code != RecordCode::kBof) break;
     if (code == RecordCode::kBof) {
+      // The first substream is the globals; any later one is a sheet.
+      const bool started_sheets = started;
       started = true;
       uint16_t type = 0;
       ByteView(data, length).Get(type, 2);
       if (!open.empty() && open.back() != kGlobals) survey.Note(Kind::kChartsOrDrawings);  // embedded
       else if (type == kChart) survey.Note(Kind::kChartSheets);
       else if (type == kMacroSheet || type == kModule) survey.Note(Kind::kMacroSheets);
+      else if (started_sheets && type != kWorksheet) survey.Note(Kind::kOtherSheets);
       open.push_back(type);
       continue;
     }
@@ -185,7 +188,7 @@ std::string ContentSurvey::Describe() const {
   static const char* const kNames[] = {
       "formulas",         "booleans",          "error values",        "merged cells",
       "defined names",    "charts or drawings", "cell notes",         "chart sheets",
-      "macro sheets",     "protection or encryption", "hyperlinks",   "conditional formats",
+      "macro sheets",     "sheets of other kinds", "protection or encryption", "hyperlinks", "conditional formats",
       "data validation",
   };
   std::vector<std::string> parts;

@@ -29,6 +29,7 @@ class ContentSurvey {
     kNotes,
     kChartSheets,
     kMacroSheets,
+    kOtherSheets,
     kProtection,
     kHyperlinks,
     kConditionalFormats,
