@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 
 # Everything the build and the tests use, one Debian package a word: the
 # compiler and build tools, GoogleTest and Google Benchmark, and the
-# independent readers and writers the tests check our files with.
+# independent readers and writers the tests check our files with (the
+# spreadsheet programs among them run headless).
 test_packages="
   cmake g++ make
   libgtest-dev libbenchmark-dev
   python3-olefile libgsf-bin python3-xlwt python3-xlrd
+  libreoffice-calc-nogui gnumeric
 "
 
 # shellcheck disable=SC2086  # one word per package

@@ -101,10 +101,11 @@ class SheetBuilder {
 
  private:
   const ExcelCell* At(uint64_t r, uint64_t c) const { return sheet_.At(r, c); }
-  bool Defined(uint64_t r, uint64_t c) const {
-    const ExcelCell* cell = At(r, c);
-    return cell && cell->Type() != ExcelCell::kUndefined;
+  // A cell gets a record when it holds a value or, empty, a format.
+  static bool Written(const ExcelCell* cell) {
+    return cell && (cell->Type() != ExcelCell::kUndefined || cell->Format() != 0);
   }
+  bool Defined(uint64_t r, uint64_t c) const { return Written(At(r, c)); }
 
   uint64_t FirstUsedRow() const {
     for (uint64_t r = 0; r < rows_; ++r)
@@ -135,7 +136,7 @@ class SheetBuilder {
     uint64_t c = 0;
     while (c < cols_) {
       const ExcelCell* cell = At(r, c);
-      if (!cell || cell->Type() == ExcelCell::kUndefined) {
+      if (!Written(cell)) {
         ++c;
         continue;
       }
@@ -158,15 +159,23 @@ class SheetBuilder {
   // Fills the record for the cell at (r, c) and returns the columns it
   // covers.
   uint64_t FillRecord(CellBlock& record, uint64_t r, uint64_t c, const ExcelCell& cell) {
+    const uint16_t xf = cell.Format();
     switch (cell.Type()) {
+      case ExcelCell::kUndefined: {
+        record.code = Cells::kBlank;
+        record.blank.row = static_cast<uint16_t>(r);
+        record.blank.col = static_cast<uint16_t>(c);
+        record.blank.xf_index = xf;
+        return 1;
+      }
       case ExcelCell::kInteger: {
         if (!RKCodec::IntegerFits(cell.GetInteger())) {
-          SetNumber(record, r, c, cell.GetInteger());
+          SetNumber(record, r, c, cell.GetInteger(), xf);
           return 1;
         }
         const uint64_t k = RunLength(r, c, IsRKInteger);
         if (k == 1) {
-          SetRK(record, r, c, RKCodec::FromInteger(cell.GetInteger()));
+          SetRK(record, r, c, RKCodec::FromInteger(cell.GetInteger()), xf);
           return 1;
         }
         SetMulRK(record, r, c, k, [](const ExcelCell* x) { return RKCodec::FromInteger(x->GetInteger()); });
@@ -182,32 +191,35 @@ class SheetBuilder {
           return k;
         }
         if (fits)
-          SetRK(record, r, c, RKCodec::FromDouble(cell.GetDouble()));
+          SetRK(record, r, c, RKCodec::FromDouble(cell.GetDouble()), xf);
         else
-          SetNumber(record, r, c, cell.GetDouble());
+          SetNumber(record, r, c, cell.GetDouble(), xf);
         return 1;
       }
       default: {
         record.code = Cells::kLabelSST;
         record.label_sst.row = static_cast<uint16_t>(r);
         record.label_sst.col = static_cast<uint16_t>(c);
+        record.label_sst.xf_index = xf;
         record.label_sst.string_index = strings_.IndexOf(cell);
         return 1;
       }
     }
   }
 
-  static void SetRK(CellBlock& record, uint64_t r, uint64_t c, uint32_t value) {
+  static void SetRK(CellBlock& record, uint64_t r, uint64_t c, uint32_t value, uint16_t xf) {
     record.code = Cells::kRK;
     record.rk.row = static_cast<uint16_t>(r);
     record.rk.col = static_cast<uint16_t>(c);
+    record.rk.xf_index = xf;
     record.rk.value = value;
   }
 
-  static void SetNumber(CellBlock& record, uint64_t r, uint64_t c, double value) {
+  static void SetNumber(CellBlock& record, uint64_t r, uint64_t c, double value, uint16_t xf) {
     record.code = Cells::kNumber;
     record.number.row = static_cast<uint16_t>(r);
     record.number.col = static_cast<uint16_t>(c);
+    record.number.xf_index = xf;
     record.number.value = value;
   }
 
@@ -218,7 +230,10 @@ class SheetBuilder {
     record.mul_rk.first_col = static_cast<uint16_t>(c);
     record.mul_rk.last_col = static_cast<uint16_t>(c + k - 1);
     record.mul_rk.entries.assign(k, CellRecords::MulRKEntry());
-    for (uint64_t j = 0; j < k; ++j) record.mul_rk.entries[j].value = encode(At(r, c + j));
+    for (uint64_t j = 0; j < k; ++j) {
+      record.mul_rk.entries[j].value = encode(At(r, c + j));
+      record.mul_rk.entries[j].xf_index = At(r, c + j)->Format();
+    }
   }
 
   const ExcelSheet& sheet_;

@@ -1,6 +1,9 @@
 #pragma once
 // One cell of a sheet: nothing, an integer, a double, a narrow (8-bit)
-// string or a wide (UTF-16) string. Copies memberwise.
+// string or a wide (UTF-16) string, and the index of its cell format (XF
+// record; 0 unless set), which a value or its erasure leaves as it is: an
+// empty cell with a format is written back as a blank cell. Copies
+// memberwise.
 #include <cstdint>
 #include <ostream>
 #include <vector>
@@ -51,8 +54,11 @@ class ExcelCell {
   void SetDouble(double value);
   void SetString(const char* text);
   void SetString(const char16_t* text);
-  // Undefined, both texts emptied.
+  // Undefined, both texts emptied; the format stays.
   void EraseContents();
+
+  uint16_t Format() const { return xf_; }
+  void SetFormat(uint16_t xf) { xf_ = xf; }
 
   ExcelCell& operator=(int32_t value) { SetInteger(value); return *this; }
   ExcelCell& operator=(double value) { SetDouble(value); return *this; }
@@ -65,6 +71,7 @@ class ExcelCell {
   double double_;
   std::vector<char> narrow_;     // with its terminator when not empty
   std::vector<char16_t> wide_;   // with its terminator when not empty
+  uint16_t xf_ = 0;
 };
 
 // An integer or double cell as a number, a narrow string as its text; other
