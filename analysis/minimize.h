@@ -6,6 +6,7 @@
 #define KELPO_ANALYSIS_MINIMIZE_H
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 // An objective: value(x, n) at the point x of n coordinates (the simplex
@@ -20,7 +21,7 @@ public:
 // A rows x cols matrix in one allocation: rows row pointers followed by the
 // elements; m[i][j] is row i, column j.  Elements start at 0.0.  Free
 // it with free_matrix_double, and with nothing else.
-// Negative sizes throw std::bad_alloc.
+// Negative or unrepresentable sizes throw std::length_error.
 double **alloc_matrix_double(int32_t rows, int32_t cols);
 void free_matrix_double(double **m);
 
@@ -51,7 +52,10 @@ void downhillsimplex(double **P, double *y, int32_t ndim, const double *tol, Min
 // taken and stores the minimum's value in *fret.
 class LineMin {
 public:
-    struct XIterationLimit {};  // thrown when bracketing or Brent runs past its limit
+    // Thrown when bracketing or Brent runs past its limit.
+    struct XIterationLimit : std::runtime_error {
+        XIterationLimit() : std::runtime_error("LineMin: no minimum found within 100 iterations") {}
+    };
 
     LineMin(Minimize &func, double *fret, int32_t n, double *p, double *xi);
     double Value(double t);
@@ -76,7 +80,9 @@ private:
 // iterations, and lets LineMin::XIterationLimit pass.
 class Powell {
 public:
-    struct XIterationLimit {};
+    struct XIterationLimit : std::runtime_error {
+        XIterationLimit() : std::runtime_error("Powell: not converged after 100 iterations") {}
+    };
 
     Powell(double *p, double **xi, int32_t n, double ftol, int32_t *iter, double *fret, Minimize &func);
     void Run();
