@@ -1,15 +1,23 @@
 #include "excel_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
+
+#include "file_replacement.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
 namespace {
 
 constexpr const char* kStreamName = "Workbook";
+constexpr const char16_t* kWideStreamName = u"Workbook";
+// Where older versions of the format keep their workbook.
+constexpr const char* kOlderStreamName = "Book";
+constexpr uint16_t kBiff8 = 0x0600;
 // Stream offsets are 32-bit on file, and so is a stream's size.
 constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFu;
 
@@ -65,6 +73,43 @@ bool MatchSheetEntries(const std::vector<Workbook::BoundSheet>& entries,
   return true;
 }
 
+// Why a file that exists does not open as a compound document.
+std::string WhyNotADocument(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return std::strerror(errno);
+  unsigned char head[8] = {};
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0)
+    return "its compound-document structure is damaged";
+  if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0)
+    return "it is a zip archive (a workbook of a newer format, perhaps), not a compound document";
+  return "it is not a compound document, as an .xls workbook is";
+}
+
+// Every storage and stream below the storage at path, parents before their
+// children; the root's "Workbook" stream is left out.
+bool CollectEntries(const CompoundDocument& document, const std::u16string& path,
+                    std::vector<ExcelFile::CarriedEntry>& entries) {
+  std::vector<std::u16string> names;
+  if (document.ListDirectory(names, path.c_str()) != kSuccess) return false;
+  const bool root = path == u"\\";
+  for (const std::u16string& name : names) {
+    if (root && name == kWideStreamName) continue;
+    ExcelFile::CarriedEntry entry;
+    entry.path = (root ? path : path + u"\\") + name;
+    std::vector<std::u16string> children;
+    entry.storage = document.ListDirectory(children, entry.path.c_str()) == kSuccess;
+    if (!entry.storage && document.ReadStream(entry.path.c_str(), entry.bytes) != kSuccess) return false;
+    const std::u16string child = entry.path;
+    const bool storage = entry.storage;
+    entries.push_back(std::move(entry));
+    if (storage && !CollectEntries(document, child, entries)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ExcelFile::ExcelFile() = default;
@@ -79,6 +124,7 @@ ExcelFile::~ExcelFile() {
 // Workbook operations
 
 void ExcelFile::New(int32_t count) {
+  carried_.clear();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
   globals.xfs.resize(kDefaultXFs);
@@ -91,41 +137,110 @@ void ExcelFile::New(int32_t count) {
 
 bool ExcelFile::Load(const char* path) {
   if (document_.IsOpen()) document_.Close();
-  if (!path || !document_.Open(path, kReadWrite)) return false;
+  problem_.clear();
+  if (!path) {
+    problem_ = "no file name given";
+    return false;
+  }
+  // A file the user may only read still loads; saving it is refused later.
+  if (!document_.Open(path, kReadWrite) && !document_.Open(path, CompoundDocument::kRead)) {
+    problem_ = WhyNotADocument(path);
+    return false;
+  }
 
   std::vector<char> bytes;
   Workbook parsed_globals;
   std::vector<Worksheet> parsed_sheets;
+  std::vector<CarriedEntry> carried;
   // Everything is parsed aside first, so that a damaged file changes
   // nothing in memory; the document is closed so that a later Save cannot
   // write this workbook into a file it was not read from.
-  if (document_.ReadStream(kStreamName, bytes) != kSuccess || bytes.empty() ||
-      !ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets)) {
+  const int read = document_.ReadStream(kStreamName, bytes);
+  uint64_t older_size = 0;
+  if (read == kNoSuchStream)
+    problem_ = document_.StreamSize(kOlderStreamName, older_size) == kSuccess
+                   ? "it holds a workbook of an older version of the format, which this export does not write"
+                   : "it is a compound document without a \"Workbook\" stream";
+  else if (read != kSuccess)
+    problem_ = "its \"Workbook\" stream cannot be read (the file is damaged)";
+  else if (bytes.empty())
+    problem_ = "its \"Workbook\" stream is empty";
+  else if (!IsBiff8(bytes))
+    problem_ = "its workbook is of an older version of the format, which this export does not write";
+  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets))
+    problem_ = "its \"Workbook\" stream is damaged";
+  else if (!CollectEntries(document_, u"\\", carried))
+    problem_ = "its other streams cannot be read (the file is damaged)";
+  if (!problem_.empty()) {
     document_.Close();
     return false;
   }
   globals = std::move(parsed_globals);
   worksheets = std::move(parsed_sheets);
+  carried_ = std::move(carried);
+  path_ = path;
   BuildSheetObjects();
   return true;
 }
 
+bool ExcelFile::IsBiff8(const std::vector<char>& bytes) {
+  const ByteView view(bytes.data(), bytes.size());
+  uint16_t code = 0;
+  uint16_t version = 0;
+  // A stream that does not start with a whole BOF is left to the parser.
+  if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return true;
+  return !view.Get(version, Record::kHeaderSize) || version == kBiff8;
+}
+
 bool ExcelFile::Save() {
-  if (!document_.IsOpen()) return false;
-  std::vector<char> bytes;
-  if (!BuildStream(bytes)) return false;
-  return document_.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+  if (!document_.IsOpen()) {
+    problem_ = "no workbook file is open";
+    return false;
+  }
+  const std::string path = path_;
+  return SaveAs(path.c_str());
 }
 
 bool ExcelFile::SaveAs(const char* path) {
   if (document_.IsOpen()) document_.Close();
-  // Built before the file is created: creating it wipes what was there, so
-  // nothing that can still fail in memory may come after.
+  problem_.clear();
+  if (!path) {
+    problem_ = "no file name given";
+    return false;
+  }
+  // Built before any file is touched, so that nothing that can still fail
+  // in memory comes after.
   std::vector<char> bytes;
-  if (!path || !BuildStream(bytes)) return false;
-  if (!document_.Create(path)) return false;
-  if (document_.MakeStream(kStreamName) != kSuccess) return false;
-  return document_.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+  if (!BuildStream(bytes)) {
+    problem_ = "the workbook would be larger than a stream can hold (4 GiB)";
+    return false;
+  }
+  FileReplacement replacement;
+  if (!replacement.Begin(path) || !WriteDocument(replacement.TemporaryPath(), bytes) || !replacement.Commit()) {
+    if (problem_.empty()) problem_ = replacement.Problem();
+    return false;
+  }
+  path_ = path;
+  // Open again, as after a Load, so that Save writes back here.
+  document_.Open(replacement.Target().c_str(), kReadWrite);
+  return true;
+}
+
+bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& bytes) {
+  CompoundDocument out;
+  errno = 0;
+  bool ok = out.Create(path.c_str()) && out.MakeStream(kStreamName) == kSuccess &&
+            out.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+  for (size_t i = 0; ok && i < carried_.size(); ++i) {
+    const CarriedEntry& entry = carried_[i];
+    const char16_t* name = entry.path.c_str();
+    ok = entry.storage ? out.MakeDirectory(name) == kSuccess
+                       : out.MakeStream(name) == kSuccess && out.WriteStream(name, entry.bytes, entry.bytes.size()) == kSuccess;
+  }
+  if (ok) return true;
+  problem_ = "cannot write the new workbook beside the file";
+  if (errno) problem_ += std::string(": ") + std::strerror(errno);
+  return false;
 }
 
 bool ExcelFile::BuildStream(std::vector<char>& bytes) {

@@ -98,7 +98,13 @@ uint64_t Record::Write(char* out) {
 
 uint64_t Record::DataSize() { return data_size; }
 
-uint64_t Record::RecordSize() { return record_size; }
+// What Write emits: a record read whole with more than 8224 data bytes is
+// written as several parts, each with its own header, so the size read from
+// the file would undercount it.
+uint64_t Record::RecordSize() {
+  record_size = FramedSize(data_size);
+  return record_size;
+}
 
 BOF::BOF()
     : Record(RecordCode::kBof),

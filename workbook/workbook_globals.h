@@ -34,8 +34,8 @@ class Workbook {
   // Reads the substream that starts at bytes (its BOF) up to and including
   // its EOF; size is what remains of the stream from there. Fonts, XFs,
   // styles and sheets are appended, so the Workbook must be fresh. Returns
-  // the bytes consumed, or 0 when a record is damaged or the stream ends
-  // before the EOF.
+  // the bytes consumed, or 0 when a record is damaged, a second BOF comes
+  // before the EOF, or the stream ends before the EOF.
   uint64_t Read(const char* bytes, uint64_t size);
   // out holds RecordSize() bytes. Returns the bytes written.
   uint64_t Write(char* out);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -360,23 +361,46 @@ TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
   EXPECT_FALSE(book.Load(path.c_str()));
 }
 
-TEST(ExcelFileTest, SaveAsReplacesTheFileByTheWorkbookAlone) {
-  const std::string path = SavedSample("replace.xls");
+TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
+  const std::string path = SavedSample("carried.xls");
+  const Bytes summary = Of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
+  const Bytes inner = Bytes(100, 'i');
   {
     CompoundDocument doc;
     ASSERT_TRUE(doc.Open(path.c_str()));
-    ASSERT_EQ(doc.MakeStream("Other"), kSuccess);
+    ASSERT_EQ(doc.MakeStream("\x05SummaryInformation"), kSuccess);
+    ASSERT_EQ(doc.WriteStream("\x05SummaryInformation", summary, summary.size()), kSuccess);
     ASSERT_EQ(doc.MakeDirectory("Storage"), kSuccess);
+    ASSERT_EQ(doc.MakeDirectory("Storage\\Empty"), kSuccess);
+    ASSERT_EQ(doc.MakeStream("Storage\\Inner"), kSuccess);
+    ASSERT_EQ(doc.WriteStream("Storage\\Inner", inner, inner.size()), kSuccess);
   }
   ExcelFile book(path.c_str());
   ASSERT_EQ(book.GetTotalSheets(), 2u);
-  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  *book.GetWorksheet("Second")->Cell(9, 9) = 99;
+  ASSERT_TRUE(book.Save());
   EXPECT_TRUE(book.Document().IsOpen());
-  CompoundDocument doc;
-  ASSERT_TRUE(doc.Open(path.c_str(), CompoundDocument::kRead));
-  std::vector<std::string> names;
-  ASSERT_EQ(doc.ListDirectory(names), kSuccess);
-  EXPECT_EQ(names, std::vector<std::string>{"Workbook"});
+  const std::string copy = ScratchPath("carried-copy.xls");
+  ASSERT_TRUE(book.SaveAs(copy.c_str()));
+
+  for (const std::string& file : {path, copy}) {
+    CompoundDocument doc;
+    ASSERT_TRUE(doc.Open(file.c_str(), CompoundDocument::kRead));
+    std::vector<std::string> names;
+    ASSERT_EQ(doc.ListDirectory(names), kSuccess);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"\x05SummaryInformation", "Storage", "Workbook"}));
+    ASSERT_EQ(doc.ListDirectory(names, "Storage"), kSuccess);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Empty", "Inner"}));
+    Bytes got;
+    ASSERT_EQ(doc.ReadStream("\x05SummaryInformation", got), kSuccess);
+    EXPECT_EQ(got, summary);
+    ASSERT_EQ(doc.ReadStream("Storage\\Inner", got), kSuccess);
+    EXPECT_EQ(got, inner);
+    ExcelFile again(file.c_str());
+    EXPECT_EQ(again.GetWorksheet("Second")->At(9, 9)->GetInteger(), 99);
+  }
 }
 
 TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
