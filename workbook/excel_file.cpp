@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "cells_to_records.h"
 #include "file_replacement.h"
 
 namespace YCompoundFiles {
@@ -243,16 +244,27 @@ bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& 
   return false;
 }
 
+// The cell tables go straight from the cells into the stream: no record
+// object is made per cell, and the stream is allocated once, at its size.
 bool ExcelFile::BuildStream(std::vector<char>& bytes) {
   bytes.clear();
-  RecordsFromCells();
-  uint64_t total = globals.RecordSize();
-  for (Worksheet& w : worksheets) total += w.RecordSize();
+  CellTableWriter writer(*this);
+  const uint64_t globals_size = globals.RecordSize();
+  uint64_t total = globals_size;
+  for (size_t i = 0; i < worksheets.size(); ++i) total += worksheets[i].RecordSize() + writer.CellTableSize(i);
   if (total > kMaxStreamSize) return false;
-  FixStreamPositions();
-  bytes.assign(total, 0);
-  WriteWorkbookStream(bytes.data());
-  return true;
+
+  // Each sheet entry holds the offset of its worksheet's BOF.
+  uint64_t start = globals_size;
+  for (size_t i = 0; i < worksheets.size(); ++i) {
+    if (i < globals.bound_sheets.size()) globals.bound_sheets[i].position = static_cast<uint32_t>(start);
+    writer.SetPositions(i, start);
+    start += worksheets[i].RecordSize() + writer.CellTableSize(i);
+  }
+  bytes.resize(total);
+  uint64_t position = globals.Write(bytes.data());
+  for (size_t i = 0; i < worksheets.size(); ++i) position += writer.WriteSheet(i, bytes.data() + position);
+  return position == total;
 }
 
 // ---------------------------------------------------------------------------
@@ -302,67 +314,6 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
   }
   parsed_globals.bound_sheets = kept;
   return p;
-}
-
-uint64_t ExcelFile::WriteWorkbookStream(char* out) {
-  uint64_t position = globals.Write(out);
-  for (Worksheet& w : worksheets) position += w.Write(out + position);
-  return position;
-}
-
-void ExcelFile::FixStreamPositions() {
-  using RowBlock = Worksheet::CellTable::RowBlock;
-
-  // Sizes first: every list that a position or offset is stored in must
-  // have its final length before any offset is computed.
-  for (Worksheet& w : worksheets) {
-    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
-    if (w.index.dbcell_positions.size() < blocks.size()) w.index.dbcell_positions.resize(blocks.size(), 0);
-    for (RowBlock& b : blocks) b.dbcell.row_offsets.resize(b.rows.size(), 0);
-  }
-
-  const size_t n = std::min(globals.bound_sheets.size(), worksheets.size());
-  std::vector<uint64_t> starts(n);
-  uint64_t q = globals.RecordSize();
-  for (size_t i = 0; i < n; ++i) {
-    starts[i] = q;
-    globals.bound_sheets[i].position = static_cast<uint32_t>(q);
-    q += worksheets[i].RecordSize();
-  }
-
-  for (size_t i = 0; i < n; ++i) {
-    Worksheet& w = worksheets[i];
-    uint64_t p = starts[i] + w.bof.RecordSize() + w.index.RecordSize() + w.dimensions.RecordSize();
-    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
-    for (size_t b = 0; b < blocks.size(); ++b) {
-      RowBlock& block = blocks[b];
-      uint64_t rows_size = 0;
-      for (RowBlock::Row& r : block.rows) rows_size += r.RecordSize();
-      uint64_t cells_size = 0;
-      for (RowBlock::CellBlock& c : block.cell_blocks) cells_size += c.RecordSize();
-      p += rows_size + cells_size;
-      w.index.dbcell_positions[b] = p;
-      p += block.dbcell.RecordSize();
-      block.dbcell.first_row_offset = static_cast<uint32_t>(rows_size + cells_size);
-
-      // The first row's offset counts from the second Row record to the
-      // first cell; each later row's from the first cell of the row before.
-      if (block.rows.empty()) continue;
-      int64_t d = static_cast<int64_t>(rows_size) - static_cast<int64_t>(block.rows[0].RecordSize());
-      size_t j = 0;
-      for (size_t k = 0; k < block.rows.size(); ++k) {
-        while (j < block.cell_blocks.size()) {
-          if (block.rows[k].row_index <= block.cell_blocks[j].RowIndex()) {
-            block.dbcell.row_offsets[k] = static_cast<uint16_t>(d);
-            break;
-          }
-          d += static_cast<int64_t>(block.cell_blocks[j].RecordSize());
-          ++j;
-        }
-        d = 0;
-      }
-    }
-  }
 }
 
 void ExcelFile::BuildSheetObjects() {

@@ -168,17 +168,12 @@ class ExcelFile : public WorkbookContent {
   // or 0 when the stream is damaged or not a workbook.
   static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
                                       std::vector<Worksheet>& worksheets);
-  // The globals' bytes, then each worksheet's, one after the other.
-  uint64_t WriteWorkbookStream(char* out);
-  // The stream offsets records keep of each other: each sheet entry's
-  // offset of its BOF, each Index's offsets of its DBCell records, and each
-  // DBCell's offsets back to its Row records and first cells. Run after the
-  // records are final.
-  void FixStreamPositions();
   // One sheet object per worksheet, in order, each reading its cells.
   void BuildSheetObjects();
-  // RecordsFromCells, FixStreamPositions and the serialised stream; false
-  // (bytes empty) when it would exceed what a stream can hold.
+  // The serialised stream, every record rebuilt from the cells (the cell
+  // tables written straight into it, CellTableWriter) and every stream
+  // position it stores filled in; false when it would exceed what a stream
+  // can hold.
   bool BuildStream(std::vector<char>& bytes);
   // A stream that starts with a BOF of another version than BIFF8 is false.
   static bool IsBiff8(const std::vector<char>& bytes);
