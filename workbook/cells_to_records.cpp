@@ -113,10 +113,12 @@ void RecordsOfRow(const std::vector<ExcelCell>& row, Sink& sink) {
         break;
       }
       case ExcelCell::kDouble: {
+        // Only a run of doubles that fit an RK value becomes one record;
+        // other doubles go one by one, so their run is not measured.
         const bool fits = FitsRK(cell.GetDouble());
         const size_t k =
-            run([fits](const ExcelCell& x) { return x.Type() == ExcelCell::kDouble && FitsRK(x.GetDouble()) == fits; });
-        if (fits && k >= 2) {
+            fits ? run([](const ExcelCell& x) { return x.Type() == ExcelCell::kDouble && FitsRK(x.GetDouble()); }) : 1;
+        if (k >= 2) {
           sink.MulRK(&cell, k, DoubleRK);
           i += k;
           break;

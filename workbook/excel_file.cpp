@@ -152,6 +152,7 @@ bool ExcelFile::Load(const char* path) {
   std::vector<char> bytes;
   Workbook parsed_globals;
   std::vector<Worksheet> parsed_sheets;
+  std::vector<ExcelSheet> parsed_cells;
   std::vector<CarriedEntry> carried;
   // Everything is parsed aside first, so that a damaged file changes
   // nothing in memory; the document is closed so that a later Save cannot
@@ -168,7 +169,7 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its \"Workbook\" stream is empty";
   else if (!IsBiff8(bytes))
     problem_ = "its workbook is of an older version of the format, which this export does not write";
-  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets))
+  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells))
     problem_ = "its \"Workbook\" stream is damaged";
   else if (!CollectEntries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
@@ -180,7 +181,12 @@ bool ExcelFile::Load(const char* path) {
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
   path_ = path;
-  BuildSheetObjects();
+  // The sheet objects were read with the records; they join this workbook.
+  sheets = std::move(parsed_cells);
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    sheets[i].SetOwner(this);
+    sheets[i].SetSheetIndex(i);
+  }
   return true;
 }
 
@@ -271,9 +277,10 @@ bool ExcelFile::BuildStream(std::vector<char>& bytes) {
 // The stream
 
 uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
-                                        std::vector<Worksheet>& parsed_sheets) {
+                                        std::vector<Worksheet>& parsed_sheets, std::vector<ExcelSheet>* parsed_cells) {
   const ByteView view(bytes, size);
   std::vector<Worksheet> found;
+  std::vector<ExcelSheet> found_cells;
   std::vector<Substream> substreams;
   bool have_globals = false;
   uint64_t p = 0;
@@ -289,6 +296,18 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       if (scratch.type != BOF::kGlobals) return 0;
       used = parsed_globals.Read(at.data(), at.size());
       have_globals = true;
+    } else if (scratch.type == BOF::kWorksheet && parsed_cells) {
+      // The cells go straight from the records into a sheet object of no
+      // workbook yet; no record object is kept per cell.
+      found.emplace_back();
+      ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
+      const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
+      used = found.back().Read(at.data(), at.size(),
+                               [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {
+                                 sheet.ReadCell(record, strings);
+                               });
+      sheet.FinishReading(found.back().dimensions);
+      substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     } else if (scratch.type == BOF::kWorksheet) {
       found.emplace_back();
       used = found.back().Read(at.data(), at.size());
@@ -306,11 +325,13 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
   if (!MatchSheetEntries(parsed_globals.bound_sheets, substreams, match)) return 0;
   std::vector<Workbook::BoundSheet> kept;
   parsed_sheets.clear();
+  if (parsed_cells) parsed_cells->clear();
   for (size_t i = 0; i < match.size(); ++i) {
     const int64_t w = substreams[match[i]].worksheet;
     if (w < 0) continue;
     kept.push_back(parsed_globals.bound_sheets[i]);
     parsed_sheets.push_back(std::move(found[static_cast<size_t>(w)]));
+    if (parsed_cells) parsed_cells->push_back(std::move(found_cells[static_cast<size_t>(w)]));
   }
   parsed_globals.bound_sheets = kept;
   return p;

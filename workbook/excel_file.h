@@ -166,8 +166,12 @@ class ExcelFile : public WorkbookContent {
   // worksheets in the order of the globals' sheet entries (entries whose
   // substream is not a worksheet are dropped). Returns the bytes consumed,
   // or 0 when the stream is damaged or not a workbook.
+  // With parsed_cells, each worksheet's cells go straight into a sheet
+  // object there (of no workbook yet), in the order of the worksheets, and
+  // the worksheets keep no cell records.
   static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
-                                      std::vector<Worksheet>& worksheets);
+                                      std::vector<Worksheet>& worksheets,
+                                      std::vector<ExcelSheet>* parsed_cells = nullptr);
   // One sheet object per worksheet, in order, each reading its cells.
   void BuildSheetObjects();
   // The serialised stream, every record rebuilt from the cells (the cell

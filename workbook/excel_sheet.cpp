@@ -60,6 +60,13 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
     at = std::lower_bound(cells.begin(), cells.end(), col, ColumnBefore);
     if (at->Column() == col) return &*at;
   }
+  // A row grows by a quarter of its length at a time, not by doubling: a
+  // sheet built cell by cell keeps little room unused.
+  if (cells.size() == cells.capacity()) {
+    const auto offset = at - cells.begin();
+    cells.reserve(cells.size() + std::max<size_t>(1, cells.size() / 4));
+    at = cells.begin() + offset;
+  }
   at = cells.emplace(at);
   at->column_ = static_cast<uint8_t>(col);
   return &*at;

@@ -4,7 +4,7 @@ per process. Prints key=value pairs like the probe.
 
   peers.py save-image W H FILE     xlwt: a W x H image of random floats
   peers.py save-profile N C FILE   xlwt: a profile of N points and C curves
-  peers.py save-sparse FILE        xlwt: three cells, one at (65535, 255)
+  peers.py save-sparse R C FILE    xlwt: three cells, the last at (R, C)
   peers.py load FILE               xlrd: open_workbook with its defaults
 """
 import random
@@ -62,11 +62,13 @@ def profile(points, curves):
     return fill
 
 
-def sparse(sheet):
-    sheet.write(0, 0, 1.5)
-    sheet.write(1, 1, "two")
-    sheet.write(65535, 255, 3)
-    return 3
+def sparse(row, col):
+    def fill(sheet):
+        sheet.write(0, 0, 1.5)
+        sheet.write(1, 1, "two")
+        sheet.write(row, col, 3)
+        return 3
+    return fill
 
 
 def load(path):
@@ -87,8 +89,8 @@ def main(argv):
         save(argv[4], image(int(argv[2]), int(argv[3])))
     elif command == "save-profile" and len(argv) == 5:
         save(argv[4], profile(int(argv[2]), int(argv[3])))
-    elif command == "save-sparse" and len(argv) == 3:
-        save(argv[2], sparse)
+    elif command == "save-sparse" and len(argv) == 5:
+        save(argv[4], sparse(int(argv[2]), int(argv[3])))
     elif command == "load" and len(argv) == 3:
         load(argv[2])
     else:

@@ -5,7 +5,7 @@
 //   workbook_probe save-image W H FILE    fill a W x H image, save it
 //   workbook_probe save-profile N C FILE  fill a profile of N points, C curves
 //   workbook_probe export-image W H FILE  the export's road: load or new, fill, save
-//   workbook_probe save-sparse FILE       three cells, one at (65535, 255)
+//   workbook_probe save-sparse R C FILE   three cells, the last at (R, C)
 //   workbook_probe load FILE              load a workbook
 #include <malloc.h>
 
@@ -32,9 +32,9 @@ uint64_t CountCells(ExcelFile& book) {
   uint64_t cells = 0;
   for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
     const ExcelSheet& sheet = *book.GetWorksheet(s);
-    for (uint64_t r = 0; r < sheet.GetTotalRows(); ++r)
-      for (uint64_t c = 0; c < sheet.GetTotalCols(); ++c)
-        if (sheet.At(r, c)->Type() != 0) ++cells;
+    for (uint64_t r = 0; r < sheet.StoredRows(); ++r)
+      for (const YCompoundFiles::YExcel::ExcelCell& cell : sheet.StoredRow(r))
+        if (cell.Type() != 0) ++cells;
   }
   return cells;
 }
@@ -73,11 +73,12 @@ int main(int argc, char** argv) {
     const uint64_t n = number(2), c = number(3);
     return Save(argv[4], [&](ExcelSheet& s) { FillProfile(s, n, c); });
   }
-  if (command == "save-sparse" && argc == 3) {
-    return Save(argv[2], [](ExcelSheet& s) {
+  if (command == "save-sparse" && argc == 5) {
+    const uint64_t row = number(2), col = number(3);
+    return Save(argv[4], [&](ExcelSheet& s) {
       s.Cell(0, 0)->SetDouble(1.5);
       s.Cell(1, 1)->SetString("two");
-      s.Cell(65535, 255)->SetInteger(3);
+      s.Cell(row, col)->SetInteger(3);
     });
   }
   if (command == "export-image" && argc == 5) {
