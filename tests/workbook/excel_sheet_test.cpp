@@ -236,3 +236,66 @@ TEST(ExcelSheetTest, PrintsDelimitedText) {
 }  // namespace
 }  // namespace YExcel
 }  // namespace YCompoundFiles
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+TEST(ExcelCellTest, CopiesOwnTheirTextAndTheFormatStays) {
+  ExcelCell a;
+  a = "alpha";
+  a.SetXFIndex(17);
+  ExcelCell b = a;
+  EXPECT_NE(b.GetString(), a.GetString());
+  b = "beta";
+  EXPECT_STREQ(a.GetString(), "alpha");
+  ExcelCell c = std::move(b);
+  EXPECT_STREQ(c.GetString(), "beta");
+  EXPECT_EQ(c.XFIndex(), 17);
+  a = a;
+  a.SetString(a.GetString());  // its own text
+  EXPECT_STREQ(a.GetString(), "alpha");
+  a = u"\u00b5";
+  a = 2.5;
+  EXPECT_EQ(a.GetWString(), nullptr);
+  EXPECT_EQ(a.XFIndex(), 17);
+  a.EraseContents();
+  EXPECT_EQ(a.Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(a.XFIndex(), 17);
+}
+
+TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
+  OneSheet book;
+  ExcelSheet& s = book.sheet();
+  // Column by column from the far corner, as an image is filled.
+  for (int c = 6; c >= 0; --c)
+    for (int r = 4; r >= 0; --r) s.Cell(r, (c * 3) % 7)->SetInteger(r * 10 + (c * 3) % 7);
+  EXPECT_EQ(s.Cell(2, 3), s.Cell(2, 3));
+  ASSERT_EQ(s.StoredRows(), 5u);
+  for (int r = 0; r < 5; ++r) {
+    const std::vector<ExcelCell>& row = s.StoredRow(r);
+    ASSERT_EQ(row.size(), 7u) << r;
+    for (int c = 0; c < 7; ++c) {
+      EXPECT_EQ(row[c].Column(), c);
+      EXPECT_EQ(s.At(r, c)->GetInteger(), r * 10 + c);
+    }
+  }
+  // Far cells cost what they hold, not the table they span.
+  s.Cell(65535, 255)->SetString("corner");
+  EXPECT_EQ(s.GetTotalRows(), 65536u);
+  EXPECT_EQ(s.GetTotalCols(), 256u);
+  EXPECT_EQ(s.StoredRow(65535).size(), 1u);
+  EXPECT_EQ(s.StoredRow(300).size(), 0u);
+  EXPECT_EQ(s.At(300, 100)->Type(), ExcelCell::kUndefined);
+  EXPECT_TRUE(s.EraseCell(300, 100));
+  EXPECT_EQ(s.StoredRow(300).size(), 0u);
+
+  // A copy of the sheet holds copies of the texts.
+  ExcelSheet copy = s;
+  copy.Cell(65535, 255)->SetString("changed");
+  EXPECT_STREQ(s.At(65535, 255)->GetString(), "corner");
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles
