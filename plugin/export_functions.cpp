@@ -152,6 +152,10 @@ bool load_or_create(const Request &r, ExcelFile &book)
     }
     if (!book.Load(r.file.c_str()))
         refuse(r, "cannot extend \"" + r.file + "\": " + book.Problem() + "; the file was left as it was");
+    // Saving would lose what it does not write back.
+    if (!book.Survey().Keepable())
+        refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " + book.Survey().Describe() +
+                      ", which this export cannot write back; the file was left as it was");
     return true;
 }
 

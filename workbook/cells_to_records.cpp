@@ -22,9 +22,10 @@ namespace Cells = CellRecords::Code;
 constexpr uint64_t kRowsPerBlock = 32;
 constexpr uint16_t kNotSelected = static_cast<uint16_t>(~WorksheetRecords::Window2::kSelected);
 
-bool Defined(const ExcelCell& cell) { return cell.Type() != ExcelCell::kUndefined; }
+// A cell gets a record when it holds a value or, empty, a format.
+bool Written(const ExcelCell& cell) { return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0; }
 
-bool HasDefined(const std::vector<ExcelCell>& row) { return std::any_of(row.begin(), row.end(), Defined); }
+bool HasWritten(const std::vector<ExcelCell>& row) { return std::any_of(row.begin(), row.end(), Written); }
 
 // A double goes into an RK value only when it comes back unchanged:
 // the two-decimal test alone lets values with many significant digits lose
@@ -57,7 +58,7 @@ Shape ShapeOf(const ExcelSheet& sheet) {
   shape.first_col = shape.cols;
   for (uint64_t r = 0; r < sheet.StoredRows(); ++r) {
     const std::vector<ExcelCell>& row = sheet.StoredRow(r);
-    const auto first = std::find_if(row.begin(), row.end(), Defined);
+    const auto first = std::find_if(row.begin(), row.end(), Written);
     if (first == row.end()) continue;
     if (!shape.has_cells) shape.first_row = r;
     shape.has_cells = true;
@@ -82,8 +83,8 @@ void SetSheetRecords(Worksheet& worksheet, const Shape& shape, uint64_t s) {
 // Hands the cell records that a row's cells become to the sink, in order:
 // integers of the RK range as RK, runs of them as MulRK, other integers as
 // Number; doubles an RK value keeps exactly as RK, runs of them as MulRK,
-// other doubles as Number; strings as LabelSST. A run is cells of
-// neighbouring columns of the same kind.
+// other doubles as Number; strings as LabelSST; empty cells with a format as
+// Blank. A run is cells of neighbouring columns of the same kind.
 template <class Sink>
 void RecordsOfRow(const std::vector<ExcelCell>& row, Sink& sink) {
   size_t i = 0;
@@ -96,6 +97,7 @@ void RecordsOfRow(const std::vector<ExcelCell>& row, Sink& sink) {
     };
     switch (cell.Type()) {
       case ExcelCell::kUndefined:
+        if (cell.Format() != 0) sink.Blank(cell);
         ++i;
         break;
       case ExcelCell::kInteger: {
@@ -148,21 +150,27 @@ class RecordObjects {
     CellBlock& record = Add(Cells::kRK);
     record.rk.row = row_;
     record.rk.col = cell.Column();
-    record.rk.xf_index = cell.XFIndex();
+    record.rk.xf_index = cell.Format();
     record.rk.value = value;
   }
   void Number(const ExcelCell& cell, double value) {
     CellBlock& record = Add(Cells::kNumber);
     record.number.row = row_;
     record.number.col = cell.Column();
-    record.number.xf_index = cell.XFIndex();
+    record.number.xf_index = cell.Format();
     record.number.value = value;
+  }
+  void Blank(const ExcelCell& cell) {
+    CellBlock& record = Add(Cells::kBlank);
+    record.blank.row = row_;
+    record.blank.col = cell.Column();
+    record.blank.xf_index = cell.Format();
   }
   void Label(const ExcelCell& cell) {
     CellBlock& record = Add(Cells::kLabelSST);
     record.label_sst.row = row_;
     record.label_sst.col = cell.Column();
-    record.label_sst.xf_index = cell.XFIndex();
+    record.label_sst.xf_index = cell.Format();
     record.label_sst.string_index = strings_.Add(cell);
   }
   template <class Encode>
@@ -173,7 +181,7 @@ class RecordObjects {
     record.mul_rk.last_col = static_cast<uint16_t>(cells[0].Column() + k - 1);
     record.mul_rk.entries.assign(k, CellRecords::MulRKEntry());
     for (size_t j = 0; j < k; ++j) {
-      record.mul_rk.entries[j].xf_index = cells[j].XFIndex();
+      record.mul_rk.entries[j].xf_index = cells[j].Format();
       record.mul_rk.entries[j].value = encode(cells[j]);
     }
   }
@@ -198,28 +206,35 @@ class RecordObjects {
 class RecordBytes {
  public:
   RecordBytes(char* out, uint64_t& position, uint64_t row, const SharedStrings& strings, CellRecords::RK& rk,
-              CellRecords::Number& number, CellRecords::LabelSST& label, CellRecords::MulRK& mul_rk)
+              CellRecords::Number& number, CellRecords::LabelSST& label, CellRecords::MulRK& mul_rk,
+              CellRecords::Blank& blank)
       : out_(out), position_(position), row_(static_cast<uint16_t>(row)), strings_(strings), rk_(rk),
-        number_(number), label_(label), mul_rk_(mul_rk) {}
+        number_(number), label_(label), mul_rk_(mul_rk), blank_(blank) {}
 
   void RK(const ExcelCell& cell, uint32_t value) {
     rk_.row = row_;
     rk_.col = cell.Column();
-    rk_.xf_index = cell.XFIndex();
+    rk_.xf_index = cell.Format();
     rk_.value = value;
     Emit(rk_);
   }
   void Number(const ExcelCell& cell, double value) {
     number_.row = row_;
     number_.col = cell.Column();
-    number_.xf_index = cell.XFIndex();
+    number_.xf_index = cell.Format();
     number_.value = value;
     Emit(number_);
+  }
+  void Blank(const ExcelCell& cell) {
+    blank_.row = row_;
+    blank_.col = cell.Column();
+    blank_.xf_index = cell.Format();
+    Emit(blank_);
   }
   void Label(const ExcelCell& cell) {
     label_.row = row_;
     label_.col = cell.Column();
-    label_.xf_index = cell.XFIndex();
+    label_.xf_index = cell.Format();
     label_.string_index = out_ ? strings_.Find(cell) : 0;
     Emit(label_);
   }
@@ -231,7 +246,7 @@ class RecordBytes {
     mul_rk_.entries.resize(k);
     if (out_) {
       for (size_t j = 0; j < k; ++j) {
-        mul_rk_.entries[j].xf_index = cells[j].XFIndex();
+        mul_rk_.entries[j].xf_index = cells[j].Format();
         mul_rk_.entries[j].value = encode(cells[j]);
       }
     }
@@ -252,6 +267,7 @@ class RecordBytes {
   CellRecords::Number& number_;
   CellRecords::LabelSST& label_;
   CellRecords::MulRK& mul_rk_;
+  CellRecords::Blank& blank_;
 };
 
 // Counts a row's string cells into the table, in order, as RecordsOfRow
@@ -318,7 +334,7 @@ void WorkbookContent::RecordsFromCells() {
       const uint64_t end = std::min({shape.rows, begin + kRowsPerBlock, sheet.StoredRows()});
       for (uint64_t r = begin; r < end; ++r) {
         const std::vector<ExcelCell>& row = sheet.StoredRow(r);
-        if (!HasDefined(row)) continue;
+        if (!HasWritten(row)) continue;
         RowBlock::Row record;
         record.row_index = static_cast<uint16_t>(r);
         record.first_unused_col = static_cast<uint16_t>(shape.cols);
@@ -362,7 +378,7 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   uint64_t rows_with_cells[kRowsPerBlock];
   uint64_t n = 0;
   for (uint64_t r = begin; r < end; ++r)
-    if (HasDefined(sheet.StoredRow(r))) rows_with_cells[n++] = r;
+    if (HasWritten(sheet.StoredRow(r))) rows_with_cells[n++] = r;
 
   uint64_t position = 0;
   for (uint64_t k = 0; k < n; ++k) {
@@ -377,7 +393,7 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   for (uint64_t k = 0; k < n; ++k) {
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
-    RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_);
+    RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_, blank_);
     RecordsOfRow(sheet.StoredRow(rows_with_cells[k]), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);

@@ -72,6 +72,7 @@ class CellTableWriter {
   CellRecords::Number number_;
   CellRecords::LabelSST label_;
   CellRecords::MulRK mul_rk_;
+  CellRecords::Blank blank_;
 };
 
 }  // namespace YExcel

@@ -29,17 +29,17 @@ uint64_t LengthOf(const Char* text) {
 
 static_assert(sizeof(ExcelCell) == 16, "a cell stays a compact tagged value");
 
-ExcelCell::ExcelCell() : value_{0}, xf_index_(0), type_(kUndefined), column_(0) {}
+ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0) {}
 
 ExcelCell::~ExcelCell() { Release(); }
 
 ExcelCell::ExcelCell(const ExcelCell& other)
-    : value_(other.value_), xf_index_(other.xf_index_), type_(other.type_), column_(other.column_) {
+    : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
   CopyText(other);
 }
 
 ExcelCell::ExcelCell(ExcelCell&& other) noexcept
-    : value_(other.value_), xf_index_(other.xf_index_), type_(other.type_), column_(other.column_) {
+    : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
   other.type_ = kUndefined;
 }
 
@@ -47,7 +47,7 @@ ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
   if (this == &other) return *this;
   Release();
   value_ = other.value_;
-  xf_index_ = other.xf_index_;
+  xf_ = other.xf_;
   type_ = other.type_;
   column_ = other.column_;
   CopyText(other);
@@ -58,7 +58,7 @@ ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
   if (this == &other) return *this;
   Release();
   value_ = other.value_;
-  xf_index_ = other.xf_index_;
+  xf_ = other.xf_;
   type_ = other.type_;
   column_ = other.column_;
   other.type_ = kUndefined;

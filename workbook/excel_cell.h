@@ -1,6 +1,8 @@
 #pragma once
 // One cell of a sheet: nothing, an integer, a double, a narrow (8-bit)
-// string or a wide (UTF-16) string, with the index of its cell format (XF).
+// string or a wide (UTF-16) string, and the index of its cell format (XF
+// record; 0 unless set), which a value or its erasure leaves as it is: an
+// empty cell with a format is written back as a blank cell.
 //
 // A cell is a compact tagged value of 16 bytes: the value, or a pointer to
 // the cell's own text, beside the type and the format index. A string cell
@@ -61,13 +63,11 @@ class ExcelCell {
   void SetDouble(double value);
   void SetString(const char* text);
   void SetString(const char16_t* text);
-  // Undefined, the text released. The format index stays.
+  // Undefined, the text released; the format stays.
   void EraseContents();
 
-  // The index of the cell's format in the workbook's XF records; 0 (the
-  // default format) for a new cell.
-  uint16_t XFIndex() const { return xf_index_; }
-  void SetXFIndex(uint16_t index) { xf_index_ = index; }
+  uint16_t Format() const { return xf_; }
+  void SetFormat(uint16_t xf) { xf_ = xf; }
 
   // The column the cell stands in, kept by the sheet that holds it.
   uint8_t Column() const { return column_; }
@@ -89,7 +89,7 @@ class ExcelCell {
     char16_t* wide;   // with its terminator
   };
   Value value_;
-  uint16_t xf_index_;
+  uint16_t xf_;
   uint8_t type_;
   uint8_t column_;
 };

@@ -111,6 +111,19 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
   return true;
 }
 
+// True when every cell read names a cell format (XF record) the globals
+// hold: readers index their format list with it. New cells take the first,
+// so a workbook needs one.
+bool CellFormatsExist(const Workbook& globals, const std::vector<ExcelSheet>& sheets) {
+  const uint64_t n = globals.xfs.size();
+  if (n == 0) return false;
+  for (const ExcelSheet& sheet : sheets)
+    for (uint64_t r = 0; r < sheet.StoredRows(); ++r)
+      for (const ExcelCell& cell : sheet.StoredRow(r))
+        if (cell.Format() >= n) return false;
+  return true;
+}
+
 }  // namespace
 
 ExcelFile::ExcelFile() = default;
@@ -126,6 +139,7 @@ ExcelFile::~ExcelFile() {
 
 void ExcelFile::New(int32_t count) {
   carried_.clear();
+  survey_ = ContentSurvey();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
   globals.xfs.resize(kDefaultXFs);
@@ -171,6 +185,8 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its workbook is of an older version of the format, which this export does not write";
   else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells))
     problem_ = "its \"Workbook\" stream is damaged";
+  else if (!CellFormatsExist(parsed_globals, parsed_cells))
+    problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
   else if (!CollectEntries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
@@ -180,6 +196,7 @@ bool ExcelFile::Load(const char* path) {
   globals = std::move(parsed_globals);
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
+  survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
   path_ = path;
   // The sheet objects were read with the records; they join this workbook.
   sheets = std::move(parsed_cells);

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "compound_document.h"
+#include "content_survey.h"
 #include "workbook_content.h"
 
 namespace YCompoundFiles {
@@ -78,6 +79,9 @@ class ExcelFile : public WorkbookContent {
   bool SaveAs(const char* path);
   // Why the last Load, Save or SaveAs failed; empty after a success.
   const std::string& Problem() const { return problem_; }
+  // What the loaded workbook holds that a save would not write back
+  // (keepable after New).
+  const ContentSurvey& Survey() const { return survey_; }
 
   // A storage or stream of a loaded document other than "Workbook", kept to
   // be written again.
@@ -188,6 +192,7 @@ class ExcelFile : public WorkbookContent {
   std::string path_;
   std::string problem_;
   std::vector<CarriedEntry> carried_;
+  ContentSurvey survey_;
 };
 
 }  // namespace YExcel

@@ -150,18 +150,40 @@ void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedS
   reading_row_ = r;
   switch (record.code) {
     case Cells::kMulRK:
-      for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j)
-        if (ExcelCell* cell = Cell(r, c + j)) SetFromRK(*cell, record.mul_rk.entries[j].value);
+      for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
+        if (ExcelCell* cell = Cell(r, c + j)) {
+          SetFromRK(*cell, record.mul_rk.entries[j].value);
+          cell->SetFormat(record.mul_rk.entries[j].xf_index);
+        }
+      }
       break;
     case Cells::kRK:
-      if (ExcelCell* cell = Cell(r, c)) SetFromRK(*cell, record.rk.value);
+      if (ExcelCell* cell = Cell(r, c)) {
+        SetFromRK(*cell, record.rk.value);
+        cell->SetFormat(record.rk.xf_index);
+      }
       break;
     case Cells::kNumber:
-      if (ExcelCell* cell = Cell(r, c)) cell->SetDouble(record.number.value);
+      if (ExcelCell* cell = Cell(r, c)) {
+        cell->SetDouble(record.number.value);
+        cell->SetFormat(record.number.xf_index);
+      }
       break;
     case Cells::kBoolErr:
-      if (record.bool_err.error == 0)
-        if (ExcelCell* cell = Cell(r, c)) cell->SetInteger(record.bool_err.value);
+      if (record.bool_err.error == 0) {
+        if (ExcelCell* cell = Cell(r, c)) {
+          cell->SetInteger(record.bool_err.value);
+          cell->SetFormat(record.bool_err.xf_index);
+        }
+      }
+      break;
+    // Blanks hold only a format.
+    case Cells::kBlank:
+      if (ExcelCell* cell = Cell(r, c)) cell->SetFormat(record.blank.xf_index);
+      break;
+    case Cells::kMulBlank:
+      for (uint64_t j = 0; j < record.mul_blank.xf_indices.size(); ++j)
+        if (ExcelCell* cell = Cell(r, c + j)) cell->SetFormat(record.mul_blank.xf_indices[j]);
       break;
     case Cells::kLabelSST: {
       const uint64_t index = record.label_sst.string_index;
@@ -172,11 +194,12 @@ void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedS
           cell->SetString(text.wide.c_str());
         else
           cell->SetString(text.narrow.c_str());
+        cell->SetFormat(record.label_sst.xf_index);
       }
       break;
     }
     default:
-      break;  // blanks and formulas give no value
+      break;  // formulas give no value
   }
 }
 

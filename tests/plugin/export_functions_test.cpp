@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 
 using standin::float_arg;
 using standin::real_image_arg;
@@ -478,4 +479,126 @@ TEST_F(Export, XlwtWorkbookIsExtended)
     }
     EXPECT_EQ(read[1].At(0, 0)->text, "Image");
     EXPECT_EQ(read[1].At(1, 1)->text, "d");
+}
+
+namespace {
+
+// Workbooks written by other programs, and what an export into each does:
+// extend it (no refusal given) or refuse it with this reason.
+struct Fixture {
+    const char *name;
+    const char *refusal;
+};
+const Fixture fixtures[] = {
+    {"xlwt-values.xls", nullptr},
+    {"xlwt-formats.xls", nullptr},
+    {"gnumeric-values.xls", nullptr},
+    {"gnumeric-formats.xls", nullptr},
+    {"libreoffice-values.xls", nullptr},
+    {"libreoffice-formats.xls", nullptr},
+    {"xlwt-rich.xls", "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+    {"gnumeric-rich.xls", "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+    {"libreoffice-rich.xls", "the workbook holds formulas and merged cells, which this export cannot write back"},
+    {"gnumeric-names-notes.xls",
+     "the workbook holds error values, defined names and cell notes, which this export cannot write back"},
+    {"libreoffice-names.xls", "the workbook holds formulas and defined names, which this export cannot write back"},
+    {"gnumeric-excel95.xls",
+     "it holds a workbook of an older version of the format, which this export does not write"},
+    {"xlwt-truncated.xls", "its compound-document structure is damaged"},
+    {"gsf-createole.xls", "it is a compound document without a \"Workbook\" stream"},
+    {"text.xls", "it is not a compound document, as an .xls workbook is"},
+    {"zip.xls", "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
+};
+
+// The streams of a compound document other than "Workbook", by path.
+std::map<std::string, std::vector<char>> other_streams(const std::string &path)
+{
+    std::map<std::string, std::vector<char>> streams;
+    YCompoundFiles::CompoundDocument doc;
+    if (!doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead)) return streams;
+    std::vector<std::string> names;
+    doc.ListDirectory(names, "\\");
+    for (const std::string &name : names)
+        if (name != "Workbook" && doc.ReadStream(name.c_str(), streams[name]) != YCompoundFiles::kSuccess)
+            streams[name] = {'?'};
+    return streams;
+}
+
+}  // namespace
+
+TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouched)
+{
+    REQUIRE_XLS_TOOL("xlrd");
+    DM_ImageToken img = numbered(30, 3);
+    const std::vector<double> px = host.pixels(img);
+    for (const Fixture &f : fixtures) {
+        const std::string original = xls_tool::FixturePath(f.name);
+        const std::string file = ScratchPath(std::string("extended-") + f.name);
+        write_bytes(file, file_bytes(original));
+        standin::CallResult r = profile_long(img, file, "q a b c", 0.1f, "Title", "Result");
+        if (f.refusal) {
+            ASSERT_EQ(r.script_errors.size(), 1u) << f.name;
+            EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + file + "\": " +
+                                              f.refusal + "; the file was left as it was");
+            EXPECT_TRUE(file_bytes(file) == file_bytes(original)) << f.name;
+            EXPECT_EQ(temporary_files(file), 0u) << f.name;
+            continue;
+        }
+        ASSERT_TRUE(r.script_errors.empty()) << f.name << ": " << r.script_errors[0];
+        xls_tool::Book was, now;
+        ASSERT_TRUE(xls_tool::Dump(original, was));
+        ASSERT_TRUE(xls_tool::Dump(file, now));
+        ASSERT_EQ(now.size(), was.size() + 1) << f.name;
+        EXPECT_EQ(now[0].name, "Result");
+        EXPECT_EQ(now[0].At(0, 0)->text, "Title");
+        EXPECT_EQ(now[0].At(5, 0)->number, 0.30000001192092896);
+        EXPECT_EQ(now[0].At(31, 3)->number, px[29 + 2 * 30]);
+        for (size_t k = 0; k < was.size(); ++k) {
+            EXPECT_EQ(now[k + 1].name, was[k].name) << f.name;
+            EXPECT_EQ(now[k + 1].cells.size(), was[k].cells.size()) << f.name;
+            for (const auto &[place, cell] : was[k].cells) {
+                const xls_tool::Cell *got = now[k + 1].At(place.first, place.second);
+                ASSERT_NE(got, nullptr) << f.name << " " << place.first << "," << place.second;
+                EXPECT_EQ(got->kind, cell.kind);
+                EXPECT_EQ(got->number, cell.number);
+                EXPECT_EQ(got->text, cell.text);
+            }
+        }
+        // Summary information and the like come along unchanged.
+        EXPECT_EQ(other_streams(file), other_streams(original)) << f.name;
+        EXPECT_EQ(temporary_files(file), 0u) << f.name;
+    }
+}
+
+TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
+{
+    REQUIRE_XLS_TOOL("xlrd");
+    REQUIRE_READERS();
+    std::vector<std::string> specs;
+    // A fresh workbook with every kind of number the export writes, and
+    // texts of the whole code page.
+    const std::string fresh = ScratchPath("readers-fresh.xls");
+    std::string every_byte;
+    for (int b = 0x21; b < 0x100; ++b)
+        if (b != 0x7F) every_byte += static_cast<char>(b);
+    ASSERT_TRUE(profile_long(numbered(200, 4), fresh, every_byte, 0.1f, "T\x80tel", "Gr\xF6\xDF" "e \x80")
+                    .script_errors.empty());
+    ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
+    specs.push_back(fresh);
+    for (const Fixture &f : fixtures) {
+        if (f.refusal) continue;
+        const std::string original = xls_tool::FixturePath(f.name);
+        const std::string file = ScratchPath(std::string("readers-") + f.name);
+        write_bytes(file, file_bytes(original));
+        ASSERT_TRUE(profile_long(numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
+        specs.push_back(file + "=" + original);
+    }
+    EXPECT_TRUE(xls_tool::ReadersAgree(ScratchPath("readers"), specs));
+    // Names as written, in every reader (they agree with xlrd's).
+    xls_tool::Book read;
+    ASSERT_TRUE(xls_tool::Dump(fresh, read));
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[0].name, "Bild");
+    EXPECT_EQ(read[1].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
+    EXPECT_EQ(read[2].name, "Sheet1");
 }

@@ -234,7 +234,7 @@ void FillMixed(Book& book) {
           case 7: sheet.Cell(r, c); break;
           default: sheet.Cell(r, c)->SetDouble(next(1000) * 0.5); break;
         }
-        if (next(50) == 0) sheet.Cell(r, c)->SetXFIndex(static_cast<uint16_t>(15 + next(6)));
+        if (next(50) == 0) sheet.Cell(r, c)->SetFormat(static_cast<uint16_t>(15 + next(6)));
       }
     }
     sheet.EraseCell(first + 3, 17);

@@ -244,24 +244,24 @@ namespace {
 TEST(ExcelCellTest, CopiesOwnTheirTextAndTheFormatStays) {
   ExcelCell a;
   a = "alpha";
-  a.SetXFIndex(17);
+  a.SetFormat(17);
   ExcelCell b = a;
   EXPECT_NE(b.GetString(), a.GetString());
   b = "beta";
   EXPECT_STREQ(a.GetString(), "alpha");
   ExcelCell c = std::move(b);
   EXPECT_STREQ(c.GetString(), "beta");
-  EXPECT_EQ(c.XFIndex(), 17);
+  EXPECT_EQ(c.Format(), 17);
   a = a;
   a.SetString(a.GetString());  // its own text
   EXPECT_STREQ(a.GetString(), "alpha");
   a = u"\u00b5";
   a = 2.5;
   EXPECT_EQ(a.GetWString(), nullptr);
-  EXPECT_EQ(a.XFIndex(), 17);
+  EXPECT_EQ(a.Format(), 17);
   a.EraseContents();
   EXPECT_EQ(a.Type(), ExcelCell::kUndefined);
-  EXPECT_EQ(a.XFIndex(), 17);
+  EXPECT_EQ(a.Format(), 17);
 }
 
 TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
