@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "rk_codec.h"
 
@@ -45,13 +46,8 @@ ExcelCell::ExcelCell(ExcelCell&& other) noexcept
 
 ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
   if (this == &other) return *this;
-  Release();
-  value_ = other.value_;
-  xf_ = other.xf_;
-  type_ = other.type_;
-  column_ = other.column_;
-  CopyText(other);
-  return *this;
+  ExcelCell copy(other);
+  return *this = std::move(copy);
 }
 
 ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {

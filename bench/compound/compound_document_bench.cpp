@@ -68,92 +68,61 @@ void BM_ReadStream(benchmark::State& state) {
   unlink(path.c_str());
 }
 
-// Rewriting a large stream as a small one (3 KB: it moves into small
-// blocks), timed alone; the document is rebuilt outside the timing.
-void BM_ShrinkStream(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::vector<char> small = Pattern(3 << 10);
-  const std::string path = ScratchPath("shrink");
+// Times one change of a document that holds the named streams, each with
+// the data; the document is rebuilt outside the timing every time.
+template <class Change>
+void TimeChange(benchmark::State& state, const char* what, const std::vector<const char*>& names,
+                const std::vector<char>& data, Change change) {
+  const std::string path = ScratchPath(what);
   for (auto _ : state) {
     state.PauseTiming();
     CompoundDocument doc;
-    if (!MakeDocument(doc, path, {"Workbook"}, data)) {
+    if (!MakeDocument(doc, path, names, data)) {
       state.SkipWithError("write failed");
       break;
     }
     state.ResumeTiming();
-    if (doc.WriteStream("Workbook", small, small.size()) != 1) {
-      state.SkipWithError("rewrite failed");
+    if (change(doc) != 1) {
+      state.SkipWithError("change failed");
       break;
     }
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
   unlink(path.c_str());
+}
+
+// Rewriting a large stream as a small one (3 KB: it moves into small
+// blocks).
+void BM_ShrinkStream(benchmark::State& state) {
+  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
+  const std::vector<char> small = Pattern(3 << 10);
+  TimeChange(state, "shrink", {"Workbook"}, data,
+             [&](CompoundDocument& doc) { return doc.WriteStream("Workbook", small, small.size()); });
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
 // Rewriting the first of two large streams with half its size: the second
 // stream's blocks move down behind it.
 void BM_HalveFirstOfTwoStreams(benchmark::State& state) {
   const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::string path = ScratchPath("halve");
-  for (auto _ : state) {
-    state.PauseTiming();
-    CompoundDocument doc;
-    if (!MakeDocument(doc, path, {"A", "B"}, data)) {
-      state.SkipWithError("write failed");
-      break;
-    }
-    state.ResumeTiming();
-    if (doc.WriteStream("A", data, data.size() / 2) != 1) {
-      state.SkipWithError("rewrite failed");
-      break;
-    }
-  }
+  TimeChange(state, "halve", {"A", "B"}, data,
+             [&](CompoundDocument& doc) { return doc.WriteStream("A", data, data.size() / 2); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
-  unlink(path.c_str());
 }
 
 // Growing the first of two streams to twice its size.
 void BM_GrowFirstOfTwoStreams(benchmark::State& state) {
   const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
   const std::vector<char> twice = Pattern(2 * data.size());
-  const std::string path = ScratchPath("grow");
-  for (auto _ : state) {
-    state.PauseTiming();
-    CompoundDocument doc;
-    if (!MakeDocument(doc, path, {"A", "B"}, data)) {
-      state.SkipWithError("write failed");
-      break;
-    }
-    state.ResumeTiming();
-    if (doc.WriteStream("A", twice, twice.size()) != 1) {
-      state.SkipWithError("rewrite failed");
-      break;
-    }
-  }
+  TimeChange(state, "grow", {"A", "B"}, data,
+             [&](CompoundDocument& doc) { return doc.WriteStream("A", twice, twice.size()); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * twice.size()));
-  unlink(path.c_str());
 }
 
 // Removing the first of two large streams.
 void BM_RemoveFirstOfTwoStreams(benchmark::State& state) {
   const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::string path = ScratchPath("remove");
-  for (auto _ : state) {
-    state.PauseTiming();
-    CompoundDocument doc;
-    if (!MakeDocument(doc, path, {"A", "B"}, data)) {
-      state.SkipWithError("write failed");
-      break;
-    }
-    state.ResumeTiming();
-    if (doc.RemoveStream("A") != 1) {
-      state.SkipWithError("remove failed");
-      break;
-    }
-  }
+  TimeChange(state, "remove", {"A", "B"}, data, [](CompoundDocument& doc) { return doc.RemoveStream("A"); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
-  unlink(path.c_str());
 }
 
 // Many small streams in one storage: each addition renumbers entries and
