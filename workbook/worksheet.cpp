@@ -63,14 +63,12 @@ uint64_t ReadRowBlock(RowBlock& block, const char* bytes, uint64_t size, CellStr
       return used ? position + used : 0;
     }
     if (code == Sheet::kRow) {
-      RowBlock::Row* row = &streaming->row;
-      if (!streaming) row = &block.rows.emplace_back();
-      used = row->Read(at.data(), at.size());
+      RowBlock::Row& row = streaming ? streaming->row : block.rows.emplace_back();
+      used = row.Read(at.data(), at.size());
     } else if (CellRecords::IsCellRecordCode(code)) {
-      CellBlock* cell = &streaming->cell;
-      if (!streaming) cell = &block.cell_blocks.emplace_back();
-      used = cell->Read(at.data(), at.size());
-      if (used && streaming) streaming->visit(*cell);
+      CellBlock& cell = streaming ? streaming->cell : block.cell_blocks.emplace_back();
+      used = cell.Read(at.data(), at.size());
+      if (used && streaming) streaming->visit(cell);
     } else {
       Record skipped;
       used = (streaming ? streaming->other : skipped).Read(at.data(), at.size());
