@@ -32,16 +32,9 @@ static_assert(sizeof(ExcelCell) == 16, "a cell stays a compact tagged value");
 
 ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0) {}
 
-ExcelCell::~ExcelCell() { Release(); }
-
 ExcelCell::ExcelCell(const ExcelCell& other)
     : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
   CopyText(other);
-}
-
-ExcelCell::ExcelCell(ExcelCell&& other) noexcept
-    : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
-  other.type_ = kUndefined;
 }
 
 ExcelCell& ExcelCell::operator=(const ExcelCell& other) {

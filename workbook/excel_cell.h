@@ -26,9 +26,15 @@ class ExcelCell {
   };
 
   ExcelCell();
-  ~ExcelCell();
+  // Inline: a row that grows moves its cells, and most hold no text.
+  ~ExcelCell() {
+    if (type_ >= kNarrowString) Release();
+  }
   ExcelCell(const ExcelCell& other);
-  ExcelCell(ExcelCell&& other) noexcept;
+  ExcelCell(ExcelCell&& other) noexcept
+      : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
+    other.type_ = kUndefined;
+  }
   ExcelCell& operator=(const ExcelCell& other);
   ExcelCell& operator=(ExcelCell&& other) noexcept;
 

@@ -148,6 +148,14 @@ void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedS
   // its growth reserved, so that a load holds no more than its cells.
   if (r != reading_row_ && reading_row_ < cells_.size()) cells_[reading_row_].shrink_to_fit();
   reading_row_ = r;
+  // While reading, a row may grow by doubling: the room is given back above.
+  if (r < kMaxRows) {
+    if (r >= cells_.size()) cells_.resize(r + 1);
+    std::vector<ExcelCell>& row = cells_[r];
+    const size_t adding = record.code == Cells::kMulRK ? record.mul_rk.entries.size()
+                          : record.code == Cells::kMulBlank ? record.mul_blank.xf_indices.size() : 1;
+    if (row.size() + adding > row.capacity()) row.reserve(std::max(2 * row.capacity(), row.size() + adding));
+  }
   switch (record.code) {
     case Cells::kMulRK:
       for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
