@@ -116,16 +116,17 @@ def main():
         t1, m1, t2, _, _, _ = side("save three cells, the last at (65535, 255)",
                                    probe + ["save-sparse", "65535", "255", sparse_own],
                                    PEERS + ["save-sparse", "65535", "255", sparse_peer], times=small_repeat)
-        # Both saves end with the same flush to disk; what lies before it
-        # must not grow with the corner the last cell claims.
-        goals.append(("claimed size: far-corner save / near save (time)", t1 / t_near, 2, "<="))
-        goals.append(("claimed size: far-corner save / near save (peak)", m1 / m_near, 1.2, "<="))
+        # Both saves end with the same flush to disk. The far cell spans a
+        # row table of 65536 rows and 2048 row blocks on file, a bounded
+        # cost; the 16.7 million cells the table claims must cost nothing.
+        goals.append(("claimed size: far-corner save - near save (ms)", (t1 - t_near) * 1000, 10, "<="))
+        goals.append(("claimed size: far-corner save - near save (peak MB)", m1 - m_near, 2, "<="))
         t_near, m_near, _, _, _, _ = side("load the three cells near the origin", probe + ["load", near_own],
                                           PEERS + ["load", near_own])
         t1, m1, t2, _, _, _ = side("load the three cells reaching (65535, 255)", probe + ["load", sparse_own],
                                    PEERS + ["load", sparse_own])
-        goals.append(("claimed size: far-corner load / near load (time)", t1 / max(t_near, 1e-4), 2, "<="))
-        goals.append(("claimed size: far-corner load / near load (peak)", m1 / m_near, 1.2, "<="))
+        goals.append(("claimed size: far-corner load - near load (ms)", (t1 - t_near) * 1000, 10, "<="))
+        goals.append(("claimed size: far-corner load - near load (peak MB)", m1 - m_near, 2, "<="))
         we, he = export
         t1, m1, _, _, _, _ = side("export a %d x %d image (new file)" % export,
                                   probe + ["export-image", str(we), str(he), exported], None)
