@@ -1,5 +1,6 @@
 #include "pseudovoigt.h"
 
+#include "fit_stop.h"
 #include "levmar.h"
 #include "messages.h"
 #include "numeric.h"
@@ -82,19 +83,19 @@ void model_curve(const profile_data &rec, float *out)
 
 void report_fit_end(int result, const float *info)
 {
-    const float reason = info[6];
+    const FitStop reason = fit_stop(info);
     const double iterations = info[5];
     // The iteration limit is a failure even though the solver returns its
     // iteration count then.
-    if (reason == 3.0f)
+    if (reason == FitStop::iteration_limit)
         reportf("ERROR! Fit did not converge after %g iterations. \n", iterations);
     else if (result >= 0)
         reportf("Fit converged after %d iterations. \n", result);
-    else if (reason == 4.0f)
+    else if (reason == FitStop::huge_step)
         reportf("ERROR! Fit aborted after %g iterations due to singluar matrix. \n", iterations);
-    else if (reason == 5.0f)
+    else if (reason == FitStop::no_reduction)
         reportf("ERROR! Fit aborted after %g, no further error reduction possible. \n", iterations);
-    else if (reason == 7.0f)
+    else if (reason == FitStop::invalid_values)
         reportf("ERROR! Fit aborted after %g iterations due to invalid function values. \n", iterations);
     else
         reportf("ERROR! Fit aborted after %g. \n", iterations);

@@ -217,35 +217,23 @@ void save_to_workbook(const Request &r, DM_RealImageToken token)
 void saveprofileasxlslong(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                           float scale, DM_StringToken title, DM_StringToken sheet)
 {
-    try {
-        Request r{"saveprofileasxlslong", Layout::profile, text_of(file), text_of(header),
-                  text_of(title), text_of(sheet), scale};
-        save_to_workbook(r, image);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    Request r{"saveprofileasxlslong", Layout::profile, text_of(file), text_of(header),
+              text_of(title), text_of(sheet), scale};
+    save_to_workbook(r, image);
 }
 
 void saveprofileasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                       float scale)
 {
-    try {
-        Request r{"saveprofileasxls", Layout::profile, text_of(file), text_of(header), "Profile",
-                  "Profile", scale};
-        save_to_workbook(r, image);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    Request r{"saveprofileasxls", Layout::profile, text_of(file), text_of(header), "Profile",
+              "Profile", scale};
+    save_to_workbook(r, image);
 }
 
 void saveimageasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                     DM_StringToken title, DM_StringToken sheet)
 {
-    try {
-        Request r{"saveimageasxls", Layout::image, text_of(file), text_of(header), text_of(title),
-                  text_of(sheet)};
-        save_to_workbook(r, image);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    Request r{"saveimageasxls", Layout::image, text_of(file), text_of(header), text_of(title),
+              text_of(sheet)};
+    save_to_workbook(r, image);
 }

@@ -36,7 +36,7 @@ constexpr uint16_t kModelledSheet[] = {
 constexpr uint16_t kDroppableGlobals[] = {
     0x00E1, 0x00C1, 0x00E2,  // INTERFACEHDR, MMS, INTERFACEEND
     0x005C, 0x0042, 0x0161,  // WRITEACCESS, CODEPAGE, DSF
-    0x01C0, 0x013D, 0x009C,  // EXCEL9FILE, TABID, FNGROUPCOUNT
+    0x01C0, 0x013D, 0x009C,  // writer version marker, TABID, FNGROUPCOUNT
     0x0040, 0x008D, 0x01B7,  // BACKUP, HIDEOBJ, REFRESHALL
     0x00DA, 0x0160, 0x008C,  // BOOKBOOL, USESELFS, COUNTRY
     0x01C1, 0x00FF, 0x0863,  // RECALCID, EXTSST, BOOKEXT
@@ -93,12 +93,15 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
     // the workbook (some writers pad the stream).
     if (started && open.empty() && code != RecordCode::kBof) break;
     if (code == RecordCode::kBof) {
+      // The first substream is the globals; any later one is a sheet.
+      const bool started_sheets = started;
       started = true;
       uint16_t type = 0;
       ByteView(data, length).Get(type, 2);
       if (!open.empty() && open.back() != kGlobals) survey.Note(Kind::kChartsOrDrawings);  // embedded
       else if (type == kChart) survey.Note(Kind::kChartSheets);
       else if (type == kMacroSheet || type == kModule) survey.Note(Kind::kMacroSheets);
+      else if (started_sheets && type != kWorksheet) survey.Note(Kind::kOtherSheets);
       open.push_back(type);
       continue;
     }
@@ -181,33 +184,26 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
 }
 
 std::string ContentSurvey::Describe() const {
+  // In the order of Kind.
+  static const char* const kNames[] = {
+      "formulas",         "booleans",          "error values",        "merged cells",
+      "defined names",    "charts or drawings", "cell notes",         "chart sheets",
+      "macro sheets",     "sheets of other kinds", "protection or encryption", "hyperlinks", "conditional formats",
+      "data validation",
+  };
   std::vector<std::string> parts;
   for (Kind kind : kinds_) {
-    switch (kind) {
-      case Kind::kFormulas: parts.push_back("formulas"); break;
-      case Kind::kBooleans: parts.push_back("booleans"); break;
-      case Kind::kErrorValues: parts.push_back("error values"); break;
-      case Kind::kMergedCells: parts.push_back("merged cells"); break;
-      case Kind::kDefinedNames: parts.push_back("defined names"); break;
-      case Kind::kChartsOrDrawings: parts.push_back("charts or drawings"); break;
-      case Kind::kNotes: parts.push_back("cell notes"); break;
-      case Kind::kChartSheets: parts.push_back("chart sheets"); break;
-      case Kind::kMacroSheets: parts.push_back("macro sheets"); break;
-      case Kind::kProtection: parts.push_back("protection or encryption"); break;
-      case Kind::kHyperlinks: parts.push_back("hyperlinks"); break;
-      case Kind::kConditionalFormats: parts.push_back("conditional formats"); break;
-      case Kind::kDataValidation: parts.push_back("data validation"); break;
-      case Kind::kOtherRecords: {
-        std::string codes;
-        for (uint16_t c : other_codes_) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "0x%04X", c);
-          codes += (codes.empty() ? "" : ", ") + std::string(hex);
-        }
-        parts.push_back("records of kinds this export does not keep (" + codes + ")");
-        break;
-      }
+    if (kind != Kind::kOtherRecords) {
+      parts.push_back(kNames[static_cast<int>(kind)]);
+      continue;
     }
+    std::string codes;
+    for (uint16_t c : other_codes_) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%04X", c);
+      codes += (codes.empty() ? "" : ", ") + std::string(hex);
+    }
+    parts.push_back("records of kinds this export does not keep (" + codes + ")");
   }
   std::string text;
   for (size_t i = 0; i < parts.size(); ++i)

@@ -29,11 +29,12 @@ class ContentSurvey {
     kNotes,
     kChartSheets,
     kMacroSheets,
+    kOtherSheets,
     kProtection,
     kHyperlinks,
     kConditionalFormats,
     kDataValidation,
-    kOtherRecords,  // of kinds this layer does not know; see OtherCodes
+    kOtherRecords,  // of kinds this layer does not know; see OtherCodes (last)
   };
 
   // Surveys the stream (every substream, whole or cut short).

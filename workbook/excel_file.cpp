@@ -111,17 +111,38 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
   return true;
 }
 
-// True when every cell read names a cell format (XF record) the globals
-// hold: readers index their format list with it. New cells take the first,
-// so a workbook needs one.
-bool CellFormatsExist(const Workbook& globals, const std::vector<ExcelSheet>& sheets) {
-  const uint64_t n = globals.xfs.size();
-  if (n == 0) return false;
-  for (const ExcelSheet& sheet : sheets)
-    for (uint64_t r = 0; r < sheet.StoredRows(); ++r)
-      for (const ExcelCell& cell : sheet.StoredRow(r))
-        if (cell.Format() >= n) return false;
-  return true;
+// Why a cell record would not come back from a save as it is, or empty:
+// every record must name a cell format (XF record) the globals hold, as
+// readers index their format list with it, a shared string the table
+// holds, and a column inside the sheet.
+std::string UnsoundCell(const Worksheet::CellTable::RowBlock::CellBlock& c, const Workbook& globals) {
+  namespace Cells = CellRecords::Code;
+  const uint64_t formats = globals.xfs.size();
+  uint64_t columns = 1;
+  bool formats_exist = true;
+  switch (c.code) {
+    case Cells::kMulRK:
+      for (const CellRecords::MulRKEntry& e : c.mul_rk.entries) formats_exist &= e.xf_index < formats;
+      columns = c.mul_rk.entries.size();
+      break;
+    case Cells::kMulBlank:
+      for (uint16_t xf : c.mul_blank.xf_indices) formats_exist &= xf < formats;
+      columns = c.mul_blank.xf_indices.size();
+      break;
+    case Cells::kRK: formats_exist = c.rk.xf_index < formats; break;
+    case Cells::kNumber: formats_exist = c.number.xf_index < formats; break;
+    case Cells::kBlank: formats_exist = c.blank.xf_index < formats; break;
+    case Cells::kBoolErr: formats_exist = c.bool_err.xf_index < formats; break;
+    case Cells::kLabelSST:
+      formats_exist = c.label_sst.xf_index < formats;
+      if (c.label_sst.string_index >= globals.shared_strings.strings.size())
+        return "a cell names a text the workbook lacks";
+      break;
+    default: return "";  // formulas are not written back
+  }
+  if (!formats_exist) return "a cell format is missing";
+  if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";
+  return "";
 }
 
 }  // namespace
@@ -167,6 +188,7 @@ bool ExcelFile::Load(const char* path) {
   Workbook parsed_globals;
   std::vector<Worksheet> parsed_sheets;
   std::vector<ExcelSheet> parsed_cells;
+  std::string unsound;
   std::vector<CarriedEntry> carried;
   // Everything is parsed aside first, so that a damaged file changes
   // nothing in memory; the document is closed so that a later Save cannot
@@ -183,10 +205,13 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its \"Workbook\" stream is empty";
   else if (!IsBiff8(bytes))
     problem_ = "its workbook is of an older version of the format, which this export does not write";
-  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells))
+  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells,
+                                &unsound))
     problem_ = "its \"Workbook\" stream is damaged";
-  else if (!CellFormatsExist(parsed_globals, parsed_cells))
+  else if (parsed_globals.xfs.empty())
     problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
+  else if (!unsound.empty())
+    problem_ = "its \"Workbook\" stream is damaged: " + unsound;
   else if (!CollectEntries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
@@ -294,7 +319,8 @@ bool ExcelFile::BuildStream(std::vector<char>& bytes) {
 // The stream
 
 uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
-                                        std::vector<Worksheet>& parsed_sheets, std::vector<ExcelSheet>* parsed_cells) {
+                                        std::vector<Worksheet>& parsed_sheets, std::vector<ExcelSheet>* parsed_cells,
+                                        std::string* unsound) {
   const ByteView view(bytes, size);
   std::vector<Worksheet> found;
   std::vector<ExcelSheet> found_cells;
@@ -321,6 +347,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
       used = found.back().Read(at.data(), at.size(),
                                [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {
+                                 if (unsound && unsound->empty()) *unsound = UnsoundCell(record, parsed_globals);
                                  sheet.ReadCell(record, strings);
                                });
       sheet.FinishReading(found.back().dimensions);

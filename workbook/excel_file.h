@@ -63,10 +63,12 @@ class ExcelFile : public WorkbookContent {
   // open as a compound document, holds no non-empty "Workbook" stream, holds
   // a workbook of an older version of the format, or the stream is damaged:
   // truncated or malformed records, no globals substream first, a second
-  // one inside it, or sheet entries that match no substream. A failed Load
-  // leaves the workbook in memory as it was and the document closed. Sheets
-  // that are not worksheets (charts, macro sheets) are skipped and dropped
-  // with their entries.
+  // one inside it, sheet entries that match no substream, or cell records
+  // that name a cell format or text the workbook lacks or lie beyond the
+  // last column. A failed Load leaves the workbook in memory as it was and
+  // the document closed. Sheets that are not worksheets (charts, macro
+  // sheets) are skipped and dropped with their entries; Survey() says what
+  // else a save would not write back.
   bool Load(const char* path);
   // SaveAs to the path of the last Load or save. False when no document is
   // open.
@@ -172,10 +174,13 @@ class ExcelFile : public WorkbookContent {
   // or 0 when the stream is damaged or not a workbook.
   // With parsed_cells, each worksheet's cells go straight into a sheet
   // object there (of no workbook yet), in the order of the worksheets, and
-  // the worksheets keep no cell records.
+  // the worksheets keep no cell records; unsound then receives why the
+  // first cell record that a save would not write back as it is fails
+  // (empty when none does).
   static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
                                       std::vector<Worksheet>& worksheets,
-                                      std::vector<ExcelSheet>* parsed_cells = nullptr);
+                                      std::vector<ExcelSheet>* parsed_cells = nullptr,
+                                      std::string* unsound = nullptr);
   // One sheet object per worksheet, in order, each reading its cells.
   void BuildSheetObjects();
   // The serialised stream, every record rebuilt from the cells (the cell

@@ -8,9 +8,9 @@
 // memberwise.
 //
 // Limits: rows 0-65535, columns 0-255. The table is GetTotalRows() by
-// GetTotalCols() cells, but only cells that were set or asked for are
-// stored, each row's in column order: memory and the time of a save follow
-// the cells, not the size of the table.
+// GetTotalCols() cells, but only cells that were set, asked for or read
+// are stored, each row's in column order; the others read as empty. Memory
+// and the time of a save follow the cells, not the size of the table.
 #include <cstdint>
 #include <ostream>
 #include <vector>

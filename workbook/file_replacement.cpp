@@ -97,7 +97,8 @@ bool FileReplacement::Begin(const std::string& path) {
     group_ = info.st_gid;
   }
 
-  const std::string stem = FolderOf(target_) + "/." + BaseOf(target_) + ".";
+  const std::string folder = FolderOf(target_);
+  const std::string stem = (folder == "/" ? "" : folder) + "/." + BaseOf(target_) + ".";
   const auto seed = static_cast<unsigned long long>(
       std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<long long>(getpid()) << 20));
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {

@@ -146,6 +146,50 @@ TEST(CellsToRecordsTest, BlocksCountFromTheFirstUsedRowAndColumnIsTheSmallest) {
   EXPECT_EQ(other.worksheets[0].dimensions.first_used_col, 1);
 }
 
+TEST(CellsToRecordsTest, FormatsGoWithTheirCellsAndFormattedEmptyCellsBecomeBlanks) {
+  Book book;
+  ExcelSheet& s = book.sheet();
+  for (int c : {0, 1, 2}) {
+    *s.Cell(0, c) = c;
+    s.Cell(0, c)->SetFormat(static_cast<uint16_t>(15 + c));
+  }
+  *s.Cell(1, 0) = 3.14159;
+  s.Cell(1, 0)->SetFormat(20);
+  *s.Cell(1, 1) = "text";
+  s.Cell(1, 1)->SetFormat(18);
+  s.Cell(1, 3)->SetFormat(19);  // formatted, empty
+  s.Cell(1, 5);                 // neither
+  *s.Cell(2, 0) = 0.5;
+  s.Cell(2, 0)->SetFormat(21);
+  s.Cell(2, 0)->EraseContents();  // the format stays
+  book.RecordsFromCells();
+
+  const auto& r = book.records();
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(r[0].code, 0x00BD);
+  EXPECT_EQ(r[0].mul_rk.entries[0].xf_index, 15);
+  EXPECT_EQ(r[0].mul_rk.entries[2].xf_index, 17);
+  EXPECT_EQ(r[1].code, 0x0203);
+  EXPECT_EQ(r[1].number.xf_index, 20);
+  EXPECT_EQ(r[2].code, 0x00FD);
+  EXPECT_EQ(r[2].label_sst.xf_index, 18);
+  EXPECT_EQ(r[3].code, 0x0201);
+  EXPECT_EQ(r[3].blank.col, 3);
+  EXPECT_EQ(r[3].blank.xf_index, 19);
+  EXPECT_EQ(r[4].code, 0x0201);
+  EXPECT_EQ(r[4].blank.xf_index, 21);
+
+  // Read back from the records: the same formats, the blanks still empty.
+  ExcelSheet back(&book, 0);
+  EXPECT_EQ(back.At(0, 1)->Format(), 16);
+  EXPECT_EQ(back.At(1, 0)->Format(), 20);
+  EXPECT_EQ(back.At(1, 1)->Format(), 18);
+  EXPECT_EQ(back.At(1, 3)->Format(), 19);
+  EXPECT_EQ(back.At(1, 3)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(back.At(1, 5)->Format(), 0);
+  EXPECT_EQ(back.At(2, 0)->Format(), 21);
+}
+
 TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
   Book book(2);
   book.globals.bound_sheets[1].name = "Second";

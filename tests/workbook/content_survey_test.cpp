@@ -83,6 +83,7 @@ TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
   EXPECT_EQ(Describe(Stream({}, {}) + Bof(0x0020) + kEof), "chart sheets");
   EXPECT_EQ(Describe(Stream({}, {}) + Bof(0x0040) + kEof), "macro sheets");
   EXPECT_EQ(Describe(Stream({}, {}) + Bof(0x0006) + kEof), "macro sheets");
+  EXPECT_EQ(Describe(Stream({}, {}) + Bof(0x0100) + kEof), "sheets of other kinds");
 
   // Several at once, in a fixed order, each once.
   const Bytes many = Stream(RecordOf(0x4321, {}), RecordOf(0x00E5, Filled(10)) + RecordOf(0x0006, Filled(30)) +

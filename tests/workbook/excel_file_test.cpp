@@ -33,14 +33,6 @@ void ExpectIndicesInStep(const ExcelFile& book) {
   for (size_t i = 0; i < book.sheets.size(); ++i) EXPECT_EQ(book.sheets[i].SheetIndex(), i);
 }
 
-Bytes ReadWorkbookStream(const std::string& path) {
-  CompoundDocument doc;
-  Bytes stream;
-  EXPECT_TRUE(doc.Open(path.c_str(), CompoundDocument::kRead));
-  EXPECT_EQ(doc.ReadStream("Workbook", stream), kSuccess);
-  return stream;
-}
-
 // A compound document holding the given "Workbook" stream (none when
 // stream is null).
 void WriteDocument(const std::string& path, const Bytes* stream) {

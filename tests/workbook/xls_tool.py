@@ -172,7 +172,7 @@ def read_with_programs(folder, paths):
     os.makedirs(written, exist_ok=True)
     profile = "file://" + os.path.abspath(os.path.join(folder, "profile"))
     rc, errors = run(["soffice", "-env:UserInstallation=" + profile, "--headless",
-                      "--convert-to", "xls:MS Excel 97", "--outdir", written] + list(paths))
+                      "--convert-to", "xls", "--outdir", written] + list(paths))
     for i, p in enumerate(paths):
         try:
             out[p]["xlrd"] = (read_xlrd(p), [])
