@@ -299,3 +299,60 @@ TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
 }  // namespace
 }  // namespace YExcel
 }  // namespace YCompoundFiles
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+// Cells read one record at a time, as a load reads them, in any order:
+// rows left and come back to, columns from right to left, a record for a
+// cell already read. The sheet ends as ReadCells makes it, and its rows
+// keep no room they do not use.
+TEST(ExcelSheetTest, CellsReadOneByOneInAnyOrderEqualReadCells) {
+  Worksheet w;
+  w.dimensions.first_unused_row = 12;
+  w.dimensions.first_unused_col = 5;
+  w.cell_table.row_blocks.resize(1);
+  auto& cells = w.cell_table.row_blocks[0].cell_blocks;
+  const uint16_t places[][2] = {{3, 4}, {3, 2}, {1, 0}, {3, 0}, {1, 3}, {3, 2}, {7, 200}, {3, 3}};
+  for (size_t i = 0; i < sizeof places / sizeof places[0]; ++i) {
+    CellBlock number = Block(0x0203, places[i][0], places[i][1]);
+    number.number.value = 0.5 + static_cast<double>(i);
+    number.number.xf_index = static_cast<uint16_t>(i);
+    cells.push_back(number);
+  }
+  CellBlock mul = Block(0x00BD, 1, 1);
+  mul.mul_rk.entries.resize(2);
+  mul.mul_rk.entries[1].value = RKCodec::FromInteger(8);
+  cells.push_back(mul);
+
+  OneSheet book(w);
+  const ExcelSheet& whole = book.sheet();
+  ExcelSheet one_by_one(nullptr, 0);
+  for (const CellBlock& record : cells) one_by_one.ReadCell(record, book.globals.shared_strings);
+  one_by_one.FinishReading(w.dimensions);
+
+  ASSERT_EQ(one_by_one.GetTotalRows(), 12u);
+  ASSERT_EQ(one_by_one.GetTotalCols(), 201u);
+  ASSERT_EQ(one_by_one.StoredRows(), whole.StoredRows());
+  for (uint64_t r = 0; r < whole.StoredRows(); ++r) {
+    const std::vector<ExcelCell>& a = one_by_one.StoredRow(r);
+    const std::vector<ExcelCell>& b = whole.StoredRow(r);
+    ASSERT_EQ(a.size(), b.size()) << r;
+    EXPECT_EQ(a.capacity(), a.size()) << r;
+    for (size_t k = 0; k < a.size(); ++k) {
+      EXPECT_EQ(a[k].Column(), b[k].Column());
+      EXPECT_EQ(a[k].Type(), b[k].Type());
+      EXPECT_EQ(a[k].GetDouble(), b[k].GetDouble());
+      EXPECT_EQ(a[k].Format(), b[k].Format());
+    }
+  }
+  EXPECT_EQ(one_by_one.At(3, 2)->GetDouble(), 5.5);  // the later record holds
+  EXPECT_EQ(one_by_one.At(3, 2)->Format(), 5);
+  EXPECT_EQ(one_by_one.At(1, 2)->GetInteger(), 8);
+  EXPECT_EQ(one_by_one.StoredRow(3).size(), 4u);
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles
