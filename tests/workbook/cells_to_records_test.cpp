@@ -243,13 +243,6 @@ TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
   EXPECT_STREQ(back.sheet(1).GetSheetName(), "Second");
 }
 
-}  // namespace
-}  // namespace YExcel
-}  // namespace YCompoundFiles
-
-namespace YCompoundFiles {
-namespace YExcel {
-namespace {
 
 // Every kind of cell and run, cells asked for but never set, erased ones,
 // sheets that start below row 0 and one cell far out.

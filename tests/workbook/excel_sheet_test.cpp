@@ -233,13 +233,6 @@ TEST(ExcelSheetTest, PrintsDelimitedText) {
   EXPECT_EQ(out.str(), "1;0.1;\"say \"\"hi\"\"\"\n;;\n");
 }
 
-}  // namespace
-}  // namespace YExcel
-}  // namespace YCompoundFiles
-
-namespace YCompoundFiles {
-namespace YExcel {
-namespace {
 
 TEST(ExcelCellTest, CopiesOwnTheirTextAndTheFormatStays) {
   ExcelCell a;
@@ -296,13 +289,6 @@ TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
   EXPECT_STREQ(s.At(65535, 255)->GetString(), "corner");
 }
 
-}  // namespace
-}  // namespace YExcel
-}  // namespace YCompoundFiles
-
-namespace YCompoundFiles {
-namespace YExcel {
-namespace {
 
 // Cells read one record at a time, as a load reads them, in any order:
 // rows left and come back to, columns from right to left, a record for a
