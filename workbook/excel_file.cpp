@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "cells_to_records.h"
 #include "file_replacement.h"
 
 namespace YCompoundFiles {
@@ -110,44 +111,37 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
   return true;
 }
 
-// Why cell records would not come back from a save as they are, or empty:
+// Why a cell record would not come back from a save as it is, or empty:
 // every record must name a cell format (XF record) the globals hold, as
-// readers index their format list with it (and new cells take the first,
-// so there must be one), a shared string the table holds, and a column
-// inside the sheet.
-std::string UnsoundCells(const Workbook& globals, std::vector<Worksheet>& worksheets) {
-  const uint64_t formats = globals.xfs.size();
-  const uint64_t strings = globals.shared_strings.strings.size();
-  if (formats == 0) return "a cell format is missing";
+// readers index their format list with it, a shared string the table
+// holds, and a column inside the sheet.
+std::string UnsoundCell(const Worksheet::CellTable::RowBlock::CellBlock& c, const Workbook& globals) {
   namespace Cells = CellRecords::Code;
-  for (Worksheet& w : worksheets)
-    for (Worksheet::CellTable::RowBlock& block : w.cell_table.row_blocks)
-      for (Worksheet::CellTable::RowBlock::CellBlock& c : block.cell_blocks) {
-        std::vector<uint16_t> xfs;
-        uint64_t columns = 1;
-        switch (c.code) {
-          case Cells::kMulRK:
-            for (const CellRecords::MulRKEntry& e : c.mul_rk.entries) xfs.push_back(e.xf_index);
-            columns = c.mul_rk.entries.size();
-            break;
-          case Cells::kMulBlank:
-            xfs = c.mul_blank.xf_indices;
-            columns = xfs.size();
-            break;
-          case Cells::kRK: xfs = {c.rk.xf_index}; break;
-          case Cells::kNumber: xfs = {c.number.xf_index}; break;
-          case Cells::kBlank: xfs = {c.blank.xf_index}; break;
-          case Cells::kBoolErr: xfs = {c.bool_err.xf_index}; break;
-          case Cells::kLabelSST:
-            xfs = {c.label_sst.xf_index};
-            if (c.label_sst.string_index >= strings) return "a cell names a text the workbook lacks";
-            break;
-          default: continue;  // formulas are not written back
-        }
-        for (uint16_t xf : xfs)
-          if (xf >= formats) return "a cell format is missing";
-        if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";
-      }
+  const uint64_t formats = globals.xfs.size();
+  uint64_t columns = 1;
+  bool formats_exist = true;
+  switch (c.code) {
+    case Cells::kMulRK:
+      for (const CellRecords::MulRKEntry& e : c.mul_rk.entries) formats_exist &= e.xf_index < formats;
+      columns = c.mul_rk.entries.size();
+      break;
+    case Cells::kMulBlank:
+      for (uint16_t xf : c.mul_blank.xf_indices) formats_exist &= xf < formats;
+      columns = c.mul_blank.xf_indices.size();
+      break;
+    case Cells::kRK: formats_exist = c.rk.xf_index < formats; break;
+    case Cells::kNumber: formats_exist = c.number.xf_index < formats; break;
+    case Cells::kBlank: formats_exist = c.blank.xf_index < formats; break;
+    case Cells::kBoolErr: formats_exist = c.bool_err.xf_index < formats; break;
+    case Cells::kLabelSST:
+      formats_exist = c.label_sst.xf_index < formats;
+      if (c.label_sst.string_index >= globals.shared_strings.strings.size())
+        return "a cell names a text the workbook lacks";
+      break;
+    default: return "";  // formulas are not written back
+  }
+  if (!formats_exist) return "a cell format is missing";
+  if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";
   return "";
 }
 
@@ -193,6 +187,8 @@ bool ExcelFile::Load(const char* path) {
   std::vector<char> bytes;
   Workbook parsed_globals;
   std::vector<Worksheet> parsed_sheets;
+  std::vector<ExcelSheet> parsed_cells;
+  std::string unsound;
   std::vector<CarriedEntry> carried;
   // Everything is parsed aside first, so that a damaged file changes
   // nothing in memory; the document is closed so that a later Save cannot
@@ -209,10 +205,13 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its \"Workbook\" stream is empty";
   else if (!IsBiff8(bytes))
     problem_ = "its workbook is of an older version of the format, which this export does not write";
-  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets))
+  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells,
+                                &unsound))
     problem_ = "its \"Workbook\" stream is damaged";
-  else if (!(problem_ = UnsoundCells(parsed_globals, parsed_sheets)).empty())
-    problem_ = "its \"Workbook\" stream is damaged: " + problem_;
+  else if (parsed_globals.xfs.empty())
+    problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
+  else if (!unsound.empty())
+    problem_ = "its \"Workbook\" stream is damaged: " + unsound;
   else if (!CollectEntries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
@@ -224,7 +223,12 @@ bool ExcelFile::Load(const char* path) {
   carried_ = std::move(carried);
   survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
   path_ = path;
-  BuildSheetObjects();
+  // The sheet objects were read with the records; they join this workbook.
+  sheets = std::move(parsed_cells);
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    sheets[i].SetOwner(this);
+    sheets[i].SetSheetIndex(i);
+  }
   return true;
 }
 
@@ -288,25 +292,38 @@ bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& 
   return false;
 }
 
+// The cell tables go straight from the cells into the stream: no record
+// object is made per cell, and the stream is allocated once, at its size.
 bool ExcelFile::BuildStream(std::vector<char>& bytes) {
   bytes.clear();
-  RecordsFromCells();
-  uint64_t total = globals.RecordSize();
-  for (Worksheet& w : worksheets) total += w.RecordSize();
+  CellTableWriter writer(*this);
+  const uint64_t globals_size = globals.RecordSize();
+  uint64_t total = globals_size;
+  for (size_t i = 0; i < worksheets.size(); ++i) total += worksheets[i].RecordSize() + writer.CellTableSize(i);
   if (total > kMaxStreamSize) return false;
-  FixStreamPositions();
-  bytes.assign(total, 0);
-  WriteWorkbookStream(bytes.data());
-  return true;
+
+  // Each sheet entry holds the offset of its worksheet's BOF.
+  uint64_t start = globals_size;
+  for (size_t i = 0; i < worksheets.size(); ++i) {
+    if (i < globals.bound_sheets.size()) globals.bound_sheets[i].position = static_cast<uint32_t>(start);
+    writer.SetPositions(i, start);
+    start += worksheets[i].RecordSize() + writer.CellTableSize(i);
+  }
+  bytes.resize(total);
+  uint64_t position = globals.Write(bytes.data());
+  for (size_t i = 0; i < worksheets.size(); ++i) position += writer.WriteSheet(i, bytes.data() + position);
+  return position == total;
 }
 
 // ---------------------------------------------------------------------------
 // The stream
 
 uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
-                                        std::vector<Worksheet>& parsed_sheets) {
+                                        std::vector<Worksheet>& parsed_sheets, std::vector<ExcelSheet>* parsed_cells,
+                                        std::string* unsound) {
   const ByteView view(bytes, size);
   std::vector<Worksheet> found;
+  std::vector<ExcelSheet> found_cells;
   std::vector<Substream> substreams;
   bool have_globals = false;
   uint64_t p = 0;
@@ -322,6 +339,19 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       if (scratch.type != BOF::kGlobals) return 0;
       used = parsed_globals.Read(at.data(), at.size());
       have_globals = true;
+    } else if (scratch.type == BOF::kWorksheet && parsed_cells) {
+      // The cells go straight from the records into a sheet object of no
+      // workbook yet; no record object is kept per cell.
+      found.emplace_back();
+      ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
+      const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
+      used = found.back().Read(at.data(), at.size(),
+                               [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {
+                                 if (unsound && unsound->empty()) *unsound = UnsoundCell(record, parsed_globals);
+                                 sheet.ReadCell(record, strings);
+                               });
+      sheet.FinishReading(found.back().dimensions);
+      substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     } else if (scratch.type == BOF::kWorksheet) {
       found.emplace_back();
       used = found.back().Read(at.data(), at.size());
@@ -339,75 +369,16 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
   if (!MatchSheetEntries(parsed_globals.bound_sheets, substreams, match)) return 0;
   std::vector<Workbook::BoundSheet> kept;
   parsed_sheets.clear();
+  if (parsed_cells) parsed_cells->clear();
   for (size_t i = 0; i < match.size(); ++i) {
     const int64_t w = substreams[match[i]].worksheet;
     if (w < 0) continue;
     kept.push_back(parsed_globals.bound_sheets[i]);
     parsed_sheets.push_back(std::move(found[static_cast<size_t>(w)]));
+    if (parsed_cells) parsed_cells->push_back(std::move(found_cells[static_cast<size_t>(w)]));
   }
   parsed_globals.bound_sheets = kept;
   return p;
-}
-
-uint64_t ExcelFile::WriteWorkbookStream(char* out) {
-  uint64_t position = globals.Write(out);
-  for (Worksheet& w : worksheets) position += w.Write(out + position);
-  return position;
-}
-
-void ExcelFile::FixStreamPositions() {
-  using RowBlock = Worksheet::CellTable::RowBlock;
-
-  // Sizes first: every list that a position or offset is stored in must
-  // have its final length before any offset is computed.
-  for (Worksheet& w : worksheets) {
-    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
-    if (w.index.dbcell_positions.size() < blocks.size()) w.index.dbcell_positions.resize(blocks.size(), 0);
-    for (RowBlock& b : blocks) b.dbcell.row_offsets.resize(b.rows.size(), 0);
-  }
-
-  const size_t n = std::min(globals.bound_sheets.size(), worksheets.size());
-  std::vector<uint64_t> starts(n);
-  uint64_t q = globals.RecordSize();
-  for (size_t i = 0; i < n; ++i) {
-    starts[i] = q;
-    globals.bound_sheets[i].position = static_cast<uint32_t>(q);
-    q += worksheets[i].RecordSize();
-  }
-
-  for (size_t i = 0; i < n; ++i) {
-    Worksheet& w = worksheets[i];
-    uint64_t p = starts[i] + w.bof.RecordSize() + w.index.RecordSize() + w.dimensions.RecordSize();
-    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
-    for (size_t b = 0; b < blocks.size(); ++b) {
-      RowBlock& block = blocks[b];
-      uint64_t rows_size = 0;
-      for (RowBlock::Row& r : block.rows) rows_size += r.RecordSize();
-      uint64_t cells_size = 0;
-      for (RowBlock::CellBlock& c : block.cell_blocks) cells_size += c.RecordSize();
-      p += rows_size + cells_size;
-      w.index.dbcell_positions[b] = p;
-      p += block.dbcell.RecordSize();
-      block.dbcell.first_row_offset = static_cast<uint32_t>(rows_size + cells_size);
-
-      // The first row's offset counts from the second Row record to the
-      // first cell; each later row's from the first cell of the row before.
-      if (block.rows.empty()) continue;
-      int64_t d = static_cast<int64_t>(rows_size) - static_cast<int64_t>(block.rows[0].RecordSize());
-      size_t j = 0;
-      for (size_t k = 0; k < block.rows.size(); ++k) {
-        while (j < block.cell_blocks.size()) {
-          if (block.rows[k].row_index <= block.cell_blocks[j].RowIndex()) {
-            block.dbcell.row_offsets[k] = static_cast<uint16_t>(d);
-            break;
-          }
-          d += static_cast<int64_t>(block.cell_blocks[j].RecordSize());
-          ++j;
-        }
-        d = 0;
-      }
-    }
-  }
 }
 
 void ExcelFile::BuildSheetObjects() {

@@ -172,19 +172,21 @@ class ExcelFile : public WorkbookContent {
   // worksheets in the order of the globals' sheet entries (entries whose
   // substream is not a worksheet are dropped). Returns the bytes consumed,
   // or 0 when the stream is damaged or not a workbook.
+  // With parsed_cells, each worksheet's cells go straight into a sheet
+  // object there (of no workbook yet), in the order of the worksheets, and
+  // the worksheets keep no cell records; unsound then receives why the
+  // first cell record that a save would not write back as it is fails
+  // (empty when none does).
   static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
-                                      std::vector<Worksheet>& worksheets);
-  // The globals' bytes, then each worksheet's, one after the other.
-  uint64_t WriteWorkbookStream(char* out);
-  // The stream offsets records keep of each other: each sheet entry's
-  // offset of its BOF, each Index's offsets of its DBCell records, and each
-  // DBCell's offsets back to its Row records and first cells. Run after the
-  // records are final.
-  void FixStreamPositions();
+                                      std::vector<Worksheet>& worksheets,
+                                      std::vector<ExcelSheet>* parsed_cells = nullptr,
+                                      std::string* unsound = nullptr);
   // One sheet object per worksheet, in order, each reading its cells.
   void BuildSheetObjects();
-  // RecordsFromCells, FixStreamPositions and the serialised stream; false
-  // (bytes empty) when it would exceed what a stream can hold.
+  // The serialised stream, every record rebuilt from the cells (the cell
+  // tables written straight into it, CellTableWriter) and every stream
+  // position it stores filled in; false when it would exceed what a stream
+  // can hold.
   bool BuildStream(std::vector<char>& bytes);
   // A stream that starts with a BOF of another version than BIFF8 is false.
   static bool IsBiff8(const std::vector<char>& bytes);
