@@ -218,7 +218,12 @@ struct Kind<float> {
 template <>
 struct Kind<float *> {
     static constexpr char code = 'p';
-    static float *get(const DM_Arg &a) { return a.u.fp; }
+    static float *get(const DM_Arg &a)
+    {
+        // A script passes a variable here; without one the call cannot go on.
+        if (!a.u.fp) throw HostError("no float behind the pointer");
+        return a.u.fp;
+    }
 };
 template <>
 struct Kind<DM_ImageToken> {

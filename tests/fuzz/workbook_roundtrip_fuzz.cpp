@@ -1,0 +1,95 @@
+// The workbook on any input: load, save, load again, and the second load
+// must show the same sheets (names, sizes) and the same cell values. An
+// input that starts like a compound document is the file itself; any other
+// is taken as the "Workbook" stream of a new file, so that the fuzzer can
+// work on the records directly.
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compound_document.h"
+#include "excel_file.h"
+#include "fuzz_support.h"
+
+using namespace YCompoundFiles;
+using YCompoundFiles::YExcel::ExcelCell;
+using YCompoundFiles::YExcel::ExcelFile;
+using YCompoundFiles::YExcel::ExcelSheet;
+
+namespace {
+
+const unsigned char kMagic[] = {0xD0, 0xCF, 0x11, 0xE0};
+
+// Everything the round trip must keep, as text: each sheet's name in its
+// width, its size and every defined cell with its type and exact value.
+std::string Describe(ExcelFile& book) {
+  std::ostringstream out;
+  for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
+    ExcelSheet* sheet = book.GetWorksheet(s);
+    if (const char* name = book.GetSheetName(s)) out << "sheet n'" << name << "'";
+    if (const char16_t* name = book.GetWSheetName(s))
+      for (out << "sheet w"; *name; ++name) out << ' ' << static_cast<unsigned>(*name);
+    out << " " << sheet->GetTotalRows() << "x" << sheet->GetTotalCols() << "\n";
+    for (uint64_t r = 0; r < sheet->GetTotalRows(); ++r) {
+      for (uint64_t c = 0; c < sheet->GetTotalCols(); ++c) {
+        const ExcelCell* cell = sheet->At(r, c);
+        if (cell == nullptr || cell->Type() == ExcelCell::kUndefined) continue;
+        out << r << "," << c << " t" << cell->Type() << " ";
+        if (cell->Type() == ExcelCell::kInteger) {
+          out << cell->GetInteger();
+        } else if (cell->Type() == ExcelCell::kDouble) {
+          const double value = cell->GetDouble();
+          uint64_t bits;
+          std::memcpy(&bits, &value, sizeof bits);
+          out << std::hex << bits << std::dec;
+        } else if (cell->GetString()) {
+          out << cell->GetString();
+        } else if (const char16_t* text = cell->GetWString()) {
+          for (; *text; ++text) out << static_cast<unsigned>(*text) << ' ';
+        }
+        out << "\n";
+      }
+    }
+  }
+  return out.str();
+}
+
+void CheckReload(const std::string& path, const std::string& expected, const char* how) {
+  ExcelFile again;
+  FUZZ_CHECK(again.Load(path.c_str()), std::string("a workbook written by ") + how + " does not load");
+  const std::string got = Describe(again);
+  FUZZ_CHECK(got == expected, std::string("after ") + how + ":\n" + got + "instead of:\n" + expected);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input = fuzz::ScratchFolder() + "/input.xls";
+  if (size >= 4 && std::memcmp(data, kMagic, 4) == 0) {
+    fuzz::WriteFile(input, data, size);
+  } else {
+    CompoundDocument doc;
+    FUZZ_CHECK(doc.Create(input.c_str()), "cannot create " + input);
+    FUZZ_CHECK(doc.MakeStream("Workbook") == kSuccess, "cannot make the stream");
+    FUZZ_CHECK(doc.WriteStream("Workbook", reinterpret_cast<const char*>(data), size) == kSuccess,
+               "cannot write the stream");
+  }
+
+  std::string loaded;
+  {
+    ExcelFile book;
+    if (!book.Load(input.c_str())) return 0;
+    loaded = Describe(book);
+    const std::string copy = fuzz::ScratchFolder() + "/copy.xls";
+    FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
+    CheckReload(copy, loaded, "SaveAs");
+  }
+
+  // Saving again into the loaded file replaces its stream in place.
+  ExcelFile in_place;
+  FUZZ_CHECK(in_place.Load(input.c_str()), "the input no longer loads");
+  if (in_place.Save()) CheckReload(input, loaded, "Save");
+  return 0;
+}
