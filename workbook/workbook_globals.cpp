@@ -30,7 +30,8 @@ uint64_t Workbook::Read(const char* bytes, uint64_t size) {
         used = end.Read(p, n);
         return used ? position + used : 0;
       }
-      case RecordCode::kBof: used = bof.Read(p, n); break;
+      // A second BOF inside the globals means they never ended: damaged.
+      case RecordCode::kBof: used = position == 0 ? bof.Read(p, n) : 0; break;
       case 0x003D: used = window1.Read(p, n); break;
       case 0x0031: used = AppendAndRead(fonts, p, n); break;
       case 0x00E0: used = AppendAndRead(xfs, p, n); break;
