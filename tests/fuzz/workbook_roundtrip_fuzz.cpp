@@ -23,7 +23,7 @@ namespace {
 const unsigned char kMagic[] = {0xD0, 0xCF, 0x11, 0xE0};
 
 // Everything the round trip must keep, as text: each sheet's name in its
-// width, its size and every defined cell with its type and exact value.
+// width, its size and every defined cell with its exact value.
 std::string Describe(ExcelFile& book) {
   std::ostringstream out;
   for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
@@ -36,24 +36,39 @@ std::string Describe(ExcelFile& book) {
       for (uint64_t c = 0; c < sheet->GetTotalCols(); ++c) {
         const ExcelCell* cell = sheet->At(r, c);
         if (cell == nullptr || cell->Type() == ExcelCell::kUndefined) continue;
-        out << r << "," << c << " t" << cell->Type() << " ";
-        if (cell->Type() == ExcelCell::kInteger) {
-          out << cell->GetInteger();
-        } else if (cell->Type() == ExcelCell::kDouble) {
+        out << r << "," << c << " ";
+        if (cell->Type() == ExcelCell::kInteger || cell->Type() == ExcelCell::kDouble) {
+          // A number may change between integer and double (an integer
+          // beyond the RK range is stored as a double): the value counts.
           const double value = cell->GetDouble();
           uint64_t bits;
           std::memcpy(&bits, &value, sizeof bits);
-          out << std::hex << bits << std::dec;
+          out << "number " << std::hex << bits << std::dec;
         } else if (cell->GetString()) {
-          out << cell->GetString();
+          out << "narrow " << cell->GetString();
         } else if (const char16_t* text = cell->GetWString()) {
-          for (; *text; ++text) out << static_cast<unsigned>(*text) << ' ';
+          for (out << "wide"; *text; ++text) out << ' ' << static_cast<unsigned>(*text);
         }
         out << "\n";
       }
     }
   }
   return out.str();
+}
+
+// Changes the loaded workbook a little, at places the last input bytes
+// choose: numbers and texts into the first sheet (one of them beyond the
+// sheet's size), and a new sheet.
+void Edit(ExcelFile& book, const uint8_t* choice) {
+  if (ExcelSheet* sheet = book.GetWorksheet(0)) {
+    const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2), col = choice[1] % (sheet->GetTotalCols() + 2);
+    *sheet->Cell(row, col) = 0.1 * choice[2];
+    *sheet->Cell(row + 1, col) = static_cast<int32_t>(choice[2]) << 24;
+    *sheet->Cell(row, col + 1) = "added";
+    *sheet->Cell(choice[2] * 97u, choice[3]) = u"wide \u00b5";
+    if (choice[3] & 1) sheet->EraseCell(row, col);
+  }
+  book.AddWorksheet("Added by the fuzzer", choice[3] & 2 ? 0 : -1);
 }
 
 void CheckReload(const std::string& path, const std::string& expected, const char* how) {
@@ -77,10 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "cannot write the stream");
   }
 
+  const bool edit = size >= 4 && (data[size - 1] & 1);
   std::string loaded;
   {
     ExcelFile book;
     if (!book.Load(input.c_str())) return 0;
+    if (edit) Edit(book, data + size - 4);
     loaded = Describe(book);
     const std::string copy = fuzz::ScratchFolder() + "/copy.xls";
     FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
@@ -90,6 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Saving again into the loaded file replaces its stream in place.
   ExcelFile in_place;
   FUZZ_CHECK(in_place.Load(input.c_str()), "the input no longer loads");
+  if (edit) Edit(in_place, data + size - 4);
+  FUZZ_CHECK(Describe(in_place) == loaded, "a second load differs from the first");
   if (in_place.Save()) CheckReload(input, loaded, "Save");
   return 0;
 }
