@@ -98,6 +98,7 @@ public:
     void clear_results() { results_.clear(); }
     // Every script error raised so far.
     const std::vector<std::string> &script_errors() const { return script_errors_; }
+    void clear_script_errors() { script_errors_.clear(); }
 
     // Registered functions, in registration order.
     std::vector<std::string> signatures() const;

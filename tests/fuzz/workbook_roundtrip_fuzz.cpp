@@ -1,0 +1,114 @@
+// The workbook on any input: load, save, load again, and the second load
+// must show the same sheets (names, sizes) and the same cell values. An
+// input that starts like a compound document is the file itself; any other
+// is taken as the "Workbook" stream of a new file, so that the fuzzer can
+// work on the records directly.
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compound_document.h"
+#include "excel_file.h"
+#include "fuzz_support.h"
+
+using namespace YCompoundFiles;
+using YCompoundFiles::YExcel::ExcelCell;
+using YCompoundFiles::YExcel::ExcelFile;
+using YCompoundFiles::YExcel::ExcelSheet;
+
+namespace {
+
+const unsigned char kMagic[] = {0xD0, 0xCF, 0x11, 0xE0};
+
+// Everything the round trip must keep, as text: each sheet's name in its
+// width, its size and every defined cell with its exact value.
+std::string Describe(ExcelFile& book) {
+  std::ostringstream out;
+  for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
+    ExcelSheet* sheet = book.GetWorksheet(s);
+    if (const char* name = book.GetSheetName(s)) out << "sheet n'" << name << "'";
+    if (const char16_t* name = book.GetWSheetName(s))
+      for (out << "sheet w"; *name; ++name) out << ' ' << static_cast<unsigned>(*name);
+    out << " " << sheet->GetTotalRows() << "x" << sheet->GetTotalCols() << "\n";
+    for (uint64_t r = 0; r < sheet->GetTotalRows(); ++r) {
+      for (uint64_t c = 0; c < sheet->GetTotalCols(); ++c) {
+        const ExcelCell* cell = sheet->At(r, c);
+        if (cell == nullptr || cell->Type() == ExcelCell::kUndefined) continue;
+        out << r << "," << c << " ";
+        if (cell->Type() == ExcelCell::kInteger || cell->Type() == ExcelCell::kDouble) {
+          // A number may change between integer and double (an integer
+          // beyond the RK range is stored as a double): the value counts.
+          const double value = cell->GetDouble();
+          uint64_t bits;
+          std::memcpy(&bits, &value, sizeof bits);
+          out << "number " << std::hex << bits << std::dec;
+        } else if (cell->GetString()) {
+          out << "narrow " << cell->GetString();
+        } else if (const char16_t* text = cell->GetWString()) {
+          for (out << "wide"; *text; ++text) out << ' ' << static_cast<unsigned>(*text);
+        }
+        out << "\n";
+      }
+    }
+  }
+  return out.str();
+}
+
+// Changes the loaded workbook a little, at places the last input bytes
+// choose: numbers and texts into the first sheet (one of them beyond the
+// sheet's size), and a new sheet.
+void Edit(ExcelFile& book, const uint8_t* choice) {
+  if (ExcelSheet* sheet = book.GetWorksheet(0)) {
+    const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2), col = choice[1] % (sheet->GetTotalCols() + 2);
+    *sheet->Cell(row, col) = 0.1 * choice[2];
+    *sheet->Cell(row + 1, col) = static_cast<int32_t>(choice[2]) << 24;
+    *sheet->Cell(row, col + 1) = "added";
+    *sheet->Cell(choice[2] * 97u, choice[3]) = u"wide \u00b5";
+    if (choice[3] & 1) sheet->EraseCell(row, col);
+  }
+  book.AddWorksheet("Added by the fuzzer", choice[3] & 2 ? 0 : -1);
+}
+
+void CheckReload(const std::string& path, const std::string& expected, const char* how) {
+  ExcelFile again;
+  FUZZ_CHECK(again.Load(path.c_str()), std::string("a workbook written by ") + how + " does not load");
+  const std::string got = Describe(again);
+  FUZZ_CHECK(got == expected, std::string("after ") + how + ":\n" + got + "instead of:\n" + expected);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input = fuzz::ScratchFolder() + "/input.xls";
+  if (size >= 4 && std::memcmp(data, kMagic, 4) == 0) {
+    fuzz::WriteFile(input, data, size);
+  } else {
+    CompoundDocument doc;
+    FUZZ_CHECK(doc.Create(input.c_str()), "cannot create " + input);
+    FUZZ_CHECK(doc.MakeStream("Workbook") == kSuccess, "cannot make the stream");
+    FUZZ_CHECK(doc.WriteStream("Workbook", reinterpret_cast<const char*>(data), size) == kSuccess,
+               "cannot write the stream");
+  }
+
+  const bool edit = size >= 4 && (data[size - 1] & 1);
+  std::string loaded;
+  {
+    ExcelFile book;
+    if (!book.Load(input.c_str())) return 0;
+    if (edit) Edit(book, data + size - 4);
+    loaded = Describe(book);
+    const std::string copy = fuzz::ScratchFolder() + "/copy.xls";
+    FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
+    CheckReload(copy, loaded, "SaveAs");
+  }
+
+  // Saving again into the loaded file replaces its stream in place.
+  ExcelFile in_place;
+  FUZZ_CHECK(in_place.Load(input.c_str()), "the input no longer loads");
+  if (edit) Edit(in_place, data + size - 4);
+  FUZZ_CHECK(Describe(in_place) == loaded, "a second load differs from the first");
+  if (in_place.Save()) CheckReload(input, loaded, "Save");
+  return 0;
+}
