@@ -8,11 +8,8 @@
 # once mended).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if [ "$(id -u)" = 0 ]; then sudo=; else sudo=sudo; fi
-if ! dpkg -s clang libclang-rt-14-dev >/dev/null 2>&1; then
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q clang libclang-rt-14-dev
-fi
+. scripts/packages.sh
+install_packages clang libclang-rt-14-dev
 
 seconds="${FUZZ_SECONDS:-60}"
 targets=(compound_reader_fuzz compound_changes_fuzz workbook_roundtrip_fuzz script_functions_fuzz)
