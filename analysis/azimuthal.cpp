@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -27,7 +27,7 @@ struct Binning {
 
     explicit Binning(int32_t n) : nbins(n)
     {
-        if (n < 0) throw std::bad_alloc();
+        if (n < 0) throw std::length_error("azimuthal profile: negative number of bins");
         sums.reset(new float[static_cast<size_t>(n)]());
         counts.reset(new int32_t[static_cast<size_t>(n)]());
     }
@@ -384,17 +384,16 @@ void azimuthalintell_sektor(image_data *rec, int32_t nbins, float a0, float a1, 
 
 void polarprojection(image_data *rec, int32_t rstart, int32_t rend, int32_t mode)
 {
-    // Sizes in 64 bits: rows times columns overflows int32 long before
-    // memory runs out, and two negative factors must not pass as positive.
+    // Sizes in 64 bits, so that two negative factors cannot pass as
+    // positive; checked before anything is allocated.
     const int64_t rows = static_cast<int64_t>(rend) - rstart;
     int32_t cols = mode;
     bool ok = true;
     if (mode == 1) ok = float_to_int(static_cast<double>(rows) * 1.62, cols);
     else if (mode == 0) ok = float_to_int(static_cast<double>(2 * static_cast<int64_t>(rend)) * pi, cols);
-    const int64_t max_elements = std::numeric_limits<int64_t>::max() / static_cast<int64_t>(sizeof(float));
-    if (!ok || rows < 0 || rows > std::numeric_limits<int32_t>::max() || cols < 0 ||
-        (cols > 0 && rows > max_elements / cols))
-        throw std::bad_alloc();
+    if (!ok || rows < 0 || cols < 0) throw std::length_error("polarprojection: negative projection size");
+    if (rows > max_projection_values || (rows > 0 && cols > max_projection_values / rows))
+        throw std::length_error("polarprojection: the projection would exceed 2^31 - 1 values");
     const size_t size = static_cast<size_t>(rows) * static_cast<size_t>(cols);
     std::unique_ptr<float[]> projection(new float[size]);
 

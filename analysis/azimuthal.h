@@ -21,8 +21,8 @@
 // from a0 to a1 counts a0 < phi < a1 when a1 > a0, wraps through 0 (phi > a0
 // or phi < a1) when a0 > a1, and is empty when a0 == a1.
 //
-// Failure: a negative bin count or projection size throws std::bad_alloc and
-// leaves the record unchanged.  Kernels print nothing.  Any int32 centre is
+// Failure: a negative bin count throws std::length_error before anything is
+// allocated and leaves the record unchanged.  Kernels print nothing.  Any int32 centre is
 // safe (distances are formed in 64 bits); a null pattern counts as all masked.
 #ifndef KELPO_ANALYSIS_AZIMUTHAL_H
 #define KELPO_ANALYSIS_AZIMUTHAL_H
@@ -71,8 +71,11 @@ float sector_angle(float dx, float dy);
 // trunc(2 * rend * pi).  Element (i, j) is the pixel nearest below the point
 // at radius rstart + i and angle 2 pi j / cols about the centre (this angle
 // runs clockwise as displayed), or 0.0 when that pixel is outside the image
-// or on its last row or column.  A negative or unrepresentable size throws
-// std::bad_alloc and keeps the old projection.
+// or on its last row or column.  A negative size, or one of more than
+// max_projection_values elements (the record indexes the projection with
+// int32), throws std::length_error before anything is allocated and keeps the
+// old projection.
+constexpr int64_t max_projection_values = 2147483647;
 void polarprojection(image_data *rec, int32_t rstart, int32_t rend, int32_t mode);
 
 #endif

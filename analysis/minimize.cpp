@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <utility>
 
 double Minimize::value(const double *, int32_t) { return 0.0; }
@@ -22,10 +23,11 @@ size_t matrix_data_offset(int32_t rows)
 
 double **alloc_matrix_double(int32_t rows, int32_t cols)
 {
-    if (rows < 0 || cols < 0) throw std::bad_alloc();
+    if (rows < 0 || cols < 0) throw std::length_error("alloc_matrix_double: negative matrix size");
     const size_t offset = matrix_data_offset(rows);
     const size_t elements = static_cast<size_t>(rows) * static_cast<size_t>(cols);
-    if (elements > (std::numeric_limits<size_t>::max() - offset) / sizeof(double)) throw std::bad_alloc();
+    if (elements > (std::numeric_limits<size_t>::max() - offset) / sizeof(double))
+        throw std::length_error("alloc_matrix_double: matrix too large");
     unsigned char *block = new unsigned char[std::max<size_t>(offset + elements * sizeof(double), 1)];
     double *data = reinterpret_cast<double *>(block + offset);
     for (size_t k = 0; k < elements; ++k) new (data + k) double(0.0);

@@ -6,6 +6,7 @@
 #define KELPO_ANALYSIS_MINIMIZE_H
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 // An objective: value(x, n) at the point x of n coordinates (the simplex
@@ -20,7 +21,7 @@ public:
 // A rows x cols matrix in one allocation: rows row pointers followed by the
 // elements; m[i][j] is row i, column j.  Elements start at 0.0.  Free
 // it with free_matrix_double, and with nothing else.
-// Negative sizes throw std::bad_alloc.
+// Negative or unrepresentable sizes throw std::length_error.
 double **alloc_matrix_double(int32_t rows, int32_t cols);
 void free_matrix_double(double **m);
 
@@ -46,12 +47,19 @@ double simplextry(double **P, double *y, double *psum, int32_t ndim, Minimize &f
 // contraction, ndim more per shrink; simplexinit's are not counted.
 void downhillsimplex(double **P, double *y, int32_t ndim, const double *tol, Minimize &func, int32_t *nfunk);
 
+// Powell's method and its line minimiser serve only method 1 of the
+// refinements (ring_objectives.h), which no script function selects; only
+// the tests reach them.
+
 // Line minimiser along p + t*xi (golden-ratio bracketing, then Brent).  It
 // borrows everything; Run() moves p to the minimum, scales xi to the step
 // taken and stores the minimum's value in *fret.
 class LineMin {
 public:
-    struct XIterationLimit {};  // thrown when bracketing or Brent runs past its limit
+    // Thrown when bracketing or Brent runs past its limit.
+    struct XIterationLimit : std::runtime_error {
+        XIterationLimit() : std::runtime_error("LineMin: no minimum found within 100 iterations") {}
+    };
 
     LineMin(Minimize &func, double *fret, int32_t n, double *p, double *xi);
     double Value(double t);
@@ -76,7 +84,9 @@ private:
 // iterations, and lets LineMin::XIterationLimit pass.
 class Powell {
 public:
-    struct XIterationLimit {};
+    struct XIterationLimit : std::runtime_error {
+        XIterationLimit() : std::runtime_error("Powell: not converged after 100 iterations") {}
+    };
 
     Powell(double *p, double **xi, int32_t n, double ftol, int32_t *iter, double *fret, Minimize &func);
     void Run();

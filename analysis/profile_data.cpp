@@ -95,11 +95,30 @@ bool check_peaks(const profile_data &rec, const char *caller)
         reportf("ERROR in %s. No peak given. \n", caller);
         return false;
     }
+    // The fits never index by a peak's position, and a fit may move a peak
+    // off the profile: only a position that is no number is refused.
     for (int32_t k = 0; k < rec.npeaks; ++k) {
-        if (!inside_profile(rec.peaks[peak_columns * k], rec.length)) {
-            reportf("ERROR in %s. Every peak position must lie inside the profile. \n", caller);
+        if (!std::isfinite(rec.peaks[peak_columns * k])) {
+            reportf("ERROR in %s. Every peak position must be a finite number. \n", caller);
             return false;
         }
+    }
+    return true;
+}
+
+bool check_samples(const profile_data &rec, const char *caller)
+{
+    if (!check_splinepoints(rec, 1, caller)) return false;
+    const int32_t first = trunc_to_int(rec.splinex[0]);
+    const int32_t last = trunc_to_int(rec.splinex[rec.nsplinepoints - 1]);
+    if (!std::all_of(rec.y.get() + first, rec.y.get() + last + 1, [](float v) { return std::isfinite(v); })) {
+        reportf("ERROR in %s. The profile holds a sample that is not a finite number. \n", caller);
+        return false;
+    }
+    if (!std::all_of(rec.spliney.get(), rec.spliney.get() + rec.nsplinepoints,
+                     [](float v) { return std::isfinite(v); })) {
+        reportf("ERROR in %s. Every spline height must be a finite number. \n", caller);
+        return false;
     }
     return true;
 }

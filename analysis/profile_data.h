@@ -82,8 +82,13 @@ bool check_profile(const profile_data &rec, const char *caller);
 // [0, length - 1] and strictly greater than the one before.
 bool check_splinepoints(const profile_data &rec, int32_t minimum, const char *caller);
 
-// At least one peak, and every position finite and inside [0, length - 1].
+// At least one peak, and every position finite.
 bool check_peaks(const profile_data &rec, const char *caller);
+
+// The samples the fits read are numbers: every profile sample from the first
+// to the last spline point (check_splinepoints(rec, 1, ...) holds too) and
+// every spline height is finite.
+bool check_samples(const profile_data &rec, const char *caller);
 
 // A range of profile indices from script floats: both finite and
 // 0 <= trunc(start) <= trunc(end) <= length - 1.  On success first and last

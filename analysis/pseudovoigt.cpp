@@ -1,5 +1,6 @@
 #include "pseudovoigt.h"
 
+#include "fit_stop.h"
 #include "levmar.h"
 #include "messages.h"
 #include "numeric.h"
@@ -59,6 +60,115 @@ bool check_fit_range(const profile_data &rec, int32_t start, int32_t end, const 
     return true;
 }
 
+// The solver's view of a fit.  Intensities of 10^3 to 10^6 next to
+// positions and widths of 1 to 10 leave the small parameters stuck under an
+// identity damping and a step test relative to the whole vector, so the
+// solver works on u = p / scale with fixed scales taken from the start:
+// position 1, intensity max(|A0|, 1e-3 x the largest |A0|), HWHM
+// max(|w0|, 0.5 samples), weight 1.  In the unbounded fit the weight is
+// eta = (1 + sin u) / 2: a weight outside [0, 1] would be clamped by the
+// model, which then no longer depends on it, and the fit could not bring it
+// back.
+class ScaledPeaks {
+public:
+    // rows: m / 4 peak rows; positions are fitted relative to `origin`, the
+    // fit's first sample.
+    ScaledPeaks(const float *rows, int m, float origin, bool map_weight)
+        : start_(rows, rows + m), scale_(static_cast<size_t>(m), 1.0f), u_(static_cast<size_t>(m)),
+          model_(static_cast<size_t>(m)), origin_(origin), map_weight_(map_weight)
+    {
+        float largest = 0.0f;
+        for (int k = 1; k < m; k += 4)
+            if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
+        for (int k = 0; k < m; k += 4) {
+            scale_[k + 1] = usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
+            scale_[k + 2] = usable(std::max(std::fabs(rows[k + 2]), 0.5f));
+        }
+        for (int k = 0; k < m; ++k) u_[k] = relative(k) / scale_[k];
+        if (map_weight_)
+            for (int k = 3; k < m; k += 4)
+                u_[k] = static_cast<float>(std::asin(2.0 * std::clamp(static_cast<double>(rows[k]), 0.01, 0.99) - 1.0));
+        start_u_ = u_;
+    }
+
+    float *u() { return u_.data(); }
+
+    // Parameter k of the start, positions relative to the origin.
+    float relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
+
+    // Bounds in model units, divided by the same scales.
+    void scale_bounds(float *lower, float *upper) const
+    {
+        for (size_t k = 0; k < scale_.size(); ++k) {
+            lower[k] /= scale_[k];
+            upper[k] /= scale_[k];
+        }
+    }
+
+    // Profiles of huge values would overflow the solver's float sum of
+    // squares; their measurements (and so the model) are fitted multiplied
+    // by a power of two, which changes no bit of the peak shapes.
+    void scale_measurements(std::vector<float> &measured)
+    {
+        float largest = 0.0f;
+        for (float v : measured)
+            if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
+        int exponent = 0;
+        std::frexp(largest, &exponent);
+        if (exponent > huge_exponent) {
+            data_factor_ = std::ldexp(1.0f, 20 - exponent);
+            for (float &v : measured) v *= data_factor_;
+        }
+    }
+
+    // The model at the solver's point: multiply back, map the weight,
+    // evaluate the peaks.
+    static void model(float *u, float *hx, int m, int n, void *adata)
+    {
+        auto &self = *static_cast<ScaledPeaks *>(adata);
+        self.unscale(u, self.model_.data());
+        evaluate_peaks(self.model_.data(), m, hx, n);
+        if (self.data_factor_ != 1.0f)
+            for (int i = 0; i < n; ++i) hx[i] *= self.data_factor_;
+    }
+
+    // The fitted rows in model units, absolute positions; a parameter the
+    // solver left exactly at its start keeps its start value bit for bit.
+    void result(float *rows) const
+    {
+        std::vector<float> p(u_.size());
+        unscale(u_.data(), p.data());
+        for (size_t k = 0; k < u_.size(); ++k) {
+            if (u_[k] == start_u_[k] || (std::isnan(u_[k]) && std::isnan(start_u_[k])))
+                rows[k] = start_[k];
+            else
+                rows[k] = k % 4 == 0 ? p[k] + origin_ : p[k];
+        }
+    }
+
+private:
+    static constexpr int huge_exponent = 40;
+
+    static float usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
+
+    void unscale(const float *u, float *p) const
+    {
+        for (size_t k = 0; k < u_.size(); ++k) p[k] = u[k] * scale_[k];
+        if (map_weight_)
+            for (size_t k = 3; k < u_.size(); k += 4)
+                p[k] = static_cast<float>((1.0 + std::sin(static_cast<double>(u[k]))) / 2.0);
+    }
+
+    std::vector<float> start_;
+    std::vector<float> scale_;
+    std::vector<float> u_;
+    std::vector<float> start_u_;
+    std::vector<float> model_;
+    float origin_;
+    bool map_weight_;
+    float data_factor_ = 1.0f;
+};
+
 // The sample index of a position, when it lies inside the profile.
 bool sample_of(float position, int32_t length, int32_t &index)
 {
@@ -82,19 +192,19 @@ void model_curve(const profile_data &rec, float *out)
 
 void report_fit_end(int result, const float *info)
 {
-    const float reason = info[6];
+    const FitStop reason = fit_stop(info);
     const double iterations = info[5];
     // The iteration limit is a failure even though the solver returns its
     // iteration count then.
-    if (reason == 3.0f)
+    if (reason == FitStop::iteration_limit)
         reportf("ERROR! Fit did not converge after %g iterations. \n", iterations);
     else if (result >= 0)
         reportf("Fit converged after %d iterations. \n", result);
-    else if (reason == 4.0f)
+    else if (reason == FitStop::huge_step)
         reportf("ERROR! Fit aborted after %g iterations due to singluar matrix. \n", iterations);
-    else if (reason == 5.0f)
+    else if (reason == FitStop::no_reduction)
         reportf("ERROR! Fit aborted after %g, no further error reduction possible. \n", iterations);
-    else if (reason == 7.0f)
+    else if (reason == FitStop::invalid_values)
         reportf("ERROR! Fit aborted after %g iterations due to invalid function values. \n", iterations);
     else
         reportf("ERROR! Fit aborted after %g. \n", iterations);
@@ -110,16 +220,15 @@ int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end)
     const int n = end - start + 1;
     const int m = peak_columns * rec.npeaks;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
-    std::vector<float> p(rec.peaks.get(), rec.peaks.get() + m);
-    const float origin = static_cast<float>(start);
-    for (int k = 0; k < m; k += 4) p[k] -= origin;
+    ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
+    fit.scale_measurements(measured);
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_dif(pseudovoigt_model, p.data(), measured.data(), m, n, fit_iterations,
-                                   options, info, nullptr, nullptr, nullptr);
+    const int result = slevmar_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, fit_iterations,
+                                   options, info, nullptr, nullptr, &fit);
     report_fit_end(result, info);
-    for (int k = 0; k < m; ++k) rec.peaks[k] = (k % 4 == 0) ? p[k] + origin : p[k];
+    fit.result(rec.peaks.get());
     return result;
 }
 
@@ -134,15 +243,18 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
     const int m = peak_columns * (last - first + 1);
     float *rows = rec.peaks.get() + peak_columns * first;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
-    std::vector<float> p(rows, rows + m);
+    ScaledPeaks fit(rows, m, static_cast<float>(start), false);
+    fit.scale_measurements(measured);
     std::vector<float> lower(static_cast<size_t>(m));
     std::vector<float> upper(static_cast<size_t>(m));
-    const float origin = static_cast<float>(start);
+    // Positions stay inside the fitted range (and never exclude the start),
+    // so that a converged group cannot move a peak off the profile.
+    const float range = static_cast<float>(n - 1);
     for (int k = 0; k < m; k += 4) {
-        p[k] -= origin;
-        const float w = p[k + 2];
-        lower[k] = p[k] - 20.0f;
-        upper[k] = p[k] + 20.0f;
+        const float x = fit.relative(k);
+        const float w = fit.relative(k + 2);
+        lower[k] = std::min(std::max(x - 20.0f, 0.0f), x);
+        upper[k] = std::max(std::min(x + 20.0f, range), x);
         lower[k + 1] = 0.0f;
         upper[k + 1] = std::numeric_limits<float>::infinity();
         lower[k + 2] = w / 2.0f;
@@ -150,14 +262,14 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
         lower[k + 3] = 0.0f;
         upper[k + 3] = 1.0f;
     }
+    fit.scale_bounds(lower.data(), upper.data());
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_bc_dif(pseudovoigt_model, p.data(), measured.data(), m, n, lower.data(),
+    const int result = slevmar_bc_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, lower.data(),
                                       upper.data(), fit_iterations, options, info, nullptr, nullptr,
-                                      nullptr);
-    if (result != LM_ERROR)
-        for (int k = 0; k < m; ++k) rows[k] = (k % 4 == 0) ? p[k] + origin : p[k];
+                                      &fit);
+    if (result != LM_ERROR) fit.result(rows);
     return result;
 }
 
@@ -227,13 +339,32 @@ int32_t prefitpeaks(profile_data &rec, float threshold)
             const float area = sum_range(a, b, ysub);
             float hsum = 0.0f;
             for (int32_t q = 0; q < g; ++q) hsum += ysub[at[q]];
-            const float hwhm = static_cast<float>(0.46 * static_cast<double>(area) / static_cast<double>(hsum));
+            float hwhm = static_cast<float>(0.46 * static_cast<double>(area) / static_cast<double>(hsum));
             // A zero height (or area) would give an infinite (or zero) width
             // and a NaN model.
             if (std::isfinite(hwhm) && hwhm != 0.0f) {
+                // The shares in double: area times height overflows a float
+                // long before either does.
+                std::vector<float> intensity(static_cast<size_t>(g), area);
+                if (g > 1)
+                    for (int32_t q = 0; q < g; ++q)
+                        intensity[q] = static_cast<float>(static_cast<double>(area) * ysub[at[q]] / hsum);
+                // Where the profile dips below the background (a spline point
+                // above the peak) the area or a share comes out negative and
+                // the bounds would be empty.  The fit then starts from the
+                // absolute values and the user is told the background is off.
+                const bool negative = hwhm < 0.0f || std::any_of(intensity.begin(), intensity.end(),
+                                                                  [](float v) { return v < 0.0f; });
+                if (negative) {
+                    reportf("ERROR in prefitpeaks. The profile lies below the background around the peak "
+                            "at %g; the prefit starts from absolute values. \n",
+                            static_cast<double>(position(k)));
+                    hwhm = std::fabs(hwhm);
+                    for (float &v : intensity) v = std::fabs(v);
+                }
                 for (int32_t q = 0; q < g; ++q) {
                     float *row = peaks + peak_columns * (k + q);
-                    row[1] = g == 1 ? area : area * ysub[at[q]] / hsum;
+                    row[1] = intensity[q];
                     row[2] = hwhm;
                     row[3] = 0.5f;
                 }
@@ -248,7 +379,8 @@ int32_t prefitpeaks(profile_data &rec, float threshold)
 
 bool prefit_sequence(profile_data &rec, const char *caller)
 {
-    if (!check_splinepoints(rec, 1, caller) || !check_peaks(rec, caller)) return false;
+    if (!check_splinepoints(rec, 1, caller) || !check_peaks(rec, caller) || !check_samples(rec, caller))
+        return false;
     subtractbackground(rec);
     report("Determining Peak-Fitparameters by prefitting each peak. \n");
     prefitpeaks(rec, 1000.0f);
@@ -257,7 +389,8 @@ bool prefit_sequence(profile_data &rec, const char *caller)
 
 bool peakfit_sequence(profile_data &rec, const char *caller)
 {
-    if (!check_splinepoints(rec, 2, caller) || !check_peaks(rec, caller)) return false;
+    if (!check_splinepoints(rec, 2, caller) || !check_peaks(rec, caller) || !check_samples(rec, caller))
+        return false;
     const int32_t last = rec.nsplinepoints - 1;
     subtractbackground(rec);
     report("Performing first Fit (of 2). ");

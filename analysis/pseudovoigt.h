@@ -34,15 +34,21 @@ void model_curve(const profile_data &rec, float *out);
 //                                       refused to start, e.g. fewer samples
 //                                       than parameters)
 // and copies the parameters back into the peak table whatever the outcome.
+// The solver works on scaled parameters (intensities and widths divided by
+// their start values) and keeps each weight in [0, 1] through a smooth map;
+// a parameter it leaves exactly at its start keeps its start value bit for
+// bit.  Intensities and widths keep the sign the fit gives them.
 // Returns the solver's result: its iteration count, or -1.
 // Needs ysub, at least one peak and 0 <= start <= end <= length - 1;
 // otherwise writes an ERROR line, changes nothing and returns -1.
 int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end);
 
 // Fits peaks first .. last only, to ysub[start .. end], inside bounds taken
-// from their current rows: position +-20 samples, intensity >= 0, HWHM within
-// a factor 2 of its current value, weight in [0, 1].  Writes no message; the
-// rows change only when the solver succeeds.  Returns the solver's result.
+// from their current rows: position +-20 samples but inside start .. end,
+// intensity >= 0, HWHM within a factor 2 of its current value, weight in
+// [0, 1].  Parameters are scaled as in fitpeaks (the weight is not mapped).
+// Writes no message; the rows change only when the solver succeeds.
+// Returns the solver's result.
 // Bad indices write an ERROR line and return -1.
 int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t first, int32_t last);
 
@@ -61,7 +67,11 @@ void refitbackground(profile_data &rec);
 // area of its whole span in proportion to the peaks' heights and gets one
 // common HWHM.  A peak or group whose height (sum) or area is 0, or whose
 // samples lie outside the profile, keeps its values and is not fitted; so
-// does a peak with no spline point after it.
+// does a peak with no spline point after it.  Where the area or a share
+// comes out negative (the profile below the background), it writes
+//   "ERROR in prefitpeaks. The profile lies below the background around the
+//    peak at %g; the prefit starts from absolute values. \n"
+// and fits from the absolute values.
 // Needs ysub and check_splinepoints(rec, 1, ...).  Returns the sum of the
 // iteration counts of the group fits that succeeded.
 int32_t prefitpeaks(profile_data &rec, float threshold);
@@ -71,14 +81,15 @@ int32_t prefitpeaks(profile_data &rec, float threshold);
 void report_fit_end(int result, const float *info);
 
 // The work of the prefit script functions after the tables are read: checks
-// the spline points (at least one) and the peaks, subtracts the background,
+// the spline points (at least one), the peaks and the samples (check_samples),
+// subtracts the background,
 // writes "Determining Peak-Fitparameters by prefitting each peak. \n" and
 // prefits with threshold 1000.  On a failed check it writes that check's
 // ERROR line naming `caller`, changes nothing and returns false.
 bool prefit_sequence(profile_data &rec, const char *caller);
 
 // The work of the peak-fit script function after the tables are read:
-// checks the spline points (at least two) and the peaks, subtracts the
+// checks the spline points (at least two), the peaks and the samples, subtracts the
 // background, writes "Performing first Fit (of 2). ", fits from the first to
 // the last spline point, re-estimates the spline heights, subtracts the
 // background again, writes "Performing second Fit (of 2). " and fits from

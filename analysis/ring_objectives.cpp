@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -156,6 +156,7 @@ int32_t run_simplex(Minimize &objective, const double start[2], const double ste
 }
 
 // Powell in two parameters from p with the directions xi0 (row-major 2 x 2).
+// Only method 1 comes here, which no script function selects.
 int32_t run_powell(Minimize &objective, double p[2], const double xi0[4])
 {
     Matrix xi(2, 2);
@@ -195,7 +196,8 @@ void ringoffsets(image_data *rec, int32_t rmax)
     int64_t longest = 0;
     for (int32_t k = 0; k < nr; ++k) longest = std::max<int64_t>(longest, points[static_cast<size_t>(k)]);
     const int64_t capacity = longest * nr;
-    if (capacity > std::numeric_limits<int32_t>::max()) throw std::bad_alloc();
+    if (capacity > std::numeric_limits<int32_t>::max())
+        throw std::length_error("ringoffsets: the ring tables would exceed 2^31 entries");
     std::unique_ptr<int32_t[]> xs(new int32_t[static_cast<size_t>(capacity)]());
     std::unique_ptr<int32_t[]> ys(new int32_t[static_cast<size_t>(capacity)]());
     std::unique_ptr<int32_t[]> filled(new int32_t[static_cast<size_t>(nr)]());
@@ -266,8 +268,14 @@ double maxazimuthalintell::value(const double *x, int32_t) { return elliptic_mer
 
 double maxazimuthalintell_sektor::value(const double *x, int32_t) { return elliptic_merit(w_, x); }
 
+int32_t max_smoothing(const image_data &rec) { return rec.ring_points ? std::max(rec.nrings, 0) : 0; }
+
 bool optimizecenter(image_data *rec, int32_t method, int32_t sektor)
 {
+    if (rec->smoothing > max_smoothing(*rec)) {
+        report("ERROR in optimizecenter. The smoothing is wider than the ring window! \n");
+        return false;
+    }
     maxazimuthalintcenter rings(*rec);
     maxazimuthalintcenter_sektor whole(*rec);
     Minimize &objective = sektor == 1 ? static_cast<Minimize &>(whole) : static_cast<Minimize &>(rings);

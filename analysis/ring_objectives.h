@@ -99,12 +99,23 @@ private:
     ring_window w_;
 };
 
+// The widest smoothing half-width the refinement accepts: the ring count of
+// the tables (nrings).  At that width the smoothing window of every ring
+// already spans the whole ring window; a wider one only adds clamped copies
+// of the two edge rings, so every ring's smoothed value drifts toward the
+// same edge-weighted sum, which rates nothing about the ring, while the cost
+// of an evaluation grows with the width without bound.
+int32_t max_smoothing(const image_data &rec);
+
 // Refines center_x / center_y from the ring tables (ringoffsets first).
+// The script functions always pass method 0 and sektor 0; the Powell path
+// and the sector objectives are reached only by the tests.
 // method 1: Powell; any other: downhill simplex from (cx - 3, cy - 3) with
 // steps 6 and tolerances 0.5.  sektor 1 selects maxazimuthalintcenter_sektor.
 // Writes "Center has been refined in %d steps using ... New center is:
-// (%d, %d) \n".  Returns false (centre kept, ERROR line) when the minimiser
-// ends on no representable centre.  Powell may throw
+// (%d, %d) \n".  Returns false (centre kept, ERROR line) when the smoothing
+// is wider than max_smoothing() or the minimiser ends on no representable
+// centre.  Powell may throw
 // Powell::XIterationLimit or LineMin::XIterationLimit (record unchanged).
 bool optimizecenter(image_data *rec, int32_t method, int32_t sektor);
 

@@ -125,13 +125,27 @@ int CompoundDocument::LoadBlockTables() {
   return kSuccess;
 }
 
+// Only table blocks that changed since the last save, or moved, are written:
+// a small change to a large document must not rewrite all its tables. A
+// block whose position and entries are those last saved is on disk as it
+// is, since blocks only move down by erasure, which changes their position.
 int CompoundDocument::SaveBlockTables() {
   unsigned char block[kBigBlock];
   const char* raw = reinterpret_cast<const char*>(block);
-  for (size_t k = 0; k < table_blocks_.size(); ++k) {
-    EncodeTableBlock(big_table_, k * kEntriesPerTableBlock, block);
-    if (!file_.WriteBlock(uint64_t{table_blocks_[k]} + 1, raw)) return kIoError;
-  }
+  auto save_table = [&](const std::vector<uint32_t>& table, const std::vector<uint32_t>& blocks,
+                        const SavedTable& saved) {
+    for (size_t k = 0; k < blocks.size(); ++k) {
+      const uint32_t* entries = table.data() + k * kEntriesPerTableBlock;
+      if (k < saved.blocks.size() && saved.blocks[k] == blocks[k] &&
+          std::equal(entries, entries + kEntriesPerTableBlock, saved.table.begin() + k * kEntriesPerTableBlock))
+        continue;
+      EncodeTableBlock(table, k * kEntriesPerTableBlock, block);
+      if (!file_.WriteBlock(uint64_t{blocks[k]} + 1, raw)) return kIoError;
+    }
+    return kSuccess;
+  };
+  int rc = save_table(big_table_, table_blocks_, saved_big_);
+  if (rc != kSuccess) return rc;
   for (size_t e = 0; e < extension_blocks_.size(); ++e) {
     for (uint64_t j = 0; j < kIdsPerExtensionBlock; ++j) {
       const uint64_t k = kHeaderSlots + e * kIdsPerExtensionBlock + j;
@@ -141,10 +155,10 @@ int CompoundDocument::SaveBlockTables() {
     ByteCodec::Put(block, next, 4 * kIdsPerExtensionBlock);
     if (!file_.WriteBlock(uint64_t{extension_blocks_[e]} + 1, raw)) return kIoError;
   }
-  for (size_t k = 0; k < small_table_blocks_.size(); ++k) {
-    EncodeTableBlock(small_table_, k * kEntriesPerTableBlock, block);
-    if (!file_.WriteBlock(uint64_t{small_table_blocks_[k]} + 1, raw)) return kIoError;
-  }
+  rc = save_table(small_table_, small_table_blocks_, saved_small_);
+  if (rc != kSuccess) return rc;
+  saved_big_ = {big_table_, table_blocks_};
+  saved_small_ = {small_table_, small_table_blocks_};
   return kSuccess;
 }
 
@@ -324,20 +338,47 @@ int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t&
     }
   }
   // The mini stream always ends with the last small block in use, so its
-  // size is 64 bytes for every small block before the first free one.
-  std::vector<char> mini;
-  rc = ReadMiniStream(mini);
+  // size is 64 bytes for every small block before the first free one. Only
+  // the big blocks that hold this stream's pieces are written; the rest of
+  // the mini stream stays where it is.
+  DirectoryEntry& root = *entries_[0];
+  const uint64_t old_size = root.size;
+  const uint64_t new_size = UsedBlocks(false) * kSmallBlock;
+  std::vector<uint32_t> big;
+  rc = FollowChain(root.start, big, true);
   if (rc != kSuccess) return rc;
-  mini.resize(UsedBlocks(false) * kSmallBlock, 0);
+  if (old_size > big.size() * kBigBlock) return kDamaged;
+  rc = ResizeChain(root.start, BlocksFor(new_size, kBigBlock), big);
+  if (rc != kSuccess) return rc;
+  root.size = static_cast<uint32_t>(new_size);
+
+  std::vector<uint64_t> touched;
+  touched.reserve(need);
+  for (uint64_t i = 0; i < need; ++i) touched.push_back(uint64_t{chain[i]} * kSmallBlock / kBigBlock);
+  std::sort(touched.begin(), touched.end());
+  touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+  std::vector<char> blocks(touched.size() * kBigBlock, 0);
+  for (size_t t = 0; t < touched.size(); ++t) {
+    // What lay before the old end is kept; beyond it the block is zero.
+    const uint64_t begin = touched[t] * kBigBlock;
+    if (begin < old_size) {
+      char* block = &blocks[t * kBigBlock];
+      if (!file_.ReadBlock(uint64_t{big[touched[t]]} + 1, block)) return kIoError;
+      if (old_size - begin < kBigBlock) std::memset(block + (old_size - begin), 0, kBigBlock - (old_size - begin));
+    }
+  }
   for (uint64_t i = 0; i < need; ++i) {
+    const uint64_t offset = uint64_t{chain[i]} * kSmallBlock;
+    const size_t t = static_cast<size_t>(
+        std::lower_bound(touched.begin(), touched.end(), offset / kBigBlock) - touched.begin());
+    char* piece = &blocks[t * kBigBlock + offset % kBigBlock];
     const uint64_t n = std::min<uint64_t>(kSmallBlock, size - i * kSmallBlock);
-    char* piece = &mini[uint64_t{chain[i]} * kSmallBlock];
     std::memcpy(piece, data + i * kSmallBlock, n);
     std::memset(piece + n, 0, kSmallBlock - n);
   }
-  DirectoryEntry& root = *entries_[0];
-  root.size = static_cast<uint32_t>(mini.size());
-  return WriteBigChain(mini.data(), mini.size(), root.start);
+  for (size_t t = 0; t < touched.size(); ++t)
+    if (!file_.WriteBlock(uint64_t{big[touched[t]]} + 1, &blocks[t * kBigBlock])) return kIoError;
+  return kSuccess;
 }
 
 uint64_t CompoundDocument::UsedBlocks(bool big) const {

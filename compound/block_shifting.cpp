@@ -36,8 +36,13 @@ void Raise(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
 // Bridges links into erased entries (a link into a run of erased blocks
 // leads on to the first block after it), then removes the erased entries,
 // appending as many free ones so that the table keeps its length.
+// Only surviving entries are bridged: an erased entry leaves the table, and
+// walking the run behind every erased entry of a long chain would cost the
+// square of its length.
 int BridgeAndRemove(std::vector<uint32_t>& table, const std::vector<uint32_t>& sorted_erased) {
-  for (uint32_t& value : table) {
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (Contains(sorted_erased, static_cast<uint32_t>(i))) continue;
+    uint32_t& value = table[i];
     size_t steps = 0;
     while (value < kLowestSpecialId && Contains(sorted_erased, value)) {
       if (value >= table.size() || ++steps > sorted_erased.size()) return kDamaged;
@@ -123,23 +128,31 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
     if (b >= table.size() || table[b] == kFreeBlock) return kDamaged;
 
   if (big) {
-    int rc = BridgeAndRemove(big_table_, blocks);
+    // The table blocks that the erasure leaves holding nothing are released
+    // in the same pass, so the file's survivors move once whatever the
+    // number of blocks: a whole free table block at the end goes, the first
+    // table block describes itself and always stays. Each released block
+    // also frees its own entry, so k blocks go when the free entries left by
+    // the erasure number at least 127 k + 1.
+    const uint64_t used_after = UsedBlocks(true) - blocks.size();
+    const uint64_t free_after = big_table_.size() - used_after;
+    uint64_t release = free_after == 0 ? 0 : (free_after - 1) / (kEntriesPerTableBlock - 1);
+    release = std::min<uint64_t>(release, table_blocks_.size() - 1);
+    std::vector<uint32_t> erased = blocks;
+    for (uint64_t k = 0; k < release; ++k) erased.push_back(table_blocks_[table_blocks_.size() - 1 - k]);
+    std::sort(erased.begin(), erased.end());
+    if (std::adjacent_find(erased.begin(), erased.end()) != erased.end()) return kDamaged;
+    table_blocks_.resize(table_blocks_.size() - release);
+
+    int rc = BridgeAndRemove(big_table_, erased);
     if (rc != kSuccess) return rc;
-    ShiftBlockReferences(blocks, false);
+    big_table_.resize(big_table_.size() - release * kEntriesPerTableBlock);
+    ShiftBlockReferences(erased, false);
     std::vector<uint64_t> file_blocks;
-    file_blocks.reserve(blocks.size());
-    for (uint32_t b : blocks) file_blocks.push_back(uint64_t{b} + 1);
+    file_blocks.reserve(erased.size());
+    for (uint32_t b : erased) file_blocks.push_back(uint64_t{b} + 1);
     if (!file_.EraseBlocks(file_blocks)) return kIoError;
     first_free_big_ = 0;
-    // A whole free table block at the end is released and erased in turn;
-    // the first table block describes itself and always stays.
-    while (table_blocks_.size() > 1 && TrailingFree(big_table_) >= kEntriesPerTableBlock) {
-      const uint32_t released = table_blocks_.back();
-      table_blocks_.pop_back();
-      big_table_.resize(big_table_.size() - kEntriesPerTableBlock);
-      rc = EraseBlock({released}, true);
-      if (rc != kSuccess) return rc;
-    }
     return kSuccess;
   }
 

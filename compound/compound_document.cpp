@@ -32,6 +32,10 @@ void CompoundDocument::Close() {
   entries_.clear();
   header_ = CompoundHeader();
   first_free_big_ = first_free_small_ = 0;
+  saved_big_ = SavedTable();
+  saved_small_ = SavedTable();
+  saved_directory_.clear();
+  saved_directory_chain_.clear();
   write_refusal_ = 0;
   write_failed_ = false;
   file_.Close();

@@ -221,6 +221,16 @@ class CompoundDocument {
   std::vector<uint32_t> table_blocks_;
   std::vector<uint32_t> extension_blocks_;
   std::vector<uint32_t> small_table_blocks_;
+  // What the last save wrote, so that the next one writes only what changed
+  // (empty after opening: the first save writes everything).
+  struct SavedTable {
+    std::vector<uint32_t> table;
+    std::vector<uint32_t> blocks;
+  };
+  SavedTable saved_big_;
+  SavedTable saved_small_;
+  std::vector<char> saved_directory_;
+  std::vector<uint32_t> saved_directory_chain_;
   // No free entry lies below these positions (allocation starts here).
   uint64_t first_free_big_ = 0;
   uint64_t first_free_small_ = 0;

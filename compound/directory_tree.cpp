@@ -134,7 +134,17 @@ int CompoundDocument::SaveDirectory() {
     if (e == nullptr || e->type == DirectoryEntry::kFree) e = &free_entry;
     e->Write(reinterpret_cast<unsigned char*>(&data[i * kEntrySize]));
   }
-  return WriteBlocksOfChain(chain, data.data(), data.size());
+  // Only blocks that changed or moved since the last save are written.
+  for (uint64_t b = 0; b < blocks; ++b) {
+    const char* block = &data[b * kBigBlock];
+    if (b < saved_directory_chain_.size() && saved_directory_chain_[b] == chain[b] &&
+        std::memcmp(block, &saved_directory_[b * kBigBlock], kBigBlock) == 0)
+      continue;
+    if (!file_.WriteBlock(uint64_t{chain[b]} + 1, block)) return kIoError;
+  }
+  saved_directory_.swap(data);
+  saved_directory_chain_.swap(chain);
+  return kSuccess;
 }
 
 void CompoundDocument::LinkSiblings(DirectoryNode* storage) {

@@ -4,8 +4,9 @@
 // fit the peaks of the profile, fit the Kirkland curve and compute the RDF,
 // and save the profile and the peak table into the workbook demo.xls in the
 // current folder.  Prints what was found against the truth the pattern was
-// drawn with, and the Results window.
-#include "stand_in_host.h"
+// drawn with, the Results window, and the sheets the workbook holds.
+#include "excel_file.h"
+#include "plugin_session.h"
 #include "synthetic_pattern.h"
 
 #include <algorithm>
@@ -33,19 +34,23 @@ void print_results(standin::Host &host, size_t &shown)
     for (const std::string &e : host.script_errors()) std::fprintf(stderr, "script error: %s\n", e.c_str());
 }
 
+// The drawn ring nearest to a profile position, by minor semi-axis.
+double nearest_ring(const synthetic_options &truth, double position)
+{
+    double nearest = truth.radii[0];
+    for (double ring : truth.radii)
+        if (std::fabs(ring - position) < std::fabs(nearest - position)) nearest = ring;
+    return nearest;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    const char *path = argc > 1 ? argv[1] : KELPO_PLUGIN_PATH;
-    standin::Host host;
-    standin::PluginLibrary plugin;
-    std::string error;
-    if (!plugin.load(path, host, error)) {
-        std::fprintf(stderr, "cannot load the plug-in: %s\n", error.c_str());
-        return 1;
-    }
-    plugin.startup();
+    PluginSession session;
+    if (!session.open(argc > 1 ? argv[1] : KELPO_PLUGIN_PATH)) return 1;
+    standin::Host &host = session.host;
+    standin::PluginLibrary &plugin = session.plugin;
     std::printf("Registered script functions:\n");
     for (const std::string &s : host.signatures()) std::printf("  %s\n", s.c_str());
     plugin.run();
@@ -77,14 +82,21 @@ int main(int argc, char **argv)
                float_ptr_arg(&ratio), float_ptr_arg(&radius), float_arg(0)});
     print_results(host, shown);
 
-    std::printf("\n%-12s %12s %12s\n", "", "found", "true");
-    std::printf("%-12s %12.2f %12.2f\n", "centre x", x, truth.center_x);
-    std::printf("%-12s %12.2f %12.2f\n", "centre y", y, truth.center_y);
-    std::printf("%-12s %12.4f %12.4f\n", "axis ratio", ratio, truth.axis_ratio);
-    std::printf("%-12s %12.2f %12.2f\n", "angle (deg)", angle, truth.angle * 180.0 / pi);
-    std::printf("%-12s %12.0f", "ring radius", radius);
-    for (double r : truth.radii) std::printf(" %6.1f", r);
-    std::printf("  (minor semi-axes)\n");
+    // The ring radius is the peak of the circular profile about the found
+    // centre, so on an elliptic ring it lies near the mean of the semi-axes.
+    const double strongest = truth.radii[0];
+    std::printf("\n%-46s %10s %10s\n", "", "found", "drawn");
+    std::printf("%-46s %10.0f %10.1f\n", "centre x (pixels)", x, truth.center_x);
+    std::printf("%-46s %10.0f %10.1f\n", "centre y (pixels)", y, truth.center_y);
+    std::printf("%-46s %10.4f %10.4f\n", "axis ratio a/b", ratio, truth.axis_ratio);
+    std::printf("%-46s %10.2f %10.2f\n", "major-axis angle (degrees)", angle, truth.angle * 180.0 / pi);
+    std::printf("%-46s %10.0f %10.1f\n", "strongest ring, radius of its circular profile", radius,
+                strongest * (1.0 + truth.axis_ratio) / 2.0);
+    std::printf("%-46s %10s %10.1f / %.1f\n", "  (drawn: mean semi-axis; minor / major)", "", strongest,
+                strongest * truth.axis_ratio);
+    std::printf("drawn rings, minor semi-axes (pixels):");
+    for (double r : truth.radii) std::printf(" %.1f", r);
+    std::printf("\n");
 
     std::printf("\nAzimuthalIntegralEllipticity about the refined centre:\n");
     DM_ImageToken profile = nullptr;
@@ -96,7 +108,7 @@ int main(int argc, char **argv)
     const std::vector<double> integral = host.pixels(profile);
     const uint32_t length = static_cast<uint32_t>(integral.size());
     host.release_image(profile);
-    std::printf("profile: %u bins\n", length);
+    std::printf("profile: %u bins; bin i holds elliptic radii (minor semi-axes) from i to i+1\n", length);
 
     // The peak functions write the background, the background-subtracted
     // profile and the model back into rows 1 to 3 of the profile image.
@@ -112,21 +124,36 @@ int main(int argc, char **argv)
                                  float_arg(static_cast<float>(length) - 100)});
     print_results(host, shown);
     if (!peaks || !splines) return 1;
+    const std::vector<double> prefit = host.pixels(peaks);
     host.call("PeakFit", {standin::real_image_arg(rows), standin::real_image_arg(peaks),
                           standin::real_image_arg(splines)});
     print_results(host, shown);
+    const std::vector<double> fit = host.pixels(peaks);
 
-    std::vector<double> table = host.pixels(peaks);
-    std::printf("\n%10s %14s %10s %8s   %s\n", "position", "intensity", "HWHM", "weight",
-                "drawn ring (minor semi-axis, mean radius)");
-    for (size_t r = 0; r + 3 < table.size(); r += 4) {
-        double nearest = truth.radii[0];
-        for (double ring : truth.radii)
-            if (std::fabs(ring - table[r]) < std::fabs(nearest - table[r])) nearest = ring;
-        std::printf("%10.2f %14.1f %10.2f %8.3f   %.1f, %.1f\n", table[r], table[r + 1],
-                    table[r + 2], table[r + 3], nearest,
-                    nearest * (1.0 + truth.axis_ratio) / 2.0);
+    // Each peak as the prefit left it and as the two fits left it; a ring of
+    // minor semi-axis b lies in bin b and so shows at position b - 0.5.
+    std::printf("\nPeaks (position and HWHM in bins, intensity integrated over the peak, weight\n"
+                "0 for a Gauss and 1 for a Cauchy shape), before and after the fits:\n");
+    std::printf("%6s %-7s %10s %14s %8s %8s   %s\n", "peak", "", "position", "intensity", "HWHM", "weight",
+                "drawn ring - 0.5");
+    double change[4] = {0.0, 0.0, 0.0, 0.0};
+    for (size_t r = 0; r + 3 < fit.size() && r + 3 < prefit.size(); r += 4) {
+        std::printf("%6zu %-7s %10.2f %14.1f %8.2f %8.3f\n", r / 4 + 1, "prefit", prefit[r], prefit[r + 1],
+                    prefit[r + 2], prefit[r + 3]);
+        std::printf("%6s %-7s %10.2f %14.1f %8.2f %8.3f   %.1f\n", "", "fit", fit[r], fit[r + 1], fit[r + 2],
+                    fit[r + 3], nearest_ring(truth, fit[r]) - 0.5);
+        for (size_t c = 0; c < 4; ++c) {
+            double d = std::fabs(fit[r + c] - prefit[r + c]);
+            if (c == 1) d = 100.0 * d / std::max(std::fabs(prefit[r + c]), 1.0);
+            change[c] = std::max(change[c], d);
+        }
     }
+    if (change[0] == 0.0 && change[1] == 0.0 && change[2] == 0.0 && change[3] == 0.0)
+        std::printf("The fits left the prefit unchanged.\n");
+    else
+        std::printf("Largest change by the fits: position %.3f bins, intensity %.2f %%, HWHM %.3f bins, "
+                    "weight %.3f.\n",
+                    change[0], change[1], change[2], change[3]);
 
     std::printf("\nRDF_Kirklandfit and CalculateRDF (an illustrative one-element composition):\n");
     // a1..a3, b1..b3, c1..c3, d1..d3, unused, share in percent.
@@ -142,7 +169,7 @@ int main(int argc, char **argv)
                                   float_arg(static_cast<float>(length) - 20), float_arg(step),
                                   float_arg(0)});
     print_results(host, shown);
-    std::printf("scale %.1f, offset %.1f\n", scale, offset);
+    std::printf("Kirkland curve: scale %.1f, offset %.1f (started from 1000 and 1000)\n", scale, offset);
     DM_ImageToken rdf = nullptr;
     host.call("CalculateRDF", {standin::real_image_arg(rows), cell_arg(&rdf), float_arg(40),
                                float_arg(static_cast<float>(length) - 20), float_arg(c)});
@@ -152,8 +179,8 @@ int main(int argc, char **argv)
         size_t best = 1;
         for (size_t k = 1; k < g.size(); ++k)
             if (g[k] > g[best]) best = k;
-        std::printf("\"%s\": %zu values, largest at r = %.2f\n", host.image_name(rdf).c_str(),
-                    g.size(), best * 0.01);
+        std::printf("\"%s\" image: %zu values for r = 0, 0.01, 0.02, ...; largest at r = %.2f\n",
+                    host.image_name(rdf).c_str(), g.size(), best * 0.01);
         host.release_image(rdf);
     }
 
@@ -175,8 +202,22 @@ int main(int argc, char **argv)
     print_results(host, shown);
     for (DM_StringToken s : {file, profile_header, peak_header, peak_title, peak_sheet})
         host.release_string(s);
-    std::printf("wrote %s (sheets \"peaks\" and \"Profile\")\n",
-                std::filesystem::absolute(workbook).string().c_str());
+    // Read the file back: a workbook the export makes afresh holds an empty
+    // "Sheet1" after the data sheets.
+    YCompoundFiles::YExcel::ExcelFile written;
+    if (!written.Load(workbook.c_str())) {
+        std::fprintf(stderr, "cannot read %s back\n", workbook.c_str());
+        return 1;
+    }
+    std::printf("wrote %s, which holds %llu sheets:\n", std::filesystem::absolute(workbook).string().c_str(),
+                static_cast<unsigned long long>(written.GetTotalSheets()));
+    for (uint64_t i = 0; i < written.GetTotalSheets(); ++i) {
+        const YCompoundFiles::YExcel::ExcelSheet *sheet = written.GetWorksheet(i);
+        const char *name = written.GetSheetName(i);
+        std::printf("  \"%s\": %llu rows x %llu columns\n", name ? name : "(a wide name)",
+                    static_cast<unsigned long long>(sheet ? sheet->GetTotalRows() : 0),
+                    static_cast<unsigned long long>(sheet ? sheet->GetTotalCols() : 0));
+    }
 
     host.release_image(elements);
     host.release_image(peaks);

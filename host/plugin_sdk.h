@@ -3,8 +3,10 @@
 //
 // Everything here wraps the table of host operations (host_interface.h) that
 // the host hands over when it links the plug-in.  A host operation that fails
-// throws HostError; a handler's catch-all hands it to the exception bridge
-// (RaiseInHost), which raises it as a script error in the host.
+// throws HostError.  Handlers only hold resources (RAII) and let exceptions
+// pass: the invoker below, the one script boundary, hands any of them to the
+// exception bridge (DM_raise_in_host), which raises it as a script error in
+// the host.
 //
 // Decisions this platform makes where the host program leaves things open:
 // - Zero-size images are allowed: RealImage may make an image 0 wide or high.
@@ -218,12 +220,7 @@ struct Kind<float> {
 template <>
 struct Kind<float *> {
     static constexpr char code = 'p';
-    static float *get(const DM_Arg &a)
-    {
-        // A script passes a variable here; without one the call cannot go on.
-        if (!a.u.fp) throw HostError("no float behind the pointer");
-        return a.u.fp;
-    }
+    static float *get(const DM_Arg &a) { return a.u.fp; }
 };
 template <>
 struct Kind<DM_ImageToken> {
@@ -249,17 +246,39 @@ struct Kind<DM_StringToken> {
 
 template <class R, class... Args>
 struct Invoker {
+    // The script boundary: every exception a handler lets out, and a call
+    // whose arguments do not fit the handler, becomes one script error here;
+    // the call then returns normally with an empty result (0.0 or no text).
     static void call(void *fn, const DM_Arg *args, int nargs, DM_Arg *result) noexcept
     {
+        *result = DM_Arg{};
         result->kind = Kind<R>::code;
-        if (nargs != static_cast<int>(sizeof...(Args))) return;
         try {
+            check_arguments(args, nargs);
             call_with(reinterpret_cast<R (*)(Args...)>(fn), args, result,
                       std::index_sequence_for<Args...>{});
         } catch (...) {
-            // A handler without a catch-all of its own: the exception must
-            // not cross into the host.
             DM_raise_in_host();
+        }
+    }
+
+    static void check_arguments(const DM_Arg *args, int nargs)
+    {
+        constexpr int expected = static_cast<int>(sizeof...(Args));
+        if (nargs != expected)
+            throw std::invalid_argument("the script function takes " + std::to_string(expected) +
+                                        (expected == 1 ? " argument, not " : " arguments, not ") +
+                                        std::to_string(nargs));
+        const char *kinds = type_code() + 1;
+        for (int i = 0; i < nargs; ++i) {
+            if (args[i].kind != kinds[i])
+                throw std::invalid_argument("argument " + std::to_string(i + 1) +
+                                            " of the script function has the wrong type");
+            // A float * or ImageRef * is the caller's variable: there is
+            // always one.
+            if ((kinds[i] == 'p' && !args[i].u.fp) || (kinds[i] == 'C' && !args[i].u.cell))
+                throw std::invalid_argument("argument " + std::to_string(i + 1) +
+                                            " of the script function is a null pointer");
         }
     }
 

@@ -5,6 +5,10 @@
 #include "numeric.h"
 #include "pattern_frame.h"
 
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
 namespace {
 
 // The radius handed to the kernels: the largest about the centre, the
@@ -16,6 +20,22 @@ int32_t outer_radius(const image_data &rec, float argument)
     if (argument == 1.0f) return maxradius(&rec, 1);
     if (argument > 1.0f && static_cast<float>(r) > argument) return static_cast<int32_t>(argument);
     return r;
+}
+
+// The outer radius, refusing an image that has no pixels or is too small
+// for even one bin (maxradius goes negative there): such an image would
+// give a profile of zeros or an impossible size.
+int32_t profile_radius(const image_data &rec, float argument, const char *function)
+{
+    const int32_t r = outer_radius(rec, argument);
+    if (rec.width < 1 || rec.height < 1 || r < 0) refuse_small_image(rec, function, "a profile");
+    return r;
+}
+
+// The script's name of a shared body.
+const char *name_of(int32_t average, const char *integral, const char *average_name)
+{
+    return average == 1 ? average_name : integral;
 }
 
 float degrees_to_radians(float degrees)
@@ -31,9 +51,19 @@ float sector_degrees_to_radians(float degrees)
 // False (after the error line) when the sector cannot be integrated.
 bool sector_in_range(float start, float end)
 {
+    if (std::isnan(start)) {
+        DM_result("ERROR! The starting angle is not a valid number. \n Please provide angle values "
+                  "in the interval [0,2pi]. \n");
+        return false;
+    }
     if (start < 0.0f) {
         DM_result("ERROR! The starting angle is negative. \n Please provide angle values in the "
                   "interval [0,2pi]. \n");
+        return false;
+    }
+    if (std::isnan(end)) {
+        DM_result("ERROR! The ending angle is not a valid number. \n Please provide angle values "
+                  "in the interval [0,2pi]. \n");
         return false;
     }
     if (static_cast<double>(end) > two_pi) {
@@ -44,10 +74,24 @@ bool sector_in_range(float start, float end)
     return true;
 }
 
-void set_ellipse(image_data &rec, float angle, float ratio)
+// False (after the error line) for an ellipse the kernels cannot use: a
+// ratio that is not a positive finite number would put every pixel in no
+// bin or mirror the ellipse, an angle that is not finite has no direction.
+bool set_ellipse(image_data &rec, float angle, float ratio)
 {
-    rec.angle = degrees_to_radians(angle);
+    const float radians = degrees_to_radians(angle);
+    if (!std::isfinite(radians)) {
+        DM_result("ERROR! The angle of the major axis is not a valid number. \n");
+        return false;
+    }
+    if (!(ratio > 0.0f && std::isfinite(ratio))) {
+        DM_result("ERROR! The axis ratio is not a positive number. \n Please provide a ratio a/b "
+                  "above 0. \n");
+        return false;
+    }
+    rec.angle = radians;
     rec.axis_ratio = ratio;
+    return true;
 }
 
 }  // namespace
@@ -57,7 +101,9 @@ void AzimuthalProfile(DM_ImageToken image, DM_ImageToken *result, float cx, floa
 {
     run_pattern_frame(image, [&](image_data &rec) {
         if (!take_center(rec, cx, cy)) return;
-        azimuthalint_whole(&rec, outer_radius(rec, radius), average);
+        const int32_t r =
+            profile_radius(rec, radius, name_of(average, "AzimuthalIntegral", "AzimuthalAverage"));
+        azimuthalint_whole(&rec, r, average);
         DM_store_image(result, DM_write_profile(rec, 1));
     });
 }
@@ -67,8 +113,11 @@ void AzimuthalProfileEllipticity(DM_ImageToken image, DM_ImageToken *result, flo
 {
     run_pattern_frame(image, [&](image_data &rec) {
         if (!take_center(rec, cx, cy)) return;
-        set_ellipse(rec, angle, ratio);
-        azimuthalintell(&rec, outer_radius(rec, radius), average);
+        if (!set_ellipse(rec, angle, ratio)) return;
+        const int32_t r = profile_radius(
+            rec, radius,
+            name_of(average, "AzimuthalIntegralEllipticity", "AzimuthalAverageEllipticity"));
+        azimuthalintell(&rec, r, average);
         DM_store_image(result, DM_write_profile(rec, 1));
     });
 }
@@ -81,7 +130,9 @@ void AzimuthalProfileSektor(DM_ImageToken image, DM_ImageToken *result, float cx
         float a0 = sector_degrees_to_radians(start);
         float a1 = sector_degrees_to_radians(end);
         if (!sector_in_range(a0, a1)) return;
-        azimuthalint_sektor(&rec, outer_radius(rec, radius), a0, a1, average);
+        const int32_t r = profile_radius(
+            rec, radius, name_of(average, "AzimuthalIntegralSektor", "AzimuthalAverageSektor"));
+        azimuthalint_sektor(&rec, r, a0, a1, average);
         DM_store_image(result, DM_write_profile(rec, 1));
     });
 }
@@ -92,11 +143,14 @@ void AzimuthalProfileSektorEllipticity(DM_ImageToken image, DM_ImageToken *resul
 {
     run_pattern_frame(image, [&](image_data &rec) {
         if (!take_center(rec, cx, cy)) return;
-        set_ellipse(rec, angle, ratio);
+        if (!set_ellipse(rec, angle, ratio)) return;
         float a0 = sector_degrees_to_radians(start);
         float a1 = sector_degrees_to_radians(end);
         if (!sector_in_range(a0, a1)) return;
-        azimuthalintell_sektor(&rec, outer_radius(rec, radius), a0, a1, average);
+        const int32_t r = profile_radius(rec, radius,
+                                         name_of(average, "AzimuthalIntegralSektorEllipticity",
+                                                 "AzimuthalAverageSektorEllipticity"));
+        azimuthalintell_sektor(&rec, r, a0, a1, average);
         DM_store_image(result, DM_write_profile(rec, 1));
     });
 }
@@ -159,7 +213,18 @@ void AzimuthalProjection(DM_ImageToken image, DM_ImageToken *result, float cx, f
             DM_result("ERROR! The number of columns is not a valid number. \n");
             return;
         }
-        polarprojection(&rec, 1, maxradius(&rec, 1) - 5, cols);
+        // One row per radius from 1 to the end radius; sizes are checked
+        // before anything is allocated.
+        const int32_t end = maxradius(&rec, 1) - 5;
+        const int64_t rows = static_cast<int64_t>(end) - 1;
+        if (rec.width < 1 || rec.height < 1 || rows < 1)
+            refuse_small_image(rec, "AzimuthalProjection", "a projection");
+        if (cols < 0)
+            throw std::invalid_argument("AzimuthalProjection: the number of columns is negative");
+        if (cols > 1 && cols > max_projection_values / rows)
+            throw std::length_error("AzimuthalProjection: " + std::to_string(cols) + " columns by " +
+                                    std::to_string(rows) + " rows is more than an image can hold");
+        polarprojection(&rec, 1, end, cols);
         DM_store_image(result, DM_write_projection(rec));
     });
 }

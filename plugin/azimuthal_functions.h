@@ -1,6 +1,13 @@
 // Script functions that turn a pattern into a radial profile or a polar
 // projection, stored as a new "Results" image in the result cell.  Angles
 // arrive in degrees; `average` 1 averages each radius bin, 0 integrates it.
+//
+// Refusals leave the result cell untouched.  An argument value the kernels
+// cannot use (a centre far off the image, an axis ratio that is not a
+// positive number, an angle that is not a number, a sector outside [0, 2 pi])
+// gets one "ERROR! ..." line in the Results window.  An image too small for
+// the result, or a projection size no image can have, is a script error
+// raised before anything is allocated.
 #ifndef KELPO_PLUGIN_AZIMUTHAL_FUNCTIONS_H
 #define KELPO_PLUGIN_AZIMUTHAL_FUNCTIONS_H
 

@@ -3,6 +3,7 @@
 #include "azimuthal.h"
 #include "centre.h"
 #include "kelpotools.h"
+#include "messages.h"
 #include "numeric.h"
 #include "pattern_frame.h"
 #include "ring_objectives.h"
@@ -19,11 +20,23 @@ constexpr int32_t full_ring = 0;
 // Rings closer to the centre than this are the central beam's halo.
 constexpr int32_t first_ring_radius = 100;
 
+// The ring search's bin count (maxradius mode 0) about a centre inside the
+// image is smallest about its middle; when even that is negative the image
+// is too small for it.  Checked before anything is written or allocated.
+bool fits_a_ring_search(image_data &rec)
+{
+    if (rec.width < 1 || rec.height < 1) return false;
+    rec.center_x = rec.width / 2;
+    rec.center_y = rec.height / 2;
+    return maxradius(&rec, 0) >= 0;
+}
+
 }  // namespace
 
 void GuessCenter(DM_ImageToken image, float *x, float *y, float *radius)
 {
     run_pattern_frame(image, [&](image_data &rec) {
+        if (!fits_a_ring_search(rec)) refuse_small_image(rec, "GuessCenter", "a ring search");
         if (!prefindcenter_whole(&rec)) return;
         findring(&rec, first_ring_radius, maxradius(&rec, 0));
         int32_t r = rec.peak_radius;
@@ -81,6 +94,11 @@ void RefineCenterEllipticity(DM_ImageToken image, float *x, float *y, float *ang
         }
         findring(&rec, first_ring_radius, n);
         ringoffsets(&rec, n);
+        if (rec.smoothing > max_smoothing(rec)) {
+            reportf("ERROR! The smoothing of %d rings is wider than the ring window of %d rings. \n",
+                    rec.smoothing, max_smoothing(rec));
+            return;
+        }
         azimuthalint_guess_elliptic(&rec, rec.ring_start, rec.ring_end, 20);
         if (static_cast<double>(rec.axis_ratio) > 1.2) rec.axis_ratio = 1.0f;
         optimizecenter(&rec, simplex, full_ring);

@@ -2,7 +2,12 @@
 
 #include "excel_file.h"
 #include "kelpotools.h"
+#include "windows1252.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <sstream>
 #include <stdexcept>
@@ -19,6 +24,8 @@ namespace {
 constexpr uint32_t first_data_row = 2;
 constexpr uint64_t max_rows = ExcelSheet::kMaxRows;
 constexpr uint64_t max_cols = ExcelSheet::kMaxCols;
+// Longer sheet names are cut or refused by spreadsheet programs.
+constexpr size_t max_sheet_name = 31;
 
 enum class Layout { profile, image };
 
@@ -68,8 +75,88 @@ void check_limits(const Request &r, uint64_t width, uint64_t height, size_t word
                       : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
     }
     if (words > max_cols) refuse(r, "the header has more than 256 words");
-    if (r.sheet.size() > ExcelFile::kMaxNameLength)
-        refuse(r, "the sheet name is longer than 255 characters");
+    if (!std::isfinite(r.scale)) refuse(r, "the scale is not a finite number");
+}
+
+// Names spreadsheet programs keep as they are: others rename such a sheet
+// on reading, or drop it.
+void check_sheet_name(const Request &r)
+{
+    const std::string &name = r.sheet;
+    if (name.empty()) refuse(r, "the sheet name is empty");
+    if (name.size() > max_sheet_name) refuse(r, "the sheet name \"" + name + "\" is longer than 31 characters");
+    if (name.find_first_of(":\\/?*[]") != std::string::npos)
+        refuse(r, "the sheet name \"" + name + "\" contains one of the characters : \\ / ? * [ ]");
+    if (name.front() == '\'' || name.back() == '\'')
+        refuse(r, "the sheet name \"" + name + "\" begins or ends with an apostrophe");
+}
+
+std::u16string sheet_name(const ExcelFile &book, uint64_t index)
+{
+    if (const char *narrow = book.GetSheetName(index)) {
+        // Names held one byte per character are Latin-1.
+        std::u16string name;
+        for (const char *p = narrow; *p; ++p) name.push_back(static_cast<unsigned char>(*p));
+        return name;
+    }
+    const char16_t *wide = book.GetWSheetName(index);
+    return wide ? std::u16string(wide) : std::u16string();
+}
+
+// The sheet of exactly that name, or a new one before every other sheet. A
+// name that equals another sheet's but for case is refused: readers take
+// the two for one and keep only one of them.
+ExcelSheet &sheet_for(const Request &r, ExcelFile &book)
+{
+    const std::u16string name = unicode_of_windows1252(r.sheet);
+    const std::u16string folded = folded_case(name);
+    for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
+        const std::u16string existing = sheet_name(book, i);
+        if (existing == name) return *book.GetWorksheet(i);
+        if (folded_case(existing) == folded)
+            refuse(r, "the workbook \"" + r.file + "\" holds a sheet \"" + windows1252_of_unicode(existing) +
+                          "\", which differs from \"" + r.sheet + "\" only in case; the file was left as it was");
+    }
+    ExcelSheet *sheet = is_latin1(name) ? book.AddWorksheet(latin1_of(name).c_str(), 0)
+                                        : book.AddWorksheet(name.c_str(), 0);
+    if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"");
+    return *sheet;
+}
+
+// Texts are stored one byte per character where Latin-1 holds them, else as
+// 16-bit characters.
+void set_text(ExcelCell &cell, const std::string &host_text)
+{
+    const std::u16string text = unicode_of_windows1252(host_text);
+    if (is_latin1(text))
+        cell.SetString(latin1_of(text).c_str());
+    else
+        cell.SetString(text.c_str());
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat info;
+    // Anything but a plain "not there" (a folder that may not be searched,
+    // say) counts as existing, so that it is never taken for absent.
+    return stat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
+// Only an absent file is made fresh; what is there is extended or refused.
+// Returns whether the file existed.
+bool load_or_create(const Request &r, ExcelFile &book)
+{
+    if (!file_exists(r.file)) {
+        book.New(1);
+        return false;
+    }
+    if (!book.Load(r.file.c_str()))
+        refuse(r, "cannot extend \"" + r.file + "\": " + book.Problem() + "; the file was left as it was");
+    // Saving would lose what it does not write back.
+    if (!book.Survey().Keepable())
+        refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " + book.Survey().Describe() +
+                      ", which this export cannot write back; the file was left as it was");
+    return true;
 }
 
 ExcelCell &cell(ExcelSheet &sheet, uint64_t row, uint64_t col)
@@ -89,8 +176,8 @@ void write_cells(const Request &r, ExcelSheet &sheet, const std::vector<std::str
     // column.
     if (rows && cols) cell(sheet, first_data_row + rows - 1, cols - 1);
 
-    cell(sheet, 0, 0).SetString(r.title.c_str());
-    for (size_t k = 0; k < words.size(); ++k) cell(sheet, 1, k).SetString(words[k].c_str());
+    set_text(cell(sheet, 0, 0), r.title);
+    for (size_t k = 0; k < words.size(); ++k) set_text(cell(sheet, 1, k), words[k]);
 
     if (r.layout == Layout::profile) {
         for (uint64_t i = 0; i < width; ++i) {
@@ -113,15 +200,16 @@ void save_to_workbook(const Request &r, DM_RealImageToken token)
     const uint64_t height = DM::ImageGetDimensionSize(image, 1);
     const std::vector<std::string> words = words_of(r.header);
     check_limits(r, width, height, words.size());
+    check_sheet_name(r);
     PixelLock lock(image);
 
     ExcelFile book;
-    if (!book.Load(r.file.c_str())) book.New(1);
-    ExcelSheet *sheet = book.GetWorksheet(r.sheet.c_str());
-    if (!sheet) sheet = book.AddWorksheet(r.sheet.c_str(), 0);
-    if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"");
-    write_cells(r, *sheet, words, lock.data(), width, height);
-    if (!book.SaveAs(r.file.c_str())) refuse(r, "cannot write the workbook \"" + r.file + "\"");
+    const bool existed = load_or_create(r, book);
+    ExcelSheet &sheet = sheet_for(r, book);
+    write_cells(r, sheet, words, lock.data(), width, height);
+    if (!book.SaveAs(r.file.c_str()))
+        refuse(r, "cannot write the workbook \"" + r.file + "\": " + book.Problem() +
+                      (existed ? "; the file was left as it was" : ""));
 }
 
 }  // namespace
@@ -129,35 +217,23 @@ void save_to_workbook(const Request &r, DM_RealImageToken token)
 void saveprofileasxlslong(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                           float scale, DM_StringToken title, DM_StringToken sheet)
 {
-    try {
-        Request r{"saveprofileasxlslong", Layout::profile, text_of(file), text_of(header),
-                  text_of(title), text_of(sheet), scale};
-        save_to_workbook(r, image);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    Request r{"saveprofileasxlslong", Layout::profile, text_of(file), text_of(header),
+              text_of(title), text_of(sheet), scale};
+    save_to_workbook(r, image);
 }
 
 void saveprofileasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                       float scale)
 {
-    try {
-        Request r{"saveprofileasxls", Layout::profile, text_of(file), text_of(header), "Profile",
-                  "Profile", scale};
-        save_to_workbook(r, image);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    Request r{"saveprofileasxls", Layout::profile, text_of(file), text_of(header), "Profile",
+              "Profile", scale};
+    save_to_workbook(r, image);
 }
 
 void saveimageasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                     DM_StringToken title, DM_StringToken sheet)
 {
-    try {
-        Request r{"saveimageasxls", Layout::image, text_of(file), text_of(header), text_of(title),
-                  text_of(sheet)};
-        save_to_workbook(r, image);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    Request r{"saveimageasxls", Layout::image, text_of(file), text_of(header), text_of(title),
+              text_of(sheet)};
+    save_to_workbook(r, image);
 }

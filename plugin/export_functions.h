@@ -14,20 +14,44 @@
 //               image's orientation kept
 // Numbers are stored as doubles.
 //
-// The workbook: the file is loaded when it holds one; otherwise (missing,
-// not a compound document, no readable workbook) a new workbook with the one
-// empty sheet "Sheet1" takes its place. A sheet of the given name (exact,
-// case-sensitive) is reused: the cells written replace those at the same
-// places and every other cell stays. Else a new sheet is put before every
-// other sheet. The whole workbook is then written anew to the file.
+// Texts (title, header words, sheet name) are host texts in Windows-1252;
+// they are stored as Unicode (one byte per character where Latin-1 holds
+// them) and compared as Unicode.
+//
+// The workbook: only an absent file is made fresh, a new workbook whose
+// new sheet comes first and the empty "Sheet1" second. A file that exists is
+// extended, or refused with a script error naming the file and the reason
+// when it does not load as a workbook this export can write back (not a
+// compound document, no "Workbook" stream, an older version of the format,
+// damaged) or when it holds what a save would lose (formulas, booleans,
+// error values, merged cells, defined names, charts or drawings, notes,
+// chart or macro sheets, protection, hyperlinks, conditional formats, data
+// validation, records of unknown kinds). An extension keeps every sheet,
+// value, cell format, number format, the date system and the palette, and
+// the document's other streams (summary information and the like); it
+// drops records that only set the view or printing (column widths, row
+// heights, windows, selections, page setup, panes) and the writer's
+// bookkeeping.
+//
+// A sheet of exactly the given name is reused: the cells written replace
+// those at the same places (keeping their formats) and every other cell
+// stays. Else a new sheet is put before every other sheet. Sheet names are
+// ones every reader keeps: names that are empty, longer than 31 characters,
+// hold one of : \ / ? * [ ], begin or end with an apostrophe, or equal
+// another sheet's but for case are refused.
+//
+// Saving is atomic: the whole workbook is written into a temporary file
+// beside the file, flushed to disk and renamed over it, keeping its
+// permissions; a symbolic link stays a link to the updated file; a file
+// the user may not write is refused. A failed save leaves the file byte for
+// byte as it was and no temporary file behind.
 //
 // Limits of a sheet (65536 rows, 256 columns): a profile may have at most
 // 65534 points and 255 rows, an image at most 256 columns and 65534 rows, a
-// header at most 256 words. An image or header beyond them, a sheet name of
-// more than 255 characters, or a file that cannot be written is refused with
-// a script error ("<function>: <reason>"); the file is left as it was unless
-// the write itself failed. Host failures are raised as script errors too.
-// Nothing is written to the Results window.
+// header at most 256 words; a profile's scale must be finite. Refusals are
+// script errors ("<function>: <reason>") raised before the file is touched.
+// Host failures are raised as script errors too. Nothing is written to the
+// Results window.
 #ifndef KELPO_PLUGIN_EXPORT_FUNCTIONS_H
 #define KELPO_PLUGIN_EXPORT_FUNCTIONS_H
 

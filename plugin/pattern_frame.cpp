@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
 int32_t dimension(const ImageRef &image, uint32_t which)
 {
     uint32_t size = DM::ImageGetDimensionSize(image, which);
-    if (size > static_cast<uint32_t>(INT32_MAX)) throw HostError("the image is too large");
+    if (size > static_cast<uint32_t>(INT32_MAX))
+        throw std::length_error("the image is too large: more than 2147483647 pixels along a side");
     return static_cast<int32_t>(size);
 }
 
@@ -31,20 +34,16 @@ RealImagePtr write_results(const float *values, size_t count, uint32_t width, ui
 
 void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data &)> &work)
 {
-    try {
-        image_data rec;
-        BasicImage input(image);
-        ImageRef clone = DM::ImageClone(input);
-        DM::ImageChangeDataType(clone, DM_TYPE_REAL4);
-        rec.width = dimension(clone, 0);
-        rec.height = dimension(clone, 1);
-        rec.name = DM_string_to_std(DM::ImageGetName(clone), 0);
-        PixelLock lock(clone);
-        rec.data = lock.data();
-        work(rec);
-    } catch (...) {
-        DM_raise_in_host();
-    }
+    image_data rec;
+    BasicImage input(image);
+    ImageRef clone = DM::ImageClone(input);
+    DM::ImageChangeDataType(clone, DM_TYPE_REAL4);
+    rec.width = dimension(clone, 0);
+    rec.height = dimension(clone, 1);
+    rec.name = DM_string_to_std(DM::ImageGetName(clone), 0);
+    PixelLock lock(clone);
+    rec.data = lock.data();
+    work(rec);
 }
 
 bool take_center(image_data &rec, float x, float y)
@@ -52,6 +51,13 @@ bool take_center(image_data &rec, float x, float y)
     if (set_center(rec, x, y)) return true;
     DM_result("ERROR! The center lies outside of the image. \n");
     return false;
+}
+
+void refuse_small_image(const image_data &rec, const char *function, const char *purpose)
+{
+    throw std::invalid_argument(std::string(function) + ": the image (" +
+                                std::to_string(rec.width) + " x " + std::to_string(rec.height) +
+                                " pixels) is too small for " + purpose);
 }
 
 RealImagePtr DM_write_profile(const image_data &rec, uint32_t height)

@@ -12,13 +12,18 @@
 // Clones the pattern image, converts the clone to 4-byte real (the caller's
 // image never changes), reads its sizes and name, locks its pixels into an
 // image_data record and runs work on it.  Afterwards the lock, the clone and
-// the reference to the input are released on every path; an exception goes
-// to the exception bridge and the call returns normally.
+// the reference to the input are released on every path; an exception passes
+// on to the script boundary with everything released.
 void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data &)> &work);
 
 // Sets the record's centre from the script's floats; a centre that is not a
 // number or lies far outside the image gets an error line and false.
 bool take_center(image_data &rec, float x, float y);
+
+// Refuses the call with a script error (std::invalid_argument) "<function>:
+// the image (W x H pixels) is too small for <purpose>".
+[[noreturn]] void refuse_small_image(const image_data &rec, const char *function,
+                                     const char *purpose);
 
 // A new "Results" image profile_length wide and height high whose first row
 // is the profile (an empty profile is reported and gives an empty image).

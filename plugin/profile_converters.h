@@ -19,8 +19,8 @@
 // Failures: a reader that finds the image too small for what it must read
 // writes one line "ERROR in <caller>. <what is wrong>. \n" through DM_result,
 // leaves the record as it was and returns false.  A failing host call or
-// allocation throws (HostError, std::bad_alloc) to the script function's
-// catch-all.  New images are announced once with ImageDataChanged;
+// allocation throws (HostError, std::bad_alloc) on to the script
+// boundary.  New images are announced once with ImageDataChanged;
 // write-backs into the caller's images are not.
 #ifndef KELPO_PLUGIN_PROFILE_CONVERTERS_H
 #define KELPO_PLUGIN_PROFILE_CONVERTERS_H
@@ -63,7 +63,8 @@ RealImagePtr DM_write_splinepoints(const profile_data &rec);
 // applies) and returns "RDF", 1000 x 1.
 RealImagePtr DM_write_rdf(profile_data &rec, float start, float end);
 // "Results", length x 4: the profile, background, background-subtracted
-// profile and model curve.  No script function uses it.
+// profile and model curve.  No script function uses it (the peak functions
+// write these rows into the caller's image instead), and nothing calls it.
 RealImagePtr DM_write_fitprofile(const profile_data &rec);
 
 // --- updaters: write into the caller's image, never past it -----------------------

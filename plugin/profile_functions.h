@@ -30,11 +30,15 @@ void PeakFindPreFit(DM_RealImageToken profile, DM_ImageToken *peaks, DM_ImageTok
                     float delta, float minstep, float begincut, float endcut);
 // Prefit from the positions of the peak image (its other columns are not
 // read) and the spline points: the peak image, the spline image and rows 0
-// to 3 of the profile image are written back.  Needs at least 1 spline point.
+// to 3 of the profile image are written back.  Needs at least 1 spline point,
+// finite peak positions (a peak may lie off the profile), and finite
+// samples from the first to the last spline point and spline heights (so
+// does PeakFindPreFit).
 void PreFit(DM_RealImageToken profile, DM_RealImageToken peaks, DM_RealImageToken splines);
 // Two unbounded fits of all peaks, the background re-estimated in between:
 // the peak image and rows 0 to 3 of the profile image are written back (the
-// spline image is not).  Needs at least 2 spline points.
+// spline image is not).  Needs at least 2 spline points; the other checks
+// are PreFit's.
 void PeakFit(DM_RealImageToken profile, DM_RealImageToken peaks, DM_RealImageToken splines);
 
 // Fits scale and offset (start values and results behind the pointers,

@@ -64,37 +64,27 @@ void FakeShiftUp() { keybd_event(vk_shift, 0, key_up, 0); }
 
 DM_StringToken GetSubString(DM_StringToken text, float start, float length)
 {
-    try {
-        std::string bytes = DM_string_to_std(dm_string::share(text), 0);
-        uint64_t from = to_index(start);
-        if (from > bytes.size()) throw std::out_of_range("GetSubString: start is past the end");
-        std::string piece = bytes.substr(from, to_index(length));
-        return DM_make_string(piece, 0).release();
-    } catch (...) {
-        DM_raise_in_host();
-        return nullptr;
-    }
+    std::string bytes = DM_string_to_std(dm_string::share(text), 0);
+    uint64_t from = to_index(start);
+    if (from > bytes.size()) throw std::out_of_range("GetSubString: start is past the end");
+    std::string piece = bytes.substr(from, to_index(length));
+    return DM_make_string(piece, 0).release();
 }
 
 float extractpixelsize(DM_StringToken text)
 {
-    try {
-        std::string bytes = DM_string_to_std(dm_string::share(text), 0);
-        // The shared buffer keeps what fits; the scan reads the whole text,
-        // which gives the same number for every text that fits.
-        size_t kept = std::min(bytes.size(), static_cast<size_t>(message_buffer_size - 1));
-        std::memcpy(message_buffer, bytes.data(), kept);
-        message_buffer[kept] = '\0';
-        const char *scan = bytes.c_str();
-        float value = 0.0f;
-        if (std::sscanf(scan, "%f", &value) == 1) return value;
-        char lead = 0;
-        if (std::sscanf(scan, "%c %f", &lead, &value) == 2) return value;
-        return 0.0f;
-    } catch (...) {
-        DM_raise_in_host();
-        return 0.0f;
-    }
+    std::string bytes = DM_string_to_std(dm_string::share(text), 0);
+    // The shared buffer keeps what fits; the scan reads the whole text,
+    // which gives the same number for every text that fits.
+    size_t kept = std::min(bytes.size(), static_cast<size_t>(message_buffer_size - 1));
+    std::memcpy(message_buffer, bytes.data(), kept);
+    message_buffer[kept] = '\0';
+    const char *scan = bytes.c_str();
+    float value = 0.0f;
+    if (std::sscanf(scan, "%f", &value) == 1) return value;
+    char lead = 0;
+    if (std::sscanf(scan, "%c %f", &lead, &value) == 2) return value;
+    return 0.0f;
 }
 
 void floodfill(int32_t x, int32_t y, int32_t width, int32_t height, float *data)

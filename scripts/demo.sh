@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds the plug-in and the demonstration,
-# and runs it.
+# Installs what the demonstration needs, builds the plug-in and the
+# demonstration (no tests, no benchmarks) and runs it.  The demonstration
+# writes demo.xls at the repository's root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "$(id -u)" = 0 ]; then sudo=; else sudo=sudo; fi
-if ! dpkg -s cmake g++ libgtest-dev libbenchmark-dev >/dev/null 2>&1; then
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q cmake g++ libgtest-dev libbenchmark-dev
-fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target demo kelpotools
-./build/examples/demo "$@"
+. scripts/packages.sh
+
+# What building the plug-in and the demonstration needs, one Debian package
+# a word.
+demo_packages="cmake g++ make"
+
+# shellcheck disable=SC2086  # one word per package
+install_packages $demo_packages
+# A build folder of its own, so that switching between this command and the
+# test command never reconfigures one folder back and forth.
+cmake -S . -B build-demo -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPO_TESTS=OFF -DKELPO_BENCH=OFF >/dev/null
+cmake --build build-demo -j "$(nproc)" --target kelpotools demo
+./build-demo/examples/demo "$@"

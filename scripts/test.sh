@@ -3,13 +3,21 @@
 # every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "$(id -u)" = 0 ]; then sudo=; else sudo=sudo; fi
-if ! dpkg -s cmake g++ libgtest-dev libbenchmark-dev python3-olefile libgsf-bin \
-     python3-xlwt python3-xlrd >/dev/null 2>&1; then
-  $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q cmake g++ libgtest-dev \
-    libbenchmark-dev python3-olefile libgsf-bin python3-xlwt python3-xlrd
-fi
+. scripts/packages.sh
+
+# Everything the build and the tests use, one Debian package a word: the
+# compiler and build tools, GoogleTest and Google Benchmark, and the
+# independent readers and writers the tests check our files with (the
+# spreadsheet programs among them run headless).
+test_packages="
+  cmake g++ make
+  libgtest-dev libbenchmark-dev
+  python3-olefile libgsf-bin python3-xlwt python3-xlrd
+  libreoffice-calc-nogui gnumeric
+"
+
+# shellcheck disable=SC2086  # one word per package
+install_packages $test_packages
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 ctest --test-dir build --output-on-failure -j "$(nproc)"

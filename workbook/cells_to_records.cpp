@@ -1,12 +1,15 @@
 // Rebuilding every worksheet's records, and the shared string table, from
-// the cells of the sheet objects: the first step of every save.
+// the cells of the sheet objects: the first step of every save. One walk
+// over the stored cells decides the records; it either fills record objects
+// (RecordsFromCells) or writes the records straight into the stream
+// (CellTableWriter).
+#include "cells_to_records.h"
+
 #include <algorithm>
-#include <map>
-#include <string>
+#include <string_view>
 #include <type_traits>
 
 #include "rk_codec.h"
-#include "workbook_content.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
@@ -19,225 +22,406 @@ namespace Cells = CellRecords::Code;
 constexpr uint64_t kRowsPerBlock = 32;
 constexpr uint16_t kNotSelected = static_cast<uint16_t>(~WorksheetRecords::Window2::kSelected);
 
+// A cell gets a record when it holds a value or, empty, a format.
+bool Written(const ExcelCell& cell) { return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0; }
+
+bool HasWritten(const std::vector<ExcelCell>& row) { return std::any_of(row.begin(), row.end(), Written); }
+
 // A double goes into an RK value only when it comes back unchanged:
 // the two-decimal test alone lets values with many significant digits lose
 // their last ones.
 bool FitsRK(double x) { return RKCodec::FitsTwoDecimals(x) && RKCodec::DoubleRoundTrips(x); }
 
-bool IsRKInteger(const ExcelCell* cell) {
-  return cell && cell->Type() == ExcelCell::kInteger && RKCodec::IntegerFits(cell->GetInteger());
+bool IsRKInteger(const ExcelCell& cell) {
+  return cell.Type() == ExcelCell::kInteger && RKCodec::IntegerFits(cell.GetInteger());
 }
 
-class SharedStrings {
- public:
-  explicit SharedStrings(Workbook::SharedStringTable& table) : table_(table) {
-    table_.total_count = 0;
-    table_.unique_count = 0;
-    table_.strings.clear();
-  }
+uint32_t IntegerRK(const ExcelCell& cell) { return RKCodec::FromInteger(cell.GetInteger()); }
+uint32_t DoubleRK(const ExcelCell& cell) { return RKCodec::FromDouble(cell.GetDouble()); }
 
-  // Index of the cell's text in the table, added when new.
-  uint64_t IndexOf(const ExcelCell& cell) {
-    ++table_.total_count;
-    if (cell.Type() == ExcelCell::kWideString) return Add(wide_, std::u16string(cell.GetWString()));
-    return Add(narrow_, std::string(cell.GetString()));
+// The size and position a sheet's records give it.
+struct Shape {
+  uint64_t rows = 0;
+  uint64_t cols = 0;
+  bool has_cells = false;
+  uint64_t first_row = 0;
+  uint64_t first_col = 0;
+
+  uint64_t Base() const { return has_cells ? first_row : 0; }
+  uint64_t Blocks() const { return rows > Base() ? (rows - Base() - 1) / kRowsPerBlock + 1 : 0; }
+};
+
+Shape ShapeOf(const ExcelSheet& sheet) {
+  Shape shape;
+  shape.rows = sheet.GetTotalRows();
+  shape.cols = sheet.GetTotalCols();
+  shape.first_col = shape.cols;
+  for (uint64_t r = 0; r < sheet.StoredRows(); ++r) {
+    const std::vector<ExcelCell>& row = sheet.StoredRow(r);
+    const auto first = std::find_if(row.begin(), row.end(), Written);
+    if (first == row.end()) continue;
+    if (!shape.has_cells) shape.first_row = r;
+    shape.has_cells = true;
+    shape.first_col = std::min<uint64_t>(shape.first_col, first->Column());
+  }
+  if (!shape.has_cells) shape.first_col = 0;
+  return shape;
+}
+
+// Index, Dimensions and Window2 of sheet s, the cell table left empty.
+void SetSheetRecords(Worksheet& worksheet, const Shape& shape, uint64_t s) {
+  if (s > 0) worksheet.window2.options &= kNotSelected;
+  worksheet.index.first_used_row = shape.Base();
+  worksheet.index.first_unused_row = shape.rows;
+  worksheet.index.dbcell_positions.assign(std::max<uint64_t>(shape.Blocks(), 1), 0);
+  worksheet.dimensions.first_used_row = shape.Base();
+  worksheet.dimensions.first_unused_row = shape.rows;
+  worksheet.dimensions.first_used_col = static_cast<uint16_t>(shape.first_col);
+  worksheet.dimensions.first_unused_col = static_cast<uint16_t>(shape.cols);
+}
+
+// Hands the cell records that a row's cells become to the sink, in order:
+// integers of the RK range as RK, runs of them as MulRK, other integers as
+// Number; doubles an RK value keeps exactly as RK, runs of them as MulRK,
+// other doubles as Number; strings as LabelSST; empty cells with a format as
+// Blank. A run is cells of neighbouring columns of the same kind.
+template <class Sink>
+void RecordsOfRow(const std::vector<ExcelCell>& row, Sink& sink) {
+  size_t i = 0;
+  while (i < row.size()) {
+    const ExcelCell& cell = row[i];
+    auto run = [&](auto like) {
+      size_t k = 1;
+      while (i + k < row.size() && row[i + k].Column() == cell.Column() + k && like(row[i + k])) ++k;
+      return k;
+    };
+    switch (cell.Type()) {
+      case ExcelCell::kUndefined:
+        if (cell.Format() != 0) sink.Blank(cell);
+        ++i;
+        break;
+      case ExcelCell::kInteger: {
+        if (!RKCodec::IntegerFits(cell.GetInteger())) {
+          sink.Number(cell, cell.GetInteger());
+          ++i;
+          break;
+        }
+        const size_t k = run(IsRKInteger);
+        if (k == 1)
+          sink.RK(cell, IntegerRK(cell));
+        else
+          sink.MulRK(&cell, k, IntegerRK);
+        i += k;
+        break;
+      }
+      case ExcelCell::kDouble: {
+        // Only a run of doubles that fit an RK value becomes one record;
+        // other doubles go one by one, so their run is not measured.
+        const bool fits = FitsRK(cell.GetDouble());
+        const size_t k =
+            fits ? run([](const ExcelCell& x) { return x.Type() == ExcelCell::kDouble && FitsRK(x.GetDouble()); }) : 1;
+        if (k >= 2) {
+          sink.MulRK(&cell, k, DoubleRK);
+          i += k;
+          break;
+        }
+        if (fits)
+          sink.RK(cell, DoubleRK(cell));
+        else
+          sink.Number(cell, cell.GetDouble());
+        ++i;
+        break;
+      }
+      default:
+        sink.Label(cell);
+        ++i;
+        break;
+    }
+  }
+}
+
+// Fills record objects: one CellBlock per record.
+class RecordObjects {
+ public:
+  RecordObjects(RowBlock& block, uint64_t row, SharedStrings& strings)
+      : block_(block), row_(static_cast<uint16_t>(row)), strings_(strings) {}
+
+  void RK(const ExcelCell& cell, uint32_t value) {
+    CellBlock& record = Add(Cells::kRK);
+    record.rk.row = row_;
+    record.rk.col = cell.Column();
+    record.rk.xf_index = cell.Format();
+    record.rk.value = value;
+  }
+  void Number(const ExcelCell& cell, double value) {
+    CellBlock& record = Add(Cells::kNumber);
+    record.number.row = row_;
+    record.number.col = cell.Column();
+    record.number.xf_index = cell.Format();
+    record.number.value = value;
+  }
+  void Blank(const ExcelCell& cell) {
+    CellBlock& record = Add(Cells::kBlank);
+    record.blank.row = row_;
+    record.blank.col = cell.Column();
+    record.blank.xf_index = cell.Format();
+  }
+  void Label(const ExcelCell& cell) {
+    CellBlock& record = Add(Cells::kLabelSST);
+    record.label_sst.row = row_;
+    record.label_sst.col = cell.Column();
+    record.label_sst.xf_index = cell.Format();
+    record.label_sst.string_index = strings_.Add(cell);
+  }
+  template <class Encode>
+  void MulRK(const ExcelCell* cells, size_t k, Encode encode) {
+    CellBlock& record = Add(Cells::kMulRK);
+    record.mul_rk.row = row_;
+    record.mul_rk.first_col = cells[0].Column();
+    record.mul_rk.last_col = static_cast<uint16_t>(cells[0].Column() + k - 1);
+    record.mul_rk.entries.assign(k, CellRecords::MulRKEntry());
+    for (size_t j = 0; j < k; ++j) {
+      record.mul_rk.entries[j].xf_index = cells[j].Format();
+      record.mul_rk.entries[j].value = encode(cells[j]);
+    }
   }
 
  private:
-  template <class Text>
-  uint64_t Add(std::map<Text, uint64_t>& seen, Text text) {
+  CellBlock& Add(uint16_t code) {
+    block_.cell_blocks.emplace_back();
+    CellBlock& record = block_.cell_blocks.back();
+    record.flag = 1;
+    record.code = code;
+    return record;
+  }
+
+  RowBlock& block_;
+  uint16_t row_;
+  SharedStrings& strings_;
+};
+
+// Writes records through reused scratch records into out (or, with out
+// null, only counts their bytes); position counts the bytes either way.
+// Strings were added to the table when the layout was sized.
+class RecordBytes {
+ public:
+  RecordBytes(char* out, uint64_t& position, uint64_t row, const SharedStrings& strings, CellRecords::RK& rk,
+              CellRecords::Number& number, CellRecords::LabelSST& label, CellRecords::MulRK& mul_rk,
+              CellRecords::Blank& blank)
+      : out_(out), position_(position), row_(static_cast<uint16_t>(row)), strings_(strings), rk_(rk),
+        number_(number), label_(label), mul_rk_(mul_rk), blank_(blank) {}
+
+  void RK(const ExcelCell& cell, uint32_t value) {
+    rk_.row = row_;
+    rk_.col = cell.Column();
+    rk_.xf_index = cell.Format();
+    rk_.value = value;
+    Emit(rk_);
+  }
+  void Number(const ExcelCell& cell, double value) {
+    number_.row = row_;
+    number_.col = cell.Column();
+    number_.xf_index = cell.Format();
+    number_.value = value;
+    Emit(number_);
+  }
+  void Blank(const ExcelCell& cell) {
+    blank_.row = row_;
+    blank_.col = cell.Column();
+    blank_.xf_index = cell.Format();
+    Emit(blank_);
+  }
+  void Label(const ExcelCell& cell) {
+    label_.row = row_;
+    label_.col = cell.Column();
+    label_.xf_index = cell.Format();
+    label_.string_index = out_ ? strings_.Find(cell) : 0;
+    Emit(label_);
+  }
+  template <class Encode>
+  void MulRK(const ExcelCell* cells, size_t k, Encode encode) {
+    mul_rk_.row = row_;
+    mul_rk_.first_col = cells[0].Column();
+    mul_rk_.last_col = static_cast<uint16_t>(cells[0].Column() + k - 1);
+    mul_rk_.entries.resize(k);
+    if (out_) {
+      for (size_t j = 0; j < k; ++j) {
+        mul_rk_.entries[j].xf_index = cells[j].Format();
+        mul_rk_.entries[j].value = encode(cells[j]);
+      }
+    }
+    Emit(mul_rk_);
+  }
+
+ private:
+  template <class R>
+  void Emit(R& record) {
+    position_ += out_ ? record.R::Write(out_ + position_) : record.R::RecordSize();
+  }
+
+  char* out_;
+  uint64_t& position_;
+  uint16_t row_;
+  const SharedStrings& strings_;
+  CellRecords::RK& rk_;
+  CellRecords::Number& number_;
+  CellRecords::LabelSST& label_;
+  CellRecords::MulRK& mul_rk_;
+  CellRecords::Blank& blank_;
+};
+
+// Counts a row's string cells into the table, in order, as RecordsOfRow
+// meets them.
+void AddStrings(const std::vector<ExcelCell>& row, SharedStrings& strings) {
+  for (const ExcelCell& cell : row)
+    if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString) strings.Add(cell);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// SharedStrings
+
+SharedStrings::SharedStrings(Workbook::SharedStringTable& table) : table_(table) {
+  table_.total_count = 0;
+  table_.unique_count = 0;
+  table_.strings.clear();
+}
+
+uint64_t SharedStrings::Add(const ExcelCell& cell) {
+  ++table_.total_count;
+  auto add = [&](auto& seen, auto text) {
     const auto found = seen.find(text);
     if (found != seen.end()) return found->second;
     const uint64_t index = table_.strings.size();
     LongUnicodeString entry;
-    if constexpr (std::is_same_v<Text, std::u16string>) {
+    if constexpr (std::is_same_v<decltype(text), std::u16string_view>) {
       entry.flags = 1;
-      entry.wide = text;
+      entry.wide.assign(text.begin(), text.end());
     } else {
       entry.flags = 0;
-      entry.narrow = text;
+      entry.narrow.assign(text.begin(), text.end());
     }
     table_.strings.push_back(std::move(entry));
-    seen.emplace(std::move(text), index);
+    seen.emplace(text, index);
     ++table_.unique_count;
     return index;
-  }
+  };
+  if (cell.Type() == ExcelCell::kWideString) return add(wide_, std::u16string_view(cell.GetWString()));
+  return add(narrow_, std::string_view(cell.GetString()));
+}
 
-  Workbook::SharedStringTable& table_;
-  std::map<std::string, uint64_t> narrow_;
-  std::map<std::u16string, uint64_t> wide_;
-};
+uint64_t SharedStrings::Find(const ExcelCell& cell) const {
+  if (cell.Type() == ExcelCell::kWideString) return wide_.find(std::u16string_view(cell.GetWString()))->second;
+  return narrow_.find(std::string_view(cell.GetString()))->second;
+}
 
-class SheetBuilder {
- public:
-  SheetBuilder(const ExcelSheet& sheet, Worksheet& worksheet, SharedStrings& strings)
-      : sheet_(sheet), worksheet_(worksheet), strings_(strings),
-        rows_(sheet.GetTotalRows()), cols_(sheet.GetTotalCols()) {}
-
-  void Build() {
-    const uint64_t first_row = FirstUsedRow();
-    const bool has_cells = first_row < rows_;
-    const uint64_t base = has_cells ? first_row : 0;
-    const uint64_t blocks = rows_ > base ? (rows_ - base - 1) / kRowsPerBlock + 1 : 0;
-
-    worksheet_.index.first_used_row = base;
-    worksheet_.index.first_unused_row = rows_;
-    worksheet_.index.dbcell_positions.assign(std::max<uint64_t>(blocks, 1), 0);
-    worksheet_.dimensions.first_used_row = base;
-    worksheet_.dimensions.first_unused_row = rows_;
-    worksheet_.dimensions.first_unused_col = static_cast<uint16_t>(cols_);
-    worksheet_.cell_table.row_blocks.assign(blocks, RowBlock());
-
-    first_col_ = cols_;
-    for (uint64_t b = 0; b < blocks; ++b) {
-      RowBlock& block = worksheet_.cell_table.row_blocks[b];
-      const uint64_t begin = base + b * kRowsPerBlock;
-      const uint64_t end = std::min(rows_, begin + kRowsPerBlock);
-      block.cell_blocks.reserve(DefinedCells(begin, end));
-      for (uint64_t r = begin; r < end; ++r) BuildRow(block, r);
-    }
-    worksheet_.dimensions.first_used_col = static_cast<uint16_t>(first_col_ < cols_ ? first_col_ : 0);
-  }
-
- private:
-  const ExcelCell* At(uint64_t r, uint64_t c) const { return sheet_.At(r, c); }
-  bool Defined(uint64_t r, uint64_t c) const {
-    const ExcelCell* cell = At(r, c);
-    return cell && cell->Type() != ExcelCell::kUndefined;
-  }
-
-  uint64_t FirstUsedRow() const {
-    for (uint64_t r = 0; r < rows_; ++r)
-      for (uint64_t c = 0; c < cols_; ++c)
-        if (Defined(r, c)) return r;
-    return rows_;
-  }
-
-  // An upper bound of the block's cell records, so that its vector is
-  // allocated once.
-  uint64_t DefinedCells(uint64_t begin, uint64_t end) const {
-    uint64_t n = 0;
-    for (uint64_t r = begin; r < end; ++r)
-      for (uint64_t c = 0; c < cols_; ++c) n += Defined(r, c);
-    return n;
-  }
-
-  // Cells after c that continue a run of like values.
-  template <class Like>
-  uint64_t RunLength(uint64_t r, uint64_t c, Like like) const {
-    uint64_t k = 1;
-    while (c + k < cols_ && like(At(r, c + k))) ++k;
-    return k;
-  }
-
-  void BuildRow(RowBlock& block, uint64_t r) {
-    bool pending = true;
-    uint64_t c = 0;
-    while (c < cols_) {
-      const ExcelCell* cell = At(r, c);
-      if (!cell || cell->Type() == ExcelCell::kUndefined) {
-        ++c;
-        continue;
-      }
-      first_col_ = std::min(first_col_, c);
-      if (pending) {
-        RowBlock::Row row;
-        row.row_index = static_cast<uint16_t>(r);
-        row.first_unused_col = static_cast<uint16_t>(cols_);
-        block.rows.push_back(row);
-        block.dbcell.row_offsets.push_back(0);
-        pending = false;
-      }
-      block.cell_blocks.emplace_back();
-      CellBlock& record = block.cell_blocks.back();
-      record.flag = 1;
-      c += FillRecord(record, r, c, *cell);
-    }
-  }
-
-  // Fills the record for the cell at (r, c) and returns the columns it
-  // covers.
-  uint64_t FillRecord(CellBlock& record, uint64_t r, uint64_t c, const ExcelCell& cell) {
-    switch (cell.Type()) {
-      case ExcelCell::kInteger: {
-        if (!RKCodec::IntegerFits(cell.GetInteger())) {
-          SetNumber(record, r, c, cell.GetInteger());
-          return 1;
-        }
-        const uint64_t k = RunLength(r, c, IsRKInteger);
-        if (k == 1) {
-          SetRK(record, r, c, RKCodec::FromInteger(cell.GetInteger()));
-          return 1;
-        }
-        SetMulRK(record, r, c, k, [](const ExcelCell* x) { return RKCodec::FromInteger(x->GetInteger()); });
-        return k;
-      }
-      case ExcelCell::kDouble: {
-        const bool fits = FitsRK(cell.GetDouble());
-        const uint64_t k = RunLength(r, c, [fits](const ExcelCell* x) {
-          return x && x->Type() == ExcelCell::kDouble && FitsRK(x->GetDouble()) == fits;
-        });
-        if (fits && k >= 2) {
-          SetMulRK(record, r, c, k, [](const ExcelCell* x) { return RKCodec::FromDouble(x->GetDouble()); });
-          return k;
-        }
-        if (fits)
-          SetRK(record, r, c, RKCodec::FromDouble(cell.GetDouble()));
-        else
-          SetNumber(record, r, c, cell.GetDouble());
-        return 1;
-      }
-      default: {
-        record.code = Cells::kLabelSST;
-        record.label_sst.row = static_cast<uint16_t>(r);
-        record.label_sst.col = static_cast<uint16_t>(c);
-        record.label_sst.string_index = strings_.IndexOf(cell);
-        return 1;
-      }
-    }
-  }
-
-  static void SetRK(CellBlock& record, uint64_t r, uint64_t c, uint32_t value) {
-    record.code = Cells::kRK;
-    record.rk.row = static_cast<uint16_t>(r);
-    record.rk.col = static_cast<uint16_t>(c);
-    record.rk.value = value;
-  }
-
-  static void SetNumber(CellBlock& record, uint64_t r, uint64_t c, double value) {
-    record.code = Cells::kNumber;
-    record.number.row = static_cast<uint16_t>(r);
-    record.number.col = static_cast<uint16_t>(c);
-    record.number.value = value;
-  }
-
-  template <class Encode>
-  void SetMulRK(CellBlock& record, uint64_t r, uint64_t c, uint64_t k, Encode encode) const {
-    record.code = Cells::kMulRK;
-    record.mul_rk.row = static_cast<uint16_t>(r);
-    record.mul_rk.first_col = static_cast<uint16_t>(c);
-    record.mul_rk.last_col = static_cast<uint16_t>(c + k - 1);
-    record.mul_rk.entries.assign(k, CellRecords::MulRKEntry());
-    for (uint64_t j = 0; j < k; ++j) record.mul_rk.entries[j].value = encode(At(r, c + j));
-  }
-
-  const ExcelSheet& sheet_;
-  Worksheet& worksheet_;
-  SharedStrings& strings_;
-  const uint64_t rows_;
-  const uint64_t cols_;
-  uint64_t first_col_ = 0;
-};
-
-}  // namespace
+// ---------------------------------------------------------------------------
+// The record objects
 
 void WorkbookContent::RecordsFromCells() {
   worksheets.assign(sheets.size(), Worksheet());
   SharedStrings strings(globals.shared_strings);
   for (size_t s = 0; s < sheets.size(); ++s) {
-    if (s > 0) worksheets[s].window2.options &= kNotSelected;
-    SheetBuilder(sheets[s], worksheets[s], strings).Build();
+    const ExcelSheet& sheet = sheets[s];
+    Worksheet& worksheet = worksheets[s];
+    const Shape shape = ShapeOf(sheet);
+    SetSheetRecords(worksheet, shape, s);
+    worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
+    for (uint64_t b = 0; b < shape.Blocks(); ++b) {
+      RowBlock& block = worksheet.cell_table.row_blocks[b];
+      const uint64_t begin = shape.Base() + b * kRowsPerBlock;
+      const uint64_t end = std::min({shape.rows, begin + kRowsPerBlock, sheet.StoredRows()});
+      for (uint64_t r = begin; r < end; ++r) {
+        const std::vector<ExcelCell>& row = sheet.StoredRow(r);
+        if (!HasWritten(row)) continue;
+        RowBlock::Row record;
+        record.row_index = static_cast<uint16_t>(r);
+        record.first_unused_col = static_cast<uint16_t>(shape.cols);
+        block.rows.push_back(record);
+        block.dbcell.row_offsets.push_back(0);
+        RecordObjects sink(block, r, strings);
+        RecordsOfRow(row, sink);
+      }
+    }
   }
+}
+
+// ---------------------------------------------------------------------------
+// Straight into the stream
+
+CellTableWriter::CellTableWriter(WorkbookContent& book)
+    : book_(book), strings_(book.globals.shared_strings), layouts_(book.sheets.size()) {
+  book_.worksheets.assign(book_.sheets.size(), Worksheet());
+  for (size_t s = 0; s < book_.sheets.size(); ++s) {
+    const ExcelSheet& sheet = book_.sheets[s];
+    const Shape shape = ShapeOf(sheet);
+    SetSheetRecords(book_.worksheets[s], shape, s);
+    Layout& layout = layouts_[s];
+    layout.base = shape.Base();
+    layout.block_sizes.resize(shape.Blocks());
+    layout.dbcell_at.resize(shape.Blocks());
+    const uint64_t stored = std::min(shape.rows, sheet.StoredRows());
+    for (uint64_t r = shape.Base(); r < stored; ++r) AddStrings(sheet.StoredRow(r), strings_);
+    for (uint64_t b = 0; b < shape.Blocks(); ++b) {
+      layout.block_sizes[b] = Block(s, b, nullptr, layout.dbcell_at[b]);
+      layout.size += layout.block_sizes[b];
+    }
+  }
+}
+
+uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbcell_at) {
+  const ExcelSheet& sheet = book_.sheets[s];
+  const uint64_t cols = sheet.GetTotalCols();
+  const uint64_t begin = layouts_[s].base + b * kRowsPerBlock;
+  const uint64_t end = std::min({sheet.GetTotalRows(), begin + kRowsPerBlock, sheet.StoredRows()});
+  uint64_t rows_with_cells[kRowsPerBlock];
+  uint64_t n = 0;
+  for (uint64_t r = begin; r < end; ++r)
+    if (HasWritten(sheet.StoredRow(r))) rows_with_cells[n++] = r;
+
+  uint64_t position = 0;
+  for (uint64_t k = 0; k < n; ++k) {
+    row_.row_index = static_cast<uint16_t>(rows_with_cells[k]);
+    row_.first_unused_col = static_cast<uint16_t>(cols);
+    position += out ? row_.Write(out + position) : row_.RecordSize();
+  }
+  // The first row's offset counts from the second Row record to the first
+  // cell; each later row's from the first cell of the row before.
+  dbcell_.row_offsets.assign(n, 0);
+  uint64_t previous = n ? row_.RecordSize() : 0;
+  for (uint64_t k = 0; k < n; ++k) {
+    dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
+    previous = position;
+    RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_, blank_);
+    RecordsOfRow(sheet.StoredRow(rows_with_cells[k]), sink);
+  }
+  dbcell_.first_row_offset = static_cast<uint32_t>(position);
+  dbcell_at = position;
+  return position + (out ? dbcell_.Write(out + position) : dbcell_.RecordSize());
+}
+
+void CellTableWriter::SetPositions(uint64_t s, uint64_t start) {
+  Worksheet& w = book_.worksheets[s];
+  const Layout& layout = layouts_[s];
+  uint64_t p = start + w.bof.RecordSize() + w.index.RecordSize() + w.dimensions.RecordSize();
+  for (size_t b = 0; b < layout.block_sizes.size(); ++b) {
+    w.index.dbcell_positions[b] = p + layout.dbcell_at[b];
+    p += layout.block_sizes[b];
+  }
+}
+
+uint64_t CellTableWriter::WriteSheet(uint64_t s, char* out) {
+  Worksheet& w = book_.worksheets[s];
+  uint64_t position = w.bof.Write(out);
+  position += w.index.Write(out + position);
+  position += w.dimensions.Write(out + position);
+  for (size_t b = 0; b < layouts_[s].block_sizes.size(); ++b) {
+    uint64_t dbcell_at = 0;
+    position += Block(s, b, out + position, dbcell_at);
+  }
+  position += w.window2.Write(out + position);
+  return position + w.eof.Write(out + position);
 }
 
 }  // namespace YExcel

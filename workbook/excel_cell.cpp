@@ -2,21 +2,79 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "rk_codec.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
 
-ExcelCell::ExcelCell() : type_(kUndefined), integer_(0), double_(0.0) {}
+namespace {
+
+template <class Char>
+Char* CopyOf(const Char* text, uint64_t length) {
+  Char* copy = new Char[length + 1];
+  std::copy(text, text + length, copy);
+  copy[length] = 0;
+  return copy;
+}
+
+template <class Char>
+uint64_t LengthOf(const Char* text) {
+  uint64_t n = 0;
+  while (text[n]) ++n;
+  return n;
+}
+
+}  // namespace
+
+static_assert(sizeof(ExcelCell) == 16, "a cell stays a compact tagged value");
+
+ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0) {}
+
+ExcelCell::ExcelCell(const ExcelCell& other)
+    : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
+  CopyText(other);
+}
+
+ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
+  if (this == &other) return *this;
+  ExcelCell copy(other);
+  return *this = std::move(copy);
+}
+
+ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
+  if (this == &other) return *this;
+  Release();
+  value_ = other.value_;
+  xf_ = other.xf_;
+  type_ = other.type_;
+  column_ = other.column_;
+  other.type_ = kUndefined;
+  return *this;
+}
+
+// After a memberwise copy of other's fields: the text becomes this cell's own.
+void ExcelCell::CopyText(const ExcelCell& other) {
+  if (other.type_ == kNarrowString)
+    value_.narrow = CopyOf(other.value_.narrow, LengthOf(other.value_.narrow));
+  else if (other.type_ == kWideString)
+    value_.wide = CopyOf(other.value_.wide, LengthOf(other.value_.wide));
+}
+
+void ExcelCell::Release() {
+  if (type_ == kNarrowString) delete[] value_.narrow;
+  if (type_ == kWideString) delete[] value_.wide;
+  type_ = kUndefined;
+}
 
 bool ExcelCell::Get(int32_t& value) const {
   if (type_ == kInteger) {
-    value = integer_;
+    value = value_.integer;
     return true;
   }
   if (type_ == kDouble) {
-    value = RKCodec::Trunc32(double_);
+    value = RKCodec::Trunc32(value_.number);
     return true;
   }
   return false;
@@ -24,11 +82,11 @@ bool ExcelCell::Get(int32_t& value) const {
 
 bool ExcelCell::Get(double& value) const {
   if (type_ == kDouble) {
-    value = double_;
+    value = value_.number;
     return true;
   }
   if (type_ == kInteger) {
-    value = integer_;
+    value = value_.integer;
     return true;
   }
   return false;
@@ -36,19 +94,19 @@ bool ExcelCell::Get(double& value) const {
 
 bool ExcelCell::Get(char* buffer) const {
   if (type_ != kNarrowString) return false;
-  std::copy(narrow_.begin(), narrow_.end(), buffer);
+  std::copy(value_.narrow, value_.narrow + LengthOf(value_.narrow) + 1, buffer);
   return true;
 }
 
 bool ExcelCell::Get(char16_t* buffer) const {
   if (type_ != kWideString) return false;
-  std::copy(wide_.begin(), wide_.end(), buffer);
+  std::copy(value_.wide, value_.wide + LengthOf(value_.wide) + 1, buffer);
   return true;
 }
 
 uint64_t ExcelCell::GetStringLength() const {
-  if (type_ == kNarrowString) return narrow_.size() - 1;
-  if (type_ == kWideString) return wide_.size() - 1;
+  if (type_ == kNarrowString) return LengthOf(value_.narrow);
+  if (type_ == kWideString) return LengthOf(value_.wide);
   return 0;
 }
 
@@ -62,18 +120,20 @@ double ExcelCell::GetDouble() const {
   return Get(value) ? value : 0.0;
 }
 
-const char* ExcelCell::GetString() const { return type_ == kNarrowString ? narrow_.data() : nullptr; }
+const char* ExcelCell::GetString() const { return type_ == kNarrowString ? value_.narrow : nullptr; }
 
-const char16_t* ExcelCell::GetWString() const { return type_ == kWideString ? wide_.data() : nullptr; }
+const char16_t* ExcelCell::GetWString() const { return type_ == kWideString ? value_.wide : nullptr; }
 
 void ExcelCell::SetInteger(int32_t value) {
+  Release();
   type_ = kInteger;
-  integer_ = value;
+  value_.integer = value;
 }
 
 void ExcelCell::SetDouble(double value) {
+  Release();
   type_ = kDouble;
-  double_ = value;
+  value_.number = value;
 }
 
 void ExcelCell::SetString(const char* text) {
@@ -81,9 +141,11 @@ void ExcelCell::SetString(const char* text) {
     EraseContents();
     return;
   }
+  // Copied before the old text goes: the argument may be this cell's own.
+  char* copy = CopyOf(text, LengthOf(text));
+  Release();
   type_ = kNarrowString;
-  narrow_.assign(text, text + std::strlen(text) + 1);
-  wide_.clear();
+  value_.narrow = copy;
 }
 
 void ExcelCell::SetString(const char16_t* text) {
@@ -91,18 +153,13 @@ void ExcelCell::SetString(const char16_t* text) {
     EraseContents();
     return;
   }
-  const char16_t* end = text;
-  while (*end) ++end;
+  char16_t* copy = CopyOf(text, LengthOf(text));
+  Release();
   type_ = kWideString;
-  wide_.assign(text, end + 1);
-  narrow_.clear();
+  value_.wide = copy;
 }
 
-void ExcelCell::EraseContents() {
-  type_ = kUndefined;
-  narrow_.clear();
-  wide_.clear();
-}
+void ExcelCell::EraseContents() { Release(); }
 
 std::ostream& operator<<(std::ostream& out, const ExcelCell& cell) {
   switch (cell.Type()) {

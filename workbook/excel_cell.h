@@ -1,6 +1,13 @@
 #pragma once
 // One cell of a sheet: nothing, an integer, a double, a narrow (8-bit)
-// string or a wide (UTF-16) string. Copies memberwise.
+// string or a wide (UTF-16) string, and the index of its cell format (XF
+// record; 0 unless set), which a value or its erasure leaves as it is: an
+// empty cell with a format is written back as a blank cell.
+//
+// A cell is a compact tagged value of 16 bytes: the value, or a pointer to
+// the cell's own text, beside the type and the format index. A string cell
+// owns one allocation, its text with a terminator; numbers allocate nothing.
+// Copies duplicate the text.
 #include <cstdint>
 #include <ostream>
 #include <vector>
@@ -19,6 +26,17 @@ class ExcelCell {
   };
 
   ExcelCell();
+  // Inline: a row that grows moves its cells, and most hold no text.
+  ~ExcelCell() {
+    if (type_ >= kNarrowString) Release();
+  }
+  ExcelCell(const ExcelCell& other);
+  ExcelCell(ExcelCell&& other) noexcept
+      : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
+    other.type_ = kUndefined;
+  }
+  ExcelCell& operator=(const ExcelCell& other);
+  ExcelCell& operator=(ExcelCell&& other) noexcept;
 
   uint32_t Type() const { return type_; }
 
@@ -44,15 +62,21 @@ class ExcelCell {
   const char* GetString() const;
   const char16_t* GetWString() const;
 
-  // Setting a number leaves the texts held; setting a string empties the
-  // other width. A string is taken up to its first zero; an empty (or null)
-  // string makes the cell undefined.
+  // Setting a value replaces the one held, text included. A string is taken
+  // up to its first zero; an empty (or null) string makes the cell
+  // undefined.
   void SetInteger(int32_t value);
   void SetDouble(double value);
   void SetString(const char* text);
   void SetString(const char16_t* text);
-  // Undefined, both texts emptied.
+  // Undefined, the text released; the format stays.
   void EraseContents();
+
+  uint16_t Format() const { return xf_; }
+  void SetFormat(uint16_t xf) { xf_ = xf; }
+
+  // The column the cell stands in, kept by the sheet that holds it.
+  uint8_t Column() const { return column_; }
 
   ExcelCell& operator=(int32_t value) { SetInteger(value); return *this; }
   ExcelCell& operator=(double value) { SetDouble(value); return *this; }
@@ -60,11 +84,20 @@ class ExcelCell {
   ExcelCell& operator=(const char16_t* text) { SetString(text); return *this; }
 
  private:
-  uint32_t type_;
-  int32_t integer_;
-  double double_;
-  std::vector<char> narrow_;     // with its terminator when not empty
-  std::vector<char16_t> wide_;   // with its terminator when not empty
+  friend class ExcelSheet;
+  void Release();
+  void CopyText(const ExcelCell& other);
+
+  union Value {
+    int32_t integer;
+    double number;
+    char* narrow;     // with its terminator
+    char16_t* wide;   // with its terminator
+  };
+  Value value_;
+  uint16_t xf_;
+  uint8_t type_;
+  uint8_t column_;
 };
 
 // An integer or double cell as a number, a narrow string as its text; other

@@ -1,15 +1,24 @@
 #include "excel_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
+
+#include "cells_to_records.h"
+#include "file_replacement.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
 namespace {
 
 constexpr const char* kStreamName = "Workbook";
+constexpr const char16_t* kWideStreamName = u"Workbook";
+// Where older versions of the format keep their workbook.
+constexpr const char* kOlderStreamName = "Book";
+constexpr uint16_t kBiff8 = 0x0600;
 // Stream offsets are 32-bit on file, and so is a stream's size.
 constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFu;
 
@@ -65,6 +74,77 @@ bool MatchSheetEntries(const std::vector<Workbook::BoundSheet>& entries,
   return true;
 }
 
+// Why a file that exists does not open as a compound document.
+std::string WhyNotADocument(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return std::strerror(errno);
+  unsigned char head[8] = {};
+  const size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+  if (got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0)
+    return "its compound-document structure is damaged";
+  if (got >= 4 && std::memcmp(head, "PK\x03\x04", 4) == 0)
+    return "it is a zip archive (a workbook of a newer format, perhaps), not a compound document";
+  return "it is not a compound document, as an .xls workbook is";
+}
+
+// Every storage and stream below the storage at path, parents before their
+// children; the root's "Workbook" stream is left out.
+bool CollectEntries(const CompoundDocument& document, const std::u16string& path,
+                    std::vector<ExcelFile::CarriedEntry>& entries) {
+  std::vector<std::u16string> names;
+  if (document.ListDirectory(names, path.c_str()) != kSuccess) return false;
+  const bool root = path == u"\\";
+  for (const std::u16string& name : names) {
+    if (root && name == kWideStreamName) continue;
+    ExcelFile::CarriedEntry entry;
+    entry.path = (root ? path : path + u"\\") + name;
+    std::vector<std::u16string> children;
+    entry.storage = document.ListDirectory(children, entry.path.c_str()) == kSuccess;
+    if (!entry.storage && document.ReadStream(entry.path.c_str(), entry.bytes) != kSuccess) return false;
+    const std::u16string child = entry.path;
+    const bool storage = entry.storage;
+    entries.push_back(std::move(entry));
+    if (storage && !CollectEntries(document, child, entries)) return false;
+  }
+  return true;
+}
+
+// Why a cell record would not come back from a save as it is, or empty:
+// every record must name a cell format (XF record) the globals hold, as
+// readers index their format list with it, a shared string the table
+// holds, and a column inside the sheet.
+std::string UnsoundCell(const Worksheet::CellTable::RowBlock::CellBlock& c, const Workbook& globals) {
+  namespace Cells = CellRecords::Code;
+  const uint64_t formats = globals.xfs.size();
+  uint64_t columns = 1;
+  bool formats_exist = true;
+  switch (c.code) {
+    case Cells::kMulRK:
+      for (const CellRecords::MulRKEntry& e : c.mul_rk.entries) formats_exist &= e.xf_index < formats;
+      columns = c.mul_rk.entries.size();
+      break;
+    case Cells::kMulBlank:
+      for (uint16_t xf : c.mul_blank.xf_indices) formats_exist &= xf < formats;
+      columns = c.mul_blank.xf_indices.size();
+      break;
+    case Cells::kRK: formats_exist = c.rk.xf_index < formats; break;
+    case Cells::kNumber: formats_exist = c.number.xf_index < formats; break;
+    case Cells::kBlank: formats_exist = c.blank.xf_index < formats; break;
+    case Cells::kBoolErr: formats_exist = c.bool_err.xf_index < formats; break;
+    case Cells::kLabelSST:
+      formats_exist = c.label_sst.xf_index < formats;
+      if (c.label_sst.string_index >= globals.shared_strings.strings.size())
+        return "a cell names a text the workbook lacks";
+      break;
+    default: return "";  // formulas are not written back
+  }
+  if (!formats_exist) return "a cell format is missing";
+  if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";
+  return "";
+}
+
 }  // namespace
 
 ExcelFile::ExcelFile() = default;
@@ -79,6 +159,8 @@ ExcelFile::~ExcelFile() {
 // Workbook operations
 
 void ExcelFile::New(int32_t count) {
+  carried_.clear();
+  survey_ = ContentSurvey();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
   globals.xfs.resize(kDefaultXFs);
@@ -91,62 +173,157 @@ void ExcelFile::New(int32_t count) {
 
 bool ExcelFile::Load(const char* path) {
   if (document_.IsOpen()) document_.Close();
-  if (!path || !document_.Open(path, kReadWrite)) return false;
+  problem_.clear();
+  if (!path) {
+    problem_ = "no file name given";
+    return false;
+  }
+  // A file the user may only read still loads; saving it is refused later.
+  if (!document_.Open(path, kReadWrite) && !document_.Open(path, CompoundDocument::kRead)) {
+    problem_ = WhyNotADocument(path);
+    return false;
+  }
 
   std::vector<char> bytes;
   Workbook parsed_globals;
   std::vector<Worksheet> parsed_sheets;
+  std::vector<ExcelSheet> parsed_cells;
+  std::string unsound;
+  std::vector<CarriedEntry> carried;
   // Everything is parsed aside first, so that a damaged file changes
   // nothing in memory; the document is closed so that a later Save cannot
   // write this workbook into a file it was not read from.
-  if (document_.ReadStream(kStreamName, bytes) != kSuccess || bytes.empty() ||
-      !ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets)) {
+  const int read = document_.ReadStream(kStreamName, bytes);
+  uint64_t older_size = 0;
+  if (read == kNoSuchStream)
+    problem_ = document_.StreamSize(kOlderStreamName, older_size) == kSuccess
+                   ? "it holds a workbook of an older version of the format, which this export does not write"
+                   : "it is a compound document without a \"Workbook\" stream";
+  else if (read != kSuccess)
+    problem_ = "its \"Workbook\" stream cannot be read (the file is damaged)";
+  else if (bytes.empty())
+    problem_ = "its \"Workbook\" stream is empty";
+  else if (!IsBiff8(bytes))
+    problem_ = "its workbook is of an older version of the format, which this export does not write";
+  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells,
+                                &unsound))
+    problem_ = "its \"Workbook\" stream is damaged";
+  else if (parsed_globals.xfs.empty())
+    problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
+  else if (!unsound.empty())
+    problem_ = "its \"Workbook\" stream is damaged: " + unsound;
+  else if (!CollectEntries(document_, u"\\", carried))
+    problem_ = "its other streams cannot be read (the file is damaged)";
+  if (!problem_.empty()) {
     document_.Close();
     return false;
   }
   globals = std::move(parsed_globals);
   worksheets = std::move(parsed_sheets);
-  BuildSheetObjects();
+  carried_ = std::move(carried);
+  survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
+  path_ = path;
+  // The sheet objects were read with the records; they join this workbook.
+  sheets = std::move(parsed_cells);
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    sheets[i].SetOwner(this);
+    sheets[i].SetSheetIndex(i);
+  }
   return true;
 }
 
+bool ExcelFile::IsBiff8(const std::vector<char>& bytes) {
+  const ByteView view(bytes.data(), bytes.size());
+  uint16_t code = 0;
+  uint16_t version = 0;
+  // A stream that does not start with a whole BOF is left to the parser.
+  if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return true;
+  return !view.Get(version, Record::kHeaderSize) || version == kBiff8;
+}
+
 bool ExcelFile::Save() {
-  if (!document_.IsOpen()) return false;
-  std::vector<char> bytes;
-  if (!BuildStream(bytes)) return false;
-  return document_.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+  if (!document_.IsOpen()) {
+    problem_ = "no workbook file is open";
+    return false;
+  }
+  const std::string path = path_;
+  return SaveAs(path.c_str());
 }
 
 bool ExcelFile::SaveAs(const char* path) {
   if (document_.IsOpen()) document_.Close();
-  // Built before the file is created: creating it wipes what was there, so
-  // nothing that can still fail in memory may come after.
+  problem_.clear();
+  if (!path) {
+    problem_ = "no file name given";
+    return false;
+  }
+  // Built before any file is touched, so that nothing that can still fail
+  // in memory comes after.
   std::vector<char> bytes;
-  if (!path || !BuildStream(bytes)) return false;
-  if (!document_.Create(path)) return false;
-  if (document_.MakeStream(kStreamName) != kSuccess) return false;
-  return document_.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+  if (!BuildStream(bytes)) {
+    problem_ = "the workbook would be larger than a stream can hold (4 GiB)";
+    return false;
+  }
+  FileReplacement replacement;
+  if (!replacement.Begin(path) || !WriteDocument(replacement.TemporaryPath(), bytes) || !replacement.Commit()) {
+    if (problem_.empty()) problem_ = replacement.Problem();
+    return false;
+  }
+  path_ = path;
+  // Open again, as after a Load, so that Save writes back here.
+  document_.Open(replacement.Target().c_str(), kReadWrite);
+  return true;
 }
 
+bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& bytes) {
+  CompoundDocument out;
+  errno = 0;
+  bool ok = out.Create(path.c_str()) && out.MakeStream(kStreamName) == kSuccess &&
+            out.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
+  for (size_t i = 0; ok && i < carried_.size(); ++i) {
+    const CarriedEntry& entry = carried_[i];
+    const char16_t* name = entry.path.c_str();
+    ok = entry.storage ? out.MakeDirectory(name) == kSuccess
+                       : out.MakeStream(name) == kSuccess && out.WriteStream(name, entry.bytes, entry.bytes.size()) == kSuccess;
+  }
+  if (ok) return true;
+  problem_ = "cannot write the new workbook beside the file";
+  if (errno) problem_ += std::string(": ") + std::strerror(errno);
+  return false;
+}
+
+// The cell tables go straight from the cells into the stream: no record
+// object is made per cell, and the stream is allocated once, at its size.
 bool ExcelFile::BuildStream(std::vector<char>& bytes) {
   bytes.clear();
-  RecordsFromCells();
-  uint64_t total = globals.RecordSize();
-  for (Worksheet& w : worksheets) total += w.RecordSize();
+  CellTableWriter writer(*this);
+  const uint64_t globals_size = globals.RecordSize();
+  uint64_t total = globals_size;
+  for (size_t i = 0; i < worksheets.size(); ++i) total += worksheets[i].RecordSize() + writer.CellTableSize(i);
   if (total > kMaxStreamSize) return false;
-  FixStreamPositions();
-  bytes.assign(total, 0);
-  WriteWorkbookStream(bytes.data());
-  return true;
+
+  // Each sheet entry holds the offset of its worksheet's BOF.
+  uint64_t start = globals_size;
+  for (size_t i = 0; i < worksheets.size(); ++i) {
+    if (i < globals.bound_sheets.size()) globals.bound_sheets[i].position = static_cast<uint32_t>(start);
+    writer.SetPositions(i, start);
+    start += worksheets[i].RecordSize() + writer.CellTableSize(i);
+  }
+  bytes.resize(total);
+  uint64_t position = globals.Write(bytes.data());
+  for (size_t i = 0; i < worksheets.size(); ++i) position += writer.WriteSheet(i, bytes.data() + position);
+  return position == total;
 }
 
 // ---------------------------------------------------------------------------
 // The stream
 
 uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
-                                        std::vector<Worksheet>& parsed_sheets) {
+                                        std::vector<Worksheet>& parsed_sheets, std::vector<ExcelSheet>* parsed_cells,
+                                        std::string* unsound) {
   const ByteView view(bytes, size);
   std::vector<Worksheet> found;
+  std::vector<ExcelSheet> found_cells;
   std::vector<Substream> substreams;
   bool have_globals = false;
   uint64_t p = 0;
@@ -162,6 +339,19 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       if (scratch.type != BOF::kGlobals) return 0;
       used = parsed_globals.Read(at.data(), at.size());
       have_globals = true;
+    } else if (scratch.type == BOF::kWorksheet && parsed_cells) {
+      // The cells go straight from the records into a sheet object of no
+      // workbook yet; no record object is kept per cell.
+      found.emplace_back();
+      ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
+      const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
+      used = found.back().Read(at.data(), at.size(),
+                               [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {
+                                 if (unsound && unsound->empty()) *unsound = UnsoundCell(record, parsed_globals);
+                                 sheet.ReadCell(record, strings);
+                               });
+      sheet.FinishReading(found.back().dimensions);
+      substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     } else if (scratch.type == BOF::kWorksheet) {
       found.emplace_back();
       used = found.back().Read(at.data(), at.size());
@@ -179,75 +369,16 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
   if (!MatchSheetEntries(parsed_globals.bound_sheets, substreams, match)) return 0;
   std::vector<Workbook::BoundSheet> kept;
   parsed_sheets.clear();
+  if (parsed_cells) parsed_cells->clear();
   for (size_t i = 0; i < match.size(); ++i) {
     const int64_t w = substreams[match[i]].worksheet;
     if (w < 0) continue;
     kept.push_back(parsed_globals.bound_sheets[i]);
     parsed_sheets.push_back(std::move(found[static_cast<size_t>(w)]));
+    if (parsed_cells) parsed_cells->push_back(std::move(found_cells[static_cast<size_t>(w)]));
   }
   parsed_globals.bound_sheets = kept;
   return p;
-}
-
-uint64_t ExcelFile::WriteWorkbookStream(char* out) {
-  uint64_t position = globals.Write(out);
-  for (Worksheet& w : worksheets) position += w.Write(out + position);
-  return position;
-}
-
-void ExcelFile::FixStreamPositions() {
-  using RowBlock = Worksheet::CellTable::RowBlock;
-
-  // Sizes first: every list that a position or offset is stored in must
-  // have its final length before any offset is computed.
-  for (Worksheet& w : worksheets) {
-    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
-    if (w.index.dbcell_positions.size() < blocks.size()) w.index.dbcell_positions.resize(blocks.size(), 0);
-    for (RowBlock& b : blocks) b.dbcell.row_offsets.resize(b.rows.size(), 0);
-  }
-
-  const size_t n = std::min(globals.bound_sheets.size(), worksheets.size());
-  std::vector<uint64_t> starts(n);
-  uint64_t q = globals.RecordSize();
-  for (size_t i = 0; i < n; ++i) {
-    starts[i] = q;
-    globals.bound_sheets[i].position = static_cast<uint32_t>(q);
-    q += worksheets[i].RecordSize();
-  }
-
-  for (size_t i = 0; i < n; ++i) {
-    Worksheet& w = worksheets[i];
-    uint64_t p = starts[i] + w.bof.RecordSize() + w.index.RecordSize() + w.dimensions.RecordSize();
-    std::vector<RowBlock>& blocks = w.cell_table.row_blocks;
-    for (size_t b = 0; b < blocks.size(); ++b) {
-      RowBlock& block = blocks[b];
-      uint64_t rows_size = 0;
-      for (RowBlock::Row& r : block.rows) rows_size += r.RecordSize();
-      uint64_t cells_size = 0;
-      for (RowBlock::CellBlock& c : block.cell_blocks) cells_size += c.RecordSize();
-      p += rows_size + cells_size;
-      w.index.dbcell_positions[b] = p;
-      p += block.dbcell.RecordSize();
-      block.dbcell.first_row_offset = static_cast<uint32_t>(rows_size + cells_size);
-
-      // The first row's offset counts from the second Row record to the
-      // first cell; each later row's from the first cell of the row before.
-      if (block.rows.empty()) continue;
-      int64_t d = static_cast<int64_t>(rows_size) - static_cast<int64_t>(block.rows[0].RecordSize());
-      size_t j = 0;
-      for (size_t k = 0; k < block.rows.size(); ++k) {
-        while (j < block.cell_blocks.size()) {
-          if (block.rows[k].row_index <= block.cell_blocks[j].RowIndex()) {
-            block.dbcell.row_offsets[k] = static_cast<uint16_t>(d);
-            break;
-          }
-          d += static_cast<int64_t>(block.cell_blocks[j].RecordSize());
-          ++j;
-        }
-        d = 0;
-      }
-    }
-  }
 }
 
 void ExcelFile::BuildSheetObjects() {

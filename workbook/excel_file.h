@@ -6,8 +6,13 @@
 // Life cycle: construct, then New (a workbook in memory) or Load (a file);
 // change sheets and cells; Save into the loaded file or SaveAs a new one.
 // Nothing is saved on destruction. Load keeps the document open, so that
-// Save writes back into the same file; SaveAs replaces whatever file is at
-// its path by a document holding only "Workbook".
+// Save writes back into the same file.
+//
+// Saving never loses the file that is there: the new document is written
+// beside it and renamed over it only when complete (FileReplacement), so a
+// failed save leaves the old file byte for byte. The other streams and
+// storages of a loaded document (summary information and the like) are
+// carried into every document saved from it unchanged.
 //
 // Sheets: sheet i is BoundSheet i of the globals, worksheets[i] and
 // sheets[i] (WorkbookContent); every operation keeps the three in step.
@@ -23,12 +28,15 @@
 // Index forms take any integer type (so the literal 0 picks them over the
 // name forms); a negative index is out of range.
 //
-// Failures are reported by false or null; nothing throws but the allocator.
+// Failures are reported by false or null, and Load and the saves say why in
+// Problem(); nothing throws but the allocator.
 #include <cstdint>
+#include <string>
 #include <type_traits>
 #include <vector>
 
 #include "compound_document.h"
+#include "content_survey.h"
 #include "workbook_content.h"
 
 namespace YCompoundFiles {
@@ -50,24 +58,40 @@ class ExcelFile : public WorkbookContent {
   // "Sheet1", "Sheet2", ... and the default fonts, formats and styles. The
   // document is not touched (save with SaveAs).
   void New(int32_t sheets);
-  // Reads the workbook at path (opened for reading and writing, and kept
-  // open). False when the file does not open as a compound document, holds
-  // no non-empty "Workbook" stream, or the stream is damaged: truncated or
-  // malformed records, no globals substream first, or sheet entries that
-  // match no substream. A failed Load leaves the workbook in memory as it was
-  // and the document closed. Sheets that are not worksheets (charts, macro
-  // sheets) are skipped and dropped with their entries.
+  // Reads the workbook at path (opened for reading and writing where the
+  // user may, else for reading, and kept open). False when the file does not
+  // open as a compound document, holds no non-empty "Workbook" stream, holds
+  // a workbook of an older version of the format, or the stream is damaged:
+  // truncated or malformed records, no globals substream first, a second
+  // one inside it, sheet entries that match no substream, or cell records
+  // that name a cell format or text the workbook lacks or lie beyond the
+  // last column. A failed Load leaves the workbook in memory as it was and
+  // the document closed. Sheets that are not worksheets (charts, macro
+  // sheets) are skipped and dropped with their entries; Survey() says what
+  // else a save would not write back.
   bool Load(const char* path);
-  // Rebuilds every worksheet's records from the cells and writes the whole
-  // stream into the open document. False when no document is open, the
-  // stream would exceed 4 GiB - 1, or the document's write fails.
+  // SaveAs to the path of the last Load or save. False when no document is
+  // open.
   bool Save();
-  // Writes the workbook into a new compound document at path, replacing any
-  // file there. The stream is built before the file is touched, so a
-  // workbook too large to write leaves the file as it was. False when the
-  // stream is too large, the file cannot be created or written; the document
-  // is then closed or open without a complete stream.
+  // Writes the workbook, and the other streams and storages of a loaded
+  // document, into a new compound document that then replaces (or becomes)
+  // the file at path. False, the file there as it was, when the stream
+  // would exceed 4 GiB - 1, the file may not be written or is no regular
+  // file, or anything fails on the way; the document is then closed.
   bool SaveAs(const char* path);
+  // Why the last Load, Save or SaveAs failed; empty after a success.
+  const std::string& Problem() const { return problem_; }
+  // What the loaded workbook holds that a save would not write back
+  // (keepable after New).
+  const ContentSurvey& Survey() const { return survey_; }
+
+  // A storage or stream of a loaded document other than "Workbook", kept to
+  // be written again.
+  struct CarriedEntry {
+    std::u16string path;  // from the root: \Name\Child
+    bool storage = false;
+    std::vector<char> bytes;  // a stream's content
+  };
 
   uint64_t GetTotalSheets() const { return sheets.size(); }
 
@@ -148,22 +172,32 @@ class ExcelFile : public WorkbookContent {
   // worksheets in the order of the globals' sheet entries (entries whose
   // substream is not a worksheet are dropped). Returns the bytes consumed,
   // or 0 when the stream is damaged or not a workbook.
+  // With parsed_cells, each worksheet's cells go straight into a sheet
+  // object there (of no workbook yet), in the order of the worksheets, and
+  // the worksheets keep no cell records; unsound then receives why the
+  // first cell record that a save would not write back as it is fails
+  // (empty when none does).
   static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
-                                      std::vector<Worksheet>& worksheets);
-  // The globals' bytes, then each worksheet's, one after the other.
-  uint64_t WriteWorkbookStream(char* out);
-  // The stream offsets records keep of each other: each sheet entry's
-  // offset of its BOF, each Index's offsets of its DBCell records, and each
-  // DBCell's offsets back to its Row records and first cells. Run after the
-  // records are final.
-  void FixStreamPositions();
+                                      std::vector<Worksheet>& worksheets,
+                                      std::vector<ExcelSheet>* parsed_cells = nullptr,
+                                      std::string* unsound = nullptr);
   // One sheet object per worksheet, in order, each reading its cells.
   void BuildSheetObjects();
-  // RecordsFromCells, FixStreamPositions and the serialised stream; false
-  // (bytes empty) when it would exceed what a stream can hold.
+  // The serialised stream, every record rebuilt from the cells (the cell
+  // tables written straight into it, CellTableWriter) and every stream
+  // position it stores filled in; false when it would exceed what a stream
+  // can hold.
   bool BuildStream(std::vector<char>& bytes);
+  // A stream that starts with a BOF of another version than BIFF8 is false.
+  static bool IsBiff8(const std::vector<char>& bytes);
+  // A new document at path holding the stream and the carried entries.
+  bool WriteDocument(const std::string& path, const std::vector<char>& bytes);
 
   CompoundDocument document_;
+  std::string path_;
+  std::string problem_;
+  std::vector<CarriedEntry> carried_;
+  ContentSurvey survey_;
 };
 
 }  // namespace YExcel

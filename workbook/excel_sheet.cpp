@@ -42,21 +42,43 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
   ReadCells();
 }
 
+namespace {
+
+bool ColumnBefore(const ExcelCell& cell, uint64_t col) { return cell.Column() < col; }
+
+}  // namespace
+
 ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (row >= kMaxRows || col >= kMaxCols) return nullptr;
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
   if (row >= cells_.size()) cells_.resize(row + 1);
   std::vector<ExcelCell>& cells = cells_[row];
-  if (col >= cells.size()) cells.resize(col + 1);
-  return &cells[col];
+  // Cells come in column order as a rule: they are appended.
+  auto at = cells.end();
+  if (!cells.empty() && cells.back().Column() >= col) {
+    at = std::lower_bound(cells.begin(), cells.end(), col, ColumnBefore);
+    if (at->Column() == col) return &*at;
+  }
+  // A row grows by a quarter of its length at a time, not by doubling: a
+  // sheet built cell by cell keeps little room unused.
+  if (cells.size() == cells.capacity()) {
+    const auto offset = at - cells.begin();
+    cells.reserve(cells.size() + std::max<size_t>(1, cells.size() / 4));
+    at = cells.begin() + offset;
+  }
+  at = cells.emplace(at);
+  at->column_ = static_cast<uint8_t>(col);
+  return &*at;
 }
 
 const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
   static const ExcelCell empty;
   if (row >= rows_ || col >= cols_) return nullptr;
-  if (row >= cells_.size() || col >= cells_[row].size()) return &empty;
-  return &cells_[row][col];
+  if (row >= cells_.size()) return &empty;
+  const std::vector<ExcelCell>& cells = cells_[row];
+  const auto at = std::lower_bound(cells.begin(), cells.end(), col, ColumnBefore);
+  return at != cells.end() && at->Column() == col ? &*at : &empty;
 }
 
 const char* ExcelSheet::GetSheetName() const {
@@ -97,7 +119,8 @@ bool ExcelSheet::RenameSheet(const char16_t* name) {
 
 bool ExcelSheet::EraseCell(uint64_t row, uint64_t col) {
   if (row >= rows_ || col >= cols_) return false;
-  if (row < cells_.size() && col < cells_[row].size()) cells_[row][col].EraseContents();
+  if (const ExcelCell* cell = At(row, col); cell->Type() != ExcelCell::kUndefined)
+    const_cast<ExcelCell*>(cell)->EraseContents();
   return true;
 }
 
@@ -114,42 +137,85 @@ void ExcelSheet::ReadCells() {
   cols_ = std::min<uint64_t>(worksheet.dimensions.first_unused_col, kMaxCols);
 
   const Workbook::SharedStringTable& strings = owner_->globals.shared_strings;
-  for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks) {
-    for (const CellBlock& record : block.cell_blocks) {
-      const uint64_t r = record.RowIndex();
-      const uint64_t c = record.ColIndex();
-      switch (record.code) {
-        case Cells::kMulRK:
-          for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j)
-            if (ExcelCell* cell = Cell(r, c + j)) SetFromRK(*cell, record.mul_rk.entries[j].value);
-          break;
-        case Cells::kRK:
-          if (ExcelCell* cell = Cell(r, c)) SetFromRK(*cell, record.rk.value);
-          break;
-        case Cells::kNumber:
-          if (ExcelCell* cell = Cell(r, c)) cell->SetDouble(record.number.value);
-          break;
-        case Cells::kBoolErr:
-          if (record.bool_err.error == 0)
-            if (ExcelCell* cell = Cell(r, c)) cell->SetInteger(record.bool_err.value);
-          break;
-        case Cells::kLabelSST: {
-          const uint64_t index = record.label_sst.string_index;
-          if (index >= strings.strings.size()) break;
-          const LongUnicodeString& text = strings.strings[index];
-          if (ExcelCell* cell = Cell(r, c)) {
-            if (text.IsWide())
-              cell->SetString(text.wide.c_str());
-            else
-              cell->SetString(text.narrow.c_str());
-          }
-          break;
-        }
-        default:
-          break;  // blanks and formulas give no value
-      }
-    }
+  for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks)
+    for (const CellBlock& record : block.cell_blocks) ReadCell(record, strings);
+}
+
+void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedStringTable& strings) {
+  const uint64_t r = record.RowIndex();
+  const uint64_t c = record.ColIndex();
+  // Rows come one after the other: the one left behind gives back the room
+  // its growth reserved, so that a load holds no more than its cells.
+  if (r != reading_row_ && reading_row_ < cells_.size()) cells_[reading_row_].shrink_to_fit();
+  reading_row_ = r;
+  // While reading, a row may grow by doubling: the room is given back above.
+  if (r < kMaxRows) {
+    if (r >= cells_.size()) cells_.resize(r + 1);
+    std::vector<ExcelCell>& row = cells_[r];
+    const size_t adding = record.code == Cells::kMulRK ? record.mul_rk.entries.size()
+                          : record.code == Cells::kMulBlank ? record.mul_blank.xf_indices.size() : 1;
+    if (row.size() + adding > row.capacity()) row.reserve(std::max(2 * row.capacity(), row.size() + adding));
   }
+  switch (record.code) {
+    case Cells::kMulRK:
+      for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
+        if (ExcelCell* cell = Cell(r, c + j)) {
+          SetFromRK(*cell, record.mul_rk.entries[j].value);
+          cell->SetFormat(record.mul_rk.entries[j].xf_index);
+        }
+      }
+      break;
+    case Cells::kRK:
+      if (ExcelCell* cell = Cell(r, c)) {
+        SetFromRK(*cell, record.rk.value);
+        cell->SetFormat(record.rk.xf_index);
+      }
+      break;
+    case Cells::kNumber:
+      if (ExcelCell* cell = Cell(r, c)) {
+        cell->SetDouble(record.number.value);
+        cell->SetFormat(record.number.xf_index);
+      }
+      break;
+    case Cells::kBoolErr:
+      if (record.bool_err.error == 0) {
+        if (ExcelCell* cell = Cell(r, c)) {
+          cell->SetInteger(record.bool_err.value);
+          cell->SetFormat(record.bool_err.xf_index);
+        }
+      }
+      break;
+    // Blanks hold only a format.
+    case Cells::kBlank:
+      if (ExcelCell* cell = Cell(r, c)) cell->SetFormat(record.blank.xf_index);
+      break;
+    case Cells::kMulBlank:
+      for (uint64_t j = 0; j < record.mul_blank.xf_indices.size(); ++j)
+        if (ExcelCell* cell = Cell(r, c + j)) cell->SetFormat(record.mul_blank.xf_indices[j]);
+      break;
+    case Cells::kLabelSST: {
+      const uint64_t index = record.label_sst.string_index;
+      if (index >= strings.strings.size()) break;
+      const LongUnicodeString& text = strings.strings[index];
+      if (ExcelCell* cell = Cell(r, c)) {
+        if (text.IsWide())
+          cell->SetString(text.wide.c_str());
+        else
+          cell->SetString(text.narrow.c_str());
+        cell->SetFormat(record.label_sst.xf_index);
+      }
+      break;
+    }
+    default:
+      break;  // formulas give no value
+  }
+}
+
+void ExcelSheet::FinishReading(const Worksheet::Dimensions& dimensions) {
+  rows_ = std::max(rows_, std::min<uint64_t>(dimensions.first_unused_row, kMaxRows));
+  cols_ = std::max(cols_, std::min<uint64_t>(dimensions.first_unused_col, kMaxCols));
+  for (std::vector<ExcelCell>& row : cells_)
+    if (row.capacity() > row.size()) row.shrink_to_fit();
 }
 
 void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {

@@ -7,18 +7,24 @@
 // in their workbook's vector (WorkbookContent::sheets) and are copied
 // memberwise.
 //
-// Limits: rows 0-65535, columns 0-255. Every row of the table holds
-// GetTotalCols() cells.
+// Limits: rows 0-65535, columns 0-255. The table is GetTotalRows() by
+// GetTotalCols() cells, but only cells that were set, asked for or read
+// are stored, each row's in column order; the others read as empty. Memory
+// and the time of a save follow the cells, not the size of the table.
 #include <cstdint>
 #include <ostream>
 #include <vector>
 
 #include "excel_cell.h"
+#include "worksheet.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
 
 struct WorkbookContent;
+namespace GlobalsRecords {
+struct SharedStringTable;
+}
 
 class ExcelSheet {
  public:
@@ -35,6 +41,11 @@ class ExcelSheet {
   ExcelCell* Cell(uint64_t row, uint64_t col);
   // The cell inside the table, or null; never grows the table.
   const ExcelCell* At(uint64_t row, uint64_t col) const;
+  // The cells stored in a row, in column order (ExcelCell::Column); cells
+  // of the table not stored there are undefined. Rows from StoredRows() on
+  // store none.
+  uint64_t StoredRows() const { return cells_.size(); }
+  const std::vector<ExcelCell>& StoredRow(uint64_t row) const { return cells_[row]; }
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }
 
@@ -58,10 +69,20 @@ class ExcelSheet {
   // Rebuilds the table from the worksheet's records: its Dimensions give the
   // size (within the limits), then the cell records fill it in order.
   // Integer and double RK values, numbers, booleans (as integers 0 and 1)
-  // and shared strings become cells; blanks, errors and formulas do not. A
+  // and shared strings become cells with their formats; blanks give empty
+  // cells with their formats; errors and formulas give nothing. A
   // record outside the Dimensions grows the table; one beyond the limits, or
   // a string index beyond the shared string table, is ignored.
   void ReadCells();
+  // One step of ReadCells: the value a cell record gives (strings from the
+  // table given). Records that give no value, or lie beyond the limits,
+  // change nothing.
+  void ReadCell(const Worksheet::CellTable::RowBlock::CellBlock& record,
+                const GlobalsRecords::SharedStringTable& strings);
+  // After the cells of a worksheet read without its records: the table
+  // takes at least the size its Dimensions give (within the limits), as
+  // ReadCells does, and the rows give back room they do not use.
+  void FinishReading(const Worksheet::Dimensions& dimensions);
 
   // The table as delimited text: one line per row, cells separated by
   // separator; integers, doubles (15 significant digits) and narrow strings
@@ -70,17 +91,21 @@ class ExcelSheet {
 
   WorkbookContent* Owner() const { return owner_; }
   uint64_t SheetIndex() const { return sheet_index_; }
-  // For the workbook, when sheets before this one come or go.
+  // For the workbook, when sheets before this one come or go, or when a
+  // sheet read aside joins it.
   void SetSheetIndex(uint64_t index) { sheet_index_ = index; }
+  void SetOwner(WorkbookContent* owner) { owner_ = owner; }
 
  private:
   WorkbookContent* owner_;
   uint64_t sheet_index_;
   uint64_t rows_;
   uint64_t cols_;
-  // Row by row, each as long as its last stored cell: positions inside the
-  // sheet's size but beyond the stored cells read as empty.
+  // Row by row, the stored cells in column order; rows from the last one
+  // holding a cell on are not stored.
   std::vector<std::vector<ExcelCell>> cells_;
+  // The row the last cell record read went to.
+  uint64_t reading_row_ = kMaxRows;
 };
 
 }  // namespace YExcel

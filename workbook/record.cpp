@@ -18,26 +18,24 @@ uint64_t Record::Read(const char* bytes, uint64_t size) {
   uint16_t length = 0;
   if (!view.Get(first_code, 0) || !view.Get(length, 2) || !view.Has(kHeaderSize, length)) return 0;
 
-  // Parts are gathered first so that a truncated CONTINUE leaves the record
-  // as it was.
-  std::vector<char> parts(view.data() + kHeaderSize, view.data() + kHeaderSize + length);
-  std::vector<uint64_t> indices;
+  // The data is gathered in place, reusing its room: a record read again and
+  // again (a scratch record) allocates nothing after the first.
+  data.assign(view.data() + kHeaderSize, view.data() + kHeaderSize + length);
+  continue_indices.clear();
   uint64_t consumed = kHeaderSize + length;
   uint16_t next = 0;
   while (view.Get(next, consumed) && next == RecordCode::kContinue) {
     uint16_t part = 0;
     if (!view.Get(part, consumed + 2) || !view.Has(consumed + kHeaderSize, part)) return 0;
-    indices.push_back(parts.size());
+    continue_indices.push_back(data.size());
     const char* from = view.data() + consumed + kHeaderSize;
-    parts.insert(parts.end(), from, from + part);
+    data.insert(data.end(), from, from + part);
     consumed += kHeaderSize + part;
   }
 
   code = first_code;
-  data.swap(parts);
   data_size = data.size();
   record_size = consumed;
-  continue_indices.swap(indices);
   return consumed;
 }
 
@@ -98,7 +96,13 @@ uint64_t Record::Write(char* out) {
 
 uint64_t Record::DataSize() { return data_size; }
 
-uint64_t Record::RecordSize() { return record_size; }
+// What Write emits: a record read whole with more than 8224 data bytes is
+// written as several parts, each with its own header, so the size read from
+// the file would undercount it.
+uint64_t Record::RecordSize() {
+  record_size = FramedSize(data_size);
+  return record_size;
+}
 
 BOF::BOF()
     : Record(RecordCode::kBof),

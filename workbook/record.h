@@ -19,7 +19,8 @@
 // Sizes: DataSize() is the data length, all parts together; RecordSize() the
 // bytes on file, every record header included. Records with variable parts
 // recompute both from their fields (and store them); fixed-layout records
-// return what their constructor or their last Read stored.
+// keep the data size their constructor or their last Read stored, and their
+// record size counts the headers Write emits for it.
 //
 // Every record copies memberwise.
 #include <cstdint>

@@ -41,8 +41,10 @@ struct WorkbookContent {
   //   have at most two decimals as RK, runs of them as MulRK; other doubles
   //   as Number. Strings as LabelSST, each distinct text stored once per
   //   width, in order of first use.
+  //   Empty cells that carry a format as Blank records.
+  // - Every record carries its cell's format (XF index).
   // - Window2 of every sheet but the first without its "selected" bit.
-  // Every XF index is 0. The sheet objects are not changed.
+  // The sheet objects are not changed.
   void RecordsFromCells();
 
   Workbook globals;

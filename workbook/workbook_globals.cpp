@@ -30,11 +30,16 @@ uint64_t Workbook::Read(const char* bytes, uint64_t size) {
         used = end.Read(p, n);
         return used ? position + used : 0;
       }
-      // A second BOF inside the globals means they never ended: damaged.
-      case RecordCode::kBof: used = position == 0 ? bof.Read(p, n) : 0; break;
+      case RecordCode::kBof:
+        // A second BOF would open a substream the globals cannot hold:
+        // replacing the first by it makes a stream no reader takes back.
+        used = position == 0 ? bof.Read(p, n) : 0;
+        break;
       case 0x003D: used = window1.Read(p, n); break;
       case 0x0031: used = AppendAndRead(fonts, p, n); break;
+      case 0x041E: used = AppendAndRead(formats, p, n); break;
       case 0x00E0: used = AppendAndRead(xfs, p, n); break;
+      case 0x0022: case 0x000E: case 0x0092: used = AppendAndRead(settings, p, n); break;
       case 0x0293: used = AppendAndRead(styles, p, n); break;
       case 0x0085: used = AppendAndRead(bound_sheets, p, n); break;
       case 0x00FC: used = shared_strings.Read(p, n); break;
@@ -53,8 +58,10 @@ uint64_t Workbook::Read(const char* bytes, uint64_t size) {
 uint64_t Workbook::DataSize() {
   uint64_t total = bof.RecordSize() + window1.RecordSize();
   for (Font& r : fonts) total += r.RecordSize();
+  for (Record& r : formats) total += r.RecordSize();
   for (XF& r : xfs) total += r.RecordSize();
   for (Style& r : styles) total += r.RecordSize();
+  for (Record& r : settings) total += r.RecordSize();
   for (BoundSheet& r : bound_sheets) total += r.RecordSize();
   return total + shared_strings.RecordSize() + eof.RecordSize();
 }
@@ -63,8 +70,10 @@ uint64_t Workbook::Write(char* out) {
   uint64_t position = bof.Write(out);
   position += window1.Write(out + position);
   for (Font& r : fonts) position += r.Write(out + position);
+  for (Record& r : formats) position += r.Write(out + position);
   for (XF& r : xfs) position += r.Write(out + position);
   for (Style& r : styles) position += r.Write(out + position);
+  for (Record& r : settings) position += r.Write(out + position);
   for (BoundSheet& r : bound_sheets) position += r.Write(out + position);
   position += shared_strings.Write(out + position);
   position += eof.Write(out + position);

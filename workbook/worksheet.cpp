@@ -35,6 +35,69 @@ uint64_t CountCellRecords(const ByteView& view) {
 
 }  // namespace
 
+// Scratch records for a worksheet read without keeping its cell table:
+// every Row, cell and DBCell record is read into these in turn.
+struct CellStreaming {
+  const Worksheet::CellVisitor& visit;
+  RowBlock::Row row;
+  CellBlock cell;
+  RowBlock::DBCell dbcell;
+  Record other;
+};
+
+namespace {
+
+// Reads a row block from its first record through its DBCell: into block,
+// or, when streaming, into the scratch records, each cell handed on.
+uint64_t ReadRowBlock(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming) {
+  const ByteView view(bytes, size);
+  if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + CountCellRecords(view));
+  uint64_t position = 0;
+  uint16_t code = 0;
+  while (PeekRecordCode(view, position, code)) {
+    if (EndsCellTable(code)) return position;
+    const ByteView at = view.From(position);
+    uint64_t used = 0;
+    if (code == Sheet::kDBCell) {
+      used = (streaming ? streaming->dbcell : block.dbcell).Read(at.data(), at.size());
+      return used ? position + used : 0;
+    }
+    if (code == Sheet::kRow) {
+      RowBlock::Row& row = streaming ? streaming->row : block.rows.emplace_back();
+      used = row.Read(at.data(), at.size());
+    } else if (CellRecords::IsCellRecordCode(code)) {
+      CellBlock& cell = streaming ? streaming->cell : block.cell_blocks.emplace_back();
+      used = cell.Read(at.data(), at.size());
+      if (used && streaming) streaming->visit(cell);
+    } else {
+      Record skipped;
+      used = (streaming ? streaming->other : skipped).Read(at.data(), at.size());
+    }
+    if (!used) return 0;
+    position += used;
+  }
+  return 0;
+}
+
+// Appends row blocks for as long as a Row or cell record comes next.
+uint64_t ReadCellTable(CellTable& table, const char* bytes, uint64_t size, CellStreaming* streaming) {
+  const ByteView view(bytes, size);
+  if (!streaming) table.row_blocks.reserve(table.row_blocks.size() + 1000);
+  RowBlock scratch;
+  uint64_t position = 0;
+  uint16_t code = 0;
+  while (PeekRecordCode(view, position, code) && StartsRowBlock(code)) {
+    const ByteView at = view.From(position);
+    RowBlock& block = streaming ? scratch : table.row_blocks.emplace_back();
+    const uint64_t used = ReadRowBlock(block, at.data(), at.size(), streaming);
+    if (!used) return 0;
+    position += used;
+  }
+  return position;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // CellBlock
 
@@ -108,34 +171,7 @@ uint16_t CellBlock::ColIndex() const {
 // ---------------------------------------------------------------------------
 // RowBlock
 
-uint64_t RowBlock::Read(const char* bytes, uint64_t size) {
-  const ByteView view(bytes, size);
-  cell_blocks.reserve(cell_blocks.size() + CountCellRecords(view));
-  uint64_t position = 0;
-  uint16_t code = 0;
-  while (PeekRecordCode(view, position, code)) {
-    if (EndsCellTable(code)) return position;
-    const ByteView at = view.From(position);
-    uint64_t used = 0;
-    if (code == Sheet::kDBCell) {
-      used = dbcell.Read(at.data(), at.size());
-      return used ? position + used : 0;
-    }
-    if (code == Sheet::kRow) {
-      rows.emplace_back();
-      used = rows.back().Read(at.data(), at.size());
-    } else if (CellRecords::IsCellRecordCode(code)) {
-      cell_blocks.emplace_back();
-      used = cell_blocks.back().Read(at.data(), at.size());
-    } else {
-      Record skipped;
-      used = skipped.Read(at.data(), at.size());
-    }
-    if (!used) return 0;
-    position += used;
-  }
-  return 0;
-}
+uint64_t RowBlock::Read(const char* bytes, uint64_t size) { return ReadRowBlock(*this, bytes, size, nullptr); }
 
 uint64_t RowBlock::Write(char* out) {
   uint64_t position = 0;
@@ -154,20 +190,7 @@ uint64_t RowBlock::DataSize() {
 // ---------------------------------------------------------------------------
 // CellTable
 
-uint64_t CellTable::Read(const char* bytes, uint64_t size) {
-  const ByteView view(bytes, size);
-  row_blocks.reserve(row_blocks.size() + 1000);
-  uint64_t position = 0;
-  uint16_t code = 0;
-  while (PeekRecordCode(view, position, code) && StartsRowBlock(code)) {
-    const ByteView at = view.From(position);
-    row_blocks.emplace_back();
-    const uint64_t used = row_blocks.back().Read(at.data(), at.size());
-    if (!used) return 0;
-    position += used;
-  }
-  return position;
-}
+uint64_t CellTable::Read(const char* bytes, uint64_t size) { return ReadCellTable(*this, bytes, size, nullptr); }
 
 uint64_t CellTable::Write(char* out) {
   uint64_t position = 0;
@@ -186,7 +209,14 @@ uint64_t CellTable::DataSize() {
 
 Worksheet::Worksheet() { bof.SetDefaults(BOF::kWorksheet); }
 
-uint64_t Worksheet::Read(const char* bytes, uint64_t size) {
+uint64_t Worksheet::Read(const char* bytes, uint64_t size) { return ReadSubstream(bytes, size, nullptr); }
+
+uint64_t Worksheet::Read(const char* bytes, uint64_t size, const CellVisitor& visit) {
+  CellStreaming streaming{visit, {}, {}, {}, {}};
+  return ReadSubstream(bytes, size, &streaming);
+}
+
+uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreaming* streaming) {
   const ByteView view(bytes, size);
   uint64_t position = 0;
   uint16_t code = 0;
@@ -212,10 +242,10 @@ uint64_t Worksheet::Read(const char* bytes, uint64_t size) {
     } else if (code == Sheet::kWindow2) {
       used = window2.Read(p, n);
     } else if (StartsRowBlock(code)) {
-      used = cell_table.Read(p, n);
+      used = ReadCellTable(cell_table, p, n, streaming);
     } else {
       Record skipped;
-      used = skipped.Read(p, n);
+      used = (streaming ? streaming->other : skipped).Read(p, n);
     }
     if (!used) return 0;
     position += used;

@@ -17,6 +17,7 @@
 // The positions in Index and the offsets in each DBCell are filled in by the
 // workbook when it lays the stream out; Write writes whatever they hold.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "cell_records.h"
@@ -26,6 +27,9 @@
 
 namespace YCompoundFiles {
 namespace YExcel {
+
+// Scratch records of a worksheet read without keeping its cell table.
+struct CellStreaming;
 
 struct Worksheet {
   using Index = WorksheetRecords::Index;
@@ -101,6 +105,10 @@ struct Worksheet {
     std::vector<RowBlock> row_blocks;
   };
 
+  // Receives each cell record of a worksheet read without keeping its cell
+  // table (see Read); the record is scratch, valid for the call only.
+  using CellVisitor = std::function<void(const CellTable::RowBlock::CellBlock&)>;
+
   // BOF of type 0x0010 with this library's values; default Index,
   // Dimensions (all 0) and Window2; empty cell table.
   Worksheet();
@@ -109,6 +117,10 @@ struct Worksheet {
   // A substream embedded in it (its own BOF to its EOF, such as a chart) is
   // skipped whole.
   uint64_t Read(const char* bytes, uint64_t size);
+  // Parses the substream as Read does, but hands each cell record to visit
+  // instead of keeping it: the cell table stays empty, and no record object
+  // is made per cell, row or block.
+  uint64_t Read(const char* bytes, uint64_t size, const CellVisitor& visit);
   uint64_t Write(char* out);
   uint64_t DataSize();
   uint64_t RecordSize() { return DataSize(); }
@@ -119,6 +131,9 @@ struct Worksheet {
   CellTable cell_table;
   Window2 window2;
   YEOF eof;
+
+ private:
+  uint64_t ReadSubstream(const char* bytes, uint64_t size, CellStreaming* streaming);
 };
 
 }  // namespace YExcel

@@ -4,10 +4,10 @@
 #ifndef KELPO_BENCH_PATTERNS_H
 #define KELPO_BENCH_PATTERNS_H
 
-#include "../../tests/analysis/synthetic_pattern.h"
 #include "azimuthal.h"
 #include "image_data.h"
 #include "ring_objectives.h"
+#include "synthetic_pattern.h"
 
 #include <benchmark/benchmark.h>
 

@@ -301,3 +301,94 @@ TEST(RingObjectives, OtherMethodsStayNearTheTruth)
     EXPECT_GE(rec.axis_ratio, 1.0f);
     EXPECT_LE(rec.axis_ratio, 1.2f);
 }
+
+namespace {
+
+// The full-ring objective step by step, straight from its definition: each
+// ring's entries in table order, its mean times its circumference, then the
+// one-sided ramp over d = -W..W with the ring index clamped to the window.
+double stepwise_centre_merit(const image_data &rec, float X, float Y)
+{
+    const int32_t nr = rec.nrings;
+    std::vector<float> value(static_cast<size_t>(nr));
+    for (int32_t k = 0; k < nr; ++k) {
+        float sum = 0.0f;
+        int32_t count = 0;
+        for (int32_t j = 0; j < rec.ring_points[k]; ++j) {
+            const int32_t i = k + j * nr;
+            const int32_t px = static_cast<int32_t>(static_cast<float>(rec.xoffsets[i]) + X);
+            const int32_t py = static_cast<int32_t>(static_cast<float>(rec.yoffsets[i]) + Y);
+            if (px > 0 && px < rec.width && py > 0 && py < rec.height) {
+                sum += rec.data[px + rec.width * py];
+                ++count;
+            }
+        }
+        value[k] = static_cast<float>(static_cast<double>(sum / static_cast<float>(count)) * 2.0 * pi *
+                                      static_cast<double>(static_cast<float>(rec.ring_start) + static_cast<float>(k)));
+    }
+    const int32_t W = rec.smoothing;
+    float best = 0.0f;
+    for (int32_t k = 0; k < nr; ++k) {
+        float s = value[k];
+        if (W >= 1) {
+            s = 0.0f;
+            for (int32_t d = -W; d <= W; ++d) {
+                const int32_t c = static_cast<int32_t>(
+                    max_float(min_float(static_cast<float>(k + d), static_cast<float>(nr - 1)), 0.0f));
+                s += (value[c] * static_cast<float>(W - d)) / static_cast<float>(W);
+            }
+        }
+        if (s > best) best = s;
+    }
+    return static_cast<double>(-best);
+}
+
+}  // namespace
+
+TEST(RingObjectives, EverySmoothingWithinTheWindowIsTheStepwiseSum)
+{
+    synthetic_options o = synthetic_defaults(400, 360);
+    o.noise = 40.0;
+    Pattern p(400, 360, o);
+    p.rec.center_x = static_cast<int32_t>(o.center_x);
+    p.rec.center_y = static_cast<int32_t>(o.center_y);
+    const int32_t n = maxradius(&p.rec, 1) - 5;
+    findring(&p.rec, 100, n);
+    ringoffsets(&p.rec, n);
+    const int32_t nr = p.rec.nrings;
+    ASSERT_GE(nr, 10);
+    ASSERT_EQ(max_smoothing(p.rec), nr);
+    for (int32_t W : {0, 1, 2, 3, 7, nr / 2, nr - 1, nr}) {
+        p.rec.smoothing = W;
+        maxazimuthalintcenter f(p.rec);
+        for (const auto &c : {std::pair<double, double>{o.center_x, o.center_y}, {o.center_x - 2.6, o.center_y + 1.3}}) {
+            const double got = evaluate(f, c.first, c.second);
+            EXPECT_EQ(got, stepwise_centre_merit(p.rec, static_cast<float>(c.first), static_cast<float>(c.second)))
+                << "W " << W;
+            EXPECT_LT(got, 0.0) << "W " << W;
+        }
+    }
+}
+
+TEST(RingObjectives, SmoothingWiderThanTheWindowIsRefusedAtOnce)
+{
+    Refinement r(300, 280, 1.0, 0.0);
+    image_data &rec = r.pattern.rec;
+    rec.center_x = static_cast<int32_t>(r.truth.center_x) + 2;
+    rec.center_y = static_cast<int32_t>(r.truth.center_y) - 1;
+    const int32_t n = maxradius(&rec, 1) - 5;
+    findring(&rec, 100, n);
+    ringoffsets(&rec, n);
+    const int32_t cx = rec.center_x, cy = rec.center_y;
+    // Widths that would take hours step by step answer at once.
+    for (int32_t W : {rec.nrings + 1, 100000000, 2147483647}) {
+        Lines out;
+        rec.smoothing = W;
+        EXPECT_FALSE(optimizecenter(&rec, 0, 0));
+        EXPECT_EQ(rec.center_x, cx);
+        EXPECT_EQ(rec.center_y, cy);
+        EXPECT_EQ(out.lines, std::vector<std::string>{"ERROR in optimizecenter. The smoothing is wider than the ring window! \n"});
+    }
+    rec.smoothing = rec.nrings;
+    EXPECT_TRUE(optimizecenter(&rec, 0, 0));
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "test_support.h"
 
@@ -217,4 +218,63 @@ TEST(CompoundDocument, ReadsAndRefusalsReportFailures) {
   EXPECT_EQ(back, content);
   EXPECT_FALSE(doc.Open(compound_test::ScratchPath("does-not-exist").c_str()));
   EXPECT_FALSE(doc.IsOpen());
+}
+
+// One open document through many changes: every save writes only what
+// changed (tables, directory, the pieces of the mini stream), so the file
+// must be complete after each call without reopening in between.
+TEST(CompoundDocument, ManyChangesInOneSessionLeaveACompleteFile) {
+  CompoundDocument doc;
+  const std::string path = NewDocument("session.cdf", doc);
+  const std::vector<size_t> sizes = {0, 1, 100, 3000, 4095, 4096, 5000, 70000, 600000};
+  std::map<std::string, std::vector<char>> expected;
+  uint32_t state = 12345;
+  auto next = [&](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % n;
+  };
+  for (int step = 0; step < 60; ++step) {
+    const std::string name = "S" + std::to_string(next(6));
+    if (!expected.count(name)) {
+      ASSERT_EQ(doc.MakeStream(name.c_str()), kSuccess);
+      expected[name];
+    }
+    if (next(8) == 0) {
+      ASSERT_EQ(doc.RemoveStream(name.c_str()), kSuccess);
+      expected.erase(name);
+    } else {
+      const std::vector<char> data = Pattern(sizes[next(static_cast<uint32_t>(sizes.size()))], step);
+      ASSERT_EQ(doc.WriteStream(name.c_str(), data, data.size()), kSuccess);
+      expected[name] = data;
+    }
+    compound_test::Layout layout;
+    ASSERT_EQ(compound_test::CheckLayout(path, layout), "") << "step " << step;
+    ASSERT_EQ(layout.streams.size(), expected.size()) << "step " << step;
+    for (auto& s : expected) ASSERT_TRUE(layout.streams.at("\\" + s.first) == s.second) << "step " << step;
+  }
+}
+
+// Erasing a long chain releases the table blocks it leaves empty in the
+// same pass: a stream of 8 MB rewritten as 3 KB leaves the file of a
+// document that never held more.
+TEST(CompoundDocument, ShrinkingALargeStreamReleasesItsTableBlocks) {
+  const std::vector<char> small = Pattern(3000, 2);
+  CompoundDocument fresh;
+  const std::string fresh_path = NewDocument("fresh.cdf", fresh);
+  ASSERT_EQ(fresh.MakeStream("Workbook"), kSuccess);
+  ASSERT_EQ(fresh.WriteStream("Workbook", small, small.size()), kSuccess);
+  fresh.Close();
+
+  CompoundDocument doc;
+  const std::string path = NewDocument("shrunk.cdf", doc);
+  ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
+  const std::vector<char> big = Pattern(8u << 20);
+  ASSERT_EQ(doc.WriteStream("Workbook", big, big.size()), kSuccess);
+  EXPECT_GT(U32(ReadFileBytes(path), 44), 100u);
+  ASSERT_EQ(doc.WriteStream("Workbook", small, small.size()), kSuccess);
+  doc.Close();
+  compound_test::Layout layout;
+  ASSERT_EQ(compound_test::CheckLayout(path, layout), "");
+  EXPECT_EQ(layout.streams.at("\\Workbook"), small);
+  EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(fresh_path));
 }

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 using standin::cell_arg;
 using standin::float_arg;
@@ -165,11 +167,8 @@ TEST_F(Azimuthal, ProjectionSizes)
     EXPECT_EQ(w, static_cast<uint32_t>(1.62 * (end - 1)));
     ASSERT_TRUE(project(0.0f, w, h));
     EXPECT_EQ(w, static_cast<uint32_t>(2 * end * 3.14159265358979));
-    // A negative size is an allocation failure: a script error, no result.
     DM_ImageToken cell = nullptr;
-    standin::CallResult r = host.call("AzimuthalProjection", args(im, &cell, {32, 24, -4.0f}));
-    EXPECT_EQ(r.script_errors.size(), 1u);
-    EXPECT_EQ(cell, nullptr);
+    standin::CallResult r;
     // A columns argument with no integer value is refused with a line.
     for (float bad : {std::nanf(""), 1e10f}) {
         r = host.call("AzimuthalProjection", args(im, &cell, {32, 24, bad}));
@@ -208,4 +207,90 @@ TEST_F(Azimuthal, HandlersCleanUpWhicheverHostCallFails)
         });
         EXPECT_GE(calls, 10) << c.function;
     }
+}
+
+TEST_F(Azimuthal, EllipsesAndSectorsThatAreNotNumbersAreRefusedWithALine)
+{
+    DM_ImageToken im = pattern();
+    const std::string ratio_line =
+        "ERROR! The axis ratio is not a positive number. \n Please provide a ratio a/b above 0. \n";
+    const std::string angle_line = "ERROR! The angle of the major axis is not a valid number. \n";
+    const std::string start_line = "ERROR! The starting angle is not a valid number. \n Please "
+                                   "provide angle values in the interval [0,2pi]. \n";
+    const std::string end_line = "ERROR! The ending angle is not a valid number. \n Please provide "
+                                 "angle values in the interval [0,2pi]. \n";
+    const float nan = std::nanf("");
+    struct Case {
+        const char *function;
+        std::vector<float> floats;
+        const std::string &line;
+    };
+    const Case cases[] = {
+        {"AzimuthalIntegralEllipticity", {30, 20, 30, nan, 0}, ratio_line},
+        {"AzimuthalAverageEllipticity", {30, 20, 30, 0.0f, 0}, ratio_line},
+        {"AzimuthalAverageEllipticity", {30, 20, 30, -1.1f, 0}, ratio_line},
+        {"AzimuthalAverageEllipticity", {30, 20, -INFINITY, 1.1f, 0}, angle_line},
+        {"AzimuthalAverageSektorEllipticity", {30, 20, 30, -1.1f, 0, 90, 0}, ratio_line},
+        {"AzimuthalIntegralSektor", {30, 20, nan, 90, 0}, start_line},
+        {"AzimuthalIntegralSektorEllipticity", {30, 20, 30, 1.1f, 10, nan, 0}, end_line},
+    };
+    for (const Case &c : cases) {
+        DM_ImageToken cell = nullptr;
+        host.clear_results();
+        standin::CallResult r = host.call(c.function, args(im, &cell, c.floats));
+        EXPECT_TRUE(r.script_errors.empty()) << c.function;
+        EXPECT_EQ(cell, nullptr) << c.function;
+        EXPECT_EQ(host.results(), std::vector<std::string>{c.line}) << c.function;
+    }
+    // A ratio below 1 is still an ellipse (turned by 90 degrees).
+    DM_ImageToken cell = nullptr;
+    host.clear_results();
+    host.call("AzimuthalAverageEllipticity", args(im, &cell, {30, 20, 30, 0.9f, 0}));
+    EXPECT_NE(cell, nullptr);
+    EXPECT_TRUE(host.results().empty());
+    release_cell(cell);
+}
+
+TEST_F(Azimuthal, ImagesTooSmallForTheResultAreRefusedBeforeAnyAllocation)
+{
+    struct Case {
+        uint32_t w, h;
+        const char *function;
+        std::vector<float> floats;
+        std::string error;
+    };
+    const Case cases[] = {
+        {2048, 0, "AzimuthalAverage", {1024, 0, 0},
+         "AzimuthalAverage: the image (2048 x 0 pixels) is too small for a profile"},
+        {0, 0, "AzimuthalAverage", {0, 0, 0},
+         "AzimuthalAverage: the image (0 x 0 pixels) is too small for a profile"},
+        {3, 3, "AzimuthalAverageSektorEllipticity", {1, 1, 0, 1.1f, 0, 90, 0},
+         "AzimuthalAverageSektorEllipticity: the image (3 x 3 pixels) is too small for a profile"},
+        {0, 0, "AzimuthalProjection", {0, 0, 0},
+         "AzimuthalProjection: the image (0 x 0 pixels) is too small for a projection"},
+        {12, 12, "AzimuthalProjection", {6, 6, 0},
+         "AzimuthalProjection: the image (12 x 12 pixels) is too small for a projection"},
+        {W, H, "AzimuthalProjection", {32, 24, 1e9f},
+         "AzimuthalProjection: 1000000000 columns by 17 rows is more than an image can hold"},
+        {W, H, "AzimuthalProjection", {32, 24, -4.0f},
+         "AzimuthalProjection: the number of columns is negative"},
+    };
+    for (const Case &c : cases) {
+        DM_ImageToken im = real_image(c.w, c.h, std::vector<double>(size_t{c.w} * c.h, 5.0));
+        DM_ImageToken cell = nullptr;
+        host.clear_results();
+        const size_t images = host.live_images();
+        standin::CallResult r = host.call(c.function, args(im, &cell, c.floats));
+        EXPECT_EQ(r.script_errors, std::vector<std::string>{c.error});
+        EXPECT_EQ(cell, nullptr);
+        EXPECT_TRUE(host.results().empty()) << host.results().front();
+        EXPECT_EQ(host.live_images(), images);
+    }
+    // The smallest image that gives a bin still gives its profile.
+    DM_ImageToken im = real_image(16, 16, std::vector<double>(256, 5.0));
+    DM_ImageToken cell = nullptr;
+    EXPECT_TRUE(host.call("AzimuthalAverage", args(im, &cell, {8, 8, 0})).script_errors.empty());
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(host.width(cell), 2u);
+    release_cell(cell);
 }

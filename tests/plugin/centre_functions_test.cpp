@@ -8,6 +8,8 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 using standin::float_arg;
 using standin::float_ptr_arg;
@@ -142,27 +144,55 @@ TEST_F(Centre, HandlersCleanUpWhicheverHostCallFails)
     }
 }
 
-// A missing float variable is refused before the handler reads through it,
-// whichever position it takes.
-TEST_F(Centre, ANullFloatPointerIsAScriptError)
+TEST_F(Centre, GuessCenterRefusesAnImageTooSmallForTheRingSearchBeforeGuessing)
 {
-    DM_ImageToken im = real_image(40, 30, std::vector<double>(40 * 30, 1.0));
-    for (int missing = 0; missing < 5; ++missing) {
-        std::array<float, 5> v = {20, 15, 0, 1, 5};
-        auto arg = [&](int k) { return float_ptr_arg(k == missing ? nullptr : &v[k]); };
-        standin::CallResult r = host.call("RefineCenterEllipticity",
-                                          {image_arg(im), arg(0), arg(1), arg(2), arg(3), arg(4),
-                                           float_arg(3)});
-        ASSERT_EQ(r.script_errors.size(), 1u) << missing;
-        EXPECT_NE(r.script_errors[0].find("no float"), std::string::npos) << r.script_errors[0];
-        EXPECT_EQ(v[0], 20.0f);
-        EXPECT_EQ(host.live_locks(), 0u);
+    for (uint32_t side : {0u, 1u, 10u}) {
+        DM_ImageToken im = real_image(side, side, std::vector<double>(size_t{side} * side, 5.0));
+        float x = 1, y = 2, r = 3;
+        host.clear_results();
+        standin::CallResult c =
+            host.call("GuessCenter", {image_arg(im), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&r)});
+        const std::string n = std::to_string(side);
+        EXPECT_EQ(c.script_errors, std::vector<std::string>{"GuessCenter: the image (" + n + " x " + n +
+                                                            " pixels) is too small for a ring search"});
+        EXPECT_TRUE(host.results().empty());
+        EXPECT_EQ(x, 1.0f);
+        EXPECT_EQ(y, 2.0f);
+        EXPECT_EQ(r, 3.0f);
     }
-    for (const char *function : {"GuessCenter", "RefineCenter"}) {
-        float y = 0, r = 0;
-        standin::CallResult result = host.call(
-            function, {image_arg(im), float_ptr_arg(nullptr), float_ptr_arg(&y), float_ptr_arg(&r)});
-        EXPECT_EQ(result.script_errors.size(), 1u) << function;
+    // Large enough for a (short) ring search: the guess and a radius.
+    DM_ImageToken im = real_image(20, 20, std::vector<double>(400, 5.0));
+    float x = 1, y = 2, r = 99;
+    EXPECT_TRUE(host.call("GuessCenter", {image_arg(im), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&r)})
+                    .script_errors.empty());
+    EXPECT_EQ(x, 8.0f);
+    EXPECT_EQ(y, 8.0f);
+    EXPECT_EQ(r, 3.0f);  // half the inner radius: no ring beyond 100
+}
+
+TEST_F(Centre, SmoothingWiderThanTheRingWindowIsRefusedAtOnceKeepingTheFloats)
+{
+    // The window of a small image: ring tables of a few rings only.
+    std::vector<float> p = synthetic_pattern(56, 37, synthetic_defaults(56, 37));
+    DM_ImageToken im = real_image(56, 37, std::vector<double>(p.begin(), p.end()));
+    for (float smoothing : {1e6f, 2e9f}) {
+        float x = 28, y = 18, angle = 12, ratio = 1.1f, r = 42;
+        host.clear_results();
+        standin::CallResult c = host.call("RefineCenterEllipticity",
+                                          {image_arg(im), float_ptr_arg(&x), float_ptr_arg(&y),
+                                           float_ptr_arg(&angle), float_ptr_arg(&ratio),
+                                           float_ptr_arg(&r), float_arg(smoothing)});
+        EXPECT_TRUE(c.script_errors.empty());
+        ASSERT_EQ(host.results().size(), 1u);
+        const std::string prefix = "ERROR! The smoothing of " +
+                                   std::to_string(static_cast<int32_t>(smoothing)) +
+                                   " rings is wider than the ring window of ";
+        EXPECT_EQ(host.results()[0].rfind(prefix, 0), 0u) << host.results()[0];
+        EXPECT_EQ(host.results()[0].substr(host.results()[0].size() - 9), " rings. \n");
+        EXPECT_EQ(x, 28.0f);
+        EXPECT_EQ(y, 18.0f);
+        EXPECT_EQ(angle, 12.0f);
+        EXPECT_EQ(ratio, 1.1f);
+        EXPECT_EQ(r, 42.0f);
     }
-    EXPECT_EQ(host.live_images(), 1u);
 }

@@ -9,9 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 
 using standin::float_arg;
 using standin::real_image_arg;
@@ -32,6 +36,17 @@ std::string file_bytes(const std::string &path)
 void write_bytes(const std::string &path, const std::string &bytes)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Files other than the workbook in the workbook's folder whose names begin
+// with the workbook's and a dot: what a save may leave behind.
+size_t temporary_files(const std::string &path)
+{
+    const std::filesystem::path p(path);
+    size_t n = 0;
+    for (const auto &e : std::filesystem::directory_iterator(p.parent_path()))
+        if (e.path().filename().string().rfind("." + p.filename().string(), 0) == 0) ++n;
+    return n;
 }
 
 std::vector<std::string> sheet_names(const ExcelFile &book)
@@ -196,7 +211,7 @@ TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn)
     EXPECT_EQ(text_at(book.GetWorksheet("Profile"), 1, 1), "y");
 }
 
-TEST_F(Export, ForeignAndDamagedFilesAreReplacedByANewWorkbook)
+TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere)
 {
     const std::string good = ScratchPath("good.xls");
     ASSERT_TRUE(profile(numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
@@ -204,21 +219,28 @@ TEST_F(Export, ForeignAndDamagedFilesAreReplacedByANewWorkbook)
     ASSERT_GT(bytes.size(), 1536u);
 
     const std::string file = ScratchPath("foreign.xls");
-    std::vector<std::pair<std::string, std::string>> cases = {
-        {"text", "plain text, not a workbook\n"},
-        {"empty", ""},
-        {"header only", bytes.substr(0, 512)},
-        {"cut in half", bytes.substr(0, bytes.size() / 2)},
+    const std::string not_compound = "it is not a compound document, as an .xls workbook is";
+    struct Case {
+        std::string what, bytes, reason;  // reason empty: any
+    };
+    std::vector<Case> cases = {
+        {"text", "plain text, not a workbook\n", not_compound},
+        {"empty", "", not_compound},
+        {"zip", std::string("PK\x03\x04\x14\x00\x00\x00", 8) + std::string(200, 'z'),
+         "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
+        {"header only", bytes.substr(0, 512), "its compound-document structure is damaged"},
+        {"cut in half", bytes.substr(0, bytes.size() / 2), ""},
     };
     std::string garbled = bytes;
     for (size_t i = 1536; i < garbled.size(); i += 3) garbled[i] = static_cast<char>(0xA5);
-    cases.push_back({"garbled", garbled});
+    cases.push_back({"garbled", garbled, ""});
     {
         YCompoundFiles::CompoundDocument doc;  // a document without a workbook
         ASSERT_TRUE(doc.Create(file.c_str()));
         ASSERT_EQ(doc.MakeStream("Other"), YCompoundFiles::kSuccess);
     }
-    cases.push_back({"other document", file_bytes(file)});
+    cases.push_back({"other document", file_bytes(file),
+                     "it is a compound document without a \"Workbook\" stream"});
     {
         YCompoundFiles::CompoundDocument doc;  // a workbook stream cut inside its first record
         ASSERT_TRUE(doc.Create(file.c_str()));
@@ -226,17 +248,29 @@ TEST_F(Export, ForeignAndDamagedFilesAreReplacedByANewWorkbook)
         ASSERT_EQ(doc.WriteStream("Workbook", std::vector<char>{0x09, 0x08, 0x10, 0x00, 0x00}, 5),
                   YCompoundFiles::kSuccess);
     }
-    cases.push_back({"damaged stream", file_bytes(file)});
+    cases.push_back({"damaged stream", file_bytes(file), "its \"Workbook\" stream is damaged"});
 
-    for (const auto &c : cases) {
-        write_bytes(file, c.second);
+    const std::string prefix = "saveprofileasxls: cannot extend \"" + file + "\": ";
+    const std::string suffix = "; the file was left as it was";
+    for (const Case &c : cases) {
+        write_bytes(file, c.bytes);
         standin::CallResult r = profile(numbered(2, 1), file, "x y", 1.0f);
-        EXPECT_TRUE(r.script_errors.empty()) << c.first;
-        ExcelFile book;
-        ASSERT_TRUE(book.Load(file.c_str())) << c.first;
-        EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "Sheet1"})) << c.first;
-        EXPECT_EQ(book.GetWorksheet("Profile")->GetTotalRows(), 4u) << c.first;
+        ASSERT_EQ(r.script_errors.size(), 1u) << c.what;
+        const std::string &e = r.script_errors[0];
+        EXPECT_EQ(e.substr(0, prefix.size()), prefix) << c.what;
+        ASSERT_GT(e.size(), prefix.size() + suffix.size()) << c.what;
+        EXPECT_EQ(e.substr(e.size() - suffix.size()), suffix) << c.what;
+        if (!c.reason.empty()) {
+            EXPECT_EQ(e, prefix + c.reason + suffix) << c.what;
+        }
+        EXPECT_EQ(file_bytes(file), c.bytes) << c.what;
+        EXPECT_EQ(temporary_files(file), 0u) << c.what;
     }
+
+    // Only an absent file is made fresh.
+    std::remove(file.c_str());
+    ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
+    EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "Sheet1"}));
 }
 
 TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
@@ -268,10 +302,13 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
         {[&] { return image(tall, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
         {[&] { return profile(small, file, many_words, 1.0f); },
          "saveprofileasxls: the header has more than 256 words"},
-        {[&] { return image(small, file, "", "t", std::string(256, 'n')); },
-         "saveimageasxls: the sheet name is longer than 255 characters"},
         {[&] { return profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
-         "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\""},
+         "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\": cannot "
+         "create a file in the folder \"/nonexistent-folder\": No such file or directory"},
+        {[&] { return profile(small, file, "", std::nanf("")); },
+         "saveprofileasxls: the scale is not a finite number"},
+        {[&] { return profile_long(small, file, "", -INFINITY, "t", "s"); },
+         "saveprofileasxlslong: the scale is not a finite number"},
     };
     for (const Case &c : cases) {
         standin::CallResult r = c.call();
@@ -289,6 +326,63 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
     ExcelFile book(file.c_str());
     EXPECT_EQ(book.GetWorksheet("Full")->GetTotalCols(), 256u);
     EXPECT_EQ(text_at(book.GetWorksheet("Full"), 1, 255), "w255");
+}
+
+TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps)
+{
+    const std::string file = ScratchPath("names.xls");
+    ASSERT_TRUE(image(numbered(2, 2), file, "", "t", "Data").script_errors.empty());
+    const std::string before = file_bytes(file);
+    const std::pair<std::string, std::string> refused[] = {
+        {"", "the sheet name is empty"},
+        {std::string(32, 'n'), "the sheet name \"" + std::string(32, 'n') + "\" is longer than 31 characters"},
+        {"a:b", "the sheet name \"a:b\" contains one of the characters : \\ / ? * [ ]"},
+        {"a\\b", ""}, {"a/b", ""}, {"a?b", ""}, {"a*b", ""}, {"[a", ""}, {"a]", ""},
+        {"'a", "the sheet name \"'a\" begins or ends with an apostrophe"},
+        {"a'", "the sheet name \"a'\" begins or ends with an apostrophe"},
+        {"DATA", "the workbook \"" + file + "\" holds a sheet \"Data\", which differs from \"DATA\" only "
+                 "in case; the file was left as it was"},
+    };
+    for (const auto &[name, error] : refused) {
+        standin::CallResult r = image(numbered(2, 2), file, "", "t", name);
+        ASSERT_EQ(r.script_errors.size(), 1u) << name;
+        if (!error.empty()) {
+            EXPECT_EQ(r.script_errors[0], "saveimageasxls: " + error);
+        }
+        EXPECT_EQ(file_bytes(file), before) << name;
+    }
+    // Allowed: 31 characters, inner apostrophes, an exact match (reused).
+    for (const std::string &name : {std::string(31, 'n'), std::string("it's"), std::string("Data")})
+        EXPECT_TRUE(image(numbered(2, 2), file, "", "t", name).script_errors.empty()) << name;
+    EXPECT_EQ(sheet_names(ExcelFile(file.c_str())),
+              (std::vector<std::string>{"it's", std::string(31, 'n'), "Data", "Sheet1"}));
+}
+
+TEST_F(Export, WindowsTextsReadBackAsTheirCharacters)
+{
+    REQUIRE_XLS_TOOL("xlrd");
+    const std::string file = ScratchPath("windows-1252.xls");
+    // Sheet "Größe €", title "2θ in °", header words "€/m²" and "‰".
+    const std::string sheet = "Gr\xF6\xDF" "e \x80";
+    ASSERT_TRUE(profile_long(numbered(2, 1), file, "\x80/m\xB2 \x89", 1.0f, "2\xE8 in \xB0", sheet)
+                    .script_errors.empty());
+    // Compared in Unicode: the same name reuses the sheet, one that differs
+    // only in case (here in the letters beyond ASCII) is refused.
+    ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "again", sheet).script_errors.empty());
+    standin::CallResult r = profile_long(numbered(3, 1), file, "", 1.0f, "t", "GR\xD6\xDF" "E \x80");
+    ASSERT_EQ(r.script_errors.size(), 1u);
+    EXPECT_NE(r.script_errors[0].find("holds a sheet \"" + sheet + "\", which differs"), std::string::npos);
+
+    xls_tool::Book read;
+    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
+    EXPECT_EQ(read[0].At(0, 0)->text, "again");
+    EXPECT_EQ(read[0].At(1, 0)->text, "\xE2\x82\xAC/m\xC2\xB2");
+    EXPECT_EQ(read[0].At(1, 1)->text, "\xE2\x80\xB0");
+    ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
+    ASSERT_TRUE(xls_tool::Dump(file, read));
+    EXPECT_EQ(read[0].At(0, 0)->text, "2\xC3\xA8 in \xC2\xB0");
 }
 
 TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas)
@@ -385,4 +479,127 @@ TEST_F(Export, XlwtWorkbookIsExtended)
     }
     EXPECT_EQ(read[1].At(0, 0)->text, "Image");
     EXPECT_EQ(read[1].At(1, 1)->text, "d");
+}
+
+namespace {
+
+// Workbooks written by other programs, and what an export into each does:
+// extend it (no refusal given) or refuse it with this reason.
+struct Fixture {
+    const char *name;
+    const char *refusal;
+};
+const Fixture fixtures[] = {
+    {"xlwt-values.xls", nullptr},
+    {"xlwt-formats.xls", nullptr},
+    {"gnumeric-values.xls", nullptr},
+    {"gnumeric-formats.xls", nullptr},
+    {"libreoffice-values.xls", nullptr},
+    {"libreoffice-formats.xls", nullptr},
+    {"xlwt-rich.xls", "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+    {"gnumeric-rich.xls", "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+    {"libreoffice-rich.xls", "the workbook holds formulas and merged cells, which this export cannot write back"},
+    {"gnumeric-names-notes.xls",
+     "the workbook holds error values, defined names and cell notes, which this export cannot write back"},
+    {"libreoffice-names.xls", "the workbook holds formulas and defined names, which this export cannot write back"},
+    {"gnumeric-chart.xls", "the workbook holds charts or drawings, which this export cannot write back"},
+    {"gnumeric-biff7.xls",
+     "it holds a workbook of an older version of the format, which this export does not write"},
+    {"xlwt-truncated.xls", "its compound-document structure is damaged"},
+    {"gsf-createole.xls", "it is a compound document without a \"Workbook\" stream"},
+    {"text.xls", "it is not a compound document, as an .xls workbook is"},
+    {"zip.xls", "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
+};
+
+// The streams of a compound document other than "Workbook", by path.
+std::map<std::string, std::vector<char>> other_streams(const std::string &path)
+{
+    std::map<std::string, std::vector<char>> streams;
+    YCompoundFiles::CompoundDocument doc;
+    if (!doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead)) return streams;
+    std::vector<std::string> names;
+    doc.ListDirectory(names, "\\");
+    for (const std::string &name : names)
+        if (name != "Workbook" && doc.ReadStream(name.c_str(), streams[name]) != YCompoundFiles::kSuccess)
+            streams[name] = {'?'};
+    return streams;
+}
+
+}  // namespace
+
+TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouched)
+{
+    REQUIRE_XLS_TOOL("xlrd");
+    DM_ImageToken img = numbered(30, 3);
+    const std::vector<double> px = host.pixels(img);
+    for (const Fixture &f : fixtures) {
+        const std::string original = xls_tool::FixturePath(f.name);
+        const std::string file = ScratchPath(std::string("extended-") + f.name);
+        write_bytes(file, file_bytes(original));
+        standin::CallResult r = profile_long(img, file, "q a b c", 0.1f, "Title", "Result");
+        if (f.refusal) {
+            ASSERT_EQ(r.script_errors.size(), 1u) << f.name;
+            EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + file + "\": " +
+                                              f.refusal + "; the file was left as it was");
+            EXPECT_TRUE(file_bytes(file) == file_bytes(original)) << f.name;
+            EXPECT_EQ(temporary_files(file), 0u) << f.name;
+            continue;
+        }
+        ASSERT_TRUE(r.script_errors.empty()) << f.name << ": " << r.script_errors[0];
+        xls_tool::Book was, now;
+        ASSERT_TRUE(xls_tool::Dump(original, was));
+        ASSERT_TRUE(xls_tool::Dump(file, now));
+        ASSERT_EQ(now.size(), was.size() + 1) << f.name;
+        EXPECT_EQ(now[0].name, "Result");
+        EXPECT_EQ(now[0].At(0, 0)->text, "Title");
+        EXPECT_EQ(now[0].At(5, 0)->number, 0.30000001192092896);
+        EXPECT_EQ(now[0].At(31, 3)->number, px[29 + 2 * 30]);
+        for (size_t k = 0; k < was.size(); ++k) {
+            EXPECT_EQ(now[k + 1].name, was[k].name) << f.name;
+            EXPECT_EQ(now[k + 1].cells.size(), was[k].cells.size()) << f.name;
+            for (const auto &[place, cell] : was[k].cells) {
+                const xls_tool::Cell *got = now[k + 1].At(place.first, place.second);
+                ASSERT_NE(got, nullptr) << f.name << " " << place.first << "," << place.second;
+                EXPECT_EQ(got->kind, cell.kind);
+                EXPECT_EQ(got->number, cell.number);
+                EXPECT_EQ(got->text, cell.text);
+            }
+        }
+        // Summary information and the like come along unchanged.
+        EXPECT_EQ(other_streams(file), other_streams(original)) << f.name;
+        EXPECT_EQ(temporary_files(file), 0u) << f.name;
+    }
+}
+
+TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
+{
+    REQUIRE_XLS_TOOL("xlrd");
+    REQUIRE_READERS();
+    std::vector<std::string> specs;
+    // A fresh workbook with every kind of number the export writes, and
+    // texts of the whole code page.
+    const std::string fresh = ScratchPath("readers-fresh.xls");
+    std::string every_byte;
+    for (int b = 0x21; b < 0x100; ++b)
+        if (b != 0x7F) every_byte += static_cast<char>(b);
+    ASSERT_TRUE(profile_long(numbered(200, 4), fresh, every_byte, 0.1f, "T\x80tel", "Gr\xF6\xDF" "e \x80")
+                    .script_errors.empty());
+    ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
+    specs.push_back(fresh);
+    for (const Fixture &f : fixtures) {
+        if (f.refusal) continue;
+        const std::string original = xls_tool::FixturePath(f.name);
+        const std::string file = ScratchPath(std::string("readers-") + f.name);
+        write_bytes(file, file_bytes(original));
+        ASSERT_TRUE(profile_long(numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
+        specs.push_back(file + "=" + original);
+    }
+    EXPECT_TRUE(xls_tool::ReadersAgree(ScratchPath("readers"), specs));
+    // Names as written, in every reader (they agree with xlrd's).
+    xls_tool::Book read;
+    ASSERT_TRUE(xls_tool::Dump(fresh, read));
+    ASSERT_EQ(read.size(), 3u);
+    EXPECT_EQ(read[0].name, "Bild");
+    EXPECT_EQ(read[1].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
+    EXPECT_EQ(read[2].name, "Sheet1");
 }

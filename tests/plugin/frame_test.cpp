@@ -1,10 +1,15 @@
 // The plug-in frame linked straight into the test, linked to a stand-in host.
 #include "kelpotools.h"
 #include "messages.h"
+#include "minimize.h"
 #include "script_functions.h"
 #include "stand_in_host.h"
 
 #include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -76,4 +81,59 @@ TEST_F(Frame, HostRefusesATextThatDoesNotMatchTheHandler)
     EXPECT_EQ(host.signatures(), (std::vector<std::string>{"void f(float *)", "float g(dm_string)"}));
     main.RemoveAllFunctions();
     EXPECT_EQ(host.function_count(), 0u);
+}
+
+namespace {
+void powell_gives_up() { throw Powell::XIterationLimit(); }
+void line_gives_up(float) { throw LineMin::XIterationLimit(); }
+float refuses(float) { throw std::invalid_argument("refused: bad value"); }
+float halves(float *v, DM_ImageToken *) { return *v / 2.0f; }
+}  // namespace
+
+TEST_F(Frame, InvokerRaisesEveryEscapingExceptionOnceWithItsText)
+{
+    Gatan::PlugIn::PlugInMain main;
+    main.AddFunction("void powell_gives_up()", powell_gives_up);
+    main.AddFunction("void line_gives_up(float)", line_gives_up);
+    main.AddFunction("float refuses(float)", refuses);
+    using Errors = std::vector<std::string>;
+    EXPECT_EQ(host.call("powell_gives_up", {}).script_errors,
+              Errors{"Powell: not converged after 100 iterations"});
+    EXPECT_EQ(host.call("line_gives_up", {standin::float_arg(1.0f)}).script_errors,
+              Errors{"LineMin: no minimum found within 100 iterations"});
+    standin::CallResult r = host.call("refuses", {standin::float_arg(1.0f)});
+    EXPECT_EQ(r.script_errors, Errors{"refused: bad value"});
+    EXPECT_EQ(r.value, 0.0f);
+    main.RemoveAllFunctions();
+}
+
+TEST_F(Frame, InvokerRefusesArgumentsThatDoNotFitTheHandler)
+{
+    using I = dm_detail::Invoker<float, float *, DM_ImageToken *>;
+    void *fn = reinterpret_cast<void *>(halves);
+    float v = 3.0f;
+    DM_ImageToken cell = nullptr;
+    const DM_Arg good[2] = {standin::float_ptr_arg(&v), standin::cell_arg(&cell)};
+    DM_Arg result;
+    I::call(fn, good, 2, &result);
+    EXPECT_EQ(result.kind, 'f');
+    EXPECT_EQ(result.u.f, 1.5f);
+    EXPECT_TRUE(host.script_errors().empty());
+
+    const DM_Arg bad[][2] = {{standin::float_ptr_arg(nullptr), standin::cell_arg(&cell)},
+                             {standin::float_ptr_arg(&v), standin::cell_arg(nullptr)},
+                             {standin::float_arg(3.0f), standin::cell_arg(&cell)}};
+    for (const auto &args : bad) {
+        result.u.f = 7.0f;
+        I::call(fn, args, 2, &result);
+        EXPECT_EQ(result.u.f, 0.0f);
+    }
+    I::call(fn, good, 1, &result);
+    I::call(fn, good, 3, &result);
+    EXPECT_EQ(host.script_errors(),
+              (std::vector<std::string>{"argument 1 of the script function is a null pointer",
+                                        "argument 2 of the script function is a null pointer",
+                                        "argument 1 of the script function has the wrong type",
+                                        "the script function takes 2 arguments, not 1",
+                                        "the script function takes 2 arguments, not 3"}));
 }

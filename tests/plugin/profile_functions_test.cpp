@@ -86,6 +86,104 @@ TEST_F(ProfileTest, PeakFindPreFitThenPeakFitRecoversKnownPeaks)
     release_cell(splines);
 }
 
+namespace {
+// The sum of squares, in double, of a peak table against samples
+// [first, last] of a row.
+double table_residual(const std::vector<double> &table, const std::vector<double> &sub, int first, int last)
+{
+    double sum = 0.0;
+    for (int i = first; i <= last; ++i) {
+        double model = 0.0;
+        for (size_t k = 0; k + 3 < table.size(); k += 4)
+            model += pseudo_voigt(i, {table[k], std::fabs(table[k + 1]), std::fabs(table[k + 2]),
+                                      std::clamp(table[k + 3], 0.0, 1.0)});
+        sum += (model - sub[i]) * (model - sub[i]);
+    }
+    return sum;
+}
+}  // namespace
+
+// The whole road on a noisy profile with an overlapping pair: after PeakFit
+// the table is a minimum of the second fit's problem (the final
+// background-subtracted row, from the second spline point to the last), so
+// that no small change of any parameter lowers the residual.
+TEST_F(ProfileTest, PeakFitEndsAtAMinimumOfTheSecondFit)
+{
+    std::vector<double> y = synthetic_profile(900, {{200.0, 3000.0, 2.5, 0.0},
+                                                    {400.0, 4000.0, 3.5, 0.4},
+                                                    {412.0, 2500.0, 3.0, 0.7},
+                                                    {620.0, 3500.0, 5.0, 0.2},
+                                                    {760.0, 2000.0, 4.0, 0.9}});
+    for (size_t i = 0; i < y.size(); ++i) y[i] += 2.0 * std::sin(1.7 * i * i + 0.3 * i);
+    DM_ImageToken profile = profile_image(y);
+    DM_ImageToken peaks = nullptr;
+    DM_ImageToken splines = nullptr;
+    ASSERT_TRUE(find("PeakFindPreFit", profile, &peaks, &splines).script_errors.empty());
+    ASSERT_NE(peaks, nullptr);
+    host.clear_results();
+    ASSERT_TRUE(fit("PeakFit", profile, peaks, splines).script_errors.empty());
+    ASSERT_EQ(host.results().size(), 4u);
+    EXPECT_EQ(host.results()[1].rfind("Fit converged after ", 0), 0u) << host.results()[1];
+    EXPECT_EQ(host.results()[3].rfind("Fit converged after ", 0), 0u) << host.results()[3];
+
+    const std::vector<double> sub = row(profile, 2), sx = row(splines, 0);
+    const int first = static_cast<int>(sx[1]), last = static_cast<int>(sx.back());
+    const std::vector<double> table = host.pixels(peaks);
+    ASSERT_EQ(table.size(), 20u);
+    const double best = table_residual(table, sub, first, last);
+    for (size_t k = 0; k < table.size(); ++k) {
+        const double steps[4] = {0.01, 1e-3 * std::fabs(table[k]), 1e-3 * std::fabs(table[k]), 0.005};
+        for (double sign : {-1.0, 1.0}) {
+            std::vector<double> moved = table;
+            moved[k] += sign * steps[k % 4];
+            if (k % 4 == 3 && (moved[k] < 0.0 || moved[k] > 1.0)) continue;
+            EXPECT_GE(table_residual(moved, sub, first, last), best * (1 - 1e-7)) << k << " " << sign;
+        }
+        if (k % 4 == 3) {
+            EXPECT_GE(table[k], 0.0);
+            EXPECT_LE(table[k], 1.0);
+        }
+    }
+    release_cell(peaks);
+    release_cell(splines);
+}
+
+// A sample that is no number, where the fits would read it: PeakFindPreFit
+// says so and writes nothing; a huge profile prefits to finite values.
+TEST_F(ProfileTest, PeakFindPreFitRefusesBadSamplesAndTakesHugeOnes)
+{
+    std::vector<double> y = synthetic_profile(1000, known_peaks);
+    y[405] = std::nan("");
+    DM_ImageToken profile = profile_image(y);
+    DM_ImageToken old = real_image(1, 1, {3}, "old");
+    DM_ImageToken peaks = old, splines = old;
+    const std::vector<double> before = host.pixels(profile);
+    ASSERT_TRUE(find("PeakFindPreFit", profile, &peaks, &splines).script_errors.empty());
+    EXPECT_EQ(host.results(),
+              (std::vector<std::string>{
+                  "Estimating peakpositions and splinepoints. \n",
+                  "ERROR in PeakFindPreFit. The profile holds a sample that is not a finite number. \n"}));
+    EXPECT_EQ(peaks, old);
+    EXPECT_EQ(splines, old);
+    const std::vector<double> after = host.pixels(profile);
+    for (size_t i = 0; i < before.size(); ++i)
+        EXPECT_TRUE(before[i] == after[i] || (std::isnan(before[i]) && std::isnan(after[i]))) << i;
+
+    for (double &v : y) v *= 1e30;
+    y[405] = y[404];
+    DM_ImageToken huge = profile_image(y);
+    host.clear_results();
+    ASSERT_TRUE(find("PeakFindPreFit", huge, &peaks, &splines).script_errors.empty());
+    ASSERT_NE(peaks, old);
+    for (uint32_t k = 0; k < host.height(peaks); ++k) {
+        const std::vector<double> p = row(peaks, k);
+        EXPECT_TRUE(std::isfinite(p[1]) && p[1] > 0.0) << k;
+        EXPECT_NEAR(p[0], known_peaks[k].position, 0.5) << k;
+    }
+    release_cell(peaks);
+    release_cell(splines);
+}
+
 TEST_F(ProfileTest, PeakFindGivesPositionsOnlyAndLeavesTheProfileAlone)
 {
     const std::vector<double> y = synthetic_profile(1000, known_peaks);
@@ -273,13 +371,13 @@ TEST_F(ProfileTest, RefusedCallsWriteOneErrorLineAndNothingElse)
          {},
          "ERROR in PreFit. The spline-point image needs 2 rows. \n"},
         {"PreFit",
-         {{-1, 1, 1, 0}},
+         {{-INFINITY, 1, 1, 0}},
          two_splines,
          {},
          4,
          300,
          {},
-         "ERROR in PreFit. Every peak position must lie inside the profile. \n"},
+         "ERROR in PreFit. Every peak position must be a finite number. \n"},
         {"PeakFit",
          {{150, 1, 1, 0}, {nan, 1, 1, 0}},
          two_splines,
@@ -287,7 +385,15 @@ TEST_F(ProfileTest, RefusedCallsWriteOneErrorLineAndNothingElse)
          4,
          300,
          {},
-         "ERROR in PeakFit. Every peak position must lie inside the profile. \n"},
+         "ERROR in PeakFit. Every peak position must be a finite number. \n"},
+        {"PeakFit",
+         one_peak,
+         {spline_ok_x, {90, INFINITY}},
+         {},
+         4,
+         300,
+         {},
+         "ERROR in PeakFit. Every spline height must be a finite number. \n"},
         {"PeakFit",
          one_peak,
          {{100}, {90}},

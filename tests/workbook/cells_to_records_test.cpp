@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cells_to_records.h"
 #include "record_bytes.h"
 #include "rk_codec.h"
 #include "workbook_content.h"
@@ -145,6 +146,50 @@ TEST(CellsToRecordsTest, BlocksCountFromTheFirstUsedRowAndColumnIsTheSmallest) {
   EXPECT_EQ(other.worksheets[0].dimensions.first_used_col, 1);
 }
 
+TEST(CellsToRecordsTest, FormatsGoWithTheirCellsAndFormattedEmptyCellsBecomeBlanks) {
+  Book book;
+  ExcelSheet& s = book.sheet();
+  for (int c : {0, 1, 2}) {
+    *s.Cell(0, c) = c;
+    s.Cell(0, c)->SetFormat(static_cast<uint16_t>(15 + c));
+  }
+  *s.Cell(1, 0) = 3.14159;
+  s.Cell(1, 0)->SetFormat(20);
+  *s.Cell(1, 1) = "text";
+  s.Cell(1, 1)->SetFormat(18);
+  s.Cell(1, 3)->SetFormat(19);  // formatted, empty
+  s.Cell(1, 5);                 // neither
+  *s.Cell(2, 0) = 0.5;
+  s.Cell(2, 0)->SetFormat(21);
+  s.Cell(2, 0)->EraseContents();  // the format stays
+  book.RecordsFromCells();
+
+  const auto& r = book.records();
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(r[0].code, 0x00BD);
+  EXPECT_EQ(r[0].mul_rk.entries[0].xf_index, 15);
+  EXPECT_EQ(r[0].mul_rk.entries[2].xf_index, 17);
+  EXPECT_EQ(r[1].code, 0x0203);
+  EXPECT_EQ(r[1].number.xf_index, 20);
+  EXPECT_EQ(r[2].code, 0x00FD);
+  EXPECT_EQ(r[2].label_sst.xf_index, 18);
+  EXPECT_EQ(r[3].code, 0x0201);
+  EXPECT_EQ(r[3].blank.col, 3);
+  EXPECT_EQ(r[3].blank.xf_index, 19);
+  EXPECT_EQ(r[4].code, 0x0201);
+  EXPECT_EQ(r[4].blank.xf_index, 21);
+
+  // Read back from the records: the same formats, the blanks still empty.
+  ExcelSheet back(&book, 0);
+  EXPECT_EQ(back.At(0, 1)->Format(), 16);
+  EXPECT_EQ(back.At(1, 0)->Format(), 20);
+  EXPECT_EQ(back.At(1, 1)->Format(), 18);
+  EXPECT_EQ(back.At(1, 3)->Format(), 19);
+  EXPECT_EQ(back.At(1, 3)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(back.At(1, 5)->Format(), 0);
+  EXPECT_EQ(back.At(2, 0)->Format(), 21);
+}
+
 TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
   Book book(2);
   book.globals.bound_sheets[1].name = "Second";
@@ -196,6 +241,83 @@ TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
     }
   }
   EXPECT_STREQ(back.sheet(1).GetSheetName(), "Second");
+}
+
+
+// Every kind of cell and run, cells asked for but never set, erased ones,
+// sheets that start below row 0 and one cell far out.
+void FillMixed(Book& book) {
+  uint32_t state = 7;
+  auto next = [&](uint32_t n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 8) % n;
+  };
+  for (size_t s = 0; s < book.sheets.size(); ++s) {
+    ExcelSheet& sheet = book.sheet(s);
+    const int first = static_cast<int>(s) * 37;
+    for (int r = first; r < first + 120; ++r) {
+      if (next(7) == 0) continue;
+      // Columns in a shuffled order: the sheet keeps them in order itself.
+      for (int k = 0; k < 40; ++k) {
+        const int c = (k * 17) % 40;
+        switch (next(9)) {
+          case 0: break;
+          case 1: sheet.Cell(r, c)->SetInteger(static_cast<int32_t>(next(1000)) - 500); break;
+          case 2: sheet.Cell(r, c)->SetInteger(static_cast<int32_t>(next(2000000000)) * (next(2) ? 1 : -1)); break;
+          case 3: sheet.Cell(r, c)->SetDouble((static_cast<int>(next(100000)) - 50000) / 100.0); break;
+          case 4: sheet.Cell(r, c)->SetDouble(next(100000) / 7.0); break;
+          case 5: sheet.Cell(r, c)->SetString(("t" + std::to_string(next(30))).c_str()); break;
+          case 6: sheet.Cell(r, c)->SetString((u"w" + std::u16string(1, static_cast<char16_t>(0x100 + next(20)))).c_str()); break;
+          case 7: sheet.Cell(r, c); break;
+          default: sheet.Cell(r, c)->SetDouble(next(1000) * 0.5); break;
+        }
+        if (next(50) == 0) sheet.Cell(r, c)->SetFormat(static_cast<uint16_t>(15 + next(6)));
+      }
+    }
+    sheet.EraseCell(first + 3, 17);
+  }
+  book.sheet(book.sheets.size() - 1).Cell(3000, 200)->SetInteger(5);
+}
+
+// Worksheet bytes with the stream positions they hold cleared, as
+// RecordsFromCells leaves them: the Index's DBCell positions and each
+// DBCell's offsets.
+Bytes WithoutPositions(Bytes bytes) {
+  for (size_t p = 0; p + 4 <= bytes.size(); p += 4 + Get16(bytes, p + 2)) {
+    const uint16_t code = Get16(bytes, p);
+    const size_t from = code == 0x020B ? 16 : (code == 0x00D7 ? 0 : Get16(bytes, p + 2));
+    for (size_t i = from; i < Get16(bytes, p + 2); ++i) bytes[p + 4 + i] = 0;
+  }
+  return bytes;
+}
+
+TEST(CellsToRecordsTest, StreamWrittenStraightFromCellsEqualsTheRecordObjects) {
+  Book book(3);
+  FillMixed(book);
+
+  std::vector<Bytes> straight;
+  Bytes strings;
+  {
+    CellTableWriter writer(book);
+    strings = Written(book.globals.shared_strings);
+    for (size_t s = 0; s < book.sheets.size(); ++s) {
+      writer.SetPositions(s, 0);
+      Bytes bytes(book.worksheets[s].RecordSize() + writer.CellTableSize(s));
+      ASSERT_EQ(writer.WriteSheet(s, bytes.data()), bytes.size());
+      straight.push_back(bytes);
+      // The writer keeps no cell records.
+      EXPECT_TRUE(book.worksheets[s].cell_table.row_blocks.empty());
+    }
+  }
+
+  book.RecordsFromCells();
+  EXPECT_EQ(Written(book.globals.shared_strings), strings);
+  for (size_t s = 0; s < book.sheets.size(); ++s) {
+    const Bytes a = WithoutPositions(straight[s]), b = Written(book.worksheets[s]);
+    ASSERT_EQ(a.size(), b.size()) << "sheet " << s;
+    const size_t first = static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+    EXPECT_EQ(first, a.size()) << "sheet " << s << " differs at byte " << first;
+  }
 }
 
 }  // namespace

@@ -49,9 +49,10 @@ void Parse(const Bytes& stream) {
     if (used == 0) return;
     p += used;
   }
-  // The cell table is dense and grows to every cell a record names: a
-  // damaged Dimensions record or row field may ask for a whole sheet, which
-  // is within the limits but slow to test.
+  // A damaged Dimensions record or row field may name cells far out in the
+  // sheet.  The sheet stores only the cells it holds, but its row index
+  // still grows to the farthest row named; such worksheets are cleared
+  // before the sheet objects are built, to keep this many-round test quick.
   for (size_t i = 0; i < book.worksheets.size(); ++i) {
     Worksheet& w = book.worksheets[i];
     bool far = w.dimensions.first_unused_row * w.dimensions.first_unused_col > 100000;

@@ -233,6 +233,112 @@ TEST(ExcelSheetTest, PrintsDelimitedText) {
   EXPECT_EQ(out.str(), "1;0.1;\"say \"\"hi\"\"\"\n;;\n");
 }
 
+
+TEST(ExcelCellTest, CopiesOwnTheirTextAndTheFormatStays) {
+  ExcelCell a;
+  a = "alpha";
+  a.SetFormat(17);
+  ExcelCell b = a;
+  EXPECT_NE(b.GetString(), a.GetString());
+  b = "beta";
+  EXPECT_STREQ(a.GetString(), "alpha");
+  ExcelCell c = std::move(b);
+  EXPECT_STREQ(c.GetString(), "beta");
+  EXPECT_EQ(c.Format(), 17);
+  a = a;
+  a.SetString(a.GetString());  // its own text
+  EXPECT_STREQ(a.GetString(), "alpha");
+  a = u"\u00b5";
+  a = 2.5;
+  EXPECT_EQ(a.GetWString(), nullptr);
+  EXPECT_EQ(a.Format(), 17);
+  a.EraseContents();
+  EXPECT_EQ(a.Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(a.Format(), 17);
+}
+
+TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
+  OneSheet book;
+  ExcelSheet& s = book.sheet();
+  // Column by column from the far corner, as an image is filled.
+  for (int c = 6; c >= 0; --c)
+    for (int r = 4; r >= 0; --r) s.Cell(r, (c * 3) % 7)->SetInteger(r * 10 + (c * 3) % 7);
+  EXPECT_EQ(s.Cell(2, 3), s.Cell(2, 3));
+  ASSERT_EQ(s.StoredRows(), 5u);
+  for (int r = 0; r < 5; ++r) {
+    const std::vector<ExcelCell>& row = s.StoredRow(r);
+    ASSERT_EQ(row.size(), 7u) << r;
+    for (int c = 0; c < 7; ++c) {
+      EXPECT_EQ(row[c].Column(), c);
+      EXPECT_EQ(s.At(r, c)->GetInteger(), r * 10 + c);
+    }
+  }
+  // Far cells cost what they hold, not the table they span.
+  s.Cell(65535, 255)->SetString("corner");
+  EXPECT_EQ(s.GetTotalRows(), 65536u);
+  EXPECT_EQ(s.GetTotalCols(), 256u);
+  EXPECT_EQ(s.StoredRow(65535).size(), 1u);
+  EXPECT_EQ(s.StoredRow(300).size(), 0u);
+  EXPECT_EQ(s.At(300, 100)->Type(), ExcelCell::kUndefined);
+  EXPECT_TRUE(s.EraseCell(300, 100));
+  EXPECT_EQ(s.StoredRow(300).size(), 0u);
+
+  // A copy of the sheet holds copies of the texts.
+  ExcelSheet copy = s;
+  copy.Cell(65535, 255)->SetString("changed");
+  EXPECT_STREQ(s.At(65535, 255)->GetString(), "corner");
+}
+
+
+// Cells read one record at a time, as a load reads them, in any order:
+// rows left and come back to, columns from right to left, a record for a
+// cell already read. The sheet ends as ReadCells makes it, and its rows
+// keep no room they do not use.
+TEST(ExcelSheetTest, CellsReadOneByOneInAnyOrderEqualReadCells) {
+  Worksheet w;
+  w.dimensions.first_unused_row = 12;
+  w.dimensions.first_unused_col = 5;
+  w.cell_table.row_blocks.resize(1);
+  auto& cells = w.cell_table.row_blocks[0].cell_blocks;
+  const uint16_t places[][2] = {{3, 4}, {3, 2}, {1, 0}, {3, 0}, {1, 3}, {3, 2}, {7, 200}, {3, 3}};
+  for (size_t i = 0; i < sizeof places / sizeof places[0]; ++i) {
+    CellBlock number = Block(0x0203, places[i][0], places[i][1]);
+    number.number.value = 0.5 + static_cast<double>(i);
+    number.number.xf_index = static_cast<uint16_t>(i);
+    cells.push_back(number);
+  }
+  CellBlock mul = Block(0x00BD, 1, 1);
+  mul.mul_rk.entries.resize(2);
+  mul.mul_rk.entries[1].value = RKCodec::FromInteger(8);
+  cells.push_back(mul);
+
+  OneSheet book(w);
+  const ExcelSheet& whole = book.sheet();
+  ExcelSheet one_by_one(nullptr, 0);
+  for (const CellBlock& record : cells) one_by_one.ReadCell(record, book.globals.shared_strings);
+  one_by_one.FinishReading(w.dimensions);
+
+  ASSERT_EQ(one_by_one.GetTotalRows(), 12u);
+  ASSERT_EQ(one_by_one.GetTotalCols(), 201u);
+  ASSERT_EQ(one_by_one.StoredRows(), whole.StoredRows());
+  for (uint64_t r = 0; r < whole.StoredRows(); ++r) {
+    const std::vector<ExcelCell>& a = one_by_one.StoredRow(r);
+    const std::vector<ExcelCell>& b = whole.StoredRow(r);
+    ASSERT_EQ(a.size(), b.size()) << r;
+    EXPECT_EQ(a.capacity(), a.size()) << r;
+    for (size_t k = 0; k < a.size(); ++k) {
+      EXPECT_EQ(a[k].Column(), b[k].Column());
+      EXPECT_EQ(a[k].Type(), b[k].Type());
+      EXPECT_EQ(a[k].GetDouble(), b[k].GetDouble());
+      EXPECT_EQ(a[k].Format(), b[k].Format());
+    }
+  }
+  EXPECT_EQ(one_by_one.At(3, 2)->GetDouble(), 5.5);  // the later record holds
+  EXPECT_EQ(one_by_one.At(3, 2)->Format(), 5);
+  EXPECT_EQ(one_by_one.At(1, 2)->GetInteger(), 8);
+  EXPECT_EQ(one_by_one.StoredRow(3).size(), 4u);
+}
+
 }  // namespace
 }  // namespace YExcel
 }  // namespace YCompoundFiles

@@ -1,10 +1,14 @@
 #pragma once
-// Helpers for the workbook tests: building record bytes by hand and
-// writing records or containers into byte vectors.
+// Helpers for the workbook tests: building record bytes by hand, writing
+// records or containers into byte vectors, and reading a file's stream.
 #include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "compound_document.h"
 
 namespace workbook_test {
 
@@ -58,6 +62,15 @@ Bytes Written(T& object, uint64_t* written = nullptr) {
 inline uint16_t Get16(const Bytes& b, size_t offset) {
   return static_cast<uint16_t>(static_cast<unsigned char>(b[offset]) |
                                static_cast<unsigned char>(b[offset + 1]) << 8);
+}
+
+// The "Workbook" stream of the document at path.
+inline Bytes ReadWorkbookStream(const std::string& path) {
+  YCompoundFiles::CompoundDocument doc;
+  Bytes stream;
+  EXPECT_TRUE(doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead));
+  EXPECT_EQ(doc.ReadStream("Workbook", stream), YCompoundFiles::kSuccess);
+  return stream;
 }
 
 }  // namespace workbook_test

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "record_bytes.h"
 
 namespace YCompoundFiles {
@@ -93,6 +95,29 @@ TEST(WorkbookGlobalsTest, ReadsWhatItWritesAndDropsOtherRecords) {
   EXPECT_EQ(back.bound_sheets[1].position, 4000u);
   EXPECT_EQ(back.shared_strings.total_count, 7u);
   EXPECT_EQ(Written(back), out);
+}
+
+TEST(WorkbookGlobalsTest, NumberFormatsAndSettingsOfValuesAreKeptVerbatim) {
+  const Bytes format = RecordOf(0x041E, Of({0xA4, 0x00, 0x04, 0x00, 0x00, '0', '.', '0', '%'}));
+  const Bytes date_mode = RecordOf(0x0022, Of({1, 0}));
+  const Bytes palette = RecordOf(0x0092, Of({1, 0, 0x12, 0x34, 0x56, 0}));
+  Workbook::Font font;
+  Workbook::XF xf;
+  const Bytes stream = RecordOf(0x0809, Of({0, 6, 5, 0}) + Filled(12)) + RecordOf(0x0042, Of({0xB0, 0x04})) +
+                       date_mode + Written(font) + format + Written(xf) + palette + RecordOf(0x000A, {});
+  Workbook back;
+  ASSERT_EQ(back.Read(stream.data(), stream.size()), stream.size());
+  ASSERT_EQ(back.formats.size(), 1u);
+  ASSERT_EQ(back.settings.size(), 2u);
+  const Bytes out = Written(back);
+  // Formats before the XFs that name them, settings after the styles; the
+  // code page is dropped.
+  std::vector<uint16_t> codes;
+  for (size_t p = 0; p + 4 <= out.size(); p += 4 + Get16(out, p + 2)) codes.push_back(Get16(out, p));
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0x0809, 0x003D, 0x0031, 0x041E, 0x00E0, 0x0022, 0x0092, 0x00FC, 0x000A}));
+  EXPECT_NE(std::search(out.begin(), out.end(), format.begin(), format.end()), out.end());
+  const Bytes settings = date_mode + palette;
+  EXPECT_NE(std::search(out.begin(), out.end(), settings.begin(), settings.end()), out.end());
 }
 
 TEST(WorkbookGlobalsTest, RefusesDamagedOrUnfinishedSubstreams) {

@@ -39,6 +39,31 @@ TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
   EXPECT_EQ(Written(w), sheet);
 }
 
+// Read with a visitor: every cell record goes to it in stream order, the
+// rest of the substream is read as ever, and no cell record is kept.
+TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
+  const Bytes sheet = kBof + kIndex + kDimensions + RowRecord(0) + RowRecord(1) + NumberRecord(0) +
+                      LabelRecord(1) + DBCellRecord() + RowRecord(2) + NumberRecord(2) + DBCellRecord() +
+                      RecordOf(0x0055, Filled(2)) + kWindow2 + kEof;
+  const Bytes stream = sheet + kBof;
+  Worksheet kept;
+  ASSERT_EQ(kept.Read(stream.data(), stream.size()), sheet.size());
+  std::vector<std::pair<uint16_t, uint16_t>> seen;
+  Worksheet visited;
+  const uint64_t used = visited.Read(stream.data(), stream.size(), [&](const Worksheet::CellTable::RowBlock::CellBlock& c) {
+    seen.emplace_back(c.code, c.RowIndex());
+  });
+  EXPECT_EQ(used, sheet.size());
+  EXPECT_EQ(seen, (std::vector<std::pair<uint16_t, uint16_t>>{{0x0203, 0}, {0x00FD, 1}, {0x0203, 2}}));
+  EXPECT_TRUE(visited.cell_table.row_blocks.empty());
+  visited.cell_table = kept.cell_table;
+  EXPECT_EQ(Written(visited), Written(kept));
+  // A substream cut inside a cell record fails the visited read too.
+  const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(kBof.size() + kIndex.size() +
+                                                                              kDimensions.size() + 20 + 20 + 10));
+  EXPECT_EQ(Worksheet().Read(cut.data(), cut.size(), [](const auto&) {}), 0u);
+}
+
 TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
   const Bytes sheet = kBof + kIndex + kDimensions + RecordOf(0x0055, Of({8, 0})) + NumberRecord(3) + RowRecord(0) +
                       LabelRecord(0) + DBCellRecord() + RecordOf(0x001D, Filled(15)) + kWindow2 + kEof;

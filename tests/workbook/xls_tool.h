@@ -124,6 +124,34 @@ inline ::testing::AssertionResult MakeWithXlwt(const std::string& file, Book& bo
   return ::testing::AssertionSuccess();
 }
 
+// Whether LibreOffice (soffice) and gnumeric's ssconvert are installed.
+inline bool ReadersPresent() {
+  static std::string probe;
+  static int rc = Run("probe-readers", probe);
+  return rc == 0 && probe.find("soffice yes") != std::string::npos &&
+         probe.find("ssconvert yes") != std::string::npos;
+}
+
+// Opens every file with xlrd, LibreOffice and gnumeric (see the script's
+// "check"): each spec is a file, or "file=original" for a file extended
+// from the original. Succeeds when every program reads every file without
+// a warning and with the same sheets and values.
+inline ::testing::AssertionResult ReadersAgree(const std::string& folder, const std::vector<std::string>& specs) {
+  std::string arguments = "check '" + folder + "'";
+  for (const std::string& spec : specs) arguments += " '" + spec + "'";
+  std::string output;
+  const int rc = Run(arguments, output);
+  if (rc != 0) return ::testing::AssertionFailure() << "the readers disagree:\n" << output;
+  return ::testing::AssertionSuccess();
+}
+
+// A workbook of the fixtures folder, written by an independent program.
+inline std::string FixturePath(const std::string& name) {
+  const char* env = std::getenv("KELPO_SOURCE_DIR");
+  if (env && *env) return std::string(env) + "/tests/workbook/data/" + name;
+  return std::string(KELPO_WORKBOOK_TEST_DIR) + "/data/" + name;
+}
+
 // A fresh file path in a folder of this process, removed at exit.
 inline std::string ScratchPath(const std::string& name) {
   static const struct Folder {
@@ -146,7 +174,17 @@ inline std::string ScratchPath(const std::string& name) {
 }  // namespace xls_tool
 
 // Use inside a TEST body: skips (or, when CI is set, fails) unless the
-// Python module is present.
+// spreadsheet programs used as readers are installed.
+#define REQUIRE_READERS()                                                                        \
+  do {                                                                                           \
+    if (!xls_tool::ReadersPresent()) {                                                           \
+      const char* ci = std::getenv("CI");                                                        \
+      if (ci != nullptr && *ci != '\0') FAIL() << "independent readers missing: soffice, ssconvert"; \
+      GTEST_SKIP() << "independent readers missing (install libreoffice-calc-nogui and gnumeric)"; \
+    }                                                                                            \
+  } while (0)
+
+// The same for a Python module.
 #define REQUIRE_XLS_TOOL(module)                                                                 \
   do {                                                                                           \
     if (!xls_tool::Present(module)) {                                                            \

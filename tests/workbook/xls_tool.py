@@ -5,6 +5,16 @@ Commands (exit 0 on success, 2 on a usage or tool error):
   dump FILE          read FILE with xlrd and list every sheet and cell
   make-xlwt FILE     write a workbook with xlwt (the cells below), then
                      list it as dump does, from what was written
+  probe-readers      print "<program> yes|no" for soffice and ssconvert
+  check DIR SPEC...  open each file with xlrd, LibreOffice (headless, one
+                     run for all files) and gnumeric's ssconvert, working in
+                     DIR; SPEC is FILE or FILE=ORIGINAL. Every program must
+                     read FILE without a warning, with the sheet names and
+                     every value xlrd reads; with an ORIGINAL, every sheet of
+                     it must be in FILE with every value and its number
+                     format (as xlrd reads it, and as LibreOffice writes it
+                     again) unchanged. Prints one line per fault and exits 1
+                     when there is any.
 
 Listing, one line each, fields separated by tabs:
   sheet NAME ROWS COLS
@@ -55,6 +65,8 @@ def dump(path):
                 cell = sheet.cell(r, c)
                 if cell.ctype == xlrd.XL_CELL_NUMBER:
                     cells.append((r, c, "number", cell.value))
+                elif cell.ctype == xlrd.XL_CELL_DATE:
+                    cells.append((r, c, "number", cell.value))
                 elif cell.ctype == xlrd.XL_CELL_TEXT:
                     cells.append((r, c, "text", cell.value))
                 elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
@@ -66,7 +78,7 @@ def dump(path):
 
 
 # Numbers that xlwt stores in each of its forms: RK integers, RK hundredths,
-# and full doubles; texts narrow and beyond Latin-1; a boolean.
+# and full doubles; texts narrow and beyond Latin-1.
 def xlwt_content():
     data = [(0, 0, "text", "Measured"), (1, 0, "text", "q"), (1, 1, "text", "I(q)")]
     for i in range(40):
@@ -74,7 +86,7 @@ def xlwt_content():
         data.append((2 + i, 1, "number", i * 0.25 + 0.01))
         data.append((2 + i, 2, "number", 1.0 / (i + 3)))
     notes = [(0, 0, "text", u"Gr\u00f6\u00dfe \u03bcm"), (0, 2, "text", "tab\there"),
-             (2, 1, "number", -123456.75), (3, 0, "bool", True),
+             (2, 1, "number", -123456.75), (3, 0, "number", 17.0),
              (4, 3, "number", 1e300)]
     return [("Data", data), (u"Notizen \u00e4", notes)]
 
@@ -94,6 +106,128 @@ def make_xlwt(path):
     return listing(written)
 
 
+# --- Other spreadsheet programs as readers -------------------------------
+# A reading: [(sheet name, {(row, col): (kind, value)})], numbers as floats,
+# plus the warnings the program gave.
+
+def read_xlrd(path):
+    """Values with their kinds: "text", or "number" and its number format."""
+    import xlrd
+    book = xlrd.open_workbook(path, formatting_info=True)
+    sheets = []
+    for sheet in book.sheets():
+        cells = {}
+        for r in range(sheet.nrows):
+            for c in range(sheet.ncols):
+                cell = sheet.cell(r, c)
+                if cell.ctype in (xlrd.XL_CELL_NUMBER, xlrd.XL_CELL_DATE):
+                    key = book.xf_list[cell.xf_index].format_key
+                    form = book.format_map[key].format_str if key in book.format_map else "?"
+                    cells[(r, c)] = ("number " + form, float(cell.value))
+                elif cell.ctype == xlrd.XL_CELL_TEXT:
+                    cells[(r, c)] = ("text", cell.value)
+                elif cell.ctype not in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
+                    cells[(r, c)] = ("other", cell.value)
+        sheets.append((sheet.name, cells))
+    return sheets
+
+
+def read_gnumeric(path):
+    import gzip
+    import xml.etree.ElementTree as ET
+    g = "{http://www.gnumeric.org/v10.dtd}"
+    with gzip.open(path) as f:
+        root = ET.parse(f).getroot()
+    sheets = []
+    for sheet in root.iter(g + "Sheet"):
+        cells = {}
+        for cell in sheet.iter(g + "Cell"):
+            kind = cell.get("ValueType")
+            at = (int(cell.get("Row")), int(cell.get("Col")))
+            if kind == "60":
+                cells[at] = ("text", cell.text or "")
+            elif kind in ("30", "40"):
+                cells[at] = ("number", float(cell.text))
+            elif kind is not None:
+                cells[at] = ("other", cell.text)
+        sheets.append((sheet.find(g + "Name").text, cells))
+    return sheets
+
+
+def run(command):
+    import subprocess
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    # LibreOffice's note that it runs without Java is no warning about the file.
+    errors = [l for l in done.stderr.splitlines() if l.strip() and "javaldx" not in l]
+    return done.returncode, errors
+
+
+def read_with_programs(folder, paths):
+    """{path: {"xlrd"|"libreoffice"|"gnumeric": (sheets, warnings)}}"""
+    import os
+    out = {p: {} for p in paths}
+    # LibreOffice writes numbers as decimal text of 15 digits into its other
+    # formats; written as .xls they keep every bit, and xlrd reads them.
+    written = os.path.join(folder, "libreoffice")
+    os.makedirs(written, exist_ok=True)
+    profile = "file://" + os.path.abspath(os.path.join(folder, "profile"))
+    rc, errors = run(["soffice", "-env:UserInstallation=" + profile, "--headless",
+                      "--convert-to", "xls", "--outdir", written] + list(paths))
+    for i, p in enumerate(paths):
+        try:
+            out[p]["xlrd"] = (read_xlrd(p), [])
+        except Exception as e:
+            out[p]["xlrd"] = ([], ["xlrd: %s" % e])
+        converted = os.path.join(written, os.path.basename(p))
+        if os.path.exists(converted):
+            out[p]["libreoffice"] = (read_xlrd(converted), errors)
+        else:
+            out[p]["libreoffice"] = ([], errors + ["LibreOffice did not convert it"])
+        gnumeric = os.path.join(folder, "%d.gnumeric" % i)
+        rc, warnings = run(["ssconvert", "--export-type=Gnumeric_XmlIO:sax", p, gnumeric])
+        out[p]["gnumeric"] = (read_gnumeric(gnumeric) if rc == 0 else [], warnings)
+    return out
+
+
+def check(folder, specs):
+    pairs = [s.split("=", 1) if "=" in s else [s, None] for s in specs]
+    paths = []
+    for f, original in pairs:
+        paths += [f] + ([original] if original else [])
+    readings = read_with_programs(folder, list(dict.fromkeys(paths)))
+    faults = []
+    for f, original in pairs:
+        reference, warnings = readings[f]["xlrd"]
+        faults += ["%s: %s" % (f, w) for w in warnings]
+        names = [n for n, _ in reference]
+        for program in ("libreoffice", "gnumeric"):
+            sheets, warnings = readings[f][program]
+            faults += ["%s: %s warns: %s" % (f, program, w) for w in warnings]
+            if [n for n, _ in sheets] != names:
+                faults.append("%s: %s reads the sheets %r, xlrd %r" % (f, program, [n for n, _ in sheets], names))
+                continue
+            for (name, cells), (_, want) in zip(sheets, reference):
+                for at in sorted(set(cells) | set(want)):
+                    got = cells.get(at)
+                    if got is None or at not in want or got[1] != want[at][1]:
+                        faults.append("%s: %s reads %r at %s of %r where xlrd reads %r" %
+                                      (f, program, got, at, name, want.get(at)))
+        if original:
+            for program in ("xlrd", "libreoffice"):
+                now = dict(readings[f][program][0])
+                for name, cells in readings[original][program][0]:
+                    if name not in now:
+                        faults.append("%s: %s lost the sheet %r" % (f, program, name))
+                        continue
+                    for at, value in sorted(cells.items()):
+                        if now[name].get(at) != value:
+                            faults.append("%s: %s reads %r at %s of %r, the original %r" %
+                                          (f, program, now[name].get(at), at, name, value))
+    for fault in faults:
+        print(fault)
+    return 1 if faults else 0
+
+
 def main(argv):
     sys.stdout.reconfigure(encoding="utf-8")
     if len(argv) >= 2 and argv[1] == "probe":
@@ -103,6 +237,13 @@ def main(argv):
     if len(argv) == 3 and argv[1] == "dump":
         sys.stdout.write(dump(argv[2]))
         return 0
+    if len(argv) >= 2 and argv[1] == "probe-readers":
+        import shutil
+        for program in ("soffice", "ssconvert"):
+            print("%s %s" % (program, "yes" if shutil.which(program) else "no"))
+        return 0
+    if len(argv) >= 4 and argv[1] == "check":
+        return check(argv[2], argv[3:])
     if len(argv) == 3 and argv[1] == "make-xlwt":
         sys.stdout.write(make_xlwt(argv[2]))
         return 0

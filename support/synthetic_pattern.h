@@ -1,6 +1,7 @@
-// Synthetic electron diffraction patterns with known geometry, for tests,
-// benchmarks and the demonstration.  Header-only and independent of the
-// library: it needs nothing but the standard library.
+// Synthetic electron diffraction patterns with known geometry, for the
+// demonstration, the benchmarks, the accuracy sweep and the tests.
+// Header-only and independent of the library: it needs nothing but the
+// standard library.
 //
 // The pattern is row-major, pixel (x, y) at index x + width*y.  Angles are
 // radians from +x (increasing column) toward decreasing row, as in the core.
@@ -10,8 +11,8 @@
 // strictly positive; the beam stop (a disc about the centre and an arm to the
 // image edge) is exactly 0.0, the core's masked value.  The noise is a fixed
 // pseudo-random sequence: the same options give the same pattern everywhere.
-#ifndef KELPO_TESTS_SYNTHETIC_PATTERN_H
-#define KELPO_TESTS_SYNTHETIC_PATTERN_H
+#ifndef KELPO_SUPPORT_SYNTHETIC_PATTERN_H
+#define KELPO_SUPPORT_SYNTHETIC_PATTERN_H
 
 #include <cmath>
 #include <cstdint>

@@ -1,0 +1,28 @@
+// Why a Levenberg-Marquardt fit (levmar.h) stopped, named.  The solver's C
+// entry points report the reason as a float in info[6]; the core reads it
+// through fit_stop() instead of comparing bare numbers.
+#ifndef KELPO_ANALYSIS_FIT_STOP_H
+#define KELPO_ANALYSIS_FIT_STOP_H
+
+enum class FitStop {
+    unknown = 0,          // no reason reported (the fit refused its arguments)
+    small_gradient = 1,   // converged: the gradient vanished
+    small_step = 2,       // converged: the step became too small to matter
+    iteration_limit = 3,  // itmax reached without converging
+    huge_step = 4,        // absurdly large step: a singular system
+    no_reduction = 5,     // the damping can grow no further: no step lowers the error
+    small_error = 6,      // converged: the error itself is negligible
+    invalid_values = 7,   // the model gave a value that is not finite
+};
+
+// The reason in an info vector of LM_INFO_SZ floats; unknown for any value
+// the solver does not define.
+inline FitStop fit_stop(const float *info)
+{
+    const float reason = info[6];
+    for (int r = 1; r <= 7; ++r)
+        if (reason == static_cast<float>(r)) return static_cast<FitStop>(r);
+    return FitStop::unknown;
+}
+
+#endif

@@ -1,0 +1,103 @@
+// One measurement of the side-by-side comparison (compare.py), run in its
+// own process so that its peak memory is its own. Prints key=value pairs:
+// seconds of the work, cells, and the heap the cells hold per cell.
+//
+//   workbook_probe save-image W H FILE    fill a W x H image, save it
+//   workbook_probe save-profile N C FILE  fill a profile of N points, C curves
+//   workbook_probe export-image W H FILE  the export's road: load or new, fill, save
+//   workbook_probe save-sparse R C FILE   three cells, the last at (R, C)
+//   workbook_probe load FILE              load a workbook
+#include <malloc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "workloads.h"
+
+namespace {
+
+using YCompoundFiles::YExcel::ExcelFile;
+using YCompoundFiles::YExcel::ExcelSheet;
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+uint64_t HeapInUse() { return mallinfo2().uordblks; }
+
+uint64_t CountCells(ExcelFile& book) {
+  uint64_t cells = 0;
+  for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
+    const ExcelSheet& sheet = *book.GetWorksheet(s);
+    for (uint64_t r = 0; r < sheet.StoredRows(); ++r)
+      for (const YCompoundFiles::YExcel::ExcelCell& cell : sheet.StoredRow(r))
+        if (cell.Type() != 0) ++cells;
+  }
+  return cells;
+}
+
+void Report(double seconds, uint64_t cells, uint64_t heap_bytes) {
+  std::printf("seconds=%.6f cells=%llu heap_per_cell=%.1f\n", seconds, static_cast<unsigned long long>(cells),
+              cells ? static_cast<double>(heap_bytes) / static_cast<double>(cells) : 0.0);
+}
+
+// Fills a new workbook, notes the heap its cells hold, then saves.
+template <class Fill>
+int Save(const char* path, Fill fill) {
+  const uint64_t heap_before = HeapInUse();
+  const double start = Now();
+  ExcelFile book;
+  book.New(1);
+  fill(*book.GetWorksheet(0));
+  const uint64_t heap = HeapInUse() - heap_before;
+  if (!book.SaveAs(path)) return 1;
+  const double seconds = Now() - start;
+  Report(seconds, CountCells(book), heap);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace workbook_bench;
+  const std::string command = argc > 1 ? argv[1] : "";
+  auto number = [&](int i) { return static_cast<uint64_t>(std::strtoull(argv[i], nullptr, 10)); };
+  if (command == "save-image" && argc == 5) {
+    const uint64_t w = number(2), h = number(3);
+    return Save(argv[4], [&](ExcelSheet& s) { FillImage(s, w, h); });
+  }
+  if (command == "save-profile" && argc == 5) {
+    const uint64_t n = number(2), c = number(3);
+    return Save(argv[4], [&](ExcelSheet& s) { FillProfile(s, n, c); });
+  }
+  if (command == "save-sparse" && argc == 5) {
+    const uint64_t row = number(2), col = number(3);
+    return Save(argv[4], [&](ExcelSheet& s) {
+      s.Cell(0, 0)->SetDouble(1.5);
+      s.Cell(1, 1)->SetString("two");
+      s.Cell(row, col)->SetInteger(3);
+    });
+  }
+  if (command == "export-image" && argc == 5) {
+    const uint64_t w = number(2), h = number(3);
+    const double start = Now();
+    if (!Export(argv[4], [&](ExcelSheet& s) { FillImage(s, w, h); })) return 1;
+    Report(Now() - start, w * h, 0);
+    return 0;
+  }
+  if (command == "load" && argc == 3) {
+    const uint64_t heap_before = HeapInUse();
+    const double start = Now();
+    ExcelFile book;
+    if (!book.Load(argv[2])) return 1;
+    const double seconds = Now() - start;
+    const uint64_t heap = HeapInUse() - heap_before;
+    Report(seconds, CountCells(book), heap);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: see the head of workbook_probe.cpp\n");
+  return 2;
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The work the workbook benchmarks time, shared by the Google benchmark and
+// the probe that the side-by-side comparison runs: sheets filled as the
+// export fills them (a title, header words, then the data from row 2).
+#include <cstdint>
+#include <string>
+
+#include "excel_file.h"
+
+namespace workbook_bench {
+
+constexpr uint64_t kFirstDataRow = 2;
+
+// Floats in [0, 1) from a fixed seed: values with all their digits, as an
+// image holds them.
+class RandomFloats {
+ public:
+  explicit RandomFloats(uint64_t seed) : state_(seed * 2654435761u + 1) {}
+  float Next() {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<float>(state_ >> 40) / static_cast<float>(1ull << 24);
+  }
+
+ private:
+  uint64_t state_;
+};
+
+inline void FillHeader(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t words) {
+  sheet.Cell(0, 0)->SetString("benchmark");
+  for (uint64_t k = 0; k < words; ++k) sheet.Cell(1, k)->SetString(("w" + std::to_string(k)).c_str());
+}
+
+// An image of width columns and height rows, filled column by column as the
+// export does.
+inline void FillImage(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t width, uint64_t height) {
+  RandomFloats random(1);
+  FillHeader(sheet, 1);
+  if (width && height) sheet.Cell(kFirstDataRow + height - 1, width - 1);
+  for (uint64_t x = 0; x < width; ++x)
+    for (uint64_t y = 0; y < height; ++y) sheet.Cell(kFirstDataRow + y, x)->SetDouble(random.Next());
+}
+
+// A profile of points rows: the abscissa, then one column per curve.
+inline void FillProfile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t points, uint64_t curves) {
+  RandomFloats random(2);
+  FillHeader(sheet, curves + 1);
+  for (uint64_t i = 0; i < points; ++i) {
+    sheet.Cell(kFirstDataRow + i, 0)->SetDouble(static_cast<float>(i) * 0.01f);
+    for (uint64_t j = 0; j < curves; ++j) sheet.Cell(kFirstDataRow + i, 1 + j)->SetDouble(random.Next());
+  }
+}
+
+// What one export call does: extend the workbook at path (or start a new
+// one), put the sheet first, fill it and save.
+template <class Fill>
+bool Export(const std::string& path, Fill fill) {
+  YCompoundFiles::YExcel::ExcelFile book;
+  if (!book.Load(path.c_str())) book.New(1);
+  YCompoundFiles::YExcel::ExcelSheet* sheet = book.GetWorksheet("Data");
+  if (!sheet) sheet = book.AddWorksheet("Data", 0);
+  if (!sheet) return false;
+  fill(*sheet);
+  return book.SaveAs(path.c_str());
+}
+
+}  // namespace workbook_bench

@@ -1,0 +1,38 @@
+// The plug-in loaded into a stand-in host and started, as the host program
+// does when it starts; shut down and unloaded when the session ends.  For
+// the programs that drive the plug-in as a script would (the demonstration,
+// the accuracy sweep).
+#ifndef KELPO_SUPPORT_PLUGIN_SESSION_H
+#define KELPO_SUPPORT_PLUGIN_SESSION_H
+
+#include "stand_in_host.h"
+
+#include <cstdio>
+#include <string>
+
+struct PluginSession {
+    standin::Host host;
+    standin::PluginLibrary plugin;
+
+    // Loads the plug-in at path and starts it; false, with the reason on
+    // stderr, when it cannot be loaded.
+    bool open(const char *path)
+    {
+        std::string error;
+        if (!plugin.load(path, host, error)) {
+            std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, error.c_str());
+            return false;
+        }
+        plugin.startup();
+        return true;
+    }
+
+    ~PluginSession()
+    {
+        if (!plugin.loaded()) return;
+        plugin.shutdown();
+        plugin.unload();
+    }
+};
+
+#endif

@@ -1,0 +1,175 @@
+// Crafted and mutated workbooks: whatever a load accepts, and the survey
+// finds nothing a save would lose in, must save to a file that loads again,
+// here and in xlrd, with the same sheets and values.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "compound_document.h"
+#include "excel_file.h"
+#include "record_bytes.h"
+#include "xls_tool.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using namespace workbook_test;
+using xls_tool::ScratchPath;
+
+Bytes GlobalsBof() { return RecordOf(0x0809, Of({0x00, 0x06, 0x05, 0x00}) + Filled(12)); }
+const Bytes kEof = RecordOf(0x000A, {});
+
+void WriteDocument(const std::string& path, const Bytes& stream) {
+  CompoundDocument doc;
+  ASSERT_TRUE(doc.Create(path.c_str()));
+  ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
+  ASSERT_EQ(doc.WriteStream("Workbook", stream, stream.size()), kSuccess);
+}
+
+// Sheet names and every cell (type, value, text) as this layer holds them.
+std::string Contents(ExcelFile& book) {
+  std::string out;
+  for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
+    out += "sheet " + std::string(book.GetSheetName(i) ? book.GetSheetName(i) : "<wide>") + "\n";
+    const ExcelSheet* sheet = book.GetWorksheet(i);
+    for (uint64_t r = 0; r < sheet->GetTotalRows(); ++r)
+      for (uint64_t c = 0; c < sheet->GetTotalCols(); ++c) {
+        const ExcelCell* cell = sheet->At(r, c);
+        if (!cell || cell->Type() == ExcelCell::kUndefined) continue;
+        out += std::to_string(r) + "," + std::to_string(c) + " " + std::to_string(cell->Type()) + " ";
+        if (cell->GetString()) out += cell->GetString();
+        else if (cell->GetWString()) out += "<wide " + std::to_string(cell->GetStringLength()) + ">";
+        else out += std::to_string(cell->GetDouble());
+        out += "\n";
+      }
+  }
+  return out;
+}
+
+TEST(HostileWorkbookTest, AnOversizedFixedRecordIsSavedWhole) {
+  // A globals XF of 8225 bytes: one more than a record part holds.
+  const std::string path = ScratchPath("long-xf.xls");
+  WriteDocument(path, GlobalsBof() + RecordOf(0x00E0, Filled(8225)) + kEof);
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(path.c_str())) << book.Problem();
+  ASSERT_EQ(book.globals.xfs.size(), 1u);
+  *book.AddWorksheet("S")->Cell(1, 1) = 2.5;
+  ASSERT_TRUE(book.SaveAs(path.c_str())) << book.Problem();
+
+  ExcelFile again;
+  ASSERT_TRUE(again.Load(path.c_str())) << again.Problem();
+  ASSERT_EQ(again.globals.xfs.size(), 1u);
+  EXPECT_EQ(again.globals.xfs[0].data, Filled(8225));
+  EXPECT_EQ(again.GetWorksheet("S")->At(1, 1)->GetDouble(), 2.5);
+  if (xls_tool::Present("xlrd")) {
+    xls_tool::Book read;
+    ASSERT_TRUE(xls_tool::Dump(path, read));
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].At(1, 1)->number, 2.5);
+  }
+}
+
+TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
+  const std::string path = ScratchPath("refused.xls");
+  ExcelFile book;
+  // A second BOF in the globals.
+  WriteDocument(path, GlobalsBof() + RecordOf(0x00E0, Filled(20)) + GlobalsBof() + kEof);
+  EXPECT_FALSE(book.Load(path.c_str()));
+  EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged");
+  // No cell format for new cells to take, or a cell naming one beyond the list.
+  WriteDocument(path, GlobalsBof() + kEof);
+  EXPECT_FALSE(book.Load(path.c_str()));
+  EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: a cell format is missing");
+  {
+    ExcelFile saved;
+    saved.New(1);
+    saved.GetWorksheet(0)->Cell(0, 0)->SetFormat(21);  // the new workbook has 21
+    ASSERT_TRUE(saved.SaveAs(path.c_str()));
+  }
+  EXPECT_FALSE(book.Load(path.c_str()));
+  EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: a cell format is missing");
+  // A text the string table lacks; a number beyond the last column.
+  {
+    ExcelFile saved;
+    saved.New(1);
+    *saved.GetWorksheet(0)->Cell(0, 0) = "text";
+    *saved.GetWorksheet(0)->Cell(1, 5) = 7;
+    ASSERT_TRUE(saved.SaveAs(path.c_str()));
+  }
+  const Bytes stream = ReadWorkbookStream(path);
+  for (const auto& [code, offset, value, reason] :
+       {std::tuple<uint16_t, int, uint16_t, std::string>{0x00FD, 10, 1, "a cell names a text the workbook lacks"},
+        {0x027E, 7, 1, "a cell lies outside the sheet"}}) {  // column 5 becomes 261
+    Bytes changed = stream;
+    size_t at = 0;
+    while (Get16(changed, at) != code) at += 4 + Get16(changed, at + 2);
+    changed[at + offset] = static_cast<char>(value & 0xFF);
+    WriteDocument(path, changed);
+    EXPECT_FALSE(book.Load(path.c_str())) << reason;
+    EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: " + reason);
+  }
+  // An older version of the format in a "Workbook" stream.
+  WriteDocument(path, RecordOf(0x0809, Of({0x00, 0x05, 0x05, 0x00}) + Filled(4)) + kEof);
+  EXPECT_FALSE(book.Load(path.c_str()));
+  EXPECT_EQ(book.Problem(), "its workbook is of an older version of the format, which this export does not write");
+}
+
+TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
+  // A sample with strings across records, formats and every number form.
+  const std::string sample = ScratchPath("hostile-sample.xls");
+  {
+    ExcelFile book;
+    book.New(2);
+    ExcelSheet* s = book.GetWorksheet(0);
+    for (int r = 0; r < 70; ++r) {
+      *s->Cell(r, 0) = r;
+      *s->Cell(r, 1) = r * 0.37;
+      *s->Cell(r, 2) = (r % 2 ? "odd" : "even");
+      s->Cell(r, 3)->SetFormat(static_cast<uint16_t>(r % 21));
+    }
+    *book.GetWorksheet(1)->Cell(3, 3) = std::string(9000, 'w').c_str();
+    ASSERT_TRUE(book.SaveAs(sample.c_str()));
+  }
+  const Bytes original = ReadWorkbookStream(sample);
+
+  std::mt19937 random(20261207);
+  const std::string path = ScratchPath("hostile.xls");
+  const std::string saved = ScratchPath("hostile-saved.xls");
+  int accepted = 0, checked_by_xlrd = 0;
+  for (int round = 0; round < 400; ++round) {
+    Bytes stream = original;
+    const int changes = 1 + static_cast<int>(random() % 6);
+    for (int k = 0; k < changes; ++k)
+      stream[random() % stream.size()] = static_cast<char>(random() % 3 == 0 ? 0xFF : random());
+    if (round % 7 == 0) stream.resize(random() % stream.size());
+    WriteDocument(path, stream);
+    ExcelFile book;
+    if (!book.Load(path.c_str()) || !book.Survey().Keepable()) continue;
+    // A damaged size claim may make a sheet huge but nearly empty; that
+    // saves fine, only slowly.
+    bool huge = false;
+    for (const ExcelSheet& s : book.sheets) huge = huge || s.GetTotalRows() * s.GetTotalCols() > 200000;
+    if (huge) continue;
+    ++accepted;
+    const std::string before = Contents(book);
+    ASSERT_TRUE(book.SaveAs(saved.c_str())) << round << ": " << book.Problem();
+    ExcelFile again;
+    ASSERT_TRUE(again.Load(saved.c_str())) << round << ": " << again.Problem();
+    EXPECT_EQ(Contents(again), before) << round;
+    if (checked_by_xlrd < 15 && xls_tool::Present("xlrd")) {
+      ++checked_by_xlrd;
+      xls_tool::Book read;
+      EXPECT_TRUE(xls_tool::Dump(saved, read)) << round;
+      EXPECT_EQ(read.size(), again.GetTotalSheets()) << round;
+    }
+  }
+  EXPECT_GT(accepted, 20);
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles

@@ -1,0 +1,79 @@
+#pragma once
+// Cells to records, the form a save uses: every worksheet's cell table is
+// written straight from the cells into the stream, with the bytes that
+// WorkbookContent::RecordsFromCells and the worksheet containers would
+// write, but without a record object per cell. Time and memory follow the
+// cells a sheet stores, not the size of its table.
+//
+// Use: construct on the workbook (this rebuilds the shared string table and
+// every worksheet's records but its cell table, as RecordsFromCells does,
+// the cell tables left empty), lay the stream out with CellTableSize and
+// SetPositions, then WriteSheet each worksheet in order after the globals.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "workbook_content.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+// The shared string table as a save rebuilds it: each distinct text once
+// per width, in the order of first use.
+class SharedStrings {
+ public:
+  // Empties the table and its counts.
+  explicit SharedStrings(Workbook::SharedStringTable& table);
+  // The index of a string cell's text, added when new; counts the cell.
+  uint64_t Add(const ExcelCell& cell);
+  // The index of a text added before.
+  uint64_t Find(const ExcelCell& cell) const;
+
+ private:
+  Workbook::SharedStringTable& table_;
+  std::map<std::string, uint64_t, std::less<>> narrow_;
+  std::map<std::u16string, uint64_t, std::less<>> wide_;
+};
+
+class CellTableWriter {
+ public:
+  explicit CellTableWriter(WorkbookContent& book);
+
+  // Bytes of sheet s's cell table (its row blocks).
+  uint64_t CellTableSize(uint64_t s) const { return layouts_[s].size; }
+  // The stream offset of worksheet s's BOF: fills its Index with the
+  // offsets of its DBCell records.
+  void SetPositions(uint64_t s, uint64_t start);
+  // Writes worksheet s (BOF, Index, Dimensions, the cell table, Window2,
+  // EOF) at out; returns the bytes written.
+  uint64_t WriteSheet(uint64_t s, char* out);
+
+  struct Layout {
+    uint64_t base = 0;                   // the first row of block 0
+    std::vector<uint64_t> block_sizes;   // bytes of each row block, DBCell included
+    std::vector<uint64_t> dbcell_at;     // offset of each block's DBCell in the block
+    uint64_t size = 0;                   // the cell table's bytes
+  };
+
+ private:
+  // Sizes (out null) or writes row block b of sheet s; returns its bytes
+  // and the offset of its DBCell.
+  uint64_t Block(uint64_t s, uint64_t b, char* out, uint64_t& dbcell_at);
+
+  WorkbookContent& book_;
+  SharedStrings strings_;
+  std::vector<Layout> layouts_;
+  // Scratch records, reused for every record written.
+  WorksheetRecords::Row row_;
+  WorksheetRecords::DBCell dbcell_;
+  CellRecords::RK rk_;
+  CellRecords::Number number_;
+  CellRecords::LabelSST label_;
+  CellRecords::MulRK mul_rk_;
+  CellRecords::Blank blank_;
+};
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

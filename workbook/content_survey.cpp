@@ -1,0 +1,215 @@
+#include "content_survey.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <vector>
+
+#include "byte_view.h"
+#include "record.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using Kind = ContentSurvey::Kind;
+
+// Substream types of a BOF record.
+constexpr uint16_t kGlobals = 0x0005;
+constexpr uint16_t kModule = 0x0006;
+constexpr uint16_t kWorksheet = 0x0010;
+constexpr uint16_t kChart = 0x0020;
+constexpr uint16_t kMacroSheet = 0x0040;
+
+// Records the layer reads and writes itself.
+constexpr uint16_t kModelledGlobals[] = {
+    0x0809, 0x000A, 0x003D, 0x0031, 0x00E0, 0x0293, 0x0085, 0x00FC, 0x003C,
+    0x041E,                  // FORMAT
+    0x0022, 0x000E, 0x0092,  // DATEMODE, PRECISION, PALETTE
+};
+constexpr uint16_t kModelledSheet[] = {
+    0x0809, 0x000A, 0x020B, 0x0200, 0x0208, 0x00D7, 0x023E,
+    0x00BD, 0x00FD, 0x0201, 0x00BE, 0x0203, 0x027E,  // cells (BoolErr and formulas aside)
+};
+
+// Bookkeeping of the writer, view and print settings: dropped by a save.
+constexpr uint16_t kDroppableGlobals[] = {
+    0x00E1, 0x00C1, 0x00E2,  // INTERFACEHDR, MMS, INTERFACEEND
+    0x005C, 0x0042, 0x0161,  // WRITEACCESS, CODEPAGE, DSF
+    0x01C0, 0x013D, 0x009C,  // writer version marker, TABID, FNGROUPCOUNT
+    0x0040, 0x008D, 0x01B7,  // BACKUP, HIDEOBJ, REFRESHALL
+    0x00DA, 0x0160, 0x008C,  // BOOKBOOL, USESELFS, COUNTRY
+    0x01C1, 0x00FF, 0x0863,  // RECALCID, EXTSST, BOOKEXT
+    0x088C, 0x089A, 0x0896,  // COMPAT12, MTRSETTINGS, THEME
+    0x087C, 0x087D, 0x0892,  // XFCRC, XFEXT, STYLEEXT (refinements the XF records approximate)
+    0x088E,                  // TABLESTYLES
+    // Reference tables: what uses them (formulas, names) is reported itself.
+    0x01AE, 0x0017, 0x0023,  // SUPBOOK, EXTERNSHEET, EXTERNNAME
+};
+constexpr uint16_t kDroppableSheet[] = {
+    0x000D, 0x000C, 0x000F, 0x0011, 0x0010, 0x005F,  // calculation settings
+    0x002A, 0x002B, 0x0082, 0x0080, 0x0225, 0x0081,  // print headings, grid, outline gutters, row height, options
+    0x001B, 0x001A, 0x0014, 0x0015, 0x0083, 0x0084,  // page breaks, header, footer, centring
+    0x0026, 0x0027, 0x0028, 0x0029, 0x00A1, 0x089C,  // margins, page setup
+    0x0055, 0x007D, 0x0099,                          // column widths
+    0x001D, 0x0041, 0x00A0, 0x088B, 0x0862,          // selection, panes, zoom, layout view, tab colour
+    0x00EF, 0x0867,                                  // phonetic settings, protection options
+};
+
+// Records whose value 0 means "not set": droppable then, protection else.
+constexpr uint16_t kProtectionRecords[] = {0x0012, 0x0019, 0x0013, 0x0063, 0x00DD, 0x01AF, 0x01BC};
+
+// Built-in names that only hold print settings: print area, print titles,
+// sheet title.
+constexpr uint8_t kPrintNames[] = {0x06, 0x07, 0x0C};
+
+template <size_t N, class T>
+bool In(const T (&list)[N], T value) {
+  return std::find(std::begin(list), std::end(list), value) != std::end(list);
+}
+
+bool AllZero(const char* data, uint16_t length) {
+  return std::all_of(data, data + length, [](char c) { return c == 0; });
+}
+
+}  // namespace
+
+ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
+  ContentSurvey survey;
+  const ByteView view(bytes, size);
+  // The substream types from the outermost in; records before any BOF
+  // count as the globals'.
+  std::vector<uint16_t> open;
+  bool started = false;
+  for (uint64_t p = 0; view.Has(p, Record::kHeaderSize);) {
+    uint16_t code = 0, length = 0;
+    view.Get(code, p);
+    view.Get(length, p + 2);
+    if (!view.Has(p + Record::kHeaderSize, length)) break;
+    const char* data = bytes + p + Record::kHeaderSize;
+    p += Record::kHeaderSize + length;
+
+    // Bytes after the last substream that start no new one are not part of
+    // the workbook (some writers pad the stream).
+    if (started && open.empty() && code != RecordCode::kBof) break;
+    if (code == RecordCode::kBof) {
+      // The first substream is the globals; any later one is a sheet.
+      const bool started_sheets = started;
+      started = true;
+      uint16_t type = 0;
+      ByteView(data, length).Get(type, 2);
+      if (!open.empty() && open.back() != kGlobals) survey.Note(Kind::kChartsOrDrawings);  // embedded
+      else if (type == kChart) survey.Note(Kind::kChartSheets);
+      else if (type == kMacroSheet || type == kModule) survey.Note(Kind::kMacroSheets);
+      else if (started_sheets && type != kWorksheet) survey.Note(Kind::kOtherSheets);
+      open.push_back(type);
+      continue;
+    }
+    const uint16_t type = open.empty() ? kGlobals : open.back();
+    if (code == RecordCode::kEof) {
+      if (!open.empty()) open.pop_back();
+      continue;
+    }
+    if (type == kGlobals)
+      survey.SurveyGlobals(code, data, length);
+    else if (type == kWorksheet)
+      survey.SurveySheet(code, data, length);
+    // Records of charts and macro sheets are reported with their substream.
+  }
+  return survey;
+}
+
+void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t length) {
+  if (In(kModelledGlobals, code) || In(kDroppableGlobals, code)) return;
+  // MSODRAWINGGROUP: some writers put one in every workbook; the objects
+  // that use it are reported by their sheets.
+  if (code == 0x00EB) return;
+  if (In(kProtectionRecords, code)) {
+    if (!AllZero(data, length)) Note(Kind::kProtection);
+    return;
+  }
+  if (code == 0x002F) {  // FILEPASS: the rest is encrypted
+    Note(Kind::kProtection);
+    return;
+  }
+  if (code == 0x0018) {  // NAME
+    const ByteView name(data, length);
+    uint16_t options = 0;
+    uint8_t first = 0xFF;
+    name.Get(options, 0);
+    name.Get(first, 15);  // the first character, after the flags byte
+    const bool built_in = options & 0x0020;
+    if (!(built_in && In(kPrintNames, first))) Note(Kind::kDefinedNames);
+    return;
+  }
+  other_codes_.insert(code);
+  Note(Kind::kOtherRecords);
+}
+
+void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length) {
+  if (In(kModelledSheet, code) || In(kDroppableSheet, code)) return;
+  if (In(kProtectionRecords, code)) {
+    if (!AllZero(data, length)) Note(Kind::kProtection);
+    return;
+  }
+  switch (code) {
+    case 0x0205: {  // BOOLERR: a boolean or an error value
+      uint8_t error = 0;
+      ByteView(data, length).Get(error, 7);
+      Note(error ? Kind::kErrorValues : Kind::kBooleans);
+      return;
+    }
+    case 0x0006: case 0x0406: case 0x00BC: case 0x04BC: case 0x0221: case 0x0236: case 0x0036: case 0x0207:
+      Note(Kind::kFormulas);  // formulas, shared and array formulas, tables, string results
+      return;
+    case 0x00E5: Note(Kind::kMergedCells); return;
+    case 0x001C: Note(Kind::kNotes); return;
+    // Drawing containers (some writers put one in every sheet), their parts
+    // and the texts of notes and text boxes: reported through their objects.
+    case 0x00EC: case 0x003C: case 0x01B6: return;
+    case 0x005D: {  // OBJ: its first part gives the object's type
+      uint16_t object_type = 0;
+      ByteView(data, length).Get(object_type, 4);
+      Note(object_type == 0x0019 ? Kind::kNotes : Kind::kChartsOrDrawings);
+      return;
+    }
+    case 0x00B6: Note(Kind::kChartsOrDrawings); return;  // pictures of older writers
+    case 0x01B8: case 0x0800: Note(Kind::kHyperlinks); return;
+    case 0x01B0: case 0x01B1: case 0x087A: case 0x087B: Note(Kind::kConditionalFormats); return;
+    case 0x01B2: case 0x01BE: Note(Kind::kDataValidation); return;
+    default:
+      other_codes_.insert(code);
+      Note(Kind::kOtherRecords);
+  }
+}
+
+std::string ContentSurvey::Describe() const {
+  // In the order of Kind.
+  static const char* const kNames[] = {
+      "formulas",         "booleans",          "error values",        "merged cells",
+      "defined names",    "charts or drawings", "cell notes",         "chart sheets",
+      "macro sheets",     "sheets of other kinds", "protection or encryption", "hyperlinks", "conditional formats",
+      "data validation",
+  };
+  std::vector<std::string> parts;
+  for (Kind kind : kinds_) {
+    if (kind != Kind::kOtherRecords) {
+      parts.push_back(kNames[static_cast<int>(kind)]);
+      continue;
+    }
+    std::string codes;
+    for (uint16_t c : other_codes_) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%04X", c);
+      codes += (codes.empty() ? "" : ", ") + std::string(hex);
+    }
+    parts.push_back("records of kinds this export does not keep (" + codes + ")");
+  }
+  std::string text;
+  for (size_t i = 0; i < parts.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == parts.size() ? " and " : ", ") + parts[i];
+  return text;
+}
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles

@@ -1,0 +1,62 @@
+#pragma once
+// What a "Workbook" stream holds that a save would not write back.
+//
+// A save writes the globals this layer models (fonts, number formats, cell
+// formats, styles, sheet entries, shared strings and the few settings that
+// change what values mean: the date system, the precision and the colour
+// palette) and, per worksheet, its numbers and texts with their cell
+// formats. The survey walks every record of the stream and sorts the rest
+// into what may be dropped (records that only set the view, printing or the
+// writer's bookkeeping: column widths, row heights, windows, selections,
+// page setup, empty drawing containers, unset protection) and what carries
+// content the save would lose, which it reports.
+#include <cstdint>
+#include <set>
+#include <string>
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+class ContentSurvey {
+ public:
+  enum class Kind {
+    kFormulas,
+    kBooleans,
+    kErrorValues,
+    kMergedCells,
+    kDefinedNames,
+    kChartsOrDrawings,
+    kNotes,
+    kChartSheets,
+    kMacroSheets,
+    kOtherSheets,
+    kProtection,
+    kHyperlinks,
+    kConditionalFormats,
+    kDataValidation,
+    kOtherRecords,  // of kinds this layer does not know; see OtherCodes (last)
+  };
+
+  // Surveys the stream (every substream, whole or cut short).
+  static ContentSurvey Of(const char* bytes, uint64_t size);
+
+  // True when a save writes back everything that carries content.
+  bool Keepable() const { return kinds_.empty(); }
+  const std::set<Kind>& Kinds() const { return kinds_; }
+  // Codes of the records counted as kOtherRecords.
+  const std::set<uint16_t>& OtherCodes() const { return other_codes_; }
+  // "formulas, merged cells and records of kinds this export does not keep
+  // (0x01B8)"; empty when keepable.
+  std::string Describe() const;
+
+ private:
+  void Note(Kind kind) { kinds_.insert(kind); }
+  void SurveyGlobals(uint16_t code, const char* data, uint16_t length);
+  void SurveySheet(uint16_t code, const char* data, uint16_t length);
+
+  std::set<Kind> kinds_;
+  std::set<uint16_t> other_codes_;
+};
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles
