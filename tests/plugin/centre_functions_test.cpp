@@ -196,3 +196,28 @@ TEST_F(Centre, SmoothingWiderThanTheRingWindowIsRefusedAtOnceKeepingTheFloats)
         EXPECT_EQ(r, 42.0f);
     }
 }
+
+// A missing float variable is refused before the handler reads through it,
+// whichever position it takes.
+TEST_F(Centre, ANullFloatPointerIsAScriptError)
+{
+    DM_ImageToken im = real_image(40, 30, std::vector<double>(40 * 30, 1.0));
+    for (int missing = 0; missing < 5; ++missing) {
+        std::array<float, 5> v = {20, 15, 0, 1, 5};
+        auto arg = [&](int k) { return float_ptr_arg(k == missing ? nullptr : &v[k]); };
+        standin::CallResult r = host.call("RefineCenterEllipticity",
+                                          {image_arg(im), arg(0), arg(1), arg(2), arg(3), arg(4),
+                                           float_arg(3)});
+        ASSERT_EQ(r.script_errors.size(), 1u) << missing;
+        EXPECT_NE(r.script_errors[0].find("null pointer"), std::string::npos) << r.script_errors[0];
+        EXPECT_EQ(v[0], 20.0f);
+        EXPECT_EQ(host.live_locks(), 0u);
+    }
+    for (const char *function : {"GuessCenter", "RefineCenter"}) {
+        float y = 0, r = 0;
+        standin::CallResult result = host.call(
+            function, {image_arg(im), float_ptr_arg(nullptr), float_ptr_arg(&y), float_ptr_arg(&r)});
+        EXPECT_EQ(result.script_errors.size(), 1u) << function;
+    }
+    EXPECT_EQ(host.live_images(), 1u);
+}
