@@ -122,8 +122,6 @@ struct Bound {
 };
 const Bound kBounds[] = {
     {"AzimuthalProjection", 4, 1e5f},
-    // The ring smoothing half-width costs time in proportion to its size.
-    {"RefineCenterEllipticity", 6, 1e3f},
 };
 
 float Bounded(const Function& f, size_t parameter, float value) {
