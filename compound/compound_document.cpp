@@ -304,7 +304,7 @@ int CompoundDocument::CurrentDirectory(std::string& path) const {
   std::u16string wide;
   const int rc = CurrentDirectory(wide);
   if (rc != kSuccess) return rc;
-  return Utf16ToNarrow(wide, path) ? kSuccess : kBadText;
+  return utf16_to_narrow(wide, path) ? kSuccess : kBadText;
 }
 
 int CompoundDocument::RemoveDirectory(const char16_t* path) {
@@ -363,7 +363,7 @@ int CompoundDocument::WriteStream(const char16_t* path, const char* data, uint64
 // is refused rather than cut.
 #define KELPO_NARROW_PATH(path, wide)                \
   std::u16string wide;                               \
-  if (!NarrowToUtf16(path == nullptr ? "" : path, wide)) return kBadText
+  if (!narrow_to_utf16(path == nullptr ? "" : path, wide)) return kBadText
 
 int CompoundDocument::ChangeDirectory(const char* path) {
   KELPO_NARROW_PATH(path, wide);
@@ -412,13 +412,13 @@ int CompoundDocument::WriteStream(const char* path, const char* data, uint64_t s
 }
 int CompoundDocument::ListDirectory(std::vector<std::string>& names, const char* path) const {
   std::u16string wide;
-  if (path != nullptr && !NarrowToUtf16(path, wide)) return kBadText;
+  if (path != nullptr && !narrow_to_utf16(path, wide)) return kBadText;
   std::vector<std::u16string> wide_names;
   const int rc = ListDirectory(wide_names, path == nullptr ? nullptr : wide.c_str());
   if (rc != kSuccess) return rc;
   std::vector<std::string> converted(wide_names.size());
   for (size_t i = 0; i < wide_names.size(); ++i)
-    if (!Utf16ToNarrow(wide_names[i], converted[i])) return kBadText;
+    if (!utf16_to_narrow(wide_names[i], converted[i])) return kBadText;
   names.swap(converted);
   return kSuccess;
 }

@@ -68,7 +68,7 @@ bool In(const T (&list)[N], T value) {
   return std::find(std::begin(list), std::end(list), value) != std::end(list);
 }
 
-bool AllZero(const char* data, uint16_t length) {
+bool all_zero(const char* data, uint16_t length) {
   return std::all_of(data, data + length, [](char c) { return c == 0; });
 }
 
@@ -125,7 +125,7 @@ void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t leng
   // that use it are reported by their sheets.
   if (code == 0x00EB) return;
   if (In(kProtectionRecords, code)) {
-    if (!AllZero(data, length)) Note(Kind::kProtection);
+    if (!all_zero(data, length)) Note(Kind::kProtection);
     return;
   }
   if (code == 0x002F) {  // FILEPASS: the rest is encrypted
@@ -149,7 +149,7 @@ void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t leng
 void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length) {
   if (In(kModelledSheet, code) || In(kDroppableSheet, code)) return;
   if (In(kProtectionRecords, code)) {
-    if (!AllZero(data, length)) Note(Kind::kProtection);
+    if (!all_zero(data, length)) Note(Kind::kProtection);
     return;
   }
   switch (code) {

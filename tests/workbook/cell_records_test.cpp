@@ -39,7 +39,7 @@ TEST(CellRecordsTest, FixedRecordsWriteTheirFields) {
 }
 
 TEST(CellRecordsTest, FixedRecordsReadBackAndKeepExtraBytes) {
-  const Bytes in = RecordOf(0x0203, Of({5, 0, 6, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0xBF, 0xAA, 0xBB}));
+  const Bytes in = record_of(0x0203, Of({5, 0, 6, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0xBF, 0xAA, 0xBB}));
   Number number;
   ASSERT_EQ(number.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(number.row, 5);
@@ -60,9 +60,9 @@ TEST(CellRecordsTest, MulRKPlacesLastColumnAfterItsEntries) {
   EXPECT_EQ(m.DataSize(), 24u);
   EXPECT_EQ(m.RecordSize(), 28u);
   const Bytes out = Written(m);
-  EXPECT_EQ(Get16(out, 4 + 22), 3);
-  EXPECT_EQ(Get16(out, 4 + 16), 0x0F);
-  EXPECT_EQ(Get16(out, 4 + 18), 0x16);
+  EXPECT_EQ(get16(out, 4 + 22), 3);
+  EXPECT_EQ(get16(out, 4 + 16), 0x0F);
+  EXPECT_EQ(get16(out, 4 + 18), 0x16);
 
   MulRK back;
   ASSERT_EQ(back.Read(out.data(), out.size()), 28u);
@@ -72,7 +72,7 @@ TEST(CellRecordsTest, MulRKPlacesLastColumnAfterItsEntries) {
 }
 
 TEST(CellRecordsTest, MulBlankTakesOneIndexPerColumn) {
-  const Bytes in = RecordOf(0x00BE, Of({9, 0, 2, 0, 10, 0, 11, 0, 12, 0, 13, 0, 5, 0}));
+  const Bytes in = record_of(0x00BE, Of({9, 0, 2, 0, 10, 0, 11, 0, 12, 0, 13, 0, 5, 0}));
   MulBlank m;
   ASSERT_EQ(m.Read(in.data(), in.size()), 18u);
   EXPECT_EQ(m.first_col, 2);
@@ -82,21 +82,21 @@ TEST(CellRecordsTest, MulBlankTakesOneIndexPerColumn) {
 }
 
 TEST(CellRecordsTest, RefusesRecordsShorterThanTheirFields) {
-  const Bytes blank = RecordOf(0x0201, Of({1, 0, 2, 0, 3}));
+  const Bytes blank = record_of(0x0201, Of({1, 0, 2, 0, 3}));
   Blank b;
   EXPECT_EQ(b.Read(blank.data(), blank.size()), 0u);
-  const Bytes label = RecordOf(0x00FD, Of({1, 0, 2, 0, 3, 0, 4, 0, 0}));
+  const Bytes label = record_of(0x00FD, Of({1, 0, 2, 0, 3, 0, 4, 0, 0}));
   LabelSST l;
   EXPECT_EQ(l.Read(label.data(), label.size()), 0u);
 
   // Columns that promise more entries than the data holds, or run backwards.
   MulRK m;
-  const Bytes promising = RecordOf(0x00BD, Of({0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 200, 0}));
+  const Bytes promising = record_of(0x00BD, Of({0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 200, 0}));
   EXPECT_EQ(m.Read(promising.data(), promising.size()), 0u);
-  const Bytes backwards = RecordOf(0x00BD, Of({0, 0, 5, 0, 1, 2, 3, 4, 5, 6, 4, 0}));
+  const Bytes backwards = record_of(0x00BD, Of({0, 0, 5, 0, 1, 2, 3, 4, 5, 6, 4, 0}));
   EXPECT_EQ(m.Read(backwards.data(), backwards.size()), 0u);
   MulBlank mb;
-  const Bytes tiny = RecordOf(0x00BE, Of({0, 0, 0, 0}));
+  const Bytes tiny = record_of(0x00BE, Of({0, 0, 0, 0}));
   EXPECT_EQ(mb.Read(tiny.data(), tiny.size()), 0u);
 }
 

@@ -49,7 +49,7 @@ TEST(WorkbookGlobalsTest, RecordsWithNamesHaveTheirSizesAndBytes) {
                              0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x20}));
 }
 
-Workbook Populated() {
+Workbook populated() {
   Workbook w;
   for (int i = 0; i < 4; ++i) w.fonts.emplace_back();
   w.fonts[2].name = "Courier";
@@ -71,15 +71,15 @@ Workbook Populated() {
 }
 
 TEST(WorkbookGlobalsTest, ReadsWhatItWritesAndDropsOtherRecords) {
-  Workbook w = Populated();
+  Workbook w = populated();
   Bytes out = Written(w);
   // Records the container does not keep, among them a code page and an
   // ExtSST, inserted after the Window1.
-  const Bytes other = RecordOf(0x0042, Of({0xE4, 0x04})) + RecordOf(0x00FF, Of({8, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+  const Bytes other = record_of(0x0042, Of({0xE4, 0x04})) + record_of(0x00FF, Of({8, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
   Bytes stream(out.begin(), out.begin() + 42);
   stream += other;
   stream += Bytes(out.begin() + 42, out.end());
-  stream += RecordOf(0x0809, Filled(16));  // the next substream
+  stream += record_of(0x0809, filled(16));  // the next substream
 
   Workbook back;
   ASSERT_EQ(back.Read(stream.data(), stream.size()), out.size() + other.size());
@@ -98,13 +98,13 @@ TEST(WorkbookGlobalsTest, ReadsWhatItWritesAndDropsOtherRecords) {
 }
 
 TEST(WorkbookGlobalsTest, NumberFormatsAndSettingsOfValuesAreKeptVerbatim) {
-  const Bytes format = RecordOf(0x041E, Of({0xA4, 0x00, 0x04, 0x00, 0x00, '0', '.', '0', '%'}));
-  const Bytes date_mode = RecordOf(0x0022, Of({1, 0}));
-  const Bytes palette = RecordOf(0x0092, Of({1, 0, 0x12, 0x34, 0x56, 0}));
+  const Bytes format = record_of(0x041E, Of({0xA4, 0x00, 0x04, 0x00, 0x00, '0', '.', '0', '%'}));
+  const Bytes date_mode = record_of(0x0022, Of({1, 0}));
+  const Bytes palette = record_of(0x0092, Of({1, 0, 0x12, 0x34, 0x56, 0}));
   Workbook::Font font;
   Workbook::XF xf;
-  const Bytes stream = RecordOf(0x0809, Of({0, 6, 5, 0}) + Filled(12)) + RecordOf(0x0042, Of({0xB0, 0x04})) +
-                       date_mode + Written(font) + format + Written(xf) + palette + RecordOf(0x000A, {});
+  const Bytes stream = record_of(0x0809, Of({0, 6, 5, 0}) + filled(12)) + record_of(0x0042, Of({0xB0, 0x04})) +
+                       date_mode + Written(font) + format + Written(xf) + palette + record_of(0x000A, {});
   Workbook back;
   ASSERT_EQ(back.Read(stream.data(), stream.size()), stream.size());
   ASSERT_EQ(back.formats.size(), 1u);
@@ -113,7 +113,7 @@ TEST(WorkbookGlobalsTest, NumberFormatsAndSettingsOfValuesAreKeptVerbatim) {
   // Formats before the XFs that name them, settings after the styles; the
   // code page is dropped.
   std::vector<uint16_t> codes;
-  for (size_t p = 0; p + 4 <= out.size(); p += 4 + Get16(out, p + 2)) codes.push_back(Get16(out, p));
+  for (size_t p = 0; p + 4 <= out.size(); p += 4 + get16(out, p + 2)) codes.push_back(get16(out, p));
   EXPECT_EQ(codes, (std::vector<uint16_t>{0x0809, 0x003D, 0x0031, 0x041E, 0x00E0, 0x0022, 0x0092, 0x00FC, 0x000A}));
   EXPECT_NE(std::search(out.begin(), out.end(), format.begin(), format.end()), out.end());
   const Bytes settings = date_mode + palette;
@@ -121,7 +121,7 @@ TEST(WorkbookGlobalsTest, NumberFormatsAndSettingsOfValuesAreKeptVerbatim) {
 }
 
 TEST(WorkbookGlobalsTest, RefusesDamagedOrUnfinishedSubstreams) {
-  Workbook w = Populated();
+  Workbook w = populated();
   const Bytes out = Written(w);
   // Every cut short of the whole substream fails; none reads past the cut.
   for (size_t cut = 0; cut < out.size(); cut += 7) {
@@ -130,8 +130,8 @@ TEST(WorkbookGlobalsTest, RefusesDamagedOrUnfinishedSubstreams) {
     EXPECT_EQ(back.Read(part.data(), part.size()), 0u) << cut;
   }
   // A font whose name runs past its record.
-  const Bytes stream = RecordOf(0x0809, Filled(16)) +
-                       RecordOf(0x0031, Filled(14) + Of({9, 0, 'A'})) + RecordOf(0x000A, {});
+  const Bytes stream = record_of(0x0809, filled(16)) +
+                       record_of(0x0031, filled(14) + Of({9, 0, 'A'})) + record_of(0x000A, {});
   Workbook back;
   EXPECT_EQ(back.Read(stream.data(), stream.size()), 0u);
 }
