@@ -13,9 +13,9 @@
 #include <vector>
 
 namespace {
-const double ln2 = std::log(2.0);
+const double kLn2 = std::log(2.0);
 
-constexpr int fit_iterations = 250;
+constexpr int kFitIterations = 250;
 
 // The hot loop of every fit: the per-peak factors are computed once, the
 // sample loop does one exponential and one division.
@@ -30,9 +30,9 @@ void evaluate_peaks(const float *p, int m, float *hx, int n)
         const float eta = max_float(0.0f, min_float(1.0f, p[4 * k + 3]));
         const float w2 = powi_float(w, 2);
         const float g0 = static_cast<float>(static_cast<double>(1.0f - eta) *
-                                            std::sqrt(ln2 / pi / static_cast<double>(w2)));
-        const float ge = static_cast<float>(-ln2 / static_cast<double>(w2));
-        const float l0 = static_cast<float>(static_cast<double>(eta) / pi / static_cast<double>(w));
+                                            std::sqrt(kLn2 / kPi / static_cast<double>(w2)));
+        const float ge = static_cast<float>(-kLn2 / static_cast<double>(w2));
+        const float l0 = static_cast<float>(static_cast<double>(eta) / kPi / static_cast<double>(w));
         const float lw = static_cast<float>(1.0 / static_cast<double>(w2));
         for (int i = 0; i < n; ++i) {
             const float d = static_cast<float>(i) - x0;
@@ -115,7 +115,7 @@ public:
             if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
         int exponent = 0;
         std::frexp(largest, &exponent);
-        if (exponent > huge_exponent) {
+        if (exponent > kHugeExponent) {
             data_factor_ = std::ldexp(1.0f, 20 - exponent);
             for (float &v : measured) v *= data_factor_;
         }
@@ -147,7 +147,7 @@ public:
     }
 
 private:
-    static constexpr int huge_exponent = 40;
+    static constexpr int kHugeExponent = 40;
 
     static float usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
 
@@ -186,7 +186,7 @@ void pseudovoigt_model(float *p, float *hx, int m, int n, void *)
 
 void model_curve(const profile_data &rec, float *out)
 {
-    const int m = rec.peaks ? peak_columns * rec.npeaks : 0;
+    const int m = rec.peaks ? kPeakColumns * rec.npeaks : 0;
     evaluate_peaks(rec.peaks.get(), m, out, rec.length);
 }
 
@@ -196,15 +196,15 @@ void report_fit_end(int result, const float *info)
     const double iterations = info[5];
     // The iteration limit is a failure even though the solver returns its
     // iteration count then.
-    if (reason == FitStop::iteration_limit)
+    if (reason == FitStop::kIterationLimit)
         reportf("ERROR! Fit did not converge after %g iterations. \n", iterations);
     else if (result >= 0)
         reportf("Fit converged after %d iterations. \n", result);
-    else if (reason == FitStop::huge_step)
+    else if (reason == FitStop::kHugeStep)
         reportf("ERROR! Fit aborted after %g iterations due to singluar matrix. \n", iterations);
-    else if (reason == FitStop::no_reduction)
+    else if (reason == FitStop::kNoReduction)
         reportf("ERROR! Fit aborted after %g, no further error reduction possible. \n", iterations);
-    else if (reason == FitStop::invalid_values)
+    else if (reason == FitStop::kInvalidValues)
         reportf("ERROR! Fit aborted after %g iterations due to invalid function values. \n", iterations);
     else
         reportf("ERROR! Fit aborted after %g. \n", iterations);
@@ -218,14 +218,14 @@ int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end)
         return -1;
     }
     const int n = end - start + 1;
-    const int m = peak_columns * rec.npeaks;
+    const int m = kPeakColumns * rec.npeaks;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
     ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
     fit.scale_measurements(measured);
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, fit_iterations,
+    const int result = slevmar_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, kFitIterations,
                                    options, info, nullptr, nullptr, &fit);
     report_fit_end(result, info);
     fit.result(rec.peaks.get());
@@ -240,8 +240,8 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
         return -1;
     }
     const int n = end - start + 1;
-    const int m = peak_columns * (last - first + 1);
-    float *rows = rec.peaks.get() + peak_columns * first;
+    const int m = kPeakColumns * (last - first + 1);
+    float *rows = rec.peaks.get() + kPeakColumns * first;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
     ScaledPeaks fit(rows, m, static_cast<float>(start), false);
     fit.scale_measurements(measured);
@@ -267,7 +267,7 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
     const int result = slevmar_bc_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, lower.data(),
-                                      upper.data(), fit_iterations, options, info, nullptr, nullptr,
+                                      upper.data(), kFitIterations, options, info, nullptr, nullptr,
                                       &fit);
     if (result != LM_ERROR) fit.result(rows);
     return result;
@@ -306,7 +306,7 @@ int32_t prefitpeaks(profile_data &rec, float threshold)
     const float *y = rec.y.get();
     const float *ysub = rec.ysub.get();
     float *peaks = rec.peaks.get();
-    auto position = [&](int32_t k) { return peaks[peak_columns * k]; };
+    auto position = [&](int32_t k) { return peaks[kPeakColumns * k]; };
 
     int32_t iterations = 0;
     for (int32_t k = 0; k < npeaks; ++k) {
@@ -363,7 +363,7 @@ int32_t prefitpeaks(profile_data &rec, float threshold)
                     for (float &v : intensity) v = std::fabs(v);
                 }
                 for (int32_t q = 0; q < g; ++q) {
-                    float *row = peaks + peak_columns * (k + q);
+                    float *row = peaks + kPeakColumns * (k + q);
                     row[1] = intensity[q];
                     row[2] = hwhm;
                     row[3] = 0.5f;

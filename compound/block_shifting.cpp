@@ -22,12 +22,12 @@ bool contains(const std::vector<uint32_t>& sorted, uint32_t value) {
 
 // Lowering of one reference past the erased blocks; a reference to an erased
 // block is left alone (its owner drops or replaces it).
-void lower(uint32_t& r, const std::vector<uint32_t>& sorted_erased) {
+void lower_reference(uint32_t& r, const std::vector<uint32_t>& sorted_erased) {
   if (r >= kLowestSpecialId || contains(sorted_erased, r)) return;
   r -= static_cast<uint32_t>(std::lower_bound(sorted_erased.begin(), sorted_erased.end(), r) - sorted_erased.begin());
 }
 
-void Raise(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
+void raise_reference(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
   if (r >= kLowestSpecialId) return;
   r += static_cast<uint32_t>(std::upper_bound(sorted_inserted.begin(), sorted_inserted.end(), r) -
                              sorted_inserted.begin());
@@ -75,9 +75,9 @@ int CompoundDocument::WriteFilledBlock(uint32_t block, unsigned char fill) {
 void CompoundDocument::ShiftBlockReferences(const std::vector<uint32_t>& sorted_blocks, bool raise) {
   auto shift = [&](uint32_t& r) {
     if (raise)
-      Raise(r, sorted_blocks);
+      raise_reference(r, sorted_blocks);
     else
-      lower(r, sorted_blocks);
+      lower_reference(r, sorted_blocks);
   };
   for (uint32_t& v : big_table_) shift(v);
   for (uint32_t& b : table_blocks_) shift(b);
@@ -92,10 +92,10 @@ void CompoundDocument::ShiftBlockReferences(const std::vector<uint32_t>& sorted_
 }
 
 void CompoundDocument::ShiftSmallBlockReferences(const std::vector<uint32_t>& sorted_erased) {
-  for (uint32_t& v : small_table_) lower(v, sorted_erased);
+  for (uint32_t& v : small_table_) lower_reference(v, sorted_erased);
   for (size_t i = 1; i < entries_.size(); ++i) {
     DirectoryEntry& e = *entries_[i];
-    if (e.type == DirectoryEntry::kStream && e.size < kSmallStreamCutoff) lower(e.start, sorted_erased);
+    if (e.type == DirectoryEntry::kStream && e.size < kSmallStreamCutoff) lower_reference(e.start, sorted_erased);
   }
 }
 

@@ -14,7 +14,7 @@ constexpr uint64_t kEntrySize = 128;
 constexpr uint64_t kEntriesPerBlock = kBigBlock / kEntrySize;
 
 // Upper case as sibling ordering needs it: ASCII and Latin-1 letters.
-char16_t Upper(char16_t c) {
+char16_t upper_case(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
   return c;
@@ -25,7 +25,7 @@ char16_t Upper(char16_t c) {
 int compare_names(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
-    const char16_t x = Upper(a[i]), y = Upper(b[i]);
+    const char16_t x = upper_case(a[i]), y = upper_case(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;

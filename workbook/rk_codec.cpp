@@ -17,7 +17,7 @@ int32_t payload(uint32_t rk) {
   return s >= 0 ? s >> 2 : ~(~s >> 2);
 }
 
-uint64_t Bits(double x) {
+uint64_t bits_of(double x) {
   uint64_t b = 0;
   std::memcpy(&b, &x, sizeof b);
   return b;
@@ -59,7 +59,7 @@ uint32_t RKCodec::FromDouble(double x) {
     flag = 1;
     x *= 100.0;
   }
-  return (static_cast<uint32_t>(Bits(x) >> 32) & ~3u) | flag;
+  return (static_cast<uint32_t>(bits_of(x) >> 32) & ~3u) | flag;
 }
 
 uint32_t RKCodec::FromInteger(int32_t v) { return (static_cast<uint32_t>(v) << 2) | 2u; }
@@ -70,8 +70,8 @@ bool RKCodec::IntegerFits(int32_t v) { return v >= -536870912 && v <= 536870911;
 
 bool RKCodec::DoubleRoundTrips(double x) {
   const uint32_t rk = FromDouble(x);
-  if (Bits(ToDouble(rk)) != Bits(x)) return false;
-  return !(rk & 1u) || Bits(ToDouble(rk & ~1u) / 100.0) == Bits(x);
+  if (bits_of(ToDouble(rk)) != bits_of(x)) return false;
+  return !(rk & 1u) || bits_of(ToDouble(rk & ~1u) / 100.0) == bits_of(x);
 }
 
 }  // namespace YExcel

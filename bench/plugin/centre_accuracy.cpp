@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979;
+constexpr double kPi = 3.14159265358979;
 constexpr int32_t size = 1024;
 
 struct Case {
@@ -61,14 +61,14 @@ synthetic_options draw(const Case &c, std::mt19937 &random, std::vector<float> &
     o.center_x = size * (0.4 + 0.2 * unit(random));
     o.center_y = size * (0.4 + 0.2 * unit(random));
     o.axis_ratio = c.axis_ratio;
-    o.angle = pi * unit(random);
+    o.angle = kPi * unit(random);
     const double first = size * (0.13 + 0.05 * unit(random));
     o.radii = {first, first * 1.63, first * 2.12, first * 2.6};
     o.heights = {1500.0, 600.0 + 600.0 * unit(random), 400.0 + 400.0 * unit(random), 300.0};
     o.noise = c.noise;
     o.seed = static_cast<uint32_t>(random());
     if (!c.beam_stop) o.beam_stop_radius = o.beam_stop_arm = 0.0;
-    o.beam_stop_arm_angle = 2.0 * pi * unit(random);
+    o.beam_stop_arm_angle = 2.0 * kPi * unit(random);
     pixels = synthetic_pattern(size, size, o);
     std::uniform_int_distribution<size_t> anywhere(0, pixels.size() - 1);
     for (int k = 0; k < c.hot_pixels; ++k) pixels[anywhere(random)] = 65535.0f;
@@ -150,7 +150,7 @@ int main(int argc, char **argv)
             // exactly as RefineCenter does; count any pattern where it differs.
             if (ex != x || ey != y) ++centres_differ;
             e.ratio.push_back(std::fabs(ratio - truth.axis_ratio));
-            if (truth.axis_ratio >= 1.02) e.angle.push_back(angle_error_degrees(angle, truth.angle * 180.0 / pi));
+            if (truth.axis_ratio >= 1.02) e.angle.push_back(angle_error_degrees(angle, truth.angle * 180.0 / kPi));
             host.release_image(pattern);
         }
         if (!host.script_errors().empty()) {

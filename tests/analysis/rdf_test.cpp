@@ -20,7 +20,7 @@ std::vector<float> transform(const std::vector<float> &y, float step, int32_t st
 {
     auto rec = record_of(y, step);
     rdf_sinetransform(rec, start, end);
-    return std::vector<float>(rec.rdf.get(), rec.rdf.get() + rdf_points);
+    return std::vector<float>(rec.rdf.get(), rec.rdf.get() + kRdfPoints);
 }
 }  // namespace
 
@@ -28,14 +28,14 @@ TEST(Kirkland, FunctionOfOneAndTwoRows)
 {
     profile_data rec;
     rec.step = 10.0f;
-    std::vector<float> row(element_columns, 0.0f);
+    std::vector<float> row(kElementColumns, 0.0f);
     row[0] = row[3] = row[4] = row[5] = 1.0f;
     row[12] = 123.0f;  // not read
     row[13] = 100.0f;
     set_elements(rec, row.data(), 1);
     EXPECT_EQ(kirkland_values(rec, 0.0f, 2), (std::vector<float>{1.0f, 0.25f}));
 
-    std::vector<float> one(two_elements.begin(), two_elements.begin() + element_columns);
+    std::vector<float> one(two_elements.begin(), two_elements.begin() + kElementColumns);
     one[13] = 100.0f;
     set_elements(rec, one.data(), 1);
     const auto whole = kirkland_values(rec, 0.5f, 40);
