@@ -10,7 +10,7 @@
 namespace {
 enum : int32_t { kKindMax = 0, kKindMin = 1, kKindShoulder = 2, kKindDropped = 3 };
 
-struct extremum {
+struct Extremum {
     float position;
     float value;
     int32_t kind;
@@ -43,7 +43,7 @@ std::vector<float> smooth(const float *y, int32_t length)
 // line between two minima up to ten entries apart marks overlapping peaks,
 // not the background.  The line is taken in integers, as it always was; the
 // arithmetic is 64-bit so that no value can overflow it.
-void mark_shoulders(std::vector<extremum> &list, const float *y, int32_t length, float minstep)
+void mark_shoulders(std::vector<Extremum> &list, const float *y, int32_t length, float minstep)
 {
     const int64_t count = static_cast<int64_t>(list.size());
     for (int64_t m = 0; m < count - 4; ++m) {
@@ -79,7 +79,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
     const float *y = rec.y.get();
     const std::vector<float> s = smooth(y, length);
 
-    std::vector<extremum> list;
+    std::vector<Extremum> list;
     float maxval = 0.0f;
     float minval = 1.0e7f;
     int32_t lastmax = 0;

@@ -83,7 +83,7 @@ inline int64_t inner_pixel(float f, int32_t size)
 // still sees its own entries in table order, so its float sum is the same,
 // and the interleaved tables are read sequentially.
 template <class Locate>
-std::vector<float> ring_values(const ring_window &w, Locate &&locate)
+std::vector<float> ring_values(const RingWindow &w, Locate &&locate)
 {
     const int32_t nr = w.nrings;
     std::vector<float> sums(static_cast<size_t>(std::max(nr, 0)), 0.0f);
@@ -108,7 +108,7 @@ std::vector<float> ring_values(const ring_window &w, Locate &&locate)
     return values;
 }
 
-double elliptic_merit(const ring_window &w, const double *x)
+double elliptic_merit(const RingWindow &w, const double *x)
 {
     const float q = static_cast<float>(x[1]);
     const float a = static_cast<float>(x[0]);
@@ -172,7 +172,7 @@ int32_t run_powell(Minimize &objective, double p[2], const double xi0[4])
 
 }  // namespace
 
-ring_window::ring_window(const image_data &rec)
+RingWindow::RingWindow(const image_data &rec)
     : center_x(static_cast<float>(rec.center_x)), center_y(static_cast<float>(rec.center_y)),
       ring_start(rec.ring_start), ring_end(rec.ring_end),
       nrings(rec.ring_points && rec.xoffsets && rec.yoffsets ? rec.nrings : 0), data(rec.data),

@@ -10,7 +10,7 @@ namespace {
 void BM_RowOrderSum(benchmark::State &state)
 {
     const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
+    const BenchPattern &p = pattern_of_size(size);
     run_against_floor(state, size, [&] { benchmark::DoNotOptimize(row_order_sum(p.pixels)); });
 }
 BENCHMARK(BM_RowOrderSum) KELPO_PATTERN_SIZES;
@@ -21,7 +21,7 @@ template <Kind kind, int32_t average>
 void BM_Kernel(benchmark::State &state)
 {
     const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
+    const BenchPattern &p = pattern_of_size(size);
     image_data rec;
     attach(rec, p, size);
     const int32_t nbins = maxradius(&rec, 0);
@@ -51,7 +51,7 @@ BENCHMARK_TEMPLATE(BM_Kernel, kSectorEllipse, 1)->Name("BM_AverageSectorEllipse"
 void BM_Projection(benchmark::State &state)
 {
     const int32_t size = static_cast<int32_t>(state.range(0));
-    const bench_pattern &p = pattern_of_size(size);
+    const BenchPattern &p = pattern_of_size(size);
     image_data rec;
     attach(rec, p, size);
     const int32_t rend = maxradius(&rec, 1) - 5;

@@ -489,7 +489,7 @@ struct Fixture {
     const char *name;
     const char *refusal;
 };
-const Fixture fixtures[] = {
+const Fixture kFixtures[] = {
     {"xlwt-values.xls", nullptr},
     {"xlwt-formats.xls", nullptr},
     {"gnumeric-values.xls", nullptr},
@@ -532,7 +532,7 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
     REQUIRE_XLS_TOOL("xlrd");
     DM_ImageToken img = numbered(30, 3);
     const std::vector<double> px = host.pixels(img);
-    for (const Fixture &f : fixtures) {
+    for (const Fixture &f : kFixtures) {
         const std::string original = xls_tool::fixture_path(f.name);
         const std::string file = scratch_path(std::string("extended-") + f.name);
         write_bytes(file, file_bytes(original));
@@ -586,7 +586,7 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
                     .script_errors.empty());
     ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
     specs.push_back(fresh);
-    for (const Fixture &f : fixtures) {
+    for (const Fixture &f : kFixtures) {
         if (f.refusal) continue;
         const std::string original = xls_tool::fixture_path(f.name);
         const std::string file = scratch_path(std::string("readers-") + f.name);
