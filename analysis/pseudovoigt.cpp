@@ -81,23 +81,23 @@ public:
         for (int k = 1; k < m; k += 4)
             if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
         for (int k = 0; k < m; k += 4) {
-            scale_[k + 1] = usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
-            scale_[k + 2] = usable(std::max(std::fabs(rows[k + 2]), 0.5f));
+            scale_[k + 1] = Usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
+            scale_[k + 2] = Usable(std::max(std::fabs(rows[k + 2]), 0.5f));
         }
-        for (int k = 0; k < m; ++k) u_[k] = relative(k) / scale_[k];
+        for (int k = 0; k < m; ++k) u_[k] = Relative(k) / scale_[k];
         if (map_weight_)
             for (int k = 3; k < m; k += 4)
                 u_[k] = static_cast<float>(std::asin(2.0 * std::clamp(static_cast<double>(rows[k]), 0.01, 0.99) - 1.0));
         start_u_ = u_;
     }
 
-    float *u() { return u_.data(); }
+    float *ScaledParameters() { return u_.data(); }
 
     // Parameter k of the start, positions relative to the origin.
-    float relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
+    float Relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
 
     // Bounds in model units, divided by the same scales.
-    void scale_bounds(float *lower, float *upper) const
+    void ScaleBounds(float *lower, float *upper) const
     {
         for (size_t k = 0; k < scale_.size(); ++k) {
             lower[k] /= scale_[k];
@@ -108,7 +108,7 @@ public:
     // Profiles of huge values would overflow the solver's float sum of
     // squares; their measurements (and so the model) are fitted multiplied
     // by a power of two, which changes no bit of the peak shapes.
-    void scale_measurements(std::vector<float> &measured)
+    void ScaleMeasurements(std::vector<float> &measured)
     {
         float largest = 0.0f;
         for (float v : measured)
@@ -123,10 +123,10 @@ public:
 
     // The model at the solver's point: multiply back, map the weight,
     // evaluate the peaks.
-    static void model(float *u, float *hx, int m, int n, void *adata)
+    static void Model(float *u, float *hx, int m, int n, void *adata)
     {
         auto &self = *static_cast<ScaledPeaks *>(adata);
-        self.unscale(u, self.model_.data());
+        self.Unscale(u, self.model_.data());
         evaluate_peaks(self.model_.data(), m, hx, n);
         if (self.data_factor_ != 1.0f)
             for (int i = 0; i < n; ++i) hx[i] *= self.data_factor_;
@@ -134,10 +134,10 @@ public:
 
     // The fitted rows in model units, absolute positions; a parameter the
     // solver left exactly at its start keeps its start value bit for bit.
-    void result(float *rows) const
+    void Result(float *rows) const
     {
         std::vector<float> p(u_.size());
-        unscale(u_.data(), p.data());
+        Unscale(u_.data(), p.data());
         for (size_t k = 0; k < u_.size(); ++k) {
             if (u_[k] == start_u_[k] || (std::isnan(u_[k]) && std::isnan(start_u_[k])))
                 rows[k] = start_[k];
@@ -149,9 +149,9 @@ public:
 private:
     static constexpr int kHugeExponent = 40;
 
-    static float usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
+    static float Usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
 
-    void unscale(const float *u, float *p) const
+    void Unscale(const float *u, float *p) const
     {
         for (size_t k = 0; k < u_.size(); ++k) p[k] = u[k] * scale_[k];
         if (map_weight_)
@@ -221,14 +221,14 @@ int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end)
     const int m = kPeakColumns * rec.npeaks;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
     ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
-    fit.scale_measurements(measured);
+    fit.ScaleMeasurements(measured);
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, kFitIterations,
+    const int result = slevmar_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n, kFitIterations,
                                    options, info, nullptr, nullptr, &fit);
     report_fit_end(result, info);
-    fit.result(rec.peaks.get());
+    fit.Result(rec.peaks.get());
     return result;
 }
 
@@ -244,15 +244,15 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
     float *rows = rec.peaks.get() + kPeakColumns * first;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
     ScaledPeaks fit(rows, m, static_cast<float>(start), false);
-    fit.scale_measurements(measured);
+    fit.ScaleMeasurements(measured);
     std::vector<float> lower(static_cast<size_t>(m));
     std::vector<float> upper(static_cast<size_t>(m));
     // Positions stay inside the fitted range (and never exclude the start),
     // so that a converged group cannot move a peak off the profile.
     const float range = static_cast<float>(n - 1);
     for (int k = 0; k < m; k += 4) {
-        const float x = fit.relative(k);
-        const float w = fit.relative(k + 2);
+        const float x = fit.Relative(k);
+        const float w = fit.Relative(k + 2);
         lower[k] = std::min(std::max(x - 20.0f, 0.0f), x);
         upper[k] = std::max(std::min(x + 20.0f, range), x);
         lower[k + 1] = 0.0f;
@@ -262,14 +262,14 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
         lower[k + 3] = 0.0f;
         upper[k + 3] = 1.0f;
     }
-    fit.scale_bounds(lower.data(), upper.data());
+    fit.ScaleBounds(lower.data(), upper.data());
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_bc_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, lower.data(),
+    const int result = slevmar_bc_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n, lower.data(),
                                       upper.data(), kFitIterations, options, info, nullptr, nullptr,
                                       &fit);
-    if (result != LM_ERROR) fit.result(rows);
+    if (result != LM_ERROR) fit.Result(rows);
     return result;
 }
 

@@ -182,10 +182,10 @@ struct Refinement {
     synthetic_options truth;
     Pattern pattern;
     Refinement(int32_t w, int32_t h, double ratio, double angle)
-        : truth(make(w, h, ratio, angle)), pattern(w, h, truth)
+        : truth(Make(w, h, ratio, angle)), pattern(w, h, truth)
     {
     }
-    static synthetic_options make(int32_t w, int32_t h, double ratio, double angle)
+    static synthetic_options Make(int32_t w, int32_t h, double ratio, double angle)
     {
         synthetic_options o = synthetic_defaults(w, h);
         o.axis_ratio = ratio;
