@@ -22,7 +22,7 @@ namespace {
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
 
-double Now() {
+double now_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
@@ -46,15 +46,15 @@ void report(double seconds, uint64_t cells, uint64_t heap_bytes) {
 
 // Fills a new workbook, notes the heap its cells hold, then saves.
 template <class Fill>
-int Save(const char* path, Fill fill) {
+int save_workbook(const char* path, Fill fill) {
   const uint64_t heap_before = heap_in_use();
-  const double start = Now();
+  const double start = now_seconds();
   ExcelFile book;
   book.New(1);
   fill(*book.GetWorksheet(0));
   const uint64_t heap = heap_in_use() - heap_before;
   if (!book.SaveAs(path)) return 1;
-  const double seconds = Now() - start;
+  const double seconds = now_seconds() - start;
   report(seconds, count_cells(book), heap);
   return 0;
 }
@@ -67,15 +67,15 @@ int main(int argc, char** argv) {
   auto number = [&](int i) { return static_cast<uint64_t>(std::strtoull(argv[i], nullptr, 10)); };
   if (command == "save-image" && argc == 5) {
     const uint64_t w = number(2), h = number(3);
-    return Save(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); });
+    return save_workbook(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); });
   }
   if (command == "save-profile" && argc == 5) {
     const uint64_t n = number(2), c = number(3);
-    return Save(argv[4], [&](ExcelSheet& s) { fill_profile(s, n, c); });
+    return save_workbook(argv[4], [&](ExcelSheet& s) { fill_profile(s, n, c); });
   }
   if (command == "save-sparse" && argc == 5) {
     const uint64_t row = number(2), col = number(3);
-    return Save(argv[4], [&](ExcelSheet& s) {
+    return save_workbook(argv[4], [&](ExcelSheet& s) {
       s.Cell(0, 0)->SetDouble(1.5);
       s.Cell(1, 1)->SetString("two");
       s.Cell(row, col)->SetInteger(3);
@@ -83,17 +83,17 @@ int main(int argc, char** argv) {
   }
   if (command == "export-image" && argc == 5) {
     const uint64_t w = number(2), h = number(3);
-    const double start = Now();
-    if (!Export(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); })) return 1;
-    report(Now() - start, w * h, 0);
+    const double start = now_seconds();
+    if (!export_workbook(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); })) return 1;
+    report(now_seconds() - start, w * h, 0);
     return 0;
   }
   if (command == "load" && argc == 3) {
     const uint64_t heap_before = heap_in_use();
-    const double start = Now();
+    const double start = now_seconds();
     ExcelFile book;
     if (!book.Load(argv[2])) return 1;
-    const double seconds = Now() - start;
+    const double seconds = now_seconds() - start;
     const uint64_t heap = heap_in_use() - heap_before;
     report(seconds, count_cells(book), heap);
     return 0;

@@ -53,7 +53,7 @@ inline void fill_profile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t poi
 // What one export call does: extend the workbook at path (or start a new
 // one), put the sheet first, fill it and save.
 template <class Fill>
-bool Export(const std::string& path, Fill fill) {
+bool export_workbook(const std::string& path, Fill fill) {
   YCompoundFiles::YExcel::ExcelFile book;
   if (!book.Load(path.c_str())) book.New(1);
   YCompoundFiles::YExcel::ExcelSheet* sheet = book.GetWorksheet("Data");

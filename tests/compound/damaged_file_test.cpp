@@ -35,7 +35,7 @@ std::string base_file() {
 }
 
 constexpr uint64_t kTable = 512, kDir = 1024;
-uint64_t Entry(int id) { return kDir + 128 * id; }
+uint64_t entry_offset(int id) { return kDir + 128 * id; }
 
 struct Damage {
   const char* name;
@@ -60,24 +60,24 @@ const Damage kDamages[] = {
     {"directory start special", [](Bytes& b) { put_u32(b, 48, 0xFFFFFFFD); }, false, nullptr},
     {"directory chain cycle", [](Bytes& b) { put_u32(b, kTable + 4, 1); }, false, nullptr},
     {"small table start past table", [](Bytes& b) { put_u32(b, 60, 5000); }, false, nullptr},
-    {"root not a root", [](Bytes& b) { b[Entry(0) + 66] = 1; }, false, nullptr},
-    {"child id out of range", [](Bytes& b) { put_u32(b, Entry(0) + 76, 500); }, false, nullptr},
-    {"directory cycle", [](Bytes& b) { put_u32(b, Entry(1) + 76, 1); }, false, nullptr},
-    {"entry owned twice", [](Bytes& b) { put_u32(b, Entry(1) + 76, 2); }, false, nullptr},
-    {"unterminated name", [](Bytes& b) { for (int i = 0; i < 64; i += 2) b[Entry(2) + i] = 'A'; }, false, nullptr},
-    {"unknown entry type", [](Bytes& b) { b[Entry(2) + 66] = 7; }, false, nullptr},
-    {"stream with a child", [](Bytes& b) { put_u32(b, Entry(2) + 76, 1); }, false, nullptr},
+    {"root not a root", [](Bytes& b) { b[entry_offset(0) + 66] = 1; }, false, nullptr},
+    {"child id out of range", [](Bytes& b) { put_u32(b, entry_offset(0) + 76, 500); }, false, nullptr},
+    {"directory cycle", [](Bytes& b) { put_u32(b, entry_offset(1) + 76, 1); }, false, nullptr},
+    {"entry owned twice", [](Bytes& b) { put_u32(b, entry_offset(1) + 76, 2); }, false, nullptr},
+    {"unterminated name", [](Bytes& b) { for (int i = 0; i < 64; i += 2) b[entry_offset(2) + i] = 'A'; }, false, nullptr},
+    {"unknown entry type", [](Bytes& b) { b[entry_offset(2) + 66] = 7; }, false, nullptr},
+    {"stream with a child", [](Bytes& b) { put_u32(b, entry_offset(2) + 76, 1); }, false, nullptr},
     {"truncated to 100 bytes", [](Bytes& b) { b.resize(100); }, false, nullptr},
     {"empty file", [](Bytes& b) { b.clear(); }, false, nullptr},
     {"cyclic stream chain", [](Bytes& b) { put_u32(b, kTable + 4 * 11, 2); }, true, "Big"},
     {"chain into a table block", [](Bytes& b) { put_u32(b, kTable + 4 * 5, 0); }, true, "Big"},
     {"chain into a free block", [](Bytes& b) { put_u32(b, kTable + 4 * 5, 100); }, true, "Big"},
-    {"size beyond its chain", [](Bytes& b) { put_u32(b, Entry(2) + 120, 0xFFFFFF00); }, true, "Big"},
-    {"small size beyond its chain", [](Bytes& b) { put_u32(b, Entry(3) + 120, 3000); }, true, "S\\Small"},
+    {"size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(2) + 120, 0xFFFFFF00); }, true, "Big"},
+    {"small size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(3) + 120, 3000); }, true, "S\\Small"},
     {"small chain cycle", [](Bytes& b) { put_u32(b, (13 + 1) * 512 + 4, 0); }, true, "S\\Small"},
-    {"mini stream start past file", [](Bytes& b) { put_u32(b, Entry(0) + 116, 77777); }, true, "S\\Small"},
-    {"root size beyond mini stream", [](Bytes& b) { put_u32(b, Entry(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
-    {"two streams share blocks", [](Bytes& b) { put_u32(b, Entry(3) + 116, 2); put_u32(b, Entry(3) + 120, 4096); }, true, nullptr},
+    {"mini stream start past file", [](Bytes& b) { put_u32(b, entry_offset(0) + 116, 77777); }, true, "S\\Small"},
+    {"root size beyond mini stream", [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
+    {"two streams share blocks", [](Bytes& b) { put_u32(b, entry_offset(3) + 116, 2); put_u32(b, entry_offset(3) + 120, 4096); }, true, nullptr},
     {"truncated in the stream", [](Bytes& b) { b.resize(3000); }, false, nullptr},
 };
 

@@ -45,7 +45,7 @@ void check_against_model(CompoundDocument& doc, const std::string& path, const M
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const std::string path = fuzz::ScratchFolder() + "/changes.cdf";
+  const std::string path = fuzz::scratch_folder_path() + "/changes.cdf";
   CompoundDocument doc;
   FUZZ_CHECK(doc.Create(path.c_str()), "cannot create " + path);
   Model model;

@@ -27,7 +27,7 @@ std::string narrow(const std::u16string& text) {
 // Reads everything below the storage at path. Storages cannot nest deeper
 // than the file has directory entries (128 bytes each): a loop in the tree
 // that the reader let through fails here instead of recursing for ever.
-void Walk(const CompoundDocument& doc, const std::u16string& path, size_t depth, Streams& streams) {
+void walk_tree(const CompoundDocument& doc, const std::u16string& path, size_t depth, Streams& streams) {
   FUZZ_CHECK(depth <= max_depth, "storages nested deeper than the directory can hold");
   std::vector<std::u16string> names;
   if (doc.ListDirectory(names, path.c_str()) != kSuccess) return;
@@ -38,7 +38,7 @@ void Walk(const CompoundDocument& doc, const std::u16string& path, size_t depth,
     const std::u16string child = (path == u"\\" ? path : path + u"\\") + name;
     std::vector<std::u16string> below;
     if (doc.ListDirectory(below, child.c_str()) == kSuccess) {
-      Walk(doc, child, depth + 1, streams);
+      walk_tree(doc, child, depth + 1, streams);
       continue;
     }
     uint64_t size = 0;
@@ -60,7 +60,7 @@ void Walk(const CompoundDocument& doc, const std::u16string& path, size_t depth,
 }
 
 void check_change(const std::string& original, const Streams& before, bool big) {
-  const std::string path = fuzz::ScratchFolder() + "/changed.cdf";
+  const std::string path = fuzz::scratch_folder_path() + "/changed.cdf";
   const std::vector<char> bytes = fuzz::read_file(original);
   fuzz::write_file(path, bytes.data(), bytes.size());
   CompoundDocument doc;
@@ -78,7 +78,7 @@ void check_change(const std::string& original, const Streams& before, bool big) 
   if (result != kSuccess) return;
   FUZZ_CHECK(doc.Open(path.c_str(), CompoundDocument::kRead), "a changed file does not open again");
   Streams after;
-  Walk(doc, u"\\", 0, after);
+  walk_tree(doc, u"\\", 0, after);
   for (const auto& [name, content] : before) {
     const auto it = after.find(name);
     FUZZ_CHECK(it != after.end() && it->second == content, "a change lost a stream: " + narrow(name));
@@ -89,7 +89,7 @@ void check_change(const std::string& original, const Streams& before, bool big) 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = fuzz::ScratchFolder() + "/input.cdf";
+  const std::string path = fuzz::scratch_folder_path() + "/input.cdf";
   fuzz::write_file(path, data, size);
   max_depth = size / 128;
   Streams streams;
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CompoundDocument doc;
     if (!doc.Open(path.c_str(), CompoundDocument::kRead)) return 0;
     FUZZ_CHECK(doc.IsOpen(), "open without being open");
-    Walk(doc, u"\\", 0, streams);
+    walk_tree(doc, u"\\", 0, streams);
     uint64_t container = 0;
     FUZZ_CHECK(doc.StreamSize(u"\\", container) == kSuccess, "no size of the small-block container");
     std::u16string current;

@@ -46,7 +46,7 @@ namespace {
 char scratch_folder[4096];
 }  // namespace
 
-const std::string& ScratchFolder() {
+const std::string& scratch_folder_path() {
   static const std::string folder = [] {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kelpo_fuzz_XXXXXX";

@@ -34,7 +34,7 @@ class Input {
 };
 
 // A folder of this process's own, made on first use and removed at exit.
-const std::string& ScratchFolder();
+const std::string& scratch_folder_path();
 
 std::vector<char> read_file(const std::string& path);
 void write_file(const std::string& path, const void* data, size_t size);

@@ -51,7 +51,7 @@ uint32_t dimension(fuzz::Input& in) {
 // Pixels that give the analysis something to find (rings about a centre,
 // peaks along a profile) or plain noise, with a few extreme values dropped
 // in.
-std::vector<double> Pixels(fuzz::Input& in, uint32_t width, uint32_t height) {
+std::vector<double> fuzz_pixels(fuzz::Input& in, uint32_t width, uint32_t height) {
   const size_t count = static_cast<size_t>(width) * height;
   std::vector<double> pixels(count);
   const double cx = in.Below(width + 1), cy = in.Below(height + 1);
@@ -73,18 +73,18 @@ std::vector<double> Pixels(fuzz::Input& in, uint32_t width, uint32_t height) {
   return pixels;
 }
 
-DM_ImageToken NewImage(fuzz::Input& in, bool real) {
+DM_ImageToken fuzz_image(fuzz::Input& in, bool real) {
   const uint32_t type = real && in.Below(8) != 0 ? DM_TYPE_REAL4 : kPixelTypes[in.Below(8)];
   uint32_t width = dimension(in);
   // Profiles and peak tables are images a few rows high.
   uint32_t height = in.Bit() ? 1 + in.Below(4) : dimension(in);
   while (static_cast<uint64_t>(width) * height > 65536) height /= 2;
   DM_ImageToken image = host->new_image("fuzz", type, width, height);
-  host->set_pixels(image, Pixels(in, width, height));
+  host->set_pixels(image, fuzz_pixels(in, width, height));
   return image;
 }
 
-std::string Text(fuzz::Input& in) {
+std::string fuzz_text(fuzz::Input& in) {
   switch (in.Below(4)) {
     case 0: return "";
     case 1: return "Radius Intensity Fit Background";
@@ -146,7 +146,7 @@ struct Arena {
     const uint8_t choice = in.Byte();
     if (choice < 16) return nullptr;
     if (!images.empty() && choice < 128) return images[choice % images.size()];
-    images.push_back(NewImage(in, real));
+    images.push_back(fuzz_image(in, real));
     return images.back();
   }
   void Release() {
@@ -155,7 +155,7 @@ struct Arena {
   }
 };
 
-void Call(fuzz::Input& in, Arena& arena, const std::string& folder) {
+void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
   const Function& f = functions[in.Below(static_cast<uint32_t>(functions.size()))];
   std::vector<DM_Arg> args;
   std::string file;  // the first text of an export names its file
@@ -179,7 +179,7 @@ void Call(fuzz::Input& in, Arena& arena, const std::string& folder) {
       case 's': {
         const bool names_file = first_text && f.name.rfind("save", 0) == 0;
         first_text = false;
-        const std::string text = names_file ? file_name(in, folder) : Text(in);
+        const std::string text = names_file ? file_name(in, folder) : fuzz_text(in);
         if (names_file) file = text;
         arena.strings.push_back(host->new_string(text));
         args.push_back(standin::string_arg(arena.strings.back()));
@@ -231,7 +231,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const std::string& folder = fuzz::ScratchFolder();
+  const std::string& folder = fuzz::scratch_folder_path();
   // Each input starts from an empty folder.
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
@@ -243,7 +243,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Arena arena;
-  for (uint32_t calls = 1 + in.Below(4); calls > 0; --calls) Call(in, arena, folder);
+  for (uint32_t calls = 1 + in.Below(4); calls > 0; --calls) fuzz_call(in, arena, folder);
   arena.Release();
   host->clear_results();
   FUZZ_CHECK(host->live_images() == images_at_start, "images left alive");

@@ -59,7 +59,7 @@ std::string describe(ExcelFile& book) {
 // Changes the loaded workbook a little, at places the last input bytes
 // choose: numbers and texts into the first sheet (one of them beyond the
 // sheet's size), and a new sheet.
-void Edit(ExcelFile& book, const uint8_t* choice) {
+void edit_book(ExcelFile& book, const uint8_t* choice) {
   if (ExcelSheet* sheet = book.GetWorksheet(0)) {
     const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2), col = choice[1] % (sheet->GetTotalCols() + 2);
     *sheet->Cell(row, col) = 0.1 * choice[2];
@@ -81,7 +81,7 @@ void check_reload(const std::string& path, const std::string& expected, const ch
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string input = fuzz::ScratchFolder() + "/input.xls";
+  const std::string input = fuzz::scratch_folder_path() + "/input.xls";
   if (size >= 4 && std::memcmp(data, kMagic, 4) == 0) {
     fuzz::write_file(input, data, size);
   } else {
@@ -97,9 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     ExcelFile book;
     if (!book.Load(input.c_str())) return 0;
-    if (edit) Edit(book, data + size - 4);
+    if (edit) edit_book(book, data + size - 4);
     loaded = describe(book);
-    const std::string copy = fuzz::ScratchFolder() + "/copy.xls";
+    const std::string copy = fuzz::scratch_folder_path() + "/copy.xls";
     FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
     check_reload(copy, loaded, "SaveAs");
   }
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Saving again into the loaded file replaces its stream in place.
   ExcelFile in_place;
   FUZZ_CHECK(in_place.Load(input.c_str()), "the input no longer loads");
-  if (edit) Edit(in_place, data + size - 4);
+  if (edit) edit_book(in_place, data + size - 4);
   FUZZ_CHECK(describe(in_place) == loaded, "a second load differs from the first");
   if (in_place.Save()) check_reload(input, loaded, "Save");
   return 0;

@@ -374,14 +374,14 @@ TEST_F(Export, WindowsTextsReadBackAsTheirCharacters)
     EXPECT_NE(r.script_errors[0].find("holds a sheet \"" + sheet + "\", which differs"), std::string::npos);
 
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
     EXPECT_EQ(read[0].At(0, 0)->text, "again");
     EXPECT_EQ(read[0].At(1, 0)->text, "\xE2\x82\xAC/m\xC2\xB2");
     EXPECT_EQ(read[0].At(1, 1)->text, "\xE2\x80\xB0");
     ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     EXPECT_EQ(read[0].At(0, 0)->text, "2\xC3\xA8 in \xC2\xB0");
 }
 
@@ -430,7 +430,7 @@ TEST_F(Export, XlrdReadsTheNewWorkbook)
     ASSERT_TRUE(profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
 
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].name, "Profile");
     EXPECT_EQ(read[1].name, "Sheet1");
@@ -461,7 +461,7 @@ TEST_F(Export, XlwtWorkbookIsExtended)
     ASSERT_TRUE(image(numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
 
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     ASSERT_EQ(read.size(), written.size() + 1);
     EXPECT_EQ(read[0].name, "Profile");
     EXPECT_EQ(read[0].At(6, 2)->number, host.pixels(numbered(5, 2))[4 + 5]);
@@ -547,8 +547,8 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
         }
         ASSERT_TRUE(r.script_errors.empty()) << f.name << ": " << r.script_errors[0];
         xls_tool::Book was, now;
-        ASSERT_TRUE(xls_tool::Dump(original, was));
-        ASSERT_TRUE(xls_tool::Dump(file, now));
+        ASSERT_TRUE(xls_tool::dump_book(original, was));
+        ASSERT_TRUE(xls_tool::dump_book(file, now));
         ASSERT_EQ(now.size(), was.size() + 1) << f.name;
         EXPECT_EQ(now[0].name, "Result");
         EXPECT_EQ(now[0].At(0, 0)->text, "Title");
@@ -597,7 +597,7 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
     EXPECT_TRUE(xls_tool::readers_agree(scratch_path("readers"), specs));
     // Names as written, in every reader (they agree with xlrd's).
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(fresh, read));
+    ASSERT_TRUE(xls_tool::dump_book(fresh, read));
     ASSERT_EQ(read.size(), 3u);
     EXPECT_EQ(read[0].name, "Bild");
     EXPECT_EQ(read[1].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");

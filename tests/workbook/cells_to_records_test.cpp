@@ -204,8 +204,8 @@ TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
   *book.sheet(1).Cell(2, 2) = -7;
 
   book.RecordsFromCells();
-  Bytes stream = Written(book.globals);
-  for (Worksheet& w : book.worksheets) stream += Written(w);
+  Bytes stream = written_bytes(book.globals);
+  for (Worksheet& w : book.worksheets) stream += written_bytes(w);
 
   Book back(0);
   const uint64_t globals = back.globals.Read(stream.data(), stream.size());
@@ -299,7 +299,7 @@ TEST(CellsToRecordsTest, StreamWrittenStraightFromCellsEqualsTheRecordObjects) {
   Bytes strings;
   {
     CellTableWriter writer(book);
-    strings = Written(book.globals.shared_strings);
+    strings = written_bytes(book.globals.shared_strings);
     for (size_t s = 0; s < book.sheets.size(); ++s) {
       writer.SetPositions(s, 0);
       Bytes bytes(book.worksheets[s].RecordSize() + writer.CellTableSize(s));
@@ -311,9 +311,9 @@ TEST(CellsToRecordsTest, StreamWrittenStraightFromCellsEqualsTheRecordObjects) {
   }
 
   book.RecordsFromCells();
-  EXPECT_EQ(Written(book.globals.shared_strings), strings);
+  EXPECT_EQ(written_bytes(book.globals.shared_strings), strings);
   for (size_t s = 0; s < book.sheets.size(); ++s) {
-    const Bytes a = without_positions(straight[s]), b = Written(book.worksheets[s]);
+    const Bytes a = without_positions(straight[s]), b = written_bytes(book.worksheets[s]);
     ASSERT_EQ(a.size(), b.size()) << "sheet " << s;
     const size_t first = static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
     EXPECT_EQ(first, a.size()) << "sheet " << s << " differs at byte " << first;

@@ -29,8 +29,8 @@ Bytes sample_stream() {
   }
   *book.sheets[1].Cell(3, 3) = std::string(9000, 'w').c_str();  // a split shared string
   book.RecordsFromCells();
-  Bytes stream = Written(book.globals);
-  for (Worksheet& w : book.worksheets) stream += Written(w);
+  Bytes stream = written_bytes(book.globals);
+  for (Worksheet& w : book.worksheets) stream += written_bytes(w);
   return stream;
 }
 

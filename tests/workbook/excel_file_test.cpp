@@ -294,9 +294,9 @@ TEST(ExcelFileTest, WhatIsNotAWorkbookFailsToLoadAndChangesNothing) {
   const Bytes good = read_workbook_stream(saved_sample("good.xls"));
   std::vector<std::pair<std::string, Bytes>> streams = {
       {"empty", Bytes()},
-      {"one byte", Of({0x09})},
-      {"a header cut short", Of({0x09, 0x08, 0x10})},
-      {"not a BOF first", record_of(0x0042, Of({1, 2})) + good},
+      {"one byte", bytes_of({0x09})},
+      {"a header cut short", bytes_of({0x09, 0x08, 0x10})},
+      {"not a BOF first", record_of(0x0042, bytes_of({1, 2})) + good},
       {"no globals", Bytes(good.begin() + get32(good, sheet_entries(good)[0] + 4), good.end())},
   };
   Bytes long_record = good;
@@ -327,7 +327,7 @@ TEST(ExcelFileTest, WhatIsNotAWorkbookFailsToLoadAndChangesNothing) {
   EXPECT_FALSE(book.SaveAs("/nonexistent-folder/book.xls"));
 
   // Bytes after the last sheet that start no substream are not part of it.
-  const Bytes trailing = good + Of({0x42, 0x00, 0x00, 0x00, 0x07});
+  const Bytes trailing = good + bytes_of({0x42, 0x00, 0x00, 0x00, 0x07});
   write_document(path, &trailing);
   ASSERT_TRUE(book.Load(path.c_str()));
   EXPECT_EQ(Names(book), (std::vector<std::string>{"First", "Second"}));
@@ -383,7 +383,7 @@ TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
 
 TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
   const std::string path = saved_sample("carried.xls");
-  const Bytes summary = Of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
+  const Bytes summary = bytes_of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
   const Bytes inner = Bytes(100, 'i');
   {
     CompoundDocument doc;
@@ -440,7 +440,7 @@ TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
   ASSERT_TRUE(book.SaveAs(path.c_str()));
 
   xls_tool::Book read;
-  ASSERT_TRUE(xls_tool::Dump(path, read));
+  ASSERT_TRUE(xls_tool::dump_book(path, read));
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(read[0].name, "Daten \xC2\xB5");
   EXPECT_EQ(read[1].name, "Sheet1");

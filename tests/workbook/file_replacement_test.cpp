@@ -38,7 +38,7 @@ std::string contents(const std::string& path) {
 }
 
 // Entries of the folder other than the given file names.
-std::vector<std::string> Others(const std::string& folder, const std::vector<std::string>& known) {
+std::vector<std::string> other_files(const std::string& folder, const std::vector<std::string>& known) {
   std::vector<std::string> others;
   for (const auto& e : fs::directory_iterator(folder)) {
     const std::string name = e.path().filename().string();
@@ -118,7 +118,7 @@ TEST_F(FileReplacementTest, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
     });
     EXPECT_EQ(result, kRefused) << limit;
     EXPECT_TRUE(contents(path) == before) << limit;
-    EXPECT_EQ(Others(folder_, {"full.xls"}), std::vector<std::string>()) << limit;
+    EXPECT_EQ(other_files(folder_, {"full.xls"}), std::vector<std::string>()) << limit;
   }
 }
 
@@ -143,8 +143,8 @@ TEST_F(FileReplacementTest, AFileOrFolderTheUserMayNotWriteIsNotReplaced) {
             kRefused);
   EXPECT_TRUE(contents(locked) == locked_before);
   EXPECT_TRUE(contents(inside) == inside_before);
-  EXPECT_EQ(Others(folder_, {"locked.xls", "shut"}), std::vector<std::string>());
-  EXPECT_EQ(Others(shut, {"open.xls"}), std::vector<std::string>());
+  EXPECT_EQ(other_files(folder_, {"locked.xls", "shut"}), std::vector<std::string>());
+  EXPECT_EQ(other_files(shut, {"open.xls"}), std::vector<std::string>());
 
   // Not a regular file.
   FileReplacement replacement;
@@ -177,7 +177,7 @@ TEST_F(FileReplacementTest, PermissionsOwnerAndLinksSurviveASave) {
     ExcelFile again(real.c_str());
     EXPECT_STREQ(again.GetWorksheet(0)->At(0, 0)->GetString(), through.c_str());
   }
-  EXPECT_EQ(Others(folder_, {"real.xls", "link.xls", "chain.xls"}), std::vector<std::string>());
+  EXPECT_EQ(other_files(folder_, {"real.xls", "link.xls", "chain.xls"}), std::vector<std::string>());
 
   // A new file gets the permissions any new file gets.
   const mode_t mask = umask(022);

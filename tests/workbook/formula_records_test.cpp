@@ -13,7 +13,7 @@ using namespace workbook_test;
 
 // Row 1, column 2, XF 15, a result, options 0x0008, reserved, then tokens.
 Bytes formula_data(size_t tokens) {
-  Bytes d = Of({1, 0, 2, 0, 15, 0, 1, 2, 3, 4, 5, 6, 7, 8, 8, 0, 0xAB, 0xCD});
+  Bytes d = bytes_of({1, 0, 2, 0, 15, 0, 1, 2, 3, 4, 5, 6, 7, 8, 8, 0, 0xAB, 0xCD});
   for (size_t i = 0; i < tokens; ++i) d.push_back(static_cast<char>(0x40 + i));
   return d;
 }
@@ -29,12 +29,12 @@ TEST(FormulaRecordsTest, FormulaAloneConsumesOnlyItself) {
   EXPECT_EQ(f.row, 1);
   EXPECT_EQ(f.col, 2);
   EXPECT_EQ(f.formula.size(), 9u);
-  EXPECT_EQ(Written(f), formula);
+  EXPECT_EQ(written_bytes(f), formula);
 }
 
 TEST(FormulaRecordsTest, FormulaTakesItsCompanionAndStringResult) {
-  const Bytes shared = record_of(0x00BC, Of({1, 0, 3, 0, 2, 2, 0, 0, 0x1E, 0x05, 0x00}));
-  const Bytes text = record_of(0x0207, Of({2, 0, 0, 'h', 'i'}));
+  const Bytes shared = record_of(0x00BC, bytes_of({1, 0, 3, 0, 2, 2, 0, 0, 0x1E, 0x05, 0x00}));
+  const Bytes text = record_of(0x0207, bytes_of({2, 0, 0, 'h', 'i'}));
   const Bytes all = record_of(0x0006, formula_data(5)) + shared + text;
   const Bytes stream = all + record_of(0x00FD, filled(10));
   Formula f;
@@ -43,7 +43,7 @@ TEST(FormulaRecordsTest, FormulaTakesItsCompanionAndStringResult) {
   EXPECT_EQ(f.shr_fmla.last_row, 3);
   EXPECT_EQ(f.shr_fmla.formula.size(), 3u);
   EXPECT_EQ(f.RecordSize(), all.size());
-  EXPECT_EQ(Written(f), all);
+  EXPECT_EQ(written_bytes(f), all);
 
   // A fresh read decides the companions anew.
   const Bytes alone = record_of(0x0006, formula_data(0));
@@ -53,9 +53,9 @@ TEST(FormulaRecordsTest, FormulaTakesItsCompanionAndStringResult) {
 
 TEST(FormulaRecordsTest, EachCompanionKindIsKeptByteForByte) {
   const Bytes companions[] = {
-      record_of(0x0221, Of({0, 0, 4, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x1E, 0x01, 0x00})),
-      record_of(0x04BC, Of({0, 0, 4, 0, 0, 1, 0, 0, 0x1E, 0x02, 0x00})),
-      record_of(0x0036, Of({0, 0, 9, 0, 1, 3, 0, 0, 4, 0, 5, 0, 6, 0, 7, 0})),
+      record_of(0x0221, bytes_of({0, 0, 4, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x1E, 0x01, 0x00})),
+      record_of(0x04BC, bytes_of({0, 0, 4, 0, 0, 1, 0, 0, 0x1E, 0x02, 0x00})),
+      record_of(0x0036, bytes_of({0, 0, 9, 0, 1, 3, 0, 0, 4, 0, 5, 0, 6, 0, 7, 0})),
   };
   const uint16_t codes[] = {0x0221, 0x04BC, 0x0036};
   for (int i = 0; i < 3; ++i) {
@@ -63,7 +63,7 @@ TEST(FormulaRecordsTest, EachCompanionKindIsKeptByteForByte) {
     Formula f;
     ASSERT_EQ(f.Read(stream.data(), stream.size()), stream.size()) << i;
     EXPECT_EQ(f.companion, codes[i]);
-    EXPECT_EQ(Written(f), stream);
+    EXPECT_EQ(written_bytes(f), stream);
   }
   // 0x0236 is not a Table.
   const Bytes formula = record_of(0x0006, formula_data(3));
@@ -78,7 +78,7 @@ TEST(FormulaRecordsTest, VariableSizesCountTheirContinueHeaders) {
   EXPECT_EQ(f.RecordSize(), 8228u);
   f.formula.push_back(0);
   EXPECT_EQ(f.RecordSize(), 8233u);
-  const Bytes out = Written(f);
+  const Bytes out = written_bytes(f);
   EXPECT_EQ(get16(out, 8228), 0x003C);
 }
 

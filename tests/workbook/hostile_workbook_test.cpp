@@ -20,7 +20,7 @@ namespace {
 using namespace workbook_test;
 using xls_tool::scratch_path;
 
-Bytes globals_bof() { return record_of(0x0809, Of({0x00, 0x06, 0x05, 0x00}) + filled(12)); }
+Bytes globals_bof() { return record_of(0x0809, bytes_of({0x00, 0x06, 0x05, 0x00}) + filled(12)); }
 const Bytes kEof = record_of(0x000A, {});
 
 void write_document(const std::string& path, const Bytes& stream) {
@@ -65,9 +65,9 @@ TEST(HostileWorkbookTest, AnOversizedFixedRecordIsSavedWhole) {
   ASSERT_EQ(again.globals.xfs.size(), 1u);
   EXPECT_EQ(again.globals.xfs[0].data, filled(8225));
   EXPECT_EQ(again.GetWorksheet("S")->At(1, 1)->GetDouble(), 2.5);
-  if (xls_tool::Present("xlrd")) {
+  if (xls_tool::module_present("xlrd")) {
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(path, read));
+    ASSERT_TRUE(xls_tool::dump_book(path, read));
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].At(1, 1)->number, 2.5);
   }
@@ -113,7 +113,7 @@ TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
     EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: " + reason);
   }
   // An older version of the format in a "Workbook" stream.
-  write_document(path, record_of(0x0809, Of({0x00, 0x05, 0x05, 0x00}) + filled(4)) + kEof);
+  write_document(path, record_of(0x0809, bytes_of({0x00, 0x05, 0x05, 0x00}) + filled(4)) + kEof);
   EXPECT_FALSE(book.Load(path.c_str()));
   EXPECT_EQ(book.Problem(), "its workbook is of an older version of the format, which this export does not write");
 }
@@ -160,10 +160,10 @@ TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
     ExcelFile again;
     ASSERT_TRUE(again.Load(saved.c_str())) << round << ": " << again.Problem();
     EXPECT_EQ(contents(again), before) << round;
-    if (checked_by_xlrd < 15 && xls_tool::Present("xlrd")) {
+    if (checked_by_xlrd < 15 && xls_tool::module_present("xlrd")) {
       ++checked_by_xlrd;
       xls_tool::Book read;
-      EXPECT_TRUE(xls_tool::Dump(saved, read)) << round;
+      EXPECT_TRUE(xls_tool::dump_book(saved, read)) << round;
       EXPECT_EQ(read.size(), again.GetTotalSheets()) << round;
     }
   }

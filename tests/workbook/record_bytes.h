@@ -14,7 +14,7 @@ namespace workbook_test {
 
 using Bytes = std::vector<char>;
 
-inline Bytes Of(std::initializer_list<int> values) {
+inline Bytes bytes_of(std::initializer_list<int> values) {
   Bytes out;
   for (int v : values) out.push_back(static_cast<char>(v));
   return out;
@@ -51,7 +51,7 @@ inline Bytes operator+(Bytes a, const Bytes& b) { return a += b; }
 // Anything with RecordSize() and Write(char*): its bytes, with a check
 // that Write writes exactly what RecordSize promised.
 template <class T>
-Bytes Written(T& object, uint64_t* written = nullptr) {
+Bytes written_bytes(T& object, uint64_t* written = nullptr) {
   Bytes out(object.RecordSize(), '\x5A');
   const uint64_t n = object.Write(out.data());
   if (written) *written = n;

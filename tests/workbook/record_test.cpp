@@ -22,7 +22,7 @@ Record with_data(uint16_t code, size_t n) {
 TEST(RecordTest, SplitsLongDataIntoContinueRecordsOf8224Bytes) {
   for (size_t n : {size_t{8224}, size_t{8225}, size_t{16448}}) {
     Record r = with_data(0x00FC, n);
-    const Bytes out = Written(r);
+    const Bytes out = written_bytes(r);
     ASSERT_EQ(out.size(), r.RecordSize()) << n;
     // First part: the record's own code.
     EXPECT_EQ(get16(out, 0), 0x00FC);
@@ -50,7 +50,7 @@ TEST(RecordTest, ReadsContinuePartsAndWritesThemBackAsTheyWere) {
   EXPECT_EQ(r.data[199], 1);
   EXPECT_EQ(r.data[200], 2);
   EXPECT_EQ(r.data[349], 3);
-  EXPECT_EQ(Written(r), Bytes(stream.begin(), stream.begin() + 362));
+  EXPECT_EQ(written_bytes(r), Bytes(stream.begin(), stream.begin() + 362));
 }
 
 TEST(RecordTest, RefusesRecordsThatRunPastTheStream) {
@@ -67,32 +67,32 @@ TEST(RecordTest, RefusesRecordsThatRunPastTheStream) {
 
 TEST(RecordTest, MarkersWriteTheirFixedBytes) {
   YEOF eof;
-  EXPECT_EQ(Written(eof), Of({0x0A, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(written_bytes(eof), bytes_of({0x0A, 0x00, 0x00, 0x00}));
 
   BOF bof;
   EXPECT_EQ(bof.RecordSize(), 20u);
   bof.SetDefaults(BOF::kGlobals);
-  EXPECT_EQ(Written(bof), Of({0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0xA0, 0x19, 0xCD, 0x07,
+  EXPECT_EQ(written_bytes(bof), bytes_of({0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0xA0, 0x19, 0xCD, 0x07,
                              0xC9, 0xC0, 0x00, 0x00, 0x06, 0x03, 0x00, 0x00}));
   bof.SetDefaults(BOF::kWorksheet);
-  const Bytes sheet = Written(bof);
+  const Bytes sheet = written_bytes(bof);
   EXPECT_EQ(sheet[6], 0x10);
   EXPECT_EQ(sheet[7], 0x00);
 }
 
 TEST(RecordTest, BofKeepsExtraDataAndReadsMissingFieldsAsZero) {
-  Bytes longer = record_of(0x0809, Of({0x00, 0x06, 0x10, 0x00}) + filled(12, 0x11) + Of({0xEE, 0xFF}));
+  Bytes longer = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00}) + filled(12, 0x11) + bytes_of({0xEE, 0xFF}));
   BOF bof;
   ASSERT_EQ(bof.Read(longer.data(), longer.size()), 22u);
   EXPECT_EQ(bof.type, 0x0010);
-  EXPECT_EQ(Written(bof), longer);
+  EXPECT_EQ(written_bytes(bof), longer);
 
-  const Bytes shorter = record_of(0x0809, Of({0x00, 0x05, 0x05, 0x00}));
+  const Bytes shorter = record_of(0x0809, bytes_of({0x00, 0x05, 0x05, 0x00}));
   ASSERT_EQ(bof.Read(shorter.data(), shorter.size()), 8u);
   EXPECT_EQ(bof.version, 0x0500);
   EXPECT_EQ(bof.type, 5);
   EXPECT_EQ(bof.build, 0);
-  EXPECT_EQ(Written(bof), shorter);
+  EXPECT_EQ(written_bytes(bof), shorter);
 }
 
 TEST(RecordTest, SkipSubstreamFollowsNesting) {

@@ -10,16 +10,16 @@ namespace {
 
 using namespace workbook_test;
 
-const Bytes kBof = record_of(0x0809, Of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9, 0xC0, 0, 0, 0x06, 0x03, 0, 0}));
+const Bytes kBof = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9, 0xC0, 0, 0, 0x06, 0x03, 0, 0}));
 const Bytes kIndex = record_of(0x020B, filled(20));
-const Bytes kDimensions = record_of(0x0200, Of({0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
-const Bytes kWindow2 = record_of(0x023E, Of({0xB6, 0x06, 0, 0, 0, 0, 0x40, 0}) + filled(10));
+const Bytes kDimensions = record_of(0x0200, bytes_of({0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
+const Bytes kWindow2 = record_of(0x023E, bytes_of({0xB6, 0x06, 0, 0, 0, 0, 0x40, 0}) + filled(10));
 const Bytes kEof = record_of(0x000A, {});
 
-Bytes row_record(int row) { return record_of(0x0208, Of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
-Bytes number_record(int row) { return record_of(0x0203, Of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})); }
-Bytes label_record(int row) { return record_of(0x00FD, Of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
-Bytes db_cell_record() { return record_of(0x00D7, Of({40, 0, 0, 0, 20, 0, 0, 0})); }
+Bytes row_record(int row) { return record_of(0x0208, bytes_of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
+Bytes number_record(int row) { return record_of(0x0203, bytes_of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})); }
+Bytes label_record(int row) { return record_of(0x00FD, bytes_of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
+Bytes db_cell_record() { return record_of(0x00D7, bytes_of({40, 0, 0, 0, 20, 0, 0, 0})); }
 
 TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
   const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) + number_record(0) +
@@ -36,7 +36,7 @@ TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
   EXPECT_EQ(block.cell_blocks[1].RowIndex(), 1);
   EXPECT_EQ(block.dbcell.row_offsets, (std::vector<uint16_t>{20, 0}));
   EXPECT_EQ(w.dimensions.first_unused_col, 2);
-  EXPECT_EQ(Written(w), sheet);
+  EXPECT_EQ(written_bytes(w), sheet);
 }
 
 // Read with a visitor: every cell record goes to it in stream order, the
@@ -57,7 +57,7 @@ TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
   EXPECT_EQ(seen, (std::vector<std::pair<uint16_t, uint16_t>>{{0x0203, 0}, {0x00FD, 1}, {0x0203, 2}}));
   EXPECT_TRUE(visited.cell_table.row_blocks.empty());
   visited.cell_table = kept.cell_table;
-  EXPECT_EQ(Written(visited), Written(kept));
+  EXPECT_EQ(written_bytes(visited), written_bytes(kept));
   // A substream cut inside a cell record fails the visited read too.
   const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(kBof.size() + kIndex.size() +
                                                                               kDimensions.size() + 20 + 20 + 10));
@@ -65,7 +65,7 @@ TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
 }
 
 TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
-  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x0055, Of({8, 0})) + number_record(3) + row_record(0) +
+  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x0055, bytes_of({8, 0})) + number_record(3) + row_record(0) +
                       label_record(0) + db_cell_record() + record_of(0x001D, filled(15)) + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
@@ -77,7 +77,7 @@ TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
   EXPECT_EQ(block.rows.size(), 1u);
   const Bytes expected = kBof + kIndex + kDimensions + row_record(0) + number_record(3) + label_record(0) +
                          db_cell_record() + kWindow2 + kEof;
-  EXPECT_EQ(Written(w), expected);
+  EXPECT_EQ(written_bytes(w), expected);
 }
 
 TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
@@ -97,7 +97,7 @@ TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
 }
 
 TEST(WorksheetTest, SkipsAnEmbeddedSubstreamWholeAndKeepsItsOwnBof) {
-  const Bytes chart = record_of(0x0809, Of({0x00, 0x06, 0x20, 0x00}) + filled(12)) + record_of(0x1002, filled(16)) +
+  const Bytes chart = record_of(0x0809, bytes_of({0x00, 0x06, 0x20, 0x00}) + filled(12)) + record_of(0x1002, filled(16)) +
                       record_of(0x023E, filled(10)) + kEof;
   const Bytes sheet = kBof + kDimensions + row_record(0) + number_record(0) + db_cell_record() + chart + kWindow2 + kEof;
   Worksheet w;
@@ -124,23 +124,23 @@ TEST(WorksheetTest, RefusesDamagedSubstreams) {
 
 TEST(WorksheetTest, IndexAndDBCellPositionCounts) {
   WorksheetRecords::Index index;
-  Bytes data = Of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
+  Bytes data = bytes_of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
   Bytes in = record_of(0x020B, data);
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions, (std::vector<uint64_t>{0x10, 0x20}));
-  EXPECT_EQ(Written(index), in);
+  EXPECT_EQ(written_bytes(index), in);
 
   in = record_of(0x020B, filled(16));
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions, std::vector<uint64_t>{0});
   // A range that asks for more blocks than a sheet can have.
-  data = Of({0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
+  data = bytes_of({0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
   in = record_of(0x020B, data);
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions.size(), 2048u);
 
   WorksheetRecords::DBCell dbcell;
-  EXPECT_EQ(Written(dbcell).size(), 8u);
+  EXPECT_EQ(written_bytes(dbcell).size(), 8u);
   in = record_of(0x00D7, filled(10, 1));
   ASSERT_EQ(dbcell.Read(in.data(), in.size()), 14u);
   EXPECT_EQ(dbcell.row_offsets.size(), 3u);
@@ -148,10 +148,10 @@ TEST(WorksheetTest, IndexAndDBCellPositionCounts) {
 
 TEST(WorksheetTest, NewWorksheetRecords) {
   WorksheetRecords::Window2 window;
-  EXPECT_EQ(Written(window), kWindow2);
+  EXPECT_EQ(written_bytes(window), kWindow2);
   Worksheet w;
   EXPECT_EQ(w.DataSize(), 88u);
-  const Bytes out = Written(w);
+  const Bytes out = written_bytes(w);
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 20), kBof);
   EXPECT_EQ(get16(out, 20), 0x020B);
   EXPECT_EQ(get16(out, 22), 20);

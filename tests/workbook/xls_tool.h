@@ -48,7 +48,7 @@ inline std::string script_path() {
 
 // Runs the script with the arguments (quoted by the caller); output is
 // stdout and stderr together. Returns the exit code, -1 when it did not run.
-inline int Run(const std::string& arguments, std::string& output) {
+inline int run_script(const std::string& arguments, std::string& output) {
   const std::string command = "/usr/bin/python3 '" + script_path() + "' " + arguments + " 2>&1";
   output.clear();
   std::FILE* pipe = popen(command.c_str(), "r");
@@ -60,9 +60,9 @@ inline int Run(const std::string& arguments, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline bool Present(const std::string& module) {
+inline bool module_present(const std::string& module) {
   static std::string probe;
-  static int rc = Run("probe", probe);
+  static int rc = run_script("probe", probe);
   return rc == 0 && probe.find(module + " yes") != std::string::npos;
 }
 
@@ -107,9 +107,9 @@ inline bool parse(const std::string& listing, Book& book) {
 }
 
 // The workbook as xlrd reads it.
-inline ::testing::AssertionResult Dump(const std::string& file, Book& book) {
+inline ::testing::AssertionResult dump_book(const std::string& file, Book& book) {
   std::string output;
-  const int rc = Run("dump '" + file + "'", output);
+  const int rc = run_script("dump '" + file + "'", output);
   if (rc != 0) return ::testing::AssertionFailure() << "xlrd cannot read " << file << ": " << output;
   if (!parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
   return ::testing::AssertionSuccess();
@@ -118,7 +118,7 @@ inline ::testing::AssertionResult Dump(const std::string& file, Book& book) {
 // Writes a workbook with xlwt; book receives what was written.
 inline ::testing::AssertionResult make_with_xlwt(const std::string& file, Book& book) {
   std::string output;
-  const int rc = Run("make-xlwt '" + file + "'", output);
+  const int rc = run_script("make-xlwt '" + file + "'", output);
   if (rc != 0) return ::testing::AssertionFailure() << "xlwt failed: " << output;
   if (!parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
   return ::testing::AssertionSuccess();
@@ -127,7 +127,7 @@ inline ::testing::AssertionResult make_with_xlwt(const std::string& file, Book& 
 // Whether LibreOffice (soffice) and gnumeric's ssconvert are installed.
 inline bool readers_present() {
   static std::string probe;
-  static int rc = Run("probe-readers", probe);
+  static int rc = run_script("probe-readers", probe);
   return rc == 0 && probe.find("soffice yes") != std::string::npos &&
          probe.find("ssconvert yes") != std::string::npos;
 }
@@ -140,7 +140,7 @@ inline ::testing::AssertionResult readers_agree(const std::string& folder, const
   std::string arguments = "check '" + folder + "'";
   for (const std::string& spec : specs) arguments += " '" + spec + "'";
   std::string output;
-  const int rc = Run(arguments, output);
+  const int rc = run_script(arguments, output);
   if (rc != 0) return ::testing::AssertionFailure() << "the readers disagree:\n" << output;
   return ::testing::AssertionSuccess();
 }
@@ -187,7 +187,7 @@ inline std::string scratch_path(const std::string& name) {
 // The same for a Python module.
 #define REQUIRE_XLS_TOOL(module)                                                                 \
   do {                                                                                           \
-    if (!xls_tool::Present(module)) {                                                            \
+    if (!xls_tool::module_present(module)) {                                                            \
       const char* ci = std::getenv("CI");                                                        \
       if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: python3-" module;   \
       GTEST_SKIP() << "independent tool missing (install python3-" module "): " module;          \
