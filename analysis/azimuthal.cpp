@@ -106,19 +106,19 @@ class SectorTest {
 public:
     SectorTest(float a0, float a1) : a0_(a0), a1_(a1)
     {
-        kind_ = a1 > a0 ? Kind::plain : (a0 > a1 ? Kind::wrap : Kind::none);
-        const double offsets[3] = {0.0, two_pi, pi};
+        kind_ = a1 > a0 ? Kind::kPlain : (a0 > a1 ? Kind::kWrap : Kind::kNone);
+        const double offsets[3] = {0.0, kTwoPi, kPi};
         const float bounds[2] = {a0, a1};
         for (int b = 0; b < 3; ++b) {
             for (int e = 0; e < 2; ++e) {
                 const double alpha = static_cast<double>(bounds[e]) - offsets[b];
-                below_[b][e] = tangent_threshold(alpha - margin);
-                above_[b][e] = tangent_threshold(alpha + margin);
+                below_[b][e] = TangentThreshold(alpha - kMargin);
+                above_[b][e] = TangentThreshold(alpha + kMargin);
             }
         }
     }
 
-    bool empty() const { return kind_ == Kind::none; }
+    bool Empty() const { return kind_ == Kind::kNone; }
 
     // Which side of each bound a pixel lies on (+1 above, -1 below, 0 not
     // settled without the arctangent).  branch: 0 for dx > 0 and -dy >= 0,
@@ -127,41 +127,41 @@ public:
     // and so are both sides.
     struct Sides {
         int start, end;
-        bool settled() const { return start != 0 && end != 0; }
+        bool Settled() const { return start != 0 && end != 0; }
         bool operator==(const Sides &o) const { return start == o.start && end == o.end; }
     };
-    Sides sides(float dx, float dy, int branch) const
+    Sides SidesOf(float dx, float dy, int branch) const
     {
         const float q = -dy / dx;
-        return {side(q, branch, 0), side(q, branch, 1)};
+        return {Side(q, branch, 0), Side(q, branch, 1)};
     }
-    bool member(Sides s) const
+    bool Member(Sides s) const
     {
         const bool after_start = s.start > 0;
         const bool before_end = s.end < 0;
-        return kind_ == Kind::plain ? (after_start && before_end) : (after_start || before_end);
+        return kind_ == Kind::kPlain ? (after_start && before_end) : (after_start || before_end);
     }
 
-    bool contains(float dx, float dy) const
+    bool Contains(float dx, float dy) const
     {
-        if (dx == 0.0f) return in(sector_angle(dx, dy));
-        const Sides s = sides(dx, dy, dx > 0.0f ? (-dy >= 0.0f ? 0 : 1) : 2);
-        return s.settled() ? member(s) : in(sector_angle(dx, dy));
+        if (dx == 0.0f) return In(sector_angle(dx, dy));
+        const Sides s = SidesOf(dx, dy, dx > 0.0f ? (-dy >= 0.0f ? 0 : 1) : 2);
+        return s.Settled() ? Member(s) : In(sector_angle(dx, dy));
     }
 
 private:
-    enum class Kind { none, plain, wrap };
-    static constexpr double margin = 1e-3;
+    enum class Kind { kNone, kPlain, kWrap };
+    static constexpr double kMargin = 1e-3;
 
-    static double tangent_threshold(double a)
+    static double TangentThreshold(double a)
     {
-        if (a >= half_pi) return std::numeric_limits<double>::infinity();
-        if (a <= -half_pi) return -std::numeric_limits<double>::infinity();
+        if (a >= kHalfPi) return std::numeric_limits<double>::infinity();
+        if (a <= -kHalfPi) return -std::numeric_limits<double>::infinity();
         return std::tan(a);
     }
 
     // +1: the angle is surely above the bound; -1: surely below; 0: unsure.
-    int side(float q, int branch, int bound) const
+    int Side(float q, int branch, int bound) const
     {
         const double dq = q;
         if (dq > above_[branch][bound]) return 1;
@@ -169,12 +169,12 @@ private:
         return 0;
     }
 
-    bool in(float phi) const
+    bool In(float phi) const
     {
         switch (kind_) {
-        case Kind::plain: return a0_ < phi && phi < a1_;
-        case Kind::wrap: return phi > a0_ || phi < a1_;
-        case Kind::none: break;
+        case Kind::kPlain: return a0_ < phi && phi < a1_;
+        case Kind::kWrap: return phi > a0_ || phi < a1_;
+        case Kind::kNone: break;
         }
         return false;
     }
@@ -193,10 +193,10 @@ void settle_rows(const SectorTest &sector, float dx, const float *dy, int branch
                  int32_t *bins)
 {
     while (yb - ya > 16) {
-        const SectorTest::Sides a = sector.sides(dx, dy[ya], branch);
-        const SectorTest::Sides b = sector.sides(dx, dy[yb - 1], branch);
-        if (a == b && a.settled()) {
-            if (!sector.member(a)) std::fill(bins + ya, bins + yb, -1);
+        const SectorTest::Sides a = sector.SidesOf(dx, dy[ya], branch);
+        const SectorTest::Sides b = sector.SidesOf(dx, dy[yb - 1], branch);
+        if (a == b && a.Settled()) {
+            if (!sector.Member(a)) std::fill(bins + ya, bins + yb, -1);
             return;
         }
         const int32_t mid = ya + (yb - ya) / 2;
@@ -204,14 +204,14 @@ void settle_rows(const SectorTest &sector, float dx, const float *dy, int branch
         ya = mid;
     }
     for (int32_t y = ya; y < yb; ++y)
-        if (bins[y] >= 0 && !sector.contains(dx, dy[y])) bins[y] = -1;
+        if (bins[y] >= 0 && !sector.Contains(dx, dy[y])) bins[y] = -1;
 }
 
 void drop_outside_sector(const SectorTest &sector, float dx, const float *dy, int32_t n, int32_t *bins)
 {
     if (dx == 0.0f) {  // the centre's column: no quotient, every row exact (and cheap)
         for (int32_t y = 0; y < n; ++y)
-            if (bins[y] >= 0 && !sector.contains(dx, dy[y])) bins[y] = -1;
+            if (bins[y] >= 0 && !sector.Contains(dx, dy[y])) bins[y] = -1;
         return;
     }
     if (dx < 0.0f) {
@@ -264,12 +264,12 @@ float sector_angle(float dx, float dy)
     const float mdy = -dy;
     if (dx > 0.0f) {
         const float a = std::atan(mdy / dx);
-        return mdy >= 0.0f ? a : static_cast<float>(static_cast<double>(a) + two_pi);
+        return mdy >= 0.0f ? a : static_cast<float>(static_cast<double>(a) + kTwoPi);
     }
-    if (dx < 0.0f) return static_cast<float>(static_cast<double>(std::atan(mdy / dx)) + pi);
+    if (dx < 0.0f) return static_cast<float>(static_cast<double>(std::atan(mdy / dx)) + kPi);
     // The centre's own column: straight up is pi/2, straight down 3 pi/2.
-    if (mdy > 0.0f) return static_cast<float>(half_pi);
-    if (mdy < 0.0f) return static_cast<float>(pi + half_pi);
+    if (mdy > 0.0f) return static_cast<float>(kHalfPi);
+    if (mdy < 0.0f) return static_cast<float>(kPi + kHalfPi);
     return 0.0f;
 }
 
@@ -368,7 +368,7 @@ void azimuthalint_sektor(image_data *rec, int32_t nbins, float a0, float a1, int
 {
     Binning b(nbins);
     const SectorTest sector(a0, a1);
-    if (!sector.empty()) circle_profile(rec, b, &sector);
+    if (!sector.Empty()) circle_profile(rec, b, &sector);
     normalise(b, 0, average);
     store_profile(rec, b);
 }
@@ -377,7 +377,7 @@ void azimuthalintell_sektor(image_data *rec, int32_t nbins, float a0, float a1, 
 {
     Binning b(nbins);
     const SectorTest sector(a0, a1);
-    if (!sector.empty()) ellipse_profile(rec, b, &sector);
+    if (!sector.Empty()) ellipse_profile(rec, b, &sector);
     normalise(b, 0, average);
     store_profile(rec, b);
 }
@@ -390,9 +390,9 @@ void polarprojection(image_data *rec, int32_t rstart, int32_t rend, int32_t mode
     int32_t cols = mode;
     bool ok = true;
     if (mode == 1) ok = float_to_int(static_cast<double>(rows) * 1.62, cols);
-    else if (mode == 0) ok = float_to_int(static_cast<double>(2 * static_cast<int64_t>(rend)) * pi, cols);
+    else if (mode == 0) ok = float_to_int(static_cast<double>(2 * static_cast<int64_t>(rend)) * kPi, cols);
     if (!ok || rows < 0 || cols < 0) throw std::length_error("polarprojection: negative projection size");
-    if (rows > max_projection_values || (rows > 0 && cols > max_projection_values / rows))
+    if (rows > kMaxProjectionValues || (rows > 0 && cols > kMaxProjectionValues / rows))
         throw std::length_error("polarprojection: the projection would exceed 2^31 - 1 values");
     const size_t size = static_cast<size_t>(rows) * static_cast<size_t>(cols);
     std::unique_ptr<float[]> projection(new float[size]);
@@ -401,7 +401,7 @@ void polarprojection(image_data *rec, int32_t rstart, int32_t rend, int32_t mode
     std::vector<double> cosines(static_cast<size_t>(cols)), sines(static_cast<size_t>(cols));
     for (int32_t j = 0; j < cols; ++j) {
         const float t = static_cast<float>(j) / static_cast<float>(cols);
-        const double a = static_cast<double>(t) * 2.0 * pi;
+        const double a = static_cast<double>(t) * 2.0 * kPi;
         cosines[static_cast<size_t>(j)] = std::cos(a);
         sines[static_cast<size_t>(j)] = std::sin(a);
     }

@@ -75,7 +75,7 @@ float sector_angle(float dx, float dy);
 // max_projection_values elements (the record indexes the projection with
 // int32), throws std::length_error before anything is allocated and keeps the
 // old projection.
-constexpr int64_t max_projection_values = 2147483647;
+constexpr int64_t kMaxProjectionValues = 2147483647;
 void polarprojection(image_data *rec, int32_t rstart, int32_t rend, int32_t mode);
 
 #endif

@@ -83,12 +83,12 @@ void add_column(Gravity &g, float fx, const float *fy, const float *values, cons
 float wrap_angle(float a)
 {
     if (std::fabs(a) > 1024.0f) {
-        double r = std::fmod(static_cast<double>(a), pi);
-        if (r < 0.0) r += pi;
+        double r = std::fmod(static_cast<double>(a), kPi);
+        if (r < 0.0) r += kPi;
         a = static_cast<float>(r);
     }
-    while (a < 0.0f) a = static_cast<float>(static_cast<double>(a) + pi);
-    while (static_cast<double>(a) >= pi) a = static_cast<float>(static_cast<double>(a) - pi);
+    while (a < 0.0f) a = static_cast<float>(static_cast<double>(a) + kPi);
+    while (static_cast<double>(a) >= kPi) a = static_cast<float>(static_cast<double>(a) - kPi);
     return a;
 }
 
@@ -101,7 +101,7 @@ bool normalise_ellipse(float &axis_ratio, float &angle)
     if (!std::isfinite(q) || !std::isfinite(a) || !(q > 0.0f)) return false;
     if (q < 1.0f) {
         q = 1.0f / q;
-        a = static_cast<float>(static_cast<double>(a) + half_pi);
+        a = static_cast<float>(static_cast<double>(a) + kHalfPi);
     }
     if (!std::isfinite(q) || !std::isfinite(a)) return false;
     axis_ratio = q;
@@ -141,15 +141,15 @@ bool findcenterofg_beamstop(image_data *rec, int32_t x0, int32_t x1, int32_t y0,
 
     // The mirror columns of a strip form a strip of their own (reversed), so
     // they are gathered once per strip in row order, like the strip itself.
-    std::vector<int32_t> mirror_cols(static_cast<size_t>(column_strip));
+    std::vector<int32_t> mirror_cols(static_cast<size_t>(kColumnStrip));
     const size_t pitch = column_pitch(static_cast<size_t>(h));
-    std::vector<float> mirrors(fy.empty() ? 0 : static_cast<size_t>(column_strip) * pitch);
+    std::vector<float> mirrors(fy.empty() ? 0 : static_cast<size_t>(kColumnStrip) * pitch);
     std::unique_ptr<bool[]> pass(new bool[fy.size() + 1]);
     bool contiguous = false;
     Gravity g;
     visit_columns(rec->data, w, x0, x1, y0, y1, [&](int32_t x, const float *column) {
-        const int32_t c = (x - x0) % column_strip;
-        const int32_t n = std::min<int32_t>(column_strip, x1 - (x - c));
+        const int32_t c = (x - x0) % kColumnStrip;
+        const int32_t n = std::min<int32_t>(kColumnStrip, x1 - (x - c));
         if (c == 0) {
             for (int32_t i = 0; i < n; ++i) mirror_cols[static_cast<size_t>(i)] = mirror(rec->center_x, x + i, w);
             // Unclamped, the mirror columns are one block in reverse order:
@@ -211,7 +211,7 @@ void ellipseradius(float *p, float *hx, int m, int n, void *adata)
     (void)m;
     const float *a = static_cast<const float *>(adata);
     for (int i = 0; i < n; ++i) {
-        const float phi = static_cast<float>((static_cast<double>(a[i]) + 0.5) * 2.0 * pi / static_cast<double>(a[n]));
+        const float phi = static_cast<float>((static_cast<double>(a[i]) + 0.5) * 2.0 * kPi / static_cast<double>(a[n]));
         const float q = 1.0f / p[1];
         const float c = std::cos(-p[2] + phi);
         hx[i] = 2.0f * p[0] * q / (q + 1.0f) /
@@ -252,8 +252,8 @@ bool azimuthalint_guess_elliptic(image_data *rec, int32_t start, int32_t end, in
                 continue;
             }
             float phi = std::atan2(-dy[static_cast<size_t>(y)], dx);
-            if (phi < 0.0f) phi = static_cast<float>(static_cast<double>(phi) + two_pi);
-            const float f = static_cast<float>(static_cast<double>(phi) / two_pi * static_cast<double>(nsect));
+            if (phi < 0.0f) phi = static_cast<float>(static_cast<double>(phi) + kTwoPi);
+            const float f = static_cast<float>(static_cast<double>(phi) / kTwoPi * static_cast<double>(nsect));
             // An angle that rounds up to 2 pi belongs to the last sector.
             const int32_t s = std::min(static_cast<int32_t>(f), nsect - 1);
             bins[static_cast<size_t>(y)] = (r - start) + s * ring;
@@ -299,7 +299,7 @@ bool azimuthalint_guess_elliptic(image_data *rec, int32_t start, int32_t end, in
     float p[3];
     p[0] = middle;
     p[1] = 1.05f;
-    p[2] = wrap_angle(static_cast<float>(pi - static_cast<double>(2 * widest) * pi / static_cast<double>(nsect)));
+    p[2] = wrap_angle(static_cast<float>(kPi - static_cast<double>(2 * widest) * kPi / static_cast<double>(nsect)));
     float opts[LM_OPTS_SZ] = {1e-3f, 1e-15f, 1e-15f, 1e-20f, 1e-6f};
     float info[LM_INFO_SZ] = {};
     // Fewer measurements than parameters: the solver would refuse them.
@@ -316,7 +316,7 @@ bool azimuthalint_guess_elliptic(image_data *rec, int32_t start, int32_t end, in
     }
     if (steps != LM_ERROR && usable)
         reportf("Ellipticity has been prefitted in %d steps. a/b=%g, angle of major axis=%g \xB0. \n", steps,
-                static_cast<double>(rec->axis_ratio), static_cast<double>(rec->angle) / pi * 180.0);
+                static_cast<double>(rec->axis_ratio), static_cast<double>(rec->angle) / kPi * 180.0);
     else
         report("Error whileprefitting ellipticity. \n");
     delete[] rec->profile;

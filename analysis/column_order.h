@@ -20,7 +20,7 @@
 // Columns per strip.  Each row then gives one contiguous run of 512 bytes,
 // so a strip costs one page-table look-up per row and per 128 pixels, and
 // the copy's write streams (one per column) still fit the first-level cache.
-constexpr int32_t column_strip = 128;
+constexpr int32_t kColumnStrip = 128;
 
 // Distance between buffer columns for columns of h values: a multiple of 16
 // floats plus one cache line, so that the columns do not all fall into the
@@ -54,10 +54,10 @@ void visit_columns(const float *data, int32_t stride, int32_t x0, int32_t x1, in
     const size_t h = static_cast<size_t>(y1 - y0);
     const size_t w = static_cast<size_t>(stride);
     const size_t pitch = column_pitch(h);
-    std::vector<float> buffer(static_cast<size_t>(column_strip) * pitch);
+    std::vector<float> buffer(static_cast<size_t>(kColumnStrip) * pitch);
     float *buf = buffer.data();
-    for (int32_t xs = x0; xs < x1; xs += column_strip) {
-        const int32_t n = std::min<int32_t>(column_strip, x1 - xs);
+    for (int32_t xs = x0; xs < x1; xs += kColumnStrip) {
+        const int32_t n = std::min<int32_t>(kColumnStrip, x1 - xs);
         copy_strip(data + static_cast<size_t>(y0) * w + static_cast<size_t>(xs), w, n, h, buf, pitch);
         for (int32_t c = 0; c < n; ++c) visit(xs + c, buf + static_cast<size_t>(c) * pitch);
     }

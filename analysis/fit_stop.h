@@ -5,14 +5,14 @@
 #define KELPO_ANALYSIS_FIT_STOP_H
 
 enum class FitStop {
-    unknown = 0,          // no reason reported (the fit refused its arguments)
-    small_gradient = 1,   // converged: the gradient vanished
-    small_step = 2,       // converged: the step became too small to matter
-    iteration_limit = 3,  // itmax reached without converging
-    huge_step = 4,        // absurdly large step: a singular system
-    no_reduction = 5,     // the damping can grow no further: no step lowers the error
-    small_error = 6,      // converged: the error itself is negligible
-    invalid_values = 7,   // the model gave a value that is not finite
+    kUnknown = 0,          // no reason reported (the fit refused its arguments)
+    kSmallGradient = 1,   // converged: the gradient vanished
+    kSmallStep = 2,       // converged: the step became too small to matter
+    kIterationLimit = 3,  // itmax reached without converging
+    kHugeStep = 4,        // absurdly large step: a singular system
+    kNoReduction = 5,     // the damping can grow no further: no step lowers the error
+    kSmallError = 6,      // converged: the error itself is negligible
+    kInvalidValues = 7,   // the model gave a value that is not finite
 };
 
 // The reason in an info vector of LM_INFO_SZ floats; unknown for any value
@@ -22,7 +22,7 @@ inline FitStop fit_stop(const float *info)
     const float reason = info[6];
     for (int r = 1; r <= 7; ++r)
         if (reason == static_cast<float>(r)) return static_cast<FitStop>(r);
-    return FitStop::unknown;
+    return FitStop::kUnknown;
 }
 
 #endif

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-char message_buffer[message_buffer_size];
+char message_buffer[kMessageBufferSize];
 
 namespace {
 MessageSink &current_sink()
@@ -37,7 +37,7 @@ void reportf(const char *format, ...)
     std::string text;
     if (needed < 0) {
         text = message_buffer;  // an encoding error: send what was printed
-    } else if (needed < message_buffer_size) {
+    } else if (needed < kMessageBufferSize) {
         text.assign(message_buffer, static_cast<size_t>(needed));
     } else {
         std::vector<char> larger(static_cast<size_t>(needed) + 1);

@@ -13,8 +13,8 @@
 // The one shared formatting buffer: 108 characters and the terminating zero.
 // Formatted messages are printed into it before they are sent; nothing is
 // ever written past it.
-constexpr int message_buffer_size = 109;
-extern char message_buffer[message_buffer_size];
+constexpr int kMessageBufferSize = 109;
+extern char message_buffer[kMessageBufferSize];
 
 using MessageSink = std::function<void(const std::string &)>;
 

@@ -4,16 +4,16 @@
 #include <limits>
 
 namespace {
-constexpr double int_low = -2147483648.0;
-constexpr double int_high = 2147483648.0;  // exclusive
+constexpr double kIntLow = -2147483648.0;
+constexpr double kIntHigh = 2147483648.0;  // exclusive
 }  // namespace
 
 int32_t round_to_int(float x)
 {
     double r = std::floor(static_cast<double>(x) + 0.5);
     if (std::isnan(r)) return std::numeric_limits<int32_t>::min();
-    if (r < int_low) return std::numeric_limits<int32_t>::min();
-    if (r >= int_high) return std::numeric_limits<int32_t>::max();
+    if (r < kIntLow) return std::numeric_limits<int32_t>::min();
+    if (r >= kIntHigh) return std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(r);
 }
 
@@ -33,7 +33,7 @@ float powi_float(float x, int32_t n)
 
 bool float_to_int(double x, int32_t &out)
 {
-    if (!(x > int_low - 1.0 && x < int_high)) return false;  // NaN fails too
+    if (!(x > kIntLow - 1.0 && x < kIntHigh)) return false;  // NaN fails too
     out = static_cast<int32_t>(x);
     return true;
 }
@@ -41,7 +41,7 @@ bool float_to_int(double x, int32_t &out)
 int32_t trunc_to_int(double x)
 {
     if (std::isnan(x)) return 0;
-    if (x <= int_low) return std::numeric_limits<int32_t>::min();
-    if (x >= int_high) return std::numeric_limits<int32_t>::max();
+    if (x <= kIntLow) return std::numeric_limits<int32_t>::min();
+    if (x >= kIntHigh) return std::numeric_limits<int32_t>::max();
     return static_cast<int32_t>(x);
 }

@@ -5,9 +5,9 @@
 #include <cstdint>
 
 // pi and its multiples as the core has always used them (not M_PI).
-constexpr double pi = 3.14159265358979;
-constexpr double two_pi = 6.28318530717958;
-constexpr double half_pi = 1.570796326794895;
+constexpr double kPi = 3.14159265358979;
+constexpr double kTwoPi = 6.28318530717958;
+constexpr double kHalfPi = 1.570796326794895;
 
 // a if b > a, else b: the second argument wins a tie.
 inline float min_float(float a, float b) { return b > a ? a : b; }

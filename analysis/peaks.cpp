@@ -8,9 +8,9 @@
 #include <vector>
 
 namespace {
-enum : int32_t { kind_max = 0, kind_min = 1, kind_shoulder = 2, kind_dropped = 3 };
+enum : int32_t { kKindMax = 0, kKindMin = 1, kKindShoulder = 2, kKindDropped = 3 };
 
-struct extremum {
+struct Extremum {
     float position;
     float value;
     int32_t kind;
@@ -43,11 +43,11 @@ std::vector<float> smooth(const float *y, int32_t length)
 // line between two minima up to ten entries apart marks overlapping peaks,
 // not the background.  The line is taken in integers, as it always was; the
 // arithmetic is 64-bit so that no value can overflow it.
-void mark_shoulders(std::vector<extremum> &list, const float *y, int32_t length, float minstep)
+void mark_shoulders(std::vector<Extremum> &list, const float *y, int32_t length, float minstep)
 {
     const int64_t count = static_cast<int64_t>(list.size());
     for (int64_t m = 0; m < count - 4; ++m) {
-        if (list[m].kind != kind_min) continue;
+        if (list[m].kind != kKindMin) continue;
         const float reach = min_float(11.0f, static_cast<float>(count - m));
         for (int64_t k = 4; static_cast<float>(k) < reach; k += 2) {
             const int64_t x1 = trunc_to_int(list[m].position);
@@ -60,7 +60,7 @@ void mark_shoulders(std::vector<extremum> &list, const float *y, int32_t length,
                 const int64_t xj = trunc_to_int(list[m + j].position);
                 if (xj < 0 || xj >= length) continue;
                 const float above = y[xj] - static_cast<float>(y1) - static_cast<float>(slope * (xj - x1));
-                if (above > minstep) list[m + j].kind = kind_shoulder;
+                if (above > minstep) list[m + j].kind = kKindShoulder;
             }
         }
     }
@@ -79,7 +79,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
     const float *y = rec.y.get();
     const std::vector<float> s = smooth(y, length);
 
-    std::vector<extremum> list;
+    std::vector<Extremum> list;
     float maxval = 0.0f;
     float minval = 1.0e7f;
     int32_t lastmax = 0;
@@ -101,7 +101,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
         }
         if (maxval - delta > r && maxpos != lastmax) {
             lastmax = maxpos;
-            list.push_back({static_cast<float>(maxpos), s[maxpos], kind_max});
+            list.push_back({static_cast<float>(maxpos), s[maxpos], kKindMax});
             minval = weighted(maxpos);
         }
         if (r < minval) {
@@ -110,10 +110,10 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
         }
         if (r > minval + delta && minpos != lastmin) {
             lastmin = minpos;
-            list.push_back({static_cast<float>(minpos), s[minpos], kind_min});
+            list.push_back({static_cast<float>(minpos), s[minpos], kKindMin});
             maxval = weighted(minpos);
         }
-        if ((list.size() == 2 && list[1].kind == kind_min) || list.size() == 3) break;
+        if ((list.size() == 2 && list[1].kind == kKindMin) || list.size() == 3) break;
     }
 
     // With no minimum from the first walk the second starts where the first
@@ -123,7 +123,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
 
     if (list.size() == 3) {
         if (mode == 1) {
-            list[0].kind = kind_dropped;
+            list[0].kind = kKindDropped;
         } else {
             list.clear();
             minpos = trunc_to_int(max_float(begincut, 20.0f));
@@ -143,7 +143,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
         }
         if (maxval - delta > v && maxpos != lastmax) {
             lastmax = maxpos;
-            list.push_back({static_cast<float>(maxpos), s[maxpos], kind_max});
+            list.push_back({static_cast<float>(maxpos), s[maxpos], kKindMax});
             minval = s[maxpos];
         }
         if (v < minval) {
@@ -152,7 +152,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
         }
         if (v > minval + delta && minpos != lastmin) {
             lastmin = minpos;
-            list.push_back({static_cast<float>(minpos), s[minpos], kind_min});
+            list.push_back({static_cast<float>(minpos), s[minpos], kKindMin});
             maxval = s[minpos];
         }
     }
@@ -160,13 +160,13 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
     // A last maximum is closed by the lowest sample after it when the profile
     // ends low enough, otherwise dropped; a lone maximum has no minimum
     // before it and is dropped too.
-    if (!list.empty() && list.back().kind == kind_max) {
+    if (!list.empty() && list.back().kind == kKindMax) {
         const size_t count = list.size();
         const bool closable = count >= 2 && list[count - 2].value + minstep > y[length - 1] &&
                               minpos >= 0 && minpos < length &&
                               static_cast<float>(minpos) > list.back().position;
         if (closable)
-            list.push_back({static_cast<float>(minpos), y[minpos], kind_min});
+            list.push_back({static_cast<float>(minpos), y[minpos], kKindMin});
         else
             list.pop_back();
     }
@@ -177,8 +177,8 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
     int32_t fmax = -1;
     int32_t fmin = -1;
     for (int32_t e = 0; e < count; ++e) {
-        if (fmax < 0 && list[e].kind == kind_max) fmax = e;
-        if (fmin < 0 && list[e].kind == kind_min) fmin = e;
+        if (fmax < 0 && list[e].kind == kKindMax) fmax = e;
+        if (fmin < 0 && list[e].kind == kKindMin) fmin = e;
     }
 
     std::vector<float> sx;
@@ -215,12 +215,12 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
         // last minimum are not collected.
         int32_t lastmin_entry = fmin;
         for (int32_t e = fmin; e < count; ++e)
-            if (list[e].kind == kind_min) lastmin_entry = e;
+            if (list[e].kind == kKindMin) lastmin_entry = e;
         for (int32_t e = fmin; e <= lastmin_entry; ++e) {
-            if (list[e].kind == kind_min) add_spline(list[e].position, list[e].value);
+            if (list[e].kind == kKindMin) add_spline(list[e].position, list[e].value);
         }
         for (int32_t e = fmin; e < lastmin_entry; ++e) {
-            if (list[e].kind != kind_max) continue;
+            if (list[e].kind != kKindMax) continue;
             const float p = list[e].position;
             if (!sx.empty() && p > sx.front() && p < sx.back()) {
                 peaks.push_back(p);
@@ -231,7 +231,7 @@ void findpeaks(profile_data &rec, float delta, float minstep, float begincut, fl
         }
     }
 
-    const int32_t npeaks = static_cast<int32_t>(peaks.size() / peak_columns);
+    const int32_t npeaks = static_cast<int32_t>(peaks.size() / kPeakColumns);
     set_peaks(rec, peaks.data(), npeaks);
     set_splinepoints(rec, sx.data(), sy.data(), static_cast<int32_t>(sx.size()));
 }

@@ -37,7 +37,7 @@ void set_profile(profile_data &rec, const float *samples, int32_t length)
 void set_peaks(profile_data &rec, const float *table, int32_t npeaks)
 {
     npeaks = std::max(npeaks, 0);
-    rec.peaks = copy_of(table, peak_columns * npeaks);
+    rec.peaks = copy_of(table, kPeakColumns * npeaks);
     rec.npeaks = npeaks;
 }
 
@@ -54,7 +54,7 @@ void set_splinepoints(profile_data &rec, const float *xs, const float *ys, int32
 void set_elements(profile_data &rec, const float *table, int32_t nelements)
 {
     nelements = std::max(nelements, 0);
-    rec.elements = copy_of(table, element_columns * nelements);
+    rec.elements = copy_of(table, kElementColumns * nelements);
     rec.nelements = nelements;
 }
 
@@ -98,7 +98,7 @@ bool check_peaks(const profile_data &rec, const char *caller)
     // The fits never index by a peak's position, and a fit may move a peak
     // off the profile: only a position that is no number is refused.
     for (int32_t k = 0; k < rec.npeaks; ++k) {
-        if (!std::isfinite(rec.peaks[peak_columns * k])) {
+        if (!std::isfinite(rec.peaks[kPeakColumns * k])) {
             reportf("ERROR in %s. Every peak position must be a finite number. \n", caller);
             return false;
         }

@@ -27,9 +27,9 @@
 #include <cstdint>
 #include <memory>
 
-constexpr int32_t peak_columns = 4;
-constexpr int32_t element_columns = 14;
-constexpr int32_t rdf_points = 1000;
+constexpr int32_t kPeakColumns = 4;
+constexpr int32_t kElementColumns = 14;
+constexpr int32_t kRdfPoints = 1000;
 
 struct profile_data {
     int32_t length = 0;

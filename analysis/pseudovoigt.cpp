@@ -13,9 +13,9 @@
 #include <vector>
 
 namespace {
-const double ln2 = std::log(2.0);
+const double kLn2 = std::log(2.0);
 
-constexpr int fit_iterations = 250;
+constexpr int kFitIterations = 250;
 
 // The hot loop of every fit: the per-peak factors are computed once, the
 // sample loop does one exponential and one division.
@@ -30,9 +30,9 @@ void evaluate_peaks(const float *p, int m, float *hx, int n)
         const float eta = max_float(0.0f, min_float(1.0f, p[4 * k + 3]));
         const float w2 = powi_float(w, 2);
         const float g0 = static_cast<float>(static_cast<double>(1.0f - eta) *
-                                            std::sqrt(ln2 / pi / static_cast<double>(w2)));
-        const float ge = static_cast<float>(-ln2 / static_cast<double>(w2));
-        const float l0 = static_cast<float>(static_cast<double>(eta) / pi / static_cast<double>(w));
+                                            std::sqrt(kLn2 / kPi / static_cast<double>(w2)));
+        const float ge = static_cast<float>(-kLn2 / static_cast<double>(w2));
+        const float l0 = static_cast<float>(static_cast<double>(eta) / kPi / static_cast<double>(w));
         const float lw = static_cast<float>(1.0 / static_cast<double>(w2));
         for (int i = 0; i < n; ++i) {
             const float d = static_cast<float>(i) - x0;
@@ -81,23 +81,23 @@ public:
         for (int k = 1; k < m; k += 4)
             if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
         for (int k = 0; k < m; k += 4) {
-            scale_[k + 1] = usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
-            scale_[k + 2] = usable(std::max(std::fabs(rows[k + 2]), 0.5f));
+            scale_[k + 1] = Usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
+            scale_[k + 2] = Usable(std::max(std::fabs(rows[k + 2]), 0.5f));
         }
-        for (int k = 0; k < m; ++k) u_[k] = relative(k) / scale_[k];
+        for (int k = 0; k < m; ++k) u_[k] = Relative(k) / scale_[k];
         if (map_weight_)
             for (int k = 3; k < m; k += 4)
                 u_[k] = static_cast<float>(std::asin(2.0 * std::clamp(static_cast<double>(rows[k]), 0.01, 0.99) - 1.0));
         start_u_ = u_;
     }
 
-    float *u() { return u_.data(); }
+    float *ScaledParameters() { return u_.data(); }
 
     // Parameter k of the start, positions relative to the origin.
-    float relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
+    float Relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
 
     // Bounds in model units, divided by the same scales.
-    void scale_bounds(float *lower, float *upper) const
+    void ScaleBounds(float *lower, float *upper) const
     {
         for (size_t k = 0; k < scale_.size(); ++k) {
             lower[k] /= scale_[k];
@@ -108,14 +108,14 @@ public:
     // Profiles of huge values would overflow the solver's float sum of
     // squares; their measurements (and so the model) are fitted multiplied
     // by a power of two, which changes no bit of the peak shapes.
-    void scale_measurements(std::vector<float> &measured)
+    void ScaleMeasurements(std::vector<float> &measured)
     {
         float largest = 0.0f;
         for (float v : measured)
             if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
         int exponent = 0;
         std::frexp(largest, &exponent);
-        if (exponent > huge_exponent) {
+        if (exponent > kHugeExponent) {
             data_factor_ = std::ldexp(1.0f, 20 - exponent);
             for (float &v : measured) v *= data_factor_;
         }
@@ -123,10 +123,10 @@ public:
 
     // The model at the solver's point: multiply back, map the weight,
     // evaluate the peaks.
-    static void model(float *u, float *hx, int m, int n, void *adata)
+    static void Model(float *u, float *hx, int m, int n, void *adata)
     {
         auto &self = *static_cast<ScaledPeaks *>(adata);
-        self.unscale(u, self.model_.data());
+        self.Unscale(u, self.model_.data());
         evaluate_peaks(self.model_.data(), m, hx, n);
         if (self.data_factor_ != 1.0f)
             for (int i = 0; i < n; ++i) hx[i] *= self.data_factor_;
@@ -134,10 +134,10 @@ public:
 
     // The fitted rows in model units, absolute positions; a parameter the
     // solver left exactly at its start keeps its start value bit for bit.
-    void result(float *rows) const
+    void Result(float *rows) const
     {
         std::vector<float> p(u_.size());
-        unscale(u_.data(), p.data());
+        Unscale(u_.data(), p.data());
         for (size_t k = 0; k < u_.size(); ++k) {
             if (u_[k] == start_u_[k] || (std::isnan(u_[k]) && std::isnan(start_u_[k])))
                 rows[k] = start_[k];
@@ -147,11 +147,11 @@ public:
     }
 
 private:
-    static constexpr int huge_exponent = 40;
+    static constexpr int kHugeExponent = 40;
 
-    static float usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
+    static float Usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
 
-    void unscale(const float *u, float *p) const
+    void Unscale(const float *u, float *p) const
     {
         for (size_t k = 0; k < u_.size(); ++k) p[k] = u[k] * scale_[k];
         if (map_weight_)
@@ -186,7 +186,7 @@ void pseudovoigt_model(float *p, float *hx, int m, int n, void *)
 
 void model_curve(const profile_data &rec, float *out)
 {
-    const int m = rec.peaks ? peak_columns * rec.npeaks : 0;
+    const int m = rec.peaks ? kPeakColumns * rec.npeaks : 0;
     evaluate_peaks(rec.peaks.get(), m, out, rec.length);
 }
 
@@ -196,15 +196,15 @@ void report_fit_end(int result, const float *info)
     const double iterations = info[5];
     // The iteration limit is a failure even though the solver returns its
     // iteration count then.
-    if (reason == FitStop::iteration_limit)
+    if (reason == FitStop::kIterationLimit)
         reportf("ERROR! Fit did not converge after %g iterations. \n", iterations);
     else if (result >= 0)
         reportf("Fit converged after %d iterations. \n", result);
-    else if (reason == FitStop::huge_step)
+    else if (reason == FitStop::kHugeStep)
         reportf("ERROR! Fit aborted after %g iterations due to singluar matrix. \n", iterations);
-    else if (reason == FitStop::no_reduction)
+    else if (reason == FitStop::kNoReduction)
         reportf("ERROR! Fit aborted after %g, no further error reduction possible. \n", iterations);
-    else if (reason == FitStop::invalid_values)
+    else if (reason == FitStop::kInvalidValues)
         reportf("ERROR! Fit aborted after %g iterations due to invalid function values. \n", iterations);
     else
         reportf("ERROR! Fit aborted after %g. \n", iterations);
@@ -218,17 +218,17 @@ int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end)
         return -1;
     }
     const int n = end - start + 1;
-    const int m = peak_columns * rec.npeaks;
+    const int m = kPeakColumns * rec.npeaks;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
     ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
-    fit.scale_measurements(measured);
+    fit.ScaleMeasurements(measured);
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, fit_iterations,
+    const int result = slevmar_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n, kFitIterations,
                                    options, info, nullptr, nullptr, &fit);
     report_fit_end(result, info);
-    fit.result(rec.peaks.get());
+    fit.Result(rec.peaks.get());
     return result;
 }
 
@@ -240,19 +240,19 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
         return -1;
     }
     const int n = end - start + 1;
-    const int m = peak_columns * (last - first + 1);
-    float *rows = rec.peaks.get() + peak_columns * first;
+    const int m = kPeakColumns * (last - first + 1);
+    float *rows = rec.peaks.get() + kPeakColumns * first;
     std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
     ScaledPeaks fit(rows, m, static_cast<float>(start), false);
-    fit.scale_measurements(measured);
+    fit.ScaleMeasurements(measured);
     std::vector<float> lower(static_cast<size_t>(m));
     std::vector<float> upper(static_cast<size_t>(m));
     // Positions stay inside the fitted range (and never exclude the start),
     // so that a converged group cannot move a peak off the profile.
     const float range = static_cast<float>(n - 1);
     for (int k = 0; k < m; k += 4) {
-        const float x = fit.relative(k);
-        const float w = fit.relative(k + 2);
+        const float x = fit.Relative(k);
+        const float w = fit.Relative(k + 2);
         lower[k] = std::min(std::max(x - 20.0f, 0.0f), x);
         upper[k] = std::max(std::min(x + 20.0f, range), x);
         lower[k + 1] = 0.0f;
@@ -262,14 +262,14 @@ int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t firs
         lower[k + 3] = 0.0f;
         upper[k + 3] = 1.0f;
     }
-    fit.scale_bounds(lower.data(), upper.data());
+    fit.ScaleBounds(lower.data(), upper.data());
 
     float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
     float info[LM_INFO_SZ] = {};
-    const int result = slevmar_bc_dif(ScaledPeaks::model, fit.u(), measured.data(), m, n, lower.data(),
-                                      upper.data(), fit_iterations, options, info, nullptr, nullptr,
+    const int result = slevmar_bc_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n, lower.data(),
+                                      upper.data(), kFitIterations, options, info, nullptr, nullptr,
                                       &fit);
-    if (result != LM_ERROR) fit.result(rows);
+    if (result != LM_ERROR) fit.Result(rows);
     return result;
 }
 
@@ -306,7 +306,7 @@ int32_t prefitpeaks(profile_data &rec, float threshold)
     const float *y = rec.y.get();
     const float *ysub = rec.ysub.get();
     float *peaks = rec.peaks.get();
-    auto position = [&](int32_t k) { return peaks[peak_columns * k]; };
+    auto position = [&](int32_t k) { return peaks[kPeakColumns * k]; };
 
     int32_t iterations = 0;
     for (int32_t k = 0; k < npeaks; ++k) {
@@ -363,7 +363,7 @@ int32_t prefitpeaks(profile_data &rec, float threshold)
                     for (float &v : intensity) v = std::fabs(v);
                 }
                 for (int32_t q = 0; q < g; ++q) {
-                    float *row = peaks + peak_columns * (k + q);
+                    float *row = peaks + kPeakColumns * (k + q);
                     row[1] = intensity[q];
                     row[2] = hwhm;
                     row[3] = 0.5f;

@@ -17,7 +17,7 @@ void kirklandfunction(const profile_data &rec, float s0, int32_t n, float *out)
         const float q = powi_float((s0 + rec.step * static_cast<float>(i)) / 10.0f, 2);
         float sum = 0.0f;
         for (int32_t e = 0; e < rows; ++e) {
-            const float *c = rec.elements.get() + static_cast<size_t>(element_columns) * e;
+            const float *c = rec.elements.get() + static_cast<size_t>(kElementColumns) * e;
             const float f = c[0] / (q + c[3]) + c[1] / (q + c[4]) + c[2] / (q + c[5]) +
                             c[6] * std::exp(-c[9] * q) + c[7] * std::exp(-c[10] * q) +
                             c[8] * std::exp(-c[11] * q);
@@ -80,12 +80,12 @@ void kirkland_curves(const profile_data &rec, float *curve, float *reduced)
 
 float rdf_step(float c)
 {
-    return static_cast<float>(static_cast<double>(c) * 2.0 * pi / 10.0);
+    return static_cast<float>(static_cast<double>(c) * 2.0 * kPi / 10.0);
 }
 
 void rdf_sinetransform(profile_data &rec, int32_t start, int32_t end)
 {
-    auto rdf = std::make_unique<float[]>(rdf_points);
+    auto rdf = std::make_unique<float[]>(kRdfPoints);
     const int32_t length = rec.y ? rec.length : 0;
     int32_t first = 0;
     int32_t count = std::max(length, 0);
@@ -108,7 +108,7 @@ void rdf_sinetransform(profile_data &rec, int32_t start, int32_t end)
     }
 
     const double step = rec.step;
-    for (int32_t k = 0; k < rdf_points; ++k) {
+    for (int32_t k = 0; k < kRdfPoints; ++k) {
         const double r = static_cast<double>(k) * static_cast<double>(0.01f);
         float sum = 0.0f;
         for (int32_t j = 0; j < count; ++j) {

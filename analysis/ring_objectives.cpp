@@ -16,7 +16,7 @@ namespace {
 
 // Offsets farther than this from a ring cannot fall into it even after the
 // float rounding of the squared distance; see ringoffsets().
-constexpr int64_t table_margin = 2;
+constexpr int64_t kTableMargin = 2;
 
 // Calls visit(k, dx, dy) for every offset whose truncated distance lies in
 // [rs, re), in the order dx ascending, dy ascending, as a full scan of
@@ -28,7 +28,7 @@ void scan_rings(int32_t rmax, int32_t rs, int32_t re, Visit &&visit)
     int64_t reach = rmax;
     // For any sane window the float distance is within a fraction of a pixel
     // of the true one, so rows and columns beyond re + margin never qualify.
-    if (re < (1 << 22)) reach = std::min<int64_t>(reach, static_cast<int64_t>(re) + table_margin);
+    if (re < (1 << 22)) reach = std::min<int64_t>(reach, static_cast<int64_t>(re) + kTableMargin);
     for (int64_t dx = -reach; dx <= reach; ++dx) {
         for (int64_t dy = -reach; dy <= reach; ++dy) {
             const int64_t d2 = dx * dx + dy * dy;
@@ -43,7 +43,7 @@ float ring_value(float sum, int32_t count, int32_t ring_start, int32_t k)
 {
     // An empty ring is 0/0: not a number, which loses every comparison.
     const float mean = count > 0 ? sum / static_cast<float>(count) : std::numeric_limits<float>::quiet_NaN();
-    return static_cast<float>(static_cast<double>(mean) * 2.0 * pi *
+    return static_cast<float>(static_cast<double>(mean) * 2.0 * kPi *
                               static_cast<double>(static_cast<float>(ring_start) + static_cast<float>(k)));
 }
 
@@ -83,7 +83,7 @@ inline int64_t inner_pixel(float f, int32_t size)
 // still sees its own entries in table order, so its float sum is the same,
 // and the interleaved tables are read sequentially.
 template <class Locate>
-std::vector<float> ring_values(const ring_window &w, Locate &&locate)
+std::vector<float> ring_values(const RingWindow &w, Locate &&locate)
 {
     const int32_t nr = w.nrings;
     std::vector<float> sums(static_cast<size_t>(std::max(nr, 0)), 0.0f);
@@ -108,7 +108,7 @@ std::vector<float> ring_values(const ring_window &w, Locate &&locate)
     return values;
 }
 
-double elliptic_merit(const ring_window &w, const double *x)
+double elliptic_merit(const RingWindow &w, const double *x)
 {
     const float q = static_cast<float>(x[1]);
     const float a = static_cast<float>(x[0]);
@@ -172,7 +172,7 @@ int32_t run_powell(Minimize &objective, double p[2], const double xi0[4])
 
 }  // namespace
 
-ring_window::ring_window(const image_data &rec)
+RingWindow::RingWindow(const image_data &rec)
     : center_x(static_cast<float>(rec.center_x)), center_y(static_cast<float>(rec.center_y)),
       ring_start(rec.ring_start), ring_end(rec.ring_end),
       nrings(rec.ring_points && rec.xoffsets && rec.yoffsets ? rec.nrings : 0), data(rec.data),
@@ -317,10 +317,10 @@ bool optimizeellipticity(image_data *rec, int32_t method, int32_t sektor)
     int32_t steps = 0;
     if (method == 1) {
         // Direction 0 changes the ratio by 0.0005, direction 1 the angle by pi/8.
-        const double xi[4] = {0.0, pi / 8, 0.0005, 0.0};
+        const double xi[4] = {0.0, kPi / 8, 0.0005, 0.0};
         steps = run_powell(objective, p, xi);
     } else {
-        const double step[2] = {pi / 4, 0.05};
+        const double step[2] = {kPi / 4, 0.05};
         const double tol[2] = {0.1, 0.005};
         const double start[2] = {p[0], p[1]};
         steps = run_simplex(objective, start, step, tol, p);
@@ -335,6 +335,6 @@ bool optimizeellipticity(image_data *rec, int32_t method, int32_t sektor)
     rec->axis_ratio = ratio;
     const char *how = method == 1 ? "the Powell algorithm" : "downhill simplex";
     reportf("Ellipticity has been refined in %d steps using %s. a/b=%g, angle of major axis=%g \xB0. \n", steps, how,
-            static_cast<double>(ratio), static_cast<double>(angle) / pi * 180.0);
+            static_cast<double>(ratio), static_cast<double>(angle) / kPi * 180.0);
     return true;
 }

@@ -34,7 +34,7 @@
 void ringoffsets(image_data *rec, int32_t rmax);
 
 // What the objectives read from the record, fixed when they are built.
-struct ring_window {
+struct RingWindow {
     float center_x;  // the record's centre: the centre objectives' search
     float center_y;  // box is about it, the ellipse objectives use it as is
     int32_t ring_start;
@@ -48,7 +48,7 @@ struct ring_window {
     const int32_t *ring_points;
     int32_t smoothing;
 
-    explicit ring_window(const image_data &rec);
+    explicit RingWindow(const image_data &rec);
 };
 
 // x = (column, row) of a candidate centre within 50 pixels (inclusive) of the
@@ -61,7 +61,7 @@ public:
     double value(const double *x, int32_t n) override;
 
 private:
-    ring_window w_;
+    RingWindow w_;
 };
 
 // x = (column, row) within 100 pixels of the starting centre; the merit is
@@ -73,7 +73,7 @@ public:
     double value(const double *x, int32_t n) override;
 
 private:
-    ring_window w_;
+    RingWindow w_;
 };
 
 // x = (major-axis angle in radians, axis ratio a/b) about the fixed centre,
@@ -85,7 +85,7 @@ public:
     double value(const double *x, int32_t n) override;
 
 private:
-    ring_window w_;
+    RingWindow w_;
 };
 
 // The ellipse objective selected by sektor 1.  No sector-restricted merit is
@@ -96,7 +96,7 @@ public:
     double value(const double *x, int32_t n) override;
 
 private:
-    ring_window w_;
+    RingWindow w_;
 };
 
 // The widest smoothing half-width the refinement accepts: the ring count of

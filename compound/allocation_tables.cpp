@@ -15,13 +15,13 @@ constexpr uint64_t kBigBlock = 512;
 constexpr uint64_t kSmallBlock = 64;
 constexpr uint64_t kEntriesPerTableBlock = kBigBlock / 4;
 
-uint64_t BlocksFor(uint64_t bytes, uint64_t block) { return bytes / block + (bytes % block ? 1 : 0); }
+uint64_t blocks_for(uint64_t bytes, uint64_t block) { return bytes / block + (bytes % block ? 1 : 0); }
 
-void DecodeTableBlock(const unsigned char* block, std::vector<uint32_t>& table, uint64_t base) {
+void decode_table_block(const unsigned char* block, std::vector<uint32_t>& table, uint64_t base) {
   for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j) ByteCodec::Get(block, table[base + j], 4 * j);
 }
 
-void EncodeTableBlock(const std::vector<uint32_t>& table, uint64_t base, unsigned char* block) {
+void encode_table_block(const std::vector<uint32_t>& table, uint64_t base, unsigned char* block) {
   for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j) ByteCodec::Put(block, table[base + j], 4 * j);
 }
 
@@ -103,7 +103,7 @@ int CompoundDocument::LoadBlockTables() {
   big_table_.assign(table_blocks_.size() * kEntriesPerTableBlock, kFreeBlock);
   for (uint64_t k = 0; k < table_blocks_.size(); ++k) {
     if (!file_.ReadBlock(uint64_t{table_blocks_[k]} + 1, raw)) return kIoError;
-    DecodeTableBlock(block, big_table_, k * kEntriesPerTableBlock);
+    decode_table_block(block, big_table_, k * kEntriesPerTableBlock);
   }
 
   // The small-block table is read by following its chain, as every reader
@@ -117,7 +117,7 @@ int CompoundDocument::LoadBlockTables() {
     for (size_t k = 0; k < small_table_blocks_.size(); ++k) {
       if (small_table_blocks_[k] >= file_blocks) return kDamaged;
       if (!file_.ReadBlock(uint64_t{small_table_blocks_[k]} + 1, raw)) return kIoError;
-      DecodeTableBlock(block, small_table_, k * kEntriesPerTableBlock);
+      decode_table_block(block, small_table_, k * kEntriesPerTableBlock);
     }
   }
   first_free_big_ = 0;
@@ -139,7 +139,7 @@ int CompoundDocument::SaveBlockTables() {
       if (k < saved.blocks.size() && saved.blocks[k] == blocks[k] &&
           std::equal(entries, entries + kEntriesPerTableBlock, saved.table.begin() + k * kEntriesPerTableBlock))
         continue;
-      EncodeTableBlock(table, k * kEntriesPerTableBlock, block);
+      encode_table_block(table, k * kEntriesPerTableBlock, block);
       if (!file_.WriteBlock(uint64_t{blocks[k]} + 1, raw)) return kIoError;
     }
     return kSuccess;
@@ -293,14 +293,14 @@ int CompoundDocument::ResizeChain(uint32_t& start, uint64_t blocks, std::vector<
 int CompoundDocument::WriteBigChain(const char* data, uint64_t size, uint32_t& start) {
   if (size == 0 && start == kEndOfChain) return kSuccess;
   std::vector<uint32_t> chain;
-  const int rc = ResizeChain(start, BlocksFor(size, kBigBlock), chain);
+  const int rc = ResizeChain(start, blocks_for(size, kBigBlock), chain);
   if (rc != kSuccess) return rc;
   return WriteBlocksOfChain(chain, data, size);
 }
 
 int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t& start) {
   if (size == 0 && start == kEndOfChain) return kSuccess;
-  const uint64_t need = BlocksFor(size, kSmallBlock);
+  const uint64_t need = blocks_for(size, kSmallBlock);
   std::vector<uint32_t> chain;
   int rc = FollowChain(start, chain, false);
   if (rc != kSuccess) return rc;
@@ -348,7 +348,7 @@ int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t&
   rc = FollowChain(root.start, big, true);
   if (rc != kSuccess) return rc;
   if (old_size > big.size() * kBigBlock) return kDamaged;
-  rc = ResizeChain(root.start, BlocksFor(new_size, kBigBlock), big);
+  rc = ResizeChain(root.start, blocks_for(new_size, kBigBlock), big);
   if (rc != kSuccess) return rc;
   root.size = static_cast<uint32_t>(new_size);
 

@@ -18,12 +18,12 @@ namespace {
 // Large moves go through a buffer of this many bytes at most.
 constexpr uint64_t kMoveBufferBytes = 1 << 20;
 
-bool WideName(const char16_t* name, std::string& narrow) {
+bool wide_name(const char16_t* name, std::string& narrow) {
   if (name == nullptr) return false;
-  return Utf16ToNarrow(std::u16string(name), narrow);
+  return utf16_to_narrow(std::u16string(name), narrow);
 }
 
-bool TruncateFile(std::FILE* file, uint64_t size) {
+bool truncate_file(std::FILE* file, uint64_t size) {
   if (std::fflush(file) != 0) return false;
 #ifdef _WIN32
   return _chsize_s(_fileno(file), static_cast<long long>(size)) == 0;
@@ -42,7 +42,7 @@ BlockFile::~BlockFile() {
 
 bool BlockFile::Create(const char16_t* name) {
   std::string narrow;
-  if (!WideName(name, narrow)) return false;
+  if (!wide_name(name, narrow)) return false;
   return Create(narrow.c_str());
 }
 
@@ -57,7 +57,7 @@ bool BlockFile::Create(const char* name) {
 
 bool BlockFile::Open(const char16_t* name, uint32_t mode) {
   std::string narrow;
-  if (!WideName(name, narrow)) return false;
+  if (!wide_name(name, narrow)) return false;
   return Open(narrow.c_str(), mode);
 }
 
@@ -223,7 +223,7 @@ bool BlockFile::EraseBlocks(std::vector<uint64_t> indices) {
   const uint64_t last_length = file_size_ - (block_count_ - 1) * block_size_;
   const uint64_t kept = block_count_ - indices.size();
   const uint64_t new_size = kept == 0 ? 0 : (last_erased ? kept * block_size_ : (kept - 1) * block_size_ + last_length);
-  if (!TruncateFile(file_, new_size)) {
+  if (!truncate_file(file_, new_size)) {
     write_failed_ = true;
     return false;
   }

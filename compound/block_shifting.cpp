@@ -16,18 +16,18 @@ namespace {
 constexpr uint64_t kEntriesPerTableBlock = 128;
 constexpr uint64_t kSmallBlock = 64;
 
-bool Contains(const std::vector<uint32_t>& sorted, uint32_t value) {
+bool contains(const std::vector<uint32_t>& sorted, uint32_t value) {
   return std::binary_search(sorted.begin(), sorted.end(), value);
 }
 
 // Lowering of one reference past the erased blocks; a reference to an erased
 // block is left alone (its owner drops or replaces it).
-void Lower(uint32_t& r, const std::vector<uint32_t>& sorted_erased) {
-  if (r >= kLowestSpecialId || Contains(sorted_erased, r)) return;
+void lower_reference(uint32_t& r, const std::vector<uint32_t>& sorted_erased) {
+  if (r >= kLowestSpecialId || contains(sorted_erased, r)) return;
   r -= static_cast<uint32_t>(std::lower_bound(sorted_erased.begin(), sorted_erased.end(), r) - sorted_erased.begin());
 }
 
-void Raise(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
+void raise_reference(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
   if (r >= kLowestSpecialId) return;
   r += static_cast<uint32_t>(std::upper_bound(sorted_inserted.begin(), sorted_inserted.end(), r) -
                              sorted_inserted.begin());
@@ -39,12 +39,12 @@ void Raise(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
 // Only surviving entries are bridged: an erased entry leaves the table, and
 // walking the run behind every erased entry of a long chain would cost the
 // square of its length.
-int BridgeAndRemove(std::vector<uint32_t>& table, const std::vector<uint32_t>& sorted_erased) {
+int bridge_and_remove(std::vector<uint32_t>& table, const std::vector<uint32_t>& sorted_erased) {
   for (size_t i = 0; i < table.size(); ++i) {
-    if (Contains(sorted_erased, static_cast<uint32_t>(i))) continue;
+    if (contains(sorted_erased, static_cast<uint32_t>(i))) continue;
     uint32_t& value = table[i];
     size_t steps = 0;
-    while (value < kLowestSpecialId && Contains(sorted_erased, value)) {
+    while (value < kLowestSpecialId && contains(sorted_erased, value)) {
       if (value >= table.size() || ++steps > sorted_erased.size()) return kDamaged;
       value = table[value];
     }
@@ -52,13 +52,13 @@ int BridgeAndRemove(std::vector<uint32_t>& table, const std::vector<uint32_t>& s
   std::vector<uint32_t> kept;
   kept.reserve(table.size());
   for (size_t i = 0; i < table.size(); ++i)
-    if (!Contains(sorted_erased, static_cast<uint32_t>(i))) kept.push_back(table[i]);
+    if (!contains(sorted_erased, static_cast<uint32_t>(i))) kept.push_back(table[i]);
   kept.resize(table.size(), kFreeBlock);
   table.swap(kept);
   return kSuccess;
 }
 
-uint64_t TrailingFree(const std::vector<uint32_t>& table) {
+uint64_t trailing_free(const std::vector<uint32_t>& table) {
   uint64_t n = 0;
   while (n < table.size() && table[table.size() - 1 - n] == kFreeBlock) ++n;
   return n;
@@ -75,9 +75,9 @@ int CompoundDocument::WriteFilledBlock(uint32_t block, unsigned char fill) {
 void CompoundDocument::ShiftBlockReferences(const std::vector<uint32_t>& sorted_blocks, bool raise) {
   auto shift = [&](uint32_t& r) {
     if (raise)
-      Raise(r, sorted_blocks);
+      raise_reference(r, sorted_blocks);
     else
-      Lower(r, sorted_blocks);
+      lower_reference(r, sorted_blocks);
   };
   for (uint32_t& v : big_table_) shift(v);
   for (uint32_t& b : table_blocks_) shift(b);
@@ -92,10 +92,10 @@ void CompoundDocument::ShiftBlockReferences(const std::vector<uint32_t>& sorted_
 }
 
 void CompoundDocument::ShiftSmallBlockReferences(const std::vector<uint32_t>& sorted_erased) {
-  for (uint32_t& v : small_table_) Lower(v, sorted_erased);
+  for (uint32_t& v : small_table_) lower_reference(v, sorted_erased);
   for (size_t i = 1; i < entries_.size(); ++i) {
     DirectoryEntry& e = *entries_[i];
-    if (e.type == DirectoryEntry::kStream && e.size < kSmallStreamCutoff) Lower(e.start, sorted_erased);
+    if (e.type == DirectoryEntry::kStream && e.size < kSmallStreamCutoff) lower_reference(e.start, sorted_erased);
   }
 }
 
@@ -144,7 +144,7 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
     if (std::adjacent_find(erased.begin(), erased.end()) != erased.end()) return kDamaged;
     table_blocks_.resize(table_blocks_.size() - release);
 
-    int rc = BridgeAndRemove(big_table_, erased);
+    int rc = bridge_and_remove(big_table_, erased);
     if (rc != kSuccess) return rc;
     big_table_.resize(big_table_.size() - release * kEntriesPerTableBlock);
     ShiftBlockReferences(erased, false);
@@ -165,10 +165,10 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
   std::vector<char> kept;
   kept.reserve(used * kSmallBlock);
   for (uint64_t s = 0; s < used; ++s)
-    if (!Contains(blocks, static_cast<uint32_t>(s)))
+    if (!contains(blocks, static_cast<uint32_t>(s)))
       kept.insert(kept.end(), mini.begin() + static_cast<std::ptrdiff_t>(s * kSmallBlock),
                   mini.begin() + static_cast<std::ptrdiff_t>((s + 1) * kSmallBlock));
-  rc = BridgeAndRemove(small_table_, blocks);
+  rc = bridge_and_remove(small_table_, blocks);
   if (rc != kSuccess) return rc;
   ShiftSmallBlockReferences(blocks);
   first_free_small_ = 0;
@@ -176,7 +176,7 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
   root.size = static_cast<uint32_t>(kept.size());
   rc = WriteBigChain(kept.data(), kept.size(), root.start);
   if (rc != kSuccess) return rc;
-  while (!small_table_blocks_.empty() && TrailingFree(small_table_) >= kEntriesPerTableBlock) {
+  while (!small_table_blocks_.empty() && trailing_free(small_table_) >= kEntriesPerTableBlock) {
     const uint32_t released = small_table_blocks_.back();
     small_table_blocks_.pop_back();
     small_table_.resize(small_table_.size() - kEntriesPerTableBlock);

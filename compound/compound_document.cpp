@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFull;
 
-std::u16string Wide(const char16_t* path) { return path == nullptr ? std::u16string() : std::u16string(path); }
+std::u16string wide_path(const char16_t* path) { return path == nullptr ? std::u16string() : std::u16string(path); }
 
 }  // namespace
 
@@ -267,7 +267,7 @@ int CompoundDocument::DoWriteStream(const std::u16string& path, const char* data
 
 int CompoundDocument::DoListDirectory(std::vector<std::u16string>& names, const char16_t* path) const {
   if (!IsOpen()) return kNotOpen;
-  const DirectoryNode* storage = path == nullptr ? current_ : ResolveStorage(Wide(path));
+  const DirectoryNode* storage = path == nullptr ? current_ : ResolveStorage(wide_path(path));
   if (storage == nullptr) return kNoSuchStorage;
   names.clear();
   for (auto& c : storage->children) names.push_back(c->entry->Name());
@@ -276,18 +276,18 @@ int CompoundDocument::DoListDirectory(std::vector<std::u16string>& names, const 
 
 // ---- Public forms ----
 
-int CompoundDocument::ChangeDirectory(const char16_t* path) { return DoChangeDirectory(Wide(path)); }
+int CompoundDocument::ChangeDirectory(const char16_t* path) { return DoChangeDirectory(wide_path(path)); }
 
 int CompoundDocument::MakeDirectory(const char16_t* path) {
   const int rc = BeginChange();
   if (rc != kSuccess) return rc;
-  return FinishChange(MakeEntry(Wide(path), DirectoryEntry::kStorage));
+  return FinishChange(MakeEntry(wide_path(path), DirectoryEntry::kStorage));
 }
 
 int CompoundDocument::MakeStream(const char16_t* path) {
   const int rc = BeginChange();
   if (rc != kSuccess) return rc;
-  return FinishChange(MakeEntry(Wide(path), DirectoryEntry::kStream));
+  return FinishChange(MakeEntry(wide_path(path), DirectoryEntry::kStream));
 }
 
 int CompoundDocument::CurrentDirectory(std::u16string& path) const {
@@ -304,25 +304,25 @@ int CompoundDocument::CurrentDirectory(std::string& path) const {
   std::u16string wide;
   const int rc = CurrentDirectory(wide);
   if (rc != kSuccess) return rc;
-  return Utf16ToNarrow(wide, path) ? kSuccess : kBadText;
+  return utf16_to_narrow(wide, path) ? kSuccess : kBadText;
 }
 
 int CompoundDocument::RemoveDirectory(const char16_t* path) {
   const int rc = BeginChange();
   if (rc != kSuccess) return rc;
-  return FinishChange(DoRemoveDirectory(Wide(path)));
+  return FinishChange(DoRemoveDirectory(wide_path(path)));
 }
 
 int CompoundDocument::RemoveTree(const char16_t* path) {
   const int rc = BeginChange();
   if (rc != kSuccess) return rc;
-  return FinishChange(DoRemoveTree(Wide(path)));
+  return FinishChange(DoRemoveTree(wide_path(path)));
 }
 
 int CompoundDocument::RemoveStream(const char16_t* path) {
   const int rc = BeginChange();
   if (rc != kSuccess) return rc;
-  return FinishChange(DoRemoveStream(Wide(path)));
+  return FinishChange(DoRemoveStream(wide_path(path)));
 }
 
 int CompoundDocument::ListDirectory(std::vector<std::u16string>& names, const char16_t* path) const {
@@ -330,20 +330,20 @@ int CompoundDocument::ListDirectory(std::vector<std::u16string>& names, const ch
 }
 
 int CompoundDocument::StreamSize(const char16_t* path, uint64_t& size) const {
-  return DoStreamSize(Wide(path), size);
+  return DoStreamSize(wide_path(path), size);
 }
 
 int CompoundDocument::ReadStream(const char16_t* path, std::vector<char>& data) const {
-  return DoReadStream(Wide(path), data);
+  return DoReadStream(wide_path(path), data);
 }
 
 int CompoundDocument::ReadStream(const char16_t* path, char* buffer, uint64_t capacity) const {
   uint64_t size = 0;
-  int rc = DoStreamSize(Wide(path), size);
+  int rc = DoStreamSize(wide_path(path), size);
   if (rc != kSuccess) return rc;
   if (size > capacity) return kTooLarge;
   std::vector<char> data;
-  rc = DoReadStream(Wide(path), data);
+  rc = DoReadStream(wide_path(path), data);
   if (rc == kSuccess && !data.empty()) std::memcpy(buffer, data.data(), data.size());
   return rc;
 }
@@ -356,14 +356,14 @@ int CompoundDocument::WriteStream(const char16_t* path, const std::vector<char>&
 int CompoundDocument::WriteStream(const char16_t* path, const char* data, uint64_t size) {
   const int rc = BeginChange();
   if (rc != kSuccess) return rc;
-  return FinishChange(DoWriteStream(Wide(path), data, size));
+  return FinishChange(DoWriteStream(wide_path(path), data, size));
 }
 
 // Narrow forms: the path is converted whole; text that cannot be converted
 // is refused rather than cut.
 #define KELPO_NARROW_PATH(path, wide)                \
   std::u16string wide;                               \
-  if (!NarrowToUtf16(path == nullptr ? "" : path, wide)) return kBadText
+  if (!narrow_to_utf16(path == nullptr ? "" : path, wide)) return kBadText
 
 int CompoundDocument::ChangeDirectory(const char* path) {
   KELPO_NARROW_PATH(path, wide);
@@ -412,13 +412,13 @@ int CompoundDocument::WriteStream(const char* path, const char* data, uint64_t s
 }
 int CompoundDocument::ListDirectory(std::vector<std::string>& names, const char* path) const {
   std::u16string wide;
-  if (path != nullptr && !NarrowToUtf16(path, wide)) return kBadText;
+  if (path != nullptr && !narrow_to_utf16(path, wide)) return kBadText;
   std::vector<std::u16string> wide_names;
   const int rc = ListDirectory(wide_names, path == nullptr ? nullptr : wide.c_str());
   if (rc != kSuccess) return rc;
   std::vector<std::string> converted(wide_names.size());
   for (size_t i = 0; i < wide_names.size(); ++i)
-    if (!Utf16ToNarrow(wide_names[i], converted[i])) return kBadText;
+    if (!utf16_to_narrow(wide_names[i], converted[i])) return kBadText;
   names.swap(converted);
   return kSuccess;
 }

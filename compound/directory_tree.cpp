@@ -14,7 +14,7 @@ constexpr uint64_t kEntrySize = 128;
 constexpr uint64_t kEntriesPerBlock = kBigBlock / kEntrySize;
 
 // Upper case as sibling ordering needs it: ASCII and Latin-1 letters.
-char16_t Upper(char16_t c) {
+char16_t upper_case(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 32);
   return c;
@@ -22,16 +22,16 @@ char16_t Upper(char16_t c) {
 
 // Published sibling order: shorter names first, then unit by unit after
 // upper-casing. Negative, zero or positive like strcmp.
-int CompareNames(const std::u16string& a, const std::u16string& b) {
+int compare_names(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
-    const char16_t x = Upper(a[i]), y = Upper(b[i]);
+    const char16_t x = upper_case(a[i]), y = upper_case(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
 }
 
-std::vector<std::u16string> Components(const std::u16string& path) {
+std::vector<std::u16string> components(const std::u16string& path) {
   std::vector<std::u16string> parts;
   std::u16string part;
   for (char16_t c : path) {
@@ -49,11 +49,11 @@ std::vector<std::u16string> Components(const std::u16string& path) {
 }  // namespace
 
 bool CompoundDocument::EntryNameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
-  return CompareNames(a.Name(), b.Name()) <= 0;
+  return compare_names(a.Name(), b.Name()) <= 0;
 }
 
 bool CompoundDocument::NamesCollide(const std::u16string& a, const std::u16string& b) {
-  return CompareNames(a, b) == 0;
+  return compare_names(a, b) == 0;
 }
 
 bool CompoundDocument::IsRootPath(const std::u16string& path) { return path == u"\\"; }
@@ -151,7 +151,7 @@ void CompoundDocument::LinkSiblings(DirectoryNode* storage) {
   std::vector<DirectoryNode*> c;
   for (auto& child : storage->children) c.push_back(child.get());
   std::stable_sort(c.begin(), c.end(), [](const DirectoryNode* a, const DirectoryNode* b) {
-    return CompareNames(a->entry->Name(), b->entry->Name()) < 0;
+    return compare_names(a->entry->Name(), b->entry->Name()) < 0;
   });
   const size_t n = c.size();
   if (n == 0) {
@@ -250,7 +250,7 @@ int CompoundDocument::MakeEntry(const std::u16string& path, uint8_t type) {
   SplitPath(path, storage_part, name);
   if (name.empty()) return kNoFinalName;
   DirectoryNode* storage = (!path.empty() && path[0] == u'\\') ? root_.get() : current_;
-  for (const std::u16string& part : Components(storage_part)) {
+  for (const std::u16string& part : components(storage_part)) {
     DirectoryNode* next = FindChild(storage, part);
     if (next != nullptr && next->entry->type != DirectoryEntry::kStorage) return kNameExists;
     if (next == nullptr) {
@@ -284,7 +284,7 @@ DirectoryNode* CompoundDocument::ResolveStorage(const std::u16string& path) cons
   if (path == u".") return current_;
   if (path == u"..") return current_->parent != nullptr ? current_->parent : root_.get();
   DirectoryNode* node = (!path.empty() && path[0] == u'\\') ? root_.get() : current_;
-  for (const std::u16string& part : Components(path)) {
+  for (const std::u16string& part : components(path)) {
     node = FindChild(node, part);
     if (node == nullptr || node->entry->type != DirectoryEntry::kStorage) return nullptr;
   }

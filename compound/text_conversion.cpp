@@ -5,7 +5,7 @@
 
 namespace YCompoundFiles {
 
-bool NarrowToUtf16(const char* text, std::u16string& out) {
+bool narrow_to_utf16(const char* text, std::u16string& out) {
   out.clear();
   if (text == nullptr) return false;
   std::mbstate_t state{};
@@ -32,7 +32,7 @@ bool NarrowToUtf16(const char* text, std::u16string& out) {
   return true;
 }
 
-bool Utf16ToNarrow(const std::u16string& text, std::string& out) {
+bool utf16_to_narrow(const std::u16string& text, std::string& out) {
   out.clear();
   std::vector<wchar_t> wide;
   wide.reserve(text.size() + 1);

@@ -12,7 +12,7 @@
 
 namespace YCompoundFiles {
 
-bool NarrowToUtf16(const char* text, std::u16string& out);
-bool Utf16ToNarrow(const std::u16string& text, std::string& out);
+bool narrow_to_utf16(const char* text, std::u16string& out);
+bool utf16_to_narrow(const std::u16string& text, std::string& out);
 
 }  // namespace YCompoundFiles

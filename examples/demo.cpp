@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979;
+constexpr double kPi = 3.14159265358979;
 
 void print_results(standin::Host &host, size_t &shown)
 {
@@ -59,7 +59,7 @@ int main(int argc, char **argv)
     const int32_t size = 1024;
     synthetic_options truth = synthetic_defaults(size, size);
     truth.axis_ratio = 1.04;
-    truth.angle = 35.0 * pi / 180.0;
+    truth.angle = 35.0 * kPi / 180.0;
     std::vector<float> pixels = synthetic_pattern(size, size, truth);
     DM_ImageToken pattern = host.new_image("synthetic pattern", DM_TYPE_UINT16, size, size);
     host.set_pixels(pattern, std::vector<double>(pixels.begin(), pixels.end()));
@@ -89,7 +89,7 @@ int main(int argc, char **argv)
     std::printf("%-46s %10.0f %10.1f\n", "centre x (pixels)", x, truth.center_x);
     std::printf("%-46s %10.0f %10.1f\n", "centre y (pixels)", y, truth.center_y);
     std::printf("%-46s %10.4f %10.4f\n", "axis ratio a/b", ratio, truth.axis_ratio);
-    std::printf("%-46s %10.2f %10.2f\n", "major-axis angle (degrees)", angle, truth.angle * 180.0 / pi);
+    std::printf("%-46s %10.2f %10.2f\n", "major-axis angle (degrees)", angle, truth.angle * 180.0 / kPi);
     std::printf("%-46s %10.0f %10.1f\n", "strongest ring, radius of its circular profile", radius,
                 strongest * (1.0 + truth.axis_ratio) / 2.0);
     std::printf("%-46s %10s %10.1f / %.1f\n", "  (drawn: mean semi-axis; minor / major)", "", strongest,
@@ -162,7 +162,7 @@ int main(int argc, char **argv)
     DM_ImageToken elements = host.new_image("elements", DM_TYPE_REAL4, 14, 1);
     host.set_pixels(elements, element);
     const float c = 0.02f;  // calibration: scattering coordinate per bin is c * 2 pi / 10
-    const float step = static_cast<float>(c * 2.0 * pi / 10.0);
+    const float step = static_cast<float>(c * 2.0 * kPi / 10.0);
     float offset = 1000, scale = 1000;
     host.call("RDF_Kirklandfit", {standin::real_image_arg(rows), standin::real_image_arg(elements),
                                   float_ptr_arg(&offset), float_ptr_arg(&scale), float_arg(40),

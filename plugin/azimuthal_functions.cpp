@@ -40,12 +40,12 @@ const char *name_of(int32_t average, const char *integral, const char *average_n
 
 float degrees_to_radians(float degrees)
 {
-    return static_cast<float>(static_cast<double>(degrees) * pi / 180.0);
+    return static_cast<float>(static_cast<double>(degrees) * kPi / 180.0);
 }
 
 float sector_degrees_to_radians(float degrees)
 {
-    return static_cast<float>(static_cast<double>(degrees / 180.0f) * pi);
+    return static_cast<float>(static_cast<double>(degrees / 180.0f) * kPi);
 }
 
 // False (after the error line) when the sector cannot be integrated.
@@ -66,7 +66,7 @@ bool sector_in_range(float start, float end)
                   "in the interval [0,2pi]. \n");
         return false;
     }
-    if (static_cast<double>(end) > two_pi) {
+    if (static_cast<double>(end) > kTwoPi) {
         DM_result("ERROR! The ending angle is larger than 2pi. \n Please provide angle values in "
                   "the interval [0,2pi]. \n");
         return false;
@@ -221,7 +221,7 @@ void AzimuthalProjection(DM_ImageToken image, DM_ImageToken *result, float cx, f
             refuse_small_image(rec, "AzimuthalProjection", "a projection");
         if (cols < 0)
             throw std::invalid_argument("AzimuthalProjection: the number of columns is negative");
-        if (cols > 1 && cols > max_projection_values / rows)
+        if (cols > 1 && cols > kMaxProjectionValues / rows)
             throw std::length_error("AzimuthalProjection: " + std::to_string(cols) + " columns by " +
                                     std::to_string(rows) + " rows is more than an image can hold");
         polarprojection(&rec, 1, end, cols);

@@ -14,11 +14,11 @@ namespace {
 
 // The minimisers of the script functions: the downhill simplex on the
 // full-ring objective.
-constexpr int32_t simplex = 0;
-constexpr int32_t full_ring = 0;
+constexpr int32_t kSimplex = 0;
+constexpr int32_t kFullRing = 0;
 
 // Rings closer to the centre than this are the central beam's halo.
-constexpr int32_t first_ring_radius = 100;
+constexpr int32_t kFirstRingRadius = 100;
 
 // The ring search's bin count (maxradius mode 0) about a centre inside the
 // image is smallest about its middle; when even that is negative the image
@@ -38,7 +38,7 @@ void GuessCenter(DM_ImageToken image, float *x, float *y, float *radius)
     run_pattern_frame(image, [&](image_data &rec) {
         if (!fits_a_ring_search(rec)) refuse_small_image(rec, "GuessCenter", "a ring search");
         if (!prefindcenter_whole(&rec)) return;
-        findring(&rec, first_ring_radius, maxradius(&rec, 0));
+        findring(&rec, kFirstRingRadius, maxradius(&rec, 0));
         int32_t r = rec.peak_radius;
         int32_t inside = maxradius(&rec, 1);
         if (static_cast<float>(r) < 110.0f || r > inside) r = inside / 2;
@@ -57,12 +57,12 @@ void RefineCenter(DM_ImageToken image, float *x, float *y, float *radius)
             DM_result("ERROR! Probably wrong image selected. the results are  \n");
             return;
         }
-        findring(&rec, first_ring_radius, n);
+        findring(&rec, kFirstRingRadius, n);
         ringoffsets(&rec, n);
-        optimizecenter(&rec, simplex, full_ring);
+        optimizecenter(&rec, kSimplex, kFullRing);
         *x = static_cast<float>(rec.center_x);
         *y = static_cast<float>(rec.center_y);
-        findring(&rec, first_ring_radius, n);
+        findring(&rec, kFirstRingRadius, n);
         *radius = static_cast<float>(rec.peak_radius);
     });
 }
@@ -78,7 +78,7 @@ void RefineCenterEllipticity(DM_ImageToken image, float *x, float *y, float *ang
             return;
         }
         rec.smoothing = width;
-        rec.angle = static_cast<float>(static_cast<double>(*angle) * pi / 180.0);
+        rec.angle = static_cast<float>(static_cast<double>(*angle) * kPi / 180.0);
         rec.axis_ratio = *ratio;
         // Start from a circle unless the caller's ellipse is plausible (a
         // start angle that is not a number is no ellipse either).
@@ -92,7 +92,7 @@ void RefineCenterEllipticity(DM_ImageToken image, float *x, float *y, float *ang
             DM_result("ERROR! Probably wrong image selected. \n");
             return;
         }
-        findring(&rec, first_ring_radius, n);
+        findring(&rec, kFirstRingRadius, n);
         ringoffsets(&rec, n);
         if (rec.smoothing > max_smoothing(rec)) {
             reportf("ERROR! The smoothing of %d rings is wider than the ring window of %d rings. \n",
@@ -101,13 +101,13 @@ void RefineCenterEllipticity(DM_ImageToken image, float *x, float *y, float *ang
         }
         azimuthalint_guess_elliptic(&rec, rec.ring_start, rec.ring_end, 20);
         if (static_cast<double>(rec.axis_ratio) > 1.2) rec.axis_ratio = 1.0f;
-        optimizecenter(&rec, simplex, full_ring);
-        optimizeellipticity(&rec, simplex, full_ring);
+        optimizecenter(&rec, kSimplex, kFullRing);
+        optimizeellipticity(&rec, kSimplex, kFullRing);
         *x = static_cast<float>(rec.center_x);
         *y = static_cast<float>(rec.center_y);
         *ratio = rec.axis_ratio;
-        *angle = static_cast<float>(static_cast<double>(rec.angle * 180.0f) / pi);
-        findring(&rec, first_ring_radius, n);
+        *angle = static_cast<float>(static_cast<double>(rec.angle * 180.0f) / kPi);
+        findring(&rec, kFirstRingRadius, n);
         *radius = static_cast<float>(rec.peak_radius);
     });
 }

@@ -21,13 +21,13 @@ using YCompoundFiles::YExcel::ExcelSheet;
 namespace {
 
 // Rows 0 and 1 hold the title and the header; the data start below them.
-constexpr uint32_t first_data_row = 2;
-constexpr uint64_t max_rows = ExcelSheet::kMaxRows;
-constexpr uint64_t max_cols = ExcelSheet::kMaxCols;
+constexpr uint32_t kFirstDataRow = 2;
+constexpr uint64_t kMaxRows = ExcelSheet::kMaxRows;
+constexpr uint64_t kMaxCols = ExcelSheet::kMaxCols;
 // Longer sheet names are cut or refused by spreadsheet programs.
-constexpr size_t max_sheet_name = 31;
+constexpr size_t kMaxSheetName = 31;
 
-enum class Layout { profile, image };
+enum class Layout { kProfile, kImage };
 
 struct Request {
     const char *function;
@@ -54,7 +54,7 @@ std::vector<std::string> words_of(const std::string &header)
 // Sheet rows and columns the data need.
 void data_extent(const Request &r, uint64_t width, uint64_t height, uint64_t &rows, uint64_t &cols)
 {
-    if (r.layout == Layout::profile) {
+    if (r.layout == Layout::kProfile) {
         rows = width;
         cols = height + 1;
     } else {
@@ -69,12 +69,12 @@ void check_limits(const Request &r, uint64_t width, uint64_t height, size_t word
 {
     uint64_t rows = 0, cols = 0;
     data_extent(r, width, height, rows, cols);
-    if (first_data_row + rows > max_rows || cols > max_cols) {
-        refuse(r, r.layout == Layout::profile
+    if (kFirstDataRow + rows > kMaxRows || cols > kMaxCols) {
+        refuse(r, r.layout == Layout::kProfile
                       ? "the profile does not fit into a sheet (at most 65534 points and 255 rows)"
                       : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
     }
-    if (words > max_cols) refuse(r, "the header has more than 256 words");
+    if (words > kMaxCols) refuse(r, "the header has more than 256 words");
     if (!std::isfinite(r.scale)) refuse(r, "the scale is not a finite number");
 }
 
@@ -84,7 +84,7 @@ void check_sheet_name(const Request &r)
 {
     const std::string &name = r.sheet;
     if (name.empty()) refuse(r, "the sheet name is empty");
-    if (name.size() > max_sheet_name) refuse(r, "the sheet name \"" + name + "\" is longer than 31 characters");
+    if (name.size() > kMaxSheetName) refuse(r, "the sheet name \"" + name + "\" is longer than 31 characters");
     if (name.find_first_of(":\\/?*[]") != std::string::npos)
         refuse(r, "the sheet name \"" + name + "\" contains one of the characters : \\ / ? * [ ]");
     if (name.front() == '\'' || name.back() == '\'')
@@ -174,22 +174,22 @@ void write_cells(const Request &r, ExcelSheet &sheet, const std::vector<std::str
     data_extent(r, width, height, rows, cols);
     // Growing the table to its final size once spares a regrowth per
     // column.
-    if (rows && cols) cell(sheet, first_data_row + rows - 1, cols - 1);
+    if (rows && cols) cell(sheet, kFirstDataRow + rows - 1, cols - 1);
 
     set_text(cell(sheet, 0, 0), r.title);
     for (size_t k = 0; k < words.size(); ++k) set_text(cell(sheet, 1, k), words[k]);
 
-    if (r.layout == Layout::profile) {
+    if (r.layout == Layout::kProfile) {
         for (uint64_t i = 0; i < width; ++i) {
             const float abscissa = static_cast<float>(i) * r.scale;
-            cell(sheet, first_data_row + i, 0).SetDouble(abscissa);
+            cell(sheet, kFirstDataRow + i, 0).SetDouble(abscissa);
             for (uint64_t j = 0; j < height; ++j)
-                cell(sheet, first_data_row + i, 1 + j).SetDouble(pixels[i + j * width]);
+                cell(sheet, kFirstDataRow + i, 1 + j).SetDouble(pixels[i + j * width]);
         }
     } else {
         for (uint64_t x = 0; x < width; ++x)
             for (uint64_t y = 0; y < height; ++y)
-                cell(sheet, first_data_row + y, x).SetDouble(pixels[x + y * width]);
+                cell(sheet, kFirstDataRow + y, x).SetDouble(pixels[x + y * width]);
     }
 }
 
@@ -217,7 +217,7 @@ void save_to_workbook(const Request &r, DM_RealImageToken token)
 void saveprofileasxlslong(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                           float scale, DM_StringToken title, DM_StringToken sheet)
 {
-    Request r{"saveprofileasxlslong", Layout::profile, text_of(file), text_of(header),
+    Request r{"saveprofileasxlslong", Layout::kProfile, text_of(file), text_of(header),
               text_of(title), text_of(sheet), scale};
     save_to_workbook(r, image);
 }
@@ -225,7 +225,7 @@ void saveprofileasxlslong(DM_RealImageToken image, DM_StringToken file, DM_Strin
 void saveprofileasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                       float scale)
 {
-    Request r{"saveprofileasxls", Layout::profile, text_of(file), text_of(header), "Profile",
+    Request r{"saveprofileasxls", Layout::kProfile, text_of(file), text_of(header), "Profile",
               "Profile", scale};
     save_to_workbook(r, image);
 }
@@ -233,7 +233,7 @@ void saveprofileasxls(DM_RealImageToken image, DM_StringToken file, DM_StringTok
 void saveimageasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                     DM_StringToken title, DM_StringToken sheet)
 {
-    Request r{"saveimageasxls", Layout::image, text_of(file), text_of(header), text_of(title),
+    Request r{"saveimageasxls", Layout::kImage, text_of(file), text_of(header), text_of(title),
               text_of(sheet)};
     save_to_workbook(r, image);
 }

@@ -3,7 +3,7 @@
 #include "messages.h"
 #include "script_functions.h"
 
-const char *const host_too_old_message = "This plugin requires DM 3.10.0 or later.";
+const char *const kHostTooOldMessage = "This plugin requires DM 3.10.0 or later.";
 
 // Built when the library is loaded, destroyed when it is unloaded.
 static KELPOTOOLS kelpotools_instance;
@@ -18,7 +18,7 @@ KELPOTOOLS::~KELPOTOOLS() { set_message_sink(nullptr); }
 
 void KELPOTOOLS::Start()
 {
-    if (DM_host_version() < DM_VERSION_3_10_0) throw HostError(host_too_old_message);
+    if (DM_host_version() < DM_VERSION_3_10_0) throw HostError(kHostTooOldMessage);
     register_script_functions(*this);
 }
 

@@ -20,7 +20,7 @@ public:
 };
 
 // The refusal a host older than 3.10.0 gets.
-extern const char *const host_too_old_message;
+extern const char *const kHostTooOldMessage;
 
 // Appends text to the Results window unchanged (no line end is added).
 void DM_result(std::string text);

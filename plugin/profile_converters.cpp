@@ -59,9 +59,9 @@ float clamped_weight(float weight) { return max_float(0.0f, min_float(1.0f, weig
 float magnitude(float value) { return static_cast<float>(std::fabs(static_cast<double>(value))); }
 
 // One row of the "Peakparameters" layout for peak k.
-void peak_row(const profile_data &rec, int32_t k, int32_t mode, float out[peak_columns])
+void peak_row(const profile_data &rec, int32_t k, int32_t mode, float out[kPeakColumns])
 {
-    const float *p = rec.peaks.get() + static_cast<size_t>(peak_columns) * k;
+    const float *p = rec.peaks.get() + static_cast<size_t>(kPeakColumns) * k;
     out[0] = p[0];
     if (mode == 1) {
         out[1] = out[2] = out[3] = 0.0f;
@@ -129,32 +129,32 @@ bool DM_read_peakparameters(profile_data &rec, const ImageRef &image, int32_t mo
 {
     const ImageSize size = size_of(image);
     if (size.width < 1 || size.height < 1) return refuse(caller, "The peak image is empty");
-    if (size.width < peak_columns) {
+    if (size.width < kPeakColumns) {
         DM_result("There are less than 4 provided fit parameters! Input requested is an image "
                   "containing three collums, ");
         DM_result("1: Position, 2: integrated intensity; 3: HWHM; 4:Cauchy/Gauss weight (0 - "
                   "Gauss, 1 - Cauchy).");
         DM_result("Taking some standard value for the the first four parameters! \n");
-    } else if (size.width > peak_columns) {
+    } else if (size.width > kPeakColumns) {
         DM_result("There are more than 4 provided fit parameters! Input requested is an image "
                   "containing three collums, ");
         DM_result("1: Position, 2: integrated intensity; 3: HWHM; 4:Cauchy/Gauss weight (0 - "
                   "Gauss, 1 - Cauchy). ");
         DM_result("Taking the first four parameters! \n");
     }
-    const bool all_columns = mode != 1 && size.width >= peak_columns;
-    std::vector<float> table(static_cast<size_t>(peak_columns) * size.height);
+    const bool all_columns = mode != 1 && size.width >= kPeakColumns;
+    std::vector<float> table(static_cast<size_t>(kPeakColumns) * size.height);
     {
         PixelLock lock(image);
         const float *data = lock.data();
         for (int32_t r = 0; r < size.height; ++r) {
-            float *row = table.data() + static_cast<size_t>(peak_columns) * r;
+            float *row = table.data() + static_cast<size_t>(kPeakColumns) * r;
             row[0] = data[at(0, r, size.width)];
             row[1] = 100.0f;
             row[2] = 10.0f;
             row[3] = 0.0f;
             if (all_columns)
-                for (int32_t c = 1; c < peak_columns; ++c) row[c] = data[at(c, r, size.width)];
+                for (int32_t c = 1; c < kPeakColumns; ++c) row[c] = data[at(c, r, size.width)];
         }
     }
     set_peaks(rec, table.data(), size.height);
@@ -174,15 +174,15 @@ bool DM_read_splinepoints(profile_data &rec, const ImageRef &image, const char *
 bool DM_read_elementtable(profile_data &rec, const ImageRef &image, const char *caller)
 {
     const ImageSize size = size_of(image);
-    if (size.width < element_columns)
+    if (size.width < kElementColumns)
         return refuse(caller, "The element table needs at least 14 columns");
-    std::vector<float> table(static_cast<size_t>(element_columns) * size.height);
+    std::vector<float> table(static_cast<size_t>(kElementColumns) * size.height);
     {
         PixelLock lock(image);
         const float *data = lock.data();
         for (int32_t r = 0; r < size.height; ++r)
-            std::copy_n(data + at(0, r, size.width), element_columns,
-                        table.data() + static_cast<size_t>(element_columns) * r);
+            std::copy_n(data + at(0, r, size.width), kElementColumns,
+                        table.data() + static_cast<size_t>(kElementColumns) * r);
     }
     set_elements(rec, table.data(), size.height);
     return true;
@@ -193,11 +193,11 @@ bool DM_read_elementtable(profile_data &rec, const ImageRef &image, const char *
 RealImagePtr DM_write_peakparameters(const profile_data &rec, int32_t mode)
 {
     const int32_t npeaks = rec.peaks ? rec.npeaks : 0;
-    RealImagePtr image = new_image("Peakparameters", peak_columns, npeaks);
+    RealImagePtr image = new_image("Peakparameters", kPeakColumns, npeaks);
     {
         PixelLock lock(image);
         for (int32_t k = 0; k < npeaks; ++k)
-            peak_row(rec, k, mode, lock.data() + static_cast<size_t>(peak_columns) * k);
+            peak_row(rec, k, mode, lock.data() + static_cast<size_t>(kPeakColumns) * k);
     }
     DM::ImageDataChanged(image);
     return image;
@@ -219,10 +219,10 @@ RealImagePtr DM_write_splinepoints(const profile_data &rec)
 RealImagePtr DM_write_rdf(profile_data &rec, float start, float end)
 {
     rdf_sinetransform(rec, trunc_to_int(start), trunc_to_int(end));
-    RealImagePtr image = new_image("RDF", rdf_points, 1);
+    RealImagePtr image = new_image("RDF", kRdfPoints, 1);
     {
         PixelLock lock(image);
-        std::copy_n(rec.rdf.get(), rdf_points, lock.data());
+        std::copy_n(rec.rdf.get(), kRdfPoints, lock.data());
     }
     DM::ImageDataChanged(image);
     return image;
@@ -255,12 +255,12 @@ void DM_update_peakparameters(const profile_data &rec, const ImageRef &image)
 {
     const ImageSize size = size_of(image);
     const int32_t rows = std::min(size.height, rec.peaks ? rec.npeaks : 0);
-    const int32_t columns = std::min(size.width, peak_columns);
+    const int32_t columns = std::min(size.width, kPeakColumns);
     if (rows < 1 || columns < 1) return;
     PixelLock lock(image);
     float *data = lock.data();
     for (int32_t k = 0; k < rows; ++k) {
-        float row[peak_columns];
+        float row[kPeakColumns];
         peak_row(rec, k, 0, row);
         std::copy_n(row, columns, data + at(0, k, size.width));
     }

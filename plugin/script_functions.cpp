@@ -20,7 +20,7 @@ void add(Gatan::PlugIn::PlugInMain &main, const char *signature)
     main.AddFunction(signature, Handler);
 }
 
-const Entry entries[] = {
+const Entry kEntries[] = {
     {"void GuessCenter(BasicImage, float *, float *, float *)", add<GuessCenter>},
     {"void RefineCenter(BasicImage, float *, float *, float *)", add<RefineCenter>},
     {"void RefineCenterEllipticity(BasicImage, float *, float *, float *, float *, float *, float)",
@@ -69,12 +69,12 @@ const Entry entries[] = {
 
 void register_script_functions(Gatan::PlugIn::PlugInMain &main)
 {
-    for (const Entry &e : entries) e.add(main, e.signature);
+    for (const Entry &e : kEntries) e.add(main, e.signature);
 }
 
 std::vector<const char *> script_function_signatures()
 {
     std::vector<const char *> out;
-    for (const Entry &e : entries) out.push_back(e.signature);
+    for (const Entry &e : kEntries) out.push_back(e.signature);
     return out;
 }

@@ -14,12 +14,12 @@
 namespace {
 
 // Virtual keys and the key-up flag of the window system.
-constexpr int32_t vk_left_button = 1;
-constexpr int32_t vk_right_button = 2;
-constexpr int32_t vk_middle_button = 4;
-constexpr uint8_t vk_shift = 16;
-constexpr uint8_t vk_escape = 27;
-constexpr uint32_t key_up = 2;
+constexpr int32_t kVkLeftButton = 1;
+constexpr int32_t kVkRightButton = 2;
+constexpr int32_t kVkMiddleButton = 4;
+constexpr uint8_t kVkShift = 16;
+constexpr uint8_t kVkEscape = 27;
+constexpr uint32_t kKeyUp = 2;
 
 // A script float as a byte index: truncation toward zero, where a negative
 // value wraps to a huge one as an unsigned conversion would.  NaN and values
@@ -41,11 +41,11 @@ float GetMouseState(DM_StringToken button)
     std::string name = DM_string_to_std(dm_string::share(button), 0);
     int32_t key = 0;
     for (const char *n : {"lm", "LM", "Lm", "lM"})
-        if (name == n) key = vk_left_button;
+        if (name == n) key = kVkLeftButton;
     for (const char *n : {"mm", "MM", "Mm", "mM"})
-        if (name == n) key = vk_middle_button;
+        if (name == n) key = kVkMiddleButton;
     for (const char *n : {"rm", "RM", "Rm", "rM"})
-        if (name == n) key = vk_right_button;
+        if (name == n) key = kVkRightButton;
     if (!key) return -1.0f;
     // 0x8001 (down, and pressed since the last query) reads as -32767.
     float state = static_cast<float>(GetAsyncKeyState(key));
@@ -54,13 +54,13 @@ float GetMouseState(DM_StringToken button)
 
 void FakeESC()
 {
-    keybd_event(vk_escape, 0, 0, 0);
-    keybd_event(vk_escape, 0, key_up, 0);
+    keybd_event(kVkEscape, 0, 0, 0);
+    keybd_event(kVkEscape, 0, kKeyUp, 0);
 }
 
-void FakeShiftDown() { keybd_event(vk_shift, 0, 0, 0); }
+void FakeShiftDown() { keybd_event(kVkShift, 0, 0, 0); }
 
-void FakeShiftUp() { keybd_event(vk_shift, 0, key_up, 0); }
+void FakeShiftUp() { keybd_event(kVkShift, 0, kKeyUp, 0); }
 
 DM_StringToken GetSubString(DM_StringToken text, float start, float length)
 {
@@ -76,7 +76,7 @@ float extractpixelsize(DM_StringToken text)
     std::string bytes = DM_string_to_std(dm_string::share(text), 0);
     // The shared buffer keeps what fits; the scan reads the whole text,
     // which gives the same number for every text that fits.
-    size_t kept = std::min(bytes.size(), static_cast<size_t>(message_buffer_size - 1));
+    size_t kept = std::min(bytes.size(), static_cast<size_t>(kMessageBufferSize - 1));
     std::memcpy(message_buffer, bytes.data(), kept);
     message_buffer[kept] = '\0';
     const char *scan = bytes.c_str();

@@ -4,7 +4,7 @@ namespace {
 
 // Characters of the bytes 0x80 to 0x9F; the rest of the code page is
 // Latin-1.
-const char16_t upper_half[32] = {
+const char16_t kUpperHalf[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
@@ -13,7 +13,7 @@ const char16_t upper_half[32] = {
 
 char16_t unicode_of(unsigned char byte)
 {
-    return byte >= 0x80 && byte < 0xA0 ? upper_half[byte - 0x80] : char16_t(byte);
+    return byte >= 0x80 && byte < 0xA0 ? kUpperHalf[byte - 0x80] : char16_t(byte);
 }
 
 char16_t folded(char16_t c)
@@ -52,7 +52,7 @@ std::string windows1252_of_unicode(const std::u16string &text)
         }
         char byte = '?';
         for (int k = 0; k < 32; ++k)
-            if (upper_half[k] == c) byte = static_cast<char>(0x80 + k);
+            if (kUpperHalf[k] == c) byte = static_cast<char>(0x80 + k);
         bytes.push_back(byte);
     }
     return bytes;

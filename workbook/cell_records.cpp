@@ -6,7 +6,7 @@ namespace YCompoundFiles {
 namespace YExcel {
 namespace CellRecords {
 
-bool IsCellRecordCode(uint16_t code) {
+bool is_cell_record_code(uint16_t code) {
   switch (code) {
     case Code::kFormula:
     case Code::kMulRK:
@@ -26,7 +26,7 @@ namespace {
 
 // Entries of a MulBlank or MulRK from its column fields, or 0 when the
 // columns are reversed or promise more entries than the data holds.
-uint64_t EntryCount(uint16_t first, uint16_t last, uint64_t data_bytes, uint64_t entry_bytes) {
+uint64_t entry_count(uint16_t first, uint16_t last, uint64_t data_bytes, uint64_t entry_bytes) {
   if (last < first) return 0;
   const uint64_t n = uint64_t{last} - first + 1;
   return 6 + n * entry_bytes <= data_bytes ? n : 0;
@@ -187,7 +187,7 @@ uint64_t MulBlank::Read(const char* bytes, uint64_t size) {
   ByteCodec::Get(data, row, 0);
   ByteCodec::Get(data, first_col, 2);
   ByteCodec::Get(data, last_col, data.size() - 2);
-  const uint64_t n = EntryCount(first_col, last_col, data.size(), 2);
+  const uint64_t n = entry_count(first_col, last_col, data.size(), 2);
   if (n == 0) return 0;
   xf_indices.assign(n, 0);
   for (uint64_t i = 0; i < n; ++i) ByteCodec::Get(data, xf_indices[i], 4 + 2 * i);
@@ -231,7 +231,7 @@ uint64_t MulRK::Read(const char* bytes, uint64_t size) {
   ByteCodec::Get(data, row, 0);
   ByteCodec::Get(data, first_col, 2);
   ByteCodec::Get(data, last_col, data.size() - 2);
-  const uint64_t n = EntryCount(first_col, last_col, data.size(), 6);
+  const uint64_t n = entry_count(first_col, last_col, data.size(), 6);
   if (n == 0) return 0;
   entries.assign(n, MulRKEntry());
   for (uint64_t i = 0; i < n; ++i) entries[i].Read(data.data() + 4 + 6 * i);

@@ -34,7 +34,7 @@ constexpr uint16_t kRK = 0x027E;
 }  // namespace Code
 
 // True for the eight codes above.
-bool IsCellRecordCode(uint16_t code);
+bool is_cell_record_code(uint16_t code);
 
 // 0x0201, 6 data bytes: 0 row, 2 column, 4 XF index.
 struct Blank : Record {

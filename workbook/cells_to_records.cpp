@@ -23,21 +23,21 @@ constexpr uint64_t kRowsPerBlock = 32;
 constexpr uint16_t kNotSelected = static_cast<uint16_t>(~WorksheetRecords::Window2::kSelected);
 
 // A cell gets a record when it holds a value or, empty, a format.
-bool Written(const ExcelCell& cell) { return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0; }
+bool written(const ExcelCell& cell) { return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0; }
 
-bool HasWritten(const std::vector<ExcelCell>& row) { return std::any_of(row.begin(), row.end(), Written); }
+bool has_written(const std::vector<ExcelCell>& row) { return std::any_of(row.begin(), row.end(), written); }
 
 // A double goes into an RK value only when it comes back unchanged:
 // the two-decimal test alone lets values with many significant digits lose
 // their last ones.
-bool FitsRK(double x) { return RKCodec::FitsTwoDecimals(x) && RKCodec::DoubleRoundTrips(x); }
+bool fits_rk(double x) { return RKCodec::FitsTwoDecimals(x) && RKCodec::DoubleRoundTrips(x); }
 
-bool IsRKInteger(const ExcelCell& cell) {
+bool is_rk_integer(const ExcelCell& cell) {
   return cell.Type() == ExcelCell::kInteger && RKCodec::IntegerFits(cell.GetInteger());
 }
 
-uint32_t IntegerRK(const ExcelCell& cell) { return RKCodec::FromInteger(cell.GetInteger()); }
-uint32_t DoubleRK(const ExcelCell& cell) { return RKCodec::FromDouble(cell.GetDouble()); }
+uint32_t integer_rk(const ExcelCell& cell) { return RKCodec::FromInteger(cell.GetInteger()); }
+uint32_t double_rk(const ExcelCell& cell) { return RKCodec::FromDouble(cell.GetDouble()); }
 
 // The size and position a sheet's records give it.
 struct Shape {
@@ -51,14 +51,14 @@ struct Shape {
   uint64_t Blocks() const { return rows > Base() ? (rows - Base() - 1) / kRowsPerBlock + 1 : 0; }
 };
 
-Shape ShapeOf(const ExcelSheet& sheet) {
+Shape shape_of(const ExcelSheet& sheet) {
   Shape shape;
   shape.rows = sheet.GetTotalRows();
   shape.cols = sheet.GetTotalCols();
   shape.first_col = shape.cols;
   for (uint64_t r = 0; r < sheet.StoredRows(); ++r) {
     const std::vector<ExcelCell>& row = sheet.StoredRow(r);
-    const auto first = std::find_if(row.begin(), row.end(), Written);
+    const auto first = std::find_if(row.begin(), row.end(), written);
     if (first == row.end()) continue;
     if (!shape.has_cells) shape.first_row = r;
     shape.has_cells = true;
@@ -69,7 +69,7 @@ Shape ShapeOf(const ExcelSheet& sheet) {
 }
 
 // Index, Dimensions and Window2 of sheet s, the cell table left empty.
-void SetSheetRecords(Worksheet& worksheet, const Shape& shape, uint64_t s) {
+void set_sheet_records(Worksheet& worksheet, const Shape& shape, uint64_t s) {
   if (s > 0) worksheet.window2.options &= kNotSelected;
   worksheet.index.first_used_row = shape.Base();
   worksheet.index.first_unused_row = shape.rows;
@@ -86,7 +86,7 @@ void SetSheetRecords(Worksheet& worksheet, const Shape& shape, uint64_t s) {
 // other doubles as Number; strings as LabelSST; empty cells with a format as
 // Blank. A run is cells of neighbouring columns of the same kind.
 template <class Sink>
-void RecordsOfRow(const std::vector<ExcelCell>& row, Sink& sink) {
+void records_of_row(const std::vector<ExcelCell>& row, Sink& sink) {
   size_t i = 0;
   while (i < row.size()) {
     const ExcelCell& cell = row[i];
@@ -106,27 +106,27 @@ void RecordsOfRow(const std::vector<ExcelCell>& row, Sink& sink) {
           ++i;
           break;
         }
-        const size_t k = run(IsRKInteger);
+        const size_t k = run(is_rk_integer);
         if (k == 1)
-          sink.RK(cell, IntegerRK(cell));
+          sink.RK(cell, integer_rk(cell));
         else
-          sink.MulRK(&cell, k, IntegerRK);
+          sink.MulRK(&cell, k, integer_rk);
         i += k;
         break;
       }
       case ExcelCell::kDouble: {
         // Only a run of doubles that fit an RK value becomes one record;
         // other doubles go one by one, so their run is not measured.
-        const bool fits = FitsRK(cell.GetDouble());
+        const bool fits = fits_rk(cell.GetDouble());
         const size_t k =
-            fits ? run([](const ExcelCell& x) { return x.Type() == ExcelCell::kDouble && FitsRK(x.GetDouble()); }) : 1;
+            fits ? run([](const ExcelCell& x) { return x.Type() == ExcelCell::kDouble && fits_rk(x.GetDouble()); }) : 1;
         if (k >= 2) {
-          sink.MulRK(&cell, k, DoubleRK);
+          sink.MulRK(&cell, k, double_rk);
           i += k;
           break;
         }
         if (fits)
-          sink.RK(cell, DoubleRK(cell));
+          sink.RK(cell, double_rk(cell));
         else
           sink.Number(cell, cell.GetDouble());
         ++i;
@@ -270,9 +270,9 @@ class RecordBytes {
   CellRecords::Blank& blank_;
 };
 
-// Counts a row's string cells into the table, in order, as RecordsOfRow
+// Counts a row's string cells into the table, in order, as records_of_row
 // meets them.
-void AddStrings(const std::vector<ExcelCell>& row, SharedStrings& strings) {
+void add_strings(const std::vector<ExcelCell>& row, SharedStrings& strings) {
   for (const ExcelCell& cell : row)
     if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString) strings.Add(cell);
 }
@@ -325,8 +325,8 @@ void WorkbookContent::RecordsFromCells() {
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
     Worksheet& worksheet = worksheets[s];
-    const Shape shape = ShapeOf(sheet);
-    SetSheetRecords(worksheet, shape, s);
+    const Shape shape = shape_of(sheet);
+    set_sheet_records(worksheet, shape, s);
     worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
     for (uint64_t b = 0; b < shape.Blocks(); ++b) {
       RowBlock& block = worksheet.cell_table.row_blocks[b];
@@ -334,14 +334,14 @@ void WorkbookContent::RecordsFromCells() {
       const uint64_t end = std::min({shape.rows, begin + kRowsPerBlock, sheet.StoredRows()});
       for (uint64_t r = begin; r < end; ++r) {
         const std::vector<ExcelCell>& row = sheet.StoredRow(r);
-        if (!HasWritten(row)) continue;
+        if (!has_written(row)) continue;
         RowBlock::Row record;
         record.row_index = static_cast<uint16_t>(r);
         record.first_unused_col = static_cast<uint16_t>(shape.cols);
         block.rows.push_back(record);
         block.dbcell.row_offsets.push_back(0);
         RecordObjects sink(block, r, strings);
-        RecordsOfRow(row, sink);
+        records_of_row(row, sink);
       }
     }
   }
@@ -355,14 +355,14 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
   book_.worksheets.assign(book_.sheets.size(), Worksheet());
   for (size_t s = 0; s < book_.sheets.size(); ++s) {
     const ExcelSheet& sheet = book_.sheets[s];
-    const Shape shape = ShapeOf(sheet);
-    SetSheetRecords(book_.worksheets[s], shape, s);
+    const Shape shape = shape_of(sheet);
+    set_sheet_records(book_.worksheets[s], shape, s);
     Layout& layout = layouts_[s];
     layout.base = shape.Base();
     layout.block_sizes.resize(shape.Blocks());
     layout.dbcell_at.resize(shape.Blocks());
     const uint64_t stored = std::min(shape.rows, sheet.StoredRows());
-    for (uint64_t r = shape.Base(); r < stored; ++r) AddStrings(sheet.StoredRow(r), strings_);
+    for (uint64_t r = shape.Base(); r < stored; ++r) add_strings(sheet.StoredRow(r), strings_);
     for (uint64_t b = 0; b < shape.Blocks(); ++b) {
       layout.block_sizes[b] = Block(s, b, nullptr, layout.dbcell_at[b]);
       layout.size += layout.block_sizes[b];
@@ -378,7 +378,7 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   uint64_t rows_with_cells[kRowsPerBlock];
   uint64_t n = 0;
   for (uint64_t r = begin; r < end; ++r)
-    if (HasWritten(sheet.StoredRow(r))) rows_with_cells[n++] = r;
+    if (has_written(sheet.StoredRow(r))) rows_with_cells[n++] = r;
 
   uint64_t position = 0;
   for (uint64_t k = 0; k < n; ++k) {
@@ -394,7 +394,7 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
     RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_, blank_);
-    RecordsOfRow(sheet.StoredRow(rows_with_cells[k]), sink);
+    records_of_row(sheet.StoredRow(rows_with_cells[k]), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);
   dbcell_at = position;

@@ -64,11 +64,11 @@ constexpr uint16_t kProtectionRecords[] = {0x0012, 0x0019, 0x0013, 0x0063, 0x00D
 constexpr uint8_t kPrintNames[] = {0x06, 0x07, 0x0C};
 
 template <size_t N, class T>
-bool In(const T (&list)[N], T value) {
+bool is_in(const T (&list)[N], T value) {
   return std::find(std::begin(list), std::end(list), value) != std::end(list);
 }
 
-bool AllZero(const char* data, uint16_t length) {
+bool all_zero(const char* data, uint16_t length) {
   return std::all_of(data, data + length, [](char c) { return c == 0; });
 }
 
@@ -120,12 +120,12 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
 }
 
 void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t length) {
-  if (In(kModelledGlobals, code) || In(kDroppableGlobals, code)) return;
+  if (is_in(kModelledGlobals, code) || is_in(kDroppableGlobals, code)) return;
   // MSODRAWINGGROUP: some writers put one in every workbook; the objects
   // that use it are reported by their sheets.
   if (code == 0x00EB) return;
-  if (In(kProtectionRecords, code)) {
-    if (!AllZero(data, length)) Note(Kind::kProtection);
+  if (is_in(kProtectionRecords, code)) {
+    if (!all_zero(data, length)) Note(Kind::kProtection);
     return;
   }
   if (code == 0x002F) {  // FILEPASS: the rest is encrypted
@@ -139,7 +139,7 @@ void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t leng
     name.Get(options, 0);
     name.Get(first, 15);  // the first character, after the flags byte
     const bool built_in = options & 0x0020;
-    if (!(built_in && In(kPrintNames, first))) Note(Kind::kDefinedNames);
+    if (!(built_in && is_in(kPrintNames, first))) Note(Kind::kDefinedNames);
     return;
   }
   other_codes_.insert(code);
@@ -147,9 +147,9 @@ void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t leng
 }
 
 void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length) {
-  if (In(kModelledSheet, code) || In(kDroppableSheet, code)) return;
-  if (In(kProtectionRecords, code)) {
-    if (!AllZero(data, length)) Note(Kind::kProtection);
+  if (is_in(kModelledSheet, code) || is_in(kDroppableSheet, code)) return;
+  if (is_in(kProtectionRecords, code)) {
+    if (!all_zero(data, length)) Note(Kind::kProtection);
     return;
   }
   switch (code) {

@@ -12,7 +12,7 @@ namespace YExcel {
 namespace {
 
 template <class Char>
-Char* CopyOf(const Char* text, uint64_t length) {
+Char* copy_of(const Char* text, uint64_t length) {
   Char* copy = new Char[length + 1];
   std::copy(text, text + length, copy);
   copy[length] = 0;
@@ -20,7 +20,7 @@ Char* CopyOf(const Char* text, uint64_t length) {
 }
 
 template <class Char>
-uint64_t LengthOf(const Char* text) {
+uint64_t length_of(const Char* text) {
   uint64_t n = 0;
   while (text[n]) ++n;
   return n;
@@ -57,9 +57,9 @@ ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
 // After a memberwise copy of other's fields: the text becomes this cell's own.
 void ExcelCell::CopyText(const ExcelCell& other) {
   if (other.type_ == kNarrowString)
-    value_.narrow = CopyOf(other.value_.narrow, LengthOf(other.value_.narrow));
+    value_.narrow = copy_of(other.value_.narrow, length_of(other.value_.narrow));
   else if (other.type_ == kWideString)
-    value_.wide = CopyOf(other.value_.wide, LengthOf(other.value_.wide));
+    value_.wide = copy_of(other.value_.wide, length_of(other.value_.wide));
 }
 
 void ExcelCell::Release() {
@@ -94,19 +94,19 @@ bool ExcelCell::Get(double& value) const {
 
 bool ExcelCell::Get(char* buffer) const {
   if (type_ != kNarrowString) return false;
-  std::copy(value_.narrow, value_.narrow + LengthOf(value_.narrow) + 1, buffer);
+  std::copy(value_.narrow, value_.narrow + length_of(value_.narrow) + 1, buffer);
   return true;
 }
 
 bool ExcelCell::Get(char16_t* buffer) const {
   if (type_ != kWideString) return false;
-  std::copy(value_.wide, value_.wide + LengthOf(value_.wide) + 1, buffer);
+  std::copy(value_.wide, value_.wide + length_of(value_.wide) + 1, buffer);
   return true;
 }
 
 uint64_t ExcelCell::GetStringLength() const {
-  if (type_ == kNarrowString) return LengthOf(value_.narrow);
-  if (type_ == kWideString) return LengthOf(value_.wide);
+  if (type_ == kNarrowString) return length_of(value_.narrow);
+  if (type_ == kWideString) return length_of(value_.wide);
   return 0;
 }
 
@@ -142,7 +142,7 @@ void ExcelCell::SetString(const char* text) {
     return;
   }
   // Copied before the old text goes: the argument may be this cell's own.
-  char* copy = CopyOf(text, LengthOf(text));
+  char* copy = copy_of(text, length_of(text));
   Release();
   type_ = kNarrowString;
   value_.narrow = copy;
@@ -153,7 +153,7 @@ void ExcelCell::SetString(const char16_t* text) {
     EraseContents();
     return;
   }
-  char16_t* copy = CopyOf(text, LengthOf(text));
+  char16_t* copy = copy_of(text, length_of(text));
   Release();
   type_ = kWideString;
   value_.wide = copy;

@@ -31,15 +31,15 @@ constexpr int kDefaultXFs = 21;
 constexpr int kDefaultStyles = 6;
 
 template <class Char>
-uint64_t Length(const Char* text) {
+uint64_t length(const Char* text) {
   uint64_t n = 0;
   while (text[n]) ++n;
   return n;
 }
 
 template <class Char>
-bool StorableName(const Char* name) {
-  return name && Length(name) <= ExcelFile::kMaxNameLength;
+bool storable_name(const Char* name) {
+  return name && length(name) <= ExcelFile::kMaxNameLength;
 }
 
 // One substream after the globals: where its BOF lies, and the worksheet it
@@ -53,7 +53,7 @@ struct Substream {
 // offset the entry records, or, when those offsets do not name distinct
 // substreams (a writer that left them stale), by order when the counts
 // agree. False when neither works.
-bool MatchSheetEntries(const std::vector<Workbook::BoundSheet>& entries,
+bool match_sheet_entries(const std::vector<Workbook::BoundSheet>& entries,
                        const std::vector<Substream>& substreams, std::vector<size_t>& match) {
   match.assign(entries.size(), 0);
   std::vector<bool> taken(substreams.size(), false);
@@ -75,7 +75,7 @@ bool MatchSheetEntries(const std::vector<Workbook::BoundSheet>& entries,
 }
 
 // Why a file that exists does not open as a compound document.
-std::string WhyNotADocument(const char* path) {
+std::string why_not_a_document(const char* path) {
   std::FILE* file = std::fopen(path, "rb");
   if (!file) return std::strerror(errno);
   unsigned char head[8] = {};
@@ -91,7 +91,7 @@ std::string WhyNotADocument(const char* path) {
 
 // Every storage and stream below the storage at path, parents before their
 // children; the root's "Workbook" stream is left out.
-bool CollectEntries(const CompoundDocument& document, const std::u16string& path,
+bool collect_entries(const CompoundDocument& document, const std::u16string& path,
                     std::vector<ExcelFile::CarriedEntry>& entries) {
   std::vector<std::u16string> names;
   if (document.ListDirectory(names, path.c_str()) != kSuccess) return false;
@@ -106,7 +106,7 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
     const std::u16string child = entry.path;
     const bool storage = entry.storage;
     entries.push_back(std::move(entry));
-    if (storage && !CollectEntries(document, child, entries)) return false;
+    if (storage && !collect_entries(document, child, entries)) return false;
   }
   return true;
 }
@@ -115,7 +115,7 @@ bool CollectEntries(const CompoundDocument& document, const std::u16string& path
 // every record must name a cell format (XF record) the globals hold, as
 // readers index their format list with it, a shared string the table
 // holds, and a column inside the sheet.
-std::string UnsoundCell(const Worksheet::CellTable::RowBlock::CellBlock& c, const Workbook& globals) {
+std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c, const Workbook& globals) {
   namespace Cells = CellRecords::Code;
   const uint64_t formats = globals.xfs.size();
   uint64_t columns = 1;
@@ -180,7 +180,7 @@ bool ExcelFile::Load(const char* path) {
   }
   // A file the user may only read still loads; saving it is refused later.
   if (!document_.Open(path, kReadWrite) && !document_.Open(path, CompoundDocument::kRead)) {
-    problem_ = WhyNotADocument(path);
+    problem_ = why_not_a_document(path);
     return false;
   }
 
@@ -212,7 +212,7 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
   else if (!unsound.empty())
     problem_ = "its \"Workbook\" stream is damaged: " + unsound;
-  else if (!CollectEntries(document_, u"\\", carried))
+  else if (!collect_entries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
     document_.Close();
@@ -237,7 +237,7 @@ bool ExcelFile::IsBiff8(const std::vector<char>& bytes) {
   uint16_t code = 0;
   uint16_t version = 0;
   // A stream that does not start with a whole BOF is left to the parser.
-  if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return true;
+  if (!peek_record_code(view, 0, code) || code != RecordCode::kBof) return true;
   return !view.Get(version, Record::kHeaderSize) || version == kBiff8;
 }
 
@@ -328,7 +328,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
   bool have_globals = false;
   uint64_t p = 0;
   uint16_t code = 0;
-  while (PeekRecordCode(view, p, code) && code == RecordCode::kBof) {
+  while (peek_record_code(view, p, code) && code == RecordCode::kBof) {
     const ByteView at = view.From(p);
     BOF scratch;
     if (!scratch.Read(at.data(), at.size())) return 0;
@@ -347,7 +347,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
       used = found.back().Read(at.data(), at.size(),
                                [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {
-                                 if (unsound && unsound->empty()) *unsound = UnsoundCell(record, parsed_globals);
+                                 if (unsound && unsound->empty()) *unsound = unsound_cell(record, parsed_globals);
                                  sheet.ReadCell(record, strings);
                                });
       sheet.FinishReading(found.back().dimensions);
@@ -357,7 +357,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       used = found.back().Read(at.data(), at.size());
       substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     } else {
-      used = SkipSubstream(at.data(), at.size());
+      used = skip_substream(at.data(), at.size());
       substreams.push_back({p, -1});
     }
     if (!used) return 0;
@@ -366,7 +366,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
   if (!have_globals) return 0;
 
   std::vector<size_t> match;
-  if (!MatchSheetEntries(parsed_globals.bound_sheets, substreams, match)) return 0;
+  if (!match_sheet_entries(parsed_globals.bound_sheets, substreams, match)) return 0;
   std::vector<Workbook::BoundSheet> kept;
   parsed_sheets.clear();
   if (parsed_cells) parsed_cells->clear();
@@ -419,7 +419,7 @@ ExcelSheet* ExcelFile::AddWorksheet(const char16_t* name, int32_t index) { retur
 
 template <class Char>
 ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
-  if (!StorableName(name) || FindSheet(name) >= 0) return nullptr;
+  if (!storable_name(name) || FindSheet(name) >= 0) return nullptr;
   if (index < -1 || (index >= 0 && static_cast<uint64_t>(index) > sheets.size())) return nullptr;
   const size_t at = index < 0 ? sheets.size() : static_cast<size_t>(index);
 
@@ -467,27 +467,27 @@ bool ExcelFile::GetSheetName(uint64_t index, char* buffer) const {
   const char* name = GetSheetName(index);
   if (!name || !buffer) return false;
   std::string(name).copy(buffer, kMaxNameLength);
-  buffer[std::min<uint64_t>(Length(name), kMaxNameLength)] = '\0';
+  buffer[std::min<uint64_t>(length(name), kMaxNameLength)] = '\0';
   return true;
 }
 
 bool ExcelFile::GetSheetName(uint64_t index, char16_t* buffer) const {
   const char16_t* name = GetWSheetName(index);
   if (!name || !buffer) return false;
-  const uint64_t n = std::min<uint64_t>(Length(name), kMaxNameLength);
+  const uint64_t n = std::min<uint64_t>(length(name), kMaxNameLength);
   for (uint64_t i = 0; i < n; ++i) buffer[i] = name[i];
   buffer[n] = u'\0';
   return true;
 }
 
 bool ExcelFile::RenameAt(uint64_t index, const char* name) {
-  if (index >= sheets.size() || !StorableName(name) || FindSheet(name) >= 0) return false;
+  if (index >= sheets.size() || !storable_name(name) || FindSheet(name) >= 0) return false;
   globals.bound_sheets[index].name = name;
   return true;
 }
 
 bool ExcelFile::RenameAt(uint64_t index, const char16_t* name) {
-  if (index >= sheets.size() || !StorableName(name) || FindSheet(name) >= 0) return false;
+  if (index >= sheets.size() || !storable_name(name) || FindSheet(name) >= 0) return false;
   globals.bound_sheets[index].name = name;
   return true;
 }

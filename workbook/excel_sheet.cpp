@@ -13,7 +13,7 @@ namespace {
 using CellBlock = Worksheet::CellTable::RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 
-void SetFromRK(ExcelCell& cell, uint32_t rk) {
+void set_from_rk(ExcelCell& cell, uint32_t rk) {
   if (RKCodec::HasDoubleForm(rk)) {
     cell.SetDouble(RKCodec::ToDouble(rk));
     return;
@@ -30,7 +30,7 @@ void SetFromRK(ExcelCell& cell, uint32_t rk) {
     cell.SetDouble(payload / 100.0);
 }
 
-const Workbook::BoundSheet* BoundSheetOf(const WorkbookContent* owner, uint64_t index) {
+const Workbook::BoundSheet* bound_sheet_of(const WorkbookContent* owner, uint64_t index) {
   if (!owner || index >= owner->globals.bound_sheets.size()) return nullptr;
   return &owner->globals.bound_sheets[index];
 }
@@ -44,7 +44,7 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
 
 namespace {
 
-bool ColumnBefore(const ExcelCell& cell, uint64_t col) { return cell.Column() < col; }
+bool column_before(const ExcelCell& cell, uint64_t col) { return cell.Column() < col; }
 
 }  // namespace
 
@@ -57,7 +57,7 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   // Cells come in column order as a rule: they are appended.
   auto at = cells.end();
   if (!cells.empty() && cells.back().Column() >= col) {
-    at = std::lower_bound(cells.begin(), cells.end(), col, ColumnBefore);
+    at = std::lower_bound(cells.begin(), cells.end(), col, column_before);
     if (at->Column() == col) return &*at;
   }
   // A row grows by a quarter of its length at a time, not by doubling: a
@@ -77,17 +77,17 @@ const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
   if (row >= rows_ || col >= cols_) return nullptr;
   if (row >= cells_.size()) return &empty;
   const std::vector<ExcelCell>& cells = cells_[row];
-  const auto at = std::lower_bound(cells.begin(), cells.end(), col, ColumnBefore);
+  const auto at = std::lower_bound(cells.begin(), cells.end(), col, column_before);
   return at != cells.end() && at->Column() == col ? &*at : &empty;
 }
 
 const char* ExcelSheet::GetSheetName() const {
-  const Workbook::BoundSheet* sheet = BoundSheetOf(owner_, sheet_index_);
+  const Workbook::BoundSheet* sheet = bound_sheet_of(owner_, sheet_index_);
   return sheet ? sheet->name.Narrow() : nullptr;
 }
 
 const char16_t* ExcelSheet::GetWSheetName() const {
-  const Workbook::BoundSheet* sheet = BoundSheetOf(owner_, sheet_index_);
+  const Workbook::BoundSheet* sheet = bound_sheet_of(owner_, sheet_index_);
   return sheet ? sheet->name.Wide() : nullptr;
 }
 
@@ -106,13 +106,13 @@ bool ExcelSheet::GetSheetName(char16_t* buffer) const {
 }
 
 bool ExcelSheet::RenameSheet(const char* name) {
-  if (!name || !BoundSheetOf(owner_, sheet_index_) || owner_->FindSheet(name) >= 0) return false;
+  if (!name || !bound_sheet_of(owner_, sheet_index_) || owner_->FindSheet(name) >= 0) return false;
   owner_->globals.bound_sheets[sheet_index_].name = name;
   return true;
 }
 
 bool ExcelSheet::RenameSheet(const char16_t* name) {
-  if (!name || !BoundSheetOf(owner_, sheet_index_) || owner_->FindSheet(name) >= 0) return false;
+  if (!name || !bound_sheet_of(owner_, sheet_index_) || owner_->FindSheet(name) >= 0) return false;
   owner_->globals.bound_sheets[sheet_index_].name = name;
   return true;
 }
@@ -160,14 +160,14 @@ void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedS
     case Cells::kMulRK:
       for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
         if (ExcelCell* cell = Cell(r, c + j)) {
-          SetFromRK(*cell, record.mul_rk.entries[j].value);
+          set_from_rk(*cell, record.mul_rk.entries[j].value);
           cell->SetFormat(record.mul_rk.entries[j].xf_index);
         }
       }
       break;
     case Cells::kRK:
       if (ExcelCell* cell = Cell(r, c)) {
-        SetFromRK(*cell, record.rk.value);
+        set_from_rk(*cell, record.rk.value);
         cell->SetFormat(record.rk.xf_index);
       }
       break;

@@ -17,13 +17,13 @@ namespace {
 constexpr int kMaxLinks = 40;
 constexpr int kNameAttempts = 100;
 
-std::string FolderOf(const std::string& path) {
+std::string folder_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string BaseOf(const std::string& path) {
+std::string base_of(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
@@ -31,7 +31,7 @@ std::string BaseOf(const std::string& path) {
 // The path with every symbolic link of its last component followed. False
 // (errno set) for a loop or an unreadable link; a missing final file is
 // not an error (lstat's ENOENT is left to the caller).
-bool FollowLinks(std::string path, std::string& resolved) {
+bool follow_links(std::string path, std::string& resolved) {
   for (int hops = 0; hops < kMaxLinks; ++hops) {
     struct stat info;
     if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
@@ -42,13 +42,13 @@ bool FollowLinks(std::string path, std::string& resolved) {
     const ssize_t n = readlink(path.c_str(), link.data(), link.size());
     if (n < 0) return false;
     const std::string to(link.data(), static_cast<size_t>(n));
-    path = (to[0] == '/' || path.find('/') == std::string::npos) ? to : FolderOf(path) + "/" + to;
+    path = (to[0] == '/' || path.find('/') == std::string::npos) ? to : folder_of(path) + "/" + to;
   }
   errno = ELOOP;
   return false;
 }
 
-bool FlushFolder(const std::string& folder) {
+bool flush_folder(const std::string& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   if (fd < 0) return false;
   const bool ok = fsync(fd) == 0;
@@ -78,7 +78,7 @@ bool FileReplacement::Begin(const std::string& path) {
     problem_ = "no file name given";
     return false;
   }
-  if (!FollowLinks(path, target_)) return Fail("cannot follow the link \"" + path + "\"", errno);
+  if (!follow_links(path, target_)) return Fail("cannot follow the link \"" + path + "\"", errno);
 
   struct stat info;
   existed_ = stat(target_.c_str(), &info) == 0;
@@ -97,8 +97,8 @@ bool FileReplacement::Begin(const std::string& path) {
     group_ = info.st_gid;
   }
 
-  const std::string folder = FolderOf(target_);
-  const std::string stem = (folder == "/" ? "" : folder) + "/." + BaseOf(target_) + ".";
+  const std::string folder = folder_of(target_);
+  const std::string stem = (folder == "/" ? "" : folder) + "/." + base_of(target_) + ".";
   const auto seed = static_cast<unsigned long long>(
       std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<long long>(getpid()) << 20));
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -110,9 +110,9 @@ bool FileReplacement::Begin(const std::string& path) {
       temporary_ = name;
       return true;
     }
-    if (errno != EEXIST) return Fail("cannot create a file in the folder \"" + FolderOf(target_) + "\"", errno);
+    if (errno != EEXIST) return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", errno);
   }
-  return Fail("cannot create a file in the folder \"" + FolderOf(target_) + "\"", EEXIST);
+  return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", EEXIST);
 }
 
 bool FileReplacement::Commit() {
@@ -144,7 +144,7 @@ bool FileReplacement::Commit() {
     return Fail("cannot replace \"" + target_ + "\"", errno);
   temporary_.clear();
   // The rename itself reaches the disk with the folder.
-  FlushFolder(FolderOf(target_));
+  flush_folder(folder_of(target_));
   return true;
 }
 

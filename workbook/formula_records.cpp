@@ -9,11 +9,11 @@ namespace FormulaParts {
 namespace {
 
 // Everything from offset to the end of the data, verbatim.
-void TakeTail(const std::vector<char>& data, uint64_t offset, std::vector<char>& tail) {
+void take_tail(const std::vector<char>& data, uint64_t offset, std::vector<char>& tail) {
   tail.assign(data.begin() + static_cast<std::ptrdiff_t>(offset), data.end());
 }
 
-void PutTail(std::vector<char>& data, uint64_t offset, const std::vector<char>& tail) {
+void put_tail(std::vector<char>& data, uint64_t offset, const std::vector<char>& tail) {
   if (!tail.empty()) std::memcpy(data.data() + offset, tail.data(), tail.size());
 }
 
@@ -37,7 +37,7 @@ uint64_t Array::Read(const char* bytes, uint64_t size) {
   ByteCodec::Get(data, last_col, 5);
   ByteCodec::Get(data, options, 6);
   ByteCodec::Get(data, reserved, 8);
-  TakeTail(data, 12, formula);
+  take_tail(data, 12, formula);
   return consumed;
 }
 
@@ -53,7 +53,7 @@ uint64_t Array::Write(char* out) {
   ByteCodec::Put(data, last_col, 5);
   ByteCodec::Put(data, options, 6);
   ByteCodec::Put(data, reserved, 8);
-  PutTail(data, 12, formula);
+  put_tail(data, 12, formula);
   return Record::Write(out);
 }
 
@@ -76,7 +76,7 @@ uint64_t ShrFmla::Read(const char* bytes, uint64_t size) {
   ByteCodec::Get(data, first_col, 4);
   ByteCodec::Get(data, last_col, 5);
   ByteCodec::Get(data, reserved, 6);
-  TakeTail(data, 8, formula);
+  take_tail(data, 8, formula);
   return consumed;
 }
 
@@ -91,7 +91,7 @@ uint64_t ShrFmla::Write(char* out) {
   ByteCodec::Put(data, first_col, 4);
   ByteCodec::Put(data, last_col, 5);
   ByteCodec::Put(data, reserved, 6);
-  PutTail(data, 8, formula);
+  put_tail(data, 8, formula);
   return Record::Write(out);
 }
 
@@ -194,7 +194,7 @@ uint64_t Formula::Read(const char* bytes, uint64_t size) {
 
   const ByteView view(bytes, size);
   uint16_t next = 0;
-  if (PeekRecordCode(view, position, next)) {
+  if (peek_record_code(view, position, next)) {
     companion = next;
     if (Record* part = Companion()) {
       const ByteView at = view.From(position);
@@ -205,7 +205,7 @@ uint64_t Formula::Read(const char* bytes, uint64_t size) {
       companion = FormulaParts::Code::kNone;
     }
   }
-  if (PeekRecordCode(view, position, next) && next == FormulaParts::Code::kString) {
+  if (peek_record_code(view, position, next) && next == FormulaParts::Code::kString) {
     const ByteView at = view.From(position);
     const uint64_t used = string.Read(at.data(), at.size());
     if (!used) return 0;
@@ -231,7 +231,7 @@ uint64_t Formula::Write(char* out) {
   std::memcpy(data.data() + 6, result, sizeof result);
   ByteCodec::Put(data, options, 14);
   ByteCodec::Put(data, reserved, 16, 2);
-  FormulaParts::PutTail(data, 18, formula);
+  FormulaParts::put_tail(data, 18, formula);
   uint64_t position = Record::Write(out);
   if (Record* part = Companion()) position += part->Write(out + position);
   if (string.DataSize() != 0) position += string.Write(out + position);

@@ -151,18 +151,18 @@ uint64_t BOF::Write(char* out) {
 
 YEOF::YEOF() : Record(RecordCode::kEof) {}
 
-bool PeekRecordCode(const ByteView& view, uint64_t offset, uint16_t& code) {
+bool peek_record_code(const ByteView& view, uint64_t offset, uint16_t& code) {
   code = 0;
   return view.Has(offset, Record::kHeaderSize) && view.Get(code, offset);
 }
 
-uint64_t SkipSubstream(const char* bytes, uint64_t size) {
+uint64_t skip_substream(const char* bytes, uint64_t size) {
   const ByteView view(bytes, size);
   uint16_t code = 0;
-  if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return 0;
+  if (!peek_record_code(view, 0, code) || code != RecordCode::kBof) return 0;
   uint64_t position = 0;
   uint64_t depth = 0;
-  while (PeekRecordCode(view, position, code)) {
+  while (peek_record_code(view, position, code)) {
     uint16_t length = 0;
     view.Get(length, position + 2);
     if (!view.Has(position + Record::kHeaderSize, length)) return 0;

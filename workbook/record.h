@@ -106,11 +106,11 @@ struct YEOF : Record {
 // nested substreams included, up to and including the EOF that closes it.
 // Returns the bytes skipped, or 0 when bytes does not start with a BOF or
 // the substream is not closed within size bytes.
-uint64_t SkipSubstream(const char* bytes, uint64_t size);
+uint64_t skip_substream(const char* bytes, uint64_t size);
 
 // The code of the record at offset, or false when fewer than 4 bytes (a
 // whole record header) remain there.
-bool PeekRecordCode(const ByteView& view, uint64_t offset, uint16_t& code);
+bool peek_record_code(const ByteView& view, uint64_t offset, uint16_t& code);
 
 }  // namespace YExcel
 }  // namespace YCompoundFiles

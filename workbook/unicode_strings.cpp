@@ -8,15 +8,15 @@ namespace YCompoundFiles {
 namespace YExcel {
 namespace {
 
-uint64_t Length16(const char16_t* text) {
+uint64_t length16(const char16_t* text) {
   uint64_t n = 0;
   while (text[n]) ++n;
   return n;
 }
 
 // Text up to its first zero, whatever the string holds after it.
-std::string UpToZero(const std::string& s) { return std::string(s.c_str()); }
-std::u16string UpToZero(const std::u16string& s) { return std::u16string(s.c_str()); }
+std::string up_to_zero(const std::string& s) { return std::string(s.c_str()); }
+std::u16string up_to_zero(const std::u16string& s) { return std::u16string(s.c_str()); }
 
 }  // namespace
 
@@ -35,7 +35,7 @@ ShortUnicodeString& ShortUnicodeString::operator=(const char* text) {
 ShortUnicodeString& ShortUnicodeString::operator=(const char16_t* text) {
   Reset();
   flags = 1;
-  if (text) wide.assign(text, std::min<uint64_t>(Length16(text), kMaxCharacters));
+  if (text) wide.assign(text, std::min<uint64_t>(length16(text), kMaxCharacters));
   return *this;
 }
 
@@ -45,11 +45,11 @@ void ShortUnicodeString::Reset() {
 }
 
 bool ShortUnicodeString::Equals(const char* text) const {
-  return text && !IsWide() && UpToZero(narrow) == text;
+  return text && !IsWide() && up_to_zero(narrow) == text;
 }
 
 bool ShortUnicodeString::Equals(const char16_t* text) const {
-  return text && IsWide() && UpToZero(wide) == text;
+  return text && IsWide() && up_to_zero(wide) == text;
 }
 
 uint64_t ShortUnicodeString::Read(const char* bytes, uint64_t size) {
@@ -112,7 +112,7 @@ LongUnicodeString& LongUnicodeString::operator=(const char16_t* text) {
   phonetic_size = 0;
   narrow.clear();
   if (text)
-    wide.assign(text, Length16(text));
+    wide.assign(text, length16(text));
   else
     wide.clear();
   return *this;

@@ -5,7 +5,7 @@ namespace YExcel {
 namespace {
 
 template <class Char>
-int64_t Find(const std::vector<Workbook::BoundSheet>& sheets, const Char* name) {
+int64_t find(const std::vector<Workbook::BoundSheet>& sheets, const Char* name) {
   if (!name) return -1;
   for (size_t i = 0; i < sheets.size(); ++i)
     if (sheets[i].name.Equals(name)) return static_cast<int64_t>(i);
@@ -14,9 +14,9 @@ int64_t Find(const std::vector<Workbook::BoundSheet>& sheets, const Char* name) 
 
 }  // namespace
 
-int64_t WorkbookContent::FindSheet(const char* name) const { return Find(globals.bound_sheets, name); }
+int64_t WorkbookContent::FindSheet(const char* name) const { return find(globals.bound_sheets, name); }
 
-int64_t WorkbookContent::FindSheet(const char16_t* name) const { return Find(globals.bound_sheets, name); }
+int64_t WorkbookContent::FindSheet(const char16_t* name) const { return find(globals.bound_sheets, name); }
 
 }  // namespace YExcel
 }  // namespace YCompoundFiles

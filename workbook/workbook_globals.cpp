@@ -5,7 +5,7 @@ namespace YExcel {
 namespace {
 
 template <class T>
-uint64_t AppendAndRead(std::vector<T>& records, const char* bytes, uint64_t size) {
+uint64_t append_and_read(std::vector<T>& records, const char* bytes, uint64_t size) {
   records.emplace_back();
   return records.back().Read(bytes, size);
 }
@@ -18,7 +18,7 @@ uint64_t Workbook::Read(const char* bytes, uint64_t size) {
   const ByteView view(bytes, size);
   uint64_t position = 0;
   uint16_t code = 0;
-  while (PeekRecordCode(view, position, code)) {
+  while (peek_record_code(view, position, code)) {
     const ByteView at = view.From(position);
     const char* p = at.data();
     const uint64_t n = at.size();
@@ -36,12 +36,12 @@ uint64_t Workbook::Read(const char* bytes, uint64_t size) {
         used = position == 0 ? bof.Read(p, n) : 0;
         break;
       case 0x003D: used = window1.Read(p, n); break;
-      case 0x0031: used = AppendAndRead(fonts, p, n); break;
-      case 0x041E: used = AppendAndRead(formats, p, n); break;
-      case 0x00E0: used = AppendAndRead(xfs, p, n); break;
-      case 0x0022: case 0x000E: case 0x0092: used = AppendAndRead(settings, p, n); break;
-      case 0x0293: used = AppendAndRead(styles, p, n); break;
-      case 0x0085: used = AppendAndRead(bound_sheets, p, n); break;
+      case 0x0031: used = append_and_read(fonts, p, n); break;
+      case 0x041E: used = append_and_read(formats, p, n); break;
+      case 0x00E0: used = append_and_read(xfs, p, n); break;
+      case 0x0022: case 0x000E: case 0x0092: used = append_and_read(settings, p, n); break;
+      case 0x0293: used = append_and_read(styles, p, n); break;
+      case 0x0085: used = append_and_read(bound_sheets, p, n); break;
       case 0x00FC: used = shared_strings.Read(p, n); break;
       default: {
         Record skipped;

@@ -10,24 +10,24 @@ using CellBlock = RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 namespace Sheet = WorksheetRecords::Code;
 
-bool StartsRowBlock(uint16_t code) { return code == Sheet::kRow || CellRecords::IsCellRecordCode(code); }
+bool starts_row_block(uint16_t code) { return code == Sheet::kRow || CellRecords::is_cell_record_code(code); }
 
 // Records that can only follow the cell table: a row block that has not met
 // its DBCell ends before them.
-bool EndsCellTable(uint16_t code) {
+bool ends_cell_table(uint16_t code) {
   return code == Sheet::kWindow2 || code == RecordCode::kEof || code == RecordCode::kBof;
 }
 
 // Cell records of the row block at the start of view, counted from the
 // record headers alone, so that the block's vector is allocated once.
-uint64_t CountCellRecords(const ByteView& view) {
+uint64_t count_cell_records(const ByteView& view) {
   uint64_t position = 0;
   uint64_t count = 0;
   uint16_t code = 0;
-  while (PeekRecordCode(view, position, code) && code != Sheet::kDBCell && !EndsCellTable(code)) {
+  while (peek_record_code(view, position, code) && code != Sheet::kDBCell && !ends_cell_table(code)) {
     uint16_t length = 0;
     view.Get(length, position + 2);
-    if (CellRecords::IsCellRecordCode(code)) ++count;
+    if (CellRecords::is_cell_record_code(code)) ++count;
     position += Record::kHeaderSize + length;
   }
   return count;
@@ -49,13 +49,13 @@ namespace {
 
 // Reads a row block from its first record through its DBCell: into block,
 // or, when streaming, into the scratch records, each cell handed on.
-uint64_t ReadRowBlock(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming) {
+uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming) {
   const ByteView view(bytes, size);
-  if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + CountCellRecords(view));
+  if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + count_cell_records(view));
   uint64_t position = 0;
   uint16_t code = 0;
-  while (PeekRecordCode(view, position, code)) {
-    if (EndsCellTable(code)) return position;
+  while (peek_record_code(view, position, code)) {
+    if (ends_cell_table(code)) return position;
     const ByteView at = view.From(position);
     uint64_t used = 0;
     if (code == Sheet::kDBCell) {
@@ -65,7 +65,7 @@ uint64_t ReadRowBlock(RowBlock& block, const char* bytes, uint64_t size, CellStr
     if (code == Sheet::kRow) {
       RowBlock::Row& row = streaming ? streaming->row : block.rows.emplace_back();
       used = row.Read(at.data(), at.size());
-    } else if (CellRecords::IsCellRecordCode(code)) {
+    } else if (CellRecords::is_cell_record_code(code)) {
       CellBlock& cell = streaming ? streaming->cell : block.cell_blocks.emplace_back();
       used = cell.Read(at.data(), at.size());
       if (used && streaming) streaming->visit(cell);
@@ -80,16 +80,16 @@ uint64_t ReadRowBlock(RowBlock& block, const char* bytes, uint64_t size, CellStr
 }
 
 // Appends row blocks for as long as a Row or cell record comes next.
-uint64_t ReadCellTable(CellTable& table, const char* bytes, uint64_t size, CellStreaming* streaming) {
+uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size, CellStreaming* streaming) {
   const ByteView view(bytes, size);
   if (!streaming) table.row_blocks.reserve(table.row_blocks.size() + 1000);
   RowBlock scratch;
   uint64_t position = 0;
   uint16_t code = 0;
-  while (PeekRecordCode(view, position, code) && StartsRowBlock(code)) {
+  while (peek_record_code(view, position, code) && starts_row_block(code)) {
     const ByteView at = view.From(position);
     RowBlock& block = streaming ? scratch : table.row_blocks.emplace_back();
-    const uint64_t used = ReadRowBlock(block, at.data(), at.size(), streaming);
+    const uint64_t used = read_row_block(block, at.data(), at.size(), streaming);
     if (!used) return 0;
     position += used;
   }
@@ -119,7 +119,7 @@ Record* CellBlock::InUse() {
 
 uint64_t CellBlock::Read(const char* bytes, uint64_t size) {
   uint16_t record_code = 0;
-  if (!PeekRecordCode(ByteView(bytes, size), 0, record_code) || !CellRecords::IsCellRecordCode(record_code))
+  if (!peek_record_code(ByteView(bytes, size), 0, record_code) || !CellRecords::is_cell_record_code(record_code))
     return 0;
   code = record_code;
   return InUse()->Read(bytes, size);
@@ -171,7 +171,7 @@ uint16_t CellBlock::ColIndex() const {
 // ---------------------------------------------------------------------------
 // RowBlock
 
-uint64_t RowBlock::Read(const char* bytes, uint64_t size) { return ReadRowBlock(*this, bytes, size, nullptr); }
+uint64_t RowBlock::Read(const char* bytes, uint64_t size) { return read_row_block(*this, bytes, size, nullptr); }
 
 uint64_t RowBlock::Write(char* out) {
   uint64_t position = 0;
@@ -190,7 +190,7 @@ uint64_t RowBlock::DataSize() {
 // ---------------------------------------------------------------------------
 // CellTable
 
-uint64_t CellTable::Read(const char* bytes, uint64_t size) { return ReadCellTable(*this, bytes, size, nullptr); }
+uint64_t CellTable::Read(const char* bytes, uint64_t size) { return read_cell_table(*this, bytes, size, nullptr); }
 
 uint64_t CellTable::Write(char* out) {
   uint64_t position = 0;
@@ -220,8 +220,8 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
   const ByteView view(bytes, size);
   uint64_t position = 0;
   uint16_t code = 0;
-  if (!PeekRecordCode(view, 0, code) || code != RecordCode::kBof) return 0;
-  while (PeekRecordCode(view, position, code)) {
+  if (!peek_record_code(view, 0, code) || code != RecordCode::kBof) return 0;
+  while (peek_record_code(view, position, code)) {
     const ByteView at = view.From(position);
     const char* p = at.data();
     const uint64_t n = at.size();
@@ -234,15 +234,15 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
     if (code == RecordCode::kBof) {
       // Only the first BOF is this sheet's; a later one opens an embedded
       // substream, which must not replace it.
-      used = position == 0 ? bof.Read(p, n) : SkipSubstream(p, n);
+      used = position == 0 ? bof.Read(p, n) : skip_substream(p, n);
     } else if (code == Sheet::kIndex) {
       used = index.Read(p, n);
     } else if (code == Sheet::kDimensions) {
       used = dimensions.Read(p, n);
     } else if (code == Sheet::kWindow2) {
       used = window2.Read(p, n);
-    } else if (StartsRowBlock(code)) {
-      used = ReadCellTable(cell_table, p, n, streaming);
+    } else if (starts_row_block(code)) {
+      used = read_cell_table(cell_table, p, n, streaming);
     } else {
       Record skipped;
       used = (streaming ? streaming->other : skipped).Read(p, n);

@@ -16,24 +16,24 @@
 #include <map>
 #include <vector>
 
-struct bench_pattern {
+struct BenchPattern {
     synthetic_options truth;
     std::vector<float> pixels;
 };
 
-inline const bench_pattern &pattern_of_size(int32_t size)
+inline const BenchPattern &pattern_of_size(int32_t size)
 {
-    static std::map<int32_t, bench_pattern> made;
+    static std::map<int32_t, BenchPattern> made;
     auto found = made.find(size);
     if (found != made.end()) return found->second;
-    bench_pattern &p = made[size];
+    BenchPattern &p = made[size];
     p.truth = synthetic_defaults(size, size);
     p.pixels = synthetic_pattern(size, size, p.truth);
     return p;
 }
 
 // A record over the shared pattern, centred on the true centre.
-inline void attach(image_data &rec, const bench_pattern &p, int32_t size)
+inline void attach(image_data &rec, const BenchPattern &p, int32_t size)
 {
     rec.data = const_cast<float *>(p.pixels.data());
     rec.width = size;

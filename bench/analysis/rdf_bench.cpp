@@ -9,7 +9,7 @@
 #include <vector>
 
 namespace {
-const std::vector<float> element_table = {
+const std::vector<float> kElementTable = {
     0.49f, 0.32f, 0.14f, 0.12f, 1.80f, 9.91f, 0.24f, 0.56f, 0.27f, 0.10f, 0.82f, 6.41f, 0.0f, 60.0f,
     0.20f, 0.34f, 0.19f, 0.21f, 2.12f, 8.77f, 0.41f, 0.63f, 0.18f, 0.17f, 1.02f, 5.83f, 0.0f, 40.0f};
 
@@ -19,7 +19,7 @@ void BM_KirklandFitAndRdf(benchmark::State &state)
     const float step = rdf_step(0.01f);
     profile_data shape;
     shape.step = step;
-    set_elements(shape, element_table.data(), 2);
+    set_elements(shape, kElementTable.data(), 2);
     std::vector<float> f2(static_cast<size_t>(length));
     kirklandfunction(shape, 0.0f, length, f2.data());
     // The curve with damped oscillations, as an amorphous sample gives.
@@ -34,7 +34,7 @@ void BM_KirklandFitAndRdf(benchmark::State &state)
         profile_data rec;
         set_profile(rec, y.data(), length);
         rec.step = step;
-        set_elements(rec, element_table.data(), 2);
+        set_elements(rec, kElementTable.data(), 2);
         rec.scale = 1000.0f;
         rec.offset = 10.0f;
         iterations = kirklandfit(rec, length / 20, length - 1);

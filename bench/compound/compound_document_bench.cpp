@@ -14,18 +14,18 @@ namespace {
 
 using YCompoundFiles::CompoundDocument;
 
-std::vector<char> Pattern(size_t size) {
+std::vector<char> pattern(size_t size) {
   std::vector<char> data(size);
   for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 131 + i / 509);
   return data;
 }
 
-std::string ScratchPath(const char* what) {
+std::string scratch_path(const char* what) {
   return "/tmp/compound_bench_" + std::string(what) + "_" + std::to_string(getpid()) + ".cdf";
 }
 
 // A new document holding the named streams, each with the given data.
-bool MakeDocument(CompoundDocument& doc, const std::string& path, const std::vector<const char*>& names,
+bool make_document(CompoundDocument& doc, const std::string& path, const std::vector<const char*>& names,
                   const std::vector<char>& data) {
   if (!doc.Create(path.c_str())) return false;
   for (const char* name : names)
@@ -34,11 +34,11 @@ bool MakeDocument(CompoundDocument& doc, const std::string& path, const std::vec
 }
 
 void BM_CreateAndWriteStream(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::string path = ScratchPath("write");
+  const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
+  const std::string path = scratch_path("write");
   for (auto _ : state) {
     CompoundDocument doc;
-    if (!MakeDocument(doc, path, {"Workbook"}, data)) {
+    if (!make_document(doc, path, {"Workbook"}, data)) {
       state.SkipWithError("write failed");
       break;
     }
@@ -49,11 +49,11 @@ void BM_CreateAndWriteStream(benchmark::State& state) {
 }
 
 void BM_ReadStream(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::string path = ScratchPath("read");
+  const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
+  const std::string path = scratch_path("read");
   {
     CompoundDocument doc;
-    MakeDocument(doc, path, {"Workbook"}, data);
+    make_document(doc, path, {"Workbook"}, data);
   }
   for (auto _ : state) {
     CompoundDocument doc;
@@ -71,13 +71,13 @@ void BM_ReadStream(benchmark::State& state) {
 // Times one change of a document that holds the named streams, each with
 // the data; the document is rebuilt outside the timing every time.
 template <class Change>
-void TimeChange(benchmark::State& state, const char* what, const std::vector<const char*>& names,
+void time_change(benchmark::State& state, const char* what, const std::vector<const char*>& names,
                 const std::vector<char>& data, Change change) {
-  const std::string path = ScratchPath(what);
+  const std::string path = scratch_path(what);
   for (auto _ : state) {
     state.PauseTiming();
     CompoundDocument doc;
-    if (!MakeDocument(doc, path, names, data)) {
+    if (!make_document(doc, path, names, data)) {
       state.SkipWithError("write failed");
       break;
     }
@@ -93,9 +93,9 @@ void TimeChange(benchmark::State& state, const char* what, const std::vector<con
 // Rewriting a large stream as a small one (3 KB: it moves into small
 // blocks).
 void BM_ShrinkStream(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::vector<char> small = Pattern(3 << 10);
-  TimeChange(state, "shrink", {"Workbook"}, data,
+  const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
+  const std::vector<char> small = pattern(3 << 10);
+  time_change(state, "shrink", {"Workbook"}, data,
              [&](CompoundDocument& doc) { return doc.WriteStream("Workbook", small, small.size()); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
@@ -103,33 +103,33 @@ void BM_ShrinkStream(benchmark::State& state) {
 // Rewriting the first of two large streams with half its size: the second
 // stream's blocks move down behind it.
 void BM_HalveFirstOfTwoStreams(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  TimeChange(state, "halve", {"A", "B"}, data,
+  const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
+  time_change(state, "halve", {"A", "B"}, data,
              [&](CompoundDocument& doc) { return doc.WriteStream("A", data, data.size() / 2); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
 // Growing the first of two streams to twice its size.
 void BM_GrowFirstOfTwoStreams(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  const std::vector<char> twice = Pattern(2 * data.size());
-  TimeChange(state, "grow", {"A", "B"}, data,
+  const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
+  const std::vector<char> twice = pattern(2 * data.size());
+  time_change(state, "grow", {"A", "B"}, data,
              [&](CompoundDocument& doc) { return doc.WriteStream("A", twice, twice.size()); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * twice.size()));
 }
 
 // Removing the first of two large streams.
 void BM_RemoveFirstOfTwoStreams(benchmark::State& state) {
-  const std::vector<char> data = Pattern(static_cast<size_t>(state.range(0)));
-  TimeChange(state, "remove", {"A", "B"}, data, [](CompoundDocument& doc) { return doc.RemoveStream("A"); });
+  const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
+  time_change(state, "remove", {"A", "B"}, data, [](CompoundDocument& doc) { return doc.RemoveStream("A"); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
 // Many small streams in one storage: each addition renumbers entries and
 // rewrites the directory.
 void BM_MakeSmallStreams(benchmark::State& state) {
-  const std::vector<char> data = Pattern(100);
-  const std::string path = ScratchPath("many");
+  const std::vector<char> data = pattern(100);
+  const std::string path = scratch_path("many");
   const int64_t count = state.range(0);
   for (auto _ : state) {
     CompoundDocument doc;

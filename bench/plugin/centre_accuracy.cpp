@@ -24,8 +24,8 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979;
-constexpr int32_t size = 1024;
+constexpr double kPi = 3.14159265358979;
+constexpr int32_t kSize = 1024;
 
 struct Case {
     std::string name;
@@ -57,19 +57,19 @@ double largest(const std::vector<double> &v)
 synthetic_options draw(const Case &c, std::mt19937 &random, std::vector<float> &pixels)
 {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    synthetic_options o = synthetic_defaults(size, size);
-    o.center_x = size * (0.4 + 0.2 * unit(random));
-    o.center_y = size * (0.4 + 0.2 * unit(random));
+    synthetic_options o = synthetic_defaults(kSize, kSize);
+    o.center_x = kSize * (0.4 + 0.2 * unit(random));
+    o.center_y = kSize * (0.4 + 0.2 * unit(random));
     o.axis_ratio = c.axis_ratio;
-    o.angle = pi * unit(random);
-    const double first = size * (0.13 + 0.05 * unit(random));
+    o.angle = kPi * unit(random);
+    const double first = kSize * (0.13 + 0.05 * unit(random));
     o.radii = {first, first * 1.63, first * 2.12, first * 2.6};
     o.heights = {1500.0, 600.0 + 600.0 * unit(random), 400.0 + 400.0 * unit(random), 300.0};
     o.noise = c.noise;
     o.seed = static_cast<uint32_t>(random());
     if (!c.beam_stop) o.beam_stop_radius = o.beam_stop_arm = 0.0;
-    o.beam_stop_arm_angle = 2.0 * pi * unit(random);
-    pixels = synthetic_pattern(size, size, o);
+    o.beam_stop_arm_angle = 2.0 * kPi * unit(random);
+    pixels = synthetic_pattern(kSize, kSize, o);
     std::uniform_int_distribution<size_t> anywhere(0, pixels.size() - 1);
     for (int k = 0; k < c.hot_pixels; ++k) pixels[anywhere(random)] = 65535.0f;
     return o;
@@ -128,7 +128,7 @@ int main(int argc, char **argv)
         for (int n = 0; n < per_case; ++n) {
             std::vector<float> pixels;
             const synthetic_options truth = draw(c, random, pixels);
-            DM_ImageToken pattern = host.new_image("pattern", DM_TYPE_UINT16, size, size);
+            DM_ImageToken pattern = host.new_image("pattern", DM_TYPE_UINT16, kSize, kSize);
             host.set_pixels(pattern, std::vector<double>(pixels.begin(), pixels.end()));
             auto miss = [&](float x, float y) { return std::hypot(x - truth.center_x, y - truth.center_y); };
 
@@ -150,7 +150,7 @@ int main(int argc, char **argv)
             // exactly as RefineCenter does; count any pattern where it differs.
             if (ex != x || ey != y) ++centres_differ;
             e.ratio.push_back(std::fabs(ratio - truth.axis_ratio));
-            if (truth.axis_ratio >= 1.02) e.angle.push_back(angle_error_degrees(angle, truth.angle * 180.0 / pi));
+            if (truth.axis_ratio >= 1.02) e.angle.push_back(angle_error_degrees(angle, truth.angle * 180.0 / kPi));
             host.release_image(pattern);
         }
         if (!host.script_errors().empty()) {

@@ -14,7 +14,7 @@ namespace {
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
 
-std::string ScratchPath(const char* what) {
+std::string scratch_path(const char* what) {
   return "/tmp/workbook_bench_" + std::string(what) + "_" + std::to_string(getpid()) + ".xls";
 }
 
@@ -23,7 +23,7 @@ void BM_FillImage(benchmark::State& state) {
   for (auto _ : state) {
     ExcelFile book;
     book.New(1);
-    workbook_bench::FillImage(*book.GetWorksheet(0), w, h);
+    workbook_bench::fill_image(*book.GetWorksheet(0), w, h);
     benchmark::DoNotOptimize(book.GetWorksheet(0));
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * w * h));
@@ -31,10 +31,10 @@ void BM_FillImage(benchmark::State& state) {
 
 void BM_SaveImage(benchmark::State& state) {
   const uint64_t w = static_cast<uint64_t>(state.range(0)), h = static_cast<uint64_t>(state.range(1));
-  const std::string path = ScratchPath("save");
+  const std::string path = scratch_path("save");
   ExcelFile book;
   book.New(1);
-  workbook_bench::FillImage(*book.GetWorksheet(0), w, h);
+  workbook_bench::fill_image(*book.GetWorksheet(0), w, h);
   for (auto _ : state) {
     if (!book.SaveAs(path.c_str())) {
       state.SkipWithError("save failed");
@@ -47,11 +47,11 @@ void BM_SaveImage(benchmark::State& state) {
 
 void BM_SaveProfile(benchmark::State& state) {
   const uint64_t points = static_cast<uint64_t>(state.range(0));
-  const std::string path = ScratchPath("profile");
+  const std::string path = scratch_path("profile");
   for (auto _ : state) {
     ExcelFile book;
     book.New(1);
-    workbook_bench::FillProfile(*book.GetWorksheet(0), points, 4);
+    workbook_bench::fill_profile(*book.GetWorksheet(0), points, 4);
     if (!book.SaveAs(path.c_str())) {
       state.SkipWithError("save failed");
       break;
@@ -63,11 +63,11 @@ void BM_SaveProfile(benchmark::State& state) {
 
 void BM_LoadImage(benchmark::State& state) {
   const uint64_t w = static_cast<uint64_t>(state.range(0)), h = static_cast<uint64_t>(state.range(1));
-  const std::string path = ScratchPath("load");
+  const std::string path = scratch_path("load");
   {
     ExcelFile book;
     book.New(1);
-    workbook_bench::FillImage(*book.GetWorksheet(0), w, h);
+    workbook_bench::fill_image(*book.GetWorksheet(0), w, h);
     book.SaveAs(path.c_str());
   }
   for (auto _ : state) {
@@ -85,7 +85,7 @@ void BM_LoadImage(benchmark::State& state) {
 // Three cells, one at the sheet's far corner: the cost must follow the
 // three cells, not the 65536 x 256 the sheet then claims.
 void BM_SaveAndLoadFarCorner(benchmark::State& state) {
-  const std::string path = ScratchPath("corner");
+  const std::string path = scratch_path("corner");
   for (auto _ : state) {
     ExcelFile book;
     book.New(1);

@@ -22,13 +22,13 @@ namespace {
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
 
-double Now() {
+double now_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-uint64_t HeapInUse() { return mallinfo2().uordblks; }
+uint64_t heap_in_use() { return mallinfo2().uordblks; }
 
-uint64_t CountCells(ExcelFile& book) {
+uint64_t count_cells(ExcelFile& book) {
   uint64_t cells = 0;
   for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
     const ExcelSheet& sheet = *book.GetWorksheet(s);
@@ -39,23 +39,23 @@ uint64_t CountCells(ExcelFile& book) {
   return cells;
 }
 
-void Report(double seconds, uint64_t cells, uint64_t heap_bytes) {
+void report(double seconds, uint64_t cells, uint64_t heap_bytes) {
   std::printf("seconds=%.6f cells=%llu heap_per_cell=%.1f\n", seconds, static_cast<unsigned long long>(cells),
               cells ? static_cast<double>(heap_bytes) / static_cast<double>(cells) : 0.0);
 }
 
 // Fills a new workbook, notes the heap its cells hold, then saves.
 template <class Fill>
-int Save(const char* path, Fill fill) {
-  const uint64_t heap_before = HeapInUse();
-  const double start = Now();
+int save_workbook(const char* path, Fill fill) {
+  const uint64_t heap_before = heap_in_use();
+  const double start = now_seconds();
   ExcelFile book;
   book.New(1);
   fill(*book.GetWorksheet(0));
-  const uint64_t heap = HeapInUse() - heap_before;
+  const uint64_t heap = heap_in_use() - heap_before;
   if (!book.SaveAs(path)) return 1;
-  const double seconds = Now() - start;
-  Report(seconds, CountCells(book), heap);
+  const double seconds = now_seconds() - start;
+  report(seconds, count_cells(book), heap);
   return 0;
 }
 
@@ -67,15 +67,15 @@ int main(int argc, char** argv) {
   auto number = [&](int i) { return static_cast<uint64_t>(std::strtoull(argv[i], nullptr, 10)); };
   if (command == "save-image" && argc == 5) {
     const uint64_t w = number(2), h = number(3);
-    return Save(argv[4], [&](ExcelSheet& s) { FillImage(s, w, h); });
+    return save_workbook(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); });
   }
   if (command == "save-profile" && argc == 5) {
     const uint64_t n = number(2), c = number(3);
-    return Save(argv[4], [&](ExcelSheet& s) { FillProfile(s, n, c); });
+    return save_workbook(argv[4], [&](ExcelSheet& s) { fill_profile(s, n, c); });
   }
   if (command == "save-sparse" && argc == 5) {
     const uint64_t row = number(2), col = number(3);
-    return Save(argv[4], [&](ExcelSheet& s) {
+    return save_workbook(argv[4], [&](ExcelSheet& s) {
       s.Cell(0, 0)->SetDouble(1.5);
       s.Cell(1, 1)->SetString("two");
       s.Cell(row, col)->SetInteger(3);
@@ -83,19 +83,19 @@ int main(int argc, char** argv) {
   }
   if (command == "export-image" && argc == 5) {
     const uint64_t w = number(2), h = number(3);
-    const double start = Now();
-    if (!Export(argv[4], [&](ExcelSheet& s) { FillImage(s, w, h); })) return 1;
-    Report(Now() - start, w * h, 0);
+    const double start = now_seconds();
+    if (!export_workbook(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); })) return 1;
+    report(now_seconds() - start, w * h, 0);
     return 0;
   }
   if (command == "load" && argc == 3) {
-    const uint64_t heap_before = HeapInUse();
-    const double start = Now();
+    const uint64_t heap_before = heap_in_use();
+    const double start = now_seconds();
     ExcelFile book;
     if (!book.Load(argv[2])) return 1;
-    const double seconds = Now() - start;
-    const uint64_t heap = HeapInUse() - heap_before;
-    Report(seconds, CountCells(book), heap);
+    const double seconds = now_seconds() - start;
+    const uint64_t heap = heap_in_use() - heap_before;
+    report(seconds, count_cells(book), heap);
     return 0;
   }
   std::fprintf(stderr, "usage: see the head of workbook_probe.cpp\n");

@@ -25,25 +25,25 @@ class RandomFloats {
   uint64_t state_;
 };
 
-inline void FillHeader(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t words) {
+inline void fill_header(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t words) {
   sheet.Cell(0, 0)->SetString("benchmark");
   for (uint64_t k = 0; k < words; ++k) sheet.Cell(1, k)->SetString(("w" + std::to_string(k)).c_str());
 }
 
 // An image of width columns and height rows, filled column by column as the
 // export does.
-inline void FillImage(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t width, uint64_t height) {
+inline void fill_image(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t width, uint64_t height) {
   RandomFloats random(1);
-  FillHeader(sheet, 1);
+  fill_header(sheet, 1);
   if (width && height) sheet.Cell(kFirstDataRow + height - 1, width - 1);
   for (uint64_t x = 0; x < width; ++x)
     for (uint64_t y = 0; y < height; ++y) sheet.Cell(kFirstDataRow + y, x)->SetDouble(random.Next());
 }
 
 // A profile of points rows: the abscissa, then one column per curve.
-inline void FillProfile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t points, uint64_t curves) {
+inline void fill_profile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t points, uint64_t curves) {
   RandomFloats random(2);
-  FillHeader(sheet, curves + 1);
+  fill_header(sheet, curves + 1);
   for (uint64_t i = 0; i < points; ++i) {
     sheet.Cell(kFirstDataRow + i, 0)->SetDouble(static_cast<float>(i) * 0.01f);
     for (uint64_t j = 0; j < curves; ++j) sheet.Cell(kFirstDataRow + i, 1 + j)->SetDouble(random.Next());
@@ -53,7 +53,7 @@ inline void FillProfile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t poin
 // What one export call does: extend the workbook at path (or start a new
 // one), put the sheet first, fill it and save.
 template <class Fill>
-bool Export(const std::string& path, Fill fill) {
+bool export_workbook(const std::string& path, Fill fill) {
   YCompoundFiles::YExcel::ExcelFile book;
   if (!book.Load(path.c_str())) book.New(1);
   YCompoundFiles::YExcel::ExcelSheet* sheet = book.GetWorksheet("Data");

@@ -17,7 +17,7 @@ namespace {
 
 // The kernels written the plain way: columns outer, rows inner, one pixel
 // at a time.  The fast kernels must agree with it bit for bit.
-enum class Shape { circle, ellipse };
+enum class Shape { kCircle, kEllipse };
 std::vector<float> reference_profile(const image_data &rec, Shape shape, int32_t nbins, bool sector, float a0,
                                      float a1, int32_t average, int32_t start = 0)
 {
@@ -28,7 +28,7 @@ std::vector<float> reference_profile(const image_data &rec, Shape shape, int32_t
             const float dx = static_cast<float>(x - rec.center_x);
             const float dy = static_cast<float>(y - rec.center_y);
             float r;
-            if (shape == Shape::circle) {
+            if (shape == Shape::kCircle) {
                 r = std::sqrt(dx * dx + dy * dy);
             } else {
                 const float q = rec.axis_ratio;
@@ -149,18 +149,18 @@ TEST(Azimuthal, SectorEdgesAndWrap)
     EXPECT_EQ(bin3(0.0f, 1.0f), 0.0f);                         // angle 0 is not above a0 = 0
     EXPECT_EQ(bin3(-0.5f, 1.0f), 1.0f);                        // ... but above -0.5
     EXPECT_EQ(bin3(2.0f, 2.0f), 0.0f);                         // a0 == a1: nothing
-    EXPECT_EQ(bin3(static_cast<float>(half_pi), 2.0f), 0.0f);  // edges are strict
+    EXPECT_EQ(bin3(static_cast<float>(kHalfPi), 2.0f), 0.0f);  // edges are strict
     EXPECT_EQ(bin3(1.0f, 6.3f), (2.0f + 4.0f + 8.0f) / 3.0f);
 }
 
 TEST(Azimuthal, SectorAngleOfTheCentreColumn)
 {
-    EXPECT_EQ(sector_angle(0.0f, -5.0f), static_cast<float>(half_pi));       // straight up
-    EXPECT_EQ(sector_angle(0.0f, 5.0f), static_cast<float>(pi + half_pi));   // straight down
+    EXPECT_EQ(sector_angle(0.0f, -5.0f), static_cast<float>(kHalfPi));       // straight up
+    EXPECT_EQ(sector_angle(0.0f, 5.0f), static_cast<float>(kPi + kHalfPi));   // straight down
     EXPECT_EQ(sector_angle(0.0f, 0.0f), 0.0f);                               // the centre
     EXPECT_EQ(sector_angle(1.0f, 0.0f), 0.0f);
-    EXPECT_EQ(sector_angle(-1.0f, 0.0f), static_cast<float>(pi));
-    EXPECT_EQ(sector_angle(1.0f, 1.0f), static_cast<float>(std::atan(-1.0f) + two_pi));
+    EXPECT_EQ(sector_angle(-1.0f, 0.0f), static_cast<float>(kPi));
+    EXPECT_EQ(sector_angle(1.0f, 1.0f), static_cast<float>(std::atan(-1.0f) + kTwoPi));
 }
 
 TEST(Azimuthal, KnownEllipticBin)
@@ -181,7 +181,7 @@ TEST(Azimuthal, KnownEllipticBin)
     EXPECT_EQ(p.rec.profile[2], 7.0f);
     // Turned by pi/2 the major axis is vertical: (10, 2) lies on bin 4.
     p.at(18, 10) = p.at(10, 6) = p.at(14, 10) = 0.0f;
-    p.rec.angle = static_cast<float>(half_pi);
+    p.rec.angle = static_cast<float>(kHalfPi);
     p.at(10, 2) = 9.0f;
     azimuthalintell(&p.rec, 10, 1);
     EXPECT_EQ(p.rec.profile[4], 9.0f);
@@ -236,15 +236,15 @@ TEST(Azimuthal, KernelsMatchThePlainPixelOrderBitForBit)
     auto got = [&] { return std::vector<float>(rec.profile, rec.profile + rec.profile_length); };
     for (int32_t average : {0, 1}) {
         azimuthalint_whole(&rec, nbins, average);
-        expect_same_bits(got(), reference_profile(rec, Shape::circle, nbins, false, 0, 0, average));
+        expect_same_bits(got(), reference_profile(rec, Shape::kCircle, nbins, false, 0, 0, average));
         azimuthalint(&rec, 17, nbins, average);
-        expect_same_bits(got(), reference_profile(rec, Shape::circle, nbins, false, 0, 0, average, 17));
+        expect_same_bits(got(), reference_profile(rec, Shape::kCircle, nbins, false, 0, 0, average, 17));
         azimuthalintell(&rec, nbins, average);
-        expect_same_bits(got(), reference_profile(rec, Shape::ellipse, nbins, false, 0, 0, average));
+        expect_same_bits(got(), reference_profile(rec, Shape::kEllipse, nbins, false, 0, 0, average));
         azimuthalint_sektor(&rec, nbins, 5.5f, 0.7f, average);
-        expect_same_bits(got(), reference_profile(rec, Shape::circle, nbins, true, 5.5f, 0.7f, average));
+        expect_same_bits(got(), reference_profile(rec, Shape::kCircle, nbins, true, 5.5f, 0.7f, average));
         azimuthalintell_sektor(&rec, nbins, 0.3f, 2.9f, average);
-        expect_same_bits(got(), reference_profile(rec, Shape::ellipse, nbins, true, 0.3f, 2.9f, average));
+        expect_same_bits(got(), reference_profile(rec, Shape::kEllipse, nbins, true, 0.3f, 2.9f, average));
     }
 }
 
@@ -366,21 +366,21 @@ TEST(Azimuthal, SectorKernelsMatchThePlainPixelOrderForManyBounds)
                             std::nextafter(on_pixel, 10.0f),
                             on_pixel_left,
                             std::nextafter(on_pixel_left, 0.0f),
-                            static_cast<float>(half_pi),
-                            static_cast<float>(pi),
-                            static_cast<float>(pi + half_pi),
+                            static_cast<float>(kHalfPi),
+                            static_cast<float>(kPi),
+                            static_cast<float>(kPi + kHalfPi),
                             6.2831850f,
-                            static_cast<float>(two_pi),
+                            static_cast<float>(kTwoPi),
                             7.5f};
     const int32_t nbins = 90;
     for (float a0 : bounds) {
         for (float a1 : bounds) {
             azimuthalint_sektor(&rec, nbins, a0, a1, 0);
             expect_same_bits(std::vector<float>(rec.profile, rec.profile + nbins),
-                             reference_profile(rec, Shape::circle, nbins, true, a0, a1, 0));
+                             reference_profile(rec, Shape::kCircle, nbins, true, a0, a1, 0));
             azimuthalintell_sektor(&rec, nbins, a0, a1, 0);
             expect_same_bits(std::vector<float>(rec.profile, rec.profile + nbins),
-                             reference_profile(rec, Shape::ellipse, nbins, true, a0, a1, 0));
+                             reference_profile(rec, Shape::kEllipse, nbins, true, a0, a1, 0));
         }
     }
 }

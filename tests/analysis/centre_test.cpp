@@ -153,7 +153,7 @@ TEST(Centre, EllipseRadiusModel)
 {
     // Mean semi-axis 15, a/b = 1.5 (a = 18, b = 12), major axis at 0; one
     // sector of 4 has its middle at 2 pi (k + 0.5) / 4.
-    float p[3] = {15.0f, 1.5f, static_cast<float>(pi / 4)};
+    float p[3] = {15.0f, 1.5f, static_cast<float>(kPi / 4)};
     float adata[3] = {0.0f, 1.0f, 4.0f};  // sectors 0 and 1 of 4
     float hx[2];
     ellipseradius(p, hx, 3, 2, adata);
@@ -170,15 +170,15 @@ TEST(Centre, NormaliseEllipse)
     q = 1.1f;
     a = -0.5f;
     ASSERT_TRUE(normalise_ellipse(q, a));
-    EXPECT_EQ(a, static_cast<float>(-0.5 + pi));
+    EXPECT_EQ(a, static_cast<float>(-0.5 + kPi));
     a = 1e30f;  // huge but finite: reduced in closed form, no endless loop
     ASSERT_TRUE(normalise_ellipse(q, a));
     EXPECT_GE(a, 0.0f);
-    EXPECT_LT(static_cast<double>(a), pi);
+    EXPECT_LT(static_cast<double>(a), kPi);
     a = -3e9f;
     ASSERT_TRUE(normalise_ellipse(q, a));
     EXPECT_GE(a, 0.0f);
-    EXPECT_LT(static_cast<double>(a), pi);
+    EXPECT_LT(static_cast<double>(a), kPi);
     for (auto bad : {std::make_pair(std::nanf(""), 0.1f), std::make_pair(1.1f, INFINITY),
                      std::make_pair(0.0f, 0.1f), std::make_pair(-1.1f, 0.1f), std::make_pair(1e-45f, 0.1f)}) {
         float bq = bad.first, ba = bad.second;

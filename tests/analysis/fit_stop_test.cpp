@@ -37,20 +37,20 @@ TEST(FitStop, NamesTheReasonsTheSolverReports)
     int result = 0;
     const FitStop converged = fit(decay, 1000, result);
     EXPECT_GE(result, 0);
-    EXPECT_TRUE(converged == FitStop::small_gradient || converged == FitStop::small_step ||
-                converged == FitStop::small_error)
+    EXPECT_TRUE(converged == FitStop::kSmallGradient || converged == FitStop::kSmallStep ||
+                converged == FitStop::kSmallError)
         << static_cast<int>(converged);
-    EXPECT_EQ(fit(decay, 1, result), FitStop::iteration_limit);
+    EXPECT_EQ(fit(decay, 1, result), FitStop::kIterationLimit);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(fit(not_a_number, 1000, result), FitStop::invalid_values);
+    EXPECT_EQ(fit(not_a_number, 1000, result), FitStop::kInvalidValues);
     EXPECT_EQ(result, LM_ERROR);
 
     float info[LM_INFO_SZ] = {};
-    EXPECT_EQ(fit_stop(info), FitStop::unknown);
+    EXPECT_EQ(fit_stop(info), FitStop::kUnknown);
     for (float odd : {8.0f, 2.5f}) {
         info[6] = odd;
-        EXPECT_EQ(fit_stop(info), FitStop::unknown) << odd;
+        EXPECT_EQ(fit_stop(info), FitStop::kUnknown) << odd;
     }
     info[6] = 5.0f;
-    EXPECT_EQ(fit_stop(info), FitStop::no_reduction);
+    EXPECT_EQ(fit_stop(info), FitStop::kNoReduction);
 }

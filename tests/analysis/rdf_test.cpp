@@ -5,7 +5,7 @@
 
 namespace {
 // Made-up but plausible parameters of two elements, 60 : 40.
-const std::vector<float> two_elements = {
+const std::vector<float> kTwoElements = {
     0.49f, 0.32f, 0.14f, 0.12f, 1.80f, 9.91f, 0.24f, 0.56f, 0.27f, 0.10f, 0.82f, 6.41f, 0.0f, 60.0f,
     0.20f, 0.34f, 0.19f, 0.21f, 2.12f, 8.77f, 0.41f, 0.63f, 0.18f, 0.17f, 1.02f, 5.83f, 0.0f, 40.0f};
 
@@ -20,7 +20,7 @@ std::vector<float> transform(const std::vector<float> &y, float step, int32_t st
 {
     auto rec = record_of(y, step);
     rdf_sinetransform(rec, start, end);
-    return std::vector<float>(rec.rdf.get(), rec.rdf.get() + rdf_points);
+    return std::vector<float>(rec.rdf.get(), rec.rdf.get() + kRdfPoints);
 }
 }  // namespace
 
@@ -28,14 +28,14 @@ TEST(Kirkland, FunctionOfOneAndTwoRows)
 {
     profile_data rec;
     rec.step = 10.0f;
-    std::vector<float> row(element_columns, 0.0f);
+    std::vector<float> row(kElementColumns, 0.0f);
     row[0] = row[3] = row[4] = row[5] = 1.0f;
     row[12] = 123.0f;  // not read
     row[13] = 100.0f;
     set_elements(rec, row.data(), 1);
     EXPECT_EQ(kirkland_values(rec, 0.0f, 2), (std::vector<float>{1.0f, 0.25f}));
 
-    std::vector<float> one(two_elements.begin(), two_elements.begin() + element_columns);
+    std::vector<float> one(kTwoElements.begin(), kTwoElements.begin() + kElementColumns);
     one[13] = 100.0f;
     set_elements(rec, one.data(), 1);
     const auto whole = kirkland_values(rec, 0.5f, 40);
@@ -58,7 +58,7 @@ TEST(Kirkland, FitRecoversScaleAndOffset)
     const int n = 400;
     profile_data rec;
     rec.step = 0.02f;
-    set_elements(rec, two_elements.data(), 2);
+    set_elements(rec, kTwoElements.data(), 2);
     const auto f2 = kirkland_values(rec, 0.0f, n);
     std::vector<float> y(n);
     for (int i = 0; i < n; ++i) y[i] = 3500.0f * f2[i] + 120.0f;

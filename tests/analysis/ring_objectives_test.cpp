@@ -22,13 +22,13 @@ double evaluate(Minimize &f, double a, double b)
     return f.value(x, 2);
 }
 
-double degrees(double radians) { return radians / pi * 180.0; }
+double degrees(double radians) { return radians / kPi * 180.0; }
 
 // The smallest angle between two major-axis directions (period pi).
 double axis_difference(double a, double b)
 {
-    double d = std::fmod(std::fabs(a - b), pi);
-    return std::min(d, pi - d);
+    double d = std::fmod(std::fabs(a - b), kPi);
+    return std::min(d, kPi - d);
 }
 
 }  // namespace
@@ -105,7 +105,7 @@ TEST(RingObjectives, RingValueOfAConstantPatternIsItsCircumference)
     p.rec.ring_start = 10;
     p.rec.ring_end = 20;
     ringoffsets(&p.rec, 40);
-    auto ring = [](int32_t r) { return static_cast<float>(1.0 * 2.0 * pi * static_cast<double>(static_cast<float>(r))); };
+    auto ring = [](int32_t r) { return static_cast<float>(1.0 * 2.0 * kPi * static_cast<double>(static_cast<float>(r))); };
     maxazimuthalintcenter plain(p.rec);
     EXPECT_EQ(evaluate(plain, 100.0, 100.0), -static_cast<double>(ring(19)));
     p.rec.smoothing = 1;
@@ -182,10 +182,10 @@ struct Refinement {
     synthetic_options truth;
     Pattern pattern;
     Refinement(int32_t w, int32_t h, double ratio, double angle)
-        : truth(make(w, h, ratio, angle)), pattern(w, h, truth)
+        : truth(Make(w, h, ratio, angle)), pattern(w, h, truth)
     {
     }
-    static synthetic_options make(int32_t w, int32_t h, double ratio, double angle)
+    static synthetic_options Make(int32_t w, int32_t h, double ratio, double angle)
     {
         synthetic_options o = synthetic_defaults(w, h);
         o.axis_ratio = ratio;
@@ -250,7 +250,7 @@ TEST(RingObjectives, RefineCentreAndEllipseOnSyntheticPatterns)
         EXPECT_NEAR(rec.axis_ratio, 1.05, 0.01) << "angle " << angle;
         EXPECT_LT(degrees(axis_difference(rec.angle, angle)), 2.0) << "angle " << angle;
         EXPECT_GE(rec.angle, 0.0f);
-        EXPECT_LT(static_cast<double>(rec.angle), pi);
+        EXPECT_LT(static_cast<double>(rec.angle), kPi);
         ASSERT_FALSE(lines.empty());
         const std::string &last = lines.back();
         EXPECT_EQ(last.rfind("Ellipticity has been refined in ", 0), 0u) << last;
@@ -323,7 +323,7 @@ double stepwise_centre_merit(const image_data &rec, float X, float Y)
                 ++count;
             }
         }
-        value[k] = static_cast<float>(static_cast<double>(sum / static_cast<float>(count)) * 2.0 * pi *
+        value[k] = static_cast<float>(static_cast<double>(sum / static_cast<float>(count)) * 2.0 * kPi *
                                       static_cast<double>(static_cast<float>(rec.ring_start) + static_cast<float>(k)));
     }
     const int32_t W = rec.smoothing;

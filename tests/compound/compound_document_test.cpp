@@ -8,24 +8,24 @@
 #include "test_support.h"
 
 using namespace YCompoundFiles;
-using compound_test::ReadFileBytes;
-using compound_test::U32;
+using compound_test::read_file_bytes;
+using compound_test::u32;
 
 namespace {
 
-std::vector<char> Pattern(size_t size, int seed = 1) {
+std::vector<char> pattern(size_t size, int seed = 1) {
   std::vector<char> data(size);
   for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31 + seed * 7 + i / 253) & 0xFF);
   return data;
 }
 
-std::string NewDocument(const std::string& name, CompoundDocument& doc) {
-  const std::string path = compound_test::ScratchPath(name);
+std::string new_document(const std::string& name, CompoundDocument& doc) {
+  const std::string path = compound_test::scratch_path(name);
   EXPECT_TRUE(doc.Create(path.c_str()));
   return path;
 }
 
-void ExpectFreeEntry(const std::vector<unsigned char>& b, uint64_t o) {
+void expect_free_entry(const std::vector<unsigned char>& b, uint64_t o) {
   for (int i = 0; i < 68; ++i) ASSERT_EQ(b[o + i], 0) << "byte " << i;
   for (int i = 68; i < 80; ++i) ASSERT_EQ(b[o + i], 0xFF) << "byte " << i;
   for (int i = 80; i < 128; ++i) ASSERT_EQ(b[o + i], 0) << "byte " << i;
@@ -35,9 +35,9 @@ void ExpectFreeEntry(const std::vector<unsigned char>& b, uint64_t o) {
 
 TEST(CompoundDocument, NewDocumentHasExactBytes) {
   CompoundDocument doc;
-  const std::string path = NewDocument("new.cdf", doc);
+  const std::string path = new_document("new.cdf", doc);
   doc.Close();
-  const auto b = ReadFileBytes(path);
+  const auto b = read_file_bytes(path);
   ASSERT_EQ(b.size(), 1536u);
   // Header: magic, zero class id, minor 0x3B, major 3, byte order, shifts 9
   // and 6, one table block, directory at 1, cutoff 4096, no small table, no
@@ -50,8 +50,8 @@ TEST(CompoundDocument, NewDocumentHasExactBytes) {
   EXPECT_TRUE(std::equal(head.begin(), head.end(), b.begin()));
   for (int i = 80; i < 512; ++i) ASSERT_EQ(b[i], 0xFF);
   // Table block: itself, then the directory's one-block chain.
-  EXPECT_EQ(U32(b, 512), 0xFFFFFFFDu);
-  EXPECT_EQ(U32(b, 516), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 512), 0xFFFFFFFDu);
+  EXPECT_EQ(u32(b, 516), 0xFFFFFFFEu);
   for (int i = 520; i < 1024; ++i) ASSERT_EQ(b[i], 0xFF);
   // Root entry, then three free slots as the published format writes them.
   const char* root = "Root Entry";
@@ -62,38 +62,38 @@ TEST(CompoundDocument, NewDocumentHasExactBytes) {
   EXPECT_EQ(b[1024 + 64], 22);
   EXPECT_EQ(b[1024 + 66], 5);
   EXPECT_EQ(b[1024 + 67], 1);
-  EXPECT_EQ(U32(b, 1024 + 68), 0xFFFFFFFFu);
-  EXPECT_EQ(U32(b, 1024 + 76), 0xFFFFFFFFu);
-  EXPECT_EQ(U32(b, 1024 + 116), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(b, 1024 + 120), 0u);
-  for (int slot = 1; slot < 4; ++slot) ExpectFreeEntry(b, 1024 + 128 * slot);
+  EXPECT_EQ(u32(b, 1024 + 68), 0xFFFFFFFFu);
+  EXPECT_EQ(u32(b, 1024 + 76), 0xFFFFFFFFu);
+  EXPECT_EQ(u32(b, 1024 + 116), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 1024 + 120), 0u);
+  for (int slot = 1; slot < 4; ++slot) expect_free_entry(b, 1024 + 128 * slot);
 }
 
 TEST(CompoundDocument, BigChainExamplesGiveExactBlocks) {
   CompoundDocument doc;
-  const std::string path = NewDocument("chain.cdf", doc);
+  const std::string path = new_document("chain.cdf", doc);
   ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
   EXPECT_EQ(doc.MakeStream("Workbook"), kNameExists);
-  const std::vector<char> data = Pattern(5000);
+  const std::vector<char> data = pattern(5000);
   ASSERT_EQ(doc.WriteStream("Workbook", data, data.size()), kSuccess);
-  auto b = ReadFileBytes(path);
+  auto b = read_file_bytes(path);
   ASSERT_EQ(b.size(), 512u * 13);  // header, table, directory, ten data blocks
-  for (uint32_t k = 2; k < 11; ++k) EXPECT_EQ(U32(b, 512 + 4 * k), k + 1);
-  EXPECT_EQ(U32(b, 512 + 44), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(b, 1024 + 128 + 116), 2u);    // start block
-  EXPECT_EQ(U32(b, 1024 + 128 + 120), 5000u); // size
+  for (uint32_t k = 2; k < 11; ++k) EXPECT_EQ(u32(b, 512 + 4 * k), k + 1);
+  EXPECT_EQ(u32(b, 512 + 44), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 1024 + 128 + 116), 2u);    // start block
+  EXPECT_EQ(u32(b, 1024 + 128 + 120), 5000u); // size
   EXPECT_EQ(b[1024 + 128 + 64], 18);          // "Workbook": 8 units + terminator
   EXPECT_EQ(std::memcmp(data.data(), &b[1536], data.size()), 0);
   for (size_t i = 1536 + 5000; i < b.size(); ++i) ASSERT_EQ(b[i], 0);  // zero tail
 
   // Shrinking keeps the first blocks and erases the rest from the file.
-  const std::vector<char> shorter = Pattern(4200, 2);
+  const std::vector<char> shorter = pattern(4200, 2);
   ASSERT_EQ(doc.WriteStream("Workbook", shorter, shorter.size()), kSuccess);
-  b = ReadFileBytes(path);
+  b = read_file_bytes(path);
   ASSERT_EQ(b.size(), 512u * 12);
-  EXPECT_EQ(U32(b, 512 + 36), 10u);
-  EXPECT_EQ(U32(b, 512 + 40), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(b, 512 + 44), 0xFFFFFFFFu);
+  EXPECT_EQ(u32(b, 512 + 36), 10u);
+  EXPECT_EQ(u32(b, 512 + 40), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 512 + 44), 0xFFFFFFFFu);
   std::vector<char> back;
   ASSERT_EQ(doc.ReadStream("Workbook", back), kSuccess);
   EXPECT_EQ(back, shorter);
@@ -101,25 +101,25 @@ TEST(CompoundDocument, BigChainExamplesGiveExactBlocks) {
 
 TEST(CompoundDocument, MigrationBetweenBigAndSmallBlocks) {
   CompoundDocument doc;
-  const std::string path = NewDocument("migrate.cdf", doc);
+  const std::string path = new_document("migrate.cdf", doc);
   ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
-  const std::vector<char> big = Pattern(5000);
+  const std::vector<char> big = pattern(5000);
   ASSERT_EQ(doc.WriteStream("Workbook", big, big.size()), kSuccess);
-  const std::vector<char> small = Pattern(100, 3);
+  const std::vector<char> small = pattern(100, 3);
   ASSERT_EQ(doc.WriteStream("Workbook", small, small.size()), kSuccess);
   // The big blocks are gone; the mini stream is block 2, the small table block 3.
-  const auto b = ReadFileBytes(path);
+  const auto b = read_file_bytes(path);
   ASSERT_EQ(b.size(), 512u * 5);
-  EXPECT_EQ(U32(b, 512 + 8), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(b, 512 + 12), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(b, 60), 3u);
-  EXPECT_EQ(U32(b, 64), 1u);
-  EXPECT_EQ(U32(b, 1024 + 116), 2u);    // root: mini stream start
-  EXPECT_EQ(U32(b, 1024 + 120), 128u);  // two small blocks
-  EXPECT_EQ(U32(b, 1024 + 128 + 116), 0u);
-  EXPECT_EQ(U32(b, 2048), 1u);          // small entry 0 -> 1
-  EXPECT_EQ(U32(b, 2052), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(b, 2056), 0xFFFFFFFFu);
+  EXPECT_EQ(u32(b, 512 + 8), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 512 + 12), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 60), 3u);
+  EXPECT_EQ(u32(b, 64), 1u);
+  EXPECT_EQ(u32(b, 1024 + 116), 2u);    // root: mini stream start
+  EXPECT_EQ(u32(b, 1024 + 120), 128u);  // two small blocks
+  EXPECT_EQ(u32(b, 1024 + 128 + 116), 0u);
+  EXPECT_EQ(u32(b, 2048), 1u);          // small entry 0 -> 1
+  EXPECT_EQ(u32(b, 2052), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(b, 2056), 0xFFFFFFFFu);
   EXPECT_EQ(std::memcmp(small.data(), &b[1536], small.size()), 0);
   for (size_t i = 1536 + 100; i < 2048; ++i) ASSERT_EQ(b[i], 0);
 
@@ -127,17 +127,17 @@ TEST(CompoundDocument, MigrationBetweenBigAndSmallBlocks) {
   ASSERT_EQ(doc.WriteStream("Workbook", big, big.size()), kSuccess);
   doc.Close();
   compound_test::Layout layout;
-  ASSERT_EQ(compound_test::CheckLayout(path, layout), "");
+  ASSERT_EQ(compound_test::check_layout(path, layout), "");
   EXPECT_EQ(layout.streams.at("\\Workbook"), big);
-  const auto after = ReadFileBytes(path);
-  EXPECT_EQ(U32(after, 60), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(after, 1024 + 116), 0xFFFFFFFEu);
-  EXPECT_EQ(U32(after, 1024 + 120), 0u);
+  const auto after = read_file_bytes(path);
+  EXPECT_EQ(u32(after, 60), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(after, 1024 + 116), 0xFFFFFFFEu);
+  EXPECT_EQ(u32(after, 1024 + 120), 0u);
 }
 
 TEST(CompoundDocument, PathRulesAndResultCodes) {
   CompoundDocument doc;
-  NewDocument("paths.cdf", doc);
+  new_document("paths.cdf", doc);
   EXPECT_EQ(doc.MakeStream(""), kNoFinalName);
   EXPECT_EQ(doc.MakeStream("A\\"), kNoFinalName);
   EXPECT_EQ(doc.MakeStream(std::string(31, 'n').c_str()), kSuccess);
@@ -192,14 +192,14 @@ TEST(CompoundDocument, ReadsAndRefusalsReportFailures) {
   std::vector<char> data{'x'};
   EXPECT_EQ(doc.ReadStream("Workbook", data), kNotOpen);
   EXPECT_EQ(doc.MakeStream("Workbook"), kNotOpen);
-  const std::string path = NewDocument("refusals.cdf", doc);
+  const std::string path = new_document("refusals.cdf", doc);
   EXPECT_EQ(doc.ReadStream("Workbook", data), kNoSuchStream);
   EXPECT_TRUE(data.empty());
   ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
   data.assign(3, 'x');
   ASSERT_EQ(doc.ReadStream("Workbook", data), kSuccess);
   EXPECT_TRUE(data.empty());
-  const std::vector<char> content = Pattern(4095);
+  const std::vector<char> content = pattern(4095);
   ASSERT_EQ(doc.WriteStream("Workbook", content, content.size()), kSuccess);
   EXPECT_EQ(doc.WriteStream("Workbook", content, content.size() + 1), kTooLarge);
   EXPECT_EQ(doc.WriteStream("Workbook", content.data(), 0x100000000ull), kTooLarge);
@@ -216,7 +216,7 @@ TEST(CompoundDocument, ReadsAndRefusalsReportFailures) {
   std::vector<char> back;
   ASSERT_EQ(doc.ReadStream("Workbook", back), kSuccess);
   EXPECT_EQ(back, content);
-  EXPECT_FALSE(doc.Open(compound_test::ScratchPath("does-not-exist").c_str()));
+  EXPECT_FALSE(doc.Open(compound_test::scratch_path("does-not-exist").c_str()));
   EXPECT_FALSE(doc.IsOpen());
 }
 
@@ -225,7 +225,7 @@ TEST(CompoundDocument, ReadsAndRefusalsReportFailures) {
 // must be complete after each call without reopening in between.
 TEST(CompoundDocument, ManyChangesInOneSessionLeaveACompleteFile) {
   CompoundDocument doc;
-  const std::string path = NewDocument("session.cdf", doc);
+  const std::string path = new_document("session.cdf", doc);
   const std::vector<size_t> sizes = {0, 1, 100, 3000, 4095, 4096, 5000, 70000, 600000};
   std::map<std::string, std::vector<char>> expected;
   uint32_t state = 12345;
@@ -243,12 +243,12 @@ TEST(CompoundDocument, ManyChangesInOneSessionLeaveACompleteFile) {
       ASSERT_EQ(doc.RemoveStream(name.c_str()), kSuccess);
       expected.erase(name);
     } else {
-      const std::vector<char> data = Pattern(sizes[next(static_cast<uint32_t>(sizes.size()))], step);
+      const std::vector<char> data = pattern(sizes[next(static_cast<uint32_t>(sizes.size()))], step);
       ASSERT_EQ(doc.WriteStream(name.c_str(), data, data.size()), kSuccess);
       expected[name] = data;
     }
     compound_test::Layout layout;
-    ASSERT_EQ(compound_test::CheckLayout(path, layout), "") << "step " << step;
+    ASSERT_EQ(compound_test::check_layout(path, layout), "") << "step " << step;
     ASSERT_EQ(layout.streams.size(), expected.size()) << "step " << step;
     for (auto& s : expected) ASSERT_TRUE(layout.streams.at("\\" + s.first) == s.second) << "step " << step;
   }
@@ -258,23 +258,23 @@ TEST(CompoundDocument, ManyChangesInOneSessionLeaveACompleteFile) {
 // same pass: a stream of 8 MB rewritten as 3 KB leaves the file of a
 // document that never held more.
 TEST(CompoundDocument, ShrinkingALargeStreamReleasesItsTableBlocks) {
-  const std::vector<char> small = Pattern(3000, 2);
+  const std::vector<char> small = pattern(3000, 2);
   CompoundDocument fresh;
-  const std::string fresh_path = NewDocument("fresh.cdf", fresh);
+  const std::string fresh_path = new_document("fresh.cdf", fresh);
   ASSERT_EQ(fresh.MakeStream("Workbook"), kSuccess);
   ASSERT_EQ(fresh.WriteStream("Workbook", small, small.size()), kSuccess);
   fresh.Close();
 
   CompoundDocument doc;
-  const std::string path = NewDocument("shrunk.cdf", doc);
+  const std::string path = new_document("shrunk.cdf", doc);
   ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
-  const std::vector<char> big = Pattern(8u << 20);
+  const std::vector<char> big = pattern(8u << 20);
   ASSERT_EQ(doc.WriteStream("Workbook", big, big.size()), kSuccess);
-  EXPECT_GT(U32(ReadFileBytes(path), 44), 100u);
+  EXPECT_GT(u32(read_file_bytes(path), 44), 100u);
   ASSERT_EQ(doc.WriteStream("Workbook", small, small.size()), kSuccess);
   doc.Close();
   compound_test::Layout layout;
-  ASSERT_EQ(compound_test::CheckLayout(path, layout), "");
+  ASSERT_EQ(compound_test::check_layout(path, layout), "");
   EXPECT_EQ(layout.streams.at("\\Workbook"), small);
-  EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(fresh_path));
+  EXPECT_EQ(read_file_bytes(path), read_file_bytes(fresh_path));
 }

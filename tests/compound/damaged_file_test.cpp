@@ -9,8 +9,8 @@
 #include "test_support.h"
 
 using namespace YCompoundFiles;
-using compound_test::PutU32;
-using compound_test::U32;
+using compound_test::put_u32;
+using compound_test::u32;
 
 namespace {
 
@@ -18,9 +18,9 @@ using Bytes = std::vector<unsigned char>;
 
 // Document blocks: 0 table, 1 directory, 2-11 "Big", 12 mini stream,
 // 13 small table. Entries: 0 root, 1 "S", 2 "Big", 3 "Small" (in S).
-std::string BaseFile() {
+std::string base_file() {
   static const std::string path = [] {
-    const std::string p = compound_test::ScratchPath("damage-base.cdf");
+    const std::string p = compound_test::scratch_path("damage-base.cdf");
     CompoundDocument doc;
     EXPECT_TRUE(doc.Create(p.c_str()));
     EXPECT_EQ(doc.MakeDirectory("S"), kSuccess);
@@ -35,7 +35,7 @@ std::string BaseFile() {
 }
 
 constexpr uint64_t kTable = 512, kDir = 1024;
-uint64_t Entry(int id) { return kDir + 128 * id; }
+uint64_t entry_offset(int id) { return kDir + 128 * id; }
 
 struct Damage {
   const char* name;
@@ -51,47 +51,47 @@ const Damage kDamages[] = {
     {"big-block shift 12", [](Bytes& b) { b[30] = 12; }, false, nullptr},
     {"big-block shift 255", [](Bytes& b) { b[30] = 255; }, false, nullptr},
     {"small-block shift 7", [](Bytes& b) { b[32] = 7; }, false, nullptr},
-    {"huge table count", [](Bytes& b) { PutU32(b, 44, 0xFFFFFFF0); }, false, nullptr},
-    {"zero table count", [](Bytes& b) { PutU32(b, 44, 0); }, false, nullptr},
-    {"huge extension count", [](Bytes& b) { PutU32(b, 72, 0xFFFFFFFF); }, false, nullptr},
-    {"extension block out of file", [](Bytes& b) { PutU32(b, 44, 110); PutU32(b, 68, 99999); PutU32(b, 72, 1); }, false, nullptr},
-    {"bad slot", [](Bytes& b) { PutU32(b, 76, 0x7FFFFFFF); }, false, nullptr},
-    {"directory start past file", [](Bytes& b) { PutU32(b, 48, 100000); }, false, nullptr},
-    {"directory start special", [](Bytes& b) { PutU32(b, 48, 0xFFFFFFFD); }, false, nullptr},
-    {"directory chain cycle", [](Bytes& b) { PutU32(b, kTable + 4, 1); }, false, nullptr},
-    {"small table start past table", [](Bytes& b) { PutU32(b, 60, 5000); }, false, nullptr},
-    {"root not a root", [](Bytes& b) { b[Entry(0) + 66] = 1; }, false, nullptr},
-    {"child id out of range", [](Bytes& b) { PutU32(b, Entry(0) + 76, 500); }, false, nullptr},
-    {"directory cycle", [](Bytes& b) { PutU32(b, Entry(1) + 76, 1); }, false, nullptr},
-    {"entry owned twice", [](Bytes& b) { PutU32(b, Entry(1) + 76, 2); }, false, nullptr},
-    {"unterminated name", [](Bytes& b) { for (int i = 0; i < 64; i += 2) b[Entry(2) + i] = 'A'; }, false, nullptr},
-    {"unknown entry type", [](Bytes& b) { b[Entry(2) + 66] = 7; }, false, nullptr},
-    {"stream with a child", [](Bytes& b) { PutU32(b, Entry(2) + 76, 1); }, false, nullptr},
+    {"huge table count", [](Bytes& b) { put_u32(b, 44, 0xFFFFFFF0); }, false, nullptr},
+    {"zero table count", [](Bytes& b) { put_u32(b, 44, 0); }, false, nullptr},
+    {"huge extension count", [](Bytes& b) { put_u32(b, 72, 0xFFFFFFFF); }, false, nullptr},
+    {"extension block out of file", [](Bytes& b) { put_u32(b, 44, 110); put_u32(b, 68, 99999); put_u32(b, 72, 1); }, false, nullptr},
+    {"bad slot", [](Bytes& b) { put_u32(b, 76, 0x7FFFFFFF); }, false, nullptr},
+    {"directory start past file", [](Bytes& b) { put_u32(b, 48, 100000); }, false, nullptr},
+    {"directory start special", [](Bytes& b) { put_u32(b, 48, 0xFFFFFFFD); }, false, nullptr},
+    {"directory chain cycle", [](Bytes& b) { put_u32(b, kTable + 4, 1); }, false, nullptr},
+    {"small table start past table", [](Bytes& b) { put_u32(b, 60, 5000); }, false, nullptr},
+    {"root not a root", [](Bytes& b) { b[entry_offset(0) + 66] = 1; }, false, nullptr},
+    {"child id out of range", [](Bytes& b) { put_u32(b, entry_offset(0) + 76, 500); }, false, nullptr},
+    {"directory cycle", [](Bytes& b) { put_u32(b, entry_offset(1) + 76, 1); }, false, nullptr},
+    {"entry owned twice", [](Bytes& b) { put_u32(b, entry_offset(1) + 76, 2); }, false, nullptr},
+    {"unterminated name", [](Bytes& b) { for (int i = 0; i < 64; i += 2) b[entry_offset(2) + i] = 'A'; }, false, nullptr},
+    {"unknown entry type", [](Bytes& b) { b[entry_offset(2) + 66] = 7; }, false, nullptr},
+    {"stream with a child", [](Bytes& b) { put_u32(b, entry_offset(2) + 76, 1); }, false, nullptr},
     {"truncated to 100 bytes", [](Bytes& b) { b.resize(100); }, false, nullptr},
     {"empty file", [](Bytes& b) { b.clear(); }, false, nullptr},
-    {"cyclic stream chain", [](Bytes& b) { PutU32(b, kTable + 4 * 11, 2); }, true, "Big"},
-    {"chain into a table block", [](Bytes& b) { PutU32(b, kTable + 4 * 5, 0); }, true, "Big"},
-    {"chain into a free block", [](Bytes& b) { PutU32(b, kTable + 4 * 5, 100); }, true, "Big"},
-    {"size beyond its chain", [](Bytes& b) { PutU32(b, Entry(2) + 120, 0xFFFFFF00); }, true, "Big"},
-    {"small size beyond its chain", [](Bytes& b) { PutU32(b, Entry(3) + 120, 3000); }, true, "S\\Small"},
-    {"small chain cycle", [](Bytes& b) { PutU32(b, (13 + 1) * 512 + 4, 0); }, true, "S\\Small"},
-    {"mini stream start past file", [](Bytes& b) { PutU32(b, Entry(0) + 116, 77777); }, true, "S\\Small"},
-    {"root size beyond mini stream", [](Bytes& b) { PutU32(b, Entry(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
-    {"two streams share blocks", [](Bytes& b) { PutU32(b, Entry(3) + 116, 2); PutU32(b, Entry(3) + 120, 4096); }, true, nullptr},
+    {"cyclic stream chain", [](Bytes& b) { put_u32(b, kTable + 4 * 11, 2); }, true, "Big"},
+    {"chain into a table block", [](Bytes& b) { put_u32(b, kTable + 4 * 5, 0); }, true, "Big"},
+    {"chain into a free block", [](Bytes& b) { put_u32(b, kTable + 4 * 5, 100); }, true, "Big"},
+    {"size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(2) + 120, 0xFFFFFF00); }, true, "Big"},
+    {"small size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(3) + 120, 3000); }, true, "S\\Small"},
+    {"small chain cycle", [](Bytes& b) { put_u32(b, (13 + 1) * 512 + 4, 0); }, true, "S\\Small"},
+    {"mini stream start past file", [](Bytes& b) { put_u32(b, entry_offset(0) + 116, 77777); }, true, "S\\Small"},
+    {"root size beyond mini stream", [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
+    {"two streams share blocks", [](Bytes& b) { put_u32(b, entry_offset(3) + 116, 2); put_u32(b, entry_offset(3) + 120, 4096); }, true, nullptr},
     {"truncated in the stream", [](Bytes& b) { b.resize(3000); }, false, nullptr},
 };
 
 }  // namespace
 
 TEST(DamagedFiles, EveryPatchIsRefusedCleanly) {
-  const Bytes base = compound_test::ReadFileBytes(BaseFile());
+  const Bytes base = compound_test::read_file_bytes(base_file());
   ASSERT_EQ(base.size(), 15u * 512);
   for (const Damage& d : kDamages) {
     SCOPED_TRACE(d.name);
     Bytes bytes = base;
     d.patch(bytes);
-    const std::string path = compound_test::ScratchPath("damaged.cdf");
-    compound_test::WriteFileBytes(path, bytes);
+    const std::string path = compound_test::scratch_path("damaged.cdf");
+    compound_test::write_file_bytes(path, bytes);
     CompoundDocument doc;
     const bool opened = doc.Open(path.c_str());
     EXPECT_EQ(opened, d.opens);
@@ -113,16 +113,16 @@ TEST(DamagedFiles, EveryPatchIsRefusedCleanly) {
     EXPECT_LT(doc.MakeStream("New"), 0);
     EXPECT_LT(doc.WriteStream("Big", "x", 1), 0);
     doc.Close();
-    EXPECT_EQ(compound_test::ReadFileBytes(path), bytes);
+    EXPECT_EQ(compound_test::read_file_bytes(path), bytes);
   }
 }
 
 TEST(DamagedFiles, UndamagedBaseOpensAndReads) {
   CompoundDocument doc;
-  ASSERT_TRUE(doc.Open(BaseFile().c_str(), CompoundDocument::kRead));
+  ASSERT_TRUE(doc.Open(base_file().c_str(), CompoundDocument::kRead));
   std::vector<char> data;
   ASSERT_EQ(doc.ReadStream("S\\Small", data), kSuccess);
   EXPECT_EQ(data, std::vector<char>(100, 's'));
   compound_test::Layout layout;
-  EXPECT_EQ(compound_test::CheckLayout(BaseFile(), layout), "");
+  EXPECT_EQ(compound_test::check_layout(base_file(), layout), "");
 }

@@ -31,7 +31,7 @@ const size_t kSizes[] = {0, 1, 63, 64, 65, 200, 4095, 4096, 4097, 9000, 70000, 1
 void RunModel(unsigned seed, int steps, const std::function<void(const std::string&, int)>& extra_check) {
   std::mt19937 rng(seed);
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
-  const std::string path = compound_test::ScratchPath("model-" + std::to_string(seed) + ".cdf");
+  const std::string path = compound_test::scratch_path("model-" + std::to_string(seed) + ".cdf");
   CompoundDocument doc;
   ASSERT_TRUE(doc.Create(path.c_str()));
   Model model;
@@ -100,7 +100,7 @@ void RunModel(unsigned seed, int steps, const std::function<void(const std::stri
 
     doc.Close();
     compound_test::Layout layout;
-    ASSERT_EQ(compound_test::CheckLayout(path, layout), "");
+    ASSERT_EQ(compound_test::check_layout(path, layout), "");
     ASSERT_EQ(layout.storages, std::set<std::string>(model.storages.begin(), model.storages.end()));
     ASSERT_EQ(layout.streams.size(), model.streams.size());
     for (auto& s : model.streams) ASSERT_TRUE(layout.streams.count(s.first) && layout.streams[s.first] == s.second) << s.first;

@@ -13,25 +13,25 @@ namespace {
 
 constexpr uint32_t kFree = 0xFFFFFFFF, kEnd = 0xFFFFFFFE, kFat = 0xFFFFFFFD, kExt = 0xFFFFFFFC;
 
-std::string SourceDir() {
+std::string source_dir() {
   const char* env = std::getenv("KELPO_SOURCE_DIR");
   if (env != nullptr && *env != '\0') return std::string(env) + "/tests/compound";
   return KELPO_COMPOUND_TEST_DIR;
 }
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // Published sibling order (names here are ASCII).
-bool NameBefore(const std::string& a, const std::string& b) {
+bool name_before(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return a.size() < b.size();
   for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return Upper(a[i]) < Upper(b[i]);
+    if (upper(a[i]) != upper(b[i])) return upper(a[i]) < upper(b[i]);
   return false;
 }
 
 }  // namespace
 
-std::string ScratchPath(const std::string& name) {
+std::string scratch_path(const std::string& name) {
   // Removed at exit unless KEEP_COMPOUND_TEST_FILES is set (for a look at
   // the files of a failed run).
   static const std::string dir = [] {
@@ -46,35 +46,35 @@ std::string ScratchPath(const std::string& name) {
   return dir + "/" + name;
 }
 
-std::vector<unsigned char> ReadFileBytes(const std::string& path) {
+std::vector<unsigned char> read_file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+void write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-uint32_t U32(const std::vector<unsigned char>& b, uint64_t o) {
+uint32_t u32(const std::vector<unsigned char>& b, uint64_t o) {
   return uint32_t{b[o]} | uint32_t{b[o + 1]} << 8 | uint32_t{b[o + 2]} << 16 | uint32_t{b[o + 3]} << 24;
 }
 
-void PutU32(std::vector<unsigned char>& b, uint64_t o, uint32_t v) {
+void put_u32(std::vector<unsigned char>& b, uint64_t o, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[o + i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-std::string CheckLayout(const std::string& path, Layout& layout) {
+std::string check_layout(const std::string& path, Layout& layout) {
   layout = Layout();
-  const std::vector<unsigned char> b = ReadFileBytes(path);
+  const std::vector<unsigned char> b = read_file_bytes(path);
   if (b.size() < 1536 || b.size() % 512 != 0) return "file size " + std::to_string(b.size());
   const uint64_t n = b.size() / 512 - 1;
   auto at = [&](uint32_t block) { return (uint64_t{block} + 1) * 512; };
-  const uint32_t fat_count = U32(b, 44), ext_start = U32(b, 68), ext_count = U32(b, 72);
+  const uint32_t fat_count = u32(b, 44), ext_start = u32(b, 68), ext_count = u32(b, 72);
 
   std::vector<uint32_t> fat_ids, ext_ids;
   for (uint32_t k = 0; k < 109; ++k) {
-    const uint32_t id = U32(b, 76 + 4 * k);
+    const uint32_t id = u32(b, 76 + 4 * k);
     if (k < fat_count) fat_ids.push_back(id);
     else if (id != kFree) return "unused header slot in use";
   }
@@ -85,17 +85,17 @@ std::string CheckLayout(const std::string& path, Layout& layout) {
     if (id >= n) return "extension id";
     ext_ids.push_back(id);
     for (uint32_t j = 0; j < 127; ++j) {
-      const uint32_t t = U32(b, at(id) + 4 * j);
+      const uint32_t t = u32(b, at(id) + 4 * j);
       if (fat_ids.size() < fat_count) fat_ids.push_back(t);
       else if (t != kFree) return "unused extension id in use";
     }
-    id = U32(b, at(id) + 508);
+    id = u32(b, at(id) + 508);
     if (e + 1 == ext_count && id != kEnd) return "extension chain end";
   }
   std::vector<uint32_t> fat;
   for (uint32_t id : fat_ids) {
     if (id >= n) return "table block id";
-    for (uint32_t j = 0; j < 128; ++j) fat.push_back(U32(b, at(id) + 4 * j));
+    for (uint32_t j = 0; j < 128; ++j) fat.push_back(u32(b, at(id) + 4 * j));
   }
   uint64_t used = 0;
   while (used < fat.size() && fat[used] != kFree) ++used;
@@ -130,13 +130,13 @@ std::string CheckLayout(const std::string& path, Layout& layout) {
     }
     return c;
   };
-  const std::vector<uint32_t> dir = chain(U32(b, 48));
-  const std::vector<uint32_t> minifat_blocks = chain(U32(b, 60));
-  if (minifat_blocks.size() != U32(b, 64)) return "small table count";
+  const std::vector<uint32_t> dir = chain(u32(b, 48));
+  const std::vector<uint32_t> minifat_blocks = chain(u32(b, 60));
+  if (minifat_blocks.size() != u32(b, 64)) return "small table count";
   if (!error.empty()) return error;
   std::vector<uint32_t> minifat;
   for (uint32_t id : minifat_blocks)
-    for (uint32_t j = 0; j < 128; ++j) minifat.push_back(U32(b, at(id) + 4 * j));
+    for (uint32_t j = 0; j < 128; ++j) minifat.push_back(u32(b, at(id) + 4 * j));
   uint64_t small_used = 0;
   while (small_used < minifat.size() && minifat[small_used] != kFree) ++small_used;
   for (uint64_t i = small_used; i < minifat.size(); ++i)
@@ -155,8 +155,8 @@ std::string CheckLayout(const std::string& path, Layout& layout) {
       Entry e;
       for (int i = 0; i < 32 && b[o + 2 * i] | b[o + 2 * i + 1]; ++i) e.name.push_back(static_cast<char>(b[o + 2 * i]));
       e.type = b[o + 66];
-      e.left = U32(b, o + 68), e.right = U32(b, o + 72), e.child = U32(b, o + 76);
-      e.start = U32(b, o + 116), e.size = U32(b, o + 120);
+      e.left = u32(b, o + 68), e.right = u32(b, o + 72), e.child = u32(b, o + 76);
+      e.start = u32(b, o + 116), e.size = u32(b, o + 120);
       entries.push_back(e);
     }
   }
@@ -191,7 +191,7 @@ std::string CheckLayout(const std::string& path, Layout& layout) {
       cur = entries[cur].right;
     }
     for (size_t i = 1; i < inorder.size(); ++i)
-      if (!NameBefore(entries[inorder[i - 1]].name, entries[inorder[i]].name)) return "sibling order";
+      if (!name_before(entries[inorder[i - 1]].name, entries[inorder[i]].name)) return "sibling order";
     for (uint32_t id : inorder) {
       const Entry& e = entries[id];
       const std::string p = prefix + "\\" + e.name;
@@ -233,8 +233,8 @@ std::string CheckLayout(const std::string& path, Layout& layout) {
   return "";
 }
 
-int RunTool(const std::string& arguments, std::string& output) {
-  const std::string command = "/usr/bin/python3 '" + SourceDir() + "/interop_tool.py' " + arguments + " 2>&1";
+int run_tool(const std::string& arguments, std::string& output) {
+  const std::string command = "/usr/bin/python3 '" + source_dir() + "/interop_tool.py' " + arguments + " 2>&1";
   output.clear();
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
@@ -245,10 +245,10 @@ int RunTool(const std::string& arguments, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-bool ToolsPresent(const std::vector<std::string>& tools, std::string& missing) {
+bool tools_present(const std::vector<std::string>& tools, std::string& missing) {
   static std::string probe;
   static int probe_rc = -2;
-  if (probe_rc == -2) probe_rc = RunTool("probe", probe);
+  if (probe_rc == -2) probe_rc = run_tool("probe", probe);
   missing.clear();
   for (const std::string& t : tools)
     if (probe_rc != 0 || probe.find(t + " yes") == std::string::npos) missing += (missing.empty() ? "" : ", ") + t;

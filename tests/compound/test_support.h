@@ -11,12 +11,12 @@
 namespace compound_test {
 
 // A fresh path in a per-process scratch folder.
-std::string ScratchPath(const std::string& name);
-std::vector<unsigned char> ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+std::string scratch_path(const std::string& name);
+std::vector<unsigned char> read_file_bytes(const std::string& path);
+void write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes);
 
-uint32_t U32(const std::vector<unsigned char>& bytes, uint64_t offset);
-void PutU32(std::vector<unsigned char>& bytes, uint64_t offset, uint32_t value);
+uint32_t u32(const std::vector<unsigned char>& bytes, uint64_t offset);
+void put_u32(std::vector<unsigned char>& bytes, uint64_t offset, uint32_t value);
 
 // What an independent parse of a file finds. Paths use backslashes and
 // start with one ("\A\B").
@@ -32,14 +32,14 @@ struct Layout {
 // published, free directory slots as published, sibling trees that a reader
 // searching by the published order can walk. Returns "" or a description of
 // the first violation.
-std::string CheckLayout(const std::string& path, Layout& layout);
+std::string check_layout(const std::string& path, Layout& layout);
 
 // Interop helper: runs tests/compound/interop_tool.py with /usr/bin/python3.
 // Returns the exit code; output is captured.
-int RunTool(const std::string& arguments, std::string& output);
+int run_tool(const std::string& arguments, std::string& output);
 // Skips (or, when CI is set, fails) the current test unless the named
 // independent tools are present ("olefile", "gsf", "xlwt").
-bool ToolsPresent(const std::vector<std::string>& tools, std::string& missing);
+bool tools_present(const std::vector<std::string>& tools, std::string& missing);
 
 }  // namespace compound_test
 
@@ -47,7 +47,7 @@ bool ToolsPresent(const std::vector<std::string>& tools, std::string& missing);
 #define REQUIRE_TOOLS(...)                                                                  \
   do {                                                                                      \
     std::string missing_tools;                                                              \
-    if (!compound_test::ToolsPresent({__VA_ARGS__}, missing_tools)) {                       \
+    if (!compound_test::tools_present({__VA_ARGS__}, missing_tools)) {                       \
       const char* ci = std::getenv("CI");                                                   \
       if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: " << missing_tools; \
       GTEST_SKIP() << "independent tool missing (install python3-olefile, libgsf-bin, "     \

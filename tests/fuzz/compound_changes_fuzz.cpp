@@ -24,10 +24,10 @@ const char* const kNames[] = {"Workbook", "x", "Data1", "Stream with a long name
 // and the point where a second table block is needed.
 const uint32_t kSizes[] = {0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096, 4097, 8193, 65536, 70000};
 
-void CheckAgainstModel(CompoundDocument& doc, const std::string& path, const Model& model,
+void check_against_model(CompoundDocument& doc, const std::string& path, const Model& model,
                        const std::string& what) {
   compound_test::Layout layout;
-  const std::string problem = compound_test::CheckLayout(path, layout);
+  const std::string problem = compound_test::check_layout(path, layout);
   FUZZ_CHECK(problem.empty(), what + ": " + problem);
   FUZZ_CHECK(layout.storages == model.storages, what + ": storages differ");
   FUZZ_CHECK(layout.streams == model.streams, what + ": streams in the file differ");
@@ -45,7 +45,7 @@ void CheckAgainstModel(CompoundDocument& doc, const std::string& path, const Mod
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const std::string path = fuzz::ScratchFolder() + "/changes.cdf";
+  const std::string path = fuzz::scratch_folder_path() + "/changes.cdf";
   CompoundDocument doc;
   FUZZ_CHECK(doc.Create(path.c_str()), "cannot create " + path);
   Model model;
@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     log += std::to_string(step) + " " + what + " -> " + std::to_string(got) + "\n";
     FUZZ_CHECK(got == expected, log + "expected " + std::to_string(expected));
-    CheckAgainstModel(doc, path, model, log);
+    check_against_model(doc, path, model, log);
   }
   return 0;
 }

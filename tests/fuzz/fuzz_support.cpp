@@ -46,12 +46,12 @@ namespace {
 char scratch_folder[4096];
 }  // namespace
 
-const std::string& ScratchFolder() {
+const std::string& scratch_folder_path() {
   static const std::string folder = [] {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kelpo_fuzz_XXXXXX";
     if (pattern.size() >= sizeof scratch_folder || mkdtemp(pattern.data()) == nullptr)
-      Fail("cannot make a scratch folder");
+      fail("cannot make a scratch folder");
     std::strcpy(scratch_folder, pattern.c_str());
     std::atexit([] {
       std::error_code ignored;
@@ -62,18 +62,18 @@ const std::string& ScratchFolder() {
   return folder;
 }
 
-std::vector<char> ReadFile(const std::string& path) {
+std::vector<char> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteFile(const std::string& path, const void* data, size_t size) {
+void write_file(const std::string& path, const void* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (!out) Fail("cannot write " + path);
+  if (!out) fail("cannot write " + path);
 }
 
-void Fail(const std::string& what) {
+void fail(const std::string& what) {
   std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
   std::fflush(stderr);
   std::abort();

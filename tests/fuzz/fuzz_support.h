@@ -34,17 +34,17 @@ class Input {
 };
 
 // A folder of this process's own, made on first use and removed at exit.
-const std::string& ScratchFolder();
+const std::string& scratch_folder_path();
 
-std::vector<char> ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const void* data, size_t size);
+std::vector<char> read_file(const std::string& path);
+void write_file(const std::string& path, const void* data, size_t size);
 
 // Stops the run (the fuzzer then keeps the input) with the text.
-[[noreturn]] void Fail(const std::string& what);
+[[noreturn]] void fail(const std::string& what);
 
 }  // namespace fuzz
 
 #define FUZZ_CHECK(condition, what)                                              \
   do {                                                                           \
-    if (!(condition)) ::fuzz::Fail(std::string(#condition ": ") + (what));       \
+    if (!(condition)) ::fuzz::fail(std::string(#condition ": ") + (what));       \
   } while (0)

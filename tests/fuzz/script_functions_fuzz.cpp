@@ -35,7 +35,7 @@ size_t strings_at_start = 0;
 const uint32_t kPixelTypes[] = {DM_TYPE_INT16, DM_TYPE_REAL4, DM_TYPE_UINT8,  DM_TYPE_INT32,
                                 DM_TYPE_INT8,  DM_TYPE_UINT16, DM_TYPE_UINT32, DM_TYPE_REAL8};
 
-uint32_t Dimension(fuzz::Input& in) {
+uint32_t dimension(fuzz::Input& in) {
   switch (in.Below(8)) {
     case 0: return 0;
     case 1: return 1;
@@ -51,7 +51,7 @@ uint32_t Dimension(fuzz::Input& in) {
 // Pixels that give the analysis something to find (rings about a centre,
 // peaks along a profile) or plain noise, with a few extreme values dropped
 // in.
-std::vector<double> Pixels(fuzz::Input& in, uint32_t width, uint32_t height) {
+std::vector<double> fuzz_pixels(fuzz::Input& in, uint32_t width, uint32_t height) {
   const size_t count = static_cast<size_t>(width) * height;
   std::vector<double> pixels(count);
   const double cx = in.Below(width + 1), cy = in.Below(height + 1);
@@ -73,18 +73,18 @@ std::vector<double> Pixels(fuzz::Input& in, uint32_t width, uint32_t height) {
   return pixels;
 }
 
-DM_ImageToken NewImage(fuzz::Input& in, bool real) {
+DM_ImageToken fuzz_image(fuzz::Input& in, bool real) {
   const uint32_t type = real && in.Below(8) != 0 ? DM_TYPE_REAL4 : kPixelTypes[in.Below(8)];
-  uint32_t width = Dimension(in);
+  uint32_t width = dimension(in);
   // Profiles and peak tables are images a few rows high.
-  uint32_t height = in.Bit() ? 1 + in.Below(4) : Dimension(in);
+  uint32_t height = in.Bit() ? 1 + in.Below(4) : dimension(in);
   while (static_cast<uint64_t>(width) * height > 65536) height /= 2;
   DM_ImageToken image = host->new_image("fuzz", type, width, height);
-  host->set_pixels(image, Pixels(in, width, height));
+  host->set_pixels(image, fuzz_pixels(in, width, height));
   return image;
 }
 
-std::string Text(fuzz::Input& in) {
+std::string fuzz_text(fuzz::Input& in) {
   switch (in.Below(4)) {
     case 0: return "";
     case 1: return "Radius Intensity Fit Background";
@@ -94,7 +94,7 @@ std::string Text(fuzz::Input& in) {
 
 // A file name for an export: always inside the scratch folder, whatever
 // bytes the name is made of.
-std::string FileName(fuzz::Input& in, const std::string& folder) {
+std::string file_name(fuzz::Input& in, const std::string& folder) {
   switch (in.Below(8)) {
     case 0: return folder + "/out.xls";
     case 1: return folder + "/given.xls";
@@ -124,7 +124,7 @@ const Bound kBounds[] = {
     {"AzimuthalProjection", 4, 1e5f},
 };
 
-float Bounded(const Function& f, size_t parameter, float value) {
+float bounded(const Function& f, size_t parameter, float value) {
   for (const Bound& b : kBounds)
     if (f.name == b.function && parameter == b.parameter && std::isfinite(value) &&
         std::fabs(value) > b.limit && std::fabs(value) < 2147483648.0f)
@@ -144,7 +144,7 @@ struct Arena {
     const uint8_t choice = in.Byte();
     if (choice < 16) return nullptr;
     if (!images.empty() && choice < 128) return images[choice % images.size()];
-    images.push_back(NewImage(in, real));
+    images.push_back(fuzz_image(in, real));
     return images.back();
   }
   void Release() {
@@ -153,7 +153,7 @@ struct Arena {
   }
 };
 
-void Call(fuzz::Input& in, Arena& arena, const std::string& folder) {
+void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
   const Function& f = functions[in.Below(static_cast<uint32_t>(functions.size()))];
   std::vector<DM_Arg> args;
   std::string file;  // the first text of an export names its file
@@ -169,7 +169,7 @@ void Call(fuzz::Input& in, Arena& arena, const std::string& folder) {
         args.push_back(standin::cell_arg(in.Below(32) == 0 ? nullptr : &arena.cells.back()));
         break;
       }
-      case 'f': args.push_back(standin::float_arg(Bounded(f, parameter, in.Float()))); break;
+      case 'f': args.push_back(standin::float_arg(bounded(f, parameter, in.Float()))); break;
       case 'p':
         arena.floats.push_back(in.Float());
         args.push_back(standin::float_ptr_arg(in.Below(32) == 0 ? nullptr : &arena.floats.back()));
@@ -177,13 +177,13 @@ void Call(fuzz::Input& in, Arena& arena, const std::string& folder) {
       case 's': {
         const bool names_file = first_text && f.name.rfind("save", 0) == 0;
         first_text = false;
-        const std::string text = names_file ? FileName(in, folder) : Text(in);
+        const std::string text = names_file ? file_name(in, folder) : fuzz_text(in);
         if (names_file) file = text;
         arena.strings.push_back(host->new_string(text));
         args.push_back(standin::string_arg(arena.strings.back()));
         break;
       }
-      default: fuzz::Fail("unknown parameter type in " + f.name);
+      default: fuzz::fail("unknown parameter type in " + f.name);
     }
   }
   const size_t results_before = host->results().size();
@@ -214,14 +214,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static standin::PluginLibrary plugin;
   host = &the_host;
   std::string error;
-  if (!plugin.load(KELPO_PLUGIN_PATH, the_host, error)) fuzz::Fail("cannot load the plug-in: " + error);
+  if (!plugin.load(KELPO_PLUGIN_PATH, the_host, error)) fuzz::fail("cannot load the plug-in: " + error);
   plugin.startup();
   for (const std::string& text : the_host.signatures()) {
     standin::Signature signature;
-    if (!standin::parse_signature(text, signature)) fuzz::Fail("unreadable signature: " + text);
+    if (!standin::parse_signature(text, signature)) fuzz::fail("unreadable signature: " + text);
     functions.push_back({signature.name, signature.type_code.substr(1)});
   }
-  if (functions.empty()) fuzz::Fail("the plug-in registered no function");
+  if (functions.empty()) fuzz::fail("the plug-in registered no function");
   images_at_start = the_host.live_images();
   strings_at_start = the_host.live_strings();
   return 0;
@@ -229,7 +229,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  const std::string& folder = fuzz::ScratchFolder();
+  const std::string& folder = fuzz::scratch_folder_path();
   // Each input starts from an empty folder.
   std::error_code ignored;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
@@ -237,11 +237,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // An existing file for the exports to extend or refuse.
   if (in.Bit()) {
     const std::string given = in.Bytes(8192);
-    fuzz::WriteFile(folder + "/given.xls", given.data(), given.size());
+    fuzz::write_file(folder + "/given.xls", given.data(), given.size());
   }
 
   Arena arena;
-  for (uint32_t calls = 1 + in.Below(4); calls > 0; --calls) Call(in, arena, folder);
+  for (uint32_t calls = 1 + in.Below(4); calls > 0; --calls) fuzz_call(in, arena, folder);
   arena.Release();
   host->clear_results();
   FUZZ_CHECK(host->live_images() == images_at_start, "images left alive");

@@ -24,7 +24,7 @@ const unsigned char kMagic[] = {0xD0, 0xCF, 0x11, 0xE0};
 
 // Everything the round trip must keep, as text: each sheet's name in its
 // width, its size and every defined cell with its exact value.
-std::string Describe(ExcelFile& book) {
+std::string describe(ExcelFile& book) {
   std::ostringstream out;
   for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
     ExcelSheet* sheet = book.GetWorksheet(s);
@@ -59,7 +59,7 @@ std::string Describe(ExcelFile& book) {
 // Changes the loaded workbook a little, at places the last input bytes
 // choose: numbers and texts into the first sheet (one of them beyond the
 // sheet's size), and a new sheet.
-void Edit(ExcelFile& book, const uint8_t* choice) {
+void edit_book(ExcelFile& book, const uint8_t* choice) {
   if (ExcelSheet* sheet = book.GetWorksheet(0)) {
     const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2), col = choice[1] % (sheet->GetTotalCols() + 2);
     *sheet->Cell(row, col) = 0.1 * choice[2];
@@ -71,19 +71,19 @@ void Edit(ExcelFile& book, const uint8_t* choice) {
   book.AddWorksheet("Added by the fuzzer", choice[3] & 2 ? 0 : -1);
 }
 
-void CheckReload(const std::string& path, const std::string& expected, const char* how) {
+void check_reload(const std::string& path, const std::string& expected, const char* how) {
   ExcelFile again;
   FUZZ_CHECK(again.Load(path.c_str()), std::string("a workbook written by ") + how + " does not load");
-  const std::string got = Describe(again);
+  const std::string got = describe(again);
   FUZZ_CHECK(got == expected, std::string("after ") + how + ":\n" + got + "instead of:\n" + expected);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string input = fuzz::ScratchFolder() + "/input.xls";
+  const std::string input = fuzz::scratch_folder_path() + "/input.xls";
   if (size >= 4 && std::memcmp(data, kMagic, 4) == 0) {
-    fuzz::WriteFile(input, data, size);
+    fuzz::write_file(input, data, size);
   } else {
     CompoundDocument doc;
     FUZZ_CHECK(doc.Create(input.c_str()), "cannot create " + input);
@@ -97,18 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     ExcelFile book;
     if (!book.Load(input.c_str())) return 0;
-    if (edit) Edit(book, data + size - 4);
-    loaded = Describe(book);
-    const std::string copy = fuzz::ScratchFolder() + "/copy.xls";
+    if (edit) edit_book(book, data + size - 4);
+    loaded = describe(book);
+    const std::string copy = fuzz::scratch_folder_path() + "/copy.xls";
     FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
-    CheckReload(copy, loaded, "SaveAs");
+    check_reload(copy, loaded, "SaveAs");
   }
 
   // Saving again into the loaded file replaces its stream in place.
   ExcelFile in_place;
   FUZZ_CHECK(in_place.Load(input.c_str()), "the input no longer loads");
-  if (edit) Edit(in_place, data + size - 4);
-  FUZZ_CHECK(Describe(in_place) == loaded, "a second load differs from the first");
-  if (in_place.Save()) CheckReload(input, loaded, "Save");
+  if (edit) edit_book(in_place, data + size - 4);
+  FUZZ_CHECK(describe(in_place) == loaded, "a second load differs from the first");
+  if (in_place.Save()) check_reload(input, loaded, "Save");
   return 0;
 }

@@ -15,17 +15,17 @@ using standin::image_arg;
 
 namespace {
 
-constexpr uint32_t W = 64;
-constexpr uint32_t H = 48;
+constexpr uint32_t kWidth = 64;
+constexpr uint32_t kHeight = 48;
 
 class Azimuthal : public PluginTest {
 protected:
     // A constant pattern of an integer pixel type with a masked corner.
     DM_ImageToken pattern(uint32_t type = DM_TYPE_UINT16)
     {
-        std::vector<double> v(W * H, 7.0);
+        std::vector<double> v(kWidth * kHeight, 7.0);
         v[0] = 0.0;
-        return image(type, W, H, v, "pattern");
+        return image(type, kWidth, kHeight, v, "pattern");
     }
 
     std::vector<DM_Arg> args(DM_ImageToken im, DM_ImageToken *cell, std::vector<float> floats)
@@ -38,8 +38,8 @@ protected:
     int32_t radius_for(int32_t mode, int32_t cx = 30, int32_t cy = 20)
     {
         image_data rec;
-        rec.width = W;
-        rec.height = H;
+        rec.width = kWidth;
+        rec.height = kHeight;
         rec.center_x = cx;
         rec.center_y = cy;
         return maxradius(&rec, mode);
@@ -193,8 +193,8 @@ TEST_F(Azimuthal, HandlersCleanUpWhicheverHostCallFails)
         DM_ImageToken previous = real_image(2, 2, {1, 2, 3, 4}, "previous");
         long calls = check_host_failures(host, c.function, [&] {
             PreparedCall call;
-            DM_ImageToken im = host.new_image("p", DM_TYPE_INT32, W, H);
-            host.set_pixels(im, std::vector<double>(W * H, 3.0));
+            DM_ImageToken im = host.new_image("p", DM_TYPE_INT32, kWidth, kHeight);
+            host.set_pixels(im, std::vector<double>(kWidth * kHeight, 3.0));
             auto cell = std::make_shared<DM_ImageToken>(previous);
             host.interface()->image_add_ref(previous);
             call.args = args(im, cell.get(), c.floats);
@@ -270,9 +270,9 @@ TEST_F(Azimuthal, ImagesTooSmallForTheResultAreRefusedBeforeAnyAllocation)
          "AzimuthalProjection: the image (0 x 0 pixels) is too small for a projection"},
         {12, 12, "AzimuthalProjection", {6, 6, 0},
          "AzimuthalProjection: the image (12 x 12 pixels) is too small for a projection"},
-        {W, H, "AzimuthalProjection", {32, 24, 1e9f},
+        {kWidth, kHeight, "AzimuthalProjection", {32, 24, 1e9f},
          "AzimuthalProjection: 1000000000 columns by 17 rows is more than an image can hold"},
-        {W, H, "AzimuthalProjection", {32, 24, -4.0f},
+        {kWidth, kHeight, "AzimuthalProjection", {32, 24, -4.0f},
          "AzimuthalProjection: the number of columns is negative"},
     };
     for (const Case &c : cases) {

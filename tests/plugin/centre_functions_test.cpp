@@ -17,14 +17,14 @@ using standin::image_arg;
 
 namespace {
 
-constexpr int32_t size = 800;
+constexpr int32_t kSize = 800;
 
 class Centre : public PluginTest {
 protected:
     DM_ImageToken pattern(const synthetic_options &o, uint32_t type = DM_TYPE_UINT16)
     {
-        std::vector<float> p = synthetic_pattern(size, size, o);
-        return image(type, size, size, std::vector<double>(p.begin(), p.end()), "pattern");
+        std::vector<float> p = synthetic_pattern(kSize, kSize, o);
+        return image(type, kSize, kSize, std::vector<double>(p.begin(), p.end()), "pattern");
     }
 };
 
@@ -32,7 +32,7 @@ protected:
 
 TEST_F(Centre, GuessAndRefineFindTheTrueCentre)
 {
-    synthetic_options o = synthetic_defaults(size, size);
+    synthetic_options o = synthetic_defaults(kSize, kSize);
     o.axis_ratio = 1.0;
     DM_ImageToken im = pattern(o);
 
@@ -57,7 +57,7 @@ TEST_F(Centre, GuessAndRefineFindTheTrueCentre)
 
 TEST_F(Centre, RefineCenterEllipticityRecoversTheEllipse)
 {
-    synthetic_options o = synthetic_defaults(size, size);
+    synthetic_options o = synthetic_defaults(kSize, kSize);
     o.axis_ratio = 1.05;
     o.angle = 40.0 * 3.14159265358979 / 180.0;
     DM_ImageToken im = pattern(o, DM_TYPE_REAL4);

@@ -20,7 +20,7 @@
 using standin::float_arg;
 using standin::real_image_arg;
 using standin::string_arg;
-using xls_tool::ScratchPath;
+using xls_tool::scratch_path;
 using YCompoundFiles::YExcel::ExcelCell;
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
@@ -125,7 +125,7 @@ private:
 
 TEST_F(Export, ProfileIntoANewFile)
 {
-    const std::string file = ScratchPath("new-profile.xls");
+    const std::string file = scratch_path("new-profile.xls");
     DM_ImageToken img = real_image(3, 1, {10.5, -2.25, 7.0});
     standin::CallResult r = profile(img, file, "x y", 0.5f);
     EXPECT_TRUE(r.called);
@@ -160,7 +160,7 @@ TEST_F(Export, ProfileIntoANewFile)
 
 TEST_F(Export, ImageKeepsItsOrientation)
 {
-    const std::string file = ScratchPath("image.xls");
+    const std::string file = scratch_path("image.xls");
     DM_ImageToken img = numbered(2, 3);
     const std::vector<double> px = host.pixels(img);
     ASSERT_TRUE(image(img, file, "left right", "Peaks", "Table").script_errors.empty());
@@ -178,7 +178,7 @@ TEST_F(Export, ImageKeepsItsOrientation)
 
 TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn)
 {
-    const std::string file = ScratchPath("extended.xls");
+    const std::string file = scratch_path("extended.xls");
     ASSERT_TRUE(profile_long(numbered(10, 1), file, "a b c d", 1.0f, "First", "S").script_errors.empty());
     ASSERT_TRUE(profile(numbered(3, 1), file, "x y", 1.0f).script_errors.empty());
     EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
@@ -213,12 +213,12 @@ TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn)
 
 TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere)
 {
-    const std::string good = ScratchPath("good.xls");
+    const std::string good = scratch_path("good.xls");
     ASSERT_TRUE(profile(numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
     const std::string bytes = file_bytes(good);
     ASSERT_GT(bytes.size(), 1536u);
 
-    const std::string file = ScratchPath("foreign.xls");
+    const std::string file = scratch_path("foreign.xls");
     const std::string not_compound = "it is not a compound document, as an .xls workbook is";
     struct Case {
         std::string what, bytes, reason;  // reason empty: any
@@ -275,7 +275,7 @@ TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere)
 
 TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
 {
-    const std::string file = ScratchPath("limits.xls");
+    const std::string file = scratch_path("limits.xls");
     ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
     const std::string before = file_bytes(file);
     const std::string too_long_profile =
@@ -330,7 +330,7 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
 
 TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps)
 {
-    const std::string file = ScratchPath("names.xls");
+    const std::string file = scratch_path("names.xls");
     ASSERT_TRUE(image(numbered(2, 2), file, "", "t", "Data").script_errors.empty());
     const std::string before = file_bytes(file);
     const std::pair<std::string, std::string> refused[] = {
@@ -361,7 +361,7 @@ TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps)
 TEST_F(Export, WindowsTextsReadBackAsTheirCharacters)
 {
     REQUIRE_XLS_TOOL("xlrd");
-    const std::string file = ScratchPath("windows-1252.xls");
+    const std::string file = scratch_path("windows-1252.xls");
     // Sheet "Größe €", title "2θ in °", header words "€/m²" and "‰".
     const std::string sheet = "Gr\xF6\xDF" "e \x80";
     ASSERT_TRUE(profile_long(numbered(2, 1), file, "\x80/m\xB2 \x89", 1.0f, "2\xE8 in \xB0", sheet)
@@ -374,20 +374,20 @@ TEST_F(Export, WindowsTextsReadBackAsTheirCharacters)
     EXPECT_NE(r.script_errors[0].find("holds a sheet \"" + sheet + "\", which differs"), std::string::npos);
 
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
     EXPECT_EQ(read[0].At(0, 0)->text, "again");
     EXPECT_EQ(read[0].At(1, 0)->text, "\xE2\x82\xAC/m\xC2\xB2");
     EXPECT_EQ(read[0].At(1, 1)->text, "\xE2\x80\xB0");
     ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     EXPECT_EQ(read[0].At(0, 0)->text, "2\xC3\xA8 in \xC2\xB0");
 }
 
 TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas)
 {
-    const std::string file = ScratchPath("host-failures.xls");
+    const std::string file = scratch_path("host-failures.xls");
     ASSERT_TRUE(profile(numbered(3, 2), file, "x a b", 1.0f).script_errors.empty());
     const std::string reference = file_bytes(file);
     for (const char *function : {"saveprofileasxlslong", "saveprofileasxls", "saveimageasxls"}) {
@@ -424,13 +424,13 @@ TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas)
 TEST_F(Export, XlrdReadsTheNewWorkbook)
 {
     REQUIRE_XLS_TOOL("xlrd");
-    const std::string file = ScratchPath("xlrd-profile.xls");
+    const std::string file = scratch_path("xlrd-profile.xls");
     DM_ImageToken img = numbered(300, 4);
     const std::vector<double> px = host.pixels(img);
     ASSERT_TRUE(profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
 
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     ASSERT_EQ(read.size(), 2u);
     EXPECT_EQ(read[0].name, "Profile");
     EXPECT_EQ(read[1].name, "Sheet1");
@@ -454,14 +454,14 @@ TEST_F(Export, XlwtWorkbookIsExtended)
 {
     REQUIRE_XLS_TOOL("xlwt");
     REQUIRE_XLS_TOOL("xlrd");
-    const std::string file = ScratchPath("xlwt-extended.xls");
+    const std::string file = scratch_path("xlwt-extended.xls");
     xls_tool::Book written;
-    ASSERT_TRUE(xls_tool::MakeWithXlwt(file, written));
+    ASSERT_TRUE(xls_tool::make_with_xlwt(file, written));
     ASSERT_TRUE(profile(numbered(5, 2), file, "x a b", 1.0f).script_errors.empty());
     ASSERT_TRUE(image(numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
 
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(file, read));
+    ASSERT_TRUE(xls_tool::dump_book(file, read));
     ASSERT_EQ(read.size(), written.size() + 1);
     EXPECT_EQ(read[0].name, "Profile");
     EXPECT_EQ(read[0].At(6, 2)->number, host.pixels(numbered(5, 2))[4 + 5]);
@@ -489,7 +489,7 @@ struct Fixture {
     const char *name;
     const char *refusal;
 };
-const Fixture fixtures[] = {
+const Fixture kFixtures[] = {
     {"xlwt-values.xls", nullptr},
     {"xlwt-formats.xls", nullptr},
     {"gnumeric-values.xls", nullptr},
@@ -532,9 +532,9 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
     REQUIRE_XLS_TOOL("xlrd");
     DM_ImageToken img = numbered(30, 3);
     const std::vector<double> px = host.pixels(img);
-    for (const Fixture &f : fixtures) {
-        const std::string original = xls_tool::FixturePath(f.name);
-        const std::string file = ScratchPath(std::string("extended-") + f.name);
+    for (const Fixture &f : kFixtures) {
+        const std::string original = xls_tool::fixture_path(f.name);
+        const std::string file = scratch_path(std::string("extended-") + f.name);
         write_bytes(file, file_bytes(original));
         standin::CallResult r = profile_long(img, file, "q a b c", 0.1f, "Title", "Result");
         if (f.refusal) {
@@ -547,8 +547,8 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
         }
         ASSERT_TRUE(r.script_errors.empty()) << f.name << ": " << r.script_errors[0];
         xls_tool::Book was, now;
-        ASSERT_TRUE(xls_tool::Dump(original, was));
-        ASSERT_TRUE(xls_tool::Dump(file, now));
+        ASSERT_TRUE(xls_tool::dump_book(original, was));
+        ASSERT_TRUE(xls_tool::dump_book(file, now));
         ASSERT_EQ(now.size(), was.size() + 1) << f.name;
         EXPECT_EQ(now[0].name, "Result");
         EXPECT_EQ(now[0].At(0, 0)->text, "Title");
@@ -578,7 +578,7 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
     std::vector<std::string> specs;
     // A fresh workbook with every kind of number the export writes, and
     // texts of the whole code page.
-    const std::string fresh = ScratchPath("readers-fresh.xls");
+    const std::string fresh = scratch_path("readers-fresh.xls");
     std::string every_byte;
     for (int b = 0x21; b < 0x100; ++b)
         if (b != 0x7F) every_byte += static_cast<char>(b);
@@ -586,18 +586,18 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
                     .script_errors.empty());
     ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
     specs.push_back(fresh);
-    for (const Fixture &f : fixtures) {
+    for (const Fixture &f : kFixtures) {
         if (f.refusal) continue;
-        const std::string original = xls_tool::FixturePath(f.name);
-        const std::string file = ScratchPath(std::string("readers-") + f.name);
+        const std::string original = xls_tool::fixture_path(f.name);
+        const std::string file = scratch_path(std::string("readers-") + f.name);
         write_bytes(file, file_bytes(original));
         ASSERT_TRUE(profile_long(numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
         specs.push_back(file + "=" + original);
     }
-    EXPECT_TRUE(xls_tool::ReadersAgree(ScratchPath("readers"), specs));
+    EXPECT_TRUE(xls_tool::readers_agree(scratch_path("readers"), specs));
     // Names as written, in every reader (they agree with xlrd's).
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(fresh, read));
+    ASSERT_TRUE(xls_tool::dump_book(fresh, read));
     ASSERT_EQ(read.size(), 3u);
     EXPECT_EQ(read[0].name, "Bild");
     EXPECT_EQ(read[1].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");

@@ -8,15 +8,15 @@
 
 namespace {
 
-const std::vector<KnownPeak> two_peaks = {{120.0, 2000.0, 4.0, 0.2}, {200.0, 1500.0, 3.0, 0.1}};
+const std::vector<KnownPeak> kTwoPeaks = {{120.0, 2000.0, 4.0, 0.2}, {200.0, 1500.0, 3.0, 0.1}};
 
-const char *const less_lines[] = {
+const char *const kLessLines[] = {
     "There are less than 4 provided fit parameters! Input requested is an image containing "
     "three collums, ",
     "1: Position, 2: integrated intensity; 3: HWHM; 4:Cauchy/Gauss weight (0 - Gauss, 1 - "
     "Cauchy).",
     "Taking some standard value for the the first four parameters! \n"};
-const char *const more_lines[] = {
+const char *const kMoreLines[] = {
     "There are more than 4 provided fit parameters! Input requested is an image containing "
     "three collums, ",
     "1: Position, 2: integrated intensity; 3: HWHM; 4:Cauchy/Gauss weight (0 - Gauss, 1 - "
@@ -27,7 +27,7 @@ const char *const more_lines[] = {
 
 TEST_F(ProfileTest, UpdatersWriteOnlyTheRowsTheProfileHas)
 {
-    const std::vector<double> y = synthetic_profile(300, two_peaks);
+    const std::vector<double> y = synthetic_profile(300, kTwoPeaks);
     DM_ImageToken full = profile_image(y, 4);
     DM_ImageToken one = profile_image(y, 1);
     DM_ImageToken two = profile_image(y, 2, -1.0);
@@ -73,7 +73,7 @@ TEST_F(ProfileTest, UpdatersWriteOnlyTheRowsTheProfileHas)
 
 TEST_F(ProfileTest, PeakImagesOfOtherWidths)
 {
-    const std::vector<double> y = synthetic_profile(300, two_peaks);
+    const std::vector<double> y = synthetic_profile(300, kTwoPeaks);
     DM_ImageToken source_peaks = nullptr, source_splines = nullptr;
     find("PeakFind", profile_image(y), &source_peaks, &source_splines);
     ASSERT_NE(source_peaks, nullptr);
@@ -91,10 +91,10 @@ TEST_F(ProfileTest, PeakImagesOfOtherWidths)
     host.clear_results();
     fit("PeakFit", profile, narrow, s);
     ASSERT_GE(host.results().size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.results()[i], less_lines[i]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.results()[i], kLessLines[i]);
     EXPECT_EQ(host.width(narrow), 2u);
     for (uint32_t k = 0; k < 2; ++k) {
-        EXPECT_NEAR(row(narrow, k)[0], two_peaks[k].position, 0.5) << k;
+        EXPECT_NEAR(row(narrow, k)[0], kTwoPeaks[k].position, 0.5) << k;
         EXPECT_NE(row(narrow, k)[1], 55.0 + 11.0 * k) << k;
         EXPECT_GE(row(narrow, k)[1], 0.0) << k;
     }
@@ -107,10 +107,10 @@ TEST_F(ProfileTest, PeakImagesOfOtherWidths)
     host.clear_results();
     fit("PeakFit", profile2, wide, s2);
     ASSERT_GE(host.results().size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.results()[i], more_lines[i]);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(host.results()[i], kMoreLines[i]);
     EXPECT_EQ(row(wide, 0)[4], 41.0);
     EXPECT_EQ(row(wide, 1)[5], 44.0);
-    EXPECT_NEAR(row(wide, 1)[1], two_peaks[1].intensity, 0.1 * two_peaks[1].intensity);
+    EXPECT_NEAR(row(wide, 1)[1], kTwoPeaks[1].intensity, 0.1 * kTwoPeaks[1].intensity);
 }
 
 TEST_F(ProfileTest, PeakRowsAreWrittenAsMagnitudesWithTheWeightClamped)

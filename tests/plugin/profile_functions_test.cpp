@@ -16,7 +16,7 @@ namespace {
 // is a pure Gauss peak: the radius-weighted first walk of the peak finder
 // always lays its left background point on that peak's foot, where a
 // Lorentz tail would bias the background under it.
-const std::vector<KnownPeak> known_peaks = {
+const std::vector<KnownPeak> kKnownPeaks = {
     {200.0, 3000.0, 2.5, 0.0},
     {400.0, 2500.0, 3.0, 0.2},
     {600.0, 3000.0, 4.0, 0.3},
@@ -34,19 +34,19 @@ size_t count_starting(const std::vector<std::string> &lines, const std::string &
 
 TEST_F(ProfileTest, PeakFindPreFitThenPeakFitRecoversKnownPeaks)
 {
-    const std::vector<double> y = synthetic_profile(1000, known_peaks);
+    const std::vector<double> y = synthetic_profile(1000, kKnownPeaks);
     DM_ImageToken profile = profile_image(y);
     DM_ImageToken peaks = nullptr;
     DM_ImageToken splines = nullptr;
     standin::CallResult r = find("PeakFindPreFit", profile, &peaks, &splines);
     ASSERT_TRUE(r.script_errors.empty());
     ASSERT_NE(peaks, nullptr);
-    ASSERT_EQ(host.height(peaks), known_peaks.size());
+    ASSERT_EQ(host.height(peaks), kKnownPeaks.size());
     // The prefit already lands near every peak.
-    for (uint32_t k = 0; k < known_peaks.size(); ++k) {
+    for (uint32_t k = 0; k < kKnownPeaks.size(); ++k) {
         std::vector<double> p = row(peaks, k);
-        EXPECT_NEAR(p[0], known_peaks[k].position, 0.5) << k;
-        EXPECT_GT(p[1], 0.5 * known_peaks[k].intensity) << k;
+        EXPECT_NEAR(p[0], kKnownPeaks[k].position, 0.5) << k;
+        EXPECT_GT(p[1], 0.5 * kKnownPeaks[k].intensity) << k;
         EXPECT_GT(p[2], 0.0) << k;
     }
 
@@ -61,8 +61,8 @@ TEST_F(ProfileTest, PeakFindPreFitThenPeakFitRecoversKnownPeaks)
     EXPECT_EQ(lines[2], "Performing second Fit (of 2). ");
     EXPECT_EQ(lines[3].rfind("Fit converged after ", 0), 0u) << lines[3];
 
-    for (uint32_t k = 0; k < known_peaks.size(); ++k) {
-        const KnownPeak &want = known_peaks[k];
+    for (uint32_t k = 0; k < kKnownPeaks.size(); ++k) {
+        const KnownPeak &want = kKnownPeaks[k];
         std::vector<double> p = row(peaks, k);
         EXPECT_NEAR(p[0], want.position, 0.05) << k;
         EXPECT_NEAR(p[1], want.intensity, 0.01 * want.intensity) << k;
@@ -152,7 +152,7 @@ TEST_F(ProfileTest, PeakFitEndsAtAMinimumOfTheSecondFit)
 // says so and writes nothing; a huge profile prefits to finite values.
 TEST_F(ProfileTest, PeakFindPreFitRefusesBadSamplesAndTakesHugeOnes)
 {
-    std::vector<double> y = synthetic_profile(1000, known_peaks);
+    std::vector<double> y = synthetic_profile(1000, kKnownPeaks);
     y[405] = std::nan("");
     DM_ImageToken profile = profile_image(y);
     DM_ImageToken old = real_image(1, 1, {3}, "old");
@@ -178,7 +178,7 @@ TEST_F(ProfileTest, PeakFindPreFitRefusesBadSamplesAndTakesHugeOnes)
     for (uint32_t k = 0; k < host.height(peaks); ++k) {
         const std::vector<double> p = row(peaks, k);
         EXPECT_TRUE(std::isfinite(p[1]) && p[1] > 0.0) << k;
-        EXPECT_NEAR(p[0], known_peaks[k].position, 0.5) << k;
+        EXPECT_NEAR(p[0], kKnownPeaks[k].position, 0.5) << k;
     }
     release_cell(peaks);
     release_cell(splines);
@@ -186,7 +186,7 @@ TEST_F(ProfileTest, PeakFindPreFitRefusesBadSamplesAndTakesHugeOnes)
 
 TEST_F(ProfileTest, PeakFindGivesPositionsOnlyAndLeavesTheProfileAlone)
 {
-    const std::vector<double> y = synthetic_profile(1000, known_peaks);
+    const std::vector<double> y = synthetic_profile(1000, kKnownPeaks);
     DM_ImageToken profile = profile_image(y);
     const std::vector<double> before = host.pixels(profile);
     DM_ImageToken peaks = nullptr;
@@ -200,7 +200,7 @@ TEST_F(ProfileTest, PeakFindGivesPositionsOnlyAndLeavesTheProfileAlone)
     EXPECT_EQ(host.data_changed_count(profile), 0);
     for (uint32_t k = 0; k < host.height(peaks); ++k) {
         std::vector<double> p = row(peaks, k);
-        EXPECT_EQ(p[0], known_peaks[k].position);
+        EXPECT_EQ(p[0], kKnownPeaks[k].position);
         EXPECT_EQ(p[1], 0.0);
         EXPECT_EQ(p[2], 0.0);
         EXPECT_EQ(p[3], 0.0);

@@ -10,7 +10,7 @@
 namespace {
 
 // Irregular spacing included: the host parses these texts as they are.
-const std::vector<std::string> expected_signatures = {
+const std::vector<std::string> kExpectedSignatures = {
     "void GuessCenter(BasicImage, float *, float *, float *)",
     "void RefineCenter(BasicImage, float *, float *, float *)",
     "void RefineCenterEllipticity(BasicImage, float *, float *, float *, float *, float *, float)",
@@ -47,17 +47,17 @@ const std::vector<std::string> expected_signatures = {
 
 TEST(ScriptFunctions, TheTwentyEightSignaturesAreRegisteredInOrderAndRemovedLastFirst)
 {
-    ASSERT_EQ(expected_signatures.size(), 28u);
+    ASSERT_EQ(kExpectedSignatures.size(), 28u);
     standin::Host host;
     standin::PluginLibrary plugin;
     std::string error;
     ASSERT_TRUE(plugin.load(KELPO_PLUGIN_PATH, host, error)) << error;
     plugin.startup();
     EXPECT_TRUE(host.script_errors().empty());
-    EXPECT_EQ(host.signatures(), expected_signatures);
+    EXPECT_EQ(host.signatures(), kExpectedSignatures);
     plugin.shutdown();
     EXPECT_EQ(host.function_count(), 0u);
     EXPECT_EQ(host.removed(),
-              std::vector<std::string>(expected_signatures.rbegin(), expected_signatures.rend()));
+              std::vector<std::string>(kExpectedSignatures.rbegin(), kExpectedSignatures.rend()));
     plugin.unload();
 }

@@ -204,8 +204,8 @@ TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
   *book.sheet(1).Cell(2, 2) = -7;
 
   book.RecordsFromCells();
-  Bytes stream = Written(book.globals);
-  for (Worksheet& w : book.worksheets) stream += Written(w);
+  Bytes stream = written_bytes(book.globals);
+  for (Worksheet& w : book.worksheets) stream += written_bytes(w);
 
   Book back(0);
   const uint64_t globals = back.globals.Read(stream.data(), stream.size());
@@ -246,7 +246,7 @@ TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
 
 // Every kind of cell and run, cells asked for but never set, erased ones,
 // sheets that start below row 0 and one cell far out.
-void FillMixed(Book& book) {
+void fill_mixed(Book& book) {
   uint32_t state = 7;
   auto next = [&](uint32_t n) {
     state = state * 1103515245u + 12345u;
@@ -282,24 +282,24 @@ void FillMixed(Book& book) {
 // Worksheet bytes with the stream positions they hold cleared, as
 // RecordsFromCells leaves them: the Index's DBCell positions and each
 // DBCell's offsets.
-Bytes WithoutPositions(Bytes bytes) {
-  for (size_t p = 0; p + 4 <= bytes.size(); p += 4 + Get16(bytes, p + 2)) {
-    const uint16_t code = Get16(bytes, p);
-    const size_t from = code == 0x020B ? 16 : (code == 0x00D7 ? 0 : Get16(bytes, p + 2));
-    for (size_t i = from; i < Get16(bytes, p + 2); ++i) bytes[p + 4 + i] = 0;
+Bytes without_positions(Bytes bytes) {
+  for (size_t p = 0; p + 4 <= bytes.size(); p += 4 + get16(bytes, p + 2)) {
+    const uint16_t code = get16(bytes, p);
+    const size_t from = code == 0x020B ? 16 : (code == 0x00D7 ? 0 : get16(bytes, p + 2));
+    for (size_t i = from; i < get16(bytes, p + 2); ++i) bytes[p + 4 + i] = 0;
   }
   return bytes;
 }
 
 TEST(CellsToRecordsTest, StreamWrittenStraightFromCellsEqualsTheRecordObjects) {
   Book book(3);
-  FillMixed(book);
+  fill_mixed(book);
 
   std::vector<Bytes> straight;
   Bytes strings;
   {
     CellTableWriter writer(book);
-    strings = Written(book.globals.shared_strings);
+    strings = written_bytes(book.globals.shared_strings);
     for (size_t s = 0; s < book.sheets.size(); ++s) {
       writer.SetPositions(s, 0);
       Bytes bytes(book.worksheets[s].RecordSize() + writer.CellTableSize(s));
@@ -311,9 +311,9 @@ TEST(CellsToRecordsTest, StreamWrittenStraightFromCellsEqualsTheRecordObjects) {
   }
 
   book.RecordsFromCells();
-  EXPECT_EQ(Written(book.globals.shared_strings), strings);
+  EXPECT_EQ(written_bytes(book.globals.shared_strings), strings);
   for (size_t s = 0; s < book.sheets.size(); ++s) {
-    const Bytes a = WithoutPositions(straight[s]), b = Written(book.worksheets[s]);
+    const Bytes a = without_positions(straight[s]), b = written_bytes(book.worksheets[s]);
     ASSERT_EQ(a.size(), b.size()) << "sheet " << s;
     const size_t first = static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
     EXPECT_EQ(first, a.size()) << "sheet " << s << " differs at byte " << first;

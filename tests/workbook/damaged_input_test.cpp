@@ -14,7 +14,7 @@ namespace {
 
 using namespace workbook_test;
 
-Bytes SampleStream() {
+Bytes sample_stream() {
   WorkbookContent book;
   book.globals.fonts.resize(2);
   book.globals.xfs.resize(3);
@@ -29,20 +29,20 @@ Bytes SampleStream() {
   }
   *book.sheets[1].Cell(3, 3) = std::string(9000, 'w').c_str();  // a split shared string
   book.RecordsFromCells();
-  Bytes stream = Written(book.globals);
-  for (Worksheet& w : book.worksheets) stream += Written(w);
+  Bytes stream = written_bytes(book.globals);
+  for (Worksheet& w : book.worksheets) stream += written_bytes(w);
   return stream;
 }
 
 // Parses the stream the way the workbook file does: globals, then
 // worksheets while a BOF follows.
-void Parse(const Bytes& stream) {
+void parse(const Bytes& stream) {
   WorkbookContent book;
   const uint64_t size = stream.size();
   uint64_t p = book.globals.Read(stream.data(), size);
   ASSERT_LE(p, size);
   if (p == 0) return;
-  while (p + 4 <= size && Get16(stream, p) == 0x0809) {
+  while (p + 4 <= size && get16(stream, p) == 0x0809) {
     book.worksheets.emplace_back();
     const uint64_t used = book.worksheets.back().Read(stream.data() + p, size - p);
     ASSERT_LE(used, size - p);
@@ -64,8 +64,8 @@ void Parse(const Bytes& stream) {
 }
 
 TEST(DamagedInputTest, MutatedStreamsAreReadSafely) {
-  const Bytes original = SampleStream();
-  Parse(original);
+  const Bytes original = sample_stream();
+  parse(original);
   std::mt19937 random(20240611);
   for (int round = 0; round < 3000; ++round) {
     // Parsing works on a copy of exactly the mutated length, so that the
@@ -77,7 +77,7 @@ TEST(DamagedInputTest, MutatedStreamsAreReadSafely) {
       damaged[at] = static_cast<char>(random() % 3 == 0 ? 0xFF : random());
     }
     if (round % 5 == 0) damaged.resize(random() % damaged.size());
-    Parse(damaged);
+    parse(damaged);
   }
 }
 

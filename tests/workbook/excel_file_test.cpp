@@ -16,7 +16,7 @@ namespace YExcel {
 namespace {
 
 using namespace workbook_test;
-using xls_tool::ScratchPath;
+using xls_tool::scratch_path;
 
 std::vector<std::string> Names(const ExcelFile& book) {
   std::vector<std::string> names;
@@ -27,7 +27,7 @@ std::vector<std::string> Names(const ExcelFile& book) {
   return names;
 }
 
-void ExpectIndicesInStep(const ExcelFile& book) {
+void expect_indices_in_step(const ExcelFile& book) {
   ASSERT_EQ(book.sheets.size(), book.worksheets.size());
   ASSERT_EQ(book.sheets.size(), book.globals.bound_sheets.size());
   for (size_t i = 0; i < book.sheets.size(); ++i) EXPECT_EQ(book.sheets[i].SheetIndex(), i);
@@ -35,7 +35,7 @@ void ExpectIndicesInStep(const ExcelFile& book) {
 
 // A compound document holding the given "Workbook" stream (none when
 // stream is null).
-void WriteDocument(const std::string& path, const Bytes* stream) {
+void write_document(const std::string& path, const Bytes* stream) {
   CompoundDocument doc;
   ASSERT_TRUE(doc.Create(path.c_str()));
   if (!stream) return;
@@ -50,22 +50,22 @@ struct Rec {
   uint16_t length;
 };
 
-std::vector<Rec> Walk(const Bytes& s) {
+std::vector<Rec> walk(const Bytes& s) {
   std::vector<Rec> out;
   for (uint64_t p = 0; p + 4 <= s.size();) {
-    const Rec r{p, Get16(s, p), Get16(s, p + 2)};
+    const Rec r{p, get16(s, p), get16(s, p + 2)};
     out.push_back(r);
     p += 4 + r.length;
   }
   return out;
 }
 
-uint32_t Get32(const Bytes& b, size_t offset) { return Get16(b, offset) | uint32_t{Get16(b, offset + 2)} << 16; }
+uint32_t get32(const Bytes& b, size_t offset) { return get16(b, offset) | uint32_t{get16(b, offset + 2)} << 16; }
 
 // A saved two-sheet workbook: "First" with 40 rows of mixed cells, "Second"
 // with a few.
-std::string SavedSample(const std::string& name) {
-  const std::string path = ScratchPath(name);
+std::string saved_sample(const std::string& name) {
+  const std::string path = scratch_path(name);
   ExcelFile book;
   book.New(1);
   book.RenameWorksheet(0, "First");
@@ -107,7 +107,7 @@ TEST(ExcelFileTest, NewAndAddWorksheetNameAndPlaceSheets) {
   EXPECT_EQ(book.AddWorksheet("Late", -2), nullptr);
   EXPECT_EQ(book.AddWorksheet(std::string(256, 'n').c_str()), nullptr);
   EXPECT_NE(book.AddWorksheet(std::string(255, 'n').c_str(), 4), nullptr);
-  ExpectIndicesInStep(book);
+  expect_indices_in_step(book);
 
   // Unnamed sheets take the first free number from the count + 1 on.
   book.New(3);
@@ -116,7 +116,7 @@ TEST(ExcelFileTest, NewAndAddWorksheetNameAndPlaceSheets) {
   EXPECT_STREQ(book.AddWorksheet(0)->GetSheetName(), "Sheet5");
   // A refused position must not make that search run on for ever.
   EXPECT_EQ(book.AddWorksheet(9), nullptr);
-  ExpectIndicesInStep(book);
+  expect_indices_in_step(book);
 }
 
 TEST(ExcelFileTest, DeleteAndRenameKeepSheetsInStep) {
@@ -128,7 +128,7 @@ TEST(ExcelFileTest, DeleteAndRenameKeepSheetsInStep) {
   EXPECT_FALSE(book.DeleteWorksheet(-1));
   EXPECT_FALSE(book.DeleteWorksheet("Nope"));
   ASSERT_TRUE(book.DeleteWorksheet(0));
-  ExpectIndicesInStep(book);
+  expect_indices_in_step(book);
   EXPECT_STREQ(book.GetWorksheet(0)->GetSheetName(), "Sheet2");
   EXPECT_EQ(book.GetWorksheet(0)->At(0, 0)->GetInteger(), 2);
   EXPECT_STREQ(book.GetWorksheet(1)->GetSheetName(), "Sheet3");
@@ -153,16 +153,16 @@ TEST(ExcelFileTest, DeleteAndRenameKeepSheetsInStep) {
   EXPECT_STREQ(narrow, "Last");
   EXPECT_TRUE(book.DeleteWorksheet(u"Sheet3"));
   EXPECT_EQ(Names(book), (std::vector<std::string>{"Last"}));
-  ExpectIndicesInStep(book);
+  expect_indices_in_step(book);
 }
 
 TEST(ExcelFileTest, SavedWorkbookLoadsWithItsSheetsAndCells) {
-  const std::string path = SavedSample("roundtrip.xls");
+  const std::string path = saved_sample("roundtrip.xls");
   ExcelFile book;
   ASSERT_TRUE(book.Load(path.c_str()));
   EXPECT_TRUE(book.Document().IsOpen());
   EXPECT_EQ(Names(book), (std::vector<std::string>{"First", "Second"}));
-  ExpectIndicesInStep(book);
+  expect_indices_in_step(book);
   ExcelSheet* first = book.GetWorksheet("First");
   EXPECT_EQ(first->GetTotalRows(), 40u);
   EXPECT_EQ(first->GetTotalCols(), 4u);
@@ -188,7 +188,7 @@ TEST(ExcelFileTest, SavedWorkbookLoadsWithItsSheetsAndCells) {
 // A load reads the cells straight into the sheets: the worksheets keep no
 // cell records, and a far cell costs what it holds.
 TEST(ExcelFileTest, LoadedSheetsHoldTheirCellsAndNoCellRecords) {
-  const std::string path = ScratchPath("far.xls");
+  const std::string path = scratch_path("far.xls");
   {
     ExcelFile book;
     book.New(1);
@@ -217,7 +217,7 @@ TEST(ExcelFileTest, LoadedSheetsHoldTheirCellsAndNoCellRecords) {
 
 TEST(ExcelFileTest, StreamPositionsPointAtTheirRecords) {
   // 33 rows on the first sheet: two row blocks.
-  const std::string path = ScratchPath("positions.xls");
+  const std::string path = scratch_path("positions.xls");
   ExcelFile book;
   book.New(2);
   for (int r = 0; r < 33; ++r) {
@@ -231,8 +231,8 @@ TEST(ExcelFileTest, StreamPositionsPointAtTheirRecords) {
   ASSERT_EQ(book.worksheets[0].index.dbcell_positions.size(), 2u);
   EXPECT_EQ(book.globals.bound_sheets[0].position, book.globals.RecordSize());
 
-  const Bytes s = ReadWorkbookStream(path);
-  const std::vector<Rec> recs = Walk(s);
+  const Bytes s = read_workbook_stream(path);
+  const std::vector<Rec> recs = walk(s);
   auto at = [&](uint64_t offset) -> const Rec* {
     for (const Rec& r : recs)
       if (r.offset == offset) return &r;
@@ -240,26 +240,26 @@ TEST(ExcelFileTest, StreamPositionsPointAtTheirRecords) {
   };
   std::vector<uint64_t> sheet_starts;
   for (const Rec& r : recs)
-    if (r.code == 0x0085) sheet_starts.push_back(Get32(s, r.offset + 4));
+    if (r.code == 0x0085) sheet_starts.push_back(get32(s, r.offset + 4));
   ASSERT_EQ(sheet_starts.size(), 2u);
   int dbcells_checked = 0;
   for (uint64_t start : sheet_starts) {
     const Rec* bof = at(start);
     ASSERT_NE(bof, nullptr);
     EXPECT_EQ(bof->code, 0x0809);
-    EXPECT_EQ(Get16(s, start + 6), 0x0010);  // a worksheet
+    EXPECT_EQ(get16(s, start + 6), 0x0010);  // a worksheet
     // The Index follows the BOF; each position it lists is a DBCell.
     const Rec* index = at(start + 4 + bof->length);
     ASSERT_NE(index, nullptr);
     ASSERT_EQ(index->code, 0x020B);
     for (uint64_t k = 16; k < index->length; k += 4) {
-      const uint64_t p = Get32(s, index->offset + 4 + k);
+      const uint64_t p = get32(s, index->offset + 4 + k);
       const Rec* dbcell = at(p);
       ASSERT_NE(dbcell, nullptr) << p;
       ASSERT_EQ(dbcell->code, 0x00D7);
       // Back to the block's first Row record, then forward to each row's
       // first cell as a reader following the offsets would.
-      const uint64_t first_row = p - Get32(s, p + 4);
+      const uint64_t first_row = p - get32(s, p + 4);
       ASSERT_NE(at(first_row), nullptr);
       std::vector<const Rec*> rows;
       for (const Rec* r = at(first_row); r && r->code == 0x0208; r = at(r->offset + 4 + r->length))
@@ -267,12 +267,12 @@ TEST(ExcelFileTest, StreamPositionsPointAtTheirRecords) {
       ASSERT_EQ(rows.size(), (dbcell->length - 4u) / 2u);
       uint64_t cursor = rows[0]->offset + 20;  // the second Row record
       for (size_t k2 = 0; k2 < rows.size(); ++k2) {
-        cursor += Get16(s, p + 8 + 2 * k2);
+        cursor += get16(s, p + 8 + 2 * k2);
         const Rec* cell = at(cursor);
         ASSERT_NE(cell, nullptr) << "row " << k2;
         EXPECT_NE(cell->code, 0x0208);
         EXPECT_NE(cell->code, 0x00D7);
-        EXPECT_EQ(Get16(s, cursor + 4), Get16(s, rows[k2]->offset + 4)) << "row " << k2;
+        EXPECT_EQ(get16(s, cursor + 4), get16(s, rows[k2]->offset + 4)) << "row " << k2;
       }
       ++dbcells_checked;
     }
@@ -281,9 +281,9 @@ TEST(ExcelFileTest, StreamPositionsPointAtTheirRecords) {
 }
 
 // The offsets of the BoundSheet records, in order.
-std::vector<uint64_t> SheetEntries(const Bytes& s) {
+std::vector<uint64_t> sheet_entries(const Bytes& s) {
   std::vector<uint64_t> out;
-  for (const Rec& r : Walk(s)) {
+  for (const Rec& r : walk(s)) {
     if (r.code == 0x0085) out.push_back(r.offset);
     if (r.code == 0x000A) break;
   }
@@ -291,13 +291,13 @@ std::vector<uint64_t> SheetEntries(const Bytes& s) {
 }
 
 TEST(ExcelFileTest, WhatIsNotAWorkbookFailsToLoadAndChangesNothing) {
-  const Bytes good = ReadWorkbookStream(SavedSample("good.xls"));
+  const Bytes good = read_workbook_stream(saved_sample("good.xls"));
   std::vector<std::pair<std::string, Bytes>> streams = {
       {"empty", Bytes()},
-      {"one byte", Of({0x09})},
-      {"a header cut short", Of({0x09, 0x08, 0x10})},
-      {"not a BOF first", RecordOf(0x0042, Of({1, 2})) + good},
-      {"no globals", Bytes(good.begin() + Get32(good, SheetEntries(good)[0] + 4), good.end())},
+      {"one byte", bytes_of({0x09})},
+      {"a header cut short", bytes_of({0x09, 0x08, 0x10})},
+      {"not a BOF first", record_of(0x0042, bytes_of({1, 2})) + good},
+      {"no globals", Bytes(good.begin() + get32(good, sheet_entries(good)[0] + 4), good.end())},
   };
   Bytes long_record = good;
   long_record[3] = 0x7F;  // the BOF claims more than there is
@@ -313,51 +313,51 @@ TEST(ExcelFileTest, WhatIsNotAWorkbookFailsToLoadAndChangesNothing) {
     EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet2"})) << what;
     EXPECT_FALSE(book.Document().IsOpen()) << what;
   };
-  expect_refused(ScratchPath("missing.xls"), "missing");
-  const std::string path = ScratchPath("damaged.xls");
+  expect_refused(scratch_path("missing.xls"), "missing");
+  const std::string path = scratch_path("damaged.xls");
   std::ofstream(path) << "just some text, longer than nothing at all\n";
   expect_refused(path, "text");
-  WriteDocument(path, nullptr);
+  write_document(path, nullptr);
   expect_refused(path, "no stream");
   for (const auto& s : streams) {
-    WriteDocument(path, &s.second);
+    write_document(path, &s.second);
     expect_refused(path, s.first);
   }
   EXPECT_FALSE(book.Save());  // nothing open to save into
   EXPECT_FALSE(book.SaveAs("/nonexistent-folder/book.xls"));
 
   // Bytes after the last sheet that start no substream are not part of it.
-  const Bytes trailing = good + Of({0x42, 0x00, 0x00, 0x00, 0x07});
-  WriteDocument(path, &trailing);
+  const Bytes trailing = good + bytes_of({0x42, 0x00, 0x00, 0x00, 0x07});
+  write_document(path, &trailing);
   ASSERT_TRUE(book.Load(path.c_str()));
   EXPECT_EQ(Names(book), (std::vector<std::string>{"First", "Second"}));
 }
 
-void Put32At(Bytes& b, size_t offset, uint32_t v) {
+void put32_at(Bytes& b, size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
 TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
-  const std::string path = ScratchPath("three.xls");
+  const std::string path = scratch_path("three.xls");
   {
     ExcelFile book;
     book.New(3);
     for (int i = 0; i < 3; ++i) *book.GetWorksheet(i)->Cell(i, i) = 10 + i;
     ASSERT_TRUE(book.SaveAs(path.c_str()));
   }
-  const Bytes saved = ReadWorkbookStream(path);
-  const std::vector<uint64_t> entries = SheetEntries(saved);
+  const Bytes saved = read_workbook_stream(path);
+  const std::vector<uint64_t> entries = sheet_entries(saved);
   ASSERT_EQ(entries.size(), 3u);
 
   // The middle sheet turned into a chart: its BOF says so.
   Bytes chart = saved;
-  const uint32_t middle = Get32(chart, entries[1] + 4);
+  const uint32_t middle = get32(chart, entries[1] + 4);
   chart[middle + 6] = 0x20;
-  WriteDocument(path, &chart);
+  write_document(path, &chart);
   ExcelFile book;
   ASSERT_TRUE(book.Load(path.c_str()));
   EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet3"}));
-  ExpectIndicesInStep(book);
+  expect_indices_in_step(book);
   EXPECT_EQ(book.GetWorksheet("Sheet3")->At(2, 2)->GetInteger(), 12);
   ASSERT_TRUE(book.Save());
   ExcelFile again(path.c_str());
@@ -366,24 +366,24 @@ TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
 
   // Stale offsets: sheets pair with substreams in order when the counts agree.
   Bytes stale = saved;
-  for (uint64_t e : entries) Put32At(stale, e + 4, 0);
-  WriteDocument(path, &stale);
+  for (uint64_t e : entries) put32_at(stale, e + 4, 0);
+  write_document(path, &stale);
   ASSERT_TRUE(book.Load(path.c_str()));
   EXPECT_EQ(book.GetWorksheet("Sheet2")->At(1, 1)->GetInteger(), 11);
 
   // ... and the load fails when they do not.
   Bytes missing(saved.begin(), saved.begin() + static_cast<long>(middle));
-  WriteDocument(path, &missing);
+  write_document(path, &missing);
   EXPECT_FALSE(book.Load(path.c_str()));
-  Put32At(stale, entries[0] + 4, 0);
-  stale.resize(Get32(saved, entries[2] + 4));
-  WriteDocument(path, &stale);
+  put32_at(stale, entries[0] + 4, 0);
+  stale.resize(get32(saved, entries[2] + 4));
+  write_document(path, &stale);
   EXPECT_FALSE(book.Load(path.c_str()));
 }
 
 TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
-  const std::string path = SavedSample("carried.xls");
-  const Bytes summary = Of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
+  const std::string path = saved_sample("carried.xls");
+  const Bytes summary = bytes_of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
   const Bytes inner = Bytes(100, 'i');
   {
     CompoundDocument doc;
@@ -400,7 +400,7 @@ TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
   *book.GetWorksheet("Second")->Cell(9, 9) = 99;
   ASSERT_TRUE(book.Save());
   EXPECT_TRUE(book.Document().IsOpen());
-  const std::string copy = ScratchPath("carried-copy.xls");
+  const std::string copy = scratch_path("carried-copy.xls");
   ASSERT_TRUE(book.SaveAs(copy.c_str()));
 
   for (const std::string& file : {path, copy}) {
@@ -425,7 +425,7 @@ TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
 
 TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
   REQUIRE_XLS_TOOL("xlrd");
-  const std::string path = ScratchPath("for-xlrd.xls");
+  const std::string path = scratch_path("for-xlrd.xls");
   ExcelFile book;
   book.New(1);
   ExcelSheet* data = book.AddWorksheet(u"Daten \u00b5", 0);
@@ -440,7 +440,7 @@ TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
   ASSERT_TRUE(book.SaveAs(path.c_str()));
 
   xls_tool::Book read;
-  ASSERT_TRUE(xls_tool::Dump(path, read));
+  ASSERT_TRUE(xls_tool::dump_book(path, read));
   ASSERT_EQ(read.size(), 2u);
   EXPECT_EQ(read[0].name, "Daten \xC2\xB5");
   EXPECT_EQ(read[1].name, "Sheet1");

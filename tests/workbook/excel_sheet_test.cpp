@@ -102,7 +102,7 @@ TEST(ExcelSheetTest, NamesAreReadAndRenamedInTheirOwnWidth) {
   EXPECT_EQ(s.GetSheetName(), nullptr);
 }
 
-CellBlock Block(uint16_t code, uint16_t row, uint16_t col) {
+CellBlock block(uint16_t code, uint16_t row, uint16_t col) {
   CellBlock b;
   b.code = code;
   b.rk.row = b.number.row = b.bool_err.row = b.label_sst.row = b.blank.row = b.formula.row = b.mul_rk.row = row;
@@ -117,30 +117,30 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
   w.dimensions.first_unused_col = 3;
   w.cell_table.row_blocks.resize(1);
   auto& cells = w.cell_table.row_blocks[0].cell_blocks;
-  CellBlock mul = Block(0x00BD, 1, 0);
+  CellBlock mul = block(0x00BD, 1, 0);
   mul.mul_rk.entries.resize(3);
   mul.mul_rk.entries[0].value = RKCodec::FromInteger(-4);
   mul.mul_rk.entries[1].value = RKCodec::FromDouble(0.5);
   mul.mul_rk.entries[2].value = RKCodec::FromInteger(9);
   cells.push_back(mul);
-  CellBlock boolean = Block(0x0205, 2, 0);
+  CellBlock boolean = block(0x0205, 2, 0);
   boolean.bool_err.value = 1;
   cells.push_back(boolean);
-  CellBlock error = Block(0x0205, 2, 1);
+  CellBlock error = block(0x0205, 2, 1);
   error.bool_err.value = 7;
   error.bool_err.error = 1;
   cells.push_back(error);
-  cells.push_back(Block(0x0201, 2, 2));
-  cells.push_back(Block(0x0006, 3, 0));
-  CellBlock number = Block(0x0203, 3, 1);
+  cells.push_back(block(0x0201, 2, 2));
+  cells.push_back(block(0x0006, 3, 0));
+  CellBlock number = block(0x0203, 3, 1);
   number.number.value = 3.14159;
   cells.push_back(number);
   for (uint16_t i = 0; i < 3; ++i) {
-    CellBlock label = Block(0x00FD, 4, i);
+    CellBlock label = block(0x00FD, 4, i);
     label.label_sst.string_index = i;  // index 2 lies beyond the table
     cells.push_back(label);
   }
-  CellBlock far = Block(0x027E, 20, 7);  // outside the Dimensions
+  CellBlock far = block(0x027E, 20, 7);  // outside the Dimensions
   far.rk.value = RKCodec::FromInteger(1);
   cells.push_back(far);
 
@@ -177,7 +177,7 @@ TEST(ExcelSheetTest, ScaledIntegerRKValuesKeepTheirHundredths) {
       {(325u << 2) | 3u, 3.25}, {(10u << 2) | 3u, 0.1}, {static_cast<uint32_t>(-150 * 4) | 3u, -1.5},
       {(300u << 2) | 3u, 3.0}, {(57u << 2) | 2u, 57.0}};
   for (uint16_t i = 0; i < 5; ++i) {
-    CellBlock rk = Block(0x027E, i, 0);
+    CellBlock rk = block(0x027E, i, 0);
     rk.rk.value = cases[i].first;
     w.cell_table.row_blocks[0].cell_blocks.push_back(rk);
   }
@@ -302,12 +302,12 @@ TEST(ExcelSheetTest, CellsReadOneByOneInAnyOrderEqualReadCells) {
   auto& cells = w.cell_table.row_blocks[0].cell_blocks;
   const uint16_t places[][2] = {{3, 4}, {3, 2}, {1, 0}, {3, 0}, {1, 3}, {3, 2}, {7, 200}, {3, 3}};
   for (size_t i = 0; i < sizeof places / sizeof places[0]; ++i) {
-    CellBlock number = Block(0x0203, places[i][0], places[i][1]);
+    CellBlock number = block(0x0203, places[i][0], places[i][1]);
     number.number.value = 0.5 + static_cast<double>(i);
     number.number.xf_index = static_cast<uint16_t>(i);
     cells.push_back(number);
   }
-  CellBlock mul = Block(0x00BD, 1, 1);
+  CellBlock mul = block(0x00BD, 1, 1);
   mul.mul_rk.entries.resize(2);
   mul.mul_rk.entries[1].value = RKCodec::FromInteger(8);
   cells.push_back(mul);

@@ -32,13 +32,13 @@ namespace fs = std::filesystem;
 // passes whatever the permissions say.
 constexpr uid_t kNobody = 65534;
 
-std::string Contents(const std::string& path) {
+std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Entries of the folder other than the given file names.
-std::vector<std::string> Others(const std::string& folder, const std::vector<std::string>& known) {
+std::vector<std::string> other_files(const std::string& folder, const std::vector<std::string>& known) {
   std::vector<std::string> others;
   for (const auto& e : fs::directory_iterator(folder)) {
     const std::string name = e.path().filename().string();
@@ -48,7 +48,7 @@ std::vector<std::string> Others(const std::string& folder, const std::vector<std
 }
 
 // A workbook of a few hundred kilobytes.
-void WriteSample(const std::string& path, int value) {
+void write_sample(const std::string& path, int value) {
   ExcelFile book;
   book.New(1);
   ExcelSheet* sheet = book.GetWorksheet(0);
@@ -63,7 +63,7 @@ enum : int { kSaved = 0, kRefused = 1, kLoadFailed = 2, kNoUnprivilegedUser = 99
 // Runs body in a child process (as an unprivileged user when unprivileged
 // is set and this process is the superuser) and returns its exit code; the
 // body's result goes out as the code.
-int InChild(bool unprivileged, const std::function<int()>& body) {
+int in_child(bool unprivileged, const std::function<int()>& body) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (unprivileged && geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0))
@@ -76,7 +76,7 @@ int InChild(bool unprivileged, const std::function<int()>& body) {
 }
 
 
-int LoadChangeAndSave(const std::string& path, const std::string& expected_problem) {
+int load_change_and_save(const std::string& path, const std::string& expected_problem) {
   ExcelFile book;
   if (!book.Load(path.c_str())) return kLoadFailed;
   *book.GetWorksheet(0)->Cell(0, 0) = "changed";
@@ -105,46 +105,46 @@ class FileReplacementTest : public ::testing::Test {
 
 TEST_F(FileReplacementTest, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
   const std::string path = folder_ + "/full.xls";
-  WriteSample(path, 1);
-  const std::string before = Contents(path);
+  write_sample(path, 1);
+  const std::string before = contents(path);
   ASSERT_GT(before.size(), 200000u);
   for (const rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{before.size() / 2}, rlim_t{before.size() - 1}}) {
-    const int result = InChild(false, [&] {
+    const int result = in_child(false, [&] {
       // Writing past the limit fails with EFBIG instead of ending the process.
       std::signal(SIGXFSZ, SIG_IGN);
       const rlimit size{limit, limit};
       if (setrlimit(RLIMIT_FSIZE, &size) != 0) return 4;
-      return LoadChangeAndSave(path, "cannot write the new workbook beside the file: File too large");
+      return load_change_and_save(path, "cannot write the new workbook beside the file: File too large");
     });
     EXPECT_EQ(result, kRefused) << limit;
-    EXPECT_TRUE(Contents(path) == before) << limit;
-    EXPECT_EQ(Others(folder_, {"full.xls"}), std::vector<std::string>()) << limit;
+    EXPECT_TRUE(contents(path) == before) << limit;
+    EXPECT_EQ(other_files(folder_, {"full.xls"}), std::vector<std::string>()) << limit;
   }
 }
 
 TEST_F(FileReplacementTest, AFileOrFolderTheUserMayNotWriteIsNotReplaced) {
   const std::string locked = folder_ + "/locked.xls";
-  WriteSample(locked, 2);
+  write_sample(locked, 2);
   ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
   const std::string shut = folder_ + "/shut";
   ASSERT_EQ(mkdir(shut.c_str(), 0755), 0);
   const std::string inside = shut + "/open.xls";
-  WriteSample(inside, 3);
+  write_sample(inside, 3);
   ASSERT_EQ(chmod(inside.c_str(), 0666), 0);
   ASSERT_EQ(chmod(shut.c_str(), 0555), 0);
-  const std::string locked_before = Contents(locked), inside_before = Contents(inside);
+  const std::string locked_before = contents(locked), inside_before = contents(inside);
 
   // The folder of the locked file is writable: only the program's own check
   // keeps the rename from replacing the file.
-  const int locked_result = InChild(true, [&] { return LoadChangeAndSave(locked, "may not be written"); });
+  const int locked_result = in_child(true, [&] { return load_change_and_save(locked, "may not be written"); });
   if (locked_result == kNoUnprivilegedUser) GTEST_SKIP() << "cannot run as an unprivileged user here";
   EXPECT_EQ(locked_result, kRefused);
-  EXPECT_EQ(InChild(true, [&] { return LoadChangeAndSave(inside, "cannot create a file in the folder"); }),
+  EXPECT_EQ(in_child(true, [&] { return load_change_and_save(inside, "cannot create a file in the folder"); }),
             kRefused);
-  EXPECT_TRUE(Contents(locked) == locked_before);
-  EXPECT_TRUE(Contents(inside) == inside_before);
-  EXPECT_EQ(Others(folder_, {"locked.xls", "shut"}), std::vector<std::string>());
-  EXPECT_EQ(Others(shut, {"open.xls"}), std::vector<std::string>());
+  EXPECT_TRUE(contents(locked) == locked_before);
+  EXPECT_TRUE(contents(inside) == inside_before);
+  EXPECT_EQ(other_files(folder_, {"locked.xls", "shut"}), std::vector<std::string>());
+  EXPECT_EQ(other_files(shut, {"open.xls"}), std::vector<std::string>());
 
   // Not a regular file.
   FileReplacement replacement;
@@ -154,7 +154,7 @@ TEST_F(FileReplacementTest, AFileOrFolderTheUserMayNotWriteIsNotReplaced) {
 
 TEST_F(FileReplacementTest, PermissionsOwnerAndLinksSurviveASave) {
   const std::string real = folder_ + "/real.xls";
-  WriteSample(real, 4);
+  write_sample(real, 4);
   ASSERT_EQ(chmod(real.c_str(), 0640), 0);
   const std::string link = folder_ + "/link.xls";
   ASSERT_EQ(symlink("real.xls", link.c_str()), 0);  // relative, as users make them
@@ -177,12 +177,12 @@ TEST_F(FileReplacementTest, PermissionsOwnerAndLinksSurviveASave) {
     ExcelFile again(real.c_str());
     EXPECT_STREQ(again.GetWorksheet(0)->At(0, 0)->GetString(), through.c_str());
   }
-  EXPECT_EQ(Others(folder_, {"real.xls", "link.xls", "chain.xls"}), std::vector<std::string>());
+  EXPECT_EQ(other_files(folder_, {"real.xls", "link.xls", "chain.xls"}), std::vector<std::string>());
 
   // A new file gets the permissions any new file gets.
   const mode_t mask = umask(022);
   const std::string fresh = folder_ + "/fresh.xls";
-  WriteSample(fresh, 5);
+  write_sample(fresh, 5);
   umask(mask);
   struct stat info;
   ASSERT_EQ(stat(fresh.c_str(), &info), 0);

@@ -12,15 +12,15 @@ namespace {
 using namespace workbook_test;
 
 // Row 1, column 2, XF 15, a result, options 0x0008, reserved, then tokens.
-Bytes FormulaData(size_t tokens) {
-  Bytes d = Of({1, 0, 2, 0, 15, 0, 1, 2, 3, 4, 5, 6, 7, 8, 8, 0, 0xAB, 0xCD});
+Bytes formula_data(size_t tokens) {
+  Bytes d = bytes_of({1, 0, 2, 0, 15, 0, 1, 2, 3, 4, 5, 6, 7, 8, 8, 0, 0xAB, 0xCD});
   for (size_t i = 0; i < tokens; ++i) d.push_back(static_cast<char>(0x40 + i));
   return d;
 }
 
 TEST(FormulaRecordsTest, FormulaAloneConsumesOnlyItself) {
-  const Bytes formula = RecordOf(0x0006, FormulaData(9));
-  const Bytes stream = formula + RecordOf(0x0203, Filled(14));
+  const Bytes formula = record_of(0x0006, formula_data(9));
+  const Bytes stream = formula + record_of(0x0203, filled(14));
   Formula f;
   ASSERT_EQ(f.Read(stream.data(), stream.size()), 31u);
   EXPECT_EQ(f.DataSize(), 27u);
@@ -29,45 +29,45 @@ TEST(FormulaRecordsTest, FormulaAloneConsumesOnlyItself) {
   EXPECT_EQ(f.row, 1);
   EXPECT_EQ(f.col, 2);
   EXPECT_EQ(f.formula.size(), 9u);
-  EXPECT_EQ(Written(f), formula);
+  EXPECT_EQ(written_bytes(f), formula);
 }
 
 TEST(FormulaRecordsTest, FormulaTakesItsCompanionAndStringResult) {
-  const Bytes shared = RecordOf(0x00BC, Of({1, 0, 3, 0, 2, 2, 0, 0, 0x1E, 0x05, 0x00}));
-  const Bytes text = RecordOf(0x0207, Of({2, 0, 0, 'h', 'i'}));
-  const Bytes all = RecordOf(0x0006, FormulaData(5)) + shared + text;
-  const Bytes stream = all + RecordOf(0x00FD, Filled(10));
+  const Bytes shared = record_of(0x00BC, bytes_of({1, 0, 3, 0, 2, 2, 0, 0, 0x1E, 0x05, 0x00}));
+  const Bytes text = record_of(0x0207, bytes_of({2, 0, 0, 'h', 'i'}));
+  const Bytes all = record_of(0x0006, formula_data(5)) + shared + text;
+  const Bytes stream = all + record_of(0x00FD, filled(10));
   Formula f;
   ASSERT_EQ(f.Read(stream.data(), stream.size()), all.size());
   EXPECT_EQ(f.companion, FormulaParts::Code::kShrFmla);
   EXPECT_EQ(f.shr_fmla.last_row, 3);
   EXPECT_EQ(f.shr_fmla.formula.size(), 3u);
   EXPECT_EQ(f.RecordSize(), all.size());
-  EXPECT_EQ(Written(f), all);
+  EXPECT_EQ(written_bytes(f), all);
 
   // A fresh read decides the companions anew.
-  const Bytes alone = RecordOf(0x0006, FormulaData(0));
+  const Bytes alone = record_of(0x0006, formula_data(0));
   ASSERT_EQ(f.Read(alone.data(), alone.size()), 22u);
   EXPECT_EQ(f.RecordSize(), 22u);
 }
 
 TEST(FormulaRecordsTest, EachCompanionKindIsKeptByteForByte) {
   const Bytes companions[] = {
-      RecordOf(0x0221, Of({0, 0, 4, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x1E, 0x01, 0x00})),
-      RecordOf(0x04BC, Of({0, 0, 4, 0, 0, 1, 0, 0, 0x1E, 0x02, 0x00})),
-      RecordOf(0x0036, Of({0, 0, 9, 0, 1, 3, 0, 0, 4, 0, 5, 0, 6, 0, 7, 0})),
+      record_of(0x0221, bytes_of({0, 0, 4, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x1E, 0x01, 0x00})),
+      record_of(0x04BC, bytes_of({0, 0, 4, 0, 0, 1, 0, 0, 0x1E, 0x02, 0x00})),
+      record_of(0x0036, bytes_of({0, 0, 9, 0, 1, 3, 0, 0, 4, 0, 5, 0, 6, 0, 7, 0})),
   };
   const uint16_t codes[] = {0x0221, 0x04BC, 0x0036};
   for (int i = 0; i < 3; ++i) {
-    const Bytes stream = RecordOf(0x0006, FormulaData(3)) + companions[i];
+    const Bytes stream = record_of(0x0006, formula_data(3)) + companions[i];
     Formula f;
     ASSERT_EQ(f.Read(stream.data(), stream.size()), stream.size()) << i;
     EXPECT_EQ(f.companion, codes[i]);
-    EXPECT_EQ(Written(f), stream);
+    EXPECT_EQ(written_bytes(f), stream);
   }
   // 0x0236 is not a Table.
-  const Bytes formula = RecordOf(0x0006, FormulaData(3));
-  const Bytes stream = formula + RecordOf(0x0236, Filled(16));
+  const Bytes formula = record_of(0x0006, formula_data(3));
+  const Bytes stream = formula + record_of(0x0236, filled(16));
   Formula f;
   EXPECT_EQ(f.Read(stream.data(), stream.size()), formula.size());
 }
@@ -78,17 +78,17 @@ TEST(FormulaRecordsTest, VariableSizesCountTheirContinueHeaders) {
   EXPECT_EQ(f.RecordSize(), 8228u);
   f.formula.push_back(0);
   EXPECT_EQ(f.RecordSize(), 8233u);
-  const Bytes out = Written(f);
-  EXPECT_EQ(Get16(out, 8228), 0x003C);
+  const Bytes out = written_bytes(f);
+  EXPECT_EQ(get16(out, 8228), 0x003C);
 }
 
 TEST(FormulaRecordsTest, RefusesDamagedFormulasAndCompanions) {
   Formula f;
-  const Bytes shorter = RecordOf(0x0006, Filled(17));
+  const Bytes shorter = record_of(0x0006, filled(17));
   EXPECT_EQ(f.Read(shorter.data(), shorter.size()), 0u);
-  const Bytes cut_companion = RecordOf(0x0006, FormulaData(2)) + RecordOf(0x0221, Filled(11));
+  const Bytes cut_companion = record_of(0x0006, formula_data(2)) + record_of(0x0221, filled(11));
   EXPECT_EQ(f.Read(cut_companion.data(), cut_companion.size()), 0u);
-  Bytes cut_string = RecordOf(0x0006, FormulaData(2)) + RecordOf(0x0207, Filled(6));
+  Bytes cut_string = record_of(0x0006, formula_data(2)) + record_of(0x0207, filled(6));
   cut_string.pop_back();
   EXPECT_EQ(f.Read(cut_string.data(), cut_string.size()), 0u);
 }

@@ -18,12 +18,12 @@ namespace YExcel {
 namespace {
 
 using namespace workbook_test;
-using xls_tool::ScratchPath;
+using xls_tool::scratch_path;
 
-Bytes GlobalsBof() { return RecordOf(0x0809, Of({0x00, 0x06, 0x05, 0x00}) + Filled(12)); }
-const Bytes kEof = RecordOf(0x000A, {});
+Bytes globals_bof() { return record_of(0x0809, bytes_of({0x00, 0x06, 0x05, 0x00}) + filled(12)); }
+const Bytes kEof = record_of(0x000A, {});
 
-void WriteDocument(const std::string& path, const Bytes& stream) {
+void write_document(const std::string& path, const Bytes& stream) {
   CompoundDocument doc;
   ASSERT_TRUE(doc.Create(path.c_str()));
   ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
@@ -31,7 +31,7 @@ void WriteDocument(const std::string& path, const Bytes& stream) {
 }
 
 // Sheet names and every cell (type, value, text) as this layer holds them.
-std::string Contents(ExcelFile& book) {
+std::string contents(ExcelFile& book) {
   std::string out;
   for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
     out += "sheet " + std::string(book.GetSheetName(i) ? book.GetSheetName(i) : "<wide>") + "\n";
@@ -52,8 +52,8 @@ std::string Contents(ExcelFile& book) {
 
 TEST(HostileWorkbookTest, AnOversizedFixedRecordIsSavedWhole) {
   // A globals XF of 8225 bytes: one more than a record part holds.
-  const std::string path = ScratchPath("long-xf.xls");
-  WriteDocument(path, GlobalsBof() + RecordOf(0x00E0, Filled(8225)) + kEof);
+  const std::string path = scratch_path("long-xf.xls");
+  write_document(path, globals_bof() + record_of(0x00E0, filled(8225)) + kEof);
   ExcelFile book;
   ASSERT_TRUE(book.Load(path.c_str())) << book.Problem();
   ASSERT_EQ(book.globals.xfs.size(), 1u);
@@ -63,25 +63,25 @@ TEST(HostileWorkbookTest, AnOversizedFixedRecordIsSavedWhole) {
   ExcelFile again;
   ASSERT_TRUE(again.Load(path.c_str())) << again.Problem();
   ASSERT_EQ(again.globals.xfs.size(), 1u);
-  EXPECT_EQ(again.globals.xfs[0].data, Filled(8225));
+  EXPECT_EQ(again.globals.xfs[0].data, filled(8225));
   EXPECT_EQ(again.GetWorksheet("S")->At(1, 1)->GetDouble(), 2.5);
-  if (xls_tool::Present("xlrd")) {
+  if (xls_tool::module_present("xlrd")) {
     xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::Dump(path, read));
+    ASSERT_TRUE(xls_tool::dump_book(path, read));
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].At(1, 1)->number, 2.5);
   }
 }
 
 TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
-  const std::string path = ScratchPath("refused.xls");
+  const std::string path = scratch_path("refused.xls");
   ExcelFile book;
   // A second BOF in the globals.
-  WriteDocument(path, GlobalsBof() + RecordOf(0x00E0, Filled(20)) + GlobalsBof() + kEof);
+  write_document(path, globals_bof() + record_of(0x00E0, filled(20)) + globals_bof() + kEof);
   EXPECT_FALSE(book.Load(path.c_str()));
   EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged");
   // No cell format for new cells to take, or a cell naming one beyond the list.
-  WriteDocument(path, GlobalsBof() + kEof);
+  write_document(path, globals_bof() + kEof);
   EXPECT_FALSE(book.Load(path.c_str()));
   EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: a cell format is missing");
   {
@@ -100,27 +100,27 @@ TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
     *saved.GetWorksheet(0)->Cell(1, 5) = 7;
     ASSERT_TRUE(saved.SaveAs(path.c_str()));
   }
-  const Bytes stream = ReadWorkbookStream(path);
+  const Bytes stream = read_workbook_stream(path);
   for (const auto& [code, offset, value, reason] :
        {std::tuple<uint16_t, int, uint16_t, std::string>{0x00FD, 10, 1, "a cell names a text the workbook lacks"},
         {0x027E, 7, 1, "a cell lies outside the sheet"}}) {  // column 5 becomes 261
     Bytes changed = stream;
     size_t at = 0;
-    while (Get16(changed, at) != code) at += 4 + Get16(changed, at + 2);
+    while (get16(changed, at) != code) at += 4 + get16(changed, at + 2);
     changed[at + offset] = static_cast<char>(value & 0xFF);
-    WriteDocument(path, changed);
+    write_document(path, changed);
     EXPECT_FALSE(book.Load(path.c_str())) << reason;
     EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: " + reason);
   }
   // An older version of the format in a "Workbook" stream.
-  WriteDocument(path, RecordOf(0x0809, Of({0x00, 0x05, 0x05, 0x00}) + Filled(4)) + kEof);
+  write_document(path, record_of(0x0809, bytes_of({0x00, 0x05, 0x05, 0x00}) + filled(4)) + kEof);
   EXPECT_FALSE(book.Load(path.c_str()));
   EXPECT_EQ(book.Problem(), "its workbook is of an older version of the format, which this export does not write");
 }
 
 TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
   // A sample with strings across records, formats and every number form.
-  const std::string sample = ScratchPath("hostile-sample.xls");
+  const std::string sample = scratch_path("hostile-sample.xls");
   {
     ExcelFile book;
     book.New(2);
@@ -134,11 +134,11 @@ TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
     *book.GetWorksheet(1)->Cell(3, 3) = std::string(9000, 'w').c_str();
     ASSERT_TRUE(book.SaveAs(sample.c_str()));
   }
-  const Bytes original = ReadWorkbookStream(sample);
+  const Bytes original = read_workbook_stream(sample);
 
   std::mt19937 random(20261207);
-  const std::string path = ScratchPath("hostile.xls");
-  const std::string saved = ScratchPath("hostile-saved.xls");
+  const std::string path = scratch_path("hostile.xls");
+  const std::string saved = scratch_path("hostile-saved.xls");
   int accepted = 0, checked_by_xlrd = 0;
   for (int round = 0; round < 400; ++round) {
     Bytes stream = original;
@@ -146,7 +146,7 @@ TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
     for (int k = 0; k < changes; ++k)
       stream[random() % stream.size()] = static_cast<char>(random() % 3 == 0 ? 0xFF : random());
     if (round % 7 == 0) stream.resize(random() % stream.size());
-    WriteDocument(path, stream);
+    write_document(path, stream);
     ExcelFile book;
     if (!book.Load(path.c_str()) || !book.Survey().Keepable()) continue;
     // A damaged size claim may make a sheet huge but nearly empty; that
@@ -155,15 +155,15 @@ TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
     for (const ExcelSheet& s : book.sheets) huge = huge || s.GetTotalRows() * s.GetTotalCols() > 200000;
     if (huge) continue;
     ++accepted;
-    const std::string before = Contents(book);
+    const std::string before = contents(book);
     ASSERT_TRUE(book.SaveAs(saved.c_str())) << round << ": " << book.Problem();
     ExcelFile again;
     ASSERT_TRUE(again.Load(saved.c_str())) << round << ": " << again.Problem();
-    EXPECT_EQ(Contents(again), before) << round;
-    if (checked_by_xlrd < 15 && xls_tool::Present("xlrd")) {
+    EXPECT_EQ(contents(again), before) << round;
+    if (checked_by_xlrd < 15 && xls_tool::module_present("xlrd")) {
       ++checked_by_xlrd;
       xls_tool::Book read;
-      EXPECT_TRUE(xls_tool::Dump(saved, read)) << round;
+      EXPECT_TRUE(xls_tool::dump_book(saved, read)) << round;
       EXPECT_EQ(read.size(), again.GetTotalSheets()) << round;
     }
   }

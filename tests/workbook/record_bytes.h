@@ -14,32 +14,32 @@ namespace workbook_test {
 
 using Bytes = std::vector<char>;
 
-inline Bytes Of(std::initializer_list<int> values) {
+inline Bytes bytes_of(std::initializer_list<int> values) {
   Bytes out;
   for (int v : values) out.push_back(static_cast<char>(v));
   return out;
 }
 
-inline void Put16(Bytes& out, uint32_t v) {
+inline void put16(Bytes& out, uint32_t v) {
   out.push_back(static_cast<char>(v & 0xFF));
   out.push_back(static_cast<char>((v >> 8) & 0xFF));
 }
 
-inline void Put32(Bytes& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
+inline void put32(Bytes& out, uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
 }
 
 // One record: code, length, data.
-inline Bytes RecordOf(uint16_t code, const Bytes& data) {
+inline Bytes record_of(uint16_t code, const Bytes& data) {
   Bytes out;
-  Put16(out, code);
-  Put16(out, static_cast<uint32_t>(data.size()));
+  put16(out, code);
+  put16(out, static_cast<uint32_t>(data.size()));
   out.insert(out.end(), data.begin(), data.end());
   return out;
 }
 
-inline Bytes Filled(size_t n, char value = 0) { return Bytes(n, value); }
+inline Bytes filled(size_t n, char value = 0) { return Bytes(n, value); }
 
 inline Bytes& operator+=(Bytes& a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -51,7 +51,7 @@ inline Bytes operator+(Bytes a, const Bytes& b) { return a += b; }
 // Anything with RecordSize() and Write(char*): its bytes, with a check
 // that Write writes exactly what RecordSize promised.
 template <class T>
-Bytes Written(T& object, uint64_t* written = nullptr) {
+Bytes written_bytes(T& object, uint64_t* written = nullptr) {
   Bytes out(object.RecordSize(), '\x5A');
   const uint64_t n = object.Write(out.data());
   if (written) *written = n;
@@ -59,13 +59,13 @@ Bytes Written(T& object, uint64_t* written = nullptr) {
   return out;
 }
 
-inline uint16_t Get16(const Bytes& b, size_t offset) {
+inline uint16_t get16(const Bytes& b, size_t offset) {
   return static_cast<uint16_t>(static_cast<unsigned char>(b[offset]) |
                                static_cast<unsigned char>(b[offset + 1]) << 8);
 }
 
 // The "Workbook" stream of the document at path.
-inline Bytes ReadWorkbookStream(const std::string& path) {
+inline Bytes read_workbook_stream(const std::string& path) {
   YCompoundFiles::CompoundDocument doc;
   Bytes stream;
   EXPECT_TRUE(doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead));

@@ -10,7 +10,7 @@ namespace {
 
 using namespace workbook_test;
 
-Record WithData(uint16_t code, size_t n) {
+Record with_data(uint16_t code, size_t n) {
   Record r(code);
   r.data.resize(n);
   for (size_t i = 0; i < n; ++i) r.data[i] = static_cast<char>(i * 7);
@@ -21,26 +21,26 @@ Record WithData(uint16_t code, size_t n) {
 
 TEST(RecordTest, SplitsLongDataIntoContinueRecordsOf8224Bytes) {
   for (size_t n : {size_t{8224}, size_t{8225}, size_t{16448}}) {
-    Record r = WithData(0x00FC, n);
-    const Bytes out = Written(r);
+    Record r = with_data(0x00FC, n);
+    const Bytes out = written_bytes(r);
     ASSERT_EQ(out.size(), r.RecordSize()) << n;
     // First part: the record's own code.
-    EXPECT_EQ(Get16(out, 0), 0x00FC);
-    EXPECT_EQ(Get16(out, 2), std::min<size_t>(n, 8224));
+    EXPECT_EQ(get16(out, 0), 0x00FC);
+    EXPECT_EQ(get16(out, 2), std::min<size_t>(n, 8224));
     if (n == 8224) {
       EXPECT_EQ(out.size(), 8228u);
       continue;
     }
-    EXPECT_EQ(Get16(out, 8228), 0x003C);
-    EXPECT_EQ(Get16(out, 8230), n - 8224);
+    EXPECT_EQ(get16(out, 8228), 0x003C);
+    EXPECT_EQ(get16(out, 8230), n - 8224);
     EXPECT_EQ(out.size(), n + 8u);
     EXPECT_EQ(out[8232], r.data[8224]);
   }
 }
 
 TEST(RecordTest, ReadsContinuePartsAndWritesThemBackAsTheyWere) {
-  const Bytes stream = RecordOf(0x00FC, Filled(200, 1)) + RecordOf(0x003C, Filled(100, 2)) +
-                       RecordOf(0x003C, Filled(50, 3)) + RecordOf(0x000A, {});
+  const Bytes stream = record_of(0x00FC, filled(200, 1)) + record_of(0x003C, filled(100, 2)) +
+                       record_of(0x003C, filled(50, 3)) + record_of(0x000A, {});
   Record r;
   EXPECT_EQ(r.Read(stream.data(), stream.size()), 362u);
   EXPECT_EQ(r.code, 0x00FC);
@@ -50,11 +50,11 @@ TEST(RecordTest, ReadsContinuePartsAndWritesThemBackAsTheyWere) {
   EXPECT_EQ(r.data[199], 1);
   EXPECT_EQ(r.data[200], 2);
   EXPECT_EQ(r.data[349], 3);
-  EXPECT_EQ(Written(r), Bytes(stream.begin(), stream.begin() + 362));
+  EXPECT_EQ(written_bytes(r), Bytes(stream.begin(), stream.begin() + 362));
 }
 
 TEST(RecordTest, RefusesRecordsThatRunPastTheStream) {
-  const Bytes whole = RecordOf(0x0031, Filled(20)) + RecordOf(0x003C, Filled(10));
+  const Bytes whole = record_of(0x0031, filled(20)) + record_of(0x003C, filled(10));
   Record r;
   EXPECT_EQ(r.Read(whole.data(), 3), 0u);    // header cut
   EXPECT_EQ(r.Read(whole.data(), 23), 0u);   // data cut
@@ -67,42 +67,42 @@ TEST(RecordTest, RefusesRecordsThatRunPastTheStream) {
 
 TEST(RecordTest, MarkersWriteTheirFixedBytes) {
   YEOF eof;
-  EXPECT_EQ(Written(eof), Of({0x0A, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(written_bytes(eof), bytes_of({0x0A, 0x00, 0x00, 0x00}));
 
   BOF bof;
   EXPECT_EQ(bof.RecordSize(), 20u);
   bof.SetDefaults(BOF::kGlobals);
-  EXPECT_EQ(Written(bof), Of({0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0xA0, 0x19, 0xCD, 0x07,
+  EXPECT_EQ(written_bytes(bof), bytes_of({0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0xA0, 0x19, 0xCD, 0x07,
                              0xC9, 0xC0, 0x00, 0x00, 0x06, 0x03, 0x00, 0x00}));
   bof.SetDefaults(BOF::kWorksheet);
-  const Bytes sheet = Written(bof);
+  const Bytes sheet = written_bytes(bof);
   EXPECT_EQ(sheet[6], 0x10);
   EXPECT_EQ(sheet[7], 0x00);
 }
 
 TEST(RecordTest, BofKeepsExtraDataAndReadsMissingFieldsAsZero) {
-  Bytes longer = RecordOf(0x0809, Of({0x00, 0x06, 0x10, 0x00}) + Filled(12, 0x11) + Of({0xEE, 0xFF}));
+  Bytes longer = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00}) + filled(12, 0x11) + bytes_of({0xEE, 0xFF}));
   BOF bof;
   ASSERT_EQ(bof.Read(longer.data(), longer.size()), 22u);
   EXPECT_EQ(bof.type, 0x0010);
-  EXPECT_EQ(Written(bof), longer);
+  EXPECT_EQ(written_bytes(bof), longer);
 
-  const Bytes shorter = RecordOf(0x0809, Of({0x00, 0x05, 0x05, 0x00}));
+  const Bytes shorter = record_of(0x0809, bytes_of({0x00, 0x05, 0x05, 0x00}));
   ASSERT_EQ(bof.Read(shorter.data(), shorter.size()), 8u);
   EXPECT_EQ(bof.version, 0x0500);
   EXPECT_EQ(bof.type, 5);
   EXPECT_EQ(bof.build, 0);
-  EXPECT_EQ(Written(bof), shorter);
+  EXPECT_EQ(written_bytes(bof), shorter);
 }
 
 TEST(RecordTest, SkipSubstreamFollowsNesting) {
-  const Bytes inner = RecordOf(0x0809, Filled(16)) + RecordOf(0x1001, Filled(3)) + RecordOf(0x000A, {});
-  const Bytes outer = RecordOf(0x0809, Filled(16)) + inner + RecordOf(0x0208, Filled(16)) + RecordOf(0x000A, {});
-  const Bytes stream = outer + RecordOf(0x0809, Filled(16));
-  EXPECT_EQ(SkipSubstream(stream.data(), stream.size()), outer.size());
-  EXPECT_EQ(SkipSubstream(inner.data(), inner.size()), inner.size());
-  EXPECT_EQ(SkipSubstream(outer.data(), outer.size() - 1), 0u);  // no closing EOF
-  EXPECT_EQ(SkipSubstream(stream.data() + 40, stream.size() - 40), 0u);  // not at a BOF
+  const Bytes inner = record_of(0x0809, filled(16)) + record_of(0x1001, filled(3)) + record_of(0x000A, {});
+  const Bytes outer = record_of(0x0809, filled(16)) + inner + record_of(0x0208, filled(16)) + record_of(0x000A, {});
+  const Bytes stream = outer + record_of(0x0809, filled(16));
+  EXPECT_EQ(skip_substream(stream.data(), stream.size()), outer.size());
+  EXPECT_EQ(skip_substream(inner.data(), inner.size()), inner.size());
+  EXPECT_EQ(skip_substream(outer.data(), outer.size() - 1), 0u);  // no closing EOF
+  EXPECT_EQ(skip_substream(stream.data() + 40, stream.size() - 40), 0u);  // not at a BOF
 }
 
 }  // namespace

@@ -11,19 +11,19 @@ namespace {
 using namespace workbook_test;
 using GlobalsRecords::SharedStringTable;
 
-LongUnicodeString Narrow(size_t n, char c = 'n') {
+LongUnicodeString narrow_string(size_t n, char c = 'n') {
   LongUnicodeString s;
   s = std::string(n, c).c_str();
   return s;
 }
 
-LongUnicodeString Wide(size_t n, char16_t c = u'\u0416') {
+LongUnicodeString wide_string(size_t n, char16_t c = u'\u0416') {
   LongUnicodeString s;
   s = std::u16string(n, c).c_str();
   return s;
 }
 
-SharedStringTable TableOf(std::vector<LongUnicodeString> strings) {
+SharedStringTable table_of(std::vector<LongUnicodeString> strings) {
   SharedStringTable t;
   t.strings = std::move(strings);
   t.unique_count = static_cast<uint32_t>(t.strings.size());
@@ -32,8 +32,8 @@ SharedStringTable TableOf(std::vector<LongUnicodeString> strings) {
 }
 
 // Reads back what the table writes and checks that every string survives.
-void ExpectRoundTrip(SharedStringTable& t) {
-  const Bytes out = Written(t);
+void expect_round_trip(SharedStringTable& t) {
+  const Bytes out = written_bytes(t);
   SharedStringTable back;
   ASSERT_EQ(back.Read(out.data(), out.size()), out.size());
   EXPECT_EQ(back.total_count, t.total_count);
@@ -43,98 +43,98 @@ void ExpectRoundTrip(SharedStringTable& t) {
     EXPECT_EQ(back.strings[i].narrow, t.strings[i].narrow) << i;
     EXPECT_EQ(back.strings[i].wide, t.strings[i].wide) << i;
   }
-  EXPECT_EQ(Written(back), out);
+  EXPECT_EQ(written_bytes(back), out);
 }
 
 TEST(SharedStringTableTest, EmptyTableIsOneRecordOfTwoCounts) {
   SharedStringTable t;
-  EXPECT_EQ(Written(t), Of({0xFC, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(written_bytes(t), bytes_of({0xFC, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(SharedStringTableTest, StringsThatFitStayInOneRecord) {
-  SharedStringTable t = TableOf({Narrow(4000), Wide(2000)});
+  SharedStringTable t = table_of({narrow_string(4000), wide_string(2000)});
   EXPECT_EQ(t.DataSize(), 8u + 4003u + 4003u);
   EXPECT_TRUE(t.continue_indices.empty());
   EXPECT_EQ(t.RecordSize(), 8u + 4003u + 4003u + 4u);
-  ExpectRoundTrip(t);
+  expect_round_trip(t);
 }
 
 TEST(SharedStringTableTest, SplitsAnEightBitStringAtTheRecordEnd) {
-  SharedStringTable t = TableOf({Narrow(8189), Narrow(100, 'q')});  // the second starts at 8200
+  SharedStringTable t = table_of({narrow_string(8189), narrow_string(100, 'q')});  // the second starts at 8200
   EXPECT_EQ(t.DataSize(), 8304u);
   EXPECT_EQ(t.RecordSize(), 8312u);
   EXPECT_EQ(t.continue_indices, std::vector<uint64_t>{8224});
-  const Bytes out = Written(t);
-  EXPECT_EQ(Get16(out, 2), 8224);
-  EXPECT_EQ(Get16(out, 4 + 8200), 100);  // the split string's header: count 100, flags 0
+  const Bytes out = written_bytes(t);
+  EXPECT_EQ(get16(out, 2), 8224);
+  EXPECT_EQ(get16(out, 4 + 8200), 100);  // the split string's header: count 100, flags 0
   EXPECT_EQ(out[4 + 8202], 0);
   EXPECT_EQ(out[4 + 8223], 'q');          // 21st character
-  EXPECT_EQ(Get16(out, 8228), 0x003C);
-  EXPECT_EQ(Get16(out, 8230), 80);
+  EXPECT_EQ(get16(out, 8228), 0x003C);
+  EXPECT_EQ(get16(out, 8230), 80);
   EXPECT_EQ(out[8232], 0);                // the part's flags byte
   EXPECT_EQ(out[8233], 'q');
-  ExpectRoundTrip(t);
+  expect_round_trip(t);
 }
 
 TEST(SharedStringTableTest, SplitsASixteenBitStringBetweenCharacters) {
-  SharedStringTable t = TableOf({Narrow(8189), Wide(100)});
+  SharedStringTable t = table_of({narrow_string(8189), wide_string(100)});
   EXPECT_EQ(t.DataSize(), 8404u);
   EXPECT_EQ(t.RecordSize(), 8412u);
   EXPECT_EQ(t.continue_indices, std::vector<uint64_t>{8223});
-  const Bytes out = Written(t);
-  EXPECT_EQ(Get16(out, 2), 8223);         // 10 characters in the first record
-  EXPECT_EQ(Get16(out, 8227), 0x003C);
-  EXPECT_EQ(Get16(out, 8229), 181);
+  const Bytes out = written_bytes(t);
+  EXPECT_EQ(get16(out, 2), 8223);         // 10 characters in the first record
+  EXPECT_EQ(get16(out, 8227), 0x003C);
+  EXPECT_EQ(get16(out, 8229), 181);
   EXPECT_EQ(out[8231], 1);
-  EXPECT_EQ(Get16(out, 8232), 0x0416);
-  ExpectRoundTrip(t);
+  EXPECT_EQ(get16(out, 8232), 0x0416);
+  expect_round_trip(t);
 }
 
 TEST(SharedStringTableTest, StartsANewRecordWhenFewerThanTwelveBytesRemain) {
-  SharedStringTable t = TableOf({Narrow(8203), Narrow(10, 'r')});  // 10 bytes left after the first
+  SharedStringTable t = table_of({narrow_string(8203), narrow_string(10, 'r')});  // 10 bytes left after the first
   EXPECT_EQ(t.DataSize(), 8214u + 13u);
   EXPECT_EQ(t.continue_indices, std::vector<uint64_t>{8214});
-  const Bytes out = Written(t);
-  EXPECT_EQ(Get16(out, 2), 8214);
-  EXPECT_EQ(Get16(out, 8218), 0x003C);
-  EXPECT_EQ(Get16(out, 8222), 10);        // the string's own header, no extra flags byte
+  const Bytes out = written_bytes(t);
+  EXPECT_EQ(get16(out, 2), 8214);
+  EXPECT_EQ(get16(out, 8218), 0x003C);
+  EXPECT_EQ(get16(out, 8222), 10);        // the string's own header, no extra flags byte
   EXPECT_EQ(out[8224], 0);
   EXPECT_EQ(out[8225], 'r');
-  ExpectRoundTrip(t);
+  expect_round_trip(t);
 }
 
 TEST(SharedStringTableTest, LongStringsSpanSeveralContinueRecords) {
-  SharedStringTable narrow = TableOf({Narrow(20000)});
+  SharedStringTable narrow = table_of({narrow_string(20000)});
   EXPECT_EQ(narrow.DataSize(), 8224u + 8224u + 3565u);
   EXPECT_EQ(narrow.continue_indices, (std::vector<uint64_t>{8224, 16448}));
   EXPECT_EQ(narrow.RecordSize(), 20013u + 12u);
-  ExpectRoundTrip(narrow);
+  expect_round_trip(narrow);
 
-  SharedStringTable wide = TableOf({Wide(10000)});
+  SharedStringTable wide = table_of({wide_string(10000)});
   EXPECT_EQ(wide.DataSize(), 8223u + 8223u + 3567u);
   EXPECT_EQ(wide.continue_indices, (std::vector<uint64_t>{8223, 16446}));
-  ExpectRoundTrip(wide);
+  expect_round_trip(wide);
 
   // A mix in which strings meet boundaries at many different places.
   std::vector<LongUnicodeString> mix;
-  for (size_t i = 0; i < 300; ++i) mix.push_back(i % 3 ? Narrow(7 + i * 13 % 500, 'a' + i % 26) : Wide(5 + i * 7 % 300));
-  mix.push_back(Wide(9000));
-  mix.push_back(Narrow(0));
-  SharedStringTable mixed = TableOf(mix);
-  ExpectRoundTrip(mixed);
+  for (size_t i = 0; i < 300; ++i) mix.push_back(i % 3 ? narrow_string(7 + i * 13 % 500, 'a' + i % 26) : wide_string(5 + i * 7 % 300));
+  mix.push_back(wide_string(9000));
+  mix.push_back(narrow_string(0));
+  SharedStringTable mixed = table_of(mix);
+  expect_round_trip(mixed);
 }
 
 TEST(SharedStringTableTest, ReadsPartsWrittenElsewhere) {
   // An 8-bit string whose continuation is 16-bit, then a rich-text string
   // whose runs follow its last characters in the next part.
   Bytes first;
-  Put32(first, 2);
-  Put32(first, 2);
-  first += Of({6, 0, 0, 'a', 'b', 'c'});
-  Bytes second = Of({1, 'd', 0, 'e', 0, 0x2D, 0x4E});
-  second += Of({4, 0, 0x08, 1, 0, 'w', 'x'});
-  Bytes third = Of({0, 'y', 'z', 1, 2, 3, 4});
-  const Bytes stream = RecordOf(0x00FC, first) + RecordOf(0x003C, second) + RecordOf(0x003C, third);
+  put32(first, 2);
+  put32(first, 2);
+  first += bytes_of({6, 0, 0, 'a', 'b', 'c'});
+  Bytes second = bytes_of({1, 'd', 0, 'e', 0, 0x2D, 0x4E});
+  second += bytes_of({4, 0, 0x08, 1, 0, 'w', 'x'});
+  Bytes third = bytes_of({0, 'y', 'z', 1, 2, 3, 4});
+  const Bytes stream = record_of(0x00FC, first) + record_of(0x003C, second) + record_of(0x003C, third);
   SharedStringTable t;
   ASSERT_EQ(t.Read(stream.data(), stream.size()), stream.size());
   ASSERT_EQ(t.strings.size(), 2u);
@@ -144,41 +144,41 @@ TEST(SharedStringTableTest, ReadsPartsWrittenElsewhere) {
 
 TEST(SharedStringTableTest, RefusesDamagedTables) {
   Bytes data;
-  Put32(data, 1);
-  Put32(data, 1000);  // promises more strings than the data holds
-  data += Of({1, 0, 0, 'a'});
-  Bytes stream = RecordOf(0x00FC, data);
+  put32(data, 1);
+  put32(data, 1000);  // promises more strings than the data holds
+  data += bytes_of({1, 0, 0, 'a'});
+  Bytes stream = record_of(0x00FC, data);
   SharedStringTable t;
   EXPECT_EQ(t.Read(stream.data(), stream.size()), 0u);
 
   data.clear();
-  Put32(data, 1);
-  Put32(data, 1);
-  data += Of({9, 0, 0, 'a'});  // runs past the data
-  stream = RecordOf(0x00FC, data);
+  put32(data, 1);
+  put32(data, 1);
+  data += bytes_of({9, 0, 0, 'a'});  // runs past the data
+  stream = record_of(0x00FC, data);
   EXPECT_EQ(t.Read(stream.data(), stream.size()), 0u);
 
   // A string header cut by a CONTINUE boundary.
   data.clear();
-  Put32(data, 1);
-  Put32(data, 1);
-  data += Of({3, 0});
-  stream = RecordOf(0x00FC, data) + RecordOf(0x003C, Of({0, 'a', 'b', 'c'}));
+  put32(data, 1);
+  put32(data, 1);
+  data += bytes_of({3, 0});
+  stream = record_of(0x00FC, data) + record_of(0x003C, bytes_of({0, 'a', 'b', 'c'}));
   EXPECT_EQ(t.Read(stream.data(), stream.size()), 0u);
 
   // A split string whose parts end before its characters do.
   data.clear();
-  Put32(data, 1);
-  Put32(data, 1);
-  data += Of({5, 0, 0, 'a'});
-  stream = RecordOf(0x00FC, data) + RecordOf(0x003C, Of({0, 'b'}));
+  put32(data, 1);
+  put32(data, 1);
+  data += bytes_of({5, 0, 0, 'a'});
+  stream = record_of(0x00FC, data) + record_of(0x003C, bytes_of({0, 'b'}));
   EXPECT_EQ(t.Read(stream.data(), stream.size()), 0u);
 }
 
 TEST(SharedStringTableTest, WritesNoMoreStringsThanItHolds) {
-  SharedStringTable t = TableOf({Narrow(2)});
+  SharedStringTable t = table_of({narrow_string(2)});
   t.unique_count = 5;
-  const Bytes out = Written(t);
+  const Bytes out = written_bytes(t);
   EXPECT_EQ(out.size(), 4u + 8u + 5u);
   EXPECT_EQ(out[8], 1);
 }

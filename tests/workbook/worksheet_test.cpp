@@ -10,20 +10,20 @@ namespace {
 
 using namespace workbook_test;
 
-const Bytes kBof = RecordOf(0x0809, Of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9, 0xC0, 0, 0, 0x06, 0x03, 0, 0}));
-const Bytes kIndex = RecordOf(0x020B, Filled(20));
-const Bytes kDimensions = RecordOf(0x0200, Of({0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
-const Bytes kWindow2 = RecordOf(0x023E, Of({0xB6, 0x06, 0, 0, 0, 0, 0x40, 0}) + Filled(10));
-const Bytes kEof = RecordOf(0x000A, {});
+const Bytes kBof = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9, 0xC0, 0, 0, 0x06, 0x03, 0, 0}));
+const Bytes kIndex = record_of(0x020B, filled(20));
+const Bytes kDimensions = record_of(0x0200, bytes_of({0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
+const Bytes kWindow2 = record_of(0x023E, bytes_of({0xB6, 0x06, 0, 0, 0, 0, 0x40, 0}) + filled(10));
+const Bytes kEof = record_of(0x000A, {});
 
-Bytes RowRecord(int row) { return RecordOf(0x0208, Of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
-Bytes NumberRecord(int row) { return RecordOf(0x0203, Of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})); }
-Bytes LabelRecord(int row) { return RecordOf(0x00FD, Of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
-Bytes DBCellRecord() { return RecordOf(0x00D7, Of({40, 0, 0, 0, 20, 0, 0, 0})); }
+Bytes row_record(int row) { return record_of(0x0208, bytes_of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
+Bytes number_record(int row) { return record_of(0x0203, bytes_of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})); }
+Bytes label_record(int row) { return record_of(0x00FD, bytes_of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
+Bytes db_cell_record() { return record_of(0x00D7, bytes_of({40, 0, 0, 0, 20, 0, 0, 0})); }
 
 TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
-  const Bytes sheet = kBof + kIndex + kDimensions + RowRecord(0) + RowRecord(1) + NumberRecord(0) +
-                      LabelRecord(1) + DBCellRecord() + kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) + number_record(0) +
+                      label_record(1) + db_cell_record() + kWindow2 + kEof;
   const Bytes stream = sheet + kBof;
   Worksheet w;
   ASSERT_EQ(w.Read(stream.data(), stream.size()), sheet.size());
@@ -36,15 +36,15 @@ TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
   EXPECT_EQ(block.cell_blocks[1].RowIndex(), 1);
   EXPECT_EQ(block.dbcell.row_offsets, (std::vector<uint16_t>{20, 0}));
   EXPECT_EQ(w.dimensions.first_unused_col, 2);
-  EXPECT_EQ(Written(w), sheet);
+  EXPECT_EQ(written_bytes(w), sheet);
 }
 
 // Read with a visitor: every cell record goes to it in stream order, the
 // rest of the substream is read as ever, and no cell record is kept.
 TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
-  const Bytes sheet = kBof + kIndex + kDimensions + RowRecord(0) + RowRecord(1) + NumberRecord(0) +
-                      LabelRecord(1) + DBCellRecord() + RowRecord(2) + NumberRecord(2) + DBCellRecord() +
-                      RecordOf(0x0055, Filled(2)) + kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) + number_record(0) +
+                      label_record(1) + db_cell_record() + row_record(2) + number_record(2) + db_cell_record() +
+                      record_of(0x0055, filled(2)) + kWindow2 + kEof;
   const Bytes stream = sheet + kBof;
   Worksheet kept;
   ASSERT_EQ(kept.Read(stream.data(), stream.size()), sheet.size());
@@ -57,7 +57,7 @@ TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
   EXPECT_EQ(seen, (std::vector<std::pair<uint16_t, uint16_t>>{{0x0203, 0}, {0x00FD, 1}, {0x0203, 2}}));
   EXPECT_TRUE(visited.cell_table.row_blocks.empty());
   visited.cell_table = kept.cell_table;
-  EXPECT_EQ(Written(visited), Written(kept));
+  EXPECT_EQ(written_bytes(visited), written_bytes(kept));
   // A substream cut inside a cell record fails the visited read too.
   const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(kBof.size() + kIndex.size() +
                                                                               kDimensions.size() + 20 + 20 + 10));
@@ -65,8 +65,8 @@ TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
 }
 
 TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
-  const Bytes sheet = kBof + kIndex + kDimensions + RecordOf(0x0055, Of({8, 0})) + NumberRecord(3) + RowRecord(0) +
-                      LabelRecord(0) + DBCellRecord() + RecordOf(0x001D, Filled(15)) + kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x0055, bytes_of({8, 0})) + number_record(3) + row_record(0) +
+                      label_record(0) + db_cell_record() + record_of(0x001D, filled(15)) + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
   // The cell before any Row record still makes its own row block.
@@ -75,20 +75,20 @@ TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
   ASSERT_EQ(block.cell_blocks.size(), 2u);
   EXPECT_EQ(block.cell_blocks[0].RowIndex(), 3);
   EXPECT_EQ(block.rows.size(), 1u);
-  const Bytes expected = kBof + kIndex + kDimensions + RowRecord(0) + NumberRecord(3) + LabelRecord(0) +
-                         DBCellRecord() + kWindow2 + kEof;
-  EXPECT_EQ(Written(w), expected);
+  const Bytes expected = kBof + kIndex + kDimensions + row_record(0) + number_record(3) + label_record(0) +
+                         db_cell_record() + kWindow2 + kEof;
+  EXPECT_EQ(written_bytes(w), expected);
 }
 
 TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
-  const Bytes two = kBof + RowRecord(0) + NumberRecord(0) + DBCellRecord() + RowRecord(40) + NumberRecord(40) +
-                    DBCellRecord() + kWindow2 + kEof;
+  const Bytes two = kBof + row_record(0) + number_record(0) + db_cell_record() + row_record(40) + number_record(40) +
+                    db_cell_record() + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(two.data(), two.size()), two.size());
   EXPECT_EQ(w.cell_table.row_blocks.size(), 2u);
 
   // A writer that leaves out DBCell records: the block ends at the Window2.
-  const Bytes bare = kBof + RowRecord(0) + NumberRecord(0) + LabelRecord(0) + kWindow2 + kEof;
+  const Bytes bare = kBof + row_record(0) + number_record(0) + label_record(0) + kWindow2 + kEof;
   Worksheet v;
   ASSERT_EQ(v.Read(bare.data(), bare.size()), bare.size());
   ASSERT_EQ(v.cell_table.row_blocks.size(), 1u);
@@ -97,9 +97,9 @@ TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
 }
 
 TEST(WorksheetTest, SkipsAnEmbeddedSubstreamWholeAndKeepsItsOwnBof) {
-  const Bytes chart = RecordOf(0x0809, Of({0x00, 0x06, 0x20, 0x00}) + Filled(12)) + RecordOf(0x1002, Filled(16)) +
-                      RecordOf(0x023E, Filled(10)) + kEof;
-  const Bytes sheet = kBof + kDimensions + RowRecord(0) + NumberRecord(0) + DBCellRecord() + chart + kWindow2 + kEof;
+  const Bytes chart = record_of(0x0809, bytes_of({0x00, 0x06, 0x20, 0x00}) + filled(12)) + record_of(0x1002, filled(16)) +
+                      record_of(0x023E, filled(10)) + kEof;
+  const Bytes sheet = kBof + kDimensions + row_record(0) + number_record(0) + db_cell_record() + chart + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
   EXPECT_EQ(w.bof.type, 0x0010);
@@ -108,14 +108,14 @@ TEST(WorksheetTest, SkipsAnEmbeddedSubstreamWholeAndKeepsItsOwnBof) {
 }
 
 TEST(WorksheetTest, RefusesDamagedSubstreams) {
-  const Bytes sheet = kBof + kIndex + kDimensions + RowRecord(0) + NumberRecord(0) + LabelRecord(0) + DBCellRecord() +
+  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + number_record(0) + label_record(0) + db_cell_record() +
                       kWindow2 + kEof;
   for (size_t cut = 0; cut < sheet.size(); ++cut) {
     Worksheet w;
     EXPECT_EQ(w.Read(sheet.data(), cut), 0u) << cut;
   }
   // A cell record too short for its fields.
-  const Bytes bad = kBof + RowRecord(0) + RecordOf(0x027E, Filled(4)) + DBCellRecord() + kEof;
+  const Bytes bad = kBof + row_record(0) + record_of(0x027E, filled(4)) + db_cell_record() + kEof;
   Worksheet w;
   EXPECT_EQ(w.Read(bad.data(), bad.size()), 0u);
   // Not a substream at all.
@@ -124,37 +124,37 @@ TEST(WorksheetTest, RefusesDamagedSubstreams) {
 
 TEST(WorksheetTest, IndexAndDBCellPositionCounts) {
   WorksheetRecords::Index index;
-  Bytes data = Of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
-  Bytes in = RecordOf(0x020B, data);
+  Bytes data = bytes_of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
+  Bytes in = record_of(0x020B, data);
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions, (std::vector<uint64_t>{0x10, 0x20}));
-  EXPECT_EQ(Written(index), in);
+  EXPECT_EQ(written_bytes(index), in);
 
-  in = RecordOf(0x020B, Filled(16));
+  in = record_of(0x020B, filled(16));
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions, std::vector<uint64_t>{0});
   // A range that asks for more blocks than a sheet can have.
-  data = Of({0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
-  in = RecordOf(0x020B, data);
+  data = bytes_of({0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0});
+  in = record_of(0x020B, data);
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions.size(), 2048u);
 
   WorksheetRecords::DBCell dbcell;
-  EXPECT_EQ(Written(dbcell).size(), 8u);
-  in = RecordOf(0x00D7, Filled(10, 1));
+  EXPECT_EQ(written_bytes(dbcell).size(), 8u);
+  in = record_of(0x00D7, filled(10, 1));
   ASSERT_EQ(dbcell.Read(in.data(), in.size()), 14u);
   EXPECT_EQ(dbcell.row_offsets.size(), 3u);
 }
 
 TEST(WorksheetTest, NewWorksheetRecords) {
   WorksheetRecords::Window2 window;
-  EXPECT_EQ(Written(window), kWindow2);
+  EXPECT_EQ(written_bytes(window), kWindow2);
   Worksheet w;
   EXPECT_EQ(w.DataSize(), 88u);
-  const Bytes out = Written(w);
+  const Bytes out = written_bytes(w);
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 20), kBof);
-  EXPECT_EQ(Get16(out, 20), 0x020B);
-  EXPECT_EQ(Get16(out, 22), 20);
+  EXPECT_EQ(get16(out, 20), 0x020B);
+  EXPECT_EQ(get16(out, 22), 20);
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ struct Sheet {
 
 using Book = std::vector<Sheet>;
 
-inline std::string ScriptPath() {
+inline std::string script_path() {
   const char* env = std::getenv("KELPO_SOURCE_DIR");
   if (env && *env) return std::string(env) + "/tests/workbook/xls_tool.py";
   return std::string(KELPO_WORKBOOK_TEST_DIR) + "/xls_tool.py";
@@ -48,8 +48,8 @@ inline std::string ScriptPath() {
 
 // Runs the script with the arguments (quoted by the caller); output is
 // stdout and stderr together. Returns the exit code, -1 when it did not run.
-inline int Run(const std::string& arguments, std::string& output) {
-  const std::string command = "/usr/bin/python3 '" + ScriptPath() + "' " + arguments + " 2>&1";
+inline int run_script(const std::string& arguments, std::string& output) {
+  const std::string command = "/usr/bin/python3 '" + script_path() + "' " + arguments + " 2>&1";
   output.clear();
   std::FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
@@ -60,13 +60,13 @@ inline int Run(const std::string& arguments, std::string& output) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline bool Present(const std::string& module) {
+inline bool module_present(const std::string& module) {
   static std::string probe;
-  static int rc = Run("probe", probe);
+  static int rc = run_script("probe", probe);
   return rc == 0 && probe.find(module + " yes") != std::string::npos;
 }
 
-inline std::string Unescape(const std::string& s) {
+inline std::string unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] != '\\' || i + 1 == s.size()) {
@@ -80,7 +80,7 @@ inline std::string Unescape(const std::string& s) {
 }
 
 // Reads the script's sheet-and-cell listing.
-inline bool Parse(const std::string& listing, Book& book) {
+inline bool parse(const std::string& listing, Book& book) {
   book.clear();
   std::istringstream in(listing);
   for (std::string line; std::getline(in, line);) {
@@ -89,7 +89,7 @@ inline bool Parse(const std::string& listing, Book& book) {
     std::istringstream fields(line);
     while (std::getline(fields, field, '\t')) f.push_back(field);
     if (f.size() == 4 && f[0] == "sheet") {
-      book.push_back({Unescape(f[1]), std::stoi(f[2]), std::stoi(f[3]), {}});
+      book.push_back({unescape(f[1]), std::stoi(f[2]), std::stoi(f[3]), {}});
     } else if (f.size() >= 4 && f[0] == "cell" && !book.empty()) {
       Cell cell;
       cell.kind = f[3];
@@ -97,7 +97,7 @@ inline bool Parse(const std::string& listing, Book& book) {
       if (cell.kind == "number" || cell.kind == "bool")
         cell.number = std::strtod(value.c_str(), nullptr);
       else
-        cell.text = Unescape(value);
+        cell.text = unescape(value);
       book.back().cells[{std::stoi(f[1]), std::stoi(f[2])}] = cell;
     } else {
       return false;
@@ -107,27 +107,27 @@ inline bool Parse(const std::string& listing, Book& book) {
 }
 
 // The workbook as xlrd reads it.
-inline ::testing::AssertionResult Dump(const std::string& file, Book& book) {
+inline ::testing::AssertionResult dump_book(const std::string& file, Book& book) {
   std::string output;
-  const int rc = Run("dump '" + file + "'", output);
+  const int rc = run_script("dump '" + file + "'", output);
   if (rc != 0) return ::testing::AssertionFailure() << "xlrd cannot read " << file << ": " << output;
-  if (!Parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  if (!parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
   return ::testing::AssertionSuccess();
 }
 
 // Writes a workbook with xlwt; book receives what was written.
-inline ::testing::AssertionResult MakeWithXlwt(const std::string& file, Book& book) {
+inline ::testing::AssertionResult make_with_xlwt(const std::string& file, Book& book) {
   std::string output;
-  const int rc = Run("make-xlwt '" + file + "'", output);
+  const int rc = run_script("make-xlwt '" + file + "'", output);
   if (rc != 0) return ::testing::AssertionFailure() << "xlwt failed: " << output;
-  if (!Parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  if (!parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
   return ::testing::AssertionSuccess();
 }
 
 // Whether LibreOffice (soffice) and gnumeric's ssconvert are installed.
-inline bool ReadersPresent() {
+inline bool readers_present() {
   static std::string probe;
-  static int rc = Run("probe-readers", probe);
+  static int rc = run_script("probe-readers", probe);
   return rc == 0 && probe.find("soffice yes") != std::string::npos &&
          probe.find("ssconvert yes") != std::string::npos;
 }
@@ -136,24 +136,24 @@ inline bool ReadersPresent() {
 // "check"): each spec is a file, or "file=original" for a file extended
 // from the original. Succeeds when every program reads every file without
 // a warning and with the same sheets and values.
-inline ::testing::AssertionResult ReadersAgree(const std::string& folder, const std::vector<std::string>& specs) {
+inline ::testing::AssertionResult readers_agree(const std::string& folder, const std::vector<std::string>& specs) {
   std::string arguments = "check '" + folder + "'";
   for (const std::string& spec : specs) arguments += " '" + spec + "'";
   std::string output;
-  const int rc = Run(arguments, output);
+  const int rc = run_script(arguments, output);
   if (rc != 0) return ::testing::AssertionFailure() << "the readers disagree:\n" << output;
   return ::testing::AssertionSuccess();
 }
 
 // A workbook of the fixtures folder, written by an independent program.
-inline std::string FixturePath(const std::string& name) {
+inline std::string fixture_path(const std::string& name) {
   const char* env = std::getenv("KELPO_SOURCE_DIR");
   if (env && *env) return std::string(env) + "/tests/workbook/data/" + name;
   return std::string(KELPO_WORKBOOK_TEST_DIR) + "/data/" + name;
 }
 
 // A fresh file path in a folder of this process, removed at exit.
-inline std::string ScratchPath(const std::string& name) {
+inline std::string scratch_path(const std::string& name) {
   static const struct Folder {
     std::string path;
     Folder() {
@@ -177,7 +177,7 @@ inline std::string ScratchPath(const std::string& name) {
 // spreadsheet programs used as readers are installed.
 #define REQUIRE_READERS()                                                                        \
   do {                                                                                           \
-    if (!xls_tool::ReadersPresent()) {                                                           \
+    if (!xls_tool::readers_present()) {                                                           \
       const char* ci = std::getenv("CI");                                                        \
       if (ci != nullptr && *ci != '\0') FAIL() << "independent readers missing: soffice, ssconvert"; \
       GTEST_SKIP() << "independent readers missing (install libreoffice-calc-nogui and gnumeric)"; \
@@ -187,7 +187,7 @@ inline std::string ScratchPath(const std::string& name) {
 // The same for a Python module.
 #define REQUIRE_XLS_TOOL(module)                                                                 \
   do {                                                                                           \
-    if (!xls_tool::Present(module)) {                                                            \
+    if (!xls_tool::module_present(module)) {                                                            \
       const char* ci = std::getenv("CI");                                                        \
       if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: python3-" module;   \
       GTEST_SKIP() << "independent tool missing (install python3-" module "): " module;          \
