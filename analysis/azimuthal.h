@@ -24,8 +24,7 @@
 // Failure: a negative bin count throws std::length_error before anything is
 // allocated and leaves the record unchanged.  Kernels print nothing.  Any int32 centre is
 // safe (distances are formed in 64 bits); a null pattern counts as all masked.
-#ifndef KELPO_ANALYSIS_AZIMUTHAL_H
-#define KELPO_ANALYSIS_AZIMUTHAL_H
+#pragma once
 
 #include "image_data.h"
 
@@ -36,29 +35,29 @@
 //           middle third both ways, else max(min(max(w-cx, cx), max(h-cy, cy)) - 1, 1);
 //   mode 2: min(max(w-cx, cx), max(h-cy, cy)) - 1, no lower bound;
 //   other:  trunc(distance to the farthest image corner + 1) - 10.
-int32_t maxradius(const image_data *rec, int32_t mode);
+int32_t maxradius(const image_data* rec, int32_t mode);
 
 // Circular profile of nbins bins.  Bins from max(start, 0) on are normalised
 // (average or integral); bins below start keep their raw sums.  Records
 // peak_radius (first bin of the maximum among the normalised bins, 0 if none
 // is positive) and peak_value (that maximum truncated, saturating).
-void azimuthalint(image_data *rec, int32_t start, int32_t nbins, int32_t average);
+void azimuthalint(image_data* rec, int32_t start, int32_t nbins, int32_t average);
 // azimuthalint with start 0.
-void azimuthalint_whole(image_data *rec, int32_t nbins, int32_t average);
+void azimuthalint_whole(image_data* rec, int32_t nbins, int32_t average);
 
 // Integral profile from start (azimuthalint), then the ring window around the
 // strongest ring: ring_start / ring_end at the valleys on either side of the
 // peak, at most 50 and at least 5 bins from it.  nbins 0 reads nothing and
 // takes the peak at 0.
-void findring(image_data *rec, int32_t start, int32_t nbins);
+void findring(image_data* rec, int32_t start, int32_t nbins);
 
 // Elliptic profile (axis_ratio, angle), every bin normalised; records the peak.
-void azimuthalintell(image_data *rec, int32_t nbins, int32_t average);
+void azimuthalintell(image_data* rec, int32_t nbins, int32_t average);
 
 // Circular / elliptic profile over the sector a0 .. a1 (radians); every bin
 // normalised; no peak recorded.
-void azimuthalint_sektor(image_data *rec, int32_t nbins, float a0, float a1, int32_t average);
-void azimuthalintell_sektor(image_data *rec, int32_t nbins, float a0, float a1, int32_t average);
+void azimuthalint_sektor(image_data* rec, int32_t nbins, float a0, float a1, int32_t average);
+void azimuthalintell_sektor(image_data* rec, int32_t nbins, float a0, float a1, int32_t average);
 
 // The sector angle of offset (dx, dy) from the centre, in [0, 2 pi]: the
 // angle of (dx, -dy), formed in single precision from atanf(-dy/dx) (plus pi
@@ -76,6 +75,4 @@ float sector_angle(float dx, float dy);
 // int32), throws std::length_error before anything is allocated and keeps the
 // old projection.
 constexpr int64_t kMaxProjectionValues = 2147483647;
-void polarprojection(image_data *rec, int32_t rstart, int32_t rend, int32_t mode);
-
-#endif
+void polarprojection(image_data* rec, int32_t rstart, int32_t rend, int32_t mode);

@@ -24,43 +24,42 @@
 // row: counter-clockwise as displayed with row 0 at the top.  `angle` is the
 // direction of the ellipse's major axis and `axis_ratio` is a/b (major over
 // minor semi-axis); the refinements keep angle in [0, pi) and axis_ratio >= 1.
-#ifndef KELPO_ANALYSIS_IMAGE_DATA_H
-#define KELPO_ANALYSIS_IMAGE_DATA_H
+#pragma once
 
 #include <cstdint>
 #include <string>
 
 struct image_data {
-    float *data;
-    int32_t width;
-    int32_t height;
-    std::string name;  // the host image's name; used by no algorithm
-    int32_t profile_length;
-    float *profile;
-    int32_t ring_start;   // ring window, inner radius (findring, ringoffsets)
-    int32_t ring_end;     // ring window, outer radius
-    int32_t peak_radius;  // bin of the profile maximum (azimuthalint, azimuthalintell)
-    int32_t peak_value;   // that maximum truncated toward zero (saturating)
-    int32_t xoffsets_capacity;
-    int32_t *xoffsets;
-    int32_t yoffsets_capacity;
-    int32_t *yoffsets;
-    int32_t nrings;
-    int32_t *ring_points;
-    float *projection;
-    int32_t projection_rows;
-    int32_t projection_cols;
-    int32_t center_x;  // centre in whole pixels
-    int32_t center_y;
-    float axis_ratio;  // 1.0 is a circle
-    float angle;
-    int32_t smoothing;  // half-width of the ring objective's smoothing; 0 = none
+  float* data;
+  int32_t width;
+  int32_t height;
+  std::string name;  // the host image's name; used by no algorithm
+  int32_t profile_length;
+  float* profile;
+  int32_t ring_start;   // ring window, inner radius (findring, ringoffsets)
+  int32_t ring_end;     // ring window, outer radius
+  int32_t peak_radius;  // bin of the profile maximum (azimuthalint, azimuthalintell)
+  int32_t peak_value;   // that maximum truncated toward zero (saturating)
+  int32_t xoffsets_capacity;
+  int32_t* xoffsets;
+  int32_t yoffsets_capacity;
+  int32_t* yoffsets;
+  int32_t nrings;
+  int32_t* ring_points;
+  float* projection;
+  int32_t projection_rows;
+  int32_t projection_cols;
+  int32_t center_x;  // centre in whole pixels
+  int32_t center_y;
+  float axis_ratio;  // 1.0 is a circle
+  float angle;
+  int32_t smoothing;  // half-width of the ring objective's smoothing; 0 = none
 
-    // Everything zero or null, name empty, axis_ratio 1.0.
-    image_data();
-    ~image_data();
-    image_data(const image_data &) = delete;
-    image_data &operator=(const image_data &) = delete;
+  // Everything zero or null, name empty, axis_ratio 1.0.
+  image_data();
+  ~image_data();
+  image_data(const image_data&) = delete;
+  image_data& operator=(const image_data&) = delete;
 };
 
 // Sets the centre from script floats, truncated toward zero.  Returns false
@@ -68,6 +67,4 @@ struct image_data {
 // lies farther outside the image than the image's larger dimension: such a
 // centre describes no pattern and would only make the kernels allocate
 // absurd profiles.  The caller reports the refusal.
-bool set_center(image_data &rec, float x, float y);
-
-#endif
+bool set_center(image_data& rec, float x, float y);

@@ -4,8 +4,7 @@
 // message sink: the plug-in installs a sink that forwards to the Results
 // window, tests install one that records.  With no sink installed lines are
 // dropped.
-#ifndef KELPO_ANALYSIS_MESSAGES_H
-#define KELPO_ANALYSIS_MESSAGES_H
+#pragma once
 
 #include <functional>
 #include <string>
@@ -16,29 +15,27 @@
 constexpr int kMessageBufferSize = 109;
 extern char message_buffer[kMessageBufferSize];
 
-using MessageSink = std::function<void(const std::string &)>;
+using MessageSink = std::function<void(const std::string&)>;
 
 // Installs a sink and returns the one it replaces.
 MessageSink set_message_sink(MessageSink sink);
 
 // Sends one text, unchanged (no line end is added).  An exception thrown by
 // the sink passes through to the caller.
-void report(const std::string &text);
+void report(const std::string& text);
 
 // printf-style: the text is printed into message_buffer when it fits, into a
 // larger place when it does not; either way the whole text is sent.
-void reportf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void reportf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Installs a sink for the lifetime of the object (tests, the plug-in frame).
 class ScopedMessageSink {
-public:
-    explicit ScopedMessageSink(MessageSink sink) : previous_(set_message_sink(std::move(sink))) {}
-    ~ScopedMessageSink() { set_message_sink(std::move(previous_)); }
-    ScopedMessageSink(const ScopedMessageSink &) = delete;
-    ScopedMessageSink &operator=(const ScopedMessageSink &) = delete;
+ public:
+  explicit ScopedMessageSink(MessageSink sink) : previous_(set_message_sink(std::move(sink))) {}
+  ~ScopedMessageSink() { set_message_sink(std::move(previous_)); }
+  ScopedMessageSink(const ScopedMessageSink&) = delete;
+  ScopedMessageSink& operator=(const ScopedMessageSink&) = delete;
 
-private:
-    MessageSink previous_;
+ private:
+  MessageSink previous_;
 };
-
-#endif

@@ -1,6 +1,5 @@
 // Small float utilities shared by the whole numerical core.
-#ifndef KELPO_ANALYSIS_NUMERIC_H
-#define KELPO_ANALYSIS_NUMERIC_H
+#pragma once
 
 #include <cstdint>
 
@@ -10,9 +9,13 @@ constexpr double kTwoPi = 6.28318530717958;
 constexpr double kHalfPi = 1.570796326794895;
 
 // a if b > a, else b: the second argument wins a tie.
-inline float min_float(float a, float b) { return b > a ? a : b; }
+inline float min_float(float a, float b) {
+  return b > a ? a : b;
+}
 // a if a > b, else b: the second argument wins a tie.
-inline float max_float(float a, float b) { return a > b ? a : b; }
+inline float max_float(float a, float b) {
+  return a > b ? a : b;
+}
 
 // Rounds half up: floor((double)x + 0.5).  Defined for every input: values
 // beyond the int32 range saturate and NaN gives INT32_MIN, so a coordinate
@@ -24,11 +27,9 @@ float powi_float(float x, int32_t n);
 
 // Truncation toward zero, as a cast would do, but checked: false (and out
 // untouched) when x is NaN, infinite or outside the int32 range.
-bool float_to_int(double x, int32_t &out);
+bool float_to_int(double x, int32_t& out);
 
 // Truncation toward zero that is defined everywhere: saturates at the int32
 // limits, NaN gives 0.  For values already known to be in range this is the
 // plain cast.
 int32_t trunc_to_int(double x);
-
-#endif

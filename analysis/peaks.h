@@ -1,6 +1,5 @@
 // The peak finder of the profile functions.
-#ifndef KELPO_ANALYSIS_PEAKS_H
-#define KELPO_ANALYSIS_PEAKS_H
+#pragma once
 
 #include "profile_data.h"
 
@@ -27,7 +26,5 @@
 // begincut > endcut - 2 writes "ERROR: The begincut-point is larger than the
 // endcut-point! \n" and changes nothing; so does an empty record (with the
 // line of check_profile).
-void findpeaks(profile_data &rec, float delta, float minstep, float begincut, float endcut,
+void findpeaks(profile_data& rec, float delta, float minstep, float begincut, float endcut,
                int32_t mode);
-
-#endif

@@ -21,8 +21,7 @@
 // Whoever fills an array sets its count in the same step; the algorithms
 // trust that pairing.  The values themselves (positions, ranges) are not
 // trusted: the check_* functions below test what a script can supply.
-#ifndef KELPO_ANALYSIS_PROFILE_DATA_H
-#define KELPO_ANALYSIS_PROFILE_DATA_H
+#pragma once
 
 #include <cstdint>
 #include <memory>
@@ -32,41 +31,41 @@ constexpr int32_t kElementColumns = 14;
 constexpr int32_t kRdfPoints = 1000;
 
 struct profile_data {
-    int32_t length = 0;
-    int32_t npeaks = 0;
-    int32_t nsplinepoints = 0;
-    std::unique_ptr<float[]> y;
-    std::unique_ptr<float[]> x;
-    std::unique_ptr<float[]> ysub;
-    std::unique_ptr<float[]> background;
-    std::unique_ptr<float[]> peaks;
-    std::unique_ptr<float[]> splinex;
-    std::unique_ptr<float[]> spliney;
-    float step = 0.0f;  // abscissa step per sample of the RDF functions
-    std::unique_ptr<float[]> elements;
-    std::unique_ptr<float[]> rdf;
-    int32_t nelements = 0;
-    float scale = 0.0f;   // multiplier of the Kirkland curve
-    float offset = 0.0f;  // additive constant of the Kirkland curve
+  int32_t length = 0;
+  int32_t npeaks = 0;
+  int32_t nsplinepoints = 0;
+  std::unique_ptr<float[]> y;
+  std::unique_ptr<float[]> x;
+  std::unique_ptr<float[]> ysub;
+  std::unique_ptr<float[]> background;
+  std::unique_ptr<float[]> peaks;
+  std::unique_ptr<float[]> splinex;
+  std::unique_ptr<float[]> spliney;
+  float step = 0.0f;  // abscissa step per sample of the RDF functions
+  std::unique_ptr<float[]> elements;
+  std::unique_ptr<float[]> rdf;
+  int32_t nelements = 0;
+  float scale = 0.0f;   // multiplier of the Kirkland curve
+  float offset = 0.0f;  // additive constant of the Kirkland curve
 
-    profile_data() = default;
-    profile_data(const profile_data &) = delete;
-    profile_data &operator=(const profile_data &) = delete;
-    profile_data(profile_data &&) = default;
-    profile_data &operator=(profile_data &&) = default;
+  profile_data() = default;
+  profile_data(const profile_data&) = delete;
+  profile_data& operator=(const profile_data&) = delete;
+  profile_data(profile_data&&) = default;
+  profile_data& operator=(profile_data&&) = default;
 };
 
 // Fillers for readers and tests.  Each copies `count` rows from the caller's
 // memory (which stays the caller's) and replaces the array it fills.  A count
 // below 0 is taken as 0.
 // The profile: y = samples[0..length-1], x[i] = (float)i.
-void set_profile(profile_data &rec, const float *samples, int32_t length);
+void set_profile(profile_data& rec, const float* samples, int32_t length);
 // The peak table: npeaks rows of 4 floats, row-major.
-void set_peaks(profile_data &rec, const float *table, int32_t npeaks);
+void set_peaks(profile_data& rec, const float* table, int32_t npeaks);
 // The spline points: positions and heights, n each.
-void set_splinepoints(profile_data &rec, const float *xs, const float *ys, int32_t n);
+void set_splinepoints(profile_data& rec, const float* xs, const float* ys, int32_t n);
 // The element table: nelements rows of element_columns floats, row-major.
-void set_elements(profile_data &rec, const float *table, int32_t nelements);
+void set_elements(profile_data& rec, const float* table, int32_t nelements);
 
 // Checks of what a script can pass in.  Each returns true when the record
 // is fit for use; otherwise it writes one line
@@ -76,24 +75,22 @@ void set_elements(profile_data &rec, const float *table, int32_t nelements);
 // back; the algorithms run them too, so that they are safe on their own.
 
 // A profile is loaded: length >= 1 and y and x present.
-bool check_profile(const profile_data &rec, const char *caller);
+bool check_profile(const profile_data& rec, const char* caller);
 
 // At least `minimum` spline points, every position finite, inside
 // [0, length - 1] and strictly greater than the one before.
-bool check_splinepoints(const profile_data &rec, int32_t minimum, const char *caller);
+bool check_splinepoints(const profile_data& rec, int32_t minimum, const char* caller);
 
 // At least one peak, and every position finite.
-bool check_peaks(const profile_data &rec, const char *caller);
+bool check_peaks(const profile_data& rec, const char* caller);
 
 // The samples the fits read are numbers: every profile sample from the first
 // to the last spline point (check_splinepoints(rec, 1, ...) holds too) and
 // every spline height is finite.
-bool check_samples(const profile_data &rec, const char *caller);
+bool check_samples(const profile_data& rec, const char* caller);
 
 // A range of profile indices from script floats: both finite and
 // 0 <= trunc(start) <= trunc(end) <= length - 1.  On success first and last
 // receive the truncated values; on failure they are untouched.
-bool check_range(const profile_data &rec, double start, double end, const char *caller,
-                 int32_t &first, int32_t &last);
-
-#endif
+bool check_range(const profile_data& rec, double start, double end, const char* caller,
+                 int32_t& first, int32_t& last);

@@ -19,45 +19,43 @@ constexpr int kFitIterations = 250;
 
 // The hot loop of every fit: the per-peak factors are computed once, the
 // sample loop does one exponential and one division.
-void evaluate_peaks(const float *p, int m, float *hx, int n)
-{
-    std::fill(hx, hx + std::max(n, 0), 0.0f);
-    const int count = m / 4;
-    for (int k = 0; k < count; ++k) {
-        const float x0 = p[4 * k];
-        const float a = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 1])));
-        const float w = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 2])));
-        const float eta = max_float(0.0f, min_float(1.0f, p[4 * k + 3]));
-        const float w2 = powi_float(w, 2);
-        const float g0 = static_cast<float>(static_cast<double>(1.0f - eta) *
-                                            std::sqrt(kLn2 / kPi / static_cast<double>(w2)));
-        const float ge = static_cast<float>(-kLn2 / static_cast<double>(w2));
-        const float l0 = static_cast<float>(static_cast<double>(eta) / kPi / static_cast<double>(w));
-        const float lw = static_cast<float>(1.0 / static_cast<double>(w2));
-        for (int i = 0; i < n; ++i) {
-            const float d = static_cast<float>(i) - x0;
-            const float d2 = d * d;
-            const float arg = ge * d2;
-            // expf is exactly 0 below -104: skipping it there changes no bit
-            // and saves most of the exponentials of narrow peaks.
-            const float gauss = arg > -104.0f ? g0 * std::exp(arg) : 0.0f;
-            hx[i] += a * (gauss + l0 / (1.0f + lw * d2));
-        }
+void evaluate_peaks(const float* p, int m, float* hx, int n) {
+  std::fill(hx, hx + std::max(n, 0), 0.0f);
+  const int count = m / 4;
+  for (int k = 0; k < count; ++k) {
+    const float x0 = p[4 * k];
+    const float a = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 1])));
+    const float w = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 2])));
+    const float eta = max_float(0.0f, min_float(1.0f, p[4 * k + 3]));
+    const float w2 = powi_float(w, 2);
+    const float g0 = static_cast<float>(static_cast<double>(1.0f - eta) *
+                                        std::sqrt(kLn2 / kPi / static_cast<double>(w2)));
+    const float ge = static_cast<float>(-kLn2 / static_cast<double>(w2));
+    const float l0 = static_cast<float>(static_cast<double>(eta) / kPi / static_cast<double>(w));
+    const float lw = static_cast<float>(1.0 / static_cast<double>(w2));
+    for (int i = 0; i < n; ++i) {
+      const float d = static_cast<float>(i) - x0;
+      const float d2 = d * d;
+      const float arg = ge * d2;
+      // expf is exactly 0 below -104: skipping it there changes no bit
+      // and saves most of the exponentials of narrow peaks.
+      const float gauss = arg > -104.0f ? g0 * std::exp(arg) : 0.0f;
+      hx[i] += a * (gauss + l0 / (1.0f + lw * d2));
     }
+  }
 }
 
-bool check_fit_range(const profile_data &rec, int32_t start, int32_t end, const char *caller)
-{
-    if (!check_profile(rec, caller)) return false;
-    if (!rec.ysub) {
-        reportf("ERROR in %s. The background has not been subtracted. \n", caller);
-        return false;
-    }
-    if (start < 0 || start > end || end > rec.length - 1) {
-        reportf("ERROR in %s. The fit range must lie inside the profile. \n", caller);
-        return false;
-    }
-    return true;
+bool check_fit_range(const profile_data& rec, int32_t start, int32_t end, const char* caller) {
+  if (!check_profile(rec, caller)) return false;
+  if (!rec.ysub) {
+    reportf("ERROR in %s. The background has not been subtracted. \n", caller);
+    return false;
+  }
+  if (start < 0 || start > end || end > rec.length - 1) {
+    reportf("ERROR in %s. The fit range must lie inside the profile. \n", caller);
+    return false;
+  }
+  return true;
 }
 
 // The solver's view of a fit.  Intensities of 10^3 to 10^6 next to
@@ -70,334 +68,327 @@ bool check_fit_range(const profile_data &rec, int32_t start, int32_t end, const 
 // model, which then no longer depends on it, and the fit could not bring it
 // back.
 class ScaledPeaks {
-public:
-    // rows: m / 4 peak rows; positions are fitted relative to `origin`, the
-    // fit's first sample.
-    ScaledPeaks(const float *rows, int m, float origin, bool map_weight)
-        : start_(rows, rows + m), scale_(static_cast<size_t>(m), 1.0f), u_(static_cast<size_t>(m)),
-          model_(static_cast<size_t>(m)), origin_(origin), map_weight_(map_weight)
-    {
-        float largest = 0.0f;
-        for (int k = 1; k < m; k += 4)
-            if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
-        for (int k = 0; k < m; k += 4) {
-            scale_[k + 1] = Usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
-            scale_[k + 2] = Usable(std::max(std::fabs(rows[k + 2]), 0.5f));
-        }
-        for (int k = 0; k < m; ++k) u_[k] = Relative(k) / scale_[k];
-        if (map_weight_)
-            for (int k = 3; k < m; k += 4)
-                u_[k] = static_cast<float>(std::asin(2.0 * std::clamp(static_cast<double>(rows[k]), 0.01, 0.99) - 1.0));
-        start_u_ = u_;
+ public:
+  // rows: m / 4 peak rows; positions are fitted relative to `origin`, the
+  // fit's first sample.
+  ScaledPeaks(const float* rows, int m, float origin, bool map_weight)
+      : start_(rows, rows + m),
+        scale_(static_cast<size_t>(m), 1.0f),
+        u_(static_cast<size_t>(m)),
+        model_(static_cast<size_t>(m)),
+        origin_(origin),
+        map_weight_(map_weight) {
+    float largest = 0.0f;
+    for (int k = 1; k < m; k += 4)
+      if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
+    for (int k = 0; k < m; k += 4) {
+      scale_[k + 1] = Usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
+      scale_[k + 2] = Usable(std::max(std::fabs(rows[k + 2]), 0.5f));
     }
+    for (int k = 0; k < m; ++k) u_[k] = Relative(k) / scale_[k];
+    if (map_weight_)
+      for (int k = 3; k < m; k += 4)
+        u_[k] = static_cast<float>(
+            std::asin(2.0 * std::clamp(static_cast<double>(rows[k]), 0.01, 0.99) - 1.0));
+    start_u_ = u_;
+  }
 
-    float *ScaledParameters() { return u_.data(); }
+  float* ScaledParameters() { return u_.data(); }
 
-    // Parameter k of the start, positions relative to the origin.
-    float Relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
+  // Parameter k of the start, positions relative to the origin.
+  float Relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
 
-    // Bounds in model units, divided by the same scales.
-    void ScaleBounds(float *lower, float *upper) const
-    {
-        for (size_t k = 0; k < scale_.size(); ++k) {
-            lower[k] /= scale_[k];
-            upper[k] /= scale_[k];
-        }
+  // Bounds in model units, divided by the same scales.
+  void ScaleBounds(float* lower, float* upper) const {
+    for (size_t k = 0; k < scale_.size(); ++k) {
+      lower[k] /= scale_[k];
+      upper[k] /= scale_[k];
     }
+  }
 
-    // Profiles of huge values would overflow the solver's float sum of
-    // squares; their measurements (and so the model) are fitted multiplied
-    // by a power of two, which changes no bit of the peak shapes.
-    void ScaleMeasurements(std::vector<float> &measured)
-    {
-        float largest = 0.0f;
-        for (float v : measured)
-            if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
-        int exponent = 0;
-        std::frexp(largest, &exponent);
-        if (exponent > kHugeExponent) {
-            data_factor_ = std::ldexp(1.0f, 20 - exponent);
-            for (float &v : measured) v *= data_factor_;
-        }
+  // Profiles of huge values would overflow the solver's float sum of
+  // squares; their measurements (and so the model) are fitted multiplied
+  // by a power of two, which changes no bit of the peak shapes.
+  void ScaleMeasurements(std::vector<float>& measured) {
+    float largest = 0.0f;
+    for (float v : measured)
+      if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    if (exponent > kHugeExponent) {
+      data_factor_ = std::ldexp(1.0f, 20 - exponent);
+      for (float& v : measured) v *= data_factor_;
     }
+  }
 
-    // The model at the solver's point: multiply back, map the weight,
-    // evaluate the peaks.
-    static void Model(float *u, float *hx, int m, int n, void *adata)
-    {
-        auto &self = *static_cast<ScaledPeaks *>(adata);
-        self.Unscale(u, self.model_.data());
-        evaluate_peaks(self.model_.data(), m, hx, n);
-        if (self.data_factor_ != 1.0f)
-            for (int i = 0; i < n; ++i) hx[i] *= self.data_factor_;
+  // The model at the solver's point: multiply back, map the weight,
+  // evaluate the peaks.
+  static void Model(float* u, float* hx, int m, int n, void* adata) {
+    auto& self = *static_cast<ScaledPeaks*>(adata);
+    self.Unscale(u, self.model_.data());
+    evaluate_peaks(self.model_.data(), m, hx, n);
+    if (self.data_factor_ != 1.0f)
+      for (int i = 0; i < n; ++i) hx[i] *= self.data_factor_;
+  }
+
+  // The fitted rows in model units, absolute positions; a parameter the
+  // solver left exactly at its start keeps its start value bit for bit.
+  void Result(float* rows) const {
+    std::vector<float> p(u_.size());
+    Unscale(u_.data(), p.data());
+    for (size_t k = 0; k < u_.size(); ++k) {
+      if (u_[k] == start_u_[k] || (std::isnan(u_[k]) && std::isnan(start_u_[k])))
+        rows[k] = start_[k];
+      else
+        rows[k] = k % 4 == 0 ? p[k] + origin_ : p[k];
     }
+  }
 
-    // The fitted rows in model units, absolute positions; a parameter the
-    // solver left exactly at its start keeps its start value bit for bit.
-    void Result(float *rows) const
-    {
-        std::vector<float> p(u_.size());
-        Unscale(u_.data(), p.data());
-        for (size_t k = 0; k < u_.size(); ++k) {
-            if (u_[k] == start_u_[k] || (std::isnan(u_[k]) && std::isnan(start_u_[k])))
-                rows[k] = start_[k];
-            else
-                rows[k] = k % 4 == 0 ? p[k] + origin_ : p[k];
-        }
-    }
+ private:
+  static constexpr int kHugeExponent = 40;
 
-private:
-    static constexpr int kHugeExponent = 40;
+  static float Usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
 
-    static float Usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
+  void Unscale(const float* u, float* p) const {
+    for (size_t k = 0; k < u_.size(); ++k) p[k] = u[k] * scale_[k];
+    if (map_weight_)
+      for (size_t k = 3; k < u_.size(); k += 4)
+        p[k] = static_cast<float>((1.0 + std::sin(static_cast<double>(u[k]))) / 2.0);
+  }
 
-    void Unscale(const float *u, float *p) const
-    {
-        for (size_t k = 0; k < u_.size(); ++k) p[k] = u[k] * scale_[k];
-        if (map_weight_)
-            for (size_t k = 3; k < u_.size(); k += 4)
-                p[k] = static_cast<float>((1.0 + std::sin(static_cast<double>(u[k]))) / 2.0);
-    }
-
-    std::vector<float> start_;
-    std::vector<float> scale_;
-    std::vector<float> u_;
-    std::vector<float> start_u_;
-    std::vector<float> model_;
-    float origin_;
-    bool map_weight_;
-    float data_factor_ = 1.0f;
+  std::vector<float> start_;
+  std::vector<float> scale_;
+  std::vector<float> u_;
+  std::vector<float> start_u_;
+  std::vector<float> model_;
+  float origin_;
+  bool map_weight_;
+  float data_factor_ = 1.0f;
 };
 
 // The sample index of a position, when it lies inside the profile.
-bool sample_of(float position, int32_t length, int32_t &index)
-{
-    int32_t i = 0;
-    if (!float_to_int(position, i) || i < 0 || i >= length) return false;
-    index = i;
-    return true;
+bool sample_of(float position, int32_t length, int32_t& index) {
+  int32_t i = 0;
+  if (!float_to_int(position, i) || i < 0 || i >= length) return false;
+  index = i;
+  return true;
 }
 }  // namespace
 
-void pseudovoigt_model(float *p, float *hx, int m, int n, void *)
-{
-    evaluate_peaks(p, m, hx, n);
+void pseudovoigt_model(float* p, float* hx, int m, int n, void*) {
+  evaluate_peaks(p, m, hx, n);
 }
 
-void model_curve(const profile_data &rec, float *out)
-{
-    const int m = rec.peaks ? kPeakColumns * rec.npeaks : 0;
-    evaluate_peaks(rec.peaks.get(), m, out, rec.length);
+void model_curve(const profile_data& rec, float* out) {
+  const int m = rec.peaks ? kPeakColumns * rec.npeaks : 0;
+  evaluate_peaks(rec.peaks.get(), m, out, rec.length);
 }
 
-void report_fit_end(int result, const float *info)
-{
-    const FitStop reason = fit_stop(info);
-    const double iterations = info[5];
-    // The iteration limit is a failure even though the solver returns its
-    // iteration count then.
-    if (reason == FitStop::kIterationLimit)
-        reportf("ERROR! Fit did not converge after %g iterations. \n", iterations);
-    else if (result >= 0)
-        reportf("Fit converged after %d iterations. \n", result);
-    else if (reason == FitStop::kHugeStep)
-        reportf("ERROR! Fit aborted after %g iterations due to singluar matrix. \n", iterations);
-    else if (reason == FitStop::kNoReduction)
-        reportf("ERROR! Fit aborted after %g, no further error reduction possible. \n", iterations);
-    else if (reason == FitStop::kInvalidValues)
-        reportf("ERROR! Fit aborted after %g iterations due to invalid function values. \n", iterations);
-    else
-        reportf("ERROR! Fit aborted after %g. \n", iterations);
+void report_fit_end(int result, const float* info) {
+  const FitStop reason = fit_stop(info);
+  const double iterations = info[5];
+  // The iteration limit is a failure even though the solver returns its
+  // iteration count then.
+  if (reason == FitStop::kIterationLimit)
+    reportf("ERROR! Fit did not converge after %g iterations. \n", iterations);
+  else if (result >= 0)
+    reportf("Fit converged after %d iterations. \n", result);
+  else if (reason == FitStop::kHugeStep)
+    reportf("ERROR! Fit aborted after %g iterations due to singluar matrix. \n", iterations);
+  else if (reason == FitStop::kNoReduction)
+    reportf("ERROR! Fit aborted after %g, no further error reduction possible. \n", iterations);
+  else if (reason == FitStop::kInvalidValues)
+    reportf("ERROR! Fit aborted after %g iterations due to invalid function values. \n",
+            iterations);
+  else
+    reportf("ERROR! Fit aborted after %g. \n", iterations);
 }
 
-int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end)
-{
-    if (!check_fit_range(rec, start, end, "fitpeaks")) return -1;
-    if (rec.npeaks < 1 || !rec.peaks) {
-        report("ERROR in fitpeaks. No peak given. \n");
-        return -1;
-    }
-    const int n = end - start + 1;
-    const int m = kPeakColumns * rec.npeaks;
-    std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
-    ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
-    fit.ScaleMeasurements(measured);
+int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
+  if (!check_fit_range(rec, start, end, "fitpeaks")) return -1;
+  if (rec.npeaks < 1 || !rec.peaks) {
+    report("ERROR in fitpeaks. No peak given. \n");
+    return -1;
+  }
+  const int n = end - start + 1;
+  const int m = kPeakColumns * rec.npeaks;
+  std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
+  ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
+  fit.ScaleMeasurements(measured);
 
-    float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
-    float info[LM_INFO_SZ] = {};
-    const int result = slevmar_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n, kFitIterations,
-                                   options, info, nullptr, nullptr, &fit);
-    report_fit_end(result, info);
-    fit.Result(rec.peaks.get());
-    return result;
+  float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
+  float info[LM_INFO_SZ] = {};
+  const int result = slevmar_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n,
+                                 kFitIterations, options, info, nullptr, nullptr, &fit);
+  report_fit_end(result, info);
+  fit.Result(rec.peaks.get());
+  return result;
 }
 
-int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t first, int32_t last)
-{
-    if (!check_fit_range(rec, start, end, "fitpeakgroup")) return -1;
-    if (!rec.peaks || first < 0 || first > last || last >= rec.npeaks) {
-        report("ERROR in fitpeakgroup. The peak indices lie outside the peak table. \n");
-        return -1;
-    }
-    const int n = end - start + 1;
-    const int m = kPeakColumns * (last - first + 1);
-    float *rows = rec.peaks.get() + kPeakColumns * first;
-    std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
-    ScaledPeaks fit(rows, m, static_cast<float>(start), false);
-    fit.ScaleMeasurements(measured);
-    std::vector<float> lower(static_cast<size_t>(m));
-    std::vector<float> upper(static_cast<size_t>(m));
-    // Positions stay inside the fitted range (and never exclude the start),
-    // so that a converged group cannot move a peak off the profile.
-    const float range = static_cast<float>(n - 1);
-    for (int k = 0; k < m; k += 4) {
-        const float x = fit.Relative(k);
-        const float w = fit.Relative(k + 2);
-        lower[k] = std::min(std::max(x - 20.0f, 0.0f), x);
-        upper[k] = std::max(std::min(x + 20.0f, range), x);
-        lower[k + 1] = 0.0f;
-        upper[k + 1] = std::numeric_limits<float>::infinity();
-        lower[k + 2] = w / 2.0f;
-        upper[k + 2] = w * 2.0f;
-        lower[k + 3] = 0.0f;
-        upper[k + 3] = 1.0f;
-    }
-    fit.ScaleBounds(lower.data(), upper.data());
+int32_t fitpeakgroup(profile_data& rec, int32_t start, int32_t end, int32_t first, int32_t last) {
+  if (!check_fit_range(rec, start, end, "fitpeakgroup")) return -1;
+  if (!rec.peaks || first < 0 || first > last || last >= rec.npeaks) {
+    report("ERROR in fitpeakgroup. The peak indices lie outside the peak table. \n");
+    return -1;
+  }
+  const int n = end - start + 1;
+  const int m = kPeakColumns * (last - first + 1);
+  float* rows = rec.peaks.get() + kPeakColumns * first;
+  std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
+  ScaledPeaks fit(rows, m, static_cast<float>(start), false);
+  fit.ScaleMeasurements(measured);
+  std::vector<float> lower(static_cast<size_t>(m));
+  std::vector<float> upper(static_cast<size_t>(m));
+  // Positions stay inside the fitted range (and never exclude the start),
+  // so that a converged group cannot move a peak off the profile.
+  const float range = static_cast<float>(n - 1);
+  for (int k = 0; k < m; k += 4) {
+    const float x = fit.Relative(k);
+    const float w = fit.Relative(k + 2);
+    lower[k] = std::min(std::max(x - 20.0f, 0.0f), x);
+    upper[k] = std::max(std::min(x + 20.0f, range), x);
+    lower[k + 1] = 0.0f;
+    upper[k + 1] = std::numeric_limits<float>::infinity();
+    lower[k + 2] = w / 2.0f;
+    upper[k + 2] = w * 2.0f;
+    lower[k + 3] = 0.0f;
+    upper[k + 3] = 1.0f;
+  }
+  fit.ScaleBounds(lower.data(), upper.data());
 
-    float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
-    float info[LM_INFO_SZ] = {};
-    const int result = slevmar_bc_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n, lower.data(),
-                                      upper.data(), kFitIterations, options, info, nullptr, nullptr,
-                                      &fit);
-    if (result != LM_ERROR) fit.Result(rows);
-    return result;
+  float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
+  float info[LM_INFO_SZ] = {};
+  const int result = slevmar_bc_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m,
+                                    n, lower.data(), upper.data(), kFitIterations, options, info,
+                                    nullptr, nullptr, &fit);
+  if (result != LM_ERROR) fit.Result(rows);
+  return result;
 }
 
-void refitbackground(profile_data &rec)
-{
-    if (!check_profile(rec, "refitbackground")) return;
-    if (!rec.ysub) {
-        report("ERROR in refitbackground. The background has not been subtracted. \n");
-        return;
-    }
-    if (rec.nsplinepoints < 1 || !rec.splinex || !rec.spliney) return;
-    std::vector<float> model(static_cast<size_t>(rec.length));
-    model_curve(rec, model.data());
-    for (int32_t j = 0; j < rec.nsplinepoints; ++j) {
-        int32_t i = 0;
-        if (!sample_of(rec.splinex[j], rec.length, i)) continue;
-        rec.spliney[j] = rec.spliney[j] - model[i] + rec.ysub[i];
-    }
+void refitbackground(profile_data& rec) {
+  if (!check_profile(rec, "refitbackground")) return;
+  if (!rec.ysub) {
+    report("ERROR in refitbackground. The background has not been subtracted. \n");
+    return;
+  }
+  if (rec.nsplinepoints < 1 || !rec.splinex || !rec.spliney) return;
+  std::vector<float> model(static_cast<size_t>(rec.length));
+  model_curve(rec, model.data());
+  for (int32_t j = 0; j < rec.nsplinepoints; ++j) {
+    int32_t i = 0;
+    if (!sample_of(rec.splinex[j], rec.length, i)) continue;
+    rec.spliney[j] = rec.spliney[j] - model[i] + rec.ysub[i];
+  }
 }
 
-int32_t prefitpeaks(profile_data &rec, float threshold)
-{
-    if (!check_splinepoints(rec, 1, "prefitpeaks")) return 0;
-    if (!rec.ysub) {
-        report("ERROR in prefitpeaks. The background has not been subtracted. \n");
-        return 0;
+int32_t prefitpeaks(profile_data& rec, float threshold) {
+  if (!check_splinepoints(rec, 1, "prefitpeaks")) return 0;
+  if (!rec.ysub) {
+    report("ERROR in prefitpeaks. The background has not been subtracted. \n");
+    return 0;
+  }
+  if (rec.npeaks < 1 || !rec.peaks) return 0;
+  const int32_t length = rec.length;
+  const int32_t nspline = rec.nsplinepoints;
+  const int32_t npeaks = rec.npeaks;
+  const float* sx = rec.splinex.get();
+  const float* sy = rec.spliney.get();
+  const float* y = rec.y.get();
+  const float* ysub = rec.ysub.get();
+  float* peaks = rec.peaks.get();
+  auto position = [&](int32_t k) { return peaks[kPeakColumns * k]; };
+
+  int32_t iterations = 0;
+  for (int32_t k = 0; k < npeaks; ++k) {
+    int32_t j = nspline - 1;
+    while (position(k) - sx[j] < 0.0f && j > 0) --j;
+
+    // Widen the span until its right end is a trusted background point;
+    // g counts the peaks in it.  Past the last spline point the span and
+    // count of the step before stand (none for a peak at or after it).
+    int32_t c = 0;
+    int32_t g = 0;
+    for (int32_t step = 1; j + step < nspline; ++step) {
+      c = step;
+      g = 0;
+      while (k + g < npeaks && position(k + g) < sx[j + c]) ++g;
+      int32_t at = 0;
+      if (!sample_of(sx[j + c], length, at) || y[at] - sy[j + c] <= threshold) break;
     }
-    if (rec.npeaks < 1 || !rec.peaks) return 0;
-    const int32_t length = rec.length;
-    const int32_t nspline = rec.nsplinepoints;
-    const int32_t npeaks = rec.npeaks;
-    const float *sx = rec.splinex.get();
-    const float *sy = rec.spliney.get();
-    const float *y = rec.y.get();
-    const float *ysub = rec.ysub.get();
-    float *peaks = rec.peaks.get();
-    auto position = [&](int32_t k) { return peaks[kPeakColumns * k]; };
+    if (g < 1) continue;
 
-    int32_t iterations = 0;
-    for (int32_t k = 0; k < npeaks; ++k) {
-        int32_t j = nspline - 1;
-        while (position(k) - sx[j] < 0.0f && j > 0) --j;
-
-        // Widen the span until its right end is a trusted background point;
-        // g counts the peaks in it.  Past the last spline point the span and
-        // count of the step before stand (none for a peak at or after it).
-        int32_t c = 0;
-        int32_t g = 0;
-        for (int32_t step = 1; j + step < nspline; ++step) {
-            c = step;
-            g = 0;
-            while (k + g < npeaks && position(k + g) < sx[j + c]) ++g;
-            int32_t at = 0;
-            if (!sample_of(sx[j + c], length, at) || y[at] - sy[j + c] <= threshold) break;
+    // A lone peak is measured between its two neighbouring spline
+    // points, whatever the span.
+    const int32_t right = g == 1 ? j + 1 : j + c;
+    int32_t a = 0;
+    int32_t b = 0;
+    bool inside = sample_of(sx[j], length, a) && sample_of(sx[right], length, b);
+    std::vector<int32_t> at(static_cast<size_t>(g));
+    for (int32_t q = 0; inside && q < g; ++q) inside = sample_of(position(k + q), length, at[q]);
+    if (inside) {
+      const float area = sum_range(a, b, ysub);
+      float hsum = 0.0f;
+      for (int32_t q = 0; q < g; ++q) hsum += ysub[at[q]];
+      float hwhm = static_cast<float>(0.46 * static_cast<double>(area) / static_cast<double>(hsum));
+      // A zero height (or area) would give an infinite (or zero) width
+      // and a NaN model.
+      if (std::isfinite(hwhm) && hwhm != 0.0f) {
+        // The shares in double: area times height overflows a float
+        // long before either does.
+        std::vector<float> intensity(static_cast<size_t>(g), area);
+        if (g > 1)
+          for (int32_t q = 0; q < g; ++q)
+            intensity[q] = static_cast<float>(static_cast<double>(area) * ysub[at[q]] / hsum);
+        // Where the profile dips below the background (a spline point
+        // above the peak) the area or a share comes out negative and
+        // the bounds would be empty.  The fit then starts from the
+        // absolute values and the user is told the background is off.
+        const bool negative = hwhm < 0.0f || std::any_of(intensity.begin(), intensity.end(),
+                                                         [](float v) { return v < 0.0f; });
+        if (negative) {
+          reportf(
+              "ERROR in prefitpeaks. The profile lies below the background around the peak "
+              "at %g; the prefit starts from absolute values. \n",
+              static_cast<double>(position(k)));
+          hwhm = std::fabs(hwhm);
+          for (float& v : intensity) v = std::fabs(v);
         }
-        if (g < 1) continue;
-
-        // A lone peak is measured between its two neighbouring spline
-        // points, whatever the span.
-        const int32_t right = g == 1 ? j + 1 : j + c;
-        int32_t a = 0;
-        int32_t b = 0;
-        bool inside = sample_of(sx[j], length, a) && sample_of(sx[right], length, b);
-        std::vector<int32_t> at(static_cast<size_t>(g));
-        for (int32_t q = 0; inside && q < g; ++q) inside = sample_of(position(k + q), length, at[q]);
-        if (inside) {
-            const float area = sum_range(a, b, ysub);
-            float hsum = 0.0f;
-            for (int32_t q = 0; q < g; ++q) hsum += ysub[at[q]];
-            float hwhm = static_cast<float>(0.46 * static_cast<double>(area) / static_cast<double>(hsum));
-            // A zero height (or area) would give an infinite (or zero) width
-            // and a NaN model.
-            if (std::isfinite(hwhm) && hwhm != 0.0f) {
-                // The shares in double: area times height overflows a float
-                // long before either does.
-                std::vector<float> intensity(static_cast<size_t>(g), area);
-                if (g > 1)
-                    for (int32_t q = 0; q < g; ++q)
-                        intensity[q] = static_cast<float>(static_cast<double>(area) * ysub[at[q]] / hsum);
-                // Where the profile dips below the background (a spline point
-                // above the peak) the area or a share comes out negative and
-                // the bounds would be empty.  The fit then starts from the
-                // absolute values and the user is told the background is off.
-                const bool negative = hwhm < 0.0f || std::any_of(intensity.begin(), intensity.end(),
-                                                                  [](float v) { return v < 0.0f; });
-                if (negative) {
-                    reportf("ERROR in prefitpeaks. The profile lies below the background around the peak "
-                            "at %g; the prefit starts from absolute values. \n",
-                            static_cast<double>(position(k)));
-                    hwhm = std::fabs(hwhm);
-                    for (float &v : intensity) v = std::fabs(v);
-                }
-                for (int32_t q = 0; q < g; ++q) {
-                    float *row = peaks + kPeakColumns * (k + q);
-                    row[1] = intensity[q];
-                    row[2] = hwhm;
-                    row[3] = 0.5f;
-                }
-                const int32_t result = fitpeakgroup(rec, a, b, k, k + g - 1);
-                if (result > 0) iterations += result;
-            }
+        for (int32_t q = 0; q < g; ++q) {
+          float* row = peaks + kPeakColumns * (k + q);
+          row[1] = intensity[q];
+          row[2] = hwhm;
+          row[3] = 0.5f;
         }
-        k += g - 1;
+        const int32_t result = fitpeakgroup(rec, a, b, k, k + g - 1);
+        if (result > 0) iterations += result;
+      }
     }
-    return iterations;
+    k += g - 1;
+  }
+  return iterations;
 }
 
-bool prefit_sequence(profile_data &rec, const char *caller)
-{
-    if (!check_splinepoints(rec, 1, caller) || !check_peaks(rec, caller) || !check_samples(rec, caller))
-        return false;
-    subtractbackground(rec);
-    report("Determining Peak-Fitparameters by prefitting each peak. \n");
-    prefitpeaks(rec, 1000.0f);
-    return true;
+bool prefit_sequence(profile_data& rec, const char* caller) {
+  if (!check_splinepoints(rec, 1, caller) || !check_peaks(rec, caller) ||
+      !check_samples(rec, caller))
+    return false;
+  subtractbackground(rec);
+  report("Determining Peak-Fitparameters by prefitting each peak. \n");
+  prefitpeaks(rec, 1000.0f);
+  return true;
 }
 
-bool peakfit_sequence(profile_data &rec, const char *caller)
-{
-    if (!check_splinepoints(rec, 2, caller) || !check_peaks(rec, caller) || !check_samples(rec, caller))
-        return false;
-    const int32_t last = rec.nsplinepoints - 1;
-    subtractbackground(rec);
-    report("Performing first Fit (of 2). ");
-    fitpeaks(rec, trunc_to_int(rec.splinex[0]), trunc_to_int(rec.splinex[last]));
-    refitbackground(rec);
-    subtractbackground(rec);
-    report("Performing second Fit (of 2). ");
-    fitpeaks(rec, trunc_to_int(rec.splinex[1]), trunc_to_int(rec.splinex[last]));
-    return true;
+bool peakfit_sequence(profile_data& rec, const char* caller) {
+  if (!check_splinepoints(rec, 2, caller) || !check_peaks(rec, caller) ||
+      !check_samples(rec, caller))
+    return false;
+  const int32_t last = rec.nsplinepoints - 1;
+  subtractbackground(rec);
+  report("Performing first Fit (of 2). ");
+  fitpeaks(rec, trunc_to_int(rec.splinex[0]), trunc_to_int(rec.splinex[last]));
+  refitbackground(rec);
+  subtractbackground(rec);
+  report("Performing second Fit (of 2). ");
+  fitpeaks(rec, trunc_to_int(rec.splinex[1]), trunc_to_int(rec.splinex[last]));
+  return true;
 }

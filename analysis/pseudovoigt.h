@@ -9,8 +9,7 @@
 // a Gauss and a Lorentz profile of unit area and equal HWHM w, mixed by
 // eta.  Negative intensities and widths act as their absolute values, the
 // weight is clamped to [0, 1]; the parameters themselves are left as they are.
-#ifndef KELPO_ANALYSIS_PSEUDOVOIGT_H
-#define KELPO_ANALYSIS_PSEUDOVOIGT_H
+#pragma once
 
 #include "profile_data.h"
 
@@ -18,10 +17,10 @@
 
 // The solver's model callback: evaluates trunc(m/4) peaks p[4k .. 4k+3] at
 // the sample indices 0 .. n-1 into hx[n].  adata is not read.
-void pseudovoigt_model(float *p, float *hx, int m, int n, void *adata);
+void pseudovoigt_model(float* p, float* hx, int m, int n, void* adata);
 
 // The model of the whole peak table at the profile's samples: out[length].
-void model_curve(const profile_data &rec, float *out);
+void model_curve(const profile_data& rec, float* out);
 
 // Fits all peaks at once, unbounded, to ysub[start .. end] (both included;
 // positions are fitted relative to start).  Writes one end message:
@@ -41,7 +40,7 @@ void model_curve(const profile_data &rec, float *out);
 // Returns the solver's result: its iteration count, or -1.
 // Needs ysub, at least one peak and 0 <= start <= end <= length - 1;
 // otherwise writes an ERROR line, changes nothing and returns -1.
-int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end);
+int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end);
 
 // Fits peaks first .. last only, to ysub[start .. end], inside bounds taken
 // from their current rows: position +-20 samples but inside start .. end,
@@ -50,12 +49,12 @@ int32_t fitpeaks(profile_data &rec, int32_t start, int32_t end);
 // Writes no message; the rows change only when the solver succeeds.
 // Returns the solver's result.
 // Bad indices write an ERROR line and return -1.
-int32_t fitpeakgroup(profile_data &rec, int32_t start, int32_t end, int32_t first, int32_t last);
+int32_t fitpeakgroup(profile_data& rec, int32_t start, int32_t end, int32_t first, int32_t last);
 
 // Re-estimates the spline heights from the fitted peaks:
 // spliney[j] += ysub[i] - model[i] at i = trunc(splinex[j]).  Spline points
 // outside the profile keep their height.  Needs ysub.
-void refitbackground(profile_data &rec);
+void refitbackground(profile_data& rec);
 
 // Start values for every peak, then a bounded fit of each lone peak or group
 // of overlapping peaks.  The span of a peak runs from the last spline point
@@ -74,11 +73,11 @@ void refitbackground(profile_data &rec);
 // and fits from the absolute values.
 // Needs ysub and check_splinepoints(rec, 1, ...).  Returns the sum of the
 // iteration counts of the group fits that succeeded.
-int32_t prefitpeaks(profile_data &rec, float threshold);
+int32_t prefitpeaks(profile_data& rec, float threshold);
 
 // The end message of a solver run, as listed under fitpeaks.  info holds the
 // solver's ten info values (zeroed before the call).
-void report_fit_end(int result, const float *info);
+void report_fit_end(int result, const float* info);
 
 // The work of the prefit script functions after the tables are read: checks
 // the spline points (at least one), the peaks and the samples (check_samples),
@@ -86,7 +85,7 @@ void report_fit_end(int result, const float *info);
 // writes "Determining Peak-Fitparameters by prefitting each peak. \n" and
 // prefits with threshold 1000.  On a failed check it writes that check's
 // ERROR line naming `caller`, changes nothing and returns false.
-bool prefit_sequence(profile_data &rec, const char *caller);
+bool prefit_sequence(profile_data& rec, const char* caller);
 
 // The work of the peak-fit script function after the tables are read:
 // checks the spline points (at least two), the peaks and the samples, subtracts the
@@ -96,6 +95,4 @@ bool prefit_sequence(profile_data &rec, const char *caller);
 // the second spline point on.  Afterwards ysub and background hold the
 // final background and the peak table the fit.  On a failed check: as
 // prefit_sequence.
-bool peakfit_sequence(profile_data &rec, const char *caller);
-
-#endif
+bool peakfit_sequence(profile_data& rec, const char* caller);

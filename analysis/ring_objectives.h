@@ -20,8 +20,7 @@
 // (0.0) like any other; only column 0 and row 0 are never used.  The
 // objectives borrow the record's pixels and tables: the record must outlive
 // them and keep its tables while they are used.
-#ifndef KELPO_ANALYSIS_RING_OBJECTIVES_H
-#define KELPO_ANALYSIS_RING_OBJECTIVES_H
+#pragma once
 
 #include "image_data.h"
 #include "minimize.h"
@@ -31,24 +30,24 @@
 // Clamps the ring window to [max(1, ring_start), min(rmax - 1, ring_end))
 // (an inverted window becomes empty) and rebuilds the ring tables for every
 // offset within rmax.  Callers pass the bin count they gave findring().
-void ringoffsets(image_data *rec, int32_t rmax);
+void ringoffsets(image_data* rec, int32_t rmax);
 
 // What the objectives read from the record, fixed when they are built.
 struct RingWindow {
-    float center_x;  // the record's centre: the centre objectives' search
-    float center_y;  // box is about it, the ellipse objectives use it as is
-    int32_t ring_start;
-    int32_t ring_end;
-    int32_t nrings;  // the tables' ring count (ring_end - ring_start after ringoffsets)
-    const float *data;
-    int32_t width;
-    int32_t height;
-    const int32_t *xoffsets;
-    const int32_t *yoffsets;
-    const int32_t *ring_points;
-    int32_t smoothing;
+  float center_x;  // the record's centre: the centre objectives' search
+  float center_y;  // box is about it, the ellipse objectives use it as is
+  int32_t ring_start;
+  int32_t ring_end;
+  int32_t nrings;  // the tables' ring count (ring_end - ring_start after ringoffsets)
+  const float* data;
+  int32_t width;
+  int32_t height;
+  const int32_t* xoffsets;
+  const int32_t* yoffsets;
+  const int32_t* ring_points;
+  int32_t smoothing;
 
-    explicit RingWindow(const image_data &rec);
+  explicit RingWindow(const image_data& rec);
 };
 
 // x = (column, row) of a candidate centre within 50 pixels (inclusive) of the
@@ -56,47 +55,47 @@ struct RingWindow {
 // sum over d = -W..W of value[k+d] * (W - d) / W (ring index clamped to the
 // window) before the maximum is taken.
 class maxazimuthalintcenter : public Minimize {
-public:
-    explicit maxazimuthalintcenter(const image_data &rec) : w_(rec) {}
-    double value(const double *x, int32_t n) override;
+ public:
+  explicit maxazimuthalintcenter(const image_data& rec) : w_(rec) {}
+  double value(const double* x, int32_t n) override;
 
-private:
-    RingWindow w_;
+ private:
+  RingWindow w_;
 };
 
 // x = (column, row) within 100 pixels of the starting centre; the merit is
 // the largest raw sum over the whole pattern's circular bins from a quarter
 // of the usable radius out (no tables; smoothing as above).
 class maxazimuthalintcenter_sektor : public Minimize {
-public:
-    explicit maxazimuthalintcenter_sektor(const image_data &rec) : w_(rec) {}
-    double value(const double *x, int32_t n) override;
+ public:
+  explicit maxazimuthalintcenter_sektor(const image_data& rec) : w_(rec) {}
+  double value(const double* x, int32_t n) override;
 
-private:
-    RingWindow w_;
+ private:
+  RingWindow w_;
 };
 
 // x = (major-axis angle in radians, axis ratio a/b) about the fixed centre,
 // ratio in [1.0, 1.2]: ring k becomes the ellipse of minor semi-axis
 // ring_start + k.  No smoothing.
 class maxazimuthalintell : public Minimize {
-public:
-    explicit maxazimuthalintell(const image_data &rec) : w_(rec) {}
-    double value(const double *x, int32_t n) override;
+ public:
+  explicit maxazimuthalintell(const image_data& rec) : w_(rec) {}
+  double value(const double* x, int32_t n) override;
 
-private:
-    RingWindow w_;
+ private:
+  RingWindow w_;
 };
 
 // The ellipse objective selected by sektor 1.  No sector-restricted merit is
 // defined for ellipses; it rates candidates exactly as maxazimuthalintell.
 class maxazimuthalintell_sektor : public Minimize {
-public:
-    explicit maxazimuthalintell_sektor(const image_data &rec) : w_(rec) {}
-    double value(const double *x, int32_t n) override;
+ public:
+  explicit maxazimuthalintell_sektor(const image_data& rec) : w_(rec) {}
+  double value(const double* x, int32_t n) override;
 
-private:
-    RingWindow w_;
+ private:
+  RingWindow w_;
 };
 
 // The widest smoothing half-width the refinement accepts: the ring count of
@@ -105,7 +104,7 @@ private:
 // of the two edge rings, so every ring's smoothed value drifts toward the
 // same edge-weighted sum, which rates nothing about the ring, while the cost
 // of an evaluation grows with the width without bound.
-int32_t max_smoothing(const image_data &rec);
+int32_t max_smoothing(const image_data& rec);
 
 // Refines center_x / center_y from the ring tables (ringoffsets first).
 // The script functions always pass method 0 and sektor 0; the Powell path
@@ -117,13 +116,11 @@ int32_t max_smoothing(const image_data &rec);
 // is wider than max_smoothing() or the minimiser ends on no representable
 // centre.  Powell may throw
 // Powell::XIterationLimit or LineMin::XIterationLimit (record unchanged).
-bool optimizecenter(image_data *rec, int32_t method, int32_t sektor);
+bool optimizecenter(image_data* rec, int32_t method, int32_t sektor);
 
 // Refines angle and axis_ratio about the fixed centre, then normalises them
 // (ratio >= 1, angle in [0, pi)).  Arguments as optimizecenter.  Writes
 // "Ellipticity has been refined in %d steps using ... a/b=%g, angle of major
-// axis=%g <0xB0>. \n" (0xB0: the degree sign byte).  Returns false (ellipse kept, ERROR line) when the result
-// is not a usable ellipse.
-bool optimizeellipticity(image_data *rec, int32_t method, int32_t sektor);
-
-#endif
+// axis=%g <0xB0>. \n" (0xB0: the degree sign byte).  Returns false (ellipse kept, ERROR line) when
+// the result is not a usable ellipse.
+bool optimizeellipticity(image_data* rec, int32_t method, int32_t sektor);

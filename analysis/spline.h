@@ -1,7 +1,6 @@
 // The shape-preserving cubic (PCHIP) through the background spline points,
 // the background it lays under a profile, and general spline evaluation.
-#ifndef KELPO_ANALYSIS_SPLINE_H
-#define KELPO_ANALYSIS_SPLINE_H
+#pragma once
 
 #include "profile_data.h"
 
@@ -16,7 +15,7 @@
 // interpolant is monotone wherever the data are and flat at local extrema.
 // n = 1 gives a constant, n = 2 a straight line; n < 1 writes nothing.
 // Equal positions give non-finite coefficients: the caller checks them.
-void pchip_coefficients(int32_t n, const float *xs, const float *ys, float *c);
+void pchip_coefficients(int32_t n, const float* xs, const float* ys, float* c);
 
 // Lays the background under the profile and subtracts it.  Replaces
 // rec.background and rec.ysub with `length` floats each:
@@ -27,7 +26,7 @@ void pchip_coefficients(int32_t n, const float *xs, const float *ys, float *c);
 //     arrays (that last pass may clear the sample the cubic part wrote).
 // Needs check_splinepoints(rec, 1, ...) to pass; otherwise it writes that
 // check's ERROR line and changes nothing.
-void subtractbackground(profile_data &rec);
+void subtractbackground(profile_data& rec);
 
 // The remembered interval of spline_locate, shared by every call (it only
 // speeds up searches of nearby points).  Not re-entrant.
@@ -38,13 +37,11 @@ extern int32_t spline_cursor;
 // increasing xs, clamped to [0, n-1] outside the table.  Hunts from the
 // cursor (clamped into range) with doubling steps, then bisects, and stores
 // lo back into the cursor.  n < 1 returns 0.
-int32_t spline_locate(int32_t n, const float *xs, float xq, int32_t &cursor);
+int32_t spline_locate(int32_t n, const float* xs, float xq, int32_t& cursor);
 
 // Evaluates the piecewise cubic given by coefficients in the layout of
 // pchip_coefficients at the m points xq, writing out[m]: order 0 the value,
 // 1 to 3 the derivatives, any other order 0.0.  Uses spline_cursor.
 // Returns m (0 and writes nothing when n < 1 or m < 1).
-int32_t spline_evaluate(int32_t order, int32_t n, const float *xs, const float *c, int32_t m,
-                        const float *xq, float *out);
-
-#endif
+int32_t spline_evaluate(int32_t order, int32_t n, const float* xs, const float* c, int32_t m,
+                        const float* xq, float* out);

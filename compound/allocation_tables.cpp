@@ -15,14 +15,18 @@ constexpr uint64_t kBigBlock = 512;
 constexpr uint64_t kSmallBlock = 64;
 constexpr uint64_t kEntriesPerTableBlock = kBigBlock / 4;
 
-uint64_t blocks_for(uint64_t bytes, uint64_t block) { return bytes / block + (bytes % block ? 1 : 0); }
+uint64_t blocks_for(uint64_t bytes, uint64_t block) {
+  return bytes / block + (bytes % block ? 1 : 0);
+}
 
 void decode_table_block(const unsigned char* block, std::vector<uint32_t>& table, uint64_t base) {
-  for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j) ByteCodec::Get(block, table[base + j], 4 * j);
+  for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j)
+    ByteCodec::Get(block, table[base + j], 4 * j);
 }
 
 void encode_table_block(const std::vector<uint32_t>& table, uint64_t base, unsigned char* block) {
-  for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j) ByteCodec::Put(block, table[base + j], 4 * j);
+  for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j)
+    ByteCodec::Put(block, table[base + j], 4 * j);
 }
 
 }  // namespace
@@ -82,7 +86,8 @@ int CompoundDocument::LoadBlockTables() {
     uint32_t id = header_.extension_start;
     for (uint64_t k = 0; k < header_.extension_count && id != kEndOfChain; ++k) {
       if (id >= file_blocks) return kDamaged;
-      if (std::find(extension_blocks_.begin(), extension_blocks_.end(), id) != extension_blocks_.end())
+      if (std::find(extension_blocks_.begin(), extension_blocks_.end(), id) !=
+          extension_blocks_.end())
         return kDamaged;
       if (!file_.ReadBlock(uint64_t{id} + 1, raw)) return kIoError;
       extension_blocks_.push_back(id);
@@ -137,7 +142,8 @@ int CompoundDocument::SaveBlockTables() {
     for (size_t k = 0; k < blocks.size(); ++k) {
       const uint32_t* entries = table.data() + k * kEntriesPerTableBlock;
       if (k < saved.blocks.size() && saved.blocks[k] == blocks[k] &&
-          std::equal(entries, entries + kEntriesPerTableBlock, saved.table.begin() + k * kEntriesPerTableBlock))
+          std::equal(entries, entries + kEntriesPerTableBlock,
+                     saved.table.begin() + k * kEntriesPerTableBlock))
         continue;
       encode_table_block(table, k * kEntriesPerTableBlock, block);
       if (!file_.WriteBlock(uint64_t{blocks[k]} + 1, raw)) return kIoError;
@@ -169,7 +175,8 @@ int CompoundDocument::FollowChain(uint32_t start, std::vector<uint32_t>& chain, 
   chain.clear();
   const std::vector<uint32_t>& table = big ? big_table_ : small_table_;
   uint64_t limit = table.size();
-  if (!big) limit = std::min<uint64_t>(limit, entries_.empty() ? 0 : entries_[0]->size / kSmallBlock);
+  if (!big)
+    limit = std::min<uint64_t>(limit, entries_.empty() ? 0 : entries_[0]->size / kSmallBlock);
   uint32_t current = start;
   while (current != kEndOfChain) {
     if (current >= limit || chain.size() >= limit) return kDamaged;
@@ -207,7 +214,8 @@ int CompoundDocument::ReadChain(uint32_t start, std::vector<char>& data, bool bi
 
 // Reads the first `size` bytes held by a big-block chain, a run of
 // consecutive blocks at a time.
-int CompoundDocument::ReadBlocksOfChain(const std::vector<uint32_t>& chain, char* out, uint64_t size) const {
+int CompoundDocument::ReadBlocksOfChain(const std::vector<uint32_t>& chain, char* out,
+                                        uint64_t size) const {
   if (size > chain.size() * kBigBlock) return kDamaged;
   BlockFile& file = const_cast<BlockFile&>(file_);  // reads move the file position only
   const uint64_t whole = size / kBigBlock;
@@ -228,7 +236,8 @@ int CompoundDocument::ReadBlocksOfChain(const std::vector<uint32_t>& chain, char
   return kSuccess;
 }
 
-int CompoundDocument::WriteBlocksOfChain(const std::vector<uint32_t>& chain, const char* data, uint64_t size) {
+int CompoundDocument::WriteBlocksOfChain(const std::vector<uint32_t>& chain, const char* data,
+                                         uint64_t size) {
   const uint64_t whole = size / kBigBlock;
   uint64_t i = 0;
   while (i < whole) {
@@ -354,7 +363,8 @@ int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t&
 
   std::vector<uint64_t> touched;
   touched.reserve(need);
-  for (uint64_t i = 0; i < need; ++i) touched.push_back(uint64_t{chain[i]} * kSmallBlock / kBigBlock);
+  for (uint64_t i = 0; i < need; ++i)
+    touched.push_back(uint64_t{chain[i]} * kSmallBlock / kBigBlock);
   std::sort(touched.begin(), touched.end());
   touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
   std::vector<char> blocks(touched.size() * kBigBlock, 0);
@@ -364,7 +374,8 @@ int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t&
     if (begin < old_size) {
       char* block = &blocks[t * kBigBlock];
       if (!file_.ReadBlock(uint64_t{big[touched[t]]} + 1, block)) return kIoError;
-      if (old_size - begin < kBigBlock) std::memset(block + (old_size - begin), 0, kBigBlock - (old_size - begin));
+      if (old_size - begin < kBigBlock)
+        std::memset(block + (old_size - begin), 0, kBigBlock - (old_size - begin));
     }
   }
   for (uint64_t i = 0; i < need; ++i) {
@@ -453,7 +464,8 @@ int CompoundDocument::CheckLayout() {
   if (root.start != kEndOfChain) own_chain(root.start, root.size);
   for (size_t i = 1; i < entries_.size(); ++i) {
     const DirectoryEntry& e = *entries_[i];
-    if (e.type == DirectoryEntry::kStream && e.size >= kSmallStreamCutoff) own_chain(e.start, e.size);
+    if (e.type == DirectoryEntry::kStream && e.size >= kSmallStreamCutoff)
+      own_chain(e.start, e.size);
   }
   for (uint64_t b = 0; b < used && !damaged; ++b)
     if (!owned[b]) foreign = true;

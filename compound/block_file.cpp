@@ -125,7 +125,9 @@ bool BlockFile::Seek(uint64_t offset) {
 #endif
 }
 
-bool BlockFile::ReadBlock(uint64_t index, char* buffer) { return ReadBlocks(index, 1, buffer); }
+bool BlockFile::ReadBlock(uint64_t index, char* buffer) {
+  return ReadBlocks(index, 1, buffer);
+}
 
 bool BlockFile::ReadBlocks(uint64_t index, uint64_t count, char* buffer) {
   if (file_ == nullptr || !(mode_ & kRead)) return false;
@@ -144,12 +146,15 @@ bool BlockFile::ReadBlocks(uint64_t index, uint64_t count, char* buffer) {
   return true;
 }
 
-bool BlockFile::WriteBlock(uint64_t index, const char* buffer) { return WriteBlocks(index, 1, buffer); }
+bool BlockFile::WriteBlock(uint64_t index, const char* buffer) {
+  return WriteBlocks(index, 1, buffer);
+}
 
 bool BlockFile::WriteBlocks(uint64_t index, uint64_t count, const char* buffer) {
   if (file_ == nullptr || !(mode_ & kWrite)) return false;
   if (count == 0) return true;
-  if (!Seek(index * block_size_) || std::fwrite(buffer, 1, count * block_size_, file_) != count * block_size_) {
+  if (!Seek(index * block_size_) ||
+      std::fwrite(buffer, 1, count * block_size_, file_) != count * block_size_) {
     std::clearerr(file_);
     write_failed_ = true;
     return false;
@@ -166,8 +171,8 @@ bool BlockFile::SwapBlocks(uint64_t a, uint64_t b) {
   if (file_ == nullptr || !(mode_ & kWrite) || a >= block_count_ || b >= block_count_) return false;
   if (a == b) return true;
   std::vector<char> first(block_size_), second(block_size_);
-  return ReadBlock(a, first.data()) && ReadBlock(b, second.data()) && WriteBlock(a, second.data()) &&
-         WriteBlock(b, first.data());
+  return ReadBlock(a, first.data()) && ReadBlock(b, second.data()) &&
+         WriteBlock(a, second.data()) && WriteBlock(b, first.data());
 }
 
 // Copies count blocks from `from` to `to` in chunks; safe for overlapping
@@ -181,18 +186,21 @@ bool BlockFile::MoveRange(uint64_t from, uint64_t to, uint64_t count) {
   while (done < count) {
     const uint64_t n = std::min(chunk_blocks, count - done);
     const uint64_t offset = (to < from) ? done : count - done - n;
-    if (!ReadBlocks(from + offset, n, buffer.data()) || !WriteBlocks(to + offset, n, buffer.data())) return false;
+    if (!ReadBlocks(from + offset, n, buffer.data()) || !WriteBlocks(to + offset, n, buffer.data()))
+      return false;
     done += n;
   }
   return true;
 }
 
 bool BlockFile::MoveBlock(uint64_t from, uint64_t to) {
-  if (file_ == nullptr || !(mode_ & kWrite) || from >= block_count_ || to >= block_count_) return false;
+  if (file_ == nullptr || !(mode_ & kWrite) || from >= block_count_ || to >= block_count_)
+    return false;
   if (from == to) return true;
   std::vector<char> moving(block_size_);
   if (!ReadBlock(from, moving.data())) return false;
-  const bool ok = (from > to) ? MoveRange(to, to + 1, from - to) : MoveRange(from + 1, from, to - from);
+  const bool ok =
+      (from > to) ? MoveRange(to, to + 1, from - to) : MoveRange(from + 1, from, to - from);
   return ok && WriteBlock(to, moving.data());
 }
 
@@ -202,7 +210,9 @@ bool BlockFile::InsertBlock(uint64_t index, const char* buffer) {
   return MoveRange(index, index + 1, block_count_ - index) && WriteBlock(index, buffer);
 }
 
-bool BlockFile::EraseBlock(uint64_t index) { return EraseBlocks({index}); }
+bool BlockFile::EraseBlock(uint64_t index) {
+  return EraseBlocks({index});
+}
 
 bool BlockFile::EraseBlocks(std::vector<uint64_t> indices) {
   if (file_ == nullptr || !(mode_ & kWrite)) return false;
@@ -222,7 +232,8 @@ bool BlockFile::EraseBlocks(std::vector<uint64_t> indices) {
   const bool last_erased = indices.back() == block_count_ - 1;
   const uint64_t last_length = file_size_ - (block_count_ - 1) * block_size_;
   const uint64_t kept = block_count_ - indices.size();
-  const uint64_t new_size = kept == 0 ? 0 : (last_erased ? kept * block_size_ : (kept - 1) * block_size_ + last_length);
+  const uint64_t new_size =
+      kept == 0 ? 0 : (last_erased ? kept * block_size_ : (kept - 1) * block_size_ + last_length);
   if (!truncate_file(file_, new_size)) {
     write_failed_ = true;
     return false;

@@ -24,7 +24,8 @@ bool contains(const std::vector<uint32_t>& sorted, uint32_t value) {
 // block is left alone (its owner drops or replaces it).
 void lower_reference(uint32_t& r, const std::vector<uint32_t>& sorted_erased) {
   if (r >= kLowestSpecialId || contains(sorted_erased, r)) return;
-  r -= static_cast<uint32_t>(std::lower_bound(sorted_erased.begin(), sorted_erased.end(), r) - sorted_erased.begin());
+  r -= static_cast<uint32_t>(std::lower_bound(sorted_erased.begin(), sorted_erased.end(), r) -
+                             sorted_erased.begin());
 }
 
 void raise_reference(uint32_t& r, const std::vector<uint32_t>& sorted_inserted) {
@@ -72,7 +73,8 @@ int CompoundDocument::WriteFilledBlock(uint32_t block, unsigned char fill) {
   return file_.WriteBlock(uint64_t{block} + 1, buffer) ? kSuccess : kIoError;
 }
 
-void CompoundDocument::ShiftBlockReferences(const std::vector<uint32_t>& sorted_blocks, bool raise) {
+void CompoundDocument::ShiftBlockReferences(const std::vector<uint32_t>& sorted_blocks,
+                                            bool raise) {
   auto shift = [&](uint32_t& r) {
     if (raise)
       raise_reference(r, sorted_blocks);
@@ -95,7 +97,8 @@ void CompoundDocument::ShiftSmallBlockReferences(const std::vector<uint32_t>& so
   for (uint32_t& v : small_table_) lower_reference(v, sorted_erased);
   for (size_t i = 1; i < entries_.size(); ++i) {
     DirectoryEntry& e = *entries_[i];
-    if (e.type == DirectoryEntry::kStream && e.size < kSmallStreamCutoff) lower_reference(e.start, sorted_erased);
+    if (e.type == DirectoryEntry::kStream && e.size < kSmallStreamCutoff)
+      lower_reference(e.start, sorted_erased);
   }
 }
 
@@ -139,7 +142,8 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
     uint64_t release = free_after == 0 ? 0 : (free_after - 1) / (kEntriesPerTableBlock - 1);
     release = std::min<uint64_t>(release, table_blocks_.size() - 1);
     std::vector<uint32_t> erased = blocks;
-    for (uint64_t k = 0; k < release; ++k) erased.push_back(table_blocks_[table_blocks_.size() - 1 - k]);
+    for (uint64_t k = 0; k < release; ++k)
+      erased.push_back(table_blocks_[table_blocks_.size() - 1 - k]);
     std::sort(erased.begin(), erased.end());
     if (std::adjacent_find(erased.begin(), erased.end()) != erased.end()) return kDamaged;
     table_blocks_.resize(table_blocks_.size() - release);
@@ -191,8 +195,10 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
 // ids each; this keeps exactly as many extension blocks as the table needs.
 int CompoundDocument::FitExtensionBlocks() {
   for (;;) {
-    const uint64_t beyond = table_blocks_.size() > kHeaderSlots ? table_blocks_.size() - kHeaderSlots : 0;
-    const uint64_t needed = beyond / kIdsPerExtensionBlock + (beyond % kIdsPerExtensionBlock ? 1 : 0);
+    const uint64_t beyond =
+        table_blocks_.size() > kHeaderSlots ? table_blocks_.size() - kHeaderSlots : 0;
+    const uint64_t needed =
+        beyond / kIdsPerExtensionBlock + (beyond % kIdsPerExtensionBlock ? 1 : 0);
     if (extension_blocks_.size() < needed) {
       uint32_t b;
       int rc = FindFreeBlocks(true, b);

@@ -61,28 +61,68 @@ bool array_fits(size_t length, size_t offset, size_t count) {
 
 }  // namespace
 
-void ByteCodec::Get(const void* b, uint8_t& v, size_t o, size_t w) { get_raw(b, v, o, w); }
-void ByteCodec::Get(const void* b, uint16_t& v, size_t o, size_t w) { get_raw(b, v, o, w); }
-void ByteCodec::Get(const void* b, uint32_t& v, size_t o, size_t w) { get_raw(b, v, o, w); }
-void ByteCodec::Get(const void* b, uint64_t& v, size_t o, size_t w) { get_raw(b, v, o, w); }
-void ByteCodec::Put(void* b, uint8_t v, size_t o, size_t w) { put_raw(b, v, o, w); }
-void ByteCodec::Put(void* b, uint16_t v, size_t o, size_t w) { put_raw(b, v, o, w); }
-void ByteCodec::Put(void* b, uint32_t v, size_t o, size_t w) { put_raw(b, v, o, w); }
-void ByteCodec::Put(void* b, uint64_t v, size_t o, size_t w) { put_raw(b, v, o, w); }
+void ByteCodec::Get(const void* b, uint8_t& v, size_t o, size_t w) {
+  get_raw(b, v, o, w);
+}
+void ByteCodec::Get(const void* b, uint16_t& v, size_t o, size_t w) {
+  get_raw(b, v, o, w);
+}
+void ByteCodec::Get(const void* b, uint32_t& v, size_t o, size_t w) {
+  get_raw(b, v, o, w);
+}
+void ByteCodec::Get(const void* b, uint64_t& v, size_t o, size_t w) {
+  get_raw(b, v, o, w);
+}
+void ByteCodec::Put(void* b, uint8_t v, size_t o, size_t w) {
+  put_raw(b, v, o, w);
+}
+void ByteCodec::Put(void* b, uint16_t v, size_t o, size_t w) {
+  put_raw(b, v, o, w);
+}
+void ByteCodec::Put(void* b, uint32_t v, size_t o, size_t w) {
+  put_raw(b, v, o, w);
+}
+void ByteCodec::Put(void* b, uint64_t v, size_t o, size_t w) {
+  put_raw(b, v, o, w);
+}
 
-bool ByteCodec::Get(const std::vector<char>& b, uint8_t& v, size_t o, size_t w) { return get_vec(b, v, o, w); }
-bool ByteCodec::Get(const std::vector<char>& b, uint16_t& v, size_t o, size_t w) { return get_vec(b, v, o, w); }
-bool ByteCodec::Get(const std::vector<char>& b, uint32_t& v, size_t o, size_t w) { return get_vec(b, v, o, w); }
-bool ByteCodec::Get(const std::vector<char>& b, uint64_t& v, size_t o, size_t w) { return get_vec(b, v, o, w); }
-bool ByteCodec::Put(std::vector<char>& b, uint8_t v, size_t o, size_t w) { return put_vec(b, v, o, w); }
-bool ByteCodec::Put(std::vector<char>& b, uint16_t v, size_t o, size_t w) { return put_vec(b, v, o, w); }
-bool ByteCodec::Put(std::vector<char>& b, uint32_t v, size_t o, size_t w) { return put_vec(b, v, o, w); }
-bool ByteCodec::Put(std::vector<char>& b, uint64_t v, size_t o, size_t w) { return put_vec(b, v, o, w); }
+bool ByteCodec::Get(const std::vector<char>& b, uint8_t& v, size_t o, size_t w) {
+  return get_vec(b, v, o, w);
+}
+bool ByteCodec::Get(const std::vector<char>& b, uint16_t& v, size_t o, size_t w) {
+  return get_vec(b, v, o, w);
+}
+bool ByteCodec::Get(const std::vector<char>& b, uint32_t& v, size_t o, size_t w) {
+  return get_vec(b, v, o, w);
+}
+bool ByteCodec::Get(const std::vector<char>& b, uint64_t& v, size_t o, size_t w) {
+  return get_vec(b, v, o, w);
+}
+bool ByteCodec::Put(std::vector<char>& b, uint8_t v, size_t o, size_t w) {
+  return put_vec(b, v, o, w);
+}
+bool ByteCodec::Put(std::vector<char>& b, uint16_t v, size_t o, size_t w) {
+  return put_vec(b, v, o, w);
+}
+bool ByteCodec::Put(std::vector<char>& b, uint32_t v, size_t o, size_t w) {
+  return put_vec(b, v, o, w);
+}
+bool ByteCodec::Put(std::vector<char>& b, uint64_t v, size_t o, size_t w) {
+  return put_vec(b, v, o, w);
+}
 
-void ByteCodec::GetArray(const void* b, uint8_t* a, size_t o, size_t n) { get_array_raw(b, a, o, n); }
-void ByteCodec::GetArray(const void* b, uint16_t* a, size_t o, size_t n) { get_array_raw(b, a, o, n); }
-void ByteCodec::PutArray(void* b, const uint8_t* a, size_t o, size_t n) { put_array_raw(b, a, o, n); }
-void ByteCodec::PutArray(void* b, const uint16_t* a, size_t o, size_t n) { put_array_raw(b, a, o, n); }
+void ByteCodec::GetArray(const void* b, uint8_t* a, size_t o, size_t n) {
+  get_array_raw(b, a, o, n);
+}
+void ByteCodec::GetArray(const void* b, uint16_t* a, size_t o, size_t n) {
+  get_array_raw(b, a, o, n);
+}
+void ByteCodec::PutArray(void* b, const uint8_t* a, size_t o, size_t n) {
+  put_array_raw(b, a, o, n);
+}
+void ByteCodec::PutArray(void* b, const uint16_t* a, size_t o, size_t n) {
+  put_array_raw(b, a, o, n);
+}
 
 bool ByteCodec::GetArray(const std::vector<char>& b, uint8_t* a, size_t o, size_t n) {
   if (!array_fits<uint8_t>(b.size(), o, n)) return false;

@@ -31,9 +31,12 @@ class ByteCodec {
   static void Put(void* buffer, uint64_t value, size_t offset, size_t width = 0);
 
   static bool Get(const std::vector<char>& buffer, uint8_t& value, size_t offset, size_t width = 0);
-  static bool Get(const std::vector<char>& buffer, uint16_t& value, size_t offset, size_t width = 0);
-  static bool Get(const std::vector<char>& buffer, uint32_t& value, size_t offset, size_t width = 0);
-  static bool Get(const std::vector<char>& buffer, uint64_t& value, size_t offset, size_t width = 0);
+  static bool Get(const std::vector<char>& buffer, uint16_t& value, size_t offset,
+                  size_t width = 0);
+  static bool Get(const std::vector<char>& buffer, uint32_t& value, size_t offset,
+                  size_t width = 0);
+  static bool Get(const std::vector<char>& buffer, uint64_t& value, size_t offset,
+                  size_t width = 0);
   static bool Put(std::vector<char>& buffer, uint8_t value, size_t offset, size_t width = 0);
   static bool Put(std::vector<char>& buffer, uint16_t value, size_t offset, size_t width = 0);
   static bool Put(std::vector<char>& buffer, uint32_t value, size_t offset, size_t width = 0);
@@ -44,10 +47,14 @@ class ByteCodec {
   static void GetArray(const void* buffer, uint16_t* array, size_t offset, size_t count);
   static void PutArray(void* buffer, const uint8_t* array, size_t offset, size_t count);
   static void PutArray(void* buffer, const uint16_t* array, size_t offset, size_t count);
-  static bool GetArray(const std::vector<char>& buffer, uint8_t* array, size_t offset, size_t count);
-  static bool GetArray(const std::vector<char>& buffer, uint16_t* array, size_t offset, size_t count);
-  static bool PutArray(std::vector<char>& buffer, const uint8_t* array, size_t offset, size_t count);
-  static bool PutArray(std::vector<char>& buffer, const uint16_t* array, size_t offset, size_t count);
+  static bool GetArray(const std::vector<char>& buffer, uint8_t* array, size_t offset,
+                       size_t count);
+  static bool GetArray(const std::vector<char>& buffer, uint16_t* array, size_t offset,
+                       size_t count);
+  static bool PutArray(std::vector<char>& buffer, const uint8_t* array, size_t offset,
+                       size_t count);
+  static bool PutArray(std::vector<char>& buffer, const uint16_t* array, size_t offset,
+                       size_t count);
 };
 
 }  // namespace YCompoundFiles

@@ -11,15 +11,21 @@ namespace {
 
 constexpr uint64_t kMaxStreamSize = 0xFFFFFFFFull;
 
-std::u16string wide_path(const char16_t* path) { return path == nullptr ? std::u16string() : std::u16string(path); }
+std::u16string wide_path(const char16_t* path) {
+  return path == nullptr ? std::u16string() : std::u16string(path);
+}
 
 }  // namespace
 
 CompoundDocument::CompoundDocument() = default;
 
-CompoundDocument::~CompoundDocument() { Close(); }
+CompoundDocument::~CompoundDocument() {
+  Close();
+}
 
-bool CompoundDocument::IsOpen() const { return file_.IsOpen() && root_ != nullptr; }
+bool CompoundDocument::IsOpen() const {
+  return file_.IsOpen() && root_ != nullptr;
+}
 
 void CompoundDocument::Close() {
   big_table_.clear();
@@ -135,7 +141,8 @@ int CompoundDocument::Save() {
   return rc;
 }
 
-int CompoundDocument::ReadStreamData(const DirectoryEntry& entry, bool is_root, std::vector<char>& out) const {
+int CompoundDocument::ReadStreamData(const DirectoryEntry& entry, bool is_root,
+                                     std::vector<char>& out) const {
   out.clear();
   if (entry.size == 0) return kSuccess;
   const bool big = is_root || entry.size >= kSmallStreamCutoff;
@@ -265,7 +272,8 @@ int CompoundDocument::DoWriteStream(const std::u16string& path, const char* data
   return WriteStreamData(*node->entry, data, size);
 }
 
-int CompoundDocument::DoListDirectory(std::vector<std::u16string>& names, const char16_t* path) const {
+int CompoundDocument::DoListDirectory(std::vector<std::u16string>& names,
+                                      const char16_t* path) const {
   if (!IsOpen()) return kNotOpen;
   const DirectoryNode* storage = path == nullptr ? current_ : ResolveStorage(wide_path(path));
   if (storage == nullptr) return kNoSuchStorage;
@@ -276,7 +284,9 @@ int CompoundDocument::DoListDirectory(std::vector<std::u16string>& names, const 
 
 // ---- Public forms ----
 
-int CompoundDocument::ChangeDirectory(const char16_t* path) { return DoChangeDirectory(wide_path(path)); }
+int CompoundDocument::ChangeDirectory(const char16_t* path) {
+  return DoChangeDirectory(wide_path(path));
+}
 
 int CompoundDocument::MakeDirectory(const char16_t* path) {
   const int rc = BeginChange();
@@ -294,7 +304,8 @@ int CompoundDocument::CurrentDirectory(std::u16string& path) const {
   if (!IsOpen()) return kNotOpen;
   path.clear();
   std::vector<const DirectoryNode*> nodes;
-  for (const DirectoryNode* n = current_; n != nullptr && n->parent != nullptr; n = n->parent) nodes.push_back(n);
+  for (const DirectoryNode* n = current_; n != nullptr && n->parent != nullptr; n = n->parent)
+    nodes.push_back(n);
   for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) path += u"\\" + (*it)->entry->Name();
   if (path.empty()) path = u"\\";
   return kSuccess;
@@ -325,7 +336,8 @@ int CompoundDocument::RemoveStream(const char16_t* path) {
   return FinishChange(DoRemoveStream(wide_path(path)));
 }
 
-int CompoundDocument::ListDirectory(std::vector<std::u16string>& names, const char16_t* path) const {
+int CompoundDocument::ListDirectory(std::vector<std::u16string>& names,
+                                    const char16_t* path) const {
   return DoListDirectory(names, path);
 }
 
@@ -348,7 +360,8 @@ int CompoundDocument::ReadStream(const char16_t* path, char* buffer, uint64_t ca
   return rc;
 }
 
-int CompoundDocument::WriteStream(const char16_t* path, const std::vector<char>& data, uint64_t size) {
+int CompoundDocument::WriteStream(const char16_t* path, const std::vector<char>& data,
+                                  uint64_t size) {
   if (size > data.size()) return kTooLarge;
   return WriteStream(path, data.data(), size);
 }
@@ -361,8 +374,8 @@ int CompoundDocument::WriteStream(const char16_t* path, const char* data, uint64
 
 // Narrow forms: the path is converted whole; text that cannot be converted
 // is refused rather than cut.
-#define KELPO_NARROW_PATH(path, wide)                \
-  std::u16string wide;                               \
+#define KELPO_NARROW_PATH(path, wide) \
+  std::u16string wide;                \
   if (!narrow_to_utf16(path == nullptr ? "" : path, wide)) return kBadText
 
 int CompoundDocument::ChangeDirectory(const char* path) {

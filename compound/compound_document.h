@@ -45,17 +45,17 @@ enum CompoundResult : int {
   kNameExists = -6,       // the storage already holds an entry of that name
                           // (names equal ignoring case count as equal)
   // Codes added to report failures the codes above cannot express.
-  kBadText = -7,              // a path that cannot be converted between narrow text and UTF-16
-  kNotOpen = -8,              // the document is not open
-  kIoError = -9,              // a block read or write of the file failed; after a failed
-                              // write every changing operation returns this until reopening
-  kDamaged = -10,             // the file's structure is damaged (broken chain, a stream
-                              // larger than its chain, ...)
-  kReadOnly = -11,            // the document was opened without write access
-  kLayoutNotChangeable = -12, // a file written elsewhere whose layout this class reads
-                              // but does not change (see above)
-  kTooLarge = -13,            // a size over 4 GiB - 1, a size beyond the data or buffer given,
-                              // or a file that would outgrow the 32-bit block ids
+  kBadText = -7,               // a path that cannot be converted between narrow text and UTF-16
+  kNotOpen = -8,               // the document is not open
+  kIoError = -9,               // a block read or write of the file failed; after a failed
+                               // write every changing operation returns this until reopening
+  kDamaged = -10,              // the file's structure is damaged (broken chain, a stream
+                               // larger than its chain, ...)
+  kReadOnly = -11,             // the document was opened without write access
+  kLayoutNotChangeable = -12,  // a file written elsewhere whose layout this class reads
+                               // but does not change (see above)
+  kTooLarge = -13,             // a size over 4 GiB - 1, a size beyond the data or buffer given,
+                               // or a file that would outgrow the 32-bit block ids
 };
 
 class CompoundDocument {
@@ -175,10 +175,12 @@ class CompoundDocument {
   int LoadDirectory();
   int SaveDirectory();
   int MakeEntry(const std::u16string& path, uint8_t type);
-  int AddChild(DirectoryNode* storage, const std::u16string& name, uint8_t type, DirectoryNode** added);
+  int AddChild(DirectoryNode* storage, const std::u16string& name, uint8_t type,
+               DirectoryNode** added);
   static bool EntryNameLess(const DirectoryEntry& a, const DirectoryEntry& b);
   static bool NamesCollide(const std::u16string& a, const std::u16string& b);
-  DirectoryNode* InsertEntry(DirectoryNode* parent, std::unique_ptr<DirectoryEntry> entry, uint64_t index);
+  DirectoryNode* InsertEntry(DirectoryNode* parent, std::unique_ptr<DirectoryEntry> entry,
+                             uint64_t index);
   void DeleteEntry(DirectoryNode* node);
   void LinkSiblings(DirectoryNode* storage);
   void ShiftEntryReferences(uint64_t index, bool up);

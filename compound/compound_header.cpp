@@ -36,7 +36,9 @@ void CompoundHeader::Derive() {
   small_block_size = small_block_shift < 32 ? (uint64_t{1} << small_block_shift) : 0;
 }
 
-bool CompoundHeader::HasMagic() const { return std::memcmp(magic, kMagic, sizeof magic) == 0; }
+bool CompoundHeader::HasMagic() const {
+  return std::memcmp(magic, kMagic, sizeof magic) == 0;
+}
 
 void CompoundHeader::Write(unsigned char* b) const {
   std::memcpy(b, magic, sizeof magic);

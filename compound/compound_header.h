@@ -10,12 +10,12 @@
 namespace YCompoundFiles {
 
 // Special block and entry ids.
-constexpr uint32_t kFreeBlock = 0xFFFFFFFFu;       // free table entry; "no entry" in links
-constexpr uint32_t kEndOfChain = 0xFFFFFFFEu;      // end of a chain; no chain at all
-constexpr uint32_t kTableBlock = 0xFFFFFFFDu;      // block holding the big-block table
-constexpr uint32_t kExtensionBlock = 0xFFFFFFFCu;  // block listing further table blocks
-constexpr uint32_t kLowestSpecialId = 0xFFFFFFFAu; // ids from here up are never blocks
-constexpr uint32_t kNoEntry = 0xFFFFFFFFu;         // no sibling / child
+constexpr uint32_t kFreeBlock = 0xFFFFFFFFu;        // free table entry; "no entry" in links
+constexpr uint32_t kEndOfChain = 0xFFFFFFFEu;       // end of a chain; no chain at all
+constexpr uint32_t kTableBlock = 0xFFFFFFFDu;       // block holding the big-block table
+constexpr uint32_t kExtensionBlock = 0xFFFFFFFCu;   // block listing further table blocks
+constexpr uint32_t kLowestSpecialId = 0xFFFFFFFAu;  // ids from here up are never blocks
+constexpr uint32_t kNoEntry = 0xFFFFFFFFu;          // no sibling / child
 
 // Table-block ids held in the header; further ones live in extension blocks,
 // each holding 127 ids and the id of the next extension block.
@@ -38,15 +38,15 @@ class CompoundHeader {
 
   unsigned char magic[8];
   uint32_t class_id[4];
-  uint16_t minor_version;        // 0x003B
-  uint16_t major_version;        // 3
-  uint16_t byte_order;           // 0xFFFE
-  uint16_t big_block_shift;      // 9
-  uint32_t small_block_shift;    // 6 (the format's u16 shift and two zero bytes)
+  uint16_t minor_version;      // 0x003B
+  uint16_t major_version;      // 3
+  uint16_t byte_order;         // 0xFFFE
+  uint16_t big_block_shift;    // 9
+  uint32_t small_block_shift;  // 6 (the format's u16 shift and two zero bytes)
   uint32_t reserved1;
-  uint32_t reserved2;            // the format's directory-block count, 0 in version 3
-  uint32_t table_block_count;    // offset 44: every big-table block, also those beyond 109
-  uint32_t directory_start;      // offset 48
+  uint32_t reserved2;          // the format's directory-block count, 0 in version 3
+  uint32_t table_block_count;  // offset 44: every big-table block, also those beyond 109
+  uint32_t directory_start;    // offset 48
   uint32_t reserved3;
   uint32_t small_stream_cutoff;  // 4096; written and read, never consulted
   uint32_t small_table_start;    // offset 60: first block of the small-block table chain

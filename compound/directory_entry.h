@@ -36,16 +36,16 @@ class DirectoryEntry {
   char16_t name[32];
   uint16_t name_size;  // bytes including the terminator
   uint8_t type;
-  uint8_t colour;      // 1, black
-  uint32_t left;       // sibling ids, kNoEntry for none
+  uint8_t colour;  // 1, black
+  uint32_t left;   // sibling ids, kNoEntry for none
   uint32_t right;
-  uint32_t child;      // root of the storage's sibling tree
+  uint32_t child;  // root of the storage's sibling tree
   uint32_t class_id[4];
   uint32_t state_bits;
   uint32_t created[2];
   uint32_t modified[2];
-  uint32_t start;      // first block of the entry's stream; kEndOfChain for none
-  uint32_t size;       // stream size in bytes
+  uint32_t start;  // first block of the entry's stream; kEndOfChain for none
+  uint32_t size;   // stream size in bytes
 };
 
 }  // namespace YCompoundFiles

@@ -56,7 +56,9 @@ bool CompoundDocument::NamesCollide(const std::u16string& a, const std::u16strin
   return compare_names(a, b) == 0;
 }
 
-bool CompoundDocument::IsRootPath(const std::u16string& path) { return path == u"\\"; }
+bool CompoundDocument::IsRootPath(const std::u16string& path) {
+  return path == u"\\";
+}
 
 int CompoundDocument::LoadDirectory() {
   std::vector<uint32_t> chain;
@@ -94,8 +96,8 @@ int CompoundDocument::LoadDirectory() {
     if (id >= count || reached[id]) return kDamaged;
     reached[id] = 1;
     DirectoryEntry& e = *entries_[id];
-    if ((e.type != DirectoryEntry::kStorage && e.type != DirectoryEntry::kStream) || !e.NameTerminated() ||
-        e.Name().empty())
+    if ((e.type != DirectoryEntry::kStorage && e.type != DirectoryEntry::kStream) ||
+        !e.NameTerminated() || e.Name().empty())
       return kDamaged;
     if (e.type == DirectoryEntry::kStream && e.child != kNoEntry) return kDamaged;
     parent->children.push_back(std::make_unique<DirectoryNode>(parent, &e, id));
@@ -202,14 +204,16 @@ void CompoundDocument::ShiftEntryReferences(uint64_t index, bool up) {
   }
 }
 
-DirectoryNode* CompoundDocument::InsertEntry(DirectoryNode* parent, std::unique_ptr<DirectoryEntry> entry,
+DirectoryNode* CompoundDocument::InsertEntry(DirectoryNode* parent,
+                                             std::unique_ptr<DirectoryEntry> entry,
                                              uint64_t index) {
   DirectoryEntry* record = entry.get();
   entries_.insert(entries_.begin() + static_cast<std::ptrdiff_t>(index), std::move(entry));
   auto node = std::make_unique<DirectoryNode>(parent, record, index);
   DirectoryNode* added = node.get();
-  auto place = std::find_if(parent->children.begin(), parent->children.end(),
-                            [&](const std::unique_ptr<DirectoryNode>& c) { return c->index > index; });
+  auto place =
+      std::find_if(parent->children.begin(), parent->children.end(),
+                   [&](const std::unique_ptr<DirectoryNode>& c) { return c->index > index; });
   parent->children.insert(place, std::move(node));
   LinkSiblings(parent);
   return added;
@@ -262,7 +266,8 @@ int CompoundDocument::MakeEntry(const std::u16string& path, uint8_t type) {
   return AddChild(storage, name, type, nullptr);
 }
 
-void CompoundDocument::SplitPath(const std::u16string& path, std::u16string& storage, std::u16string& name) {
+void CompoundDocument::SplitPath(const std::u16string& path, std::u16string& storage,
+                                 std::u16string& name) {
   const size_t last = path.rfind(u'\\');
   if (last != std::u16string::npos && last > 0) {
     storage = path.substr(0, last);
@@ -273,7 +278,8 @@ void CompoundDocument::SplitPath(const std::u16string& path, std::u16string& sto
   }
 }
 
-DirectoryNode* CompoundDocument::FindChild(const DirectoryNode* storage, const std::u16string& name) {
+DirectoryNode* CompoundDocument::FindChild(const DirectoryNode* storage,
+                                           const std::u16string& name) {
   if (storage == nullptr || name.empty()) return nullptr;
   for (auto& c : storage->children)
     if (c->entry->Name() == name) return c.get();
@@ -306,7 +312,8 @@ DirectoryNode* CompoundDocument::FindNode(uint64_t index) const {
     DirectoryNode* node = pending.back();
     pending.pop_back();
     if (node->index == index) return node;
-    for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) pending.push_back(it->get());
+    for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
+      pending.push_back(it->get());
   }
   return nullptr;
 }

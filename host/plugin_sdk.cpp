@@ -4,169 +4,154 @@
 #include <new>
 
 namespace {
-const DM_HostInterface *linked_host = nullptr;
+const DM_HostInterface* linked_host = nullptr;
 
-const DM_HostInterface &host()
-{
-    if (!linked_host) throw HostError("the plug-in is not linked to a host");
-    return *linked_host;
+const DM_HostInterface& host() {
+  if (!linked_host) throw HostError("the plug-in is not linked to a host");
+  return *linked_host;
 }
 
-void check(int status, const char *operation)
-{
-    if (status != DM_OK) throw HostError(std::string("host call failed: ") + operation);
+void check(int status, const char* operation) {
+  if (status != DM_OK) throw HostError(std::string("host call failed: ") + operation);
 }
 }  // namespace
 
-const DM_HostInterface *DM_host() { return linked_host; }
-void DM_set_host(const DM_HostInterface *h) { linked_host = h; }
-uint32_t DM_host_version() { return host().get_version(); }
+const DM_HostInterface* DM_host() {
+  return linked_host;
+}
+void DM_set_host(const DM_HostInterface* h) {
+  linked_host = h;
+}
+uint32_t DM_host_version() {
+  return host().get_version();
+}
 
 // --- strings ----------------------------------------------------------------
 
-dm_string dm_string::share(DM_StringToken token)
-{
-    if (token) host().string_add_ref(token);
-    return dm_string(token);
+dm_string dm_string::share(DM_StringToken token) {
+  if (token) host().string_add_ref(token);
+  return dm_string(token);
 }
 
-dm_string::dm_string(const dm_string &other) : token_(other.token_)
-{
-    if (token_) host().string_add_ref(token_);
+dm_string::dm_string(const dm_string& other) : token_(other.token_) {
+  if (token_) host().string_add_ref(token_);
 }
 
-dm_string::~dm_string()
-{
-    if (token_ && linked_host) linked_host->string_release(token_);
+dm_string::~dm_string() {
+  if (token_ && linked_host) linked_host->string_release(token_);
 }
 
-dm_string DM_make_string(const std::string &bytes, uint32_t encoding)
-{
-    DM_StringToken token = nullptr;
-    check(host().string_new(bytes.data(), bytes.size(), encoding, &token), "string_new");
-    return dm_string::adopt(token);
+dm_string DM_make_string(const std::string& bytes, uint32_t encoding) {
+  DM_StringToken token = nullptr;
+  check(host().string_new(bytes.data(), bytes.size(), encoding, &token), "string_new");
+  return dm_string::adopt(token);
 }
 
-std::string DM_string_bytes(const dm_string &text, uint32_t encoding)
-{
-    if (text.is_null()) return std::string();
-    size_t length = 0;
-    check(host().string_get(text.get(), encoding, nullptr, 0, &length), "string_get");
-    std::string bytes(length, '\0');
-    check(host().string_get(text.get(), encoding, bytes.data(), bytes.size(), &length),
-          "string_get");
-    bytes.resize(length);
-    return bytes;
+std::string DM_string_bytes(const dm_string& text, uint32_t encoding) {
+  if (text.is_null()) return std::string();
+  size_t length = 0;
+  check(host().string_get(text.get(), encoding, nullptr, 0, &length), "string_get");
+  std::string bytes(length, '\0');
+  check(host().string_get(text.get(), encoding, bytes.data(), bytes.size(), &length), "string_get");
+  bytes.resize(length);
+  return bytes;
 }
 
 // --- images -----------------------------------------------------------------
 
-ImageRef ImageRef::share(DM_ImageToken token)
-{
-    if (token) host().image_add_ref(token);
-    return ImageRef(token);
+ImageRef ImageRef::share(DM_ImageToken token) {
+  if (token) host().image_add_ref(token);
+  return ImageRef(token);
 }
 
-ImageRef::ImageRef(const ImageRef &other) : token_(other.token_)
-{
-    if (token_) host().image_add_ref(token_);
+ImageRef::ImageRef(const ImageRef& other) : token_(other.token_) {
+  if (token_) host().image_add_ref(token_);
 }
 
-ImageRef::~ImageRef()
-{
-    if (token_ && linked_host) linked_host->image_release(token_);
+ImageRef::~ImageRef() {
+  if (token_ && linked_host) linked_host->image_release(token_);
 }
 
-void DM_store_image(DM_ImageToken *cell, ImageRef image)
-{
-    if (!cell) throw HostError("no image cell to store the result in");
-    DM_ImageToken old = *cell;
-    *cell = image.release();
-    if (old) host().image_release(old);
+void DM_store_image(DM_ImageToken* cell, ImageRef image) {
+  if (!cell) throw HostError("no image cell to store the result in");
+  DM_ImageToken old = *cell;
+  *cell = image.release();
+  if (old) host().image_release(old);
 }
 
-PixelLock::PixelLock(const ImageRef &image)
-{
-    check(host().image_lock(image.get(), 1, &data_, &lock_), "ImageGetLockedData");
+PixelLock::PixelLock(const ImageRef& image) {
+  check(host().image_lock(image.get(), 1, &data_, &lock_), "ImageGetLockedData");
 }
 
-PixelLock::~PixelLock()
-{
-    if (lock_ && linked_host) linked_host->image_unlock(lock_);
+PixelLock::~PixelLock() {
+  if (lock_ && linked_host) linked_host->image_unlock(lock_);
 }
 
 namespace DM {
 
-void Result(const dm_string &text) { check(host().result(text.get()), "Result"); }
-
-RealImagePtr RealImage(const dm_string &name, uint32_t bytes_per_pixel, uint32_t width,
-                       uint32_t height)
-{
-    DM_ImageToken token = nullptr;
-    check(host().real_image(name.get(), bytes_per_pixel, width, height, &token), "RealImage");
-    return RealImagePtr(ImageRef::adopt(token));
+void Result(const dm_string& text) {
+  check(host().result(text.get()), "Result");
 }
 
-uint32_t ImageGetDimensionSize(const ImageRef &image, uint32_t dimension)
-{
-    uint32_t size = 0;
-    check(host().image_get_dimension_size(image.get(), dimension, &size), "ImageGetDimensionSize");
-    return size;
+RealImagePtr RealImage(const dm_string& name, uint32_t bytes_per_pixel, uint32_t width,
+                       uint32_t height) {
+  DM_ImageToken token = nullptr;
+  check(host().real_image(name.get(), bytes_per_pixel, width, height, &token), "RealImage");
+  return RealImagePtr(ImageRef::adopt(token));
 }
 
-ImageRef ImageClone(const ImageRef &image)
-{
-    DM_ImageToken token = nullptr;
-    check(host().image_clone(image.get(), &token), "ImageClone");
-    return ImageRef::adopt(token);
+uint32_t ImageGetDimensionSize(const ImageRef& image, uint32_t dimension) {
+  uint32_t size = 0;
+  check(host().image_get_dimension_size(image.get(), dimension, &size), "ImageGetDimensionSize");
+  return size;
 }
 
-void ImageChangeDataType(const ImageRef &image, uint32_t type)
-{
-    check(host().image_change_data_type(image.get(), type), "ImageChangeDataType");
+ImageRef ImageClone(const ImageRef& image) {
+  DM_ImageToken token = nullptr;
+  check(host().image_clone(image.get(), &token), "ImageClone");
+  return ImageRef::adopt(token);
 }
 
-dm_string ImageGetName(const ImageRef &image)
-{
-    DM_StringToken token = nullptr;
-    check(host().image_get_name(image.get(), &token), "ImageGetName");
-    return dm_string::adopt(token);
+void ImageChangeDataType(const ImageRef& image, uint32_t type) {
+  check(host().image_change_data_type(image.get(), type), "ImageChangeDataType");
 }
 
-void ImageDataChanged(const ImageRef &image)
-{
-    check(host().image_data_changed(image.get()), "ImageDataChanged");
+dm_string ImageGetName(const ImageRef& image) {
+  DM_StringToken token = nullptr;
+  check(host().image_get_name(image.get(), &token), "ImageGetName");
+  return dm_string::adopt(token);
+}
+
+void ImageDataChanged(const ImageRef& image) {
+  check(host().image_data_changed(image.get()), "ImageDataChanged");
 }
 
 }  // namespace DM
 
 // --- keyboard and mouse -------------------------------------------------------------
 
-int16_t GetAsyncKeyState(int32_t virtual_key)
-{
-    return linked_host ? linked_host->get_async_key_state(virtual_key) : 0;
+int16_t GetAsyncKeyState(int32_t virtual_key) {
+  return linked_host ? linked_host->get_async_key_state(virtual_key) : 0;
 }
 
-void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra)
-{
-    if (linked_host) linked_host->keybd_event(virtual_key, scan_code, flags, extra);
+void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra) {
+  if (linked_host) linked_host->keybd_event(virtual_key, scan_code, flags, extra);
 }
 
 // --- the exception bridge ------------------------------------------------------
 
-void DM_raise_in_host() noexcept
-{
-    if (!linked_host) return;
-    const char *text = "unknown exception";
-    try {
-        throw;
-    } catch (const std::bad_alloc &) {
-        text = "out of memory";
-    } catch (const std::exception &e) {
-        text = e.what();
-    } catch (...) {
-    }
-    linked_host->raise_script_error(text);
+void DM_raise_in_host() noexcept {
+  if (!linked_host) return;
+  const char* text = "unknown exception";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    text = "out of memory";
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+  }
+  linked_host->raise_script_error(text);
 }
 
 // --- the main object -------------------------------------------------------------
@@ -175,48 +160,49 @@ namespace Gatan {
 namespace PlugIn {
 
 namespace {
-PlugInMain *current = nullptr;
+PlugInMain* current = nullptr;
 }
 
-PlugInMain *current_main_object() { return current; }
-
-PlugInMain::PlugInMain() { current = this; }
-
-PlugInMain::~PlugInMain()
-{
-    // Unloading without a shutdown must not leave the host calling into a
-    // library that is gone.
-    try {
-        RemoveAllFunctions();
-    } catch (...) {
-    }
-    if (current == this) current = nullptr;
+PlugInMain* current_main_object() {
+  return current;
 }
 
-void PlugInMain::add_function(const char *signature, const char *type_code, void *fn,
-                              DM_Invoker invoker)
-{
-    const char *end = signature;
-    while (*end) ++end;
-    DM_FunctionToken token = nullptr;
-    check(host().register_function(signature, end, type_code, fn, invoker, &token),
-          "register function");
-    functions_.reserve(functions_.size() + 1);
-    host().function_add_ref(token);  // the list's own reference
-    functions_.push_back(token);
-    host().function_release(token);  // the one we were handed
+PlugInMain::PlugInMain() {
+  current = this;
 }
 
-void PlugInMain::RemoveAllFunctions()
-{
-    while (!functions_.empty()) {
-        DM_FunctionToken token = functions_.back();
-        functions_.pop_back();
-        if (!linked_host) continue;
-        int status = linked_host->remove_function(token);
-        linked_host->function_release(token);
-        check(status, "remove function");
-    }
+PlugInMain::~PlugInMain() {
+  // Unloading without a shutdown must not leave the host calling into a
+  // library that is gone.
+  try {
+    RemoveAllFunctions();
+  } catch (...) {
+  }
+  if (current == this) current = nullptr;
+}
+
+void PlugInMain::add_function(const char* signature, const char* type_code, void* fn,
+                              DM_Invoker invoker) {
+  const char* end = signature;
+  while (*end) ++end;
+  DM_FunctionToken token = nullptr;
+  check(host().register_function(signature, end, type_code, fn, invoker, &token),
+        "register function");
+  functions_.reserve(functions_.size() + 1);
+  host().function_add_ref(token);  // the list's own reference
+  functions_.push_back(token);
+  host().function_release(token);  // the one we were handed
+}
+
+void PlugInMain::RemoveAllFunctions() {
+  while (!functions_.empty()) {
+    DM_FunctionToken token = functions_.back();
+    functions_.pop_back();
+    if (!linked_host) continue;
+    int status = linked_host->remove_function(token);
+    linked_host->function_release(token);
+    check(status, "remove function");
+  }
 }
 
 }  // namespace PlugIn

@@ -17,8 +17,7 @@
 //   (or a null handle, which the handler sees as an empty handle).
 // - A dm_string returned by a script function passes its one reference to
 //   the host, which releases it once it has read the text.
-#ifndef KELPO_HOST_PLUGIN_SDK_H
-#define KELPO_HOST_PLUGIN_SDK_H
+#pragma once
 
 #include "host_interface.h"
 
@@ -31,124 +30,120 @@
 
 // The host's interface, kept from DMPlugIn_Link_2 for every later call.
 // Null before linking: every host operation then fails.
-const DM_HostInterface *DM_host();
-void DM_set_host(const DM_HostInterface *host);
+const DM_HostInterface* DM_host();
+void DM_set_host(const DM_HostInterface* host);
 
 // The host's version word (3.10.0 is DM_VERSION_3_10_0).
 uint32_t DM_host_version();
 
 // A host operation that failed.
 class HostError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // Reference-counted handle of a host text.
 class dm_string {
-public:
-    dm_string() = default;
-    // Adopts a token that already carries one reference for us.
-    static dm_string adopt(DM_StringToken token) { return dm_string(token); }
-    // Takes a reference of its own.
-    static dm_string share(DM_StringToken token);
-    dm_string(const dm_string &other);
-    dm_string(dm_string &&other) noexcept : token_(std::exchange(other.token_, nullptr)) {}
-    dm_string &operator=(dm_string other) noexcept
-    {
-        std::swap(token_, other.token_);
-        return *this;
-    }
-    ~dm_string();
+ public:
+  dm_string() = default;
+  // Adopts a token that already carries one reference for us.
+  static dm_string adopt(DM_StringToken token) { return dm_string(token); }
+  // Takes a reference of its own.
+  static dm_string share(DM_StringToken token);
+  dm_string(const dm_string& other);
+  dm_string(dm_string&& other) noexcept : token_(std::exchange(other.token_, nullptr)) {}
+  dm_string& operator=(dm_string other) noexcept {
+    std::swap(token_, other.token_);
+    return *this;
+  }
+  ~dm_string();
 
-    DM_StringToken get() const { return token_; }
-    // Hands our reference over (to the host, as a script function's result).
-    DM_StringToken release() { return std::exchange(token_, nullptr); }
-    bool is_null() const { return token_ == nullptr; }
+  DM_StringToken get() const { return token_; }
+  // Hands our reference over (to the host, as a script function's result).
+  DM_StringToken release() { return std::exchange(token_, nullptr); }
+  bool is_null() const { return token_ == nullptr; }
 
-private:
-    explicit dm_string(DM_StringToken token) : token_(token) {}
-    DM_StringToken token_ = nullptr;
+ private:
+  explicit dm_string(DM_StringToken token) : token_(token) {}
+  DM_StringToken token_ = nullptr;
 };
 
 // Host text from bytes and back; every caller in this system passes
 // encoding 0, under which the bytes pass unchanged.
-dm_string DM_make_string(const std::string &bytes, uint32_t encoding = 0);
-std::string DM_string_bytes(const dm_string &text, uint32_t encoding = 0);
+dm_string DM_make_string(const std::string& bytes, uint32_t encoding = 0);
+std::string DM_string_bytes(const dm_string& text, uint32_t encoding = 0);
 
 // Reference-counted image handle.  BasicImage and RealImagePtr are the same
 // handle under the names the script signatures use.
 class ImageRef {
-public:
-    ImageRef() = default;
-    static ImageRef adopt(DM_ImageToken token) { return ImageRef(token); }
-    static ImageRef share(DM_ImageToken token);
-    ImageRef(const ImageRef &other);
-    ImageRef(ImageRef &&other) noexcept : token_(std::exchange(other.token_, nullptr)) {}
-    ImageRef &operator=(ImageRef other) noexcept
-    {
-        std::swap(token_, other.token_);
-        return *this;
-    }
-    ~ImageRef();
+ public:
+  ImageRef() = default;
+  static ImageRef adopt(DM_ImageToken token) { return ImageRef(token); }
+  static ImageRef share(DM_ImageToken token);
+  ImageRef(const ImageRef& other);
+  ImageRef(ImageRef&& other) noexcept : token_(std::exchange(other.token_, nullptr)) {}
+  ImageRef& operator=(ImageRef other) noexcept {
+    std::swap(token_, other.token_);
+    return *this;
+  }
+  ~ImageRef();
 
-    DM_ImageToken get() const { return token_; }
-    DM_ImageToken release() { return std::exchange(token_, nullptr); }
-    bool is_null() const { return token_ == nullptr; }
+  DM_ImageToken get() const { return token_; }
+  DM_ImageToken release() { return std::exchange(token_, nullptr); }
+  bool is_null() const { return token_ == nullptr; }
 
-protected:
-    explicit ImageRef(DM_ImageToken token) : token_(token) {}
+ protected:
+  explicit ImageRef(DM_ImageToken token) : token_(token) {}
 
-private:
-    DM_ImageToken token_ = nullptr;
+ private:
+  DM_ImageToken token_ = nullptr;
 };
 
 class BasicImage : public ImageRef {
-public:
-    BasicImage() = default;
-    // Takes the handler's own reference on an argument token.
-    explicit BasicImage(DM_ImageToken token) : ImageRef(share(token)) {}
-    BasicImage(ImageRef image) : ImageRef(std::move(image)) {}
+ public:
+  BasicImage() = default;
+  // Takes the handler's own reference on an argument token.
+  explicit BasicImage(DM_ImageToken token) : ImageRef(share(token)) {}
+  BasicImage(ImageRef image) : ImageRef(std::move(image)) {}
 };
 
 class RealImagePtr : public ImageRef {
-public:
-    RealImagePtr() = default;
-    explicit RealImagePtr(DM_RealImageToken token)
-        : ImageRef(share(reinterpret_cast<DM_ImageToken>(token)))
-    {
-    }
-    RealImagePtr(ImageRef image) : ImageRef(std::move(image)) {}
+ public:
+  RealImagePtr() = default;
+  explicit RealImagePtr(DM_RealImageToken token)
+      : ImageRef(share(reinterpret_cast<DM_ImageToken>(token))) {}
+  RealImagePtr(ImageRef image) : ImageRef(std::move(image)) {}
 };
 
 // Stores a new image into a script's ImageRef * cell: what the cell held is
 // released and the new handle's reference moves into it.
-void DM_store_image(DM_ImageToken *cell, ImageRef image);
+void DM_store_image(DM_ImageToken* cell, ImageRef image);
 
 // Scoped lock on an image's pixels, which it yields as 4-byte floats,
 // row-major (x + y * width).  The pointer is valid until the lock ends.
 class PixelLock {
-public:
-    explicit PixelLock(const ImageRef &image);
-    ~PixelLock();
-    PixelLock(const PixelLock &) = delete;
-    PixelLock &operator=(const PixelLock &) = delete;
-    float *data() const { return data_; }
+ public:
+  explicit PixelLock(const ImageRef& image);
+  ~PixelLock();
+  PixelLock(const PixelLock&) = delete;
+  PixelLock& operator=(const PixelLock&) = delete;
+  float* data() const { return data_; }
 
-private:
-    float *data_ = nullptr;
-    DM_LockToken lock_ = nullptr;
+ private:
+  float* data_ = nullptr;
+  DM_LockToken lock_ = nullptr;
 };
 
 // The host's script functions this system calls.
 namespace DM {
-void Result(const dm_string &text);                                   // "void Result( dm_string )"
-RealImagePtr RealImage(const dm_string &name, uint32_t bytes_per_pixel, uint32_t width,
+void Result(const dm_string& text);  // "void Result( dm_string )"
+RealImagePtr RealImage(const dm_string& name, uint32_t bytes_per_pixel, uint32_t width,
                        uint32_t height);
-uint32_t ImageGetDimensionSize(const ImageRef &image, uint32_t dimension);
-ImageRef ImageClone(const ImageRef &image);
-void ImageChangeDataType(const ImageRef &image, uint32_t type);
-dm_string ImageGetName(const ImageRef &image);
-void ImageDataChanged(const ImageRef &image);
+uint32_t ImageGetDimensionSize(const ImageRef& image, uint32_t dimension);
+ImageRef ImageClone(const ImageRef& image);
+void ImageChangeDataType(const ImageRef& image, uint32_t type);
+dm_string ImageGetName(const ImageRef& image);
+void ImageDataChanged(const ImageRef& image);
 }  // namespace DM
 
 // The window system's keyboard and mouse calls.
@@ -165,36 +160,36 @@ namespace PlugIn {
 class PlugInMain;
 
 // The main object that exists now (null when none).
-PlugInMain *current_main_object();
+PlugInMain* current_main_object();
 
 // Base of the plug-in's one main object.  The host's life-cycle exports
 // reach its hooks; the object keeps every function it registered and
 // removes them, last registered first, at shutdown or when it is destroyed.
 class PlugInMain {
-public:
-    PlugInMain();
-    virtual ~PlugInMain();
-    PlugInMain(const PlugInMain &) = delete;
-    PlugInMain &operator=(const PlugInMain &) = delete;
+ public:
+  PlugInMain();
+  virtual ~PlugInMain();
+  PlugInMain(const PlugInMain&) = delete;
+  PlugInMain& operator=(const PlugInMain&) = delete;
 
-    virtual void Start() {}
-    virtual void Run() {}
-    virtual void Cleanup() {}
-    virtual void End() {}
+  virtual void Start() {}
+  virtual void Run() {}
+  virtual void Cleanup() {}
+  virtual void End() {}
 
-    // Registers a script function from its signature text and a plain
-    // function pointer.  Throws HostError when the host refuses it.
-    template <class R, class... Args>
-    void AddFunction(const char *signature, R (*fn)(Args...));
+  // Registers a script function from its signature text and a plain
+  // function pointer.  Throws HostError when the host refuses it.
+  template <class R, class... Args>
+  void AddFunction(const char* signature, R (*fn)(Args...));
 
-    // Removes every registered function, the last registered first.
-    void RemoveAllFunctions();
+  // Removes every registered function, the last registered first.
+  void RemoveAllFunctions();
 
-    size_t function_count() const { return functions_.size(); }
+  size_t function_count() const { return functions_.size(); }
 
-private:
-    void add_function(const char *signature, const char *type_code, void *fn, DM_Invoker invoker);
-    std::vector<DM_FunctionToken> functions_;
+ private:
+  void add_function(const char* signature, const char* type_code, void* fn, DM_Invoker invoker);
+  std::vector<DM_FunctionToken> functions_;
 };
 
 }  // namespace PlugIn
@@ -209,105 +204,98 @@ template <class T>
 struct Kind;
 template <>
 struct Kind<void> {
-    static constexpr char code = 'v';
+  static constexpr char code = 'v';
 };
 template <>
 struct Kind<float> {
-    static constexpr char code = 'f';
-    static float get(const DM_Arg &a) { return a.u.f; }
-    static void put(DM_Arg &a, float v) { a.u.f = v; }
+  static constexpr char code = 'f';
+  static float get(const DM_Arg& a) { return a.u.f; }
+  static void put(DM_Arg& a, float v) { a.u.f = v; }
 };
 template <>
-struct Kind<float *> {
-    static constexpr char code = 'p';
-    static float *get(const DM_Arg &a) { return a.u.fp; }
+struct Kind<float*> {
+  static constexpr char code = 'p';
+  static float* get(const DM_Arg& a) { return a.u.fp; }
 };
 template <>
 struct Kind<DM_ImageToken> {
-    static constexpr char code = 'B';
-    static DM_ImageToken get(const DM_Arg &a) { return a.u.image; }
+  static constexpr char code = 'B';
+  static DM_ImageToken get(const DM_Arg& a) { return a.u.image; }
 };
 template <>
 struct Kind<DM_RealImageToken> {
-    static constexpr char code = 'R';
-    static DM_RealImageToken get(const DM_Arg &a) { return a.u.real; }
+  static constexpr char code = 'R';
+  static DM_RealImageToken get(const DM_Arg& a) { return a.u.real; }
 };
 template <>
-struct Kind<DM_ImageToken *> {
-    static constexpr char code = 'C';
-    static DM_ImageToken *get(const DM_Arg &a) { return a.u.cell; }
+struct Kind<DM_ImageToken*> {
+  static constexpr char code = 'C';
+  static DM_ImageToken* get(const DM_Arg& a) { return a.u.cell; }
 };
 template <>
 struct Kind<DM_StringToken> {
-    static constexpr char code = 's';
-    static DM_StringToken get(const DM_Arg &a) { return a.u.string; }
-    static void put(DM_Arg &a, DM_StringToken v) { a.u.string = v; }
+  static constexpr char code = 's';
+  static DM_StringToken get(const DM_Arg& a) { return a.u.string; }
+  static void put(DM_Arg& a, DM_StringToken v) { a.u.string = v; }
 };
 
 template <class R, class... Args>
 struct Invoker {
-    // The script boundary: every exception a handler lets out, and a call
-    // whose arguments do not fit the handler, becomes one script error here;
-    // the call then returns normally with an empty result (0.0 or no text).
-    static void call(void *fn, const DM_Arg *args, int nargs, DM_Arg *result) noexcept
-    {
-        *result = DM_Arg{};
-        result->kind = Kind<R>::code;
-        try {
-            check_arguments(args, nargs);
-            call_with(reinterpret_cast<R (*)(Args...)>(fn), args, result,
-                      std::index_sequence_for<Args...>{});
-        } catch (...) {
-            DM_raise_in_host();
-        }
+  // The script boundary: every exception a handler lets out, and a call
+  // whose arguments do not fit the handler, becomes one script error here;
+  // the call then returns normally with an empty result (0.0 or no text).
+  static void call(void* fn, const DM_Arg* args, int nargs, DM_Arg* result) noexcept {
+    *result = DM_Arg{};
+    result->kind = Kind<R>::code;
+    try {
+      check_arguments(args, nargs);
+      call_with(reinterpret_cast<R (*)(Args...)>(fn), args, result,
+                std::index_sequence_for<Args...>{});
+    } catch (...) {
+      DM_raise_in_host();
     }
+  }
 
-    static void check_arguments(const DM_Arg *args, int nargs)
-    {
-        constexpr int expected = static_cast<int>(sizeof...(Args));
-        if (nargs != expected)
-            throw std::invalid_argument("the script function takes " + std::to_string(expected) +
-                                        (expected == 1 ? " argument, not " : " arguments, not ") +
-                                        std::to_string(nargs));
-        const char *kinds = type_code() + 1;
-        for (int i = 0; i < nargs; ++i) {
-            if (args[i].kind != kinds[i])
-                throw std::invalid_argument("argument " + std::to_string(i + 1) +
-                                            " of the script function has the wrong type");
-            // A float * or ImageRef * is the caller's variable: there is
-            // always one.
-            if ((kinds[i] == 'p' && !args[i].u.fp) || (kinds[i] == 'C' && !args[i].u.cell))
-                throw std::invalid_argument("argument " + std::to_string(i + 1) +
-                                            " of the script function is a null pointer");
-        }
+  static void check_arguments(const DM_Arg* args, int nargs) {
+    constexpr int expected = static_cast<int>(sizeof...(Args));
+    if (nargs != expected)
+      throw std::invalid_argument("the script function takes " + std::to_string(expected) +
+                                  (expected == 1 ? " argument, not " : " arguments, not ") +
+                                  std::to_string(nargs));
+    const char* kinds = type_code() + 1;
+    for (int i = 0; i < nargs; ++i) {
+      if (args[i].kind != kinds[i])
+        throw std::invalid_argument("argument " + std::to_string(i + 1) +
+                                    " of the script function has the wrong type");
+      // A float * or ImageRef * is the caller's variable: there is
+      // always one.
+      if ((kinds[i] == 'p' && !args[i].u.fp) || (kinds[i] == 'C' && !args[i].u.cell))
+        throw std::invalid_argument("argument " + std::to_string(i + 1) +
+                                    " of the script function is a null pointer");
     }
+  }
 
-    template <size_t... I>
-    static void call_with(R (*f)(Args...), const DM_Arg *args, DM_Arg *result,
-                          std::index_sequence<I...>)
-    {
-        if constexpr (std::is_void_v<R>) {
-            (void)result;
-            f(Kind<Args>::get(args[I])...);
-        } else {
-            Kind<R>::put(*result, f(Kind<Args>::get(args[I])...));
-        }
+  template <size_t... I>
+  static void call_with(R (*f)(Args...), const DM_Arg* args, DM_Arg* result,
+                        std::index_sequence<I...>) {
+    if constexpr (std::is_void_v<R>) {
+      (void)result;
+      f(Kind<Args>::get(args[I])...);
+    } else {
+      Kind<R>::put(*result, f(Kind<Args>::get(args[I])...));
     }
+  }
 
-    static const char *type_code()
-    {
-        static const char code[] = {Kind<R>::code, Kind<Args>::code..., '\0'};
-        return code;
-    }
+  static const char* type_code() {
+    static const char code[] = {Kind<R>::code, Kind<Args>::code..., '\0'};
+    return code;
+  }
 };
 
 }  // namespace dm_detail
 
 template <class R, class... Args>
-void Gatan::PlugIn::PlugInMain::AddFunction(const char *signature, R (*fn)(Args...))
-{
-    using I = dm_detail::Invoker<R, Args...>;
-    add_function(signature, I::type_code(), reinterpret_cast<void *>(fn), &I::call);
+void Gatan::PlugIn::PlugInMain::AddFunction(const char* signature, R (*fn)(Args...)) {
+  using I = dm_detail::Invoker<R, Args...>;
+  add_function(signature, I::type_code(), reinterpret_cast<void*>(fn), &I::call);
 }
-
-#endif

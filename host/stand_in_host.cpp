@@ -12,691 +12,687 @@
 // The tokens handed out are pointers to these objects, cast to the opaque
 // token types of the table.
 struct DM_ImageObject {
-    int refs = 1;
-    std::string name;
-    uint32_t type = DM_TYPE_REAL4;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    std::vector<float> reals;     // pixels of a 4-byte real image
-    std::vector<double> values;   // pixels of every other type
-    int data_changed = 0;
+  int refs = 1;
+  std::string name;
+  uint32_t type = DM_TYPE_REAL4;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<float> reals;    // pixels of a 4-byte real image
+  std::vector<double> values;  // pixels of every other type
+  int data_changed = 0;
 };
 
 struct DM_StringObject {
-    int refs = 1;
-    std::string bytes;
+  int refs = 1;
+  std::string bytes;
 };
 
 struct DM_LockObject {
-    DM_ImageObject *image = nullptr;
+  DM_ImageObject* image = nullptr;
 };
 
 struct DM_FunctionObject {
-    int refs = 1;
-    bool registered = true;
-    std::string signature;
-    standin::Signature parsed;
-    void *fn = nullptr;
-    DM_Invoker invoker = nullptr;
+  int refs = 1;
+  bool registered = true;
+  std::string signature;
+  standin::Signature parsed;
+  void* fn = nullptr;
+  DM_Invoker invoker = nullptr;
 };
 
 namespace standin {
 
 namespace {
 
-Host *active = nullptr;
+Host* active = nullptr;
 
-bool known_type(uint32_t type)
-{
-    switch (type) {
-    case DM_TYPE_INT8: case DM_TYPE_UINT8: case DM_TYPE_INT16: case DM_TYPE_UINT16:
-    case DM_TYPE_INT32: case DM_TYPE_UINT32: case DM_TYPE_REAL4: case DM_TYPE_REAL8:
-        return true;
+bool known_type(uint32_t type) {
+  switch (type) {
+    case DM_TYPE_INT8:
+    case DM_TYPE_UINT8:
+    case DM_TYPE_INT16:
+    case DM_TYPE_UINT16:
+    case DM_TYPE_INT32:
+    case DM_TYPE_UINT32:
+    case DM_TYPE_REAL4:
+    case DM_TYPE_REAL8:
+      return true;
     default:
-        return false;
-    }
+      return false;
+  }
 }
 
 // A value as a pixel of the given type would hold it.
-double to_type(double v, uint32_t type)
-{
-    auto clamp_int = [v](double lo, double hi) {
-        if (std::isnan(v)) return 0.0;
-        return std::min(hi, std::max(lo, std::trunc(v)));
-    };
-    switch (type) {
-    case DM_TYPE_INT8: return clamp_int(-128, 127);
-    case DM_TYPE_UINT8: return clamp_int(0, 255);
-    case DM_TYPE_INT16: return clamp_int(-32768, 32767);
-    case DM_TYPE_UINT16: return clamp_int(0, 65535);
-    case DM_TYPE_INT32: return clamp_int(-2147483648.0, 2147483647.0);
-    case DM_TYPE_UINT32: return clamp_int(0, 4294967295.0);
-    case DM_TYPE_REAL4: return static_cast<float>(v);
-    default: return v;
-    }
+double to_type(double v, uint32_t type) {
+  auto clamp_int = [v](double lo, double hi) {
+    if (std::isnan(v)) return 0.0;
+    return std::min(hi, std::max(lo, std::trunc(v)));
+  };
+  switch (type) {
+    case DM_TYPE_INT8:
+      return clamp_int(-128, 127);
+    case DM_TYPE_UINT8:
+      return clamp_int(0, 255);
+    case DM_TYPE_INT16:
+      return clamp_int(-32768, 32767);
+    case DM_TYPE_UINT16:
+      return clamp_int(0, 65535);
+    case DM_TYPE_INT32:
+      return clamp_int(-2147483648.0, 2147483647.0);
+    case DM_TYPE_UINT32:
+      return clamp_int(0, 4294967295.0);
+    case DM_TYPE_REAL4:
+      return static_cast<float>(v);
+    default:
+      return v;
+  }
 }
 
-std::string trim(const std::string &s)
-{
-    size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return std::string();
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
+std::string trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return std::string();
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
 }
 
 // "float *" and "float*" are the same type; so are "ImageRef *" and "ImageRef*".
-std::string squeeze(const std::string &s)
-{
-    std::string out;
-    for (char c : s)
-        if (c != ' ' && c != '\t') out += c;
-    return out;
+std::string squeeze(const std::string& s) {
+  std::string out;
+  for (char c : s)
+    if (c != ' ' && c != '\t') out += c;
+  return out;
 }
 
-char param_code(const std::string &word)
-{
-    std::string w = squeeze(word);
-    if (w == "float") return 'f';
-    if (w == "float*") return 'p';
-    if (w == "BasicImage") return 'B';
-    if (w == "RealImagePtr") return 'R';
-    if (w == "ImageRef*") return 'C';
-    if (w == "dm_string") return 's';
-    return 0;
+char param_code(const std::string& word) {
+  std::string w = squeeze(word);
+  if (w == "float") return 'f';
+  if (w == "float*") return 'p';
+  if (w == "BasicImage") return 'B';
+  if (w == "RealImagePtr") return 'R';
+  if (w == "ImageRef*") return 'C';
+  if (w == "dm_string") return 's';
+  return 0;
 }
 
-char result_code(const std::string &word)
-{
-    if (word == "void") return 'v';
-    if (word == "float") return 'f';
-    if (word == "dm_string") return 's';
-    return 0;
+char result_code(const std::string& word) {
+  if (word == "void") return 'v';
+  if (word == "float") return 'f';
+  if (word == "dm_string") return 's';
+  return 0;
 }
 
 }  // namespace
 
-bool parse_signature(const std::string &text, Signature &out)
-{
-    size_t open = text.find('(');
-    size_t close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) return false;
-    if (!trim(text.substr(close + 1)).empty()) return false;
-    std::string head = trim(text.substr(0, open));
-    size_t blank = head.find_last_of(" \t");
-    if (blank == std::string::npos) return false;
-    std::string name = trim(head.substr(blank + 1));
-    char result = result_code(trim(head.substr(0, blank)));
-    if (!result || name.empty()) return false;
-    for (char c : name)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
-    std::string code(1, result);
-    std::string params = text.substr(open + 1, close - open - 1);
-    if (!trim(params).empty()) {
-        size_t start = 0;
-        while (true) {
-            size_t comma = params.find(',', start);
-            std::string word = params.substr(start, comma == std::string::npos
-                                                        ? std::string::npos
-                                                        : comma - start);
-            char c = param_code(word);
-            if (!c) return false;
-            code += c;
-            if (comma == std::string::npos) break;
-            start = comma + 1;
-        }
+bool parse_signature(const std::string& text, Signature& out) {
+  size_t open = text.find('(');
+  size_t close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  if (!trim(text.substr(close + 1)).empty()) return false;
+  std::string head = trim(text.substr(0, open));
+  size_t blank = head.find_last_of(" \t");
+  if (blank == std::string::npos) return false;
+  std::string name = trim(head.substr(blank + 1));
+  char result = result_code(trim(head.substr(0, blank)));
+  if (!result || name.empty()) return false;
+  for (char c : name)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+  std::string code(1, result);
+  std::string params = text.substr(open + 1, close - open - 1);
+  if (!trim(params).empty()) {
+    size_t start = 0;
+    while (true) {
+      size_t comma = params.find(',', start);
+      std::string word =
+          params.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      char c = param_code(word);
+      if (!c) return false;
+      code += c;
+      if (comma == std::string::npos) break;
+      start = comma + 1;
     }
-    out.name = name;
-    out.type_code = code;
-    return true;
+  }
+  out.name = name;
+  out.type_code = code;
+  return true;
 }
 
-DM_Arg image_arg(DM_ImageToken image)
-{
-    DM_Arg a{};
-    a.kind = 'B';
-    a.u.image = image;
-    return a;
+DM_Arg image_arg(DM_ImageToken image) {
+  DM_Arg a{};
+  a.kind = 'B';
+  a.u.image = image;
+  return a;
 }
-DM_Arg real_image_arg(DM_ImageToken image)
-{
-    DM_Arg a{};
-    a.kind = 'R';
-    a.u.real = reinterpret_cast<DM_RealImageToken>(image);
-    return a;
+DM_Arg real_image_arg(DM_ImageToken image) {
+  DM_Arg a{};
+  a.kind = 'R';
+  a.u.real = reinterpret_cast<DM_RealImageToken>(image);
+  return a;
 }
-DM_Arg cell_arg(DM_ImageToken *cell)
-{
-    DM_Arg a{};
-    a.kind = 'C';
-    a.u.cell = cell;
-    return a;
+DM_Arg cell_arg(DM_ImageToken* cell) {
+  DM_Arg a{};
+  a.kind = 'C';
+  a.u.cell = cell;
+  return a;
 }
-DM_Arg float_arg(float value)
-{
-    DM_Arg a{};
-    a.kind = 'f';
-    a.u.f = value;
-    return a;
+DM_Arg float_arg(float value) {
+  DM_Arg a{};
+  a.kind = 'f';
+  a.u.f = value;
+  return a;
 }
-DM_Arg float_ptr_arg(float *value)
-{
-    DM_Arg a{};
-    a.kind = 'p';
-    a.u.fp = value;
-    return a;
+DM_Arg float_ptr_arg(float* value) {
+  DM_Arg a{};
+  a.kind = 'p';
+  a.u.fp = value;
+  return a;
 }
-DM_Arg string_arg(DM_StringToken text)
-{
-    DM_Arg a{};
-    a.kind = 's';
-    a.u.string = text;
-    return a;
+DM_Arg string_arg(DM_StringToken text) {
+  DM_Arg a{};
+  a.kind = 's';
+  a.u.string = text;
+  return a;
 }
 
 struct Host::Impl {
-    DM_HostInterface table{};
-    std::set<DM_ImageObject *> images;
-    std::set<DM_StringObject *> strings;
-    std::set<DM_LockObject *> locks;
-    std::set<DM_FunctionObject *> functions;
-    std::vector<DM_FunctionObject *> registry;  // registered, in order
-    std::vector<std::string> *errors_of_call = nullptr;
+  DM_HostInterface table{};
+  std::set<DM_ImageObject*> images;
+  std::set<DM_StringObject*> strings;
+  std::set<DM_LockObject*> locks;
+  std::set<DM_FunctionObject*> functions;
+  std::vector<DM_FunctionObject*> registry;  // registered, in order
+  std::vector<std::string>* errors_of_call = nullptr;
 };
 
 // The operations of the table.  Each fallible one first asks whether it is
 // the one to fail; a bad token fails as a host error would, never crashes.
 struct HostOps {
-    static Host::Impl &impl() { return *active->impl_; }
+  static Host::Impl& impl() { return *active->impl_; }
 
-    static bool fail(const char *operation)
-    {
-        if (!active) return true;
-        long n = ++active->calls_;
-        if (active->fail_at_ && n == active->fail_at_) return true;
-        return !active->fail_name_.empty() && active->fail_name_ == operation;
-    }
+  static bool fail(const char* operation) {
+    if (!active) return true;
+    long n = ++active->calls_;
+    if (active->fail_at_ && n == active->fail_at_) return true;
+    return !active->fail_name_.empty() && active->fail_name_ == operation;
+  }
 
-    static DM_ImageObject *image(DM_ImageToken t)
-    {
-        return active && impl().images.count(t) ? t : nullptr;
-    }
-    static DM_StringObject *string(DM_StringToken t)
-    {
-        return active && impl().strings.count(t) ? t : nullptr;
-    }
+  static DM_ImageObject* image(DM_ImageToken t) {
+    return active && impl().images.count(t) ? t : nullptr;
+  }
+  static DM_StringObject* string(DM_StringToken t) {
+    return active && impl().strings.count(t) ? t : nullptr;
+  }
 
-    static void release(DM_ImageObject *im)
-    {
-        if (--im->refs == 0) {
-            impl().images.erase(im);
-            delete im;
-        }
+  static void release(DM_ImageObject* im) {
+    if (--im->refs == 0) {
+      impl().images.erase(im);
+      delete im;
     }
-    static void release(DM_StringObject *s)
-    {
-        if (--s->refs == 0) {
-            impl().strings.erase(s);
-            delete s;
-        }
+  }
+  static void release(DM_StringObject* s) {
+    if (--s->refs == 0) {
+      impl().strings.erase(s);
+      delete s;
     }
-    static void release(DM_FunctionObject *f)
-    {
-        if (--f->refs == 0) {
-            impl().functions.erase(f);
-            delete f;
-        }
+  }
+  static void release(DM_FunctionObject* f) {
+    if (--f->refs == 0) {
+      impl().functions.erase(f);
+      delete f;
     }
+  }
 
-    static DM_ImageObject *make_image(const std::string &name, uint32_t type, uint32_t w,
-                                      uint32_t h)
-    {
-        auto *im = new DM_ImageObject;
-        im->name = name;
-        im->type = type;
-        im->width = w;
-        im->height = h;
-        size_t n = static_cast<size_t>(w) * h;
-        if (type == DM_TYPE_REAL4)
-            im->reals.assign(n, 0.0f);
-        else
-            im->values.assign(n, 0.0);
-        impl().images.insert(im);
-        return im;
-    }
+  static DM_ImageObject* make_image(const std::string& name, uint32_t type, uint32_t w,
+                                    uint32_t h) {
+    auto* im = new DM_ImageObject;
+    im->name = name;
+    im->type = type;
+    im->width = w;
+    im->height = h;
+    size_t n = static_cast<size_t>(w) * h;
+    if (type == DM_TYPE_REAL4)
+      im->reals.assign(n, 0.0f);
+    else
+      im->values.assign(n, 0.0);
+    impl().images.insert(im);
+    return im;
+  }
 
-    static uint32_t get_version() { return active ? active->version_ : 0; }
+  static uint32_t get_version() { return active ? active->version_ : 0; }
 
-    static void raise_script_error(const char *message)
-    {
-        if (!active) return;
-        std::string text = message ? message : "";
-        active->script_errors_.push_back(text);
-        if (impl().errors_of_call) impl().errors_of_call->push_back(text);
-    }
+  static void raise_script_error(const char* message) {
+    if (!active) return;
+    std::string text = message ? message : "";
+    active->script_errors_.push_back(text);
+    if (impl().errors_of_call) impl().errors_of_call->push_back(text);
+  }
 
-    static int string_new(const char *bytes, size_t length, uint32_t encoding,
-                          DM_StringToken *out)
-    {
-        if (fail("string_new") || encoding != 0 || !out || (!bytes && length)) return DM_FAILED;
-        auto *s = new DM_StringObject;
-        if (length) s->bytes.assign(bytes, length);
-        impl().strings.insert(s);
-        *out = s;
-        return DM_OK;
-    }
+  static int string_new(const char* bytes, size_t length, uint32_t encoding, DM_StringToken* out) {
+    if (fail("string_new") || encoding != 0 || !out || (!bytes && length)) return DM_FAILED;
+    auto* s = new DM_StringObject;
+    if (length) s->bytes.assign(bytes, length);
+    impl().strings.insert(s);
+    *out = s;
+    return DM_OK;
+  }
 
-    static int string_get(DM_StringToken t, uint32_t encoding, char *buffer, size_t capacity,
-                          size_t *length)
-    {
-        DM_StringObject *s = string(t);
-        if (fail("string_get") || !s || encoding != 0 || !length) return DM_FAILED;
-        *length = s->bytes.size();
-        if (buffer) std::copy_n(s->bytes.data(), std::min(capacity, s->bytes.size()), buffer);
-        return DM_OK;
-    }
+  static int string_get(DM_StringToken t, uint32_t encoding, char* buffer, size_t capacity,
+                        size_t* length) {
+    DM_StringObject* s = string(t);
+    if (fail("string_get") || !s || encoding != 0 || !length) return DM_FAILED;
+    *length = s->bytes.size();
+    if (buffer) std::copy_n(s->bytes.data(), std::min(capacity, s->bytes.size()), buffer);
+    return DM_OK;
+  }
 
-    static void string_add_ref(DM_StringToken t)
-    {
-        if (DM_StringObject *s = string(t)) ++s->refs;
-    }
-    static void string_release(DM_StringToken t)
-    {
-        if (DM_StringObject *s = string(t)) release(s);
-    }
-    static void image_add_ref(DM_ImageToken t)
-    {
-        if (DM_ImageObject *im = image(t)) ++im->refs;
-    }
-    static void image_release(DM_ImageToken t)
-    {
-        if (DM_ImageObject *im = image(t)) release(im);
-    }
+  static void string_add_ref(DM_StringToken t) {
+    if (DM_StringObject* s = string(t)) ++s->refs;
+  }
+  static void string_release(DM_StringToken t) {
+    if (DM_StringObject* s = string(t)) release(s);
+  }
+  static void image_add_ref(DM_ImageToken t) {
+    if (DM_ImageObject* im = image(t)) ++im->refs;
+  }
+  static void image_release(DM_ImageToken t) {
+    if (DM_ImageObject* im = image(t)) release(im);
+  }
 
-    static int result(DM_StringToken t)
-    {
-        DM_StringObject *s = string(t);
-        if (fail("Result") || !s) return DM_FAILED;
-        active->results_.push_back(s->bytes);
-        return DM_OK;
-    }
+  static int result(DM_StringToken t) {
+    DM_StringObject* s = string(t);
+    if (fail("Result") || !s) return DM_FAILED;
+    active->results_.push_back(s->bytes);
+    return DM_OK;
+  }
 
-    static int real_image(DM_StringToken name, uint32_t bytes_per_pixel, uint32_t w, uint32_t h,
-                          DM_ImageToken *out)
-    {
-        DM_StringObject *s = string(name);
-        if (fail("RealImage") || !s || !out) return DM_FAILED;
-        uint32_t type = bytes_per_pixel == 4 ? DM_TYPE_REAL4
-                        : bytes_per_pixel == 8 ? DM_TYPE_REAL8 : 0;
-        if (!type) return DM_FAILED;
-        // An image larger than memory can hold is a host failure, not a crash.
-        if (static_cast<uint64_t>(w) * h > (uint64_t{1} << 31)) return DM_FAILED;
-        *out = make_image(s->bytes, type, w, h);
-        return DM_OK;
-    }
+  static int real_image(DM_StringToken name, uint32_t bytes_per_pixel, uint32_t w, uint32_t h,
+                        DM_ImageToken* out) {
+    DM_StringObject* s = string(name);
+    if (fail("RealImage") || !s || !out) return DM_FAILED;
+    uint32_t type = bytes_per_pixel == 4 ? DM_TYPE_REAL4 : bytes_per_pixel == 8 ? DM_TYPE_REAL8 : 0;
+    if (!type) return DM_FAILED;
+    // An image larger than memory can hold is a host failure, not a crash.
+    if (static_cast<uint64_t>(w) * h > (uint64_t{1} << 31)) return DM_FAILED;
+    *out = make_image(s->bytes, type, w, h);
+    return DM_OK;
+  }
 
-    static int image_get_dimension_size(DM_ImageToken t, uint32_t dimension, uint32_t *out)
-    {
-        DM_ImageObject *im = image(t);
-        if (fail("ImageGetDimensionSize") || !im || !out || dimension > 1) return DM_FAILED;
-        *out = dimension == 0 ? im->width : im->height;
-        return DM_OK;
-    }
+  static int image_get_dimension_size(DM_ImageToken t, uint32_t dimension, uint32_t* out) {
+    DM_ImageObject* im = image(t);
+    if (fail("ImageGetDimensionSize") || !im || !out || dimension > 1) return DM_FAILED;
+    *out = dimension == 0 ? im->width : im->height;
+    return DM_OK;
+  }
 
-    static int image_clone(DM_ImageToken t, DM_ImageToken *out)
-    {
-        DM_ImageObject *im = image(t);
-        if (fail("ImageClone") || !im || !out) return DM_FAILED;
-        DM_ImageObject *copy = make_image(im->name, im->type, im->width, im->height);
-        copy->reals = im->reals;
-        copy->values = im->values;
-        *out = copy;
-        return DM_OK;
-    }
+  static int image_clone(DM_ImageToken t, DM_ImageToken* out) {
+    DM_ImageObject* im = image(t);
+    if (fail("ImageClone") || !im || !out) return DM_FAILED;
+    DM_ImageObject* copy = make_image(im->name, im->type, im->width, im->height);
+    copy->reals = im->reals;
+    copy->values = im->values;
+    *out = copy;
+    return DM_OK;
+  }
 
-    static bool locked(const DM_ImageObject *im)
-    {
-        for (auto *l : impl().locks)
-            if (l->image == im) return true;
-        return false;
-    }
+  static bool locked(const DM_ImageObject* im) {
+    for (auto* l : impl().locks)
+      if (l->image == im) return true;
+    return false;
+  }
 
-    static int image_change_data_type(DM_ImageToken t, uint32_t type)
-    {
-        DM_ImageObject *im = image(t);
-        if (fail("ImageChangeDataType") || !im || !known_type(type) || locked(im))
-            return DM_FAILED;
-        if (type == im->type) return DM_OK;
-        std::vector<double> v = active->pixels(im);
-        im->type = type;
-        im->reals.clear();
-        im->values.clear();
-        if (type == DM_TYPE_REAL4) {
-            im->reals.reserve(v.size());
-            for (double x : v) im->reals.push_back(static_cast<float>(x));
-        } else {
-            for (double &x : v) x = to_type(x, type);
-            im->values = std::move(v);
-        }
-        return DM_OK;
+  static int image_change_data_type(DM_ImageToken t, uint32_t type) {
+    DM_ImageObject* im = image(t);
+    if (fail("ImageChangeDataType") || !im || !known_type(type) || locked(im)) return DM_FAILED;
+    if (type == im->type) return DM_OK;
+    std::vector<double> v = active->pixels(im);
+    im->type = type;
+    im->reals.clear();
+    im->values.clear();
+    if (type == DM_TYPE_REAL4) {
+      im->reals.reserve(v.size());
+      for (double x : v) im->reals.push_back(static_cast<float>(x));
+    } else {
+      for (double& x : v) x = to_type(x, type);
+      im->values = std::move(v);
     }
+    return DM_OK;
+  }
 
-    static int image_get_name(DM_ImageToken t, DM_StringToken *out)
-    {
-        DM_ImageObject *im = image(t);
-        if (fail("ImageGetName") || !im || !out) return DM_FAILED;
-        auto *s = new DM_StringObject;
-        s->bytes = im->name;
-        impl().strings.insert(s);
-        *out = s;
-        return DM_OK;
-    }
+  static int image_get_name(DM_ImageToken t, DM_StringToken* out) {
+    DM_ImageObject* im = image(t);
+    if (fail("ImageGetName") || !im || !out) return DM_FAILED;
+    auto* s = new DM_StringObject;
+    s->bytes = im->name;
+    impl().strings.insert(s);
+    *out = s;
+    return DM_OK;
+  }
 
-    static int image_data_changed(DM_ImageToken t)
-    {
-        DM_ImageObject *im = image(t);
-        if (fail("ImageDataChanged") || !im) return DM_FAILED;
-        ++im->data_changed;
-        return DM_OK;
-    }
+  static int image_data_changed(DM_ImageToken t) {
+    DM_ImageObject* im = image(t);
+    if (fail("ImageDataChanged") || !im) return DM_FAILED;
+    ++im->data_changed;
+    return DM_OK;
+  }
 
-    static int image_lock(DM_ImageToken t, uint32_t mode, float **data, DM_LockToken *out)
-    {
-        static float nothing = 0.0f;  // what a lock on a zero-size image yields
-        DM_ImageObject *im = image(t);
-        if (fail("ImageGetLockedData") || !im || mode != 1 || !data || !out ||
-            im->type != DM_TYPE_REAL4)
-            return DM_FAILED;
-        auto *lock = new DM_LockObject;
-        lock->image = im;
-        ++im->refs;
-        impl().locks.insert(lock);
-        *data = im->reals.empty() ? &nothing : im->reals.data();
-        *out = lock;
-        return DM_OK;
-    }
+  static int image_lock(DM_ImageToken t, uint32_t mode, float** data, DM_LockToken* out) {
+    static float nothing = 0.0f;  // what a lock on a zero-size image yields
+    DM_ImageObject* im = image(t);
+    if (fail("ImageGetLockedData") || !im || mode != 1 || !data || !out ||
+        im->type != DM_TYPE_REAL4)
+      return DM_FAILED;
+    auto* lock = new DM_LockObject;
+    lock->image = im;
+    ++im->refs;
+    impl().locks.insert(lock);
+    *data = im->reals.empty() ? &nothing : im->reals.data();
+    *out = lock;
+    return DM_OK;
+  }
 
-    static void image_unlock(DM_LockToken t)
-    {
-        if (!active || !impl().locks.count(t)) return;
-        impl().locks.erase(t);
-        release(t->image);
-        delete t;
-    }
+  static void image_unlock(DM_LockToken t) {
+    if (!active || !impl().locks.count(t)) return;
+    impl().locks.erase(t);
+    release(t->image);
+    delete t;
+  }
 
-    static int register_function(const char *begin, const char *end, const char *type_code,
-                                 void *fn, DM_Invoker invoker, DM_FunctionToken *out)
-    {
-        if (fail("register function") || !begin || !end || end < begin || !type_code || !fn ||
-            !invoker || !out)
-            return DM_FAILED;
-        std::string text(begin, end);
-        Signature parsed;
-        if (!parse_signature(text, parsed) || parsed.type_code != type_code) return DM_FAILED;
-        for (auto *f : impl().registry)
-            if (f->parsed.name == parsed.name && f->parsed.type_code == parsed.type_code)
-                return DM_FAILED;
-        auto *f = new DM_FunctionObject;
-        f->signature = text;
-        f->parsed = parsed;
-        f->fn = fn;
-        f->invoker = invoker;
-        impl().functions.insert(f);
-        impl().registry.push_back(f);
-        ++f->refs;  // the registry's own
-        *out = f;
-        return DM_OK;
-    }
+  static int register_function(const char* begin, const char* end, const char* type_code, void* fn,
+                               DM_Invoker invoker, DM_FunctionToken* out) {
+    if (fail("register function") || !begin || !end || end < begin || !type_code || !fn ||
+        !invoker || !out)
+      return DM_FAILED;
+    std::string text(begin, end);
+    Signature parsed;
+    if (!parse_signature(text, parsed) || parsed.type_code != type_code) return DM_FAILED;
+    for (auto* f : impl().registry)
+      if (f->parsed.name == parsed.name && f->parsed.type_code == parsed.type_code)
+        return DM_FAILED;
+    auto* f = new DM_FunctionObject;
+    f->signature = text;
+    f->parsed = parsed;
+    f->fn = fn;
+    f->invoker = invoker;
+    impl().functions.insert(f);
+    impl().registry.push_back(f);
+    ++f->refs;  // the registry's own
+    *out = f;
+    return DM_OK;
+  }
 
-    static int remove_function(DM_FunctionToken t)
-    {
-        if (fail("remove function") || !active || !impl().functions.count(t) || !t->registered)
-            return DM_FAILED;
-        t->registered = false;
-        active->removed_.push_back(t->signature);
-        auto &r = impl().registry;
-        r.erase(std::find(r.begin(), r.end(), t));
-        release(t);
-        return DM_OK;
-    }
+  static int remove_function(DM_FunctionToken t) {
+    if (fail("remove function") || !active || !impl().functions.count(t) || !t->registered)
+      return DM_FAILED;
+    t->registered = false;
+    active->removed_.push_back(t->signature);
+    auto& r = impl().registry;
+    r.erase(std::find(r.begin(), r.end(), t));
+    release(t);
+    return DM_OK;
+  }
 
-    static void function_add_ref(DM_FunctionToken t)
-    {
-        if (active && impl().functions.count(t)) ++t->refs;
-    }
-    static void function_release(DM_FunctionToken t)
-    {
-        if (active && impl().functions.count(t)) release(t);
-    }
+  static void function_add_ref(DM_FunctionToken t) {
+    if (active && impl().functions.count(t)) ++t->refs;
+  }
+  static void function_release(DM_FunctionToken t) {
+    if (active && impl().functions.count(t)) release(t);
+  }
 
-    static int16_t get_async_key_state(int32_t virtual_key)
-    {
-        if (!active) return 0;
-        auto it = active->key_states_.find(virtual_key);
-        if (it == active->key_states_.end()) return 0;
-        int16_t state = it->second;
-        it->second = static_cast<int16_t>(state & ~1);
-        return state;
-    }
+  static int16_t get_async_key_state(int32_t virtual_key) {
+    if (!active) return 0;
+    auto it = active->key_states_.find(virtual_key);
+    if (it == active->key_states_.end()) return 0;
+    int16_t state = it->second;
+    it->second = static_cast<int16_t>(state & ~1);
+    return state;
+  }
 
-    static void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags,
-                            uintptr_t extra)
-    {
-        if (active) active->key_events_.push_back({virtual_key, scan_code, flags, extra});
-    }
+  static void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra) {
+    if (active) active->key_events_.push_back({virtual_key, scan_code, flags, extra});
+  }
 };
 
-Host::Host() : impl_(std::make_unique<Impl>())
-{
-    DM_HostInterface &t = impl_->table;
-    t.size = sizeof(DM_HostInterface);
-    t.get_version = &HostOps::get_version;
-    t.raise_script_error = &HostOps::raise_script_error;
-    t.string_new = &HostOps::string_new;
-    t.string_get = &HostOps::string_get;
-    t.string_add_ref = &HostOps::string_add_ref;
-    t.string_release = &HostOps::string_release;
-    t.image_add_ref = &HostOps::image_add_ref;
-    t.image_release = &HostOps::image_release;
-    t.result = &HostOps::result;
-    t.real_image = &HostOps::real_image;
-    t.image_get_dimension_size = &HostOps::image_get_dimension_size;
-    t.image_clone = &HostOps::image_clone;
-    t.image_change_data_type = &HostOps::image_change_data_type;
-    t.image_get_name = &HostOps::image_get_name;
-    t.image_data_changed = &HostOps::image_data_changed;
-    t.image_lock = &HostOps::image_lock;
-    t.image_unlock = &HostOps::image_unlock;
-    t.register_function = &HostOps::register_function;
-    t.remove_function = &HostOps::remove_function;
-    t.function_add_ref = &HostOps::function_add_ref;
-    t.function_release = &HostOps::function_release;
-    t.get_async_key_state = &HostOps::get_async_key_state;
-    t.keybd_event = &HostOps::keybd_event;
-    active = this;
+Host::Host() : impl_(std::make_unique<Impl>()) {
+  DM_HostInterface& t = impl_->table;
+  t.size = sizeof(DM_HostInterface);
+  t.get_version = &HostOps::get_version;
+  t.raise_script_error = &HostOps::raise_script_error;
+  t.string_new = &HostOps::string_new;
+  t.string_get = &HostOps::string_get;
+  t.string_add_ref = &HostOps::string_add_ref;
+  t.string_release = &HostOps::string_release;
+  t.image_add_ref = &HostOps::image_add_ref;
+  t.image_release = &HostOps::image_release;
+  t.result = &HostOps::result;
+  t.real_image = &HostOps::real_image;
+  t.image_get_dimension_size = &HostOps::image_get_dimension_size;
+  t.image_clone = &HostOps::image_clone;
+  t.image_change_data_type = &HostOps::image_change_data_type;
+  t.image_get_name = &HostOps::image_get_name;
+  t.image_data_changed = &HostOps::image_data_changed;
+  t.image_lock = &HostOps::image_lock;
+  t.image_unlock = &HostOps::image_unlock;
+  t.register_function = &HostOps::register_function;
+  t.remove_function = &HostOps::remove_function;
+  t.function_add_ref = &HostOps::function_add_ref;
+  t.function_release = &HostOps::function_release;
+  t.get_async_key_state = &HostOps::get_async_key_state;
+  t.keybd_event = &HostOps::keybd_event;
+  active = this;
 }
 
-Host::~Host()
-{
-    for (auto *l : impl_->locks) delete l;
-    for (auto *i : impl_->images) delete i;
-    for (auto *s : impl_->strings) delete s;
-    for (auto *f : impl_->functions) delete f;
-    if (active == this) active = nullptr;
+Host::~Host() {
+  for (auto* l : impl_->locks) delete l;
+  for (auto* i : impl_->images) delete i;
+  for (auto* s : impl_->strings) delete s;
+  for (auto* f : impl_->functions) delete f;
+  if (active == this) active = nullptr;
 }
 
-const DM_HostInterface *Host::interface() const { return &impl_->table; }
-void Host::set_version(uint32_t version) { version_ = version; }
-uint32_t Host::version() const { return version_; }
+const DM_HostInterface* Host::interface() const {
+  return &impl_->table;
+}
+void Host::set_version(uint32_t version) {
+  version_ = version;
+}
+uint32_t Host::version() const {
+  return version_;
+}
 
 namespace {
-DM_ImageObject &checked(const Host::Impl &impl, DM_ImageToken t)
-{
-    if (!impl.images.count(t)) throw std::invalid_argument("not a live image");
-    return *t;
+DM_ImageObject& checked(const Host::Impl& impl, DM_ImageToken t) {
+  if (!impl.images.count(t)) throw std::invalid_argument("not a live image");
+  return *t;
 }
 }  // namespace
 
-DM_ImageToken Host::new_image(const std::string &name, uint32_t type, uint32_t width,
-                              uint32_t height)
-{
-    if (!known_type(type)) throw std::invalid_argument("unknown pixel type");
-    return HostOps::make_image(name, type, width, height);
+DM_ImageToken Host::new_image(const std::string& name, uint32_t type, uint32_t width,
+                              uint32_t height) {
+  if (!known_type(type)) throw std::invalid_argument("unknown pixel type");
+  return HostOps::make_image(name, type, width, height);
 }
 
-void Host::release_image(DM_ImageToken image) { HostOps::image_release(image); }
-int Host::reference_count(DM_ImageToken image) const { return checked(*impl_, image).refs; }
-uint32_t Host::data_type(DM_ImageToken image) const { return checked(*impl_, image).type; }
-uint32_t Host::width(DM_ImageToken image) const { return checked(*impl_, image).width; }
-uint32_t Host::height(DM_ImageToken image) const { return checked(*impl_, image).height; }
-std::string Host::image_name(DM_ImageToken image) const { return checked(*impl_, image).name; }
-int Host::data_changed_count(DM_ImageToken image) const
-{
-    return checked(*impl_, image).data_changed;
+void Host::release_image(DM_ImageToken image) {
+  HostOps::image_release(image);
+}
+int Host::reference_count(DM_ImageToken image) const {
+  return checked(*impl_, image).refs;
+}
+uint32_t Host::data_type(DM_ImageToken image) const {
+  return checked(*impl_, image).type;
+}
+uint32_t Host::width(DM_ImageToken image) const {
+  return checked(*impl_, image).width;
+}
+uint32_t Host::height(DM_ImageToken image) const {
+  return checked(*impl_, image).height;
+}
+std::string Host::image_name(DM_ImageToken image) const {
+  return checked(*impl_, image).name;
+}
+int Host::data_changed_count(DM_ImageToken image) const {
+  return checked(*impl_, image).data_changed;
 }
 
-std::vector<double> Host::pixels(DM_ImageToken image) const
-{
-    const DM_ImageObject &im = checked(*impl_, image);
-    if (im.type == DM_TYPE_REAL4) return std::vector<double>(im.reals.begin(), im.reals.end());
-    return im.values;
+std::vector<double> Host::pixels(DM_ImageToken image) const {
+  const DM_ImageObject& im = checked(*impl_, image);
+  if (im.type == DM_TYPE_REAL4) return std::vector<double>(im.reals.begin(), im.reals.end());
+  return im.values;
 }
 
-void Host::set_pixels(DM_ImageToken image, const std::vector<double> &values)
-{
-    DM_ImageObject &im = checked(*impl_, image);
-    size_t n = static_cast<size_t>(im.width) * im.height;
-    if (values.size() != n) throw std::invalid_argument("wrong number of pixels");
-    for (size_t i = 0; i < n; ++i) {
-        if (im.type == DM_TYPE_REAL4)
-            im.reals[i] = static_cast<float>(values[i]);
-        else
-            im.values[i] = to_type(values[i], im.type);
-    }
+void Host::set_pixels(DM_ImageToken image, const std::vector<double>& values) {
+  DM_ImageObject& im = checked(*impl_, image);
+  size_t n = static_cast<size_t>(im.width) * im.height;
+  if (values.size() != n) throw std::invalid_argument("wrong number of pixels");
+  for (size_t i = 0; i < n; ++i) {
+    if (im.type == DM_TYPE_REAL4)
+      im.reals[i] = static_cast<float>(values[i]);
+    else
+      im.values[i] = to_type(values[i], im.type);
+  }
 }
 
-DM_StringToken Host::new_string(const std::string &bytes)
-{
-    auto *s = new DM_StringObject;
-    s->bytes = bytes;
-    impl_->strings.insert(s);
-    return s;
+DM_StringToken Host::new_string(const std::string& bytes) {
+  auto* s = new DM_StringObject;
+  s->bytes = bytes;
+  impl_->strings.insert(s);
+  return s;
 }
 
-void Host::release_string(DM_StringToken text) { HostOps::string_release(text); }
-
-std::string Host::string_bytes(DM_StringToken text) const
-{
-    if (!impl_->strings.count(text)) throw std::invalid_argument("not a live string");
-    return text->bytes;
+void Host::release_string(DM_StringToken text) {
+  HostOps::string_release(text);
 }
 
-size_t Host::live_images() const { return impl_->images.size(); }
-size_t Host::live_strings() const { return impl_->strings.size(); }
-size_t Host::live_locks() const { return impl_->locks.size(); }
-
-std::vector<std::string> Host::signatures() const
-{
-    std::vector<std::string> out;
-    for (auto *f : impl_->registry) out.push_back(f->signature);
-    return out;
+std::string Host::string_bytes(DM_StringToken text) const {
+  if (!impl_->strings.count(text)) throw std::invalid_argument("not a live string");
+  return text->bytes;
 }
 
-size_t Host::function_count() const { return impl_->registry.size(); }
+size_t Host::live_images() const {
+  return impl_->images.size();
+}
+size_t Host::live_strings() const {
+  return impl_->strings.size();
+}
+size_t Host::live_locks() const {
+  return impl_->locks.size();
+}
 
-CallResult Host::call(const std::string &name, const std::vector<DM_Arg> &args)
-{
-    CallResult r;
-    impl_->errors_of_call = &r.script_errors;
-    struct Reset {
-        Impl &impl;
-        ~Reset() { impl.errors_of_call = nullptr; }
-    } reset{*impl_};
+std::vector<std::string> Host::signatures() const {
+  std::vector<std::string> out;
+  for (auto* f : impl_->registry) out.push_back(f->signature);
+  return out;
+}
 
-    std::string kinds;
-    for (const DM_Arg &a : args) kinds += a.kind;
-    DM_FunctionObject *f = nullptr;
-    for (auto *candidate : impl_->registry)
-        if (candidate->parsed.name == name && candidate->parsed.type_code.substr(1) == kinds)
-            f = candidate;
-    if (!f) {
-        HostOps::raise_script_error(("no function " + name + " taking these arguments").c_str());
-        return r;
-    }
-    for (const DM_Arg &a : args) {
-        if (a.kind != 'R') continue;
-        auto *im = reinterpret_cast<DM_ImageToken>(a.u.real);
-        if (!impl_->images.count(im) || im->type != DM_TYPE_REAL4) {
-            HostOps::raise_script_error("a real image is expected");
-            return r;
-        }
-    }
-    ++f->refs;  // the function stays while it runs, even if it removes itself
-    DM_Arg result{};
-    r.called = true;
-    f->invoker(f->fn, args.data(), static_cast<int>(args.size()), &result);
-    if (result.kind == 'f') r.value = result.u.f;
-    if (result.kind == 's' && result.u.string) {
-        if (impl_->strings.count(result.u.string)) {
-            r.text = result.u.string->bytes;
-            HostOps::string_release(result.u.string);
-        }
-    }
-    HostOps::release(f);
+size_t Host::function_count() const {
+  return impl_->registry.size();
+}
+
+CallResult Host::call(const std::string& name, const std::vector<DM_Arg>& args) {
+  CallResult r;
+  impl_->errors_of_call = &r.script_errors;
+  struct Reset {
+    Impl& impl;
+    ~Reset() { impl.errors_of_call = nullptr; }
+  } reset{*impl_};
+
+  std::string kinds;
+  for (const DM_Arg& a : args) kinds += a.kind;
+  DM_FunctionObject* f = nullptr;
+  for (auto* candidate : impl_->registry)
+    if (candidate->parsed.name == name && candidate->parsed.type_code.substr(1) == kinds)
+      f = candidate;
+  if (!f) {
+    HostOps::raise_script_error(("no function " + name + " taking these arguments").c_str());
     return r;
+  }
+  for (const DM_Arg& a : args) {
+    if (a.kind != 'R') continue;
+    auto* im = reinterpret_cast<DM_ImageToken>(a.u.real);
+    if (!impl_->images.count(im) || im->type != DM_TYPE_REAL4) {
+      HostOps::raise_script_error("a real image is expected");
+      return r;
+    }
+  }
+  ++f->refs;  // the function stays while it runs, even if it removes itself
+  DM_Arg result{};
+  r.called = true;
+  f->invoker(f->fn, args.data(), static_cast<int>(args.size()), &result);
+  if (result.kind == 'f') r.value = result.u.f;
+  if (result.kind == 's' && result.u.string) {
+    if (impl_->strings.count(result.u.string)) {
+      r.text = result.u.string->bytes;
+      HostOps::string_release(result.u.string);
+    }
+  }
+  HostOps::release(f);
+  return r;
 }
 
-void Host::set_key_state(int32_t virtual_key, int16_t state) { key_states_[virtual_key] = state; }
+void Host::set_key_state(int32_t virtual_key, int16_t state) {
+  key_states_[virtual_key] = state;
+}
 
-void Host::fail_nth_call(long n) { fail_at_ = n > 0 ? calls_ + n : 0; }
-void Host::fail_operation(const std::string &operation) { fail_name_ = operation; }
+void Host::fail_nth_call(long n) {
+  fail_at_ = n > 0 ? calls_ + n : 0;
+}
+void Host::fail_operation(const std::string& operation) {
+  fail_name_ = operation;
+}
 
 // --- the loader -------------------------------------------------------------------
 
-PluginLibrary::~PluginLibrary() { unload(); }
+PluginLibrary::~PluginLibrary() {
+  unload();
+}
 
-bool PluginLibrary::load(const std::string &path, Host &host, std::string &error)
-{
+bool PluginLibrary::load(const std::string& path, Host& host, std::string& error) {
+  unload();
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle_) {
+    const char* why = dlerror();
+    error = why ? why : "cannot open " + path;
+    return false;
+  }
+  auto version = reinterpret_cast<uint32_t (*)()>(dlsym(handle_, "DMPlugIn_GetVersion"));
+  auto link = reinterpret_cast<void (*)(const DM_HostInterface*, uint32_t)>(
+      dlsym(handle_, "DMPlugIn_Link_2"));
+  if (!version || !link) {
+    error = "not a plug-in: the version and link exports are missing";
     unload();
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) {
-        const char *why = dlerror();
-        error = why ? why : "cannot open " + path;
-        return false;
-    }
-    auto version = reinterpret_cast<uint32_t (*)()>(dlsym(handle_, "DMPlugIn_GetVersion"));
-    auto link = reinterpret_cast<void (*)(const DM_HostInterface *, uint32_t)>(
-        dlsym(handle_, "DMPlugIn_Link_2"));
-    if (!version || !link) {
-        error = "not a plug-in: the version and link exports are missing";
-        unload();
-        return false;
-    }
-    if (version() != DM_PLUGIN_INTERFACE_VERSION) {
-        error = "the plug-in speaks another interface version";
-        unload();
-        return false;
-    }
-    link(host.interface(), 0);
-    return true;
+    return false;
+  }
+  if (version() != DM_PLUGIN_INTERFACE_VERSION) {
+    error = "the plug-in speaks another interface version";
+    unload();
+    return false;
+  }
+  link(host.interface(), 0);
+  return true;
 }
 
-void PluginLibrary::call_export(const char *name)
-{
-    if (!handle_) throw std::logic_error("no plug-in loaded");
-    auto f = reinterpret_cast<void (*)()>(dlsym(handle_, name));
-    if (!f) throw std::runtime_error(std::string("the plug-in lacks ") + name);
-    f();
+void PluginLibrary::call_export(const char* name) {
+  if (!handle_) throw std::logic_error("no plug-in loaded");
+  auto f = reinterpret_cast<void (*)()>(dlsym(handle_, name));
+  if (!f) throw std::runtime_error(std::string("the plug-in lacks ") + name);
+  f();
 }
 
-void PluginLibrary::startup() { call_export("PlugInStartup"); }
-void PluginLibrary::run() { call_export("PlugInRun"); }
-void PluginLibrary::cleanup() { call_export("PlugInCleanup"); }
-void PluginLibrary::shutdown() { call_export("PlugInShutdown"); }
+void PluginLibrary::startup() {
+  call_export("PlugInStartup");
+}
+void PluginLibrary::run() {
+  call_export("PlugInRun");
+}
+void PluginLibrary::cleanup() {
+  call_export("PlugInCleanup");
+}
+void PluginLibrary::shutdown() {
+  call_export("PlugInShutdown");
+}
 
-void PluginLibrary::unload()
-{
-    if (handle_) dlclose(handle_);
-    handle_ = nullptr;
+void PluginLibrary::unload() {
+  if (handle_) dlclose(handle_);
+  handle_ = nullptr;
 }
 
 }  // namespace standin

@@ -18,201 +18,186 @@ namespace {
 using namespace kelpo::lm;
 
 // J <- J + (f(p + Dp) - f(p) - J Dp) Dp^T / (Dp^T Dp)
-void secant_update(float *J, const float *Dp, float D, const float *f_old,
-                   const float *f_new, int n, int m)
-{
-    for (int i = 0; i < n; ++i) {
-        float *row = J + static_cast<std::size_t>(i) * m;
-        float s = 0.0F;
-        for (int l = 0; l < m; ++l)
-            s += row[l] * Dp[l];
-        const float r = ((f_new[i] - f_old[i]) - s) / D;
-        for (int j = 0; j < m; ++j)
-            row[j] += r * Dp[j];
-    }
+void secant_update(float* J, const float* Dp, float D, const float* f_old, const float* f_new,
+                   int n, int m) {
+  for (int i = 0; i < n; ++i) {
+    float* row = J + static_cast<std::size_t>(i) * m;
+    float s = 0.0F;
+    for (int l = 0; l < m; ++l) s += row[l] * Dp[l];
+    const float r = ((f_new[i] - f_old[i]) - s) / D;
+    for (int j = 0; j < m; ++j) row[j] += r * Dp[j];
+  }
 }
 
 // Full finite-difference Jacobian at p, perturbing p in place.  Forward
 // differences reuse f(p) in `fp`.  Returns false when an entry is not finite.
-bool difference_jacobian(ModelFn func, float *p, const float *fp, float *J,
-                         float *fa, float *fb, int m, int n, float delta,
-                         bool central, void *adata, long long &nfev)
-{
-    bool finite = true;
-    for (int j = 0; j < m; ++j) {
-        const float saved = p[j];
-        const float h = difference_step(saved, delta);
-        const float *lo = fp;
-        const float *hi = fa;
-        float factor;
-        try {
-            if (central) {
-                p[j] = saved - h;
-                func(p, fa, m, n, adata);
-                p[j] = saved + h;
-                func(p, fb, m, n, adata);
-                nfev += 2;
-                lo = fa;
-                hi = fb;
-                factor = 0.5F / h;
-            } else {
-                p[j] = saved + h;
-                func(p, fa, m, n, adata);
-                nfev += 1;
-                factor = 1.0F / h;
-            }
-        } catch (...) {
-            p[j] = saved;  // the caller's p must not keep a perturbed entry
-            throw;
-        }
-        p[j] = saved;
-        for (int i = 0; i < n; ++i) {
-            const float v = (hi[i] - lo[i]) * factor;
-            J[static_cast<std::size_t>(i) * m + j] = v;
-            finite = finite && std::isfinite(v);
-        }
+bool difference_jacobian(ModelFn func, float* p, const float* fp, float* J, float* fa, float* fb,
+                         int m, int n, float delta, bool central, void* adata, long long& nfev) {
+  bool finite = true;
+  for (int j = 0; j < m; ++j) {
+    const float saved = p[j];
+    const float h = difference_step(saved, delta);
+    const float* lo = fp;
+    const float* hi = fa;
+    float factor;
+    try {
+      if (central) {
+        p[j] = saved - h;
+        func(p, fa, m, n, adata);
+        p[j] = saved + h;
+        func(p, fb, m, n, adata);
+        nfev += 2;
+        lo = fa;
+        hi = fb;
+        factor = 0.5F / h;
+      } else {
+        p[j] = saved + h;
+        func(p, fa, m, n, adata);
+        nfev += 1;
+        factor = 1.0F / h;
+      }
+    } catch (...) {
+      p[j] = saved;  // the caller's p must not keep a perturbed entry
+      throw;
     }
-    return finite;
+    p[j] = saved;
+    for (int i = 0; i < n; ++i) {
+      const float v = (hi[i] - lo[i]) * factor;
+      J[static_cast<std::size_t>(i) * m + j] = v;
+      finite = finite && std::isfinite(v);
+    }
+  }
+  return finite;
 }
 
 }  // namespace
 
-extern "C" int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void *adata),
-                           float *p, float *x, int m, int n, int itmax,
-                           float *opts, float *info, float *work, float *covar,
-                           void *adata)
-{
-    if (!func || !p || m < 1 || n < m)
-        return LM_ERROR;
+extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), float* p,
+                           float* x, int m, int n, int itmax, float* opts, float* info, float* work,
+                           float* covar, void* adata) {
+  if (!func || !p || m < 1 || n < m) return LM_ERROR;
 
-    const Options opt = read_options(opts);
-    const bool central = opt.delta < 0.0F;
-    const float delta = central ? -opt.delta : opt.delta;
+  const Options opt = read_options(opts);
+  const bool central = opt.delta < 0.0F;
+  const float delta = central ? -opt.delta : opt.delta;
 
-    const Workspace ws(work, 4, n, m);
-    LuSolver lu(m);
+  const Workspace ws(work, 4, n, m);
+  LuSolver lu(m);
 
-    const std::size_t nn = static_cast<std::size_t>(n);
-    const std::size_t mm = static_cast<std::size_t>(m);
-    float *hx = ws.vectors();      // f(p)
-    float *e = hx + nn;            // x - f(p)
-    float *wrk = e + nn;           // f(trial), or difference evaluations
-    float *wrk2 = wrk + nn;        // x - f(trial)
-    auto [J, A, Dp, g, diag, trial] = ws.fit();
+  const std::size_t nn = static_cast<std::size_t>(n);
+  const std::size_t mm = static_cast<std::size_t>(m);
+  float* hx = ws.vectors();  // f(p)
+  float* e = hx + nn;        // x - f(p)
+  float* wrk = e + nn;       // f(trial), or difference evaluations
+  float* wrk2 = wrk + nn;    // x - f(trial)
+  auto [J, A, Dp, g, diag, trial] = ws.fit();
 
-    Report r;
-    func(p, hx, m, n, adata);
-    r.evaluations = 1;
-    float E = residual(x, hx, e, n);
-    r.initial_error = E;
-    int stop = std::isfinite(E) ? 0 : 7;
+  Report r;
+  func(p, hx, m, n, adata);
+  r.evaluations = 1;
+  float E = residual(x, hx, e, n);
+  r.initial_error = E;
+  int stop = std::isfinite(E) ? 0 : 7;
 
-    int nu = 20;  // > 16 so that the first pass computes a Jacobian
-    bool accepted_since_jacobian = true;
-    int updates = 0;
-    const int max_updates = m > 10 ? m : 10;
-    bool dirty = false;
-    bool formed = false;
-    float mu = 0.0F;
-    float gnorm = 0.0F;
-    float P = 0.0F;
-    float D = FLT_MAX;
-    int k = 0;
+  int nu = 20;  // > 16 so that the first pass computes a Jacobian
+  bool accepted_since_jacobian = true;
+  int updates = 0;
+  const int max_updates = m > 10 ? m : 10;
+  bool dirty = false;
+  bool formed = false;
+  float mu = 0.0F;
+  float gnorm = 0.0F;
+  float P = 0.0F;
+  float D = FLT_MAX;
+  int k = 0;
 
-    while (k < itmax && stop == 0) {
-        if (E <= opt.eps3) {
-            stop = 6;
-            break;
-        }
-        if ((accepted_since_jacobian && nu > 16) || updates == max_updates) {
-            const bool finite = difference_jacobian(func, p, hx, J, wrk, wrk2, m, n,
-                                                    delta, central, adata,
-                                                    r.evaluations);
-            ++r.jacobians;
-            if (!finite) {
-                stop = 7;
-                break;
-            }
-            nu = 2;
-            updates = 0;
-            accepted_since_jacobian = false;
-            dirty = true;
-        }
-        if (dirty) {
-            dirty = false;
-            formed = true;
-            normal_equations(J, e, A, g, n, m, nn * mm <= 1024);
-            gnorm = 0.0F;
-            for (int i = 0; i < m; ++i) {
-                const float a = std::fabs(g[i]);
-                if (a > gnorm)
-                    gnorm = a;
-                diag[i] = A[i * mm + i];
-            }
-            P = sum_squares(p, m);
-        }
-        if (gnorm <= opt.eps1) {
-            D = 0.0F;
-            stop = 1;
-            break;
-        }
-        if (k == 0)
-            mu = opt.tau * max_diagonal(A, m);
-
-        for (int i = 0; i < m; ++i)
-            A[i * mm + i] += mu;
-        // A non-finite solution (mu overflowed, say) is no step to evaluate:
-        // it counts as a failed solve, so p never becomes NaN.
-        const bool solved = lu.solve(A, g, Dp) && all_finite(Dp, mm);
-        ++r.solves;
-        if (solved) {
-            for (int i = 0; i < m; ++i)
-                trial[i] = p[i] + Dp[i];
-            D = sum_squares(Dp, m);
-            stop = step_stop(D, P, opt.eps2);
-            if (stop != 0)
-                break;
-            func(trial, wrk, m, n, adata);
-            ++r.evaluations;
-            const float Enew = residual(x, wrk, wrk2, n);
-            if (!std::isfinite(Enew)) {
-                stop = 7;
-                break;
-            }
-            const float dF = E - Enew;
-            if (accepted_since_jacobian || dF > 0.0F) {
-                secant_update(J, Dp, D, hx, wrk, n, m);
-                ++updates;
-                dirty = true;
-            }
-            const float dL = predicted_decrease(Dp, g, mu, m);
-            if (dL > 0.0F && dF > 0.0F) {
-                mu *= nielsen_factor(dF, dL);
-                nu = 2;
-                for (int i = 0; i < m; ++i)
-                    p[i] = trial[i];
-                std::swap(e, wrk2);
-                std::swap(hx, wrk);
-                E = Enew;
-                accepted_since_jacobian = true;
-                ++k;
-                continue;
-            }
-        }
-        mu *= static_cast<float>(nu);
-        if (doubling_overflows(nu)) {
-            stop = 5;
-            break;
-        }
-        nu *= 2;
-        set_diagonal(A, diag, m);
-        ++k;
+  while (k < itmax && stop == 0) {
+    if (E <= opt.eps3) {
+      stop = 6;
+      break;
     }
+    if ((accepted_since_jacobian && nu > 16) || updates == max_updates) {
+      const bool finite = difference_jacobian(func, p, hx, J, wrk, wrk2, m, n, delta, central,
+                                              adata, r.evaluations);
+      ++r.jacobians;
+      if (!finite) {
+        stop = 7;
+        break;
+      }
+      nu = 2;
+      updates = 0;
+      accepted_since_jacobian = false;
+      dirty = true;
+    }
+    if (dirty) {
+      dirty = false;
+      formed = true;
+      normal_equations(J, e, A, g, n, m, nn * mm <= 1024);
+      gnorm = 0.0F;
+      for (int i = 0; i < m; ++i) {
+        const float a = std::fabs(g[i]);
+        if (a > gnorm) gnorm = a;
+        diag[i] = A[i * mm + i];
+      }
+      P = sum_squares(p, m);
+    }
+    if (gnorm <= opt.eps1) {
+      D = 0.0F;
+      stop = 1;
+      break;
+    }
+    if (k == 0) mu = opt.tau * max_diagonal(A, m);
 
-    r.error = E;
-    r.gradient_norm = gnorm;
-    r.step = D;
-    r.iterations = k;
-    r.reason = stop;
-    return finish_fit(r, itmax, mu, formed, A, diag, lu, n, m, info, covar);
+    for (int i = 0; i < m; ++i) A[i * mm + i] += mu;
+    // A non-finite solution (mu overflowed, say) is no step to evaluate:
+    // it counts as a failed solve, so p never becomes NaN.
+    const bool solved = lu.solve(A, g, Dp) && all_finite(Dp, mm);
+    ++r.solves;
+    if (solved) {
+      for (int i = 0; i < m; ++i) trial[i] = p[i] + Dp[i];
+      D = sum_squares(Dp, m);
+      stop = step_stop(D, P, opt.eps2);
+      if (stop != 0) break;
+      func(trial, wrk, m, n, adata);
+      ++r.evaluations;
+      const float Enew = residual(x, wrk, wrk2, n);
+      if (!std::isfinite(Enew)) {
+        stop = 7;
+        break;
+      }
+      const float dF = E - Enew;
+      if (accepted_since_jacobian || dF > 0.0F) {
+        secant_update(J, Dp, D, hx, wrk, n, m);
+        ++updates;
+        dirty = true;
+      }
+      const float dL = predicted_decrease(Dp, g, mu, m);
+      if (dL > 0.0F && dF > 0.0F) {
+        mu *= nielsen_factor(dF, dL);
+        nu = 2;
+        for (int i = 0; i < m; ++i) p[i] = trial[i];
+        std::swap(e, wrk2);
+        std::swap(hx, wrk);
+        E = Enew;
+        accepted_since_jacobian = true;
+        ++k;
+        continue;
+      }
+    }
+    mu *= static_cast<float>(nu);
+    if (doubling_overflows(nu)) {
+      stop = 5;
+      break;
+    }
+    nu *= 2;
+    set_diagonal(A, diag, m);
+    ++k;
+  }
+
+  r.error = E;
+  r.gradient_norm = gnorm;
+  r.step = D;
+  r.iterations = k;
+  r.reason = stop;
+  return finish_fit(r, itmax, mu, formed, A, diag, lu, n, m, info, covar);
 }

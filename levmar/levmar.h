@@ -53,14 +53,13 @@
  * compiled as C++).  Exceptions thrown by func pass through, leaving p at
  * the last accepted point.  func must not change p.
  */
-#ifndef KELPO_LEVMAR_H
-#define KELPO_LEVMAR_H
+#pragma once
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define LM_OPTS_SZ 5  /* tau, eps1, eps2, eps3, delta */
+#define LM_OPTS_SZ 5 /* tau, eps1, eps2, eps3, delta */
 #define LM_INFO_SZ 10
 #define LM_ERROR (-1)
 
@@ -70,12 +69,12 @@ extern "C" {
 #define LM_DIFF_DELTA 1E-06F
 
 /* Model callback: writes f(p) into hx[0..n-1]. */
-typedef void (*slevmar_func)(float *p, float *hx, int m, int n, void *adata);
+typedef void (*slevmar_func)(float* p, float* hx, int m, int n, void* adata);
 
 /* Unconstrained fit. */
-int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void *adata),
-                float *p, float *x, int m, int n, int itmax, float *opts,
-                float *info, float *work, float *covar, void *adata);
+int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), float* p, float* x,
+                int m, int n, int itmax, float* opts, float* info, float* work, float* covar,
+                void* adata);
 
 /* Fit inside the box lb <= p <= ub: m floats each, either may be NULL (no
  * bound on that side); single parameters may use -FLT_MAX/FLT_MAX or
@@ -84,13 +83,10 @@ int slevmar_dif(void (*func)(float *p, float *hx, int m, int n, void *adata),
  * (steps that would cross a bound are taken on the other side or shortened
  * to the bound).  A parameter with lb[i] == ub[i] stays fixed.  info[7]
  * counts the Jacobian's calls too (m + 1 or 2m per Jacobian). */
-int slevmar_bc_dif(void (*func)(float *p, float *hx, int m, int n, void *adata),
-                   float *p, float *x, int m, int n, float *lb, float *ub,
-                   int itmax, float *opts, float *info, float *work,
-                   float *covar, void *adata);
+int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), float* p, float* x,
+                   int m, int n, float* lb, float* ub, int itmax, float* opts, float* info,
+                   float* work, float* covar, void* adata);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -11,243 +11,204 @@
 namespace kelpo {
 namespace lm {
 
-Options read_options(const float *opts)
-{
-    if (!opts)
-        return {LM_INIT_MU, LM_STOP_THRESH, LM_STOP_THRESH, LM_STOP_THRESH,
-                LM_DIFF_DELTA};
-    return {opts[0], opts[1], opts[2], opts[3], opts[4]};
+Options read_options(const float* opts) {
+  if (!opts) return {LM_INIT_MU, LM_STOP_THRESH, LM_STOP_THRESH, LM_STOP_THRESH, LM_DIFF_DELTA};
+  return {opts[0], opts[1], opts[2], opts[3], opts[4]};
 }
 
-std::vector<float> allocate_floats(unsigned long long count)
-{
-    // std::vector would report such sizes as length_error; callers are
-    // promised bad_alloc for every allocation failure.
-    if (count > std::vector<float>().max_size())
-        throw std::bad_alloc();
-    return std::vector<float>(static_cast<std::size_t>(count), 0.0F);
+std::vector<float> allocate_floats(unsigned long long count) {
+  // std::vector would report such sizes as length_error; callers are
+  // promised bad_alloc for every allocation failure.
+  if (count > std::vector<float>().max_size()) throw std::bad_alloc();
+  return std::vector<float>(static_cast<std::size_t>(count), 0.0F);
 }
 
-Workspace::Workspace(float *work, int vectors, int n, int m)
-{
-    const unsigned long long un = static_cast<unsigned long long>(n);
-    const unsigned long long um = static_cast<unsigned long long>(m);
-    if (!work) {
-        owned_ = allocate_floats(static_cast<unsigned long long>(vectors) * un +
-                                 4 * um + un * um + um * um);
-        work = owned_.data();
-    }
-    const std::size_t nn = static_cast<std::size_t>(n);
-    const std::size_t mm = static_cast<std::size_t>(m);
-    vectors_ = work;
-    fit_.J = work + static_cast<std::size_t>(vectors) * nn;
-    fit_.A = fit_.J + nn * mm;
-    fit_.Dp = fit_.A + mm * mm;
-    fit_.g = fit_.Dp + mm;
-    fit_.diag = fit_.g + mm;
-    fit_.trial = fit_.diag + mm;
+Workspace::Workspace(float* work, int vectors, int n, int m) {
+  const unsigned long long un = static_cast<unsigned long long>(n);
+  const unsigned long long um = static_cast<unsigned long long>(m);
+  if (!work) {
+    owned_ =
+        allocate_floats(static_cast<unsigned long long>(vectors) * un + 4 * um + un * um + um * um);
+    work = owned_.data();
+  }
+  const std::size_t nn = static_cast<std::size_t>(n);
+  const std::size_t mm = static_cast<std::size_t>(m);
+  vectors_ = work;
+  fit_.J = work + static_cast<std::size_t>(vectors) * nn;
+  fit_.A = fit_.J + nn * mm;
+  fit_.Dp = fit_.A + mm * mm;
+  fit_.g = fit_.Dp + mm;
+  fit_.diag = fit_.g + mm;
+  fit_.trial = fit_.diag + mm;
 }
 
-float residual(const float *x, const float *y, float *e, int n)
-{
-    // Four interleaved accumulators, whole groups of eight from the top
-    // down, then the remainder ascending: a fixed order, so every call with
-    // the same data gives the same bits.
-    float acc[4] = {0.0F, 0.0F, 0.0F, 0.0F};
-    const int groups = n / 8;
-    for (int gi = groups - 1; gi >= 0; --gi) {
-        const int top = gi * 8 + 7;
-        for (int q = 0; q < 8; ++q) {
-            const int i = top - q;
-            const float v = x ? x[i] - y[i] : -y[i];
-            e[i] = v;
-            acc[q & 3] += v * v;
-        }
+float residual(const float* x, const float* y, float* e, int n) {
+  // Four interleaved accumulators, whole groups of eight from the top
+  // down, then the remainder ascending: a fixed order, so every call with
+  // the same data gives the same bits.
+  float acc[4] = {0.0F, 0.0F, 0.0F, 0.0F};
+  const int groups = n / 8;
+  for (int gi = groups - 1; gi >= 0; --gi) {
+    const int top = gi * 8 + 7;
+    for (int q = 0; q < 8; ++q) {
+      const int i = top - q;
+      const float v = x ? x[i] - y[i] : -y[i];
+      e[i] = v;
+      acc[q & 3] += v * v;
     }
-    const int rest = n % 8;
-    for (int q = 0; q < rest; ++q) {
-        const int i = groups * 8 + q;
-        const float v = x ? x[i] - y[i] : -y[i];
-        e[i] = v;
-        acc[(7 - rest + q) % 4] += v * v;
-    }
-    return ((acc[0] + acc[1]) + acc[2]) + acc[3];
+  }
+  const int rest = n % 8;
+  for (int q = 0; q < rest; ++q) {
+    const int i = groups * 8 + q;
+    const float v = x ? x[i] - y[i] : -y[i];
+    e[i] = v;
+    acc[(7 - rest + q) % 4] += v * v;
+  }
+  return ((acc[0] + acc[1]) + acc[2]) + acc[3];
 }
 
-void normal_equations(const float *J, const float *e, float *A, float *g,
-                      int n, int m, bool small)
-{
-    const std::size_t mm = static_cast<std::size_t>(m) * m;
-    std::fill(A, A + mm, 0.0F);
-    std::fill(g, g + m, 0.0F);
-    if (small) {
-        // Rows from the last to the first; only the lower triangle is summed.
-        for (int l = n - 1; l >= 0; --l) {
-            const float *row = J + static_cast<std::size_t>(l) * m;
-            const float el = e[l];
-            for (int i = m - 1; i >= 0; --i) {
-                const float a = row[i];
-                float *Ai = A + static_cast<std::size_t>(i) * m;
-                for (int j = 0; j <= i; ++j)
-                    Ai[j] += row[j] * a;
-                g[i] += a * el;
-            }
-        }
-        for (int i = 0; i < m; ++i)
-            for (int j = 0; j < i; ++j)
-                A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
-        return;
-    }
-
-    // Blocks of 32 rows: each block's partial sums start from zero and are
-    // added to A in block order.  Eight entries of a row of A are summed side
-    // by side in registers (the compiler vectorises the fixed-width loop);
-    // each entry still sees its products in ascending row order.
-    constexpr int kBlock = 32;
-    constexpr int kWidth = 8;
-    for (int b = 0; b < n; b += kBlock) {
-        const int end = std::min(n, b + kBlock);
-        for (int i = 0; i < m; ++i) {
-            float *Ai = A + static_cast<std::size_t>(i) * m;
-            int j = i;
-            for (; j + kWidth <= m; j += kWidth) {
-                float acc[kWidth] = {};
-                for (int k = b; k < end; ++k) {
-                    const float *row = J + static_cast<std::size_t>(k) * m;
-                    const float a = row[i];
-                    for (int q = 0; q < kWidth; ++q)
-                        acc[q] += a * row[j + q];
-                }
-                for (int q = 0; q < kWidth; ++q)
-                    Ai[j + q] += acc[q];
-            }
-            for (; j < m; ++j) {
-                float sum = 0.0F;
-                for (int k = b; k < end; ++k)
-                    sum += J[static_cast<std::size_t>(k) * m + i] * J[static_cast<std::size_t>(k) * m + j];
-                Ai[j] += sum;
-            }
-        }
+void normal_equations(const float* J, const float* e, float* A, float* g, int n, int m,
+                      bool small) {
+  const std::size_t mm = static_cast<std::size_t>(m) * m;
+  std::fill(A, A + mm, 0.0F);
+  std::fill(g, g + m, 0.0F);
+  if (small) {
+    // Rows from the last to the first; only the lower triangle is summed.
+    for (int l = n - 1; l >= 0; --l) {
+      const float* row = J + static_cast<std::size_t>(l) * m;
+      const float el = e[l];
+      for (int i = m - 1; i >= 0; --i) {
+        const float a = row[i];
+        float* Ai = A + static_cast<std::size_t>(i) * m;
+        for (int j = 0; j <= i; ++j) Ai[j] += row[j] * a;
+        g[i] += a * el;
+      }
     }
     for (int i = 0; i < m; ++i)
-        for (int j = i + 1; j < m; ++j)
-            A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
-    for (int k = 0; k < n; ++k) {
-        const float *row = J + static_cast<std::size_t>(k) * m;
-        const float ek = e[k];
-        for (int l = 0; l < m; ++l)
-            g[l] += row[l] * ek;
-    }
-}
+      for (int j = 0; j < i; ++j)
+        A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
+    return;
+  }
 
-float sum_squares(const float *v, int m)
-{
-    float s = 0.0F;
-    for (int i = 0; i < m; ++i)
-        s += v[i] * v[i];
-    return s;
-}
-
-bool all_finite(const float *v, std::size_t count)
-{
-    for (std::size_t i = 0; i < count; ++i)
-        if (!std::isfinite(v[i]))
-            return false;
-    return true;
-}
-
-float difference_step(float pj, float delta)
-{
-    float h = std::fabs(kStepFactor * pj);
-    if (h < delta)
-        h = delta;
-    return h;
-}
-
-float predicted_decrease(const float *Dp, const float *g, float mu, int m)
-{
-    float dL = 0.0F;
-    for (int i = 0; i < m; ++i)
-        dL += Dp[i] * (mu * Dp[i] + g[i]);
-    return dL;
-}
-
-float nielsen_factor(float dF, float dL)
-{
-    float t = (2.0F * dF) / dL - 1.0F;
-    t = 1.0F - (t * t) * t;
-    return t >= kOneThird ? t : kOneThird;
-}
-
-int step_stop(float D, float P, float eps2)
-{
-    if (D <= (eps2 * eps2) * P)
-        return 2;
-    if (D >= (P + eps2) / kHugeStepDivisor)
-        return 4;
-    return 0;
-}
-
-float max_diagonal(const float *A, int m)
-{
-    float big = -FLT_MAX;
+  // Blocks of 32 rows: each block's partial sums start from zero and are
+  // added to A in block order.  Eight entries of a row of A are summed side
+  // by side in registers (the compiler vectorises the fixed-width loop);
+  // each entry still sees its products in ascending row order.
+  constexpr int kBlock = 32;
+  constexpr int kWidth = 8;
+  for (int b = 0; b < n; b += kBlock) {
+    const int end = std::min(n, b + kBlock);
     for (int i = 0; i < m; ++i) {
-        const float d = A[static_cast<std::size_t>(i) * m + i];
-        if (d > big)
-            big = d;
+      float* Ai = A + static_cast<std::size_t>(i) * m;
+      int j = i;
+      for (; j + kWidth <= m; j += kWidth) {
+        float acc[kWidth] = {};
+        for (int k = b; k < end; ++k) {
+          const float* row = J + static_cast<std::size_t>(k) * m;
+          const float a = row[i];
+          for (int q = 0; q < kWidth; ++q) acc[q] += a * row[j + q];
+        }
+        for (int q = 0; q < kWidth; ++q) Ai[j + q] += acc[q];
+      }
+      for (; j < m; ++j) {
+        float sum = 0.0F;
+        for (int k = b; k < end; ++k)
+          sum += J[static_cast<std::size_t>(k) * m + i] * J[static_cast<std::size_t>(k) * m + j];
+        Ai[j] += sum;
+      }
     }
-    return big;
+  }
+  for (int i = 0; i < m; ++i)
+    for (int j = i + 1; j < m; ++j)
+      A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
+  for (int k = 0; k < n; ++k) {
+    const float* row = J + static_cast<std::size_t>(k) * m;
+    const float ek = e[k];
+    for (int l = 0; l < m; ++l) g[l] += row[l] * ek;
+  }
 }
 
-void set_diagonal(float *A, const float *d, int m)
-{
-    const std::size_t mm = static_cast<std::size_t>(m);
-    for (int i = 0; i < m; ++i)
-        A[i * mm + i] = d[i];
+float sum_squares(const float* v, int m) {
+  float s = 0.0F;
+  for (int i = 0; i < m; ++i) s += v[i] * v[i];
+  return s;
 }
 
-void write_info(const Report &r, float *info)
-{
-    if (!info)
-        return;
-    info[0] = r.initial_error;
-    info[1] = r.error;
-    info[2] = r.gradient_norm;
-    info[3] = r.step;
-    info[4] = r.damping;
-    info[5] = static_cast<float>(r.iterations);
-    info[6] = static_cast<float>(r.reason);
-    info[7] = static_cast<float>(r.evaluations);
-    info[8] = static_cast<float>(r.jacobians);
-    info[9] = static_cast<float>(r.solves);
+bool all_finite(const float* v, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
 }
 
-void covariance(LuSolver &lu, const float *A, float error, int n, int m,
-                float *covar)
-{
-    if (!lu.invert(A, covar))
-        return;
-    // n == m leaves no degrees of freedom: the division gives Inf or NaN,
-    // which is the honest answer for an undetermined variance.
-    const float factor = error / static_cast<float>(n - m);
-    const std::size_t mm = static_cast<std::size_t>(m) * m;
-    for (std::size_t i = 0; i < mm; ++i)
-        covar[i] *= factor;
+float difference_step(float pj, float delta) {
+  float h = std::fabs(kStepFactor * pj);
+  if (h < delta) h = delta;
+  return h;
 }
 
-int finish_fit(Report &r, int itmax, float mu, bool formed, float *A,
-               const float *diag, LuSolver &lu, int n, int m, float *info,
-               float *covar)
-{
-    if (r.iterations >= itmax && r.reason != 4 && r.reason != 7)
-        r.reason = 3;
-    if (formed)
-        set_diagonal(A, diag, m);
-    r.damping = formed ? mu / max_diagonal(A, m) : 0.0F;
-    write_info(r, info);
-    if (covar && formed)
-        covariance(lu, A, r.error, n, m, covar);
-    return (r.reason == 4 || r.reason == 7) ? LM_ERROR : r.iterations;
+float predicted_decrease(const float* Dp, const float* g, float mu, int m) {
+  float dL = 0.0F;
+  for (int i = 0; i < m; ++i) dL += Dp[i] * (mu * Dp[i] + g[i]);
+  return dL;
+}
+
+float nielsen_factor(float dF, float dL) {
+  float t = (2.0F * dF) / dL - 1.0F;
+  t = 1.0F - (t * t) * t;
+  return t >= kOneThird ? t : kOneThird;
+}
+
+int step_stop(float D, float P, float eps2) {
+  if (D <= (eps2 * eps2) * P) return 2;
+  if (D >= (P + eps2) / kHugeStepDivisor) return 4;
+  return 0;
+}
+
+float max_diagonal(const float* A, int m) {
+  float big = -FLT_MAX;
+  for (int i = 0; i < m; ++i) {
+    const float d = A[static_cast<std::size_t>(i) * m + i];
+    if (d > big) big = d;
+  }
+  return big;
+}
+
+void set_diagonal(float* A, const float* d, int m) {
+  const std::size_t mm = static_cast<std::size_t>(m);
+  for (int i = 0; i < m; ++i) A[i * mm + i] = d[i];
+}
+
+void write_info(const Report& r, float* info) {
+  if (!info) return;
+  info[0] = r.initial_error;
+  info[1] = r.error;
+  info[2] = r.gradient_norm;
+  info[3] = r.step;
+  info[4] = r.damping;
+  info[5] = static_cast<float>(r.iterations);
+  info[6] = static_cast<float>(r.reason);
+  info[7] = static_cast<float>(r.evaluations);
+  info[8] = static_cast<float>(r.jacobians);
+  info[9] = static_cast<float>(r.solves);
+}
+
+void covariance(LuSolver& lu, const float* A, float error, int n, int m, float* covar) {
+  if (!lu.invert(A, covar)) return;
+  // n == m leaves no degrees of freedom: the division gives Inf or NaN,
+  // which is the honest answer for an undetermined variance.
+  const float factor = error / static_cast<float>(n - m);
+  const std::size_t mm = static_cast<std::size_t>(m) * m;
+  for (std::size_t i = 0; i < mm; ++i) covar[i] *= factor;
+}
+
+int finish_fit(Report& r, int itmax, float mu, bool formed, float* A, const float* diag,
+               LuSolver& lu, int n, int m, float* info, float* covar) {
+  if (r.iterations >= itmax && r.reason != 4 && r.reason != 7) r.reason = 3;
+  if (formed) set_diagonal(A, diag, m);
+  r.damping = formed ? mu / max_diagonal(A, m) : 0.0F;
+  write_info(r, info);
+  if (covar && formed) covariance(lu, A, r.error, n, m, covar);
+  return (r.reason == 4 || r.reason == 7) ? LM_ERROR : r.iterations;
 }
 
 }  // namespace lm

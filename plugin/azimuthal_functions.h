@@ -8,41 +8,38 @@
 // gets one "ERROR! ..." line in the Results window.  An image too small for
 // the result, or a projection size no image can have, is a script error
 // raised before anything is allocated.
-#ifndef KELPO_PLUGIN_AZIMUTHAL_FUNCTIONS_H
-#define KELPO_PLUGIN_AZIMUTHAL_FUNCTIONS_H
+#pragma once
 
 #include "plugin_sdk.h"
 
 #include <cstdint>
 
-void AzimuthalProfile(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
-                      float radius, int32_t average);
-void AzimuthalProfileEllipticity(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalProfile(DM_ImageToken image, DM_ImageToken* result, float cx, float cy, float radius,
+                      int32_t average);
+void AzimuthalProfileEllipticity(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                                  float angle, float ratio, float radius, int32_t average);
-void AzimuthalProfileSektor(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalProfileSektor(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                             float start, float end, float radius, int32_t average);
-void AzimuthalProfileSektorEllipticity(DM_ImageToken image, DM_ImageToken *result, float cx,
+void AzimuthalProfileSektorEllipticity(DM_ImageToken image, DM_ImageToken* result, float cx,
                                        float cy, float angle, float ratio, float start, float end,
                                        float radius, int32_t average);
 
-void AzimuthalIntegral(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalIntegral(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                        float radius);
-void AzimuthalAverage(DM_ImageToken image, DM_ImageToken *result, float cx, float cy, float radius);
-void AzimuthalIntegralEllipticity(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalAverage(DM_ImageToken image, DM_ImageToken* result, float cx, float cy, float radius);
+void AzimuthalIntegralEllipticity(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                                   float angle, float ratio, float radius);
-void AzimuthalAverageEllipticity(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalAverageEllipticity(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                                  float angle, float ratio, float radius);
-void AzimuthalIntegralSektor(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalIntegralSektor(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                              float start, float end, float radius);
-void AzimuthalAverageSektor(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalAverageSektor(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                             float start, float end, float radius);
-void AzimuthalIntegralSektorEllipticity(DM_ImageToken image, DM_ImageToken *result, float cx,
+void AzimuthalIntegralSektorEllipticity(DM_ImageToken image, DM_ImageToken* result, float cx,
                                         float cy, float angle, float ratio, float start, float end,
                                         float radius);
-void AzimuthalAverageSektorEllipticity(DM_ImageToken image, DM_ImageToken *result, float cx,
+void AzimuthalAverageSektorEllipticity(DM_ImageToken image, DM_ImageToken* result, float cx,
                                        float cy, float angle, float ratio, float start, float end,
                                        float radius);
-void AzimuthalProjection(DM_ImageToken image, DM_ImageToken *result, float cx, float cy,
+void AzimuthalProjection(DM_ImageToken image, DM_ImageToken* result, float cx, float cy,
                          float columns);
-
-#endif

@@ -30,210 +30,200 @@ constexpr size_t kMaxSheetName = 31;
 enum class Layout { kProfile, kImage };
 
 struct Request {
-    const char *function;
-    Layout layout;
-    std::string file, header, title, sheet;
-    float scale = 1.0f;
+  const char* function;
+  Layout layout;
+  std::string file, header, title, sheet;
+  float scale = 1.0f;
 };
 
-std::string text_of(DM_StringToken token) { return DM_string_to_std(dm_string::share(token), 0); }
-
-[[noreturn]] void refuse(const Request &r, const std::string &reason)
-{
-    throw std::runtime_error(std::string(r.function) + ": " + reason);
+std::string text_of(DM_StringToken token) {
+  return DM_string_to_std(dm_string::share(token), 0);
 }
 
-std::vector<std::string> words_of(const std::string &header)
-{
-    std::istringstream in(header);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
+[[noreturn]] void refuse(const Request& r, const std::string& reason) {
+  throw std::runtime_error(std::string(r.function) + ": " + reason);
+}
+
+std::vector<std::string> words_of(const std::string& header) {
+  std::istringstream in(header);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
 }
 
 // Sheet rows and columns the data need.
-void data_extent(const Request &r, uint64_t width, uint64_t height, uint64_t &rows, uint64_t &cols)
-{
-    if (r.layout == Layout::kProfile) {
-        rows = width;
-        cols = height + 1;
-    } else {
-        rows = height;
-        cols = width;
-    }
+void data_extent(const Request& r, uint64_t width, uint64_t height, uint64_t& rows,
+                 uint64_t& cols) {
+  if (r.layout == Layout::kProfile) {
+    rows = width;
+    cols = height + 1;
+  } else {
+    rows = height;
+    cols = width;
+  }
 }
 
 // Checked before the file is read, so that a refused call leaves it alone
 // and no cell is ever asked for beyond the sheet.
-void check_limits(const Request &r, uint64_t width, uint64_t height, size_t words)
-{
-    uint64_t rows = 0, cols = 0;
-    data_extent(r, width, height, rows, cols);
-    if (kFirstDataRow + rows > kMaxRows || cols > kMaxCols) {
-        refuse(r, r.layout == Layout::kProfile
-                      ? "the profile does not fit into a sheet (at most 65534 points and 255 rows)"
-                      : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
-    }
-    if (words > kMaxCols) refuse(r, "the header has more than 256 words");
-    if (!std::isfinite(r.scale)) refuse(r, "the scale is not a finite number");
+void check_limits(const Request& r, uint64_t width, uint64_t height, size_t words) {
+  uint64_t rows = 0, cols = 0;
+  data_extent(r, width, height, rows, cols);
+  if (kFirstDataRow + rows > kMaxRows || cols > kMaxCols) {
+    refuse(r, r.layout == Layout::kProfile
+                  ? "the profile does not fit into a sheet (at most 65534 points and 255 rows)"
+                  : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
+  }
+  if (words > kMaxCols) refuse(r, "the header has more than 256 words");
+  if (!std::isfinite(r.scale)) refuse(r, "the scale is not a finite number");
 }
 
 // Names spreadsheet programs keep as they are: others rename such a sheet
 // on reading, or drop it.
-void check_sheet_name(const Request &r)
-{
-    const std::string &name = r.sheet;
-    if (name.empty()) refuse(r, "the sheet name is empty");
-    if (name.size() > kMaxSheetName) refuse(r, "the sheet name \"" + name + "\" is longer than 31 characters");
-    if (name.find_first_of(":\\/?*[]") != std::string::npos)
-        refuse(r, "the sheet name \"" + name + "\" contains one of the characters : \\ / ? * [ ]");
-    if (name.front() == '\'' || name.back() == '\'')
-        refuse(r, "the sheet name \"" + name + "\" begins or ends with an apostrophe");
+void check_sheet_name(const Request& r) {
+  const std::string& name = r.sheet;
+  if (name.empty()) refuse(r, "the sheet name is empty");
+  if (name.size() > kMaxSheetName)
+    refuse(r, "the sheet name \"" + name + "\" is longer than 31 characters");
+  if (name.find_first_of(":\\/?*[]") != std::string::npos)
+    refuse(r, "the sheet name \"" + name + "\" contains one of the characters : \\ / ? * [ ]");
+  if (name.front() == '\'' || name.back() == '\'')
+    refuse(r, "the sheet name \"" + name + "\" begins or ends with an apostrophe");
 }
 
-std::u16string sheet_name(const ExcelFile &book, uint64_t index)
-{
-    if (const char *narrow = book.GetSheetName(index)) {
-        // Names held one byte per character are Latin-1.
-        std::u16string name;
-        for (const char *p = narrow; *p; ++p) name.push_back(static_cast<unsigned char>(*p));
-        return name;
-    }
-    const char16_t *wide = book.GetWSheetName(index);
-    return wide ? std::u16string(wide) : std::u16string();
+std::u16string sheet_name(const ExcelFile& book, uint64_t index) {
+  if (const char* narrow = book.GetSheetName(index)) {
+    // Names held one byte per character are Latin-1.
+    std::u16string name;
+    for (const char* p = narrow; *p; ++p) name.push_back(static_cast<unsigned char>(*p));
+    return name;
+  }
+  const char16_t* wide = book.GetWSheetName(index);
+  return wide ? std::u16string(wide) : std::u16string();
 }
 
 // The sheet of exactly that name, or a new one before every other sheet. A
 // name that equals another sheet's but for case is refused: readers take
 // the two for one and keep only one of them.
-ExcelSheet &sheet_for(const Request &r, ExcelFile &book)
-{
-    const std::u16string name = unicode_of_windows1252(r.sheet);
-    const std::u16string folded = folded_case(name);
-    for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
-        const std::u16string existing = sheet_name(book, i);
-        if (existing == name) return *book.GetWorksheet(i);
-        if (folded_case(existing) == folded)
-            refuse(r, "the workbook \"" + r.file + "\" holds a sheet \"" + windows1252_of_unicode(existing) +
-                          "\", which differs from \"" + r.sheet + "\" only in case; the file was left as it was");
-    }
-    ExcelSheet *sheet = is_latin1(name) ? book.AddWorksheet(latin1_of(name).c_str(), 0)
-                                        : book.AddWorksheet(name.c_str(), 0);
-    if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"");
-    return *sheet;
+ExcelSheet& sheet_for(const Request& r, ExcelFile& book) {
+  const std::u16string name = unicode_of_windows1252(r.sheet);
+  const std::u16string folded = folded_case(name);
+  for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
+    const std::u16string existing = sheet_name(book, i);
+    if (existing == name) return *book.GetWorksheet(i);
+    if (folded_case(existing) == folded)
+      refuse(r, "the workbook \"" + r.file + "\" holds a sheet \"" +
+                    windows1252_of_unicode(existing) + "\", which differs from \"" + r.sheet +
+                    "\" only in case; the file was left as it was");
+  }
+  ExcelSheet* sheet = is_latin1(name) ? book.AddWorksheet(latin1_of(name).c_str(), 0)
+                                      : book.AddWorksheet(name.c_str(), 0);
+  if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"");
+  return *sheet;
 }
 
 // Texts are stored one byte per character where Latin-1 holds them, else as
 // 16-bit characters.
-void set_text(ExcelCell &cell, const std::string &host_text)
-{
-    const std::u16string text = unicode_of_windows1252(host_text);
-    if (is_latin1(text))
-        cell.SetString(latin1_of(text).c_str());
-    else
-        cell.SetString(text.c_str());
+void set_text(ExcelCell& cell, const std::string& host_text) {
+  const std::u16string text = unicode_of_windows1252(host_text);
+  if (is_latin1(text))
+    cell.SetString(latin1_of(text).c_str());
+  else
+    cell.SetString(text.c_str());
 }
 
-bool file_exists(const std::string &path)
-{
-    struct stat info;
-    // Anything but a plain "not there" (a folder that may not be searched,
-    // say) counts as existing, so that it is never taken for absent.
-    return stat(path.c_str(), &info) == 0 || errno != ENOENT;
+bool file_exists(const std::string& path) {
+  struct stat info;
+  // Anything but a plain "not there" (a folder that may not be searched,
+  // say) counts as existing, so that it is never taken for absent.
+  return stat(path.c_str(), &info) == 0 || errno != ENOENT;
 }
 
 // Only an absent file is made fresh; what is there is extended or refused.
 // Returns whether the file existed.
-bool load_or_create(const Request &r, ExcelFile &book)
-{
-    if (!file_exists(r.file)) {
-        book.New(1);
-        return false;
+bool load_or_create(const Request& r, ExcelFile& book) {
+  if (!file_exists(r.file)) {
+    book.New(1);
+    return false;
+  }
+  if (!book.Load(r.file.c_str()))
+    refuse(r,
+           "cannot extend \"" + r.file + "\": " + book.Problem() + "; the file was left as it was");
+  // Saving would lose what it does not write back.
+  if (!book.Survey().Keepable())
+    refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " + book.Survey().Describe() +
+                  ", which this export cannot write back; the file was left as it was");
+  return true;
+}
+
+ExcelCell& cell(ExcelSheet& sheet, uint64_t row, uint64_t col) {
+  // Within the limits checked above, a cell always exists.
+  ExcelCell* c = sheet.Cell(row, col);
+  if (!c) throw std::logic_error("cell outside the sheet");
+  return *c;
+}
+
+void write_cells(const Request& r, ExcelSheet& sheet, const std::vector<std::string>& words,
+                 const float* pixels, uint64_t width, uint64_t height) {
+  uint64_t rows = 0, cols = 0;
+  data_extent(r, width, height, rows, cols);
+  // Growing the table to its final size once spares a regrowth per
+  // column.
+  if (rows && cols) cell(sheet, kFirstDataRow + rows - 1, cols - 1);
+
+  set_text(cell(sheet, 0, 0), r.title);
+  for (size_t k = 0; k < words.size(); ++k) set_text(cell(sheet, 1, k), words[k]);
+
+  if (r.layout == Layout::kProfile) {
+    for (uint64_t i = 0; i < width; ++i) {
+      const float abscissa = static_cast<float>(i) * r.scale;
+      cell(sheet, kFirstDataRow + i, 0).SetDouble(abscissa);
+      for (uint64_t j = 0; j < height; ++j)
+        cell(sheet, kFirstDataRow + i, 1 + j).SetDouble(pixels[i + j * width]);
     }
-    if (!book.Load(r.file.c_str()))
-        refuse(r, "cannot extend \"" + r.file + "\": " + book.Problem() + "; the file was left as it was");
-    // Saving would lose what it does not write back.
-    if (!book.Survey().Keepable())
-        refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " + book.Survey().Describe() +
-                      ", which this export cannot write back; the file was left as it was");
-    return true;
+  } else {
+    for (uint64_t x = 0; x < width; ++x)
+      for (uint64_t y = 0; y < height; ++y)
+        cell(sheet, kFirstDataRow + y, x).SetDouble(pixels[x + y * width]);
+  }
 }
 
-ExcelCell &cell(ExcelSheet &sheet, uint64_t row, uint64_t col)
-{
-    // Within the limits checked above, a cell always exists.
-    ExcelCell *c = sheet.Cell(row, col);
-    if (!c) throw std::logic_error("cell outside the sheet");
-    return *c;
-}
+void save_to_workbook(const Request& r, DM_RealImageToken token) {
+  RealImagePtr image(token);
+  const uint64_t width = DM::ImageGetDimensionSize(image, 0);
+  const uint64_t height = DM::ImageGetDimensionSize(image, 1);
+  const std::vector<std::string> words = words_of(r.header);
+  check_limits(r, width, height, words.size());
+  check_sheet_name(r);
+  PixelLock lock(image);
 
-void write_cells(const Request &r, ExcelSheet &sheet, const std::vector<std::string> &words,
-                 const float *pixels, uint64_t width, uint64_t height)
-{
-    uint64_t rows = 0, cols = 0;
-    data_extent(r, width, height, rows, cols);
-    // Growing the table to its final size once spares a regrowth per
-    // column.
-    if (rows && cols) cell(sheet, kFirstDataRow + rows - 1, cols - 1);
-
-    set_text(cell(sheet, 0, 0), r.title);
-    for (size_t k = 0; k < words.size(); ++k) set_text(cell(sheet, 1, k), words[k]);
-
-    if (r.layout == Layout::kProfile) {
-        for (uint64_t i = 0; i < width; ++i) {
-            const float abscissa = static_cast<float>(i) * r.scale;
-            cell(sheet, kFirstDataRow + i, 0).SetDouble(abscissa);
-            for (uint64_t j = 0; j < height; ++j)
-                cell(sheet, kFirstDataRow + i, 1 + j).SetDouble(pixels[i + j * width]);
-        }
-    } else {
-        for (uint64_t x = 0; x < width; ++x)
-            for (uint64_t y = 0; y < height; ++y)
-                cell(sheet, kFirstDataRow + y, x).SetDouble(pixels[x + y * width]);
-    }
-}
-
-void save_to_workbook(const Request &r, DM_RealImageToken token)
-{
-    RealImagePtr image(token);
-    const uint64_t width = DM::ImageGetDimensionSize(image, 0);
-    const uint64_t height = DM::ImageGetDimensionSize(image, 1);
-    const std::vector<std::string> words = words_of(r.header);
-    check_limits(r, width, height, words.size());
-    check_sheet_name(r);
-    PixelLock lock(image);
-
-    ExcelFile book;
-    const bool existed = load_or_create(r, book);
-    ExcelSheet &sheet = sheet_for(r, book);
-    write_cells(r, sheet, words, lock.data(), width, height);
-    if (!book.SaveAs(r.file.c_str()))
-        refuse(r, "cannot write the workbook \"" + r.file + "\": " + book.Problem() +
-                      (existed ? "; the file was left as it was" : ""));
+  ExcelFile book;
+  const bool existed = load_or_create(r, book);
+  ExcelSheet& sheet = sheet_for(r, book);
+  write_cells(r, sheet, words, lock.data(), width, height);
+  if (!book.SaveAs(r.file.c_str()))
+    refuse(r, "cannot write the workbook \"" + r.file + "\": " + book.Problem() +
+                  (existed ? "; the file was left as it was" : ""));
 }
 
 }  // namespace
 
 void saveprofileasxlslong(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
-                          float scale, DM_StringToken title, DM_StringToken sheet)
-{
-    Request r{"saveprofileasxlslong", Layout::kProfile, text_of(file), text_of(header),
-              text_of(title), text_of(sheet), scale};
-    save_to_workbook(r, image);
+                          float scale, DM_StringToken title, DM_StringToken sheet) {
+  Request r{"saveprofileasxlslong", Layout::kProfile, text_of(file), text_of(header),
+            text_of(title),         text_of(sheet),   scale};
+  save_to_workbook(r, image);
 }
 
 void saveprofileasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
-                      float scale)
-{
-    Request r{"saveprofileasxls", Layout::kProfile, text_of(file), text_of(header), "Profile",
-              "Profile", scale};
-    save_to_workbook(r, image);
+                      float scale) {
+  Request r{"saveprofileasxls", Layout::kProfile, text_of(file), text_of(header),
+            "Profile",          "Profile",        scale};
+  save_to_workbook(r, image);
 }
 
 void saveimageasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
-                    DM_StringToken title, DM_StringToken sheet)
-{
-    Request r{"saveimageasxls", Layout::kImage, text_of(file), text_of(header), text_of(title),
-              text_of(sheet)};
-    save_to_workbook(r, image);
+                    DM_StringToken title, DM_StringToken sheet) {
+  Request r{"saveimageasxls", Layout::kImage, text_of(file),
+            text_of(header),  text_of(title), text_of(sheet)};
+  save_to_workbook(r, image);
 }

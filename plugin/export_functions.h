@@ -52,8 +52,7 @@
 // script errors ("<function>: <reason>") raised before the file is touched.
 // Host failures are raised as script errors too. Nothing is written to the
 // Results window.
-#ifndef KELPO_PLUGIN_EXPORT_FUNCTIONS_H
-#define KELPO_PLUGIN_EXPORT_FUNCTIONS_H
+#pragma once
 
 #include "plugin_sdk.h"
 
@@ -66,5 +65,3 @@ void saveprofileasxls(DM_RealImageToken image, DM_StringToken file, DM_StringTok
 // The image as it lies into the sheet `sheet` of the file.
 void saveimageasxls(DM_RealImageToken image, DM_StringToken file, DM_StringToken header,
                     DM_StringToken title, DM_StringToken sheet);
-
-#endif

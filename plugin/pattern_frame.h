@@ -1,7 +1,6 @@
 // The frame every pattern script function runs its work in, and the writers
 // that turn a record's results into new "Results" images.
-#ifndef KELPO_PLUGIN_PATTERN_FRAME_H
-#define KELPO_PLUGIN_PATTERN_FRAME_H
+#pragma once
 
 #include "image_data.h"
 #include "plugin_sdk.h"
@@ -14,21 +13,19 @@
 // image_data record and runs work on it.  Afterwards the lock, the clone and
 // the reference to the input are released on every path; an exception passes
 // on to the script boundary with everything released.
-void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data &)> &work);
+void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data&)>& work);
 
 // Sets the record's centre from the script's floats; a centre that is not a
 // number or lies far outside the image gets an error line and false.
-bool take_center(image_data &rec, float x, float y);
+bool take_center(image_data& rec, float x, float y);
 
 // Refuses the call with a script error (std::invalid_argument) "<function>:
 // the image (W x H pixels) is too small for <purpose>".
-[[noreturn]] void refuse_small_image(const image_data &rec, const char *function,
-                                     const char *purpose);
+[[noreturn]] void refuse_small_image(const image_data& rec, const char* function,
+                                     const char* purpose);
 
 // A new "Results" image profile_length wide and height high whose first row
 // is the profile (an empty profile is reported and gives an empty image).
-RealImagePtr DM_write_profile(const image_data &rec, uint32_t height);
+RealImagePtr DM_write_profile(const image_data& rec, uint32_t height);
 // A new "Results" image holding the polar projection, one row per radius.
-RealImagePtr DM_write_projection(const image_data &rec);
-
-#endif
+RealImagePtr DM_write_projection(const image_data& rec);

@@ -11,8 +11,7 @@
 // failure is raised in the host as a script error; result cells and float
 // out-parameters then keep what they held (rows already written back into a
 // caller's image may stay written).
-#ifndef KELPO_PLUGIN_PROFILE_FUNCTIONS_H
-#define KELPO_PLUGIN_PROFILE_FUNCTIONS_H
+#pragma once
 
 #include "plugin_sdk.h"
 
@@ -21,12 +20,12 @@
 // "Splinepoints" images in the two cells.  delta, minstep, begincut and
 // endcut are those of findpeaks.  No peak: "Error found 0 peaks! \n" and the
 // cells keep their images.
-void PeakFind(DM_RealImageToken profile, DM_ImageToken *peaks, DM_ImageToken *splines,
-              float delta, float minstep, float begincut, float endcut);
+void PeakFind(DM_RealImageToken profile, DM_ImageToken* peaks, DM_ImageToken* splines, float delta,
+              float minstep, float begincut, float endcut);
 // As PeakFind, then background subtraction and the bounded prefit of every
 // peak: prefitted "Peakparameters", "Splinepoints", and rows 0 to 3 of the
 // profile image (profile, background, profile minus background, model).
-void PeakFindPreFit(DM_RealImageToken profile, DM_ImageToken *peaks, DM_ImageToken *splines,
+void PeakFindPreFit(DM_RealImageToken profile, DM_ImageToken* peaks, DM_ImageToken* splines,
                     float delta, float minstep, float begincut, float endcut);
 // Prefit from the positions of the peak image (its other columns are not
 // read) and the spline points: the peak image, the spline image and rows 0
@@ -45,14 +44,12 @@ void PeakFit(DM_RealImageToken profile, DM_RealImageToken peaks, DM_RealImageTok
 // never negative) of the Kirkland curve to samples trunc(start) ..
 // trunc(end) of row 0, with `step` the abscissa step per sample; writes rows
 // 0 to 2 of the profile image.  `unused` is not read.
-void RDF_Kirklandfit(DM_RealImageToken profile, DM_RealImageToken elements, float *offset,
-                     float *scale, float start, float end, float step, float unused);
+void RDF_Kirklandfit(DM_RealImageToken profile, DM_RealImageToken elements, float* offset,
+                     float* scale, float start, float end, float step, float unused);
 // Rows 0 to 2 of the profile image for the given offset and scale, without a
 // fit; the floats are read only.
-void RDF_Kirklandfunction(DM_RealImageToken profile, DM_RealImageToken elements, float *offset,
-                          float *scale, float step, float unused);
+void RDF_Kirklandfunction(DM_RealImageToken profile, DM_RealImageToken elements, float* offset,
+                          float* scale, float step, float unused);
 // The RDF of the reduced intensity in row 2 of the profile image, abscissa
 // step c * 2 pi / 10: a new 1000 x 1 "RDF" image in the cell.
-void CalculateRDF(DM_RealImageToken profile, DM_ImageToken *rdf, float start, float end, float c);
-
-#endif
+void CalculateRDF(DM_RealImageToken profile, DM_ImageToken* rdf, float start, float end, float c);

@@ -10,14 +10,13 @@ namespace {
 
 // One row per script function, in registration order.
 struct Entry {
-    const char *signature;
-    void (*add)(Gatan::PlugIn::PlugInMain &main, const char *signature);
+  const char* signature;
+  void (*add)(Gatan::PlugIn::PlugInMain& main, const char* signature);
 };
 
 template <auto Handler>
-void add(Gatan::PlugIn::PlugInMain &main, const char *signature)
-{
-    main.AddFunction(signature, Handler);
+void add(Gatan::PlugIn::PlugInMain& main, const char* signature) {
+  main.AddFunction(signature, Handler);
 }
 
 const Entry kEntries[] = {
@@ -27,7 +26,8 @@ const Entry kEntries[] = {
      add<RefineCenterEllipticity>},
     {"void AzimuthalIntegral(BasicImage, ImageRef *, float, float, float)", add<AzimuthalIntegral>},
     {"void AzimuthalAverage(BasicImage, ImageRef *, float, float, float)", add<AzimuthalAverage>},
-    {"void AzimuthalIntegralEllipticity(BasicImage , ImageRef *, float, float, float, float, float)",
+    {"void AzimuthalIntegralEllipticity(BasicImage , ImageRef *, float, float, float, float, "
+     "float)",
      add<AzimuthalIntegralEllipticity>},
     {"void AzimuthalAverageEllipticity(BasicImage , ImageRef *, float, float, float, float, float)",
      add<AzimuthalAverageEllipticity>},
@@ -41,8 +41,10 @@ const Entry kEntries[] = {
     {"void AzimuthalAverageSektorEllipticity(BasicImage, ImageRef *, float, float, float, float, "
      "float, float, float)",
      add<AzimuthalAverageSektorEllipticity>},
-    {"void AzimuthalProjection(BasicImage, ImageRef *,float, float, float)", add<AzimuthalProjection>},
-    {"void PeakFind(RealImagePtr, ImageRef *, ImageRef *, float, float, float, float)", add<PeakFind>},
+    {"void AzimuthalProjection(BasicImage, ImageRef *,float, float, float)",
+     add<AzimuthalProjection>},
+    {"void PeakFind(RealImagePtr, ImageRef *, ImageRef *, float, float, float, float)",
+     add<PeakFind>},
     {"void PeakFindPreFit(RealImagePtr, ImageRef *, ImageRef *, float, float, float, float)",
      add<PeakFindPreFit>},
     {"void PreFit(RealImagePtr, RealImagePtr, RealImagePtr)", add<PreFit>},
@@ -67,14 +69,12 @@ const Entry kEntries[] = {
 
 }  // namespace
 
-void register_script_functions(Gatan::PlugIn::PlugInMain &main)
-{
-    for (const Entry &e : kEntries) e.add(main, e.signature);
+void register_script_functions(Gatan::PlugIn::PlugInMain& main) {
+  for (const Entry& e : kEntries) e.add(main, e.signature);
 }
 
-std::vector<const char *> script_function_signatures()
-{
-    std::vector<const char *> out;
-    for (const Entry &e : kEntries) out.push_back(e.signature);
-    return out;
+std::vector<const char*> script_function_signatures() {
+  std::vector<const char*> out;
+  for (const Entry& e : kEntries) out.push_back(e.signature);
+  return out;
 }

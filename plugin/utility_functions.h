@@ -1,7 +1,6 @@
 // Small script functions for the host's scripts: mouse buttons, synthetic
 // key strokes, substrings and a number read out of a text.
-#ifndef KELPO_PLUGIN_UTILITY_FUNCTIONS_H
-#define KELPO_PLUGIN_UTILITY_FUNCTIONS_H
+#pragma once
 
 #include "plugin_sdk.h"
 
@@ -24,9 +23,7 @@ float extractpixelsize(DM_StringToken text);
 // Replaces every pixel of value 1.0 connected to (x, y) through the four
 // neighbours by 2.0, touching only pixels at least one pixel inside the
 // border.  Not registered, and nothing in the project calls it.
-void floodfill(int32_t x, int32_t y, int32_t width, int32_t height, float *data);
+void floodfill(int32_t x, int32_t y, int32_t width, int32_t height, float* data);
 // Converts the image itself to 4-byte real and flood-fills it from
 // (trunc(x), trunc(y)).  Not registered either, and nothing calls it.
-void floodfill_image(const BasicImage &image, float x, float y);
-
-#endif
+void floodfill_image(const BasicImage& image, float x, float y);

@@ -2,8 +2,7 @@
 // does when it starts; shut down and unloaded when the session ends.  For
 // the programs that drive the plug-in as a script would (the demonstration,
 // the accuracy sweep).
-#ifndef KELPO_SUPPORT_PLUGIN_SESSION_H
-#define KELPO_SUPPORT_PLUGIN_SESSION_H
+#pragma once
 
 #include "stand_in_host.h"
 
@@ -11,28 +10,24 @@
 #include <string>
 
 struct PluginSession {
-    standin::Host host;
-    standin::PluginLibrary plugin;
+  standin::Host host;
+  standin::PluginLibrary plugin;
 
-    // Loads the plug-in at path and starts it; false, with the reason on
-    // stderr, when it cannot be loaded.
-    bool open(const char *path)
-    {
-        std::string error;
-        if (!plugin.load(path, host, error)) {
-            std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, error.c_str());
-            return false;
-        }
-        plugin.startup();
-        return true;
+  // Loads the plug-in at path and starts it; false, with the reason on
+  // stderr, when it cannot be loaded.
+  bool open(const char* path) {
+    std::string error;
+    if (!plugin.load(path, host, error)) {
+      std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, error.c_str());
+      return false;
     }
+    plugin.startup();
+    return true;
+  }
 
-    ~PluginSession()
-    {
-        if (!plugin.loaded()) return;
-        plugin.shutdown();
-        plugin.unload();
-    }
+  ~PluginSession() {
+    if (!plugin.loaded()) return;
+    plugin.shutdown();
+    plugin.unload();
+  }
 };
-
-#endif

@@ -18,13 +18,16 @@ namespace YExcel {
 class ByteView {
  public:
   ByteView() = default;
-  ByteView(const char* data, uint64_t size) : data_(size ? data : nullptr), size_(data ? size : 0) {}
+  ByteView(const char* data, uint64_t size)
+      : data_(size ? data : nullptr), size_(data ? size : 0) {}
 
   const char* data() const { return data_; }
   uint64_t size() const { return size_; }
 
   // True when count bytes from offset lie inside the view.
-  bool Has(uint64_t offset, uint64_t count) const { return offset <= size_ && count <= size_ - offset; }
+  bool Has(uint64_t offset, uint64_t count) const {
+    return offset <= size_ && count <= size_ - offset;
+  }
 
   template <class T>
   bool Get(T& value, uint64_t offset) const {

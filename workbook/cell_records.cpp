@@ -194,9 +194,13 @@ uint64_t MulBlank::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t MulBlank::DataSize() { return data_size = 6 + 2 * xf_indices.size(); }
+uint64_t MulBlank::DataSize() {
+  return data_size = 6 + 2 * xf_indices.size();
+}
 
-uint64_t MulBlank::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t MulBlank::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t MulBlank::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -238,9 +242,13 @@ uint64_t MulRK::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t MulRK::DataSize() { return data_size = 6 + 6 * entries.size(); }
+uint64_t MulRK::DataSize() {
+  return data_size = 6 + 6 * entries.size();
+}
 
-uint64_t MulRK::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t MulRK::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t MulRK::Write(char* out) {
   data.assign(DataSize(), 0);

@@ -23,21 +23,31 @@ constexpr uint64_t kRowsPerBlock = 32;
 constexpr uint16_t kNotSelected = static_cast<uint16_t>(~WorksheetRecords::Window2::kSelected);
 
 // A cell gets a record when it holds a value or, empty, a format.
-bool written(const ExcelCell& cell) { return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0; }
+bool written(const ExcelCell& cell) {
+  return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0;
+}
 
-bool has_written(const std::vector<ExcelCell>& row) { return std::any_of(row.begin(), row.end(), written); }
+bool has_written(const std::vector<ExcelCell>& row) {
+  return std::any_of(row.begin(), row.end(), written);
+}
 
 // A double goes into an RK value only when it comes back unchanged:
 // the two-decimal test alone lets values with many significant digits lose
 // their last ones.
-bool fits_rk(double x) { return RKCodec::FitsTwoDecimals(x) && RKCodec::DoubleRoundTrips(x); }
+bool fits_rk(double x) {
+  return RKCodec::FitsTwoDecimals(x) && RKCodec::DoubleRoundTrips(x);
+}
 
 bool is_rk_integer(const ExcelCell& cell) {
   return cell.Type() == ExcelCell::kInteger && RKCodec::IntegerFits(cell.GetInteger());
 }
 
-uint32_t integer_rk(const ExcelCell& cell) { return RKCodec::FromInteger(cell.GetInteger()); }
-uint32_t double_rk(const ExcelCell& cell) { return RKCodec::FromDouble(cell.GetDouble()); }
+uint32_t integer_rk(const ExcelCell& cell) {
+  return RKCodec::FromInteger(cell.GetInteger());
+}
+uint32_t double_rk(const ExcelCell& cell) {
+  return RKCodec::FromDouble(cell.GetDouble());
+}
 
 // The size and position a sheet's records give it.
 struct Shape {
@@ -92,7 +102,8 @@ void records_of_row(const std::vector<ExcelCell>& row, Sink& sink) {
     const ExcelCell& cell = row[i];
     auto run = [&](auto like) {
       size_t k = 1;
-      while (i + k < row.size() && row[i + k].Column() == cell.Column() + k && like(row[i + k])) ++k;
+      while (i + k < row.size() && row[i + k].Column() == cell.Column() + k && like(row[i + k]))
+        ++k;
       return k;
     };
     switch (cell.Type()) {
@@ -118,8 +129,10 @@ void records_of_row(const std::vector<ExcelCell>& row, Sink& sink) {
         // Only a run of doubles that fit an RK value becomes one record;
         // other doubles go one by one, so their run is not measured.
         const bool fits = fits_rk(cell.GetDouble());
-        const size_t k =
-            fits ? run([](const ExcelCell& x) { return x.Type() == ExcelCell::kDouble && fits_rk(x.GetDouble()); }) : 1;
+        const size_t k = fits ? run([](const ExcelCell& x) {
+          return x.Type() == ExcelCell::kDouble && fits_rk(x.GetDouble());
+        })
+                              : 1;
         if (k >= 2) {
           sink.MulRK(&cell, k, double_rk);
           i += k;
@@ -205,11 +218,18 @@ class RecordObjects {
 // Strings were added to the table when the layout was sized.
 class RecordBytes {
  public:
-  RecordBytes(char* out, uint64_t& position, uint64_t row, const SharedStrings& strings, CellRecords::RK& rk,
-              CellRecords::Number& number, CellRecords::LabelSST& label, CellRecords::MulRK& mul_rk,
-              CellRecords::Blank& blank)
-      : out_(out), position_(position), row_(static_cast<uint16_t>(row)), strings_(strings), rk_(rk),
-        number_(number), label_(label), mul_rk_(mul_rk), blank_(blank) {}
+  RecordBytes(char* out, uint64_t& position, uint64_t row, const SharedStrings& strings,
+              CellRecords::RK& rk, CellRecords::Number& number, CellRecords::LabelSST& label,
+              CellRecords::MulRK& mul_rk, CellRecords::Blank& blank)
+      : out_(out),
+        position_(position),
+        row_(static_cast<uint16_t>(row)),
+        strings_(strings),
+        rk_(rk),
+        number_(number),
+        label_(label),
+        mul_rk_(mul_rk),
+        blank_(blank) {}
 
   void RK(const ExcelCell& cell, uint32_t value) {
     rk_.row = row_;
@@ -274,7 +294,8 @@ class RecordBytes {
 // meets them.
 void add_strings(const std::vector<ExcelCell>& row, SharedStrings& strings) {
   for (const ExcelCell& cell : row)
-    if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString) strings.Add(cell);
+    if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString)
+      strings.Add(cell);
 }
 
 }  // namespace
@@ -307,12 +328,14 @@ uint64_t SharedStrings::Add(const ExcelCell& cell) {
     ++table_.unique_count;
     return index;
   };
-  if (cell.Type() == ExcelCell::kWideString) return add(wide_, std::u16string_view(cell.GetWString()));
+  if (cell.Type() == ExcelCell::kWideString)
+    return add(wide_, std::u16string_view(cell.GetWString()));
   return add(narrow_, std::string_view(cell.GetString()));
 }
 
 uint64_t SharedStrings::Find(const ExcelCell& cell) const {
-  if (cell.Type() == ExcelCell::kWideString) return wide_.find(std::u16string_view(cell.GetWString()))->second;
+  if (cell.Type() == ExcelCell::kWideString)
+    return wide_.find(std::u16string_view(cell.GetWString()))->second;
   return narrow_.find(std::string_view(cell.GetString()))->second;
 }
 
@@ -393,7 +416,8 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   for (uint64_t k = 0; k < n; ++k) {
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
-    RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_, blank_);
+    RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_,
+                     blank_);
     records_of_row(sheet.StoredRow(rows_with_cells[k]), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);

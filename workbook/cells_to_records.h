@@ -51,10 +51,10 @@ class CellTableWriter {
   uint64_t WriteSheet(uint64_t s, char* out);
 
   struct Layout {
-    uint64_t base = 0;                   // the first row of block 0
-    std::vector<uint64_t> block_sizes;   // bytes of each row block, DBCell included
-    std::vector<uint64_t> dbcell_at;     // offset of each block's DBCell in the block
-    uint64_t size = 0;                   // the cell table's bytes
+    uint64_t base = 0;                  // the first row of block 0
+    std::vector<uint64_t> block_sizes;  // bytes of each row block, DBCell included
+    std::vector<uint64_t> dbcell_at;    // offset of each block's DBCell in the block
+    uint64_t size = 0;                  // the cell table's bytes
   };
 
  private:

@@ -47,13 +47,17 @@ constexpr uint16_t kDroppableGlobals[] = {
     0x01AE, 0x0017, 0x0023,  // SUPBOOK, EXTERNSHEET, EXTERNNAME
 };
 constexpr uint16_t kDroppableSheet[] = {
-    0x000D, 0x000C, 0x000F, 0x0011, 0x0010, 0x005F,  // calculation settings
-    0x002A, 0x002B, 0x0082, 0x0080, 0x0225, 0x0081,  // print headings, grid, outline gutters, row height, options
-    0x001B, 0x001A, 0x0014, 0x0015, 0x0083, 0x0084,  // page breaks, header, footer, centring
-    0x0026, 0x0027, 0x0028, 0x0029, 0x00A1, 0x089C,  // margins, page setup
-    0x0055, 0x007D, 0x0099,                          // column widths
-    0x001D, 0x0041, 0x00A0, 0x088B, 0x0862,          // selection, panes, zoom, layout view, tab colour
-    0x00EF, 0x0867,                                  // phonetic settings, protection options
+    0x000D, 0x000C, 0x000F, 0x0011, 0x0010,
+    0x005F,  // calculation settings
+    0x002A, 0x002B, 0x0082, 0x0080, 0x0225,
+    0x0081,  // print headings, grid, outline gutters, row height, options
+    0x001B, 0x001A, 0x0014, 0x0015, 0x0083,
+    0x0084,  // page breaks, header, footer, centring
+    0x0026, 0x0027, 0x0028, 0x0029, 0x00A1,
+    0x089C,                                  // margins, page setup
+    0x0055, 0x007D, 0x0099,                  // column widths
+    0x001D, 0x0041, 0x00A0, 0x088B, 0x0862,  // selection, panes, zoom, layout view, tab colour
+    0x00EF, 0x0867,                          // phonetic settings, protection options
 };
 
 // Records whose value 0 means "not set": droppable then, protection else.
@@ -98,10 +102,14 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
       started = true;
       uint16_t type = 0;
       ByteView(data, length).Get(type, 2);
-      if (!open.empty() && open.back() != kGlobals) survey.Note(Kind::kChartsOrDrawings);  // embedded
-      else if (type == kChart) survey.Note(Kind::kChartSheets);
-      else if (type == kMacroSheet || type == kModule) survey.Note(Kind::kMacroSheets);
-      else if (started_sheets && type != kWorksheet) survey.Note(Kind::kOtherSheets);
+      if (!open.empty() && open.back() != kGlobals)
+        survey.Note(Kind::kChartsOrDrawings);  // embedded
+      else if (type == kChart)
+        survey.Note(Kind::kChartSheets);
+      else if (type == kMacroSheet || type == kModule)
+        survey.Note(Kind::kMacroSheets);
+      else if (started_sheets && type != kWorksheet)
+        survey.Note(Kind::kOtherSheets);
       open.push_back(type);
       continue;
     }
@@ -159,24 +167,51 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
       Note(error ? Kind::kErrorValues : Kind::kBooleans);
       return;
     }
-    case 0x0006: case 0x0406: case 0x00BC: case 0x04BC: case 0x0221: case 0x0236: case 0x0036: case 0x0207:
+    case 0x0006:
+    case 0x0406:
+    case 0x00BC:
+    case 0x04BC:
+    case 0x0221:
+    case 0x0236:
+    case 0x0036:
+    case 0x0207:
       Note(Kind::kFormulas);  // formulas, shared and array formulas, tables, string results
       return;
-    case 0x00E5: Note(Kind::kMergedCells); return;
-    case 0x001C: Note(Kind::kNotes); return;
+    case 0x00E5:
+      Note(Kind::kMergedCells);
+      return;
+    case 0x001C:
+      Note(Kind::kNotes);
+      return;
     // Drawing containers (some writers put one in every sheet), their parts
     // and the texts of notes and text boxes: reported through their objects.
-    case 0x00EC: case 0x003C: case 0x01B6: return;
+    case 0x00EC:
+    case 0x003C:
+    case 0x01B6:
+      return;
     case 0x005D: {  // OBJ: its first part gives the object's type
       uint16_t object_type = 0;
       ByteView(data, length).Get(object_type, 4);
       Note(object_type == 0x0019 ? Kind::kNotes : Kind::kChartsOrDrawings);
       return;
     }
-    case 0x00B6: Note(Kind::kChartsOrDrawings); return;  // pictures of older writers
-    case 0x01B8: case 0x0800: Note(Kind::kHyperlinks); return;
-    case 0x01B0: case 0x01B1: case 0x087A: case 0x087B: Note(Kind::kConditionalFormats); return;
-    case 0x01B2: case 0x01BE: Note(Kind::kDataValidation); return;
+    case 0x00B6:
+      Note(Kind::kChartsOrDrawings);
+      return;  // pictures of older writers
+    case 0x01B8:
+    case 0x0800:
+      Note(Kind::kHyperlinks);
+      return;
+    case 0x01B0:
+    case 0x01B1:
+    case 0x087A:
+    case 0x087B:
+      Note(Kind::kConditionalFormats);
+      return;
+    case 0x01B2:
+    case 0x01BE:
+      Note(Kind::kDataValidation);
+      return;
     default:
       other_codes_.insert(code);
       Note(Kind::kOtherRecords);
@@ -186,9 +221,19 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
 std::string ContentSurvey::Describe() const {
   // In the order of Kind.
   static const char* const kNames[] = {
-      "formulas",         "booleans",          "error values",        "merged cells",
-      "defined names",    "charts or drawings", "cell notes",         "chart sheets",
-      "macro sheets",     "sheets of other kinds", "protection or encryption", "hyperlinks", "conditional formats",
+      "formulas",
+      "booleans",
+      "error values",
+      "merged cells",
+      "defined names",
+      "charts or drawings",
+      "cell notes",
+      "chart sheets",
+      "macro sheets",
+      "sheets of other kinds",
+      "protection or encryption",
+      "hyperlinks",
+      "conditional formats",
       "data validation",
   };
   std::vector<std::string> parts;

@@ -120,9 +120,13 @@ double ExcelCell::GetDouble() const {
   return Get(value) ? value : 0.0;
 }
 
-const char* ExcelCell::GetString() const { return type_ == kNarrowString ? value_.narrow : nullptr; }
+const char* ExcelCell::GetString() const {
+  return type_ == kNarrowString ? value_.narrow : nullptr;
+}
 
-const char16_t* ExcelCell::GetWString() const { return type_ == kWideString ? value_.wide : nullptr; }
+const char16_t* ExcelCell::GetWString() const {
+  return type_ == kWideString ? value_.wide : nullptr;
+}
 
 void ExcelCell::SetInteger(int32_t value) {
   Release();
@@ -159,19 +163,24 @@ void ExcelCell::SetString(const char16_t* text) {
   value_.wide = copy;
 }
 
-void ExcelCell::EraseContents() { Release(); }
+void ExcelCell::EraseContents() {
+  Release();
+}
 
 std::ostream& operator<<(std::ostream& out, const ExcelCell& cell) {
   switch (cell.Type()) {
-    case ExcelCell::kInteger: return out << cell.GetInteger();
+    case ExcelCell::kInteger:
+      return out << cell.GetInteger();
     case ExcelCell::kDouble: {
       const std::streamsize precision = out.precision(15);
       out << cell.GetDouble();
       out.precision(precision);
       return out;
     }
-    case ExcelCell::kNarrowString: return out << cell.GetString();
-    default: return out;
+    case ExcelCell::kNarrowString:
+      return out << cell.GetString();
+    default:
+      return out;
   }
 }
 

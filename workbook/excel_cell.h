@@ -78,10 +78,22 @@ class ExcelCell {
   // The column the cell stands in, kept by the sheet that holds it.
   uint8_t Column() const { return column_; }
 
-  ExcelCell& operator=(int32_t value) { SetInteger(value); return *this; }
-  ExcelCell& operator=(double value) { SetDouble(value); return *this; }
-  ExcelCell& operator=(const char* text) { SetString(text); return *this; }
-  ExcelCell& operator=(const char16_t* text) { SetString(text); return *this; }
+  ExcelCell& operator=(int32_t value) {
+    SetInteger(value);
+    return *this;
+  }
+  ExcelCell& operator=(double value) {
+    SetDouble(value);
+    return *this;
+  }
+  ExcelCell& operator=(const char* text) {
+    SetString(text);
+    return *this;
+  }
+  ExcelCell& operator=(const char16_t* text) {
+    SetString(text);
+    return *this;
+  }
 
  private:
   friend class ExcelSheet;
@@ -91,8 +103,8 @@ class ExcelCell {
   union Value {
     int32_t integer;
     double number;
-    char* narrow;     // with its terminator
-    char16_t* wide;   // with its terminator
+    char* narrow;    // with its terminator
+    char16_t* wide;  // with its terminator
   };
   Value value_;
   uint16_t xf_;

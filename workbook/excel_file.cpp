@@ -54,7 +54,7 @@ struct Substream {
 // substreams (a writer that left them stale), by order when the counts
 // agree. False when neither works.
 bool match_sheet_entries(const std::vector<Workbook::BoundSheet>& entries,
-                       const std::vector<Substream>& substreams, std::vector<size_t>& match) {
+                         const std::vector<Substream>& substreams, std::vector<size_t>& match) {
   match.assign(entries.size(), 0);
   std::vector<bool> taken(substreams.size(), false);
   bool by_position = true;
@@ -92,7 +92,7 @@ std::string why_not_a_document(const char* path) {
 // Every storage and stream below the storage at path, parents before their
 // children; the root's "Workbook" stream is left out.
 bool collect_entries(const CompoundDocument& document, const std::u16string& path,
-                    std::vector<ExcelFile::CarriedEntry>& entries) {
+                     std::vector<ExcelFile::CarriedEntry>& entries) {
   std::vector<std::u16string> names;
   if (document.ListDirectory(names, path.c_str()) != kSuccess) return false;
   const bool root = path == u"\\";
@@ -102,7 +102,8 @@ bool collect_entries(const CompoundDocument& document, const std::u16string& pat
     entry.path = (root ? path : path + u"\\") + name;
     std::vector<std::u16string> children;
     entry.storage = document.ListDirectory(children, entry.path.c_str()) == kSuccess;
-    if (!entry.storage && document.ReadStream(entry.path.c_str(), entry.bytes) != kSuccess) return false;
+    if (!entry.storage && document.ReadStream(entry.path.c_str(), entry.bytes) != kSuccess)
+      return false;
     const std::u16string child = entry.path;
     const bool storage = entry.storage;
     entries.push_back(std::move(entry));
@@ -115,30 +116,41 @@ bool collect_entries(const CompoundDocument& document, const std::u16string& pat
 // every record must name a cell format (XF record) the globals hold, as
 // readers index their format list with it, a shared string the table
 // holds, and a column inside the sheet.
-std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c, const Workbook& globals) {
+std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
+                         const Workbook& globals) {
   namespace Cells = CellRecords::Code;
   const uint64_t formats = globals.xfs.size();
   uint64_t columns = 1;
   bool formats_exist = true;
   switch (c.code) {
     case Cells::kMulRK:
-      for (const CellRecords::MulRKEntry& e : c.mul_rk.entries) formats_exist &= e.xf_index < formats;
+      for (const CellRecords::MulRKEntry& e : c.mul_rk.entries)
+        formats_exist &= e.xf_index < formats;
       columns = c.mul_rk.entries.size();
       break;
     case Cells::kMulBlank:
       for (uint16_t xf : c.mul_blank.xf_indices) formats_exist &= xf < formats;
       columns = c.mul_blank.xf_indices.size();
       break;
-    case Cells::kRK: formats_exist = c.rk.xf_index < formats; break;
-    case Cells::kNumber: formats_exist = c.number.xf_index < formats; break;
-    case Cells::kBlank: formats_exist = c.blank.xf_index < formats; break;
-    case Cells::kBoolErr: formats_exist = c.bool_err.xf_index < formats; break;
+    case Cells::kRK:
+      formats_exist = c.rk.xf_index < formats;
+      break;
+    case Cells::kNumber:
+      formats_exist = c.number.xf_index < formats;
+      break;
+    case Cells::kBlank:
+      formats_exist = c.blank.xf_index < formats;
+      break;
+    case Cells::kBoolErr:
+      formats_exist = c.bool_err.xf_index < formats;
+      break;
     case Cells::kLabelSST:
       formats_exist = c.label_sst.xf_index < formats;
       if (c.label_sst.string_index >= globals.shared_strings.strings.size())
         return "a cell names a text the workbook lacks";
       break;
-    default: return "";  // formulas are not written back
+    default:
+      return "";  // formulas are not written back
   }
   if (!formats_exist) return "a cell format is missing";
   if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";
@@ -149,7 +161,9 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c, con
 
 ExcelFile::ExcelFile() = default;
 
-ExcelFile::ExcelFile(const char* path) { Load(path); }
+ExcelFile::ExcelFile(const char* path) {
+  Load(path);
+}
 
 ExcelFile::~ExcelFile() {
   if (document_.IsOpen()) document_.Close();
@@ -197,16 +211,18 @@ bool ExcelFile::Load(const char* path) {
   uint64_t older_size = 0;
   if (read == kNoSuchStream)
     problem_ = document_.StreamSize(kOlderStreamName, older_size) == kSuccess
-                   ? "it holds a workbook of an older version of the format, which this export does not write"
+                   ? "it holds a workbook of an older version of the format, which this export "
+                     "does not write"
                    : "it is a compound document without a \"Workbook\" stream";
   else if (read != kSuccess)
     problem_ = "its \"Workbook\" stream cannot be read (the file is damaged)";
   else if (bytes.empty())
     problem_ = "its \"Workbook\" stream is empty";
   else if (!IsBiff8(bytes))
-    problem_ = "its workbook is of an older version of the format, which this export does not write";
-  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets, &parsed_cells,
-                                &unsound))
+    problem_ =
+        "its workbook is of an older version of the format, which this export does not write";
+  else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets,
+                                &parsed_cells, &unsound))
     problem_ = "its \"Workbook\" stream is damaged";
   else if (parsed_globals.xfs.empty())
     problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
@@ -265,7 +281,8 @@ bool ExcelFile::SaveAs(const char* path) {
     return false;
   }
   FileReplacement replacement;
-  if (!replacement.Begin(path) || !WriteDocument(replacement.TemporaryPath(), bytes) || !replacement.Commit()) {
+  if (!replacement.Begin(path) || !WriteDocument(replacement.TemporaryPath(), bytes) ||
+      !replacement.Commit()) {
     if (problem_.empty()) problem_ = replacement.Problem();
     return false;
   }
@@ -284,7 +301,8 @@ bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& 
     const CarriedEntry& entry = carried_[i];
     const char16_t* name = entry.path.c_str();
     ok = entry.storage ? out.MakeDirectory(name) == kSuccess
-                       : out.MakeStream(name) == kSuccess && out.WriteStream(name, entry.bytes, entry.bytes.size()) == kSuccess;
+                       : out.MakeStream(name) == kSuccess &&
+                             out.WriteStream(name, entry.bytes, entry.bytes.size()) == kSuccess;
   }
   if (ok) return true;
   problem_ = "cannot write the new workbook beside the file";
@@ -299,19 +317,22 @@ bool ExcelFile::BuildStream(std::vector<char>& bytes) {
   CellTableWriter writer(*this);
   const uint64_t globals_size = globals.RecordSize();
   uint64_t total = globals_size;
-  for (size_t i = 0; i < worksheets.size(); ++i) total += worksheets[i].RecordSize() + writer.CellTableSize(i);
+  for (size_t i = 0; i < worksheets.size(); ++i)
+    total += worksheets[i].RecordSize() + writer.CellTableSize(i);
   if (total > kMaxStreamSize) return false;
 
   // Each sheet entry holds the offset of its worksheet's BOF.
   uint64_t start = globals_size;
   for (size_t i = 0; i < worksheets.size(); ++i) {
-    if (i < globals.bound_sheets.size()) globals.bound_sheets[i].position = static_cast<uint32_t>(start);
+    if (i < globals.bound_sheets.size())
+      globals.bound_sheets[i].position = static_cast<uint32_t>(start);
     writer.SetPositions(i, start);
     start += worksheets[i].RecordSize() + writer.CellTableSize(i);
   }
   bytes.resize(total);
   uint64_t position = globals.Write(bytes.data());
-  for (size_t i = 0; i < worksheets.size(); ++i) position += writer.WriteSheet(i, bytes.data() + position);
+  for (size_t i = 0; i < worksheets.size(); ++i)
+    position += writer.WriteSheet(i, bytes.data() + position);
   return position == total;
 }
 
@@ -319,7 +340,8 @@ bool ExcelFile::BuildStream(std::vector<char>& bytes) {
 // The stream
 
 uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
-                                        std::vector<Worksheet>& parsed_sheets, std::vector<ExcelSheet>* parsed_cells,
+                                        std::vector<Worksheet>& parsed_sheets,
+                                        std::vector<ExcelSheet>* parsed_cells,
                                         std::string* unsound) {
   const ByteView view(bytes, size);
   std::vector<Worksheet> found;
@@ -347,7 +369,8 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
       used = found.back().Read(at.data(), at.size(),
                                [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {
-                                 if (unsound && unsound->empty()) *unsound = unsound_cell(record, parsed_globals);
+                                 if (unsound && unsound->empty())
+                                   *unsound = unsound_cell(record, parsed_globals);
                                  sheet.ReadCell(record, strings);
                                });
       sheet.FinishReading(found.back().dimensions);
@@ -390,7 +413,9 @@ void ExcelFile::BuildSheetObjects() {
 // ---------------------------------------------------------------------------
 // Sheets
 
-ExcelSheet* ExcelFile::SheetAt(uint64_t index) { return index < sheets.size() ? &sheets[index] : nullptr; }
+ExcelSheet* ExcelFile::SheetAt(uint64_t index) {
+  return index < sheets.size() ? &sheets[index] : nullptr;
+}
 
 ExcelSheet* ExcelFile::GetWorksheet(const char* name) {
   const int64_t i = FindSheet(name);
@@ -413,9 +438,13 @@ ExcelSheet* ExcelFile::AddWorksheet(int32_t index) {
   }
 }
 
-ExcelSheet* ExcelFile::AddWorksheet(const char* name, int32_t index) { return AddNamed(name, index); }
+ExcelSheet* ExcelFile::AddWorksheet(const char* name, int32_t index) {
+  return AddNamed(name, index);
+}
 
-ExcelSheet* ExcelFile::AddWorksheet(const char16_t* name, int32_t index) { return AddNamed(name, index); }
+ExcelSheet* ExcelFile::AddWorksheet(const char16_t* name, int32_t index) {
+  return AddNamed(name, index);
+}
 
 template <class Char>
 ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
@@ -427,7 +456,8 @@ ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
   entry.name = name;
   Worksheet worksheet;
   worksheet.window2.options &= static_cast<uint16_t>(~Worksheet::Window2::kSelected);
-  globals.bound_sheets.insert(globals.bound_sheets.begin() + static_cast<std::ptrdiff_t>(at), entry);
+  globals.bound_sheets.insert(globals.bound_sheets.begin() + static_cast<std::ptrdiff_t>(at),
+                              entry);
   worksheets.insert(worksheets.begin() + static_cast<std::ptrdiff_t>(at), worksheet);
   // The sheet object reads its (empty) worksheet, which must be in place.
   sheets.insert(sheets.begin() + static_cast<std::ptrdiff_t>(at), ExcelSheet(this, at));

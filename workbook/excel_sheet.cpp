@@ -44,7 +44,9 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
 
 namespace {
 
-bool column_before(const ExcelCell& cell, uint64_t col) { return cell.Column() < col; }
+bool column_before(const ExcelCell& cell, uint64_t col) {
+  return cell.Column() < col;
+}
 
 }  // namespace
 
@@ -101,7 +103,8 @@ bool ExcelSheet::GetSheetName(char* buffer) const {
 bool ExcelSheet::GetSheetName(char16_t* buffer) const {
   const char16_t* name = GetWSheetName();
   if (!name) return false;
-  do *buffer++ = *name; while (*name++);
+  do *buffer++ = *name;
+  while (*name++);
   return true;
 }
 
@@ -141,7 +144,8 @@ void ExcelSheet::ReadCells() {
     for (const CellBlock& record : block.cell_blocks) ReadCell(record, strings);
 }
 
-void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedStringTable& strings) {
+void ExcelSheet::ReadCell(const CellBlock& record,
+                          const GlobalsRecords::SharedStringTable& strings) {
   const uint64_t r = record.RowIndex();
   const uint64_t c = record.ColIndex();
   // Rows come one after the other: the one left behind gives back the room
@@ -152,9 +156,11 @@ void ExcelSheet::ReadCell(const CellBlock& record, const GlobalsRecords::SharedS
   if (r < kMaxRows) {
     if (r >= cells_.size()) cells_.resize(r + 1);
     std::vector<ExcelCell>& row = cells_[r];
-    const size_t adding = record.code == Cells::kMulRK ? record.mul_rk.entries.size()
-                          : record.code == Cells::kMulBlank ? record.mul_blank.xf_indices.size() : 1;
-    if (row.size() + adding > row.capacity()) row.reserve(std::max(2 * row.capacity(), row.size() + adding));
+    const size_t adding = record.code == Cells::kMulRK      ? record.mul_rk.entries.size()
+                          : record.code == Cells::kMulBlank ? record.mul_blank.xf_indices.size()
+                                                            : 1;
+    if (row.size() + adding > row.capacity())
+      row.reserve(std::max(2 * row.capacity(), row.size() + adding));
   }
   switch (record.code) {
     case Cells::kMulRK:

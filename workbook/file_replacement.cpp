@@ -58,7 +58,9 @@ bool flush_folder(const std::string& folder) {
 
 }  // namespace
 
-FileReplacement::~FileReplacement() { Abandon(); }
+FileReplacement::~FileReplacement() {
+  Abandon();
+}
 
 bool FileReplacement::Fail(const std::string& what, int error) {
   problem_ = what + ": " + std::strerror(error);
@@ -99,10 +101,14 @@ bool FileReplacement::Begin(const std::string& path) {
 
   const std::string folder = folder_of(target_);
   const std::string stem = (folder == "/" ? "" : folder) + "/." + base_of(target_) + ".";
-  const auto seed = static_cast<unsigned long long>(
-      std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<long long>(getpid()) << 20));
+  const auto seed =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                                      (static_cast<long long>(getpid()) << 20));
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string name = stem + std::to_string((seed + static_cast<unsigned long long>(attempt) * 7919u) % 1000000u) + ".tmp";
+    const std::string name =
+        stem +
+        std::to_string((seed + static_cast<unsigned long long>(attempt) * 7919u) % 1000000u) +
+        ".tmp";
     // 0666 as an ordinary new file gets it, the umask applied.
     const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -110,7 +116,8 @@ bool FileReplacement::Begin(const std::string& path) {
       temporary_ = name;
       return true;
     }
-    if (errno != EEXIST) return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", errno);
+    if (errno != EEXIST)
+      return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", errno);
   }
   return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", EEXIST);
 }
@@ -126,7 +133,8 @@ bool FileReplacement::Commit() {
     // The owner is kept where the user may give it (as the superuser, or
     // the same owner); an owner or group that cannot be kept is no reason
     // to keep the old content.
-    const bool owner_kept = fchown(fd, owner_, group_) == 0 || fchown(fd, static_cast<uid_t>(-1), group_) == 0;
+    const bool owner_kept =
+        fchown(fd, owner_, group_) == 0 || fchown(fd, static_cast<uid_t>(-1), group_) == 0;
     static_cast<void>(owner_kept);
     if (fchmod(fd, mode_) != 0) {
       const int error = errno;

@@ -23,7 +23,13 @@ void put_tail(std::vector<char>& data, uint64_t offset, const std::vector<char>&
 // Array
 
 Array::Array()
-    : Record(Code::kArray), first_row(0), last_row(0), first_col(0), last_col(0), options(0), reserved(0) {
+    : Record(Code::kArray),
+      first_row(0),
+      last_row(0),
+      first_col(0),
+      last_col(0),
+      options(0),
+      reserved(0) {
   data_size = 12;
   record_size = 16;
 }
@@ -41,9 +47,13 @@ uint64_t Array::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t Array::DataSize() { return data_size = 12 + formula.size(); }
+uint64_t Array::DataSize() {
+  return data_size = 12 + formula.size();
+}
 
-uint64_t Array::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t Array::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t Array::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -80,9 +90,13 @@ uint64_t ShrFmla::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t ShrFmla::DataSize() { return data_size = 8 + formula.size(); }
+uint64_t ShrFmla::DataSize() {
+  return data_size = 8 + formula.size();
+}
 
-uint64_t ShrFmla::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t ShrFmla::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t ShrFmla::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -169,11 +183,16 @@ Formula::Formula()
 
 Record* Formula::Companion() {
   switch (companion) {
-    case FormulaParts::Code::kTable: return &table;
-    case FormulaParts::Code::kShrFmla: return &shr_fmla;
-    case FormulaParts::Code::kArray: return &array;
-    case FormulaParts::Code::kShrFmla1: return &shr_fmla1;
-    default: return nullptr;
+    case FormulaParts::Code::kTable:
+      return &table;
+    case FormulaParts::Code::kShrFmla:
+      return &shr_fmla;
+    case FormulaParts::Code::kArray:
+      return &array;
+    case FormulaParts::Code::kShrFmla1:
+      return &shr_fmla1;
+    default:
+      return nullptr;
   }
 }
 
@@ -214,7 +233,9 @@ uint64_t Formula::Read(const char* bytes, uint64_t size) {
   return position;
 }
 
-uint64_t Formula::DataSize() { return data_size = 18 + formula.size(); }
+uint64_t Formula::DataSize() {
+  return data_size = 18 + formula.size();
+}
 
 uint64_t Formula::RecordSize() {
   uint64_t total = FramedSize(DataSize());

@@ -114,7 +114,7 @@ struct Formula : Record {
   uint64_t Read(const char* bytes, uint64_t size) override;
   // Writes the Formula, its companion and its String (when not empty).
   uint64_t Write(char* out) override;
-  uint64_t DataSize() override;  // 18 + formula bytes; the Formula alone
+  uint64_t DataSize() override;    // 18 + formula bytes; the Formula alone
   uint64_t RecordSize() override;  // the Formula, its companion and String
 
   uint16_t row;

@@ -88,9 +88,13 @@ uint64_t Font::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t Font::DataSize() { return data_size = 14 + name.DataSize(); }
+uint64_t Font::DataSize() {
+  return data_size = 14 + name.DataSize();
+}
 
-uint64_t Font::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t Font::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t Font::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -176,9 +180,13 @@ uint64_t Style::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t Style::DataSize() { return data_size = IsBuiltIn() ? 4 : 2 + name.DataSize(); }
+uint64_t Style::DataSize() {
+  return data_size = IsBuiltIn() ? 4 : 2 + name.DataSize();
+}
 
-uint64_t Style::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t Style::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t Style::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -211,9 +219,13 @@ uint64_t BoundSheet::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t BoundSheet::DataSize() { return data_size = 6 + name.DataSize(); }
+uint64_t BoundSheet::DataSize() {
+  return data_size = 6 + name.DataSize();
+}
 
-uint64_t BoundSheet::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t BoundSheet::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t BoundSheet::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -252,7 +264,9 @@ uint64_t ExtSST::DataSize() {
   return data_size = 2 + 8 * std::min({positions.size(), offsets.size(), reserved.size()});
 }
 
-uint64_t ExtSST::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t ExtSST::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t ExtSST::Write(char* out) {
   data.assign(DataSize(), 0);

@@ -47,15 +47,15 @@ struct Font : Record {
   uint64_t DataSize() override;  // 14 + the name's size
   uint64_t RecordSize() override;
 
-  uint16_t height;        // 0: 200 (twentieths of a point)
-  uint16_t options;       // 2: 0
-  uint16_t colour_index;  // 4: 0x7FFF
-  uint16_t weight;        // 6: 400
-  uint16_t escapement;    // 8: 0
-  uint8_t underline;      // 10: 0
-  uint8_t family;         // 11: 0
-  uint8_t character_set;  // 12: 0
-  uint8_t reserved;       // 13: 0
+  uint16_t height;          // 0: 200 (twentieths of a point)
+  uint16_t options;         // 2: 0
+  uint16_t colour_index;    // 4: 0x7FFF
+  uint16_t weight;          // 6: 400
+  uint16_t escapement;      // 8: 0
+  uint8_t underline;        // 10: 0
+  uint8_t family;           // 11: 0
+  uint8_t character_set;    // 12: 0
+  uint8_t reserved;         // 13: 0
   ShortUnicodeString name;  // 14: "Arial", 16-bit characters
 };
 
@@ -65,16 +65,16 @@ struct XF : Record {
   uint64_t Read(const char* bytes, uint64_t size) override;
   uint64_t Write(char* out) override;
 
-  uint16_t font_index;       // 0: 0
-  uint16_t format_index;     // 2: 0
-  uint16_t protection;       // 4: 0xFFF5 (protection, cell/style type, parent style)
-  uint8_t alignment;         // 6: 0x20
-  uint8_t rotation;          // 7: 0
-  uint8_t text_properties;   // 8: 0 (indent, shrink, text direction)
-  uint8_t used_attributes;   // 9: 0
-  uint32_t border_lines;     // 10: 0
-  uint32_t border_colours;   // 14: 0
-  uint16_t fill_colours;     // 18: 0x20C0
+  uint16_t font_index;      // 0: 0
+  uint16_t format_index;    // 2: 0
+  uint16_t protection;      // 4: 0xFFF5 (protection, cell/style type, parent style)
+  uint8_t alignment;        // 6: 0x20
+  uint8_t rotation;         // 7: 0
+  uint8_t text_properties;  // 8: 0 (indent, shrink, text direction)
+  uint8_t used_attributes;  // 9: 0
+  uint32_t border_lines;    // 10: 0
+  uint32_t border_colours;  // 14: 0
+  uint16_t fill_colours;    // 18: 0x20C0
 };
 
 // 0x0293. A built-in style (bit 15 of xf_index set) carries identifier and
@@ -88,9 +88,9 @@ struct Style : Record {
 
   bool IsBuiltIn() const { return (xf_index & 0x8000) != 0; }
 
-  uint16_t xf_index;     // 0: 0x8000 (XF index in bits 0-11, built-in flag bit 15)
-  uint8_t identifier;    // 2: 0
-  uint8_t level;         // 3: 0xFF
+  uint16_t xf_index;       // 0: 0x8000 (XF index in bits 0-11, built-in flag bit 15)
+  uint8_t identifier;      // 2: 0
+  uint8_t level;           // 3: 0xFF
   LongUnicodeString name;  // 2: empty
 };
 
@@ -102,9 +102,9 @@ struct BoundSheet : Record {
   uint64_t DataSize() override;  // 6 + the name's size
   uint64_t RecordSize() override;
 
-  uint32_t position;    // 0: 0, stream offset of the sheet's BOF record
-  uint8_t visibility;   // 4: 0
-  uint8_t type;         // 5: 0
+  uint32_t position;        // 0: 0, stream offset of the sheet's BOF record
+  uint8_t visibility;       // 4: 0
+  uint8_t type;             // 5: 0
   ShortUnicodeString name;  // 6: "Sheet1", 8-bit characters
 };
 

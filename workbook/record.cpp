@@ -58,7 +58,9 @@ uint64_t Record::FramedSize(uint64_t data_bytes) const {
   return data_bytes + kHeaderSize * headers;
 }
 
-void Record::SizeDataForWrite() { data.resize(data_size, 0); }
+void Record::SizeDataForWrite() {
+  data.resize(data_size, 0);
+}
 
 uint64_t Record::Write(char* out) {
   if (data.size() < data_size) data.resize(data_size, 0);
@@ -94,7 +96,9 @@ uint64_t Record::Write(char* out) {
   return position;
 }
 
-uint64_t Record::DataSize() { return data_size; }
+uint64_t Record::DataSize() {
+  return data_size;
+}
 
 // What Write emits: a record read whole with more than 8224 data bytes is
 // written as several parts, each with its own header, so the size read from

@@ -9,7 +9,9 @@ namespace {
 
 constexpr auto Trunc32 = RKCodec::Trunc32;
 
-int32_t times100(int32_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v) * 100u); }
+int32_t times100(int32_t v) {
+  return static_cast<int32_t>(static_cast<uint32_t>(v) * 100u);
+}
 
 // Arithmetic shift right by 2 of the 32 bits taken as signed.
 int32_t payload(uint32_t rk) {
@@ -35,9 +37,13 @@ int32_t RKCodec::Trunc32(double x) {
   return static_cast<int32_t>(t);
 }
 
-bool RKCodec::HasIntegerForm(uint32_t rk) { return (rk & 2u) != 0; }
+bool RKCodec::HasIntegerForm(uint32_t rk) {
+  return (rk & 2u) != 0;
+}
 
-bool RKCodec::HasDoubleForm(uint32_t rk) { return (rk & 2u) == 0; }
+bool RKCodec::HasDoubleForm(uint32_t rk) {
+  return (rk & 2u) == 0;
+}
 
 double RKCodec::ToDouble(uint32_t rk) {
   const uint64_t bits = static_cast<uint64_t>(rk & ~3u) << 32;
@@ -62,11 +68,17 @@ uint32_t RKCodec::FromDouble(double x) {
   return (static_cast<uint32_t>(bits_of(x) >> 32) & ~3u) | flag;
 }
 
-uint32_t RKCodec::FromInteger(int32_t v) { return (static_cast<uint32_t>(v) << 2) | 2u; }
+uint32_t RKCodec::FromInteger(int32_t v) {
+  return (static_cast<uint32_t>(v) << 2) | 2u;
+}
 
-bool RKCodec::FitsTwoDecimals(double x) { return times100(Trunc32(x * 100.0)) == Trunc32(x * 10000.0); }
+bool RKCodec::FitsTwoDecimals(double x) {
+  return times100(Trunc32(x * 100.0)) == Trunc32(x * 10000.0);
+}
 
-bool RKCodec::IntegerFits(int32_t v) { return v >= -536870912 && v <= 536870911; }
+bool RKCodec::IntegerFits(int32_t v) {
+  return v >= -536870912 && v <= 536870911;
+}
 
 bool RKCodec::DoubleRoundTrips(double x) {
   const uint32_t rk = FromDouble(x);

@@ -82,9 +82,13 @@ uint64_t SharedStringTable::Layout(char* out) {
   return size;
 }
 
-uint64_t SharedStringTable::DataSize() { return data_size = Layout(nullptr); }
+uint64_t SharedStringTable::DataSize() {
+  return data_size = Layout(nullptr);
+}
 
-uint64_t SharedStringTable::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t SharedStringTable::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t SharedStringTable::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -149,7 +153,8 @@ bool SharedStringTable::ReadSplitStrings(uint64_t count) {
     uint64_t remaining = characters;
     const uint64_t first = (bounds[next] - position - header) / width;
     const ByteView first_piece = view.From(position + header);
-    if (!s.AppendCharacters(first_piece.data(), first_piece.size(), first, width == 2)) return false;
+    if (!s.AppendCharacters(first_piece.data(), first_piece.size(), first, width == 2))
+      return false;
     remaining -= first;
 
     uint64_t cursor = bounds[next];

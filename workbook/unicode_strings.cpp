@@ -15,8 +15,12 @@ uint64_t length16(const char16_t* text) {
 }
 
 // Text up to its first zero, whatever the string holds after it.
-std::string up_to_zero(const std::string& s) { return std::string(s.c_str()); }
-std::u16string up_to_zero(const std::u16string& s) { return std::u16string(s.c_str()); }
+std::string up_to_zero(const std::string& s) {
+  return std::string(s.c_str());
+}
+std::u16string up_to_zero(const std::u16string& s) {
+  return std::u16string(s.c_str());
+}
 
 }  // namespace
 
@@ -28,7 +32,8 @@ ShortUnicodeString::ShortUnicodeString() : flags(0) {}
 ShortUnicodeString& ShortUnicodeString::operator=(const char* text) {
   Reset();
   flags = 0;
-  if (text) narrow.assign(text, std::min<uint64_t>(std::char_traits<char>::length(text), kMaxCharacters));
+  if (text)
+    narrow.assign(text, std::min<uint64_t>(std::char_traits<char>::length(text), kMaxCharacters));
   return *this;
 }
 
@@ -122,7 +127,9 @@ uint64_t LongUnicodeString::WrittenCharacters() const {
   return std::min<uint64_t>(IsWide() ? wide.size() : narrow.size(), kMaxCharacters);
 }
 
-uint64_t LongUnicodeString::CharacterBytes() const { return WrittenCharacters() * (IsWide() ? 2 : 1); }
+uint64_t LongUnicodeString::CharacterBytes() const {
+  return WrittenCharacters() * (IsWide() ? 2 : 1);
+}
 
 uint64_t LongUnicodeString::ExtraHeaderBytes() const {
   return ((flags & 0x08) ? 2 : 0) + ((flags & 0x04) ? 4 : 0);
@@ -132,7 +139,8 @@ uint64_t LongUnicodeString::TrailerBytes() const {
   return ((flags & 0x08) ? 4ull * run_count : 0) + ((flags & 0x04) ? uint64_t{phonetic_size} : 0);
 }
 
-bool LongUnicodeString::AppendCharacters(const char* bytes, uint64_t size, uint64_t n, bool part_wide) {
+bool LongUnicodeString::AppendCharacters(const char* bytes, uint64_t size, uint64_t n,
+                                         bool part_wide) {
   const ByteView view(bytes, size);
   if (!view.Has(0, n * (part_wide ? 2 : 1))) return false;
   std::u16string units(n, u'\0');
@@ -196,7 +204,8 @@ uint64_t LongUnicodeString::Read(const char* bytes, uint64_t size) {
   wide.clear();
   narrow.clear();
   const ByteView characters = view.From(offset);
-  if (!AppendCharacters(characters.data(), characters.size(), count, (read_flags & 1) != 0)) return 0;
+  if (!AppendCharacters(characters.data(), characters.size(), count, (read_flags & 1) != 0))
+    return 0;
   offset += uint64_t{count} * ((read_flags & 1) ? 2 : 1);
   if (!view.Has(offset, TrailerBytes())) return 0;
   return offset + TrailerBytes();

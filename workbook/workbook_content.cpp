@@ -14,9 +14,13 @@ int64_t find(const std::vector<Workbook::BoundSheet>& sheets, const Char* name) 
 
 }  // namespace
 
-int64_t WorkbookContent::FindSheet(const char* name) const { return find(globals.bound_sheets, name); }
+int64_t WorkbookContent::FindSheet(const char* name) const {
+  return find(globals.bound_sheets, name);
+}
 
-int64_t WorkbookContent::FindSheet(const char16_t* name) const { return find(globals.bound_sheets, name); }
+int64_t WorkbookContent::FindSheet(const char16_t* name) const {
+  return find(globals.bound_sheets, name);
+}
 
 }  // namespace YExcel
 }  // namespace YCompoundFiles

@@ -12,7 +12,9 @@ uint64_t append_and_read(std::vector<T>& records, const char* bytes, uint64_t si
 
 }  // namespace
 
-Workbook::Workbook() { bof.SetDefaults(BOF::kGlobals); }
+Workbook::Workbook() {
+  bof.SetDefaults(BOF::kGlobals);
+}
 
 uint64_t Workbook::Read(const char* bytes, uint64_t size) {
   const ByteView view(bytes, size);
@@ -35,14 +37,32 @@ uint64_t Workbook::Read(const char* bytes, uint64_t size) {
         // replacing the first by it makes a stream no reader takes back.
         used = position == 0 ? bof.Read(p, n) : 0;
         break;
-      case 0x003D: used = window1.Read(p, n); break;
-      case 0x0031: used = append_and_read(fonts, p, n); break;
-      case 0x041E: used = append_and_read(formats, p, n); break;
-      case 0x00E0: used = append_and_read(xfs, p, n); break;
-      case 0x0022: case 0x000E: case 0x0092: used = append_and_read(settings, p, n); break;
-      case 0x0293: used = append_and_read(styles, p, n); break;
-      case 0x0085: used = append_and_read(bound_sheets, p, n); break;
-      case 0x00FC: used = shared_strings.Read(p, n); break;
+      case 0x003D:
+        used = window1.Read(p, n);
+        break;
+      case 0x0031:
+        used = append_and_read(fonts, p, n);
+        break;
+      case 0x041E:
+        used = append_and_read(formats, p, n);
+        break;
+      case 0x00E0:
+        used = append_and_read(xfs, p, n);
+        break;
+      case 0x0022:
+      case 0x000E:
+      case 0x0092:
+        used = append_and_read(settings, p, n);
+        break;
+      case 0x0293:
+        used = append_and_read(styles, p, n);
+        break;
+      case 0x0085:
+        used = append_and_read(bound_sheets, p, n);
+        break;
+      case 0x00FC:
+        used = shared_strings.Read(p, n);
+        break;
       default: {
         Record skipped;
         used = skipped.Read(p, n);

@@ -10,7 +10,9 @@ using CellBlock = RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 namespace Sheet = WorksheetRecords::Code;
 
-bool starts_row_block(uint16_t code) { return code == Sheet::kRow || CellRecords::is_cell_record_code(code); }
+bool starts_row_block(uint16_t code) {
+  return code == Sheet::kRow || CellRecords::is_cell_record_code(code);
+}
 
 // Records that can only follow the cell table: a row block that has not met
 // its DBCell ends before them.
@@ -24,7 +26,8 @@ uint64_t count_cell_records(const ByteView& view) {
   uint64_t position = 0;
   uint64_t count = 0;
   uint16_t code = 0;
-  while (peek_record_code(view, position, code) && code != Sheet::kDBCell && !ends_cell_table(code)) {
+  while (peek_record_code(view, position, code) && code != Sheet::kDBCell &&
+         !ends_cell_table(code)) {
     uint16_t length = 0;
     view.Get(length, position + 2);
     if (CellRecords::is_cell_record_code(code)) ++count;
@@ -49,7 +52,8 @@ namespace {
 
 // Reads a row block from its first record through its DBCell: into block,
 // or, when streaming, into the scratch records, each cell handed on.
-uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming) {
+uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size,
+                        CellStreaming* streaming) {
   const ByteView view(bytes, size);
   if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + count_cell_records(view));
   uint64_t position = 0;
@@ -80,7 +84,8 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellS
 }
 
 // Appends row blocks for as long as a Row or cell record comes next.
-uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size, CellStreaming* streaming) {
+uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
+                         CellStreaming* streaming) {
   const ByteView view(bytes, size);
   if (!streaming) table.row_blocks.reserve(table.row_blocks.size() + 1000);
   RowBlock scratch;
@@ -105,21 +110,31 @@ CellBlock::CellBlock() : code(kNoRecord), flag(1) {}
 
 Record* CellBlock::InUse() {
   switch (code) {
-    case Cells::kFormula: return &formula;
-    case Cells::kMulRK: return &mul_rk;
-    case Cells::kMulBlank: return &mul_blank;
-    case Cells::kLabelSST: return &label_sst;
-    case Cells::kBlank: return &blank;
-    case Cells::kNumber: return &number;
-    case Cells::kBoolErr: return &bool_err;
-    case Cells::kRK: return &rk;
-    default: return nullptr;
+    case Cells::kFormula:
+      return &formula;
+    case Cells::kMulRK:
+      return &mul_rk;
+    case Cells::kMulBlank:
+      return &mul_blank;
+    case Cells::kLabelSST:
+      return &label_sst;
+    case Cells::kBlank:
+      return &blank;
+    case Cells::kNumber:
+      return &number;
+    case Cells::kBoolErr:
+      return &bool_err;
+    case Cells::kRK:
+      return &rk;
+    default:
+      return nullptr;
   }
 }
 
 uint64_t CellBlock::Read(const char* bytes, uint64_t size) {
   uint16_t record_code = 0;
-  if (!peek_record_code(ByteView(bytes, size), 0, record_code) || !CellRecords::is_cell_record_code(record_code))
+  if (!peek_record_code(ByteView(bytes, size), 0, record_code) ||
+      !CellRecords::is_cell_record_code(record_code))
     return 0;
   code = record_code;
   return InUse()->Read(bytes, size);
@@ -142,36 +157,56 @@ uint64_t CellBlock::RecordSize() {
 
 uint16_t CellBlock::RowIndex() const {
   switch (code) {
-    case Cells::kFormula: return formula.row;
-    case Cells::kMulRK: return mul_rk.row;
-    case Cells::kMulBlank: return mul_blank.row;
-    case Cells::kLabelSST: return label_sst.row;
-    case Cells::kBlank: return blank.row;
-    case Cells::kNumber: return number.row;
-    case Cells::kBoolErr: return bool_err.row;
-    case Cells::kRK: return rk.row;
-    default: return 0;
+    case Cells::kFormula:
+      return formula.row;
+    case Cells::kMulRK:
+      return mul_rk.row;
+    case Cells::kMulBlank:
+      return mul_blank.row;
+    case Cells::kLabelSST:
+      return label_sst.row;
+    case Cells::kBlank:
+      return blank.row;
+    case Cells::kNumber:
+      return number.row;
+    case Cells::kBoolErr:
+      return bool_err.row;
+    case Cells::kRK:
+      return rk.row;
+    default:
+      return 0;
   }
 }
 
 uint16_t CellBlock::ColIndex() const {
   switch (code) {
-    case Cells::kFormula: return formula.col;
-    case Cells::kMulRK: return mul_rk.first_col;
-    case Cells::kMulBlank: return mul_blank.first_col;
-    case Cells::kLabelSST: return label_sst.col;
-    case Cells::kBlank: return blank.col;
-    case Cells::kNumber: return number.col;
-    case Cells::kBoolErr: return bool_err.col;
-    case Cells::kRK: return rk.col;
-    default: return 0;
+    case Cells::kFormula:
+      return formula.col;
+    case Cells::kMulRK:
+      return mul_rk.first_col;
+    case Cells::kMulBlank:
+      return mul_blank.first_col;
+    case Cells::kLabelSST:
+      return label_sst.col;
+    case Cells::kBlank:
+      return blank.col;
+    case Cells::kNumber:
+      return number.col;
+    case Cells::kBoolErr:
+      return bool_err.col;
+    case Cells::kRK:
+      return rk.col;
+    default:
+      return 0;
   }
 }
 
 // ---------------------------------------------------------------------------
 // RowBlock
 
-uint64_t RowBlock::Read(const char* bytes, uint64_t size) { return read_row_block(*this, bytes, size, nullptr); }
+uint64_t RowBlock::Read(const char* bytes, uint64_t size) {
+  return read_row_block(*this, bytes, size, nullptr);
+}
 
 uint64_t RowBlock::Write(char* out) {
   uint64_t position = 0;
@@ -190,7 +225,9 @@ uint64_t RowBlock::DataSize() {
 // ---------------------------------------------------------------------------
 // CellTable
 
-uint64_t CellTable::Read(const char* bytes, uint64_t size) { return read_cell_table(*this, bytes, size, nullptr); }
+uint64_t CellTable::Read(const char* bytes, uint64_t size) {
+  return read_cell_table(*this, bytes, size, nullptr);
+}
 
 uint64_t CellTable::Write(char* out) {
   uint64_t position = 0;
@@ -207,9 +244,13 @@ uint64_t CellTable::DataSize() {
 // ---------------------------------------------------------------------------
 // Worksheet
 
-Worksheet::Worksheet() { bof.SetDefaults(BOF::kWorksheet); }
+Worksheet::Worksheet() {
+  bof.SetDefaults(BOF::kWorksheet);
+}
 
-uint64_t Worksheet::Read(const char* bytes, uint64_t size) { return ReadSubstream(bytes, size, nullptr); }
+uint64_t Worksheet::Read(const char* bytes, uint64_t size) {
+  return ReadSubstream(bytes, size, nullptr);
+}
 
 uint64_t Worksheet::Read(const char* bytes, uint64_t size, const CellVisitor& visit) {
   CellStreaming streaming{visit, {}, {}, {}, {}};

@@ -10,7 +10,11 @@ namespace WorksheetRecords {
 // Index
 
 Index::Index()
-    : Record(Code::kIndex), reserved1(0), first_used_row(0), first_unused_row(0), reserved2(0),
+    : Record(Code::kIndex),
+      reserved1(0),
+      first_used_row(0),
+      first_unused_row(0),
+      reserved2(0),
       dbcell_positions(1, 0) {
   data_size = 16;
   record_size = 20;
@@ -25,7 +29,8 @@ uint64_t Index::Read(const char* bytes, uint64_t size) {
   ByteCodec::Get(data, reserved2, 12);
   // The row range, not the data length, says how many blocks there are;
   // it is bounded so that a damaged range cannot ask for more than a sheet.
-  const int64_t span = static_cast<int64_t>(first_unused_row) - static_cast<int64_t>(first_used_row) - 1;
+  const int64_t span =
+      static_cast<int64_t>(first_unused_row) - static_cast<int64_t>(first_used_row) - 1;
   const int64_t blocks = span / 32 + 1;
   const uint64_t n = static_cast<uint64_t>(std::clamp<int64_t>(blocks, 1, kMaxBlocks));
   dbcell_positions.assign(n, 0);
@@ -34,9 +39,13 @@ uint64_t Index::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t Index::DataSize() { return data_size = 16 + 4 * dbcell_positions.size(); }
+uint64_t Index::DataSize() {
+  return data_size = 16 + 4 * dbcell_positions.size();
+}
 
-uint64_t Index::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t Index::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t Index::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -53,8 +62,12 @@ uint64_t Index::Write(char* out) {
 // Dimensions
 
 Dimensions::Dimensions()
-    : Record(Code::kDimensions), first_used_row(0), first_unused_row(0), first_used_col(0),
-      first_unused_col(0), reserved(0) {
+    : Record(Code::kDimensions),
+      first_used_row(0),
+      first_unused_row(0),
+      first_used_col(0),
+      first_unused_col(0),
+      reserved(0) {
   data_size = 14;
   record_size = 18;
 }
@@ -84,8 +97,14 @@ uint64_t Dimensions::Write(char* out) {
 // Row
 
 Row::Row()
-    : Record(Code::kRow), row_index(0), first_used_col(0), first_unused_col(0), height(255),
-      reserved1(0), reserved2(0), options(0) {
+    : Record(Code::kRow),
+      row_index(0),
+      first_used_col(0),
+      first_unused_col(0),
+      height(255),
+      reserved1(0),
+      reserved2(0),
+      options(0) {
   data_size = 16;
   record_size = 20;
 }
@@ -133,9 +152,13 @@ uint64_t DBCell::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-uint64_t DBCell::DataSize() { return data_size = 4 + 2 * row_offsets.size(); }
+uint64_t DBCell::DataSize() {
+  return data_size = 4 + 2 * row_offsets.size();
+}
 
-uint64_t DBCell::RecordSize() { return record_size = FramedSize(DataSize()); }
+uint64_t DBCell::RecordSize() {
+  return record_size = FramedSize(DataSize());
+}
 
 uint64_t DBCell::Write(char* out) {
   data.assign(DataSize(), 0);
@@ -148,8 +171,15 @@ uint64_t DBCell::Write(char* out) {
 // Window2
 
 Window2::Window2()
-    : Record(Code::kWindow2), options(0x06B6), first_visible_row(0), first_visible_col(0),
-      grid_colour(64), reserved1(0), page_break_zoom(0), normal_zoom(0), reserved2(0) {
+    : Record(Code::kWindow2),
+      options(0x06B6),
+      first_visible_row(0),
+      first_visible_col(0),
+      grid_colour(64),
+      reserved1(0),
+      page_break_zoom(0),
+      normal_zoom(0),
+      reserved2(0) {
   data_size = 18;
   record_size = 22;
 }

@@ -25,8 +25,8 @@ std::string scratch_path(const char* what) {
 }
 
 // A new document holding the named streams, each with the given data.
-bool make_document(CompoundDocument& doc, const std::string& path, const std::vector<const char*>& names,
-                  const std::vector<char>& data) {
+bool make_document(CompoundDocument& doc, const std::string& path,
+                   const std::vector<const char*>& names, const std::vector<char>& data) {
   if (!doc.Create(path.c_str())) return false;
   for (const char* name : names)
     if (doc.MakeStream(name) != 1 || doc.WriteStream(name, data, data.size()) != 1) return false;
@@ -72,7 +72,7 @@ void BM_ReadStream(benchmark::State& state) {
 // the data; the document is rebuilt outside the timing every time.
 template <class Change>
 void time_change(benchmark::State& state, const char* what, const std::vector<const char*>& names,
-                const std::vector<char>& data, Change change) {
+                 const std::vector<char>& data, Change change) {
   const std::string path = scratch_path(what);
   for (auto _ : state) {
     state.PauseTiming();
@@ -95,8 +95,9 @@ void time_change(benchmark::State& state, const char* what, const std::vector<co
 void BM_ShrinkStream(benchmark::State& state) {
   const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
   const std::vector<char> small = pattern(3 << 10);
-  time_change(state, "shrink", {"Workbook"}, data,
-             [&](CompoundDocument& doc) { return doc.WriteStream("Workbook", small, small.size()); });
+  time_change(state, "shrink", {"Workbook"}, data, [&](CompoundDocument& doc) {
+    return doc.WriteStream("Workbook", small, small.size());
+  });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
@@ -105,7 +106,7 @@ void BM_ShrinkStream(benchmark::State& state) {
 void BM_HalveFirstOfTwoStreams(benchmark::State& state) {
   const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
   time_change(state, "halve", {"A", "B"}, data,
-             [&](CompoundDocument& doc) { return doc.WriteStream("A", data, data.size() / 2); });
+              [&](CompoundDocument& doc) { return doc.WriteStream("A", data, data.size() / 2); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
@@ -114,14 +115,15 @@ void BM_GrowFirstOfTwoStreams(benchmark::State& state) {
   const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
   const std::vector<char> twice = pattern(2 * data.size());
   time_change(state, "grow", {"A", "B"}, data,
-             [&](CompoundDocument& doc) { return doc.WriteStream("A", twice, twice.size()); });
+              [&](CompoundDocument& doc) { return doc.WriteStream("A", twice, twice.size()); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * twice.size()));
 }
 
 // Removing the first of two large streams.
 void BM_RemoveFirstOfTwoStreams(benchmark::State& state) {
   const std::vector<char> data = pattern(static_cast<size_t>(state.range(0)));
-  time_change(state, "remove", {"A", "B"}, data, [](CompoundDocument& doc) { return doc.RemoveStream("A"); });
+  time_change(state, "remove", {"A", "B"}, data,
+              [](CompoundDocument& doc) { return doc.RemoveStream("A"); });
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
@@ -139,7 +141,8 @@ void BM_MakeSmallStreams(benchmark::State& state) {
     }
     for (int64_t i = 0; i < count; ++i) {
       const std::string name = "S" + std::to_string(i);
-      if (doc.MakeStream(name.c_str()) != 1 || doc.WriteStream(name.c_str(), data, data.size()) != 1) {
+      if (doc.MakeStream(name.c_str()) != 1 ||
+          doc.WriteStream(name.c_str(), data, data.size()) != 1) {
         state.SkipWithError("write failed");
         break;
       }
@@ -154,10 +157,36 @@ constexpr int64_t kMB = 1 << 20;
 
 }  // namespace
 
-BENCHMARK(BM_CreateAndWriteStream)->Arg(100 * kKB)->Arg(2 * kMB)->Arg(9 * kMB)->Arg(50 * kMB)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ReadStream)->Arg(100 * kKB)->Arg(2 * kMB)->Arg(9 * kMB)->Arg(50 * kMB)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ShrinkStream)->Arg(100 * kKB)->Arg(2 * kMB)->Arg(9 * kMB)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_HalveFirstOfTwoStreams)->Arg(100 * kKB)->Arg(2 * kMB)->Arg(9 * kMB)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GrowFirstOfTwoStreams)->Arg(100 * kKB)->Arg(2 * kMB)->Arg(9 * kMB)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RemoveFirstOfTwoStreams)->Arg(100 * kKB)->Arg(2 * kMB)->Arg(9 * kMB)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CreateAndWriteStream)
+    ->Arg(100 * kKB)
+    ->Arg(2 * kMB)
+    ->Arg(9 * kMB)
+    ->Arg(50 * kMB)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadStream)
+    ->Arg(100 * kKB)
+    ->Arg(2 * kMB)
+    ->Arg(9 * kMB)
+    ->Arg(50 * kMB)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ShrinkStream)
+    ->Arg(100 * kKB)
+    ->Arg(2 * kMB)
+    ->Arg(9 * kMB)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HalveFirstOfTwoStreams)
+    ->Arg(100 * kKB)
+    ->Arg(2 * kMB)
+    ->Arg(9 * kMB)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GrowFirstOfTwoStreams)
+    ->Arg(100 * kKB)
+    ->Arg(2 * kMB)
+    ->Arg(9 * kMB)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RemoveFirstOfTwoStreams)
+    ->Arg(100 * kKB)
+    ->Arg(2 * kMB)
+    ->Arg(9 * kMB)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MakeSmallStreams)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);

@@ -19,7 +19,8 @@ std::string scratch_path(const char* what) {
 }
 
 void BM_FillImage(benchmark::State& state) {
-  const uint64_t w = static_cast<uint64_t>(state.range(0)), h = static_cast<uint64_t>(state.range(1));
+  const uint64_t w = static_cast<uint64_t>(state.range(0)),
+                 h = static_cast<uint64_t>(state.range(1));
   for (auto _ : state) {
     ExcelFile book;
     book.New(1);
@@ -30,7 +31,8 @@ void BM_FillImage(benchmark::State& state) {
 }
 
 void BM_SaveImage(benchmark::State& state) {
-  const uint64_t w = static_cast<uint64_t>(state.range(0)), h = static_cast<uint64_t>(state.range(1));
+  const uint64_t w = static_cast<uint64_t>(state.range(0)),
+                 h = static_cast<uint64_t>(state.range(1));
   const std::string path = scratch_path("save");
   ExcelFile book;
   book.New(1);
@@ -62,7 +64,8 @@ void BM_SaveProfile(benchmark::State& state) {
 }
 
 void BM_LoadImage(benchmark::State& state) {
-  const uint64_t w = static_cast<uint64_t>(state.range(0)), h = static_cast<uint64_t>(state.range(1));
+  const uint64_t w = static_cast<uint64_t>(state.range(0)),
+                 h = static_cast<uint64_t>(state.range(1));
   const std::string path = scratch_path("load");
   {
     ExcelFile book;

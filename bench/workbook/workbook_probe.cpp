@@ -26,7 +26,9 @@ double now_seconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-uint64_t heap_in_use() { return mallinfo2().uordblks; }
+uint64_t heap_in_use() {
+  return mallinfo2().uordblks;
+}
 
 uint64_t count_cells(ExcelFile& book) {
   uint64_t cells = 0;
@@ -40,7 +42,8 @@ uint64_t count_cells(ExcelFile& book) {
 }
 
 void report(double seconds, uint64_t cells, uint64_t heap_bytes) {
-  std::printf("seconds=%.6f cells=%llu heap_per_cell=%.1f\n", seconds, static_cast<unsigned long long>(cells),
+  std::printf("seconds=%.6f cells=%llu heap_per_cell=%.1f\n", seconds,
+              static_cast<unsigned long long>(cells),
               cells ? static_cast<double>(heap_bytes) / static_cast<double>(cells) : 0.0);
 }
 

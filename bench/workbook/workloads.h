@@ -27,7 +27,8 @@ class RandomFloats {
 
 inline void fill_header(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t words) {
   sheet.Cell(0, 0)->SetString("benchmark");
-  for (uint64_t k = 0; k < words; ++k) sheet.Cell(1, k)->SetString(("w" + std::to_string(k)).c_str());
+  for (uint64_t k = 0; k < words; ++k)
+    sheet.Cell(1, k)->SetString(("w" + std::to_string(k)).c_str());
 }
 
 // An image of width columns and height rows, filled column by column as the
@@ -37,16 +38,19 @@ inline void fill_image(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t width
   fill_header(sheet, 1);
   if (width && height) sheet.Cell(kFirstDataRow + height - 1, width - 1);
   for (uint64_t x = 0; x < width; ++x)
-    for (uint64_t y = 0; y < height; ++y) sheet.Cell(kFirstDataRow + y, x)->SetDouble(random.Next());
+    for (uint64_t y = 0; y < height; ++y)
+      sheet.Cell(kFirstDataRow + y, x)->SetDouble(random.Next());
 }
 
 // A profile of points rows: the abscissa, then one column per curve.
-inline void fill_profile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t points, uint64_t curves) {
+inline void fill_profile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t points,
+                         uint64_t curves) {
   RandomFloats random(2);
   fill_header(sheet, curves + 1);
   for (uint64_t i = 0; i < points; ++i) {
     sheet.Cell(kFirstDataRow + i, 0)->SetDouble(static_cast<float>(i) * 0.01f);
-    for (uint64_t j = 0; j < curves; ++j) sheet.Cell(kFirstDataRow + i, 1 + j)->SetDouble(random.Next());
+    for (uint64_t j = 0; j < curves; ++j)
+      sheet.Cell(kFirstDataRow + i, 1 + j)->SetDouble(random.Next());
   }
 }
 

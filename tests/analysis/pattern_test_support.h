@@ -1,7 +1,6 @@
 // Helpers shared by the pattern tests: a record over its own pixels, and a
 // sink that collects the core's text lines.
-#ifndef KELPO_TESTS_PATTERN_TEST_SUPPORT_H
-#define KELPO_TESTS_PATTERN_TEST_SUPPORT_H
+#pragma once
 
 #include "image_data.h"
 #include "messages.h"
@@ -13,27 +12,30 @@
 namespace pattern_tests {
 
 struct Pattern {
-    std::vector<float> pixels;
-    image_data rec;
-    Pattern(int32_t w, int32_t h, float value) : pixels(static_cast<size_t>(w) * h, value) { attach(w, h); }
-    Pattern(int32_t w, int32_t h, const synthetic_options &o) : pixels(synthetic_pattern(w, h, o)) { attach(w, h); }
-    float &at(int32_t x, int32_t y) { return pixels[static_cast<size_t>(x) + static_cast<size_t>(rec.width) * y]; }
-    std::vector<float> profile() const { return {rec.profile, rec.profile + rec.profile_length}; }
+  std::vector<float> pixels;
+  image_data rec;
+  Pattern(int32_t w, int32_t h, float value) : pixels(static_cast<size_t>(w) * h, value) {
+    attach(w, h);
+  }
+  Pattern(int32_t w, int32_t h, const synthetic_options& o) : pixels(synthetic_pattern(w, h, o)) {
+    attach(w, h);
+  }
+  float& at(int32_t x, int32_t y) {
+    return pixels[static_cast<size_t>(x) + static_cast<size_t>(rec.width) * y];
+  }
+  std::vector<float> profile() const { return {rec.profile, rec.profile + rec.profile_length}; }
 
-private:
-    void attach(int32_t w, int32_t h)
-    {
-        rec.data = pixels.data();
-        rec.width = w;
-        rec.height = h;
-    }
+ private:
+  void attach(int32_t w, int32_t h) {
+    rec.data = pixels.data();
+    rec.width = w;
+    rec.height = h;
+  }
 };
 
 struct Lines {
-    std::vector<std::string> lines;
-    ScopedMessageSink sink{[this](const std::string &s) { lines.push_back(s); }};
+  std::vector<std::string> lines;
+  ScopedMessageSink sink{[this](const std::string& s) { lines.push_back(s); }};
 };
 
 }  // namespace pattern_tests
-
-#endif

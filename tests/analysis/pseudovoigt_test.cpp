@@ -1,5 +1,5 @@
-#include "profile_support.h"
 #include "pseudovoigt.h"
+#include "profile_support.h"
 #include "spline.h"
 
 #include <gtest/gtest.h>
@@ -10,240 +10,235 @@
 #include <string>
 
 namespace {
-float model_at(std::vector<float> p, int at)
-{
-    std::vector<float> hx(200, -1.0f);
-    pseudovoigt_model(p.data(), hx.data(), static_cast<int>(p.size()), 200, nullptr);
-    return hx[static_cast<size_t>(at)];
+float model_at(std::vector<float> p, int at) {
+  std::vector<float> hx(200, -1.0f);
+  pseudovoigt_model(p.data(), hx.data(), static_cast<int>(p.size()), 200, nullptr);
+  return hx[static_cast<size_t>(at)];
 }
 
 // A record ready for the prefit: ysub = y (no background), spline points of
 // height 0, and positions with the readers' start values 100, 10, 0.
-profile_data prefit_record(const std::vector<float> &y, const std::vector<float> &sx,
-                           const std::vector<float> &positions)
-{
-    auto rec = record_of(y);
-    set_splines(rec, sx, std::vector<float>(sx.size(), 0.0f));
-    std::vector<float> table;
-    for (float p : positions) table.insert(table.end(), {p, 100, 10, 0});
-    set_peaks(rec, table.data(), static_cast<int32_t>(positions.size()));
-    rec.ysub = std::make_unique<float[]>(y.size());
-    std::copy(y.begin(), y.end(), rec.ysub.get());
-    return rec;
+profile_data prefit_record(const std::vector<float>& y, const std::vector<float>& sx,
+                           const std::vector<float>& positions) {
+  auto rec = record_of(y);
+  set_splines(rec, sx, std::vector<float>(sx.size(), 0.0f));
+  std::vector<float> table;
+  for (float p : positions) table.insert(table.end(), {p, 100, 10, 0});
+  set_peaks(rec, table.data(), static_cast<int32_t>(positions.size()));
+  rec.ysub = std::make_unique<float[]>(y.size());
+  std::copy(y.begin(), y.end(), rec.ysub.get());
+  return rec;
 }
 }  // namespace
 
-TEST(PseudoVoigt, ValuesAtTheCentreAndClampedParameters)
-{
-    EXPECT_NEAR(model_at({100, 1000, 5, 0}, 100), 93.94f, 0.01f);  // 1000 sqrt(ln2/pi)/5
-    EXPECT_NEAR(model_at({100, 1000, 5, 1}, 100), 63.66f, 0.01f);  // 1000/(pi 5)
-    EXPECT_EQ(model_at({100, 1000, 5, 1.7f}, 97), model_at({100, 1000, 5, 1}, 97));
-    EXPECT_EQ(model_at({100, 1000, 5, -0.3f}, 97), model_at({100, 1000, 5, 0}, 97));
-    EXPECT_EQ(model_at({100, -1000, -5, 0.4f}, 93), model_at({100, 1000, 5, 0.4f}, 93));
-    // m = 6 is one peak; two peaks add; half maximum at x0 + w.
-    EXPECT_EQ(model_at({100, 1000, 5, 0.4f, 50, 1e6f}, 50), model_at({100, 1000, 5, 0.4f}, 50));
-    EXPECT_FLOAT_EQ(model_at({100, 1000, 5, 0.4f, 110, 500, 3, 0.2f}, 104),
-                    model_at({100, 1000, 5, 0.4f}, 104) + model_at({110, 500, 3, 0.2f}, 104));
-    EXPECT_NEAR(model_at({100, 1000, 5, 0.6f}, 105), 0.5f * model_at({100, 1000, 5, 0.6f}, 100), 1e-3f);
-    EXPECT_NEAR(model_at({100, 1000, 5, 0.6f}, 105), pseudo_voigt(105, 100, 1000, 5, 0.6), 1e-4f);
+TEST(PseudoVoigt, ValuesAtTheCentreAndClampedParameters) {
+  EXPECT_NEAR(model_at({100, 1000, 5, 0}, 100), 93.94f, 0.01f);  // 1000 sqrt(ln2/pi)/5
+  EXPECT_NEAR(model_at({100, 1000, 5, 1}, 100), 63.66f, 0.01f);  // 1000/(pi 5)
+  EXPECT_EQ(model_at({100, 1000, 5, 1.7f}, 97), model_at({100, 1000, 5, 1}, 97));
+  EXPECT_EQ(model_at({100, 1000, 5, -0.3f}, 97), model_at({100, 1000, 5, 0}, 97));
+  EXPECT_EQ(model_at({100, -1000, -5, 0.4f}, 93), model_at({100, 1000, 5, 0.4f}, 93));
+  // m = 6 is one peak; two peaks add; half maximum at x0 + w.
+  EXPECT_EQ(model_at({100, 1000, 5, 0.4f, 50, 1e6f}, 50), model_at({100, 1000, 5, 0.4f}, 50));
+  EXPECT_FLOAT_EQ(model_at({100, 1000, 5, 0.4f, 110, 500, 3, 0.2f}, 104),
+                  model_at({100, 1000, 5, 0.4f}, 104) + model_at({110, 500, 3, 0.2f}, 104));
+  EXPECT_NEAR(model_at({100, 1000, 5, 0.6f}, 105), 0.5f * model_at({100, 1000, 5, 0.6f}, 100),
+              1e-3f);
+  EXPECT_NEAR(model_at({100, 1000, 5, 0.6f}, 105), pseudo_voigt(105, 100, 1000, 5, 0.6), 1e-4f);
 }
 
-TEST(Prefit, StartValuesOfLonePeaksAndGroups)
-{
-    // Fewer samples than parameters make the group fits fail, so the start
-    // values stay for inspection.
-    std::vector<float> y(30, 0.0f);
-    y[10] = 900;
-    y[11] = 100;
-    auto lone = prefit_record(y, {10, 12, 25}, {11});
-    prefitpeaks(lone, 1000.0f);
-    EXPECT_EQ(peak_row(lone, 0), (std::vector<float>{11, 1000, 4.6f, 0.5f}));
+TEST(Prefit, StartValuesOfLonePeaksAndGroups) {
+  // Fewer samples than parameters make the group fits fail, so the start
+  // values stay for inspection.
+  std::vector<float> y(30, 0.0f);
+  y[10] = 900;
+  y[11] = 100;
+  auto lone = prefit_record(y, {10, 12, 25}, {11});
+  prefitpeaks(lone, 1000.0f);
+  EXPECT_EQ(peak_row(lone, 0), (std::vector<float>{11, 1000, 4.6f, 0.5f}));
 
-    y[10] = 760, y[11] = 30, y[12] = 10;
-    auto pair = prefit_record(y, {10, 13, 25}, {11, 12});
-    prefitpeaks(pair, 1000.0f);
-    EXPECT_EQ(peak_row(pair, 0), (std::vector<float>{11, 600, 9.2f, 0.5f}));
-    EXPECT_EQ(peak_row(pair, 1), (std::vector<float>{12, 200, 9.2f, 0.5f}));
+  y[10] = 760, y[11] = 30, y[12] = 10;
+  auto pair = prefit_record(y, {10, 13, 25}, {11, 12});
+  prefitpeaks(pair, 1000.0f);
+  EXPECT_EQ(peak_row(pair, 0), (std::vector<float>{11, 600, 9.2f, 0.5f}));
+  EXPECT_EQ(peak_row(pair, 1), (std::vector<float>{12, 200, 9.2f, 0.5f}));
 
-    // A spline point lying more than the threshold above its height is not
-    // background: the peaks on both sides form one group over 10 .. 14.
-    y[10] = 700, y[11] = 40, y[12] = 5000, y[13] = 20;
-    auto joined = prefit_record(y, {10, 12, 14, 25}, {11, 13});
-    prefitpeaks(joined, 1000.0f);
-    EXPECT_EQ(peak_row(joined, 0)[1], 3840.0f);
-    EXPECT_EQ(peak_row(joined, 1)[1], 1920.0f);
+  // A spline point lying more than the threshold above its height is not
+  // background: the peaks on both sides form one group over 10 .. 14.
+  y[10] = 700, y[11] = 40, y[12] = 5000, y[13] = 20;
+  auto joined = prefit_record(y, {10, 12, 14, 25}, {11, 13});
+  prefitpeaks(joined, 1000.0f);
+  EXPECT_EQ(peak_row(joined, 0)[1], 3840.0f);
+  EXPECT_EQ(peak_row(joined, 1)[1], 1920.0f);
 
-    // A zero height (an infinite width would follow) and a peak after the
-    // last spline point keep their values.
-    y[11] = 0;
-    auto zero = prefit_record(y, {10, 12, 19}, {11, 22});
-    prefitpeaks(zero, 1000.0f);
-    EXPECT_EQ(peak_row(zero, 0), (std::vector<float>{11, 100, 10, 0}));
-    EXPECT_EQ(peak_row(zero, 1), (std::vector<float>{22, 100, 10, 0}));
+  // A zero height (an infinite width would follow) and a peak after the
+  // last spline point keep their values.
+  y[11] = 0;
+  auto zero = prefit_record(y, {10, 12, 19}, {11, 22});
+  prefitpeaks(zero, 1000.0f);
+  EXPECT_EQ(peak_row(zero, 0), (std::vector<float>{11, 100, 10, 0}));
+  EXPECT_EQ(peak_row(zero, 1), (std::vector<float>{22, 100, 10, 0}));
 }
 
-TEST(Prefit, GroupFitStaysInsideItsBounds)
-{
-    std::vector<float> y(300);
-    for (int i = 0; i < 300; ++i) y[i] = pseudo_voigt(i, 160, 20000, 10, 0.5);
-    auto rec = prefit_record(y, {0, 299}, {120});
-    rec.peaks[1] = 1000, rec.peaks[2] = 2, rec.peaks[3] = 0.5f;
-    ASSERT_GE(fitpeakgroup(rec, 0, 299, 0, 0), 0);
-    const auto p = peak_row(rec, 0);
-    EXPECT_NEAR(p[0], 140.0f, 1e-3f);  // as far toward 160 as allowed
-    EXPECT_GE(p[1], 0.0f);
-    EXPECT_GE(p[2], 1.0f);
-    EXPECT_LE(p[2], 4.0f);
-    EXPECT_GE(p[3], 0.0f);
-    EXPECT_LE(p[3], 1.0f);
+TEST(Prefit, GroupFitStaysInsideItsBounds) {
+  std::vector<float> y(300);
+  for (int i = 0; i < 300; ++i) y[i] = pseudo_voigt(i, 160, 20000, 10, 0.5);
+  auto rec = prefit_record(y, {0, 299}, {120});
+  rec.peaks[1] = 1000, rec.peaks[2] = 2, rec.peaks[3] = 0.5f;
+  ASSERT_GE(fitpeakgroup(rec, 0, 299, 0, 0), 0);
+  const auto p = peak_row(rec, 0);
+  EXPECT_NEAR(p[0], 140.0f, 1e-3f);  // as far toward 160 as allowed
+  EXPECT_GE(p[1], 0.0f);
+  EXPECT_GE(p[2], 1.0f);
+  EXPECT_LE(p[2], 4.0f);
+  EXPECT_GE(p[3], 0.0f);
+  EXPECT_LE(p[3], 1.0f);
 }
 
-TEST(FitMessages, EndMessagesTheIterationLimitAndAZeroedInfo)
-{
-    Lines out;
-    const std::pair<int, float> runs[] = {{250, 3}, {12, 5}, {12, 2}, {-1, 4}, {-1, 5}, {-1, 7}, {-1, 3}};
-    for (auto [result, reason] : runs) {
-        float info[10] = {};
-        info[5] = static_cast<float>(result < 0 ? 12 : result);
-        info[6] = reason;
-        report_fit_end(result, info);
-    }
-    // The solver refuses three samples for four parameters before it fills
-    // info; the table is written back unchanged.
-    auto rec = prefit_record(std::vector<float>(50, 1.0f), {5, 40}, {20});
-    EXPECT_EQ(fitpeaks(rec, 18, 20), -1);
-    EXPECT_EQ(fitpeaks(rec, 10, 50), -1);
-    EXPECT_EQ(peak_row(rec, 0), (std::vector<float>{20, 100, 10, 0}));
-    const std::vector<std::string> expected = {
-        "ERROR! Fit did not converge after 250 iterations. \n",
-        "Fit converged after 12 iterations. \n",
-        "Fit converged after 12 iterations. \n",
-        "ERROR! Fit aborted after 12 iterations due to singluar matrix. \n",
-        "ERROR! Fit aborted after 12, no further error reduction possible. \n",
-        "ERROR! Fit aborted after 12 iterations due to invalid function values. \n",
-        "ERROR! Fit did not converge after 12 iterations. \n",
-        "ERROR! Fit aborted after 0. \n",
-        "ERROR in fitpeaks. The fit range must lie inside the profile. \n"};
-    EXPECT_EQ(out.lines, expected);
+TEST(FitMessages, EndMessagesTheIterationLimitAndAZeroedInfo) {
+  Lines out;
+  const std::pair<int, float> runs[] = {{250, 3}, {12, 5}, {12, 2}, {-1, 4},
+                                        {-1, 5},  {-1, 7}, {-1, 3}};
+  for (auto [result, reason] : runs) {
+    float info[10] = {};
+    info[5] = static_cast<float>(result < 0 ? 12 : result);
+    info[6] = reason;
+    report_fit_end(result, info);
+  }
+  // The solver refuses three samples for four parameters before it fills
+  // info; the table is written back unchanged.
+  auto rec = prefit_record(std::vector<float>(50, 1.0f), {5, 40}, {20});
+  EXPECT_EQ(fitpeaks(rec, 18, 20), -1);
+  EXPECT_EQ(fitpeaks(rec, 10, 50), -1);
+  EXPECT_EQ(peak_row(rec, 0), (std::vector<float>{20, 100, 10, 0}));
+  const std::vector<std::string> expected = {
+      "ERROR! Fit did not converge after 250 iterations. \n",
+      "Fit converged after 12 iterations. \n",
+      "Fit converged after 12 iterations. \n",
+      "ERROR! Fit aborted after 12 iterations due to singluar matrix. \n",
+      "ERROR! Fit aborted after 12, no further error reduction possible. \n",
+      "ERROR! Fit aborted after 12 iterations due to invalid function values. \n",
+      "ERROR! Fit did not converge after 12 iterations. \n",
+      "ERROR! Fit aborted after 0. \n",
+      "ERROR in fitpeaks. The fit range must lie inside the profile. \n"};
+  EXPECT_EQ(out.lines, expected);
 }
 
-TEST(RefitBackground, WithoutPeaksAddsTheSubtractedProfile)
-{
-    auto rec = prefit_record(std::vector<float>(20, 0.0f), {2.5f, 7}, {});
-    rec.spliney[0] = 10, rec.spliney[1] = 20;
-    rec.ysub[2] = 1.5f, rec.ysub[7] = -4;
-    refitbackground(rec);
-    EXPECT_EQ(rec.spliney[0], 11.5f);
-    EXPECT_EQ(rec.spliney[1], 16.0f);
+TEST(RefitBackground, WithoutPeaksAddsTheSubtractedProfile) {
+  auto rec = prefit_record(std::vector<float>(20, 0.0f), {2.5f, 7}, {});
+  rec.spliney[0] = 10, rec.spliney[1] = 20;
+  rec.ysub[2] = 1.5f, rec.ysub[7] = -4;
+  refitbackground(rec);
+  EXPECT_EQ(rec.spliney[0], 11.5f);
+  EXPECT_EQ(rec.spliney[1], 16.0f);
 }
 
 // The PreFit and PeakFit road on a noise-free profile: four peaks over a
 // curved background, positions and background points as a script passes
 // them.
-TEST(PeakFitSequence, RecoversKnownPeaks)
-{
-    const float truth[4][4] = {{120.3f, 5000, 4, 0.1f}, {240.6f, 3000, 3.5f, 0.3f}, {360.2f, 4000, 4.5f, 0.2f},
-                               {480.8f, 2000, 4, 0.25f}};
-    std::vector<float> y(600);
-    for (int i = 0; i < 600; ++i) {
-        y[i] = 300.0f + 0.2f * i + 1e-4f * (i - 300) * (i - 300);
-        for (const auto &t : truth) y[i] += pseudo_voigt(i, t[0], t[1], t[2], t[3]);
-    }
-    const std::vector<float> sx = {20, 60, 180, 300, 420, 540, 590};
-    std::vector<float> sy;
-    for (float x : sx) sy.push_back(y[static_cast<size_t>(x)]);
-    auto rec = record_of(y);
-    set_splines(rec, sx, sy);
-    std::vector<float> table;
-    for (const auto &t : truth) table.insert(table.end(), {std::round(t[0]), 100, 10, 0});
-    set_peaks(rec, table.data(), 4);
+TEST(PeakFitSequence, RecoversKnownPeaks) {
+  const float truth[4][4] = {{120.3f, 5000, 4, 0.1f},
+                             {240.6f, 3000, 3.5f, 0.3f},
+                             {360.2f, 4000, 4.5f, 0.2f},
+                             {480.8f, 2000, 4, 0.25f}};
+  std::vector<float> y(600);
+  for (int i = 0; i < 600; ++i) {
+    y[i] = 300.0f + 0.2f * i + 1e-4f * (i - 300) * (i - 300);
+    for (const auto& t : truth) y[i] += pseudo_voigt(i, t[0], t[1], t[2], t[3]);
+  }
+  const std::vector<float> sx = {20, 60, 180, 300, 420, 540, 590};
+  std::vector<float> sy;
+  for (float x : sx) sy.push_back(y[static_cast<size_t>(x)]);
+  auto rec = record_of(y);
+  set_splines(rec, sx, sy);
+  std::vector<float> table;
+  for (const auto& t : truth) table.insert(table.end(), {std::round(t[0]), 100, 10, 0});
+  set_peaks(rec, table.data(), 4);
 
-    Lines out;
-    ASSERT_TRUE(prefit_sequence(rec, "PreFit"));
-    ASSERT_TRUE(peakfit_sequence(rec, "PeakFit"));
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_NEAR(rec.peaks[4 * k], truth[k][0], 0.05f) << k;
-        EXPECT_NEAR(rec.peaks[4 * k + 1] / truth[k][1], 1.0f, 0.01f) << k;
-        EXPECT_NEAR(rec.peaks[4 * k + 2] / truth[k][2], 1.0f, 0.01f) << k;
-    }
-    ASSERT_EQ(out.lines.size(), 5u);
-    EXPECT_EQ(out.lines[0], "Determining Peak-Fitparameters by prefitting each peak. \n");
-    EXPECT_EQ(out.lines[1], "Performing first Fit (of 2). ");
-    EXPECT_EQ(out.lines[2].rfind("Fit converged after ", 0), 0u) << out.lines[2];
-    EXPECT_EQ(out.lines[3], "Performing second Fit (of 2). ");
-    EXPECT_EQ(out.lines[4].rfind("Fit converged after ", 0), 0u) << out.lines[4];
-    // The re-estimated spline heights put the background back where it was.
-    EXPECT_NEAR(rec.background[300], 360.0f, 1.0f);
+  Lines out;
+  ASSERT_TRUE(prefit_sequence(rec, "PreFit"));
+  ASSERT_TRUE(peakfit_sequence(rec, "PeakFit"));
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_NEAR(rec.peaks[4 * k], truth[k][0], 0.05f) << k;
+    EXPECT_NEAR(rec.peaks[4 * k + 1] / truth[k][1], 1.0f, 0.01f) << k;
+    EXPECT_NEAR(rec.peaks[4 * k + 2] / truth[k][2], 1.0f, 0.01f) << k;
+  }
+  ASSERT_EQ(out.lines.size(), 5u);
+  EXPECT_EQ(out.lines[0], "Determining Peak-Fitparameters by prefitting each peak. \n");
+  EXPECT_EQ(out.lines[1], "Performing first Fit (of 2). ");
+  EXPECT_EQ(out.lines[2].rfind("Fit converged after ", 0), 0u) << out.lines[2];
+  EXPECT_EQ(out.lines[3], "Performing second Fit (of 2). ");
+  EXPECT_EQ(out.lines[4].rfind("Fit converged after ", 0), 0u) << out.lines[4];
+  // The re-estimated spline heights put the background back where it was.
+  EXPECT_NEAR(rec.background[300], 360.0f, 1.0f);
 
-    // Refused tables change nothing.
-    set_splines(rec, {10}, {0});
-    rec.ysub.reset();
-    EXPECT_FALSE(peakfit_sequence(rec, "PeakFit"));
-    EXPECT_FALSE(rec.ysub);
-    EXPECT_EQ(out.lines.back(), "ERROR in PeakFit. At least 2 spline points are needed. \n");
+  // Refused tables change nothing.
+  set_splines(rec, {10}, {0});
+  rec.ysub.reset();
+  EXPECT_FALSE(peakfit_sequence(rec, "PeakFit"));
+  EXPECT_FALSE(rec.ysub);
+  EXPECT_EQ(out.lines.back(), "ERROR in PeakFit. At least 2 spline points are needed. \n");
 }
 
 namespace {
 // The sum of squares, in double, of the peak rows against ysub[start ..
 // end], positions absolute.
-double residual(const profile_data &rec, int32_t start, int32_t end, const std::vector<float> &rows)
-{
-    double sum = 0.0;
-    for (int32_t i = start; i <= end; ++i) {
-        double model = 0.0;
-        for (size_t k = 0; k + 3 < rows.size(); k += 4)
-            model += pseudo_voigt(i, rows[k], std::fabs(rows[k + 1]), std::fabs(rows[k + 2]),
-                                  std::clamp(static_cast<double>(rows[k + 3]), 0.0, 1.0));
-        sum += (model - rec.ysub[i]) * (model - rec.ysub[i]);
-    }
-    return sum;
+double residual(const profile_data& rec, int32_t start, int32_t end,
+                const std::vector<float>& rows) {
+  double sum = 0.0;
+  for (int32_t i = start; i <= end; ++i) {
+    double model = 0.0;
+    for (size_t k = 0; k + 3 < rows.size(); k += 4)
+      model += pseudo_voigt(i, rows[k], std::fabs(rows[k + 1]), std::fabs(rows[k + 2]),
+                            std::clamp(static_cast<double>(rows[k + 3]), 0.0, 1.0));
+    sum += (model - rec.ysub[i]) * (model - rec.ysub[i]);
+  }
+  return sum;
 }
 
-std::vector<float> table_of(const profile_data &rec)
-{
-    return std::vector<float>(rec.peaks.get(), rec.peaks.get() + 4 * rec.npeaks);
+std::vector<float> table_of(const profile_data& rec) {
+  return std::vector<float>(rec.peaks.get(), rec.peaks.get() + 4 * rec.npeaks);
 }
 }  // namespace
 
 // Every weight from Gauss to Cauchy and widths from 1.5 to 15 samples, each
 // parameter started 10 to 25 % off (the weight 0.1 to 0.25 off), through the
 // unbounded fit and the bounded one.
-TEST(PeakFits, LoneCleanPeaksAreRecovered)
-{
-    const float offs[4] = {0.10f, -0.25f, 0.18f, -0.13f};
-    int run = 0;
-    for (float eta : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}) {
-        for (float w : {1.5f, 3.0f, 6.0f, 10.0f, 15.0f}) {
-            const float x0 = 150.37f, a = 20000.0f * w;
-            std::vector<float> y(300);
-            for (int i = 0; i < 300; ++i) y[i] = pseudo_voigt(i, x0, a, w, eta);
-            for (bool bounded : {false, true}) {
-                const float off = offs[run++ % 4];
-                auto rec = prefit_record(y, {0, 299}, {x0 + off * w});
-                const float weight = std::clamp(eta + (eta < 0.5f ? 1.0f : -1.0f) * std::fabs(off), 0.0f, 1.0f);
-                const float start[4] = {x0 + off * w, a * (1 - off), w * (1 + off), weight};
-                std::copy(start, start + 4, rec.peaks.get());
-                Lines out;
-                const int32_t result = bounded ? fitpeakgroup(rec, 0, 299, 0, 0) : fitpeaks(rec, 0, 299);
-                ASSERT_GE(result, 0) << eta << " " << w << " " << bounded;
-                const auto p = peak_row(rec, 0);
-                const std::string what = "eta " + std::to_string(eta) + " w " + std::to_string(w) +
-                                         (bounded ? " bounded" : " unbounded");
-                EXPECT_NEAR(p[0], x0, 1e-4f * w) << what;
-                EXPECT_NEAR(p[1] / a, 1.0f, 1e-4f) << what;
-                EXPECT_NEAR(p[2] / w, 1.0f, 1e-4f) << what;
-                EXPECT_NEAR(p[3], eta, 1e-4f) << what;
-            }
-        }
+TEST(PeakFits, LoneCleanPeaksAreRecovered) {
+  const float offs[4] = {0.10f, -0.25f, 0.18f, -0.13f};
+  int run = 0;
+  for (float eta : {0.0f, 0.25f, 0.5f, 0.75f, 1.0f}) {
+    for (float w : {1.5f, 3.0f, 6.0f, 10.0f, 15.0f}) {
+      const float x0 = 150.37f, a = 20000.0f * w;
+      std::vector<float> y(300);
+      for (int i = 0; i < 300; ++i) y[i] = pseudo_voigt(i, x0, a, w, eta);
+      for (bool bounded : {false, true}) {
+        const float off = offs[run++ % 4];
+        auto rec = prefit_record(y, {0, 299}, {x0 + off * w});
+        const float weight =
+            std::clamp(eta + (eta < 0.5f ? 1.0f : -1.0f) * std::fabs(off), 0.0f, 1.0f);
+        const float start[4] = {x0 + off * w, a * (1 - off), w * (1 + off), weight};
+        std::copy(start, start + 4, rec.peaks.get());
+        Lines out;
+        const int32_t result = bounded ? fitpeakgroup(rec, 0, 299, 0, 0) : fitpeaks(rec, 0, 299);
+        ASSERT_GE(result, 0) << eta << " " << w << " " << bounded;
+        const auto p = peak_row(rec, 0);
+        const std::string what = "eta " + std::to_string(eta) + " w " + std::to_string(w) +
+                                 (bounded ? " bounded" : " unbounded");
+        EXPECT_NEAR(p[0], x0, 1e-4f * w) << what;
+        EXPECT_NEAR(p[1] / a, 1.0f, 1e-4f) << what;
+        EXPECT_NEAR(p[2] / w, 1.0f, 1e-4f) << what;
+        EXPECT_NEAR(p[3], eta, 1e-4f) << what;
+      }
     }
+  }
 }
 
 namespace {
-double peak_in_double(double x, const std::array<float, 4> &t)
-{
-    const double ln2 = std::log(2.0), pi = 3.14159265358979;
-    const double d2 = (x - t[0]) * (x - t[0]) / (static_cast<double>(t[2]) * t[2]);
-    return t[1] * ((1 - t[3]) * std::sqrt(ln2 / pi) / t[2] * std::exp(-ln2 * d2) + t[3] / (pi * t[2]) / (1 + d2));
+double peak_in_double(double x, const std::array<float, 4>& t) {
+  const double ln2 = std::log(2.0), pi = 3.14159265358979;
+  const double d2 = (x - t[0]) * (x - t[0]) / (static_cast<double>(t[2]) * t[2]);
+  return t[1] * ((1 - t[3]) * std::sqrt(ln2 / pi) / t[2] * std::exp(-ln2 * d2) +
+                 t[3] / (pi * t[2]) / (1 + d2));
 }
 }  // namespace
 
@@ -251,147 +246,148 @@ double peak_in_double(double x, const std::array<float, 4> &t)
 // fit, against the optimum lmfit finds for the same data and bounds
 // (group_fit_reference.py).  The second case ends on two width bounds in a
 // long flat valley, where 250 iterations end 5e-4 short of the optimum.
-TEST(PeakFits, GroupFitReachesTheBoundedOptimum)
-{
-    struct Case {
-        std::vector<std::array<float, 4>> truth, start;
-        double optimum;
-        std::vector<std::array<float, 4>> fitted;
-    };
-    const Case cases[] = {
-        {{{50.3f, 30000, 4, 0.3f}, {58.6f, 12000, 3, 0.7f}},
-         {{50, 20890, 4.6f, 0.5f}, {58, 8360, 4.6f, 0.5f}},
-         32244.3215,
-         {{50.320568f, 30265.498f, 3.9892749f, 0.33583628f}, {58.571625f, 11922.783f, 3.0118245f, 0.72551517f}}},
-        {{{45.2f, 40000, 8, 0.2f}, {60.7f, 25000, 5, 0.8f}},
-         {{45, 30000, 3, 0.5f}, {61, 20000, 3, 0.5f}},
-         707696.0731,
-         {{44.62519f, 39200.968f, 6, 0.69349697f}, {59.629974f, 27663.99f, 6, 0.62762168f}}},
-        {{{40.1f, 50000, 5, 0.2f}, {50.4f, 20000, 4, 0.6f}, {62.8f, 35000, 6, 0.4f}},
-         {{40, 46000, 5.5f, 0.5f}, {50, 23000, 5.5f, 0.5f}, {63, 31000, 5.5f, 0.5f}},
-         30628.86607,
-         {{40.065799f, 48854.186f, 4.9933686f, 0.17424521f},
-          {50.455648f, 22399.049f, 4.098696f, 0.76500905f},
-          {62.92401f, 34200.455f, 5.9213296f, 0.42246034f}}},
-        {{{30.5f, 1e6f, 3, 0.1f}, {38.2f, 5000, 2.5f, 0.9f}, {45.9f, 2e5f, 4, 0.5f}},
-         {{30, 8e5f, 3.4f, 0.5f}, {38, 6000, 3.4f, 0.5f}, {46, 1.9e5f, 3.4f, 0.5f}},
-         31386.36308,
-         {{30.500152f, 1000286.3f, 3.000372f, 0.10070986f},
-          {38.112566f, 4969.2542f, 2.3867119f, 1},
-          {45.896502f, 199912.49f, 4.0052313f, 0.49840627f}}},
-    };
-    const int n = 120;
-    for (const Case &c : cases) {
-        std::vector<float> y(n);
-        for (int i = 0; i < n; ++i) {
-            double v = 25.0 * std::sin(1.7 * i * i + 0.3 * i);
-            for (const auto &t : c.truth) v += peak_in_double(i, t);
-            y[i] = static_cast<float>(v);
-        }
-        auto rec = prefit_record(y, {0, n - 1.0f}, std::vector<float>(c.start.size(), 0.0f));
-        for (size_t k = 0; k < c.start.size(); ++k) std::copy(c.start[k].begin(), c.start[k].end(), &rec.peaks[4 * k]);
-        const int32_t last = static_cast<int32_t>(c.start.size()) - 1;
-        ASSERT_GE(fitpeakgroup(rec, 0, n - 1, 0, last), 0);
-        const double ss = residual(rec, 0, n - 1, table_of(rec));
-        EXPECT_LT(ss, c.optimum * (1 + 1e-3)) << c.optimum;
-        EXPECT_GT(ss, c.optimum * (1 - 1e-5)) << "the reference is no optimum";
-        for (size_t k = 0; k < c.start.size(); ++k) EXPECT_NEAR(rec.peaks[4 * k], c.fitted[k][0], 0.05f) << k;
+TEST(PeakFits, GroupFitReachesTheBoundedOptimum) {
+  struct Case {
+    std::vector<std::array<float, 4>> truth, start;
+    double optimum;
+    std::vector<std::array<float, 4>> fitted;
+  };
+  const Case cases[] = {
+      {{{50.3f, 30000, 4, 0.3f}, {58.6f, 12000, 3, 0.7f}},
+       {{50, 20890, 4.6f, 0.5f}, {58, 8360, 4.6f, 0.5f}},
+       32244.3215,
+       {{50.320568f, 30265.498f, 3.9892749f, 0.33583628f},
+        {58.571625f, 11922.783f, 3.0118245f, 0.72551517f}}},
+      {{{45.2f, 40000, 8, 0.2f}, {60.7f, 25000, 5, 0.8f}},
+       {{45, 30000, 3, 0.5f}, {61, 20000, 3, 0.5f}},
+       707696.0731,
+       {{44.62519f, 39200.968f, 6, 0.69349697f}, {59.629974f, 27663.99f, 6, 0.62762168f}}},
+      {{{40.1f, 50000, 5, 0.2f}, {50.4f, 20000, 4, 0.6f}, {62.8f, 35000, 6, 0.4f}},
+       {{40, 46000, 5.5f, 0.5f}, {50, 23000, 5.5f, 0.5f}, {63, 31000, 5.5f, 0.5f}},
+       30628.86607,
+       {{40.065799f, 48854.186f, 4.9933686f, 0.17424521f},
+        {50.455648f, 22399.049f, 4.098696f, 0.76500905f},
+        {62.92401f, 34200.455f, 5.9213296f, 0.42246034f}}},
+      {{{30.5f, 1e6f, 3, 0.1f}, {38.2f, 5000, 2.5f, 0.9f}, {45.9f, 2e5f, 4, 0.5f}},
+       {{30, 8e5f, 3.4f, 0.5f}, {38, 6000, 3.4f, 0.5f}, {46, 1.9e5f, 3.4f, 0.5f}},
+       31386.36308,
+       {{30.500152f, 1000286.3f, 3.000372f, 0.10070986f},
+        {38.112566f, 4969.2542f, 2.3867119f, 1},
+        {45.896502f, 199912.49f, 4.0052313f, 0.49840627f}}},
+  };
+  const int n = 120;
+  for (const Case& c : cases) {
+    std::vector<float> y(n);
+    for (int i = 0; i < n; ++i) {
+      double v = 25.0 * std::sin(1.7 * i * i + 0.3 * i);
+      for (const auto& t : c.truth) v += peak_in_double(i, t);
+      y[i] = static_cast<float>(v);
     }
+    auto rec = prefit_record(y, {0, n - 1.0f}, std::vector<float>(c.start.size(), 0.0f));
+    for (size_t k = 0; k < c.start.size(); ++k)
+      std::copy(c.start[k].begin(), c.start[k].end(), &rec.peaks[4 * k]);
+    const int32_t last = static_cast<int32_t>(c.start.size()) - 1;
+    ASSERT_GE(fitpeakgroup(rec, 0, n - 1, 0, last), 0);
+    const double ss = residual(rec, 0, n - 1, table_of(rec));
+    EXPECT_LT(ss, c.optimum * (1 + 1e-3)) << c.optimum;
+    EXPECT_GT(ss, c.optimum * (1 - 1e-5)) << "the reference is no optimum";
+    for (size_t k = 0; k < c.start.size(); ++k)
+      EXPECT_NEAR(rec.peaks[4 * k], c.fitted[k][0], 0.05f) << k;
+  }
 }
 
 // A converged group must not carry a peak past the end of its range (and so
 // off the profile, where the peak fit would refuse the table).
-TEST(PeakFits, GroupPositionsStayInsideTheFittedRange)
-{
-    std::vector<float> y(240, 0.0f);
-    for (int i = 0; i < 240; ++i) y[i] = pseudo_voigt(i, 250.0, 50000, 6, 0.5);
-    auto rec = prefit_record(y, {180, 239}, {234});
-    rec.peaks[1] = 5000, rec.peaks[2] = 6, rec.peaks[3] = 0.5f;
-    ASSERT_GE(fitpeakgroup(rec, 180, 239, 0, 0), 0);
-    EXPECT_LE(rec.peaks[0], 239.0f);
-    EXPECT_GT(rec.peaks[0], 234.0f);
+TEST(PeakFits, GroupPositionsStayInsideTheFittedRange) {
+  std::vector<float> y(240, 0.0f);
+  for (int i = 0; i < 240; ++i) y[i] = pseudo_voigt(i, 250.0, 50000, 6, 0.5);
+  auto rec = prefit_record(y, {180, 239}, {234});
+  rec.peaks[1] = 5000, rec.peaks[2] = 6, rec.peaks[3] = 0.5f;
+  ASSERT_GE(fitpeakgroup(rec, 180, 239, 0, 0), 0);
+  EXPECT_LE(rec.peaks[0], 239.0f);
+  EXPECT_GT(rec.peaks[0], 234.0f);
 }
 
 // The peak fit straight from the start values the table reader gives a
 // position-only table (intensity 100, HWHM 10, weight 0), no prefit.
-TEST(PeakFits, PeakFitFromTheReadersStartValues)
-{
-    const float truth[2][4] = {{140.4f, 600, 4, 0.3f}, {170.8f, 300, 6, 0.8f}};
-    std::vector<float> y(300);
-    for (int i = 0; i < 300; ++i) {
-        y[i] = 200.0f;
-        for (const auto &t : truth) y[i] += pseudo_voigt(i, t[0], t[1], t[2], t[3]);
-    }
-    auto rec = record_of(y);
-    set_splines(rec, {20, 100, 220, 280}, {200, 200, 200, 200});
-    const float table[8] = {140, 100, 10, 0, 171, 100, 10, 0};
-    set_peaks(rec, table, 2);
-    Lines out;
-    ASSERT_TRUE(peakfit_sequence(rec, "PeakFit"));
-    for (int k = 0; k < 2; ++k) {
-        EXPECT_NEAR(rec.peaks[4 * k], truth[k][0], 1e-3f) << k;
-        EXPECT_NEAR(rec.peaks[4 * k + 1] / truth[k][1], 1.0f, 1e-3f) << k;
-        // The unbounded fit may leave a width negative; the model reads |w|.
-        EXPECT_NEAR(std::fabs(rec.peaks[4 * k + 2]) / truth[k][2], 1.0f, 1e-3f) << k;
-        EXPECT_NEAR(rec.peaks[4 * k + 3], truth[k][3], 1e-3f) << k;
-    }
+TEST(PeakFits, PeakFitFromTheReadersStartValues) {
+  const float truth[2][4] = {{140.4f, 600, 4, 0.3f}, {170.8f, 300, 6, 0.8f}};
+  std::vector<float> y(300);
+  for (int i = 0; i < 300; ++i) {
+    y[i] = 200.0f;
+    for (const auto& t : truth) y[i] += pseudo_voigt(i, t[0], t[1], t[2], t[3]);
+  }
+  auto rec = record_of(y);
+  set_splines(rec, {20, 100, 220, 280}, {200, 200, 200, 200});
+  const float table[8] = {140, 100, 10, 0, 171, 100, 10, 0};
+  set_peaks(rec, table, 2);
+  Lines out;
+  ASSERT_TRUE(peakfit_sequence(rec, "PeakFit"));
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_NEAR(rec.peaks[4 * k], truth[k][0], 1e-3f) << k;
+    EXPECT_NEAR(rec.peaks[4 * k + 1] / truth[k][1], 1.0f, 1e-3f) << k;
+    // The unbounded fit may leave a width negative; the model reads |w|.
+    EXPECT_NEAR(std::fabs(rec.peaks[4 * k + 2]) / truth[k][2], 1.0f, 1e-3f) << k;
+    EXPECT_NEAR(rec.peaks[4 * k + 3], truth[k][3], 1e-3f) << k;
+  }
 }
 
 // Huge values, a background above the peak, positions off the profile and
 // samples that are no numbers.
-TEST(Prefit, HugeProfilesNegativeAreasAndBadSamples)
-{
-    // A lone peak and a pair, scaled far beyond what a float sum of squares
-    // holds: finite start values, and fits that reach the scaled truth.
-    std::vector<float> y(200);
-    for (int i = 0; i < 200; ++i)
-        y[i] = 1e30f * (pseudo_voigt(i, 60.3, 3000, 4, 0.4) + pseudo_voigt(i, 130.2, 2000, 3, 0.6) +
-                        pseudo_voigt(i, 140.1, 1500, 4, 0.2));
-    auto huge = prefit_record(y, {30, 100, 185}, {60, 130, 140});
-    ASSERT_GT(prefitpeaks(huge, 1000.0f), 0);
-    EXPECT_NEAR(huge.peaks[1] / 3e33f, 1.0f, 1e-3f);
-    EXPECT_NEAR(huge.peaks[5] / 2e33f, 1.0f, 1e-2f);
-    EXPECT_NEAR(huge.peaks[9] / 1.5e33f, 1.0f, 1e-2f);
-    Lines out;
-    ASSERT_TRUE(peakfit_sequence(huge, "PeakFit"));
-    ASSERT_EQ(out.lines.size(), 4u);
-    EXPECT_EQ(out.lines[1].rfind("Fit converged after ", 0), 0u) << out.lines[1];
-    EXPECT_EQ(out.lines[3].rfind("Fit converged after ", 0), 0u) << out.lines[3];
-    EXPECT_NEAR(huge.peaks[4 * 2 + 1] / 1.5e33f, 1.0f, 1e-3f);
+TEST(Prefit, HugeProfilesNegativeAreasAndBadSamples) {
+  // A lone peak and a pair, scaled far beyond what a float sum of squares
+  // holds: finite start values, and fits that reach the scaled truth.
+  std::vector<float> y(200);
+  for (int i = 0; i < 200; ++i)
+    y[i] = 1e30f * (pseudo_voigt(i, 60.3, 3000, 4, 0.4) + pseudo_voigt(i, 130.2, 2000, 3, 0.6) +
+                    pseudo_voigt(i, 140.1, 1500, 4, 0.2));
+  auto huge = prefit_record(y, {30, 100, 185}, {60, 130, 140});
+  ASSERT_GT(prefitpeaks(huge, 1000.0f), 0);
+  EXPECT_NEAR(huge.peaks[1] / 3e33f, 1.0f, 1e-3f);
+  EXPECT_NEAR(huge.peaks[5] / 2e33f, 1.0f, 1e-2f);
+  EXPECT_NEAR(huge.peaks[9] / 1.5e33f, 1.0f, 1e-2f);
+  Lines out;
+  ASSERT_TRUE(peakfit_sequence(huge, "PeakFit"));
+  ASSERT_EQ(out.lines.size(), 4u);
+  EXPECT_EQ(out.lines[1].rfind("Fit converged after ", 0), 0u) << out.lines[1];
+  EXPECT_EQ(out.lines[3].rfind("Fit converged after ", 0), 0u) << out.lines[3];
+  EXPECT_NEAR(huge.peaks[4 * 2 + 1] / 1.5e33f, 1.0f, 1e-3f);
 
-    // A spline point above the peak makes the area between its neighbours
-    // negative: the user is told, and the fit starts from absolute values.
-    for (int i = 0; i < 200; ++i) y[i] = pseudo_voigt(i, 60.3, 3000, 4, 0.4);
-    auto below = prefit_record(y, {50, 62, 100}, {58});
-    for (int i = 50; i < 62; ++i) below.ysub[i] -= 400.0f;
-    out.lines.clear();
-    prefitpeaks(below, 1000.0f);
-    ASSERT_EQ(out.lines.size(), 1u);
-    EXPECT_EQ(out.lines[0], "ERROR in prefitpeaks. The profile lies below the background around the peak at 58; "
-                            "the prefit starts from absolute values. \n");
-    EXPECT_GE(below.peaks[1], 0.0f);
-    EXPECT_GT(below.peaks[2], 0.0f);
-    EXPECT_TRUE(std::isfinite(below.peaks[1]));
+  // A spline point above the peak makes the area between its neighbours
+  // negative: the user is told, and the fit starts from absolute values.
+  for (int i = 0; i < 200; ++i) y[i] = pseudo_voigt(i, 60.3, 3000, 4, 0.4);
+  auto below = prefit_record(y, {50, 62, 100}, {58});
+  for (int i = 50; i < 62; ++i) below.ysub[i] -= 400.0f;
+  out.lines.clear();
+  prefitpeaks(below, 1000.0f);
+  ASSERT_EQ(out.lines.size(), 1u);
+  EXPECT_EQ(out.lines[0],
+            "ERROR in prefitpeaks. The profile lies below the background around the peak at 58; "
+            "the prefit starts from absolute values. \n");
+  EXPECT_GE(below.peaks[1], 0.0f);
+  EXPECT_GT(below.peaks[2], 0.0f);
+  EXPECT_TRUE(std::isfinite(below.peaks[1]));
 
-    // A peak off the profile is no reason to refuse the table; a position
-    // or a sample that is no number is.
-    auto rec = prefit_record(y, {20, 100, 180}, {60.3f, -3.24f});
-    EXPECT_TRUE(check_peaks(rec, "PreFit"));
-    EXPECT_TRUE(check_samples(rec, "PreFit"));
-    rec.peaks[4] = INFINITY;
-    EXPECT_FALSE(check_peaks(rec, "PreFit"));
-    EXPECT_EQ(out.lines.back(), "ERROR in PreFit. Every peak position must be a finite number. \n");
-    rec.peaks[4] = 300.0f;
-    rec.y[10] = NAN;  // before the first spline point: never read
-    rec.y[190] = INFINITY;
-    EXPECT_TRUE(prefit_sequence(rec, "PreFit"));
-    rec.y[180] = NAN;
-    rec.ysub.reset();
-    EXPECT_FALSE(prefit_sequence(rec, "PreFit"));
-    EXPECT_FALSE(rec.ysub);
-    EXPECT_EQ(out.lines.back(), "ERROR in PreFit. The profile holds a sample that is not a finite number. \n");
-    rec.y[180] = 0.0f;
-    rec.spliney[1] = NAN;
-    EXPECT_FALSE(peakfit_sequence(rec, "PeakFit"));
-    EXPECT_EQ(out.lines.back(), "ERROR in PeakFit. Every spline height must be a finite number. \n");
+  // A peak off the profile is no reason to refuse the table; a position
+  // or a sample that is no number is.
+  auto rec = prefit_record(y, {20, 100, 180}, {60.3f, -3.24f});
+  EXPECT_TRUE(check_peaks(rec, "PreFit"));
+  EXPECT_TRUE(check_samples(rec, "PreFit"));
+  rec.peaks[4] = INFINITY;
+  EXPECT_FALSE(check_peaks(rec, "PreFit"));
+  EXPECT_EQ(out.lines.back(), "ERROR in PreFit. Every peak position must be a finite number. \n");
+  rec.peaks[4] = 300.0f;
+  rec.y[10] = NAN;  // before the first spline point: never read
+  rec.y[190] = INFINITY;
+  EXPECT_TRUE(prefit_sequence(rec, "PreFit"));
+  rec.y[180] = NAN;
+  rec.ysub.reset();
+  EXPECT_FALSE(prefit_sequence(rec, "PreFit"));
+  EXPECT_FALSE(rec.ysub);
+  EXPECT_EQ(out.lines.back(),
+            "ERROR in PreFit. The profile holds a sample that is not a finite number. \n");
+  rec.y[180] = 0.0f;
+  rec.spliney[1] = NAN;
+  EXPECT_FALSE(peakfit_sequence(rec, "PeakFit"));
+  EXPECT_EQ(out.lines.back(), "ERROR in PeakFit. Every spline height must be a finite number. \n");
 }

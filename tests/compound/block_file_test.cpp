@@ -8,14 +8,17 @@ using YCompoundFiles::BlockFile;
 
 namespace {
 
-std::vector<char> block(char fill) { return std::vector<char>(512, fill); }
+std::vector<char> block(char fill) {
+  return std::vector<char>(512, fill);
+}
 
 // A file of blocks filled with 'a', 'b', ... in order.
 std::string make_file(const std::string& name, int blocks) {
   const std::string path = compound_test::scratch_path(name);
   BlockFile f;
   EXPECT_TRUE(f.Create(path.c_str()));
-  for (int i = 0; i < blocks; ++i) EXPECT_TRUE(f.WriteBlock(i, block(static_cast<char>('a' + i)).data()));
+  for (int i = 0; i < blocks; ++i)
+    EXPECT_TRUE(f.WriteBlock(i, block(static_cast<char>('a' + i)).data()));
   EXPECT_TRUE(f.Close());
   return path;
 }

@@ -15,7 +15,8 @@ namespace {
 
 std::vector<char> pattern(size_t size, int seed = 1) {
   std::vector<char> data(size);
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>((i * 31 + seed * 7 + i / 253) & 0xFF);
+  for (size_t i = 0; i < size; ++i)
+    data[i] = static_cast<char>((i * 31 + seed * 7 + i / 253) & 0xFF);
   return data;
 }
 
@@ -43,10 +44,11 @@ TEST(CompoundDocument, NewDocumentHasExactBytes) {
   // and 6, one table block, directory at 1, cutoff 4096, no small table, no
   // extension blocks, slot 0 = block 0, every other slot free.
   const std::vector<unsigned char> head = {
-      0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-      0x3B, 0, 3, 0, 0xFE, 0xFF, 9, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-      0, 0, 0, 0, 0, 0x10, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0,
-      0, 0, 0, 0};
+      0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1, 0,    0,    0, 0, 0,    0,    0,    0,
+      0,    0,    0,    0,    0,    0,    0,    0,    0x3B, 0,    3, 0, 0xFE, 0xFF, 9,    0,
+      6,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 1,    0,    0,    0,
+      1,    0,    0,    0,    0,    0,    0,    0,    0,    0x10, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF,
+      0,    0,    0,    0,    0xFE, 0xFF, 0xFF, 0xFF, 0,    0,    0, 0, 0,    0,    0,    0};
   EXPECT_TRUE(std::equal(head.begin(), head.end(), b.begin()));
   for (int i = 80; i < 512; ++i) ASSERT_EQ(b[i], 0xFF);
   // Table block: itself, then the directory's one-block chain.
@@ -80,9 +82,9 @@ TEST(CompoundDocument, BigChainExamplesGiveExactBlocks) {
   ASSERT_EQ(b.size(), 512u * 13);  // header, table, directory, ten data blocks
   for (uint32_t k = 2; k < 11; ++k) EXPECT_EQ(u32(b, 512 + 4 * k), k + 1);
   EXPECT_EQ(u32(b, 512 + 44), 0xFFFFFFFEu);
-  EXPECT_EQ(u32(b, 1024 + 128 + 116), 2u);    // start block
-  EXPECT_EQ(u32(b, 1024 + 128 + 120), 5000u); // size
-  EXPECT_EQ(b[1024 + 128 + 64], 18);          // "Workbook": 8 units + terminator
+  EXPECT_EQ(u32(b, 1024 + 128 + 116), 2u);     // start block
+  EXPECT_EQ(u32(b, 1024 + 128 + 120), 5000u);  // size
+  EXPECT_EQ(b[1024 + 128 + 64], 18);           // "Workbook": 8 units + terminator
   EXPECT_EQ(std::memcmp(data.data(), &b[1536], data.size()), 0);
   for (size_t i = 1536 + 5000; i < b.size(); ++i) ASSERT_EQ(b[i], 0);  // zero tail
 
@@ -117,7 +119,7 @@ TEST(CompoundDocument, MigrationBetweenBigAndSmallBlocks) {
   EXPECT_EQ(u32(b, 1024 + 116), 2u);    // root: mini stream start
   EXPECT_EQ(u32(b, 1024 + 120), 128u);  // two small blocks
   EXPECT_EQ(u32(b, 1024 + 128 + 116), 0u);
-  EXPECT_EQ(u32(b, 2048), 1u);          // small entry 0 -> 1
+  EXPECT_EQ(u32(b, 2048), 1u);  // small entry 0 -> 1
   EXPECT_EQ(u32(b, 2052), 0xFFFFFFFEu);
   EXPECT_EQ(u32(b, 2056), 0xFFFFFFFFu);
   EXPECT_EQ(std::memcmp(small.data(), &b[1536], small.size()), 0);
@@ -142,7 +144,7 @@ TEST(CompoundDocument, PathRulesAndResultCodes) {
   EXPECT_EQ(doc.MakeStream("A\\"), kNoFinalName);
   EXPECT_EQ(doc.MakeStream(std::string(31, 'n').c_str()), kSuccess);
   EXPECT_EQ(doc.MakeStream(std::string(32, 'm').c_str()), kNameTooLong);
-  EXPECT_EQ(doc.MakeStream("A\\B"), kSuccess);  // makes the storage A on the way
+  EXPECT_EQ(doc.MakeStream("A\\B"), kSuccess);     // makes the storage A on the way
   EXPECT_EQ(doc.MakeStream("a\\C"), kNameExists);  // "a" collides with "A" for readers
   std::string cwd;
   ASSERT_EQ(doc.CurrentDirectory(cwd), kSuccess);
@@ -207,7 +209,7 @@ TEST(CompoundDocument, ReadsAndRefusalsReportFailures) {
   EXPECT_EQ(doc.ReadStream("Workbook", small_buffer, sizeof small_buffer), kTooLarge);
   uint64_t size = 0;
   ASSERT_EQ(doc.StreamSize("\\", size), kSuccess);
-  EXPECT_EQ(size, 64u * 64);  // 4095 bytes take 64 small blocks
+  EXPECT_EQ(size, 64u * 64);                        // 4095 bytes take 64 small blocks
   EXPECT_EQ(doc.MakeStream("\xff\xfe"), kBadText);  // not valid text in the C locale
   doc.Close();
 
@@ -243,14 +245,16 @@ TEST(CompoundDocument, ManyChangesInOneSessionLeaveACompleteFile) {
       ASSERT_EQ(doc.RemoveStream(name.c_str()), kSuccess);
       expected.erase(name);
     } else {
-      const std::vector<char> data = pattern(sizes[next(static_cast<uint32_t>(sizes.size()))], step);
+      const std::vector<char> data =
+          pattern(sizes[next(static_cast<uint32_t>(sizes.size()))], step);
       ASSERT_EQ(doc.WriteStream(name.c_str(), data, data.size()), kSuccess);
       expected[name] = data;
     }
     compound_test::Layout layout;
     ASSERT_EQ(compound_test::check_layout(path, layout), "") << "step " << step;
     ASSERT_EQ(layout.streams.size(), expected.size()) << "step " << step;
-    for (auto& s : expected) ASSERT_TRUE(layout.streams.at("\\" + s.first) == s.second) << "step " << step;
+    for (auto& s : expected)
+      ASSERT_TRUE(layout.streams.at("\\" + s.first) == s.second) << "step " << step;
   }
 }
 

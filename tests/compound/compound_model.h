@@ -22,13 +22,16 @@ struct Model {
   bool IsStream(const std::string& p) const { return streams.count(p) > 0; }
   static std::string Parent(const std::string& p) { return p.substr(0, p.rfind('\\')); }
   bool HasChildren(const std::string& p) const {
-    for (auto& s : streams) if (Parent(s.first) == p) return true;
-    for (auto& s : storages) if (Parent(s) == p) return true;
+    for (auto& s : streams)
+      if (Parent(s.first) == p) return true;
+    for (auto& s : storages)
+      if (Parent(s) == p) return true;
     return false;
   }
   void RemoveUnder(const std::string& p) {
     for (auto it = streams.begin(); it != streams.end();)
-      it = (it->first == p || it->first.rfind(p + "\\", 0) == 0) ? streams.erase(it) : std::next(it);
+      it =
+          (it->first == p || it->first.rfind(p + "\\", 0) == 0) ? streams.erase(it) : std::next(it);
     for (auto it = storages.begin(); it != storages.end();)
       it = (*it == p || it->rfind(p + "\\", 0) == 0) ? storages.erase(it) : std::next(it);
     if (cwd == p || cwd.rfind(p + "\\", 0) == 0) cwd = Parent(p);
@@ -44,8 +47,10 @@ struct Model {
       ++pos;
     }
     if (IsStream(p) || IsStorage(p)) return YCompoundFiles::kNameExists;
-    if (storage) storages.insert(p);
-    else streams[p] = {};
+    if (storage)
+      storages.insert(p);
+    else
+      streams[p] = {};
     return YCompoundFiles::kSuccess;
   }
 };

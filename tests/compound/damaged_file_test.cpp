@@ -35,7 +35,9 @@ std::string base_file() {
 }
 
 constexpr uint64_t kTable = 512, kDir = 1024;
-uint64_t entry_offset(int id) { return kDir + 128 * id; }
+uint64_t entry_offset(int id) {
+  return kDir + 128 * id;
+}
 
 struct Damage {
   const char* name;
@@ -54,17 +56,28 @@ const Damage kDamages[] = {
     {"huge table count", [](Bytes& b) { put_u32(b, 44, 0xFFFFFFF0); }, false, nullptr},
     {"zero table count", [](Bytes& b) { put_u32(b, 44, 0); }, false, nullptr},
     {"huge extension count", [](Bytes& b) { put_u32(b, 72, 0xFFFFFFFF); }, false, nullptr},
-    {"extension block out of file", [](Bytes& b) { put_u32(b, 44, 110); put_u32(b, 68, 99999); put_u32(b, 72, 1); }, false, nullptr},
+    {"extension block out of file",
+     [](Bytes& b) {
+       put_u32(b, 44, 110);
+       put_u32(b, 68, 99999);
+       put_u32(b, 72, 1);
+     },
+     false, nullptr},
     {"bad slot", [](Bytes& b) { put_u32(b, 76, 0x7FFFFFFF); }, false, nullptr},
     {"directory start past file", [](Bytes& b) { put_u32(b, 48, 100000); }, false, nullptr},
     {"directory start special", [](Bytes& b) { put_u32(b, 48, 0xFFFFFFFD); }, false, nullptr},
     {"directory chain cycle", [](Bytes& b) { put_u32(b, kTable + 4, 1); }, false, nullptr},
     {"small table start past table", [](Bytes& b) { put_u32(b, 60, 5000); }, false, nullptr},
     {"root not a root", [](Bytes& b) { b[entry_offset(0) + 66] = 1; }, false, nullptr},
-    {"child id out of range", [](Bytes& b) { put_u32(b, entry_offset(0) + 76, 500); }, false, nullptr},
+    {"child id out of range", [](Bytes& b) { put_u32(b, entry_offset(0) + 76, 500); }, false,
+     nullptr},
     {"directory cycle", [](Bytes& b) { put_u32(b, entry_offset(1) + 76, 1); }, false, nullptr},
     {"entry owned twice", [](Bytes& b) { put_u32(b, entry_offset(1) + 76, 2); }, false, nullptr},
-    {"unterminated name", [](Bytes& b) { for (int i = 0; i < 64; i += 2) b[entry_offset(2) + i] = 'A'; }, false, nullptr},
+    {"unterminated name",
+     [](Bytes& b) {
+       for (int i = 0; i < 64; i += 2) b[entry_offset(2) + i] = 'A';
+     },
+     false, nullptr},
     {"unknown entry type", [](Bytes& b) { b[entry_offset(2) + 66] = 7; }, false, nullptr},
     {"stream with a child", [](Bytes& b) { put_u32(b, entry_offset(2) + 76, 1); }, false, nullptr},
     {"truncated to 100 bytes", [](Bytes& b) { b.resize(100); }, false, nullptr},
@@ -72,12 +85,21 @@ const Damage kDamages[] = {
     {"cyclic stream chain", [](Bytes& b) { put_u32(b, kTable + 4 * 11, 2); }, true, "Big"},
     {"chain into a table block", [](Bytes& b) { put_u32(b, kTable + 4 * 5, 0); }, true, "Big"},
     {"chain into a free block", [](Bytes& b) { put_u32(b, kTable + 4 * 5, 100); }, true, "Big"},
-    {"size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(2) + 120, 0xFFFFFF00); }, true, "Big"},
-    {"small size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(3) + 120, 3000); }, true, "S\\Small"},
+    {"size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(2) + 120, 0xFFFFFF00); }, true,
+     "Big"},
+    {"small size beyond its chain", [](Bytes& b) { put_u32(b, entry_offset(3) + 120, 3000); }, true,
+     "S\\Small"},
     {"small chain cycle", [](Bytes& b) { put_u32(b, (13 + 1) * 512 + 4, 0); }, true, "S\\Small"},
-    {"mini stream start past file", [](Bytes& b) { put_u32(b, entry_offset(0) + 116, 77777); }, true, "S\\Small"},
-    {"root size beyond mini stream", [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
-    {"two streams share blocks", [](Bytes& b) { put_u32(b, entry_offset(3) + 116, 2); put_u32(b, entry_offset(3) + 120, 4096); }, true, nullptr},
+    {"mini stream start past file", [](Bytes& b) { put_u32(b, entry_offset(0) + 116, 77777); },
+     true, "S\\Small"},
+    {"root size beyond mini stream",
+     [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
+    {"two streams share blocks",
+     [](Bytes& b) {
+       put_u32(b, entry_offset(3) + 116, 2);
+       put_u32(b, entry_offset(3) + 120, 4096);
+     },
+     true, nullptr},
     {"truncated in the stream", [](Bytes& b) { b.resize(3000); }, false, nullptr},
 };
 

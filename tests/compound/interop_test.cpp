@@ -21,7 +21,8 @@ void write_manifest(const std::string& manifest, const compound_test::Layout& la
   for (auto& s : layout.streams) {
     const std::string blob = "blob_" + std::to_string(i++) + ".bin";
     const std::string dir = manifest.substr(0, manifest.rfind('/') + 1);
-    compound_test::write_file_bytes(dir + blob, std::vector<unsigned char>(s.second.begin(), s.second.end()));
+    compound_test::write_file_bytes(dir + blob,
+                                    std::vector<unsigned char>(s.second.begin(), s.second.end()));
     out << "S\t" << s.first << "\t" << blob << "\n";
   }
   for (auto& d : layout.storages) out << "D\t" << d << "\n";
@@ -34,7 +35,8 @@ void expect_readers_agree(const std::string& file) {
   const std::string manifest = compound_test::scratch_path("manifest.txt");
   write_manifest(manifest, layout);
   std::string output;
-  EXPECT_EQ(compound_test::run_tool("check '" + file + "' '" + manifest + "'", output), 0) << output;
+  EXPECT_EQ(compound_test::run_tool("check '" + file + "' '" + manifest + "'", output), 0)
+      << output;
 }
 
 // Reads every stream a manifest lists through this library.
@@ -47,7 +49,8 @@ void expect_document_matches_manifest(const std::string& file, const std::string
   while (in >> kind >> path) {
     if (kind != "S") continue;
     in >> blob;
-    const auto expected = compound_test::read_file_bytes(manifest.substr(0, manifest.rfind('/') + 1) + blob);
+    const auto expected =
+        compound_test::read_file_bytes(manifest.substr(0, manifest.rfind('/') + 1) + blob);
     std::vector<char> data;
     ASSERT_EQ(doc.ReadStream(path.c_str(), data), kSuccess) << path;
     EXPECT_TRUE(data.size() == expected.size() &&
@@ -99,7 +102,8 @@ TEST(Interop, WorkbookWrittenByXlwtReadsBack) {
   const std::string file = compound_test::scratch_path("xlwt.xls");
   const std::string manifest = compound_test::scratch_path("xlwt-manifest.txt");
   std::string output;
-  ASSERT_EQ(compound_test::run_tool("make-xlwt '" + file + "' '" + manifest + "'", output), 0) << output;
+  ASSERT_EQ(compound_test::run_tool("make-xlwt '" + file + "' '" + manifest + "'", output), 0)
+      << output;
   expect_document_matches_manifest(file, manifest);
 }
 
@@ -108,7 +112,8 @@ TEST(Interop, DocumentWrittenByGsfReadsBackAndChangesSafely) {
   const std::string file = compound_test::scratch_path("gsf.ole");
   const std::string manifest = compound_test::scratch_path("gsf-manifest.txt");
   std::string output;
-  ASSERT_EQ(compound_test::run_tool("make-gsf '" + file + "' '" + manifest + "'", output), 0) << output;
+  ASSERT_EQ(compound_test::run_tool("make-gsf '" + file + "' '" + manifest + "'", output), 0)
+      << output;
   expect_document_matches_manifest(file, manifest);
   // A change either works and leaves a file every reader agrees on, or is
   // refused and leaves the file as it was.
@@ -154,7 +159,8 @@ TEST(Interop, TableRunLayoutIsReadAndRewrittenAsPublished) {
   const uint64_t dir = block(109);
   const char16_t* names[] = {u"Root Entry", u"Workbook"};
   for (int e = 0; e < 2; ++e) {
-    for (int i = 0; names[e][i]; ++i) b[dir + 128 * e + 2 * i] = static_cast<unsigned char>(names[e][i]);
+    for (int i = 0; names[e][i]; ++i)
+      b[dir + 128 * e + 2 * i] = static_cast<unsigned char>(names[e][i]);
     b[dir + 128 * e + 64] = e == 0 ? 22 : 18;
     b[dir + 128 * e + 66] = e == 0 ? 5 : 2;
     b[dir + 128 * e + 67] = 1;

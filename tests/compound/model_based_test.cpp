@@ -28,7 +28,8 @@ const size_t kSizes[] = {0, 1, 63, 64, 65, 200, 4095, 4096, 4097, 9000, 70000, 1
 
 }  // namespace
 
-void RunModel(unsigned seed, int steps, const std::function<void(const std::string&, int)>& extra_check) {
+void RunModel(unsigned seed, int steps,
+              const std::function<void(const std::string&, int)>& extra_check) {
   std::mt19937 rng(seed);
   auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
   const std::string path = compound_test::scratch_path("model-" + std::to_string(seed) + ".cdf");
@@ -39,10 +40,12 @@ void RunModel(unsigned seed, int steps, const std::function<void(const std::stri
     const std::string parent = kParents[pick(4)];
     std::string entry = parent + "\\" + kNames[pick(4)];
     // Most writes and removals aim at streams that exist.
-    if (!model.streams.empty() && pick(4) != 0) entry = std::next(model.streams.begin(), pick(model.streams.size()))->first;
+    if (!model.streams.empty() && pick(4) != 0)
+      entry = std::next(model.streams.begin(), pick(model.streams.size()))->first;
     // Paths under the current storage are given relative to it at times.
     auto spelled = [&](const std::string& p) {
-      if (!model.cwd.empty() && p.rfind(model.cwd + "\\", 0) == 0 && pick(2)) return p.substr(model.cwd.size() + 1);
+      if (!model.cwd.empty() && p.rfind(model.cwd + "\\", 0) == 0 && pick(2))
+        return p.substr(model.cwd.size() + 1);
       if (model.cwd.empty() && pick(2)) return p.substr(1);
       return p;
     };
@@ -78,7 +81,9 @@ void RunModel(unsigned seed, int steps, const std::function<void(const std::stri
       what = std::string(directory_only ? "RemoveDirectory " : "RemoveTree ") + target;
       const std::string argument = spelled(target);  // before the model's current storage moves
       if (directory_only) {
-        expected = !model.IsStorage(target) ? kNoSuchStorage : (model.HasChildren(target) ? kStorageNotEmpty : kSuccess);
+        expected = !model.IsStorage(target)
+                       ? kNoSuchStorage
+                       : (model.HasChildren(target) ? kStorageNotEmpty : kSuccess);
         if (expected == kSuccess) model.RemoveUnder(target);
         got = doc.RemoveDirectory(argument.c_str());
       } else {
@@ -95,7 +100,8 @@ void RunModel(unsigned seed, int steps, const std::function<void(const std::stri
       got = doc.ChangeDirectory(argument.c_str());
     }
     SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step) + ": " + what);
-    if (std::getenv("MODEL_TRACE")) std::printf("%d %s -> %d (cwd %s)\n", step, what.c_str(), got, model.cwd.c_str());
+    if (std::getenv("MODEL_TRACE"))
+      std::printf("%d %s -> %d (cwd %s)\n", step, what.c_str(), got, model.cwd.c_str());
     ASSERT_EQ(got, expected);
 
     doc.Close();
@@ -103,7 +109,8 @@ void RunModel(unsigned seed, int steps, const std::function<void(const std::stri
     ASSERT_EQ(compound_test::check_layout(path, layout), "");
     ASSERT_EQ(layout.storages, std::set<std::string>(model.storages.begin(), model.storages.end()));
     ASSERT_EQ(layout.streams.size(), model.streams.size());
-    for (auto& s : model.streams) ASSERT_TRUE(layout.streams.count(s.first) && layout.streams[s.first] == s.second) << s.first;
+    for (auto& s : model.streams)
+      ASSERT_TRUE(layout.streams.count(s.first) && layout.streams[s.first] == s.second) << s.first;
 
     ASSERT_TRUE(doc.Open(path.c_str()));
     ASSERT_EQ(doc.ChangeDirectory(model.cwd.empty() ? "\\" : model.cwd.c_str()), kSuccess);

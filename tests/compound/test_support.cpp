@@ -19,7 +19,9 @@ std::string source_dir() {
   return KELPO_COMPOUND_TEST_DIR;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 // Published sibling order (names here are ASCII).
 bool name_before(const std::string& a, const std::string& b) {
@@ -48,16 +50,19 @@ std::string scratch_path(const std::string& name) {
 
 std::vector<unsigned char> read_file_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>());
 }
 
 void write_file_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 uint32_t u32(const std::vector<unsigned char>& b, uint64_t o) {
-  return uint32_t{b[o]} | uint32_t{b[o + 1]} << 8 | uint32_t{b[o + 2]} << 16 | uint32_t{b[o + 3]} << 24;
+  return uint32_t{b[o]} | uint32_t{b[o + 1]} << 8 | uint32_t{b[o + 2]} << 16 |
+         uint32_t{b[o + 3]} << 24;
 }
 
 void put_u32(std::vector<unsigned char>& b, uint64_t o, uint32_t v) {
@@ -75,8 +80,10 @@ std::string check_layout(const std::string& path, Layout& layout) {
   std::vector<uint32_t> fat_ids, ext_ids;
   for (uint32_t k = 0; k < 109; ++k) {
     const uint32_t id = u32(b, 76 + 4 * k);
-    if (k < fat_count) fat_ids.push_back(id);
-    else if (id != kFree) return "unused header slot in use";
+    if (k < fat_count)
+      fat_ids.push_back(id);
+    else if (id != kFree)
+      return "unused header slot in use";
   }
   const uint32_t beyond = fat_count > 109 ? fat_count - 109 : 0;
   if (ext_count != (beyond + 126) / 127) return "extension block count";
@@ -86,8 +93,10 @@ std::string check_layout(const std::string& path, Layout& layout) {
     ext_ids.push_back(id);
     for (uint32_t j = 0; j < 127; ++j) {
       const uint32_t t = u32(b, at(id) + 4 * j);
-      if (fat_ids.size() < fat_count) fat_ids.push_back(t);
-      else if (t != kFree) return "unused extension id in use";
+      if (fat_ids.size() < fat_count)
+        fat_ids.push_back(t);
+      else if (t != kFree)
+        return "unused extension id in use";
     }
     id = u32(b, at(id) + 508);
     if (e + 1 == ext_count && id != kEnd) return "extension chain end";
@@ -101,14 +110,17 @@ std::string check_layout(const std::string& path, Layout& layout) {
   while (used < fat.size() && fat[used] != kFree) ++used;
   for (uint64_t i = used; i < fat.size(); ++i)
     if (fat[i] != kFree) return "table not compact";
-  if (used != n) return "file holds " + std::to_string(n) + " blocks, table uses " + std::to_string(used);
+  if (used != n)
+    return "file holds " + std::to_string(n) + " blocks, table uses " + std::to_string(used);
   if (fat.size() - used >= 128 && fat_ids.size() > 1) return "a whole free table block";
 
   std::vector<int> owner(n, 0);
   std::string error;
   auto own = [&](uint32_t id) {
-    if (id >= n) error = "block id past file";
-    else if (owner[id]++) error = "block " + std::to_string(id) + " owned twice";
+    if (id >= n)
+      error = "block id past file";
+    else if (owner[id]++)
+      error = "block " + std::to_string(id) + " owned twice";
   };
   for (uint32_t id : fat_ids) {
     if (fat[id] != kFat) return "table block not marked";
@@ -153,7 +165,8 @@ std::string check_layout(const std::string& path, Layout& layout) {
     for (int s = 0; s < 4; ++s) {
       const uint64_t o = at(block) + 128 * s;
       Entry e;
-      for (int i = 0; i < 32 && b[o + 2 * i] | b[o + 2 * i + 1]; ++i) e.name.push_back(static_cast<char>(b[o + 2 * i]));
+      for (int i = 0; i < 32 && b[o + 2 * i] | b[o + 2 * i + 1]; ++i)
+        e.name.push_back(static_cast<char>(b[o + 2 * i]));
       e.type = b[o + 66];
       e.left = u32(b, o + 68), e.right = u32(b, o + 72), e.child = u32(b, o + 76);
       e.start = u32(b, o + 116), e.size = u32(b, o + 120);
@@ -163,10 +176,13 @@ std::string check_layout(const std::string& path, Layout& layout) {
   const Entry& root = entries.at(0);
   if (root.type != 5) return "root type";
   const std::vector<uint32_t> mini_chain = chain(root.start);
-  if (root.size != small_used * 64) return "root size " + std::to_string(root.size) + " for " + std::to_string(small_used) + " small blocks";
+  if (root.size != small_used * 64)
+    return "root size " + std::to_string(root.size) + " for " + std::to_string(small_used) +
+           " small blocks";
   if (mini_chain.size() != (root.size + 511) / 512) return "mini stream length";
   std::vector<char> mini;
-  for (uint32_t id : mini_chain) mini.insert(mini.end(), b.begin() + at(id), b.begin() + at(id) + 512);
+  for (uint32_t id : mini_chain)
+    mini.insert(mini.end(), b.begin() + at(id), b.begin() + at(id) + 512);
   std::vector<int> small_owner(small_used, 0);
 
   std::vector<int> reached(entries.size(), 0);
@@ -191,7 +207,8 @@ std::string check_layout(const std::string& path, Layout& layout) {
       cur = entries[cur].right;
     }
     for (size_t i = 1; i < inorder.size(); ++i)
-      if (!name_before(entries[inorder[i - 1]].name, entries[inorder[i]].name)) return "sibling order";
+      if (!name_before(entries[inorder[i - 1]].name, entries[inorder[i]].name))
+        return "sibling order";
     for (uint32_t id : inorder) {
       const Entry& e = entries[id];
       const std::string p = prefix + "\\" + e.name;
@@ -203,7 +220,8 @@ std::string check_layout(const std::string& path, Layout& layout) {
         if (e.size >= 4096) {
           const std::vector<uint32_t> c = chain(e.start);
           if (c.size() != (e.size + 511) / 512) return "stream chain length of " + p;
-          for (uint32_t id2 : c) data.insert(data.end(), b.begin() + at(id2), b.begin() + at(id2) + 512);
+          for (uint32_t id2 : c)
+            data.insert(data.end(), b.begin() + at(id2), b.begin() + at(id2) + 512);
         } else {
           uint32_t s = e.size == 0 ? kEnd : e.start;
           for (; s != kEnd; s = minifat[s]) {
@@ -234,7 +252,8 @@ std::string check_layout(const std::string& path, Layout& layout) {
 }
 
 int run_tool(const std::string& arguments, std::string& output) {
-  const std::string command = "/usr/bin/python3 '" + source_dir() + "/interop_tool.py' " + arguments + " 2>&1";
+  const std::string command =
+      "/usr/bin/python3 '" + source_dir() + "/interop_tool.py' " + arguments + " 2>&1";
   output.clear();
   std::FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
@@ -251,7 +270,8 @@ bool tools_present(const std::vector<std::string>& tools, std::string& missing) 
   if (probe_rc == -2) probe_rc = run_tool("probe", probe);
   missing.clear();
   for (const std::string& t : tools)
-    if (probe_rc != 0 || probe.find(t + " yes") == std::string::npos) missing += (missing.empty() ? "" : ", ") + t;
+    if (probe_rc != 0 || probe.find(t + " yes") == std::string::npos)
+      missing += (missing.empty() ? "" : ", ") + t;
   return missing.empty();
 }
 

@@ -44,14 +44,14 @@ bool tools_present(const std::vector<std::string>& tools, std::string& missing);
 }  // namespace compound_test
 
 // Use inside a TEST body.
-#define REQUIRE_TOOLS(...)                                                                  \
-  do {                                                                                      \
-    std::string missing_tools;                                                              \
-    if (!compound_test::tools_present({__VA_ARGS__}, missing_tools)) {                       \
-      const char* ci = std::getenv("CI");                                                   \
+#define REQUIRE_TOOLS(...)                                                                       \
+  do {                                                                                           \
+    std::string missing_tools;                                                                   \
+    if (!compound_test::tools_present({__VA_ARGS__}, missing_tools)) {                           \
+      const char* ci = std::getenv("CI");                                                        \
       if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: " << missing_tools; \
-      GTEST_SKIP() << "independent tool missing (install python3-olefile, libgsf-bin, "     \
-                      "python3-xlwt): "                                                     \
-                   << missing_tools;                                                        \
-    }                                                                                       \
+      GTEST_SKIP() << "independent tool missing (install python3-olefile, libgsf-bin, "          \
+                      "python3-xlwt): "                                                          \
+                   << missing_tools;                                                             \
+    }                                                                                            \
   } while (0)

@@ -25,7 +25,7 @@ const char* const kNames[] = {"Workbook", "x", "Data1", "Stream with a long name
 const uint32_t kSizes[] = {0, 1, 63, 64, 65, 511, 512, 513, 4095, 4096, 4097, 8193, 65536, 70000};
 
 void check_against_model(CompoundDocument& doc, const std::string& path, const Model& model,
-                       const std::string& what) {
+                         const std::string& what) {
   compound_test::Layout layout;
   const std::string problem = compound_test::check_layout(path, layout);
   FUZZ_CHECK(problem.empty(), what + ": " + problem);
@@ -37,7 +37,8 @@ void check_against_model(CompoundDocument& doc, const std::string& path, const M
                what + ": reading " + name);
   }
   std::string current;
-  FUZZ_CHECK(doc.CurrentDirectory(current) == kSuccess && current == (model.cwd.empty() ? "\\" : model.cwd),
+  FUZZ_CHECK(doc.CurrentDirectory(current) == kSuccess &&
+                 current == (model.cwd.empty() ? "\\" : model.cwd),
              what + ": current storage " + current);
 }
 
@@ -54,11 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string parent = kParents[in.Below(4)];
     std::string entry = parent + "\\" + kNames[in.Below(4)];
     if (!model.streams.empty() && in.Bit())
-      entry = std::next(model.streams.begin(), in.Below(static_cast<uint32_t>(model.streams.size())))->first;
+      entry =
+          std::next(model.streams.begin(), in.Below(static_cast<uint32_t>(model.streams.size())))
+              ->first;
     // Paths under the current storage are given relative to it at times.
     const bool relative = in.Bit();
     auto spelled = [&](const std::string& p) {
-      if (relative && !model.cwd.empty() && p.rfind(model.cwd + "\\", 0) == 0) return p.substr(model.cwd.size() + 1);
+      if (relative && !model.cwd.empty() && p.rfind(model.cwd + "\\", 0) == 0)
+        return p.substr(model.cwd.size() + 1);
       if (relative && model.cwd.empty()) return p.substr(1);
       return p;
     };
@@ -82,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint32_t length = kSizes[in.Below(sizeof kSizes / sizeof kSizes[0])] + in.Below(3);
         const uint8_t seed = in.Byte();
         std::vector<char> content(length);
-        for (uint32_t i = 0; i < length; ++i) content[i] = static_cast<char>(seed + i * 131 + (i >> 9));
+        for (uint32_t i = 0; i < length; ++i)
+          content[i] = static_cast<char>(seed + i * 131 + (i >> 9));
         what = "WriteStream " + entry + " " + std::to_string(length);
         expected = model.IsStream(entry) ? kSuccess : kNoSuchStream;
         if (expected == kSuccess) model.streams[entry] = content;
@@ -100,13 +105,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string argument = spelled(target);  // before the model's current storage moves
         if (in.Bit()) {
           what = "RemoveDirectory " + target;
-          expected = !model.IsStorage(target) ? kNoSuchStorage
-                                               : (model.HasChildren(target) ? kStorageNotEmpty : kSuccess);
+          expected = !model.IsStorage(target)
+                         ? kNoSuchStorage
+                         : (model.HasChildren(target) ? kStorageNotEmpty : kSuccess);
           if (expected == kSuccess) model.RemoveUnder(target);
           got = doc.RemoveDirectory(argument.c_str());
         } else {
           what = "RemoveTree " + target;
-          expected = (model.IsStorage(target) || model.IsStream(target)) ? kSuccess : kNoSuchStorage;
+          expected =
+              (model.IsStorage(target) || model.IsStream(target)) ? kSuccess : kNoSuchStorage;
           if (expected == kSuccess) model.RemoveUnder(target);
           got = doc.RemoveTree(argument.c_str());
         }
@@ -126,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         doc.Close();
         expected = kSuccess;
         got = doc.Open(path.c_str()) ? kSuccess : 0;
-        if (got == kSuccess) got = doc.ChangeDirectory(model.cwd.empty() ? "\\" : model.cwd.c_str());
+        if (got == kSuccess)
+          got = doc.ChangeDirectory(model.cwd.empty() ? "\\" : model.cwd.c_str());
         break;
     }
     log += std::to_string(step) + " " + what + " -> " + std::to_string(got) + "\n";

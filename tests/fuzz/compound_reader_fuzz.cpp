@@ -27,14 +27,16 @@ std::string narrow(const std::u16string& text) {
 // Reads everything below the storage at path. Storages cannot nest deeper
 // than the file has directory entries (128 bytes each): a loop in the tree
 // that the reader let through fails here instead of recursing for ever.
-void walk_tree(const CompoundDocument& doc, const std::u16string& path, size_t depth, Streams& streams) {
+void walk_tree(const CompoundDocument& doc, const std::u16string& path, size_t depth,
+               Streams& streams) {
   FUZZ_CHECK(depth <= max_depth, "storages nested deeper than the directory can hold");
   std::vector<std::u16string> names;
   if (doc.ListDirectory(names, path.c_str()) != kSuccess) return;
   for (const std::u16string& name : names) {
     // A name a path cannot spell is out of reach (a foreign file may hold
     // any name).
-    if (name.empty() || name == u"." || name == u".." || name.find(u'\\') != std::u16string::npos) continue;
+    if (name.empty() || name == u"." || name == u".." || name.find(u'\\') != std::u16string::npos)
+      continue;
     const std::u16string child = (path == u"\\" ? path : path + u"\\") + name;
     std::vector<std::u16string> below;
     if (doc.ListDirectory(below, child.c_str()) == kSuccess) {
@@ -50,10 +52,12 @@ void walk_tree(const CompoundDocument& doc, const std::u16string& path, size_t d
       FUZZ_CHECK(data.size() == size, "size read differs from size recorded: " + narrow(child));
       std::vector<char> buffer(data.size() + 1, '\x5a');
       FUZZ_CHECK(doc.ReadStream(child.c_str(), buffer.data(), size) == kSuccess, narrow(child));
-      FUZZ_CHECK(std::equal(data.begin(), data.end(), buffer.begin()), "two reads differ: " + narrow(child));
+      FUZZ_CHECK(std::equal(data.begin(), data.end(), buffer.begin()),
+                 "two reads differ: " + narrow(child));
       FUZZ_CHECK(buffer[size] == '\x5a', "read past the capacity given: " + narrow(child));
       if (size > 0)
-        FUZZ_CHECK(doc.ReadStream(child.c_str(), buffer.data(), size - 1) == kTooLarge, narrow(child));
+        FUZZ_CHECK(doc.ReadStream(child.c_str(), buffer.data(), size - 1) == kTooLarge,
+                   narrow(child));
       streams[child] = std::move(data);
     }
   }
@@ -81,7 +85,8 @@ void check_change(const std::string& original, const Streams& before, bool big) 
   walk_tree(doc, u"\\", 0, after);
   for (const auto& [name, content] : before) {
     const auto it = after.find(name);
-    FUZZ_CHECK(it != after.end() && it->second == content, "a change lost a stream: " + narrow(name));
+    FUZZ_CHECK(it != after.end() && it->second == content,
+               "a change lost a stream: " + narrow(name));
   }
   FUZZ_CHECK(after.count(added) && after[added] == data, "the added stream reads back wrong");
 }
@@ -99,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(doc.IsOpen(), "open without being open");
     walk_tree(doc, u"\\", 0, streams);
     uint64_t container = 0;
-    FUZZ_CHECK(doc.StreamSize(u"\\", container) == kSuccess, "no size of the small-block container");
+    FUZZ_CHECK(doc.StreamSize(u"\\", container) == kSuccess,
+               "no size of the small-block container");
     std::u16string current;
     FUZZ_CHECK(doc.CurrentDirectory(current) == kSuccess && current == u"\\", "not at the root");
   }

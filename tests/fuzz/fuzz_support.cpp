@@ -28,10 +28,22 @@ std::string Input::Bytes(size_t max_length) {
 
 float Input::Float() {
   constexpr float kInf = std::numeric_limits<float>::infinity();
-  static const float kSpecial[] = {
-      std::numeric_limits<float>::quiet_NaN(), kInf, -kInf, 0.0f, -0.0f,
-      std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
-      std::numeric_limits<float>::denorm_min(), 1e30f, -1e30f, 1e9f, 2e9f, 0.5f, -1.0f, 1.0f, 2.0f};
+  static const float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(),
+                                   kInf,
+                                   -kInf,
+                                   0.0f,
+                                   -0.0f,
+                                   std::numeric_limits<float>::max(),
+                                   -std::numeric_limits<float>::max(),
+                                   std::numeric_limits<float>::denorm_min(),
+                                   1e30f,
+                                   -1e30f,
+                                   1e9f,
+                                   2e9f,
+                                   0.5f,
+                                   -1.0f,
+                                   1.0f,
+                                   2.0f};
   const uint8_t kind = Byte();
   if (kind < 64) return kSpecial[kind % 16];
   if (kind < 192) return static_cast<float>(static_cast<int8_t>(Byte()));

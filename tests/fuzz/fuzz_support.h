@@ -44,7 +44,7 @@ void write_file(const std::string& path, const void* data, size_t size);
 
 }  // namespace fuzz
 
-#define FUZZ_CHECK(condition, what)                                              \
-  do {                                                                           \
-    if (!(condition)) ::fuzz::fail(std::string(#condition ": ") + (what));       \
+#define FUZZ_CHECK(condition, what)                                        \
+  do {                                                                     \
+    if (!(condition)) ::fuzz::fail(std::string(#condition ": ") + (what)); \
   } while (0)

@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
   std::sort(inputs.begin(), inputs.end());
   for (const auto& path : inputs) {
     std::ifstream in(path, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());

@@ -32,19 +32,26 @@ std::vector<Function> functions;
 size_t images_at_start = 0;
 size_t strings_at_start = 0;
 
-const uint32_t kPixelTypes[] = {DM_TYPE_INT16, DM_TYPE_REAL4, DM_TYPE_UINT8,  DM_TYPE_INT32,
+const uint32_t kPixelTypes[] = {DM_TYPE_INT16, DM_TYPE_REAL4,  DM_TYPE_UINT8,  DM_TYPE_INT32,
                                 DM_TYPE_INT8,  DM_TYPE_UINT16, DM_TYPE_UINT32, DM_TYPE_REAL8};
 
 uint32_t dimension(fuzz::Input& in) {
   switch (in.Below(8)) {
-    case 0: return 0;
-    case 1: return 1;
-    case 2: return 2 + in.Below(3);
-    case 3: return 5 + in.Below(27);
+    case 0:
+      return 0;
+    case 1:
+      return 1;
+    case 2:
+      return 2 + in.Below(3);
+    case 3:
+      return 5 + in.Below(27);
     case 4:
-    case 5: return 32 + in.Below(97);
-    case 6: return 129 + in.Below(256);
-    default: return 1 + in.Below(2048);
+    case 5:
+      return 32 + in.Below(97);
+    case 6:
+      return 129 + in.Below(256);
+    default:
+      return 1 + in.Below(2048);
   }
 }
 
@@ -62,10 +69,17 @@ std::vector<double> fuzz_pixels(fuzz::Input& in, uint32_t width, uint32_t height
       double& p = pixels[x + static_cast<size_t>(y) * width];
       const double d = mode == 2 ? std::abs(x - cx) : std::hypot(x - cx, y - cy);
       switch (mode) {
-        case 0: p = peak; break;
+        case 0:
+          p = peak;
+          break;
         case 1:
-        case 2: p = 10.0 + 100.0 * std::exp(-(d - radius) * (d - radius) / (2 * spread * spread)) + 50.0 / (1 + d); break;
-        default: p = static_cast<int8_t>(x * 37 + y * 11 + in.Byte()); break;
+        case 2:
+          p = 10.0 + 100.0 * std::exp(-(d - radius) * (d - radius) / (2 * spread * spread)) +
+              50.0 / (1 + d);
+          break;
+        default:
+          p = static_cast<int8_t>(x * 37 + y * 11 + in.Byte());
+          break;
       }
     }
   }
@@ -86,9 +100,12 @@ DM_ImageToken fuzz_image(fuzz::Input& in, bool real) {
 
 std::string fuzz_text(fuzz::Input& in) {
   switch (in.Below(4)) {
-    case 0: return "";
-    case 1: return "Radius Intensity Fit Background";
-    default: return in.Bytes(48);
+    case 0:
+      return "";
+    case 1:
+      return "Radius Intensity Fit Background";
+    default:
+      return in.Bytes(48);
   }
 }
 
@@ -96,11 +113,16 @@ std::string fuzz_text(fuzz::Input& in) {
 // bytes the name is made of.
 std::string file_name(fuzz::Input& in, const std::string& folder) {
   switch (in.Below(8)) {
-    case 0: return folder + "/out.xls";
-    case 1: return folder + "/given.xls";
-    case 2: return folder;
-    case 3: return folder + "/missing/out.xls";
-    case 4: return "";
+    case 0:
+      return folder + "/out.xls";
+    case 1:
+      return folder + "/given.xls";
+    case 2:
+      return folder;
+    case 3:
+      return folder + "/missing/out.xls";
+    case 4:
+      return "";
     default: {
       std::string name = in.Bytes(48);
       for (char& c : name)
@@ -160,8 +182,12 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
   bool first_text = true;
   for (size_t parameter = 0; parameter < f.parameters.size(); ++parameter) {
     switch (f.parameters[parameter]) {
-      case 'B': args.push_back(standin::image_arg(arena.Image(in, false))); break;
-      case 'R': args.push_back(standin::real_image_arg(arena.Image(in, true))); break;
+      case 'B':
+        args.push_back(standin::image_arg(arena.Image(in, false)));
+        break;
+      case 'R':
+        args.push_back(standin::real_image_arg(arena.Image(in, true)));
+        break;
       case 'C': {
         DM_ImageToken held = in.Below(4) == 0 ? arena.Image(in, false) : nullptr;
         if (held) host->interface()->image_add_ref(held);
@@ -169,7 +195,9 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
         args.push_back(standin::cell_arg(in.Below(32) == 0 ? nullptr : &arena.cells.back()));
         break;
       }
-      case 'f': args.push_back(standin::float_arg(bounded(f, parameter, in.Float()))); break;
+      case 'f':
+        args.push_back(standin::float_arg(bounded(f, parameter, in.Float())));
+        break;
       case 'p':
         arena.floats.push_back(in.Float());
         args.push_back(standin::float_ptr_arg(in.Below(32) == 0 ? nullptr : &arena.floats.back()));
@@ -183,15 +211,16 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
         args.push_back(standin::string_arg(arena.strings.back()));
         break;
       }
-      default: fuzz::fail("unknown parameter type in " + f.name);
+      default:
+        fuzz::fail("unknown parameter type in " + f.name);
     }
   }
   const size_t results_before = host->results().size();
   const CallResult result = host->call(f.name, args);
   host->clear_script_errors();
 
-  FUZZ_CHECK(result.script_errors.size() <= 1, f.name + " raised " +
-                                                   std::to_string(result.script_errors.size()) + " errors");
+  FUZZ_CHECK(result.script_errors.size() <= 1,
+             f.name + " raised " + std::to_string(result.script_errors.size()) + " errors");
   FUZZ_CHECK(host->live_locks() == 0, f.name + " left a pixel lock");
   for (DM_ImageToken& cell : arena.cells)
     if (cell) arena.images.push_back(cell), cell = nullptr;
@@ -203,7 +232,8 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
     error_line = error_line || host->results()[i].find("ERROR") != std::string::npos;
   if (!file.empty() && result.called && result.script_errors.empty() && !error_line) {
     YCompoundFiles::YExcel::ExcelFile book;
-    FUZZ_CHECK(book.Load(file.c_str()), f.name + " reported success but " + file + " does not load");
+    FUZZ_CHECK(book.Load(file.c_str()),
+               f.name + " reported success but " + file + " does not load");
   }
 }
 
@@ -214,7 +244,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static standin::PluginLibrary plugin;
   host = &the_host;
   std::string error;
-  if (!plugin.load(KELPO_PLUGIN_PATH, the_host, error)) fuzz::fail("cannot load the plug-in: " + error);
+  if (!plugin.load(KELPO_PLUGIN_PATH, the_host, error))
+    fuzz::fail("cannot load the plug-in: " + error);
   plugin.startup();
   for (const std::string& text : the_host.signatures()) {
     standin::Signature signature;

@@ -61,7 +61,8 @@ std::string describe(ExcelFile& book) {
 // sheet's size), and a new sheet.
 void edit_book(ExcelFile& book, const uint8_t* choice) {
   if (ExcelSheet* sheet = book.GetWorksheet(0)) {
-    const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2), col = choice[1] % (sheet->GetTotalCols() + 2);
+    const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2),
+                   col = choice[1] % (sheet->GetTotalCols() + 2);
     *sheet->Cell(row, col) = 0.1 * choice[2];
     *sheet->Cell(row + 1, col) = static_cast<int32_t>(choice[2]) << 24;
     *sheet->Cell(row, col + 1) = "added";
@@ -73,9 +74,11 @@ void edit_book(ExcelFile& book, const uint8_t* choice) {
 
 void check_reload(const std::string& path, const std::string& expected, const char* how) {
   ExcelFile again;
-  FUZZ_CHECK(again.Load(path.c_str()), std::string("a workbook written by ") + how + " does not load");
+  FUZZ_CHECK(again.Load(path.c_str()),
+             std::string("a workbook written by ") + how + " does not load");
   const std::string got = describe(again);
-  FUZZ_CHECK(got == expected, std::string("after ") + how + ":\n" + got + "instead of:\n" + expected);
+  FUZZ_CHECK(got == expected,
+             std::string("after ") + how + ":\n" + got + "instead of:\n" + expected);
 }
 
 }  // namespace

@@ -27,458 +27,454 @@ using YCompoundFiles::YExcel::ExcelSheet;
 
 namespace {
 
-std::string file_bytes(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+std::string file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void write_bytes(const std::string &path, const std::string &bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Files other than the workbook in the workbook's folder whose names begin
 // with the workbook's and a dot: what a save may leave behind.
-size_t temporary_files(const std::string &path)
-{
-    const std::filesystem::path p(path);
-    size_t n = 0;
-    for (const auto &e : std::filesystem::directory_iterator(p.parent_path()))
-        if (e.path().filename().string().rfind("." + p.filename().string(), 0) == 0) ++n;
-    return n;
+size_t temporary_files(const std::string& path) {
+  const std::filesystem::path p(path);
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(p.parent_path()))
+    if (e.path().filename().string().rfind("." + p.filename().string(), 0) == 0) ++n;
+  return n;
 }
 
-std::vector<std::string> sheet_names(const ExcelFile &book)
-{
-    std::vector<std::string> names;
-    for (uint64_t i = 0; i < book.GetTotalSheets(); ++i)
-        names.push_back(book.GetSheetName(i) ? book.GetSheetName(i) : "<wide>");
-    return names;
+std::vector<std::string> sheet_names(const ExcelFile& book) {
+  std::vector<std::string> names;
+  for (uint64_t i = 0; i < book.GetTotalSheets(); ++i)
+    names.push_back(book.GetSheetName(i) ? book.GetSheetName(i) : "<wide>");
+  return names;
 }
 
-std::string text_at(const ExcelSheet *sheet, uint64_t r, uint64_t c)
-{
-    const ExcelCell *cell = sheet ? sheet->At(r, c) : nullptr;
-    return cell && cell->GetString() ? cell->GetString() : "<none>";
+std::string text_at(const ExcelSheet* sheet, uint64_t r, uint64_t c) {
+  const ExcelCell* cell = sheet ? sheet->At(r, c) : nullptr;
+  return cell && cell->GetString() ? cell->GetString() : "<none>";
 }
 
-bool defined_at(const ExcelSheet *sheet, uint64_t r, uint64_t c)
-{
-    const ExcelCell *cell = sheet->At(r, c);
-    return cell && cell->Type() != ExcelCell::kUndefined;
+bool defined_at(const ExcelSheet* sheet, uint64_t r, uint64_t c) {
+  const ExcelCell* cell = sheet->At(r, c);
+  return cell && cell->Type() != ExcelCell::kUndefined;
 }
 
 class Export : public PluginTest {
-protected:
-    void TearDown() override
-    {
-        for (DM_StringToken s : strings_) host.release_string(s);
-        strings_.clear();
-        PluginTest::TearDown();
-    }
+ protected:
+  void TearDown() override {
+    for (DM_StringToken s : strings_) host.release_string(s);
+    strings_.clear();
+    PluginTest::TearDown();
+  }
 
-    DM_StringToken text(const std::string &bytes)
-    {
-        strings_.push_back(host.new_string(bytes));
-        return strings_.back();
-    }
+  DM_StringToken text(const std::string& bytes) {
+    strings_.push_back(host.new_string(bytes));
+    return strings_.back();
+  }
 
-    standin::CallResult profile(DM_ImageToken image, const std::string &file,
-                                const std::string &header, float scale)
-    {
-        return host.call("saveprofileasxls", {real_image_arg(image), string_arg(text(file)),
-                                              string_arg(text(header)), float_arg(scale)});
-    }
+  standin::CallResult profile(DM_ImageToken image, const std::string& file,
+                              const std::string& header, float scale) {
+    return host.call("saveprofileasxls", {real_image_arg(image), string_arg(text(file)),
+                                          string_arg(text(header)), float_arg(scale)});
+  }
 
-    standin::CallResult profile_long(DM_ImageToken image, const std::string &file,
-                                     const std::string &header, float scale,
-                                     const std::string &title, const std::string &sheet)
-    {
-        return host.call("saveprofileasxlslong",
-                         {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
-                          float_arg(scale), string_arg(text(title)), string_arg(text(sheet))});
-    }
+  standin::CallResult profile_long(DM_ImageToken image, const std::string& file,
+                                   const std::string& header, float scale, const std::string& title,
+                                   const std::string& sheet) {
+    return host.call("saveprofileasxlslong",
+                     {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
+                      float_arg(scale), string_arg(text(title)), string_arg(text(sheet))});
+  }
 
-    standin::CallResult image(DM_ImageToken image, const std::string &file,
-                              const std::string &header, const std::string &title,
-                              const std::string &sheet)
-    {
-        return host.call("saveimageasxls",
-                         {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
-                          string_arg(text(title)), string_arg(text(sheet))});
-    }
+  standin::CallResult image(DM_ImageToken image, const std::string& file, const std::string& header,
+                            const std::string& title, const std::string& sheet) {
+    return host.call("saveimageasxls",
+                     {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
+                      string_arg(text(title)), string_arg(text(sheet))});
+  }
 
-    // A width x height image whose pixel (x, y) is a distinct float.
-    DM_ImageToken numbered(uint32_t width, uint32_t height)
-    {
-        std::vector<double> v(static_cast<size_t>(width) * height);
-        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>(i * 1.37 - 20.0 / (i + 1));
-        return real_image(width, height, v);
-    }
+  // A width x height image whose pixel (x, y) is a distinct float.
+  DM_ImageToken numbered(uint32_t width, uint32_t height) {
+    std::vector<double> v(static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>(i * 1.37 - 20.0 / (i + 1));
+    return real_image(width, height, v);
+  }
 
-private:
-    std::vector<DM_StringToken> strings_;
+ private:
+  std::vector<DM_StringToken> strings_;
 };
 
 }  // namespace
 
-TEST_F(Export, ProfileIntoANewFile)
-{
-    const std::string file = scratch_path("new-profile.xls");
-    DM_ImageToken img = real_image(3, 1, {10.5, -2.25, 7.0});
-    standin::CallResult r = profile(img, file, "x y", 0.5f);
+TEST_F(Export, ProfileIntoANewFile) {
+  const std::string file = scratch_path("new-profile.xls");
+  DM_ImageToken img = real_image(3, 1, {10.5, -2.25, 7.0});
+  standin::CallResult r = profile(img, file, "x y", 0.5f);
+  EXPECT_TRUE(r.called);
+  EXPECT_TRUE(r.script_errors.empty());
+  EXPECT_TRUE(host.results().empty());
+
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(file.c_str()));
+  EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "Sheet1"}));
+  const ExcelSheet* sheet = book.GetWorksheet("Profile");
+  EXPECT_EQ(text_at(sheet, 0, 0), "Profile");
+  EXPECT_EQ(text_at(sheet, 1, 0), "x");
+  EXPECT_EQ(text_at(sheet, 1, 1), "y");
+  EXPECT_FALSE(defined_at(sheet, 1, 2));
+  EXPECT_EQ(sheet->GetTotalRows(), 5u);
+  EXPECT_EQ(sheet->GetTotalCols(), 2u);
+  const double abscissa[] = {0.0, 0.5, 1.0}, pixels[] = {10.5, -2.25, 7.0};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(sheet->At(2 + i, 0)->GetDouble(), abscissa[i]);
+    EXPECT_EQ(sheet->At(2 + i, 1)->GetDouble(), pixels[i]);
+  }
+  EXPECT_EQ(book.GetWorksheet("Sheet1")->GetTotalRows(), 0u);
+
+  // The abscissa is the single-precision product, widened.
+  ASSERT_TRUE(profile(real_image(5, 1, {}), file, "\tq  I\n", 0.1f).script_errors.empty());
+  ASSERT_TRUE(book.Load(file.c_str()));
+  sheet = book.GetWorksheet("Profile");
+  EXPECT_EQ(sheet->At(5, 0)->GetDouble(), 0.30000001192092896);
+  EXPECT_EQ(text_at(sheet, 1, 0), "q");
+  EXPECT_EQ(text_at(sheet, 1, 1), "I");
+}
+
+TEST_F(Export, ImageKeepsItsOrientation) {
+  const std::string file = scratch_path("image.xls");
+  DM_ImageToken img = numbered(2, 3);
+  const std::vector<double> px = host.pixels(img);
+  ASSERT_TRUE(image(img, file, "left right", "Peaks", "Table").script_errors.empty());
+  ExcelFile book(file.c_str());
+  EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Table", "Sheet1"}));
+  const ExcelSheet* sheet = book.GetWorksheet("Table");
+  EXPECT_EQ(text_at(sheet, 0, 0), "Peaks");
+  EXPECT_EQ(text_at(sheet, 1, 1), "right");
+  EXPECT_EQ(sheet->GetTotalRows(), 5u);
+  EXPECT_EQ(sheet->GetTotalCols(), 2u);
+  for (uint32_t y = 0; y < 3; ++y)
+    for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(sheet->At(2 + y, x)->GetDouble(), px[x + 2 * y]);
+  EXPECT_EQ(sheet->At(4, 1)->GetDouble(), px[1 + 2 * 2]);
+}
+
+TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn) {
+  const std::string file = scratch_path("extended.xls");
+  ASSERT_TRUE(
+      profile_long(numbered(10, 1), file, "a b c d", 1.0f, "First", "S").script_errors.empty());
+  ASSERT_TRUE(profile(numbered(3, 1), file, "x y", 1.0f).script_errors.empty());
+  EXPECT_EQ(sheet_names(ExcelFile(file.c_str())),
+            (std::vector<std::string>{"Profile", "S", "Sheet1"}));
+  {
+    // A cell of someone else's in the reused sheet.
+    ExcelFile book(file.c_str());
+    *book.GetWorksheet("S")->Cell(0, 5) = "note";
+    ASSERT_TRUE(book.Save());
+  }
+  DM_ImageToken shorter = real_image(4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
+  ASSERT_TRUE(profile_long(shorter, file, "u v", 2.0f, "Second", "S").script_errors.empty());
+
+  ExcelFile book(file.c_str());
+  EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
+  const ExcelSheet* s = book.GetWorksheet("S");
+  EXPECT_EQ(text_at(s, 0, 0), "Second");
+  EXPECT_EQ(text_at(s, 0, 5), "note");
+  EXPECT_EQ(text_at(s, 1, 0), "u");
+  EXPECT_EQ(text_at(s, 1, 1), "v");
+  EXPECT_EQ(text_at(s, 1, 2), "c");  // header words beyond the new ones stay
+  EXPECT_EQ(text_at(s, 1, 3), "d");
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(s->At(2 + i, 0)->GetDouble(), 2.0 * i);
+    EXPECT_EQ(s->At(2 + i, 1)->GetDouble(), 1.0 + i);
+    EXPECT_EQ(s->At(2 + i, 2)->GetDouble(), 5.0 + i);
+  }
+  // The tail of the longer profile stays.
+  EXPECT_EQ(s->GetTotalRows(), 12u);
+  EXPECT_EQ(s->At(11, 0)->GetDouble(), 9.0);
+  EXPECT_EQ(text_at(book.GetWorksheet("Profile"), 1, 1), "y");
+}
+
+TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere) {
+  const std::string good = scratch_path("good.xls");
+  ASSERT_TRUE(profile(numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
+  const std::string bytes = file_bytes(good);
+  ASSERT_GT(bytes.size(), 1536u);
+
+  const std::string file = scratch_path("foreign.xls");
+  const std::string not_compound = "it is not a compound document, as an .xls workbook is";
+  struct Case {
+    std::string what, bytes, reason;  // reason empty: any
+  };
+  std::vector<Case> cases = {
+      {"text", "plain text, not a workbook\n", not_compound},
+      {"empty", "", not_compound},
+      {"zip", std::string("PK\x03\x04\x14\x00\x00\x00", 8) + std::string(200, 'z'),
+       "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
+      {"header only", bytes.substr(0, 512), "its compound-document structure is damaged"},
+      {"cut in half", bytes.substr(0, bytes.size() / 2), ""},
+  };
+  std::string garbled = bytes;
+  for (size_t i = 1536; i < garbled.size(); i += 3) garbled[i] = static_cast<char>(0xA5);
+  cases.push_back({"garbled", garbled, ""});
+  {
+    YCompoundFiles::CompoundDocument doc;  // a document without a workbook
+    ASSERT_TRUE(doc.Create(file.c_str()));
+    ASSERT_EQ(doc.MakeStream("Other"), YCompoundFiles::kSuccess);
+  }
+  cases.push_back({"other document", file_bytes(file),
+                   "it is a compound document without a \"Workbook\" stream"});
+  {
+    YCompoundFiles::CompoundDocument doc;  // a workbook stream cut inside its first record
+    ASSERT_TRUE(doc.Create(file.c_str()));
+    ASSERT_EQ(doc.MakeStream("Workbook"), YCompoundFiles::kSuccess);
+    ASSERT_EQ(doc.WriteStream("Workbook", std::vector<char>{0x09, 0x08, 0x10, 0x00, 0x00}, 5),
+              YCompoundFiles::kSuccess);
+  }
+  cases.push_back({"damaged stream", file_bytes(file), "its \"Workbook\" stream is damaged"});
+
+  const std::string prefix = "saveprofileasxls: cannot extend \"" + file + "\": ";
+  const std::string suffix = "; the file was left as it was";
+  for (const Case& c : cases) {
+    write_bytes(file, c.bytes);
+    standin::CallResult r = profile(numbered(2, 1), file, "x y", 1.0f);
+    ASSERT_EQ(r.script_errors.size(), 1u) << c.what;
+    const std::string& e = r.script_errors[0];
+    EXPECT_EQ(e.substr(0, prefix.size()), prefix) << c.what;
+    ASSERT_GT(e.size(), prefix.size() + suffix.size()) << c.what;
+    EXPECT_EQ(e.substr(e.size() - suffix.size()), suffix) << c.what;
+    if (!c.reason.empty()) {
+      EXPECT_EQ(e, prefix + c.reason + suffix) << c.what;
+    }
+    EXPECT_EQ(file_bytes(file), c.bytes) << c.what;
+    EXPECT_EQ(temporary_files(file), 0u) << c.what;
+  }
+
+  // Only an absent file is made fresh.
+  std::remove(file.c_str());
+  ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
+  EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "Sheet1"}));
+}
+
+TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
+  const std::string file = scratch_path("limits.xls");
+  ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
+  const std::string before = file_bytes(file);
+  const std::string too_long_profile =
+      "the profile does not fit into a sheet (at most 65534 points and 255 rows)";
+  const std::string too_large_image =
+      "the image does not fit into a sheet (at most 256 columns and 65534 rows)";
+  std::string many_words;
+  for (int k = 0; k < 257; ++k) many_words += "w" + std::to_string(k) + " ";
+
+  struct Case {
+    std::function<standin::CallResult()> call;
+    std::string error;
+  };
+  DM_ImageToken wide = real_image(65535, 1, {});
+  DM_ImageToken tall = real_image(1, 65535, {});
+  DM_ImageToken rows256 = real_image(2, 256, {});
+  DM_ImageToken cols257 = real_image(257, 1, {});
+  DM_ImageToken small = numbered(2, 2);
+  const std::vector<Case> cases = {
+      {[&] { return profile(wide, file, "", 1.0f); }, "saveprofileasxls: " + too_long_profile},
+      {[&] { return profile_long(rows256, file, "", 1.0f, "t", "s"); },
+       "saveprofileasxlslong: " + too_long_profile},
+      {[&] { return image(cols257, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
+      {[&] { return image(tall, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
+      {[&] { return profile(small, file, many_words, 1.0f); },
+       "saveprofileasxls: the header has more than 256 words"},
+      {[&] { return profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
+       "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\": cannot "
+       "create a file in the folder \"/nonexistent-folder\": No such file or directory"},
+      {[&] { return profile(small, file, "", std::nanf("")); },
+       "saveprofileasxls: the scale is not a finite number"},
+      {[&] { return profile_long(small, file, "", -INFINITY, "t", "s"); },
+       "saveprofileasxlslong: the scale is not a finite number"},
+  };
+  for (const Case& c : cases) {
+    standin::CallResult r = c.call();
     EXPECT_TRUE(r.called);
-    EXPECT_TRUE(r.script_errors.empty());
-    EXPECT_TRUE(host.results().empty());
+    ASSERT_EQ(r.script_errors.size(), 1u) << c.error;
+    EXPECT_EQ(r.script_errors[0], c.error);
+    EXPECT_EQ(file_bytes(file), before) << c.error;
+    EXPECT_EQ(host.live_locks(), 0u);
+  }
+  EXPECT_TRUE(host.results().empty());
 
-    ExcelFile book;
-    ASSERT_TRUE(book.Load(file.c_str()));
-    EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "Sheet1"}));
-    const ExcelSheet *sheet = book.GetWorksheet("Profile");
-    EXPECT_EQ(text_at(sheet, 0, 0), "Profile");
-    EXPECT_EQ(text_at(sheet, 1, 0), "x");
-    EXPECT_EQ(text_at(sheet, 1, 1), "y");
-    EXPECT_FALSE(defined_at(sheet, 1, 2));
-    EXPECT_EQ(sheet->GetTotalRows(), 5u);
-    EXPECT_EQ(sheet->GetTotalCols(), 2u);
-    const double abscissa[] = {0.0, 0.5, 1.0}, pixels[] = {10.5, -2.25, 7.0};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(sheet->At(2 + i, 0)->GetDouble(), abscissa[i]);
-        EXPECT_EQ(sheet->At(2 + i, 1)->GetDouble(), pixels[i]);
-    }
-    EXPECT_EQ(book.GetWorksheet("Sheet1")->GetTotalRows(), 0u);
-
-    // The abscissa is the single-precision product, widened.
-    ASSERT_TRUE(profile(real_image(5, 1, {}), file, "\tq  I\n", 0.1f).script_errors.empty());
-    ASSERT_TRUE(book.Load(file.c_str()));
-    sheet = book.GetWorksheet("Profile");
-    EXPECT_EQ(sheet->At(5, 0)->GetDouble(), 0.30000001192092896);
-    EXPECT_EQ(text_at(sheet, 1, 0), "q");
-    EXPECT_EQ(text_at(sheet, 1, 1), "I");
+  // The largest that fits: 255 image rows and 256 header words.
+  std::string words256 = many_words.substr(0, many_words.rfind("w256"));
+  ASSERT_TRUE(profile_long(real_image(2, 255, {}), file, words256, 1.0f, "t", "Full")
+                  .script_errors.empty());
+  ExcelFile book(file.c_str());
+  EXPECT_EQ(book.GetWorksheet("Full")->GetTotalCols(), 256u);
+  EXPECT_EQ(text_at(book.GetWorksheet("Full"), 1, 255), "w255");
 }
 
-TEST_F(Export, ImageKeepsItsOrientation)
-{
-    const std::string file = scratch_path("image.xls");
-    DM_ImageToken img = numbered(2, 3);
-    const std::vector<double> px = host.pixels(img);
-    ASSERT_TRUE(image(img, file, "left right", "Peaks", "Table").script_errors.empty());
-    ExcelFile book(file.c_str());
-    EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Table", "Sheet1"}));
-    const ExcelSheet *sheet = book.GetWorksheet("Table");
-    EXPECT_EQ(text_at(sheet, 0, 0), "Peaks");
-    EXPECT_EQ(text_at(sheet, 1, 1), "right");
-    EXPECT_EQ(sheet->GetTotalRows(), 5u);
-    EXPECT_EQ(sheet->GetTotalCols(), 2u);
-    for (uint32_t y = 0; y < 3; ++y)
-        for (uint32_t x = 0; x < 2; ++x) EXPECT_EQ(sheet->At(2 + y, x)->GetDouble(), px[x + 2 * y]);
-    EXPECT_EQ(sheet->At(4, 1)->GetDouble(), px[1 + 2 * 2]);
+TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps) {
+  const std::string file = scratch_path("names.xls");
+  ASSERT_TRUE(image(numbered(2, 2), file, "", "t", "Data").script_errors.empty());
+  const std::string before = file_bytes(file);
+  const std::pair<std::string, std::string> refused[] = {
+      {"", "the sheet name is empty"},
+      {std::string(32, 'n'),
+       "the sheet name \"" + std::string(32, 'n') + "\" is longer than 31 characters"},
+      {"a:b", "the sheet name \"a:b\" contains one of the characters : \\ / ? * [ ]"},
+      {"a\\b", ""},
+      {"a/b", ""},
+      {"a?b", ""},
+      {"a*b", ""},
+      {"[a", ""},
+      {"a]", ""},
+      {"'a", "the sheet name \"'a\" begins or ends with an apostrophe"},
+      {"a'", "the sheet name \"a'\" begins or ends with an apostrophe"},
+      {"DATA", "the workbook \"" + file +
+                   "\" holds a sheet \"Data\", which differs from \"DATA\" only "
+                   "in case; the file was left as it was"},
+  };
+  for (const auto& [name, error] : refused) {
+    standin::CallResult r = image(numbered(2, 2), file, "", "t", name);
+    ASSERT_EQ(r.script_errors.size(), 1u) << name;
+    if (!error.empty()) {
+      EXPECT_EQ(r.script_errors[0], "saveimageasxls: " + error);
+    }
+    EXPECT_EQ(file_bytes(file), before) << name;
+  }
+  // Allowed: 31 characters, inner apostrophes, an exact match (reused).
+  for (const std::string& name : {std::string(31, 'n'), std::string("it's"), std::string("Data")})
+    EXPECT_TRUE(image(numbered(2, 2), file, "", "t", name).script_errors.empty()) << name;
+  EXPECT_EQ(sheet_names(ExcelFile(file.c_str())),
+            (std::vector<std::string>{"it's", std::string(31, 'n'), "Data", "Sheet1"}));
 }
 
-TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn)
-{
-    const std::string file = scratch_path("extended.xls");
-    ASSERT_TRUE(profile_long(numbered(10, 1), file, "a b c d", 1.0f, "First", "S").script_errors.empty());
-    ASSERT_TRUE(profile(numbered(3, 1), file, "x y", 1.0f).script_errors.empty());
-    EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
-    {
-        // A cell of someone else's in the reused sheet.
-        ExcelFile book(file.c_str());
-        *book.GetWorksheet("S")->Cell(0, 5) = "note";
-        ASSERT_TRUE(book.Save());
-    }
-    DM_ImageToken shorter = real_image(4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
-    ASSERT_TRUE(profile_long(shorter, file, "u v", 2.0f, "Second", "S").script_errors.empty());
+TEST_F(Export, WindowsTextsReadBackAsTheirCharacters) {
+  REQUIRE_XLS_TOOL("xlrd");
+  const std::string file = scratch_path("windows-1252.xls");
+  // Sheet "Größe €", title "2θ in °", header words "€/m²" and "‰".
+  const std::string sheet =
+      "Gr\xF6\xDF"
+      "e \x80";
+  ASSERT_TRUE(profile_long(numbered(2, 1), file, "\x80/m\xB2 \x89", 1.0f, "2\xE8 in \xB0", sheet)
+                  .script_errors.empty());
+  // Compared in Unicode: the same name reuses the sheet, one that differs
+  // only in case (here in the letters beyond ASCII) is refused.
+  ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "again", sheet).script_errors.empty());
+  standin::CallResult r = profile_long(numbered(3, 1), file, "", 1.0f, "t",
+                                       "GR\xD6\xDF"
+                                       "E \x80");
+  ASSERT_EQ(r.script_errors.size(), 1u);
+  EXPECT_NE(r.script_errors[0].find("holds a sheet \"" + sheet + "\", which differs"),
+            std::string::npos);
 
-    ExcelFile book(file.c_str());
-    EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
-    const ExcelSheet *s = book.GetWorksheet("S");
-    EXPECT_EQ(text_at(s, 0, 0), "Second");
-    EXPECT_EQ(text_at(s, 0, 5), "note");
-    EXPECT_EQ(text_at(s, 1, 0), "u");
-    EXPECT_EQ(text_at(s, 1, 1), "v");
-    EXPECT_EQ(text_at(s, 1, 2), "c");  // header words beyond the new ones stay
-    EXPECT_EQ(text_at(s, 1, 3), "d");
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(s->At(2 + i, 0)->GetDouble(), 2.0 * i);
-        EXPECT_EQ(s->At(2 + i, 1)->GetDouble(), 1.0 + i);
-        EXPECT_EQ(s->At(2 + i, 2)->GetDouble(), 5.0 + i);
-    }
-    // The tail of the longer profile stays.
-    EXPECT_EQ(s->GetTotalRows(), 12u);
-    EXPECT_EQ(s->At(11, 0)->GetDouble(), 9.0);
-    EXPECT_EQ(text_at(book.GetWorksheet("Profile"), 1, 1), "y");
+  xls_tool::Book read;
+  ASSERT_TRUE(xls_tool::dump_book(file, read));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].name,
+            "Gr\xC3\xB6\xC3\x9F"
+            "e \xE2\x82\xAC");
+  EXPECT_EQ(read[0].At(0, 0)->text, "again");
+  EXPECT_EQ(read[0].At(1, 0)->text, "\xE2\x82\xAC/m\xC2\xB2");
+  EXPECT_EQ(read[0].At(1, 1)->text, "\xE2\x80\xB0");
+  ASSERT_TRUE(
+      profile_long(numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
+  ASSERT_TRUE(xls_tool::dump_book(file, read));
+  EXPECT_EQ(read[0].At(0, 0)->text, "2\xC3\xA8 in \xC2\xB0");
 }
 
-TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere)
-{
-    const std::string good = scratch_path("good.xls");
-    ASSERT_TRUE(profile(numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
-    const std::string bytes = file_bytes(good);
-    ASSERT_GT(bytes.size(), 1536u);
-
-    const std::string file = scratch_path("foreign.xls");
-    const std::string not_compound = "it is not a compound document, as an .xls workbook is";
-    struct Case {
-        std::string what, bytes, reason;  // reason empty: any
-    };
-    std::vector<Case> cases = {
-        {"text", "plain text, not a workbook\n", not_compound},
-        {"empty", "", not_compound},
-        {"zip", std::string("PK\x03\x04\x14\x00\x00\x00", 8) + std::string(200, 'z'),
-         "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
-        {"header only", bytes.substr(0, 512), "its compound-document structure is damaged"},
-        {"cut in half", bytes.substr(0, bytes.size() / 2), ""},
-    };
-    std::string garbled = bytes;
-    for (size_t i = 1536; i < garbled.size(); i += 3) garbled[i] = static_cast<char>(0xA5);
-    cases.push_back({"garbled", garbled, ""});
-    {
-        YCompoundFiles::CompoundDocument doc;  // a document without a workbook
-        ASSERT_TRUE(doc.Create(file.c_str()));
-        ASSERT_EQ(doc.MakeStream("Other"), YCompoundFiles::kSuccess);
-    }
-    cases.push_back({"other document", file_bytes(file),
-                     "it is a compound document without a \"Workbook\" stream"});
-    {
-        YCompoundFiles::CompoundDocument doc;  // a workbook stream cut inside its first record
-        ASSERT_TRUE(doc.Create(file.c_str()));
-        ASSERT_EQ(doc.MakeStream("Workbook"), YCompoundFiles::kSuccess);
-        ASSERT_EQ(doc.WriteStream("Workbook", std::vector<char>{0x09, 0x08, 0x10, 0x00, 0x00}, 5),
-                  YCompoundFiles::kSuccess);
-    }
-    cases.push_back({"damaged stream", file_bytes(file), "its \"Workbook\" stream is damaged"});
-
-    const std::string prefix = "saveprofileasxls: cannot extend \"" + file + "\": ";
-    const std::string suffix = "; the file was left as it was";
-    for (const Case &c : cases) {
-        write_bytes(file, c.bytes);
-        standin::CallResult r = profile(numbered(2, 1), file, "x y", 1.0f);
-        ASSERT_EQ(r.script_errors.size(), 1u) << c.what;
-        const std::string &e = r.script_errors[0];
-        EXPECT_EQ(e.substr(0, prefix.size()), prefix) << c.what;
-        ASSERT_GT(e.size(), prefix.size() + suffix.size()) << c.what;
-        EXPECT_EQ(e.substr(e.size() - suffix.size()), suffix) << c.what;
-        if (!c.reason.empty()) {
-            EXPECT_EQ(e, prefix + c.reason + suffix) << c.what;
-        }
-        EXPECT_EQ(file_bytes(file), c.bytes) << c.what;
-        EXPECT_EQ(temporary_files(file), 0u) << c.what;
-    }
-
-    // Only an absent file is made fresh.
-    std::remove(file.c_str());
-    ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
-    EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "Sheet1"}));
+TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas) {
+  const std::string file = scratch_path("host-failures.xls");
+  ASSERT_TRUE(profile(numbered(3, 2), file, "x a b", 1.0f).script_errors.empty());
+  const std::string reference = file_bytes(file);
+  for (const char* function : {"saveprofileasxlslong", "saveprofileasxls", "saveimageasxls"}) {
+    const std::string name = function;
+    long calls = check_host_failures(host, function, [&] {
+      PreparedCall c;
+      write_bytes(file, reference);
+      DM_ImageToken img = host.new_image("p", DM_TYPE_REAL4, 3, 2);
+      std::vector<DM_StringToken> texts;
+      auto add = [&](const std::string& s) {
+        texts.push_back(host.new_string(s));
+        c.args.push_back(string_arg(texts.back()));
+      };
+      c.args.push_back(real_image_arg(img));
+      add(file);
+      add("h1 h2");
+      if (name != "saveimageasxls") c.args.push_back(float_arg(0.5f));
+      if (name != "saveprofileasxls") {
+        add("title");
+        add("sheet");
+      }
+      c.expect_untouched = [&, name] { EXPECT_EQ(file_bytes(file), reference) << name; };
+      c.release = [this, img, texts] {
+        host.release_image(img);
+        for (DM_StringToken t : texts) host.release_string(t);
+      };
+      return c;
+    });
+    // Texts, two sizes and the lock.
+    EXPECT_GE(calls, 5) << function;
+  }
 }
 
-TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone)
-{
-    const std::string file = scratch_path("limits.xls");
-    ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
-    const std::string before = file_bytes(file);
-    const std::string too_long_profile =
-        "the profile does not fit into a sheet (at most 65534 points and 255 rows)";
-    const std::string too_large_image =
-        "the image does not fit into a sheet (at most 256 columns and 65534 rows)";
-    std::string many_words;
-    for (int k = 0; k < 257; ++k) many_words += "w" + std::to_string(k) + " ";
+TEST_F(Export, XlrdReadsTheNewWorkbook) {
+  REQUIRE_XLS_TOOL("xlrd");
+  const std::string file = scratch_path("xlrd-profile.xls");
+  DM_ImageToken img = numbered(300, 4);
+  const std::vector<double> px = host.pixels(img);
+  ASSERT_TRUE(
+      profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
 
-    struct Case {
-        std::function<standin::CallResult()> call;
-        std::string error;
-    };
-    DM_ImageToken wide = real_image(65535, 1, {});
-    DM_ImageToken tall = real_image(1, 65535, {});
-    DM_ImageToken rows256 = real_image(2, 256, {});
-    DM_ImageToken cols257 = real_image(257, 1, {});
-    DM_ImageToken small = numbered(2, 2);
-    const std::vector<Case> cases = {
-        {[&] { return profile(wide, file, "", 1.0f); }, "saveprofileasxls: " + too_long_profile},
-        {[&] { return profile_long(rows256, file, "", 1.0f, "t", "s"); },
-         "saveprofileasxlslong: " + too_long_profile},
-        {[&] { return image(cols257, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
-        {[&] { return image(tall, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
-        {[&] { return profile(small, file, many_words, 1.0f); },
-         "saveprofileasxls: the header has more than 256 words"},
-        {[&] { return profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
-         "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\": cannot "
-         "create a file in the folder \"/nonexistent-folder\": No such file or directory"},
-        {[&] { return profile(small, file, "", std::nanf("")); },
-         "saveprofileasxls: the scale is not a finite number"},
-        {[&] { return profile_long(small, file, "", -INFINITY, "t", "s"); },
-         "saveprofileasxlslong: the scale is not a finite number"},
-    };
-    for (const Case &c : cases) {
-        standin::CallResult r = c.call();
-        EXPECT_TRUE(r.called);
-        ASSERT_EQ(r.script_errors.size(), 1u) << c.error;
-        EXPECT_EQ(r.script_errors[0], c.error);
-        EXPECT_EQ(file_bytes(file), before) << c.error;
-        EXPECT_EQ(host.live_locks(), 0u);
-    }
-    EXPECT_TRUE(host.results().empty());
-
-    // The largest that fits: 255 image rows and 256 header words.
-    std::string words256 = many_words.substr(0, many_words.rfind("w256"));
-    ASSERT_TRUE(profile_long(real_image(2, 255, {}), file, words256, 1.0f, "t", "Full").script_errors.empty());
-    ExcelFile book(file.c_str());
-    EXPECT_EQ(book.GetWorksheet("Full")->GetTotalCols(), 256u);
-    EXPECT_EQ(text_at(book.GetWorksheet("Full"), 1, 255), "w255");
+  xls_tool::Book read;
+  ASSERT_TRUE(xls_tool::dump_book(file, read));
+  ASSERT_EQ(read.size(), 2u);
+  EXPECT_EQ(read[0].name, "Profile");
+  EXPECT_EQ(read[1].name, "Sheet1");
+  EXPECT_TRUE(read[1].cells.empty());
+  const xls_tool::Sheet& s = read[0];
+  EXPECT_EQ(s.rows, 302);
+  EXPECT_EQ(s.cols, 5);
+  EXPECT_EQ(s.At(0, 0)->text, "Profile");
+  const char* words[] = {"q", "profile", "background", "difference", "model"};
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(s.At(1, k)->text, words[k]);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_NE(s.At(2 + i, 0), nullptr) << i;
+    EXPECT_EQ(s.At(2 + i, 0)->number, static_cast<double>(static_cast<float>(i) * 0.1f)) << i;
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(s.At(2 + i, 1 + j)->number, px[i + j * 300]) << i;
+  }
+  EXPECT_EQ(s.At(5, 0)->number, 0.30000001192092896);
+  EXPECT_EQ(s.cells.size(), 1u + 5u + 300u * 5u);
 }
 
-TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps)
-{
-    const std::string file = scratch_path("names.xls");
-    ASSERT_TRUE(image(numbered(2, 2), file, "", "t", "Data").script_errors.empty());
-    const std::string before = file_bytes(file);
-    const std::pair<std::string, std::string> refused[] = {
-        {"", "the sheet name is empty"},
-        {std::string(32, 'n'), "the sheet name \"" + std::string(32, 'n') + "\" is longer than 31 characters"},
-        {"a:b", "the sheet name \"a:b\" contains one of the characters : \\ / ? * [ ]"},
-        {"a\\b", ""}, {"a/b", ""}, {"a?b", ""}, {"a*b", ""}, {"[a", ""}, {"a]", ""},
-        {"'a", "the sheet name \"'a\" begins or ends with an apostrophe"},
-        {"a'", "the sheet name \"a'\" begins or ends with an apostrophe"},
-        {"DATA", "the workbook \"" + file + "\" holds a sheet \"Data\", which differs from \"DATA\" only "
-                 "in case; the file was left as it was"},
-    };
-    for (const auto &[name, error] : refused) {
-        standin::CallResult r = image(numbered(2, 2), file, "", "t", name);
-        ASSERT_EQ(r.script_errors.size(), 1u) << name;
-        if (!error.empty()) {
-            EXPECT_EQ(r.script_errors[0], "saveimageasxls: " + error);
-        }
-        EXPECT_EQ(file_bytes(file), before) << name;
+TEST_F(Export, XlwtWorkbookIsExtended) {
+  REQUIRE_XLS_TOOL("xlwt");
+  REQUIRE_XLS_TOOL("xlrd");
+  const std::string file = scratch_path("xlwt-extended.xls");
+  xls_tool::Book written;
+  ASSERT_TRUE(xls_tool::make_with_xlwt(file, written));
+  ASSERT_TRUE(profile(numbered(5, 2), file, "x a b", 1.0f).script_errors.empty());
+  ASSERT_TRUE(image(numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
+
+  xls_tool::Book read;
+  ASSERT_TRUE(xls_tool::dump_book(file, read));
+  ASSERT_EQ(read.size(), written.size() + 1);
+  EXPECT_EQ(read[0].name, "Profile");
+  EXPECT_EQ(read[0].At(6, 2)->number, host.pixels(numbered(5, 2))[4 + 5]);
+  // The xlwt sheets keep their order and every cell not written over.
+  for (size_t k = 0; k < written.size(); ++k) {
+    const xls_tool::Sheet &was = written[k], &now = read[k + 1];
+    EXPECT_EQ(now.name, was.name);
+    for (const auto& [place, cell] : was.cells) {
+      if (was.name == "Data" && place.first < 4 && place.second < 2) continue;
+      const xls_tool::Cell* got = now.At(place.first, place.second);
+      ASSERT_NE(got, nullptr) << was.name << " " << place.first << "," << place.second;
+      EXPECT_EQ(got->number, cell.number);
+      EXPECT_EQ(got->text, cell.text);
     }
-    // Allowed: 31 characters, inner apostrophes, an exact match (reused).
-    for (const std::string &name : {std::string(31, 'n'), std::string("it's"), std::string("Data")})
-        EXPECT_TRUE(image(numbered(2, 2), file, "", "t", name).script_errors.empty()) << name;
-    EXPECT_EQ(sheet_names(ExcelFile(file.c_str())),
-              (std::vector<std::string>{"it's", std::string(31, 'n'), "Data", "Sheet1"}));
-}
-
-TEST_F(Export, WindowsTextsReadBackAsTheirCharacters)
-{
-    REQUIRE_XLS_TOOL("xlrd");
-    const std::string file = scratch_path("windows-1252.xls");
-    // Sheet "Größe €", title "2θ in °", header words "€/m²" and "‰".
-    const std::string sheet = "Gr\xF6\xDF" "e \x80";
-    ASSERT_TRUE(profile_long(numbered(2, 1), file, "\x80/m\xB2 \x89", 1.0f, "2\xE8 in \xB0", sheet)
-                    .script_errors.empty());
-    // Compared in Unicode: the same name reuses the sheet, one that differs
-    // only in case (here in the letters beyond ASCII) is refused.
-    ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "again", sheet).script_errors.empty());
-    standin::CallResult r = profile_long(numbered(3, 1), file, "", 1.0f, "t", "GR\xD6\xDF" "E \x80");
-    ASSERT_EQ(r.script_errors.size(), 1u);
-    EXPECT_NE(r.script_errors[0].find("holds a sheet \"" + sheet + "\", which differs"), std::string::npos);
-
-    xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::dump_book(file, read));
-    ASSERT_EQ(read.size(), 2u);
-    EXPECT_EQ(read[0].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
-    EXPECT_EQ(read[0].At(0, 0)->text, "again");
-    EXPECT_EQ(read[0].At(1, 0)->text, "\xE2\x82\xAC/m\xC2\xB2");
-    EXPECT_EQ(read[0].At(1, 1)->text, "\xE2\x80\xB0");
-    ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
-    ASSERT_TRUE(xls_tool::dump_book(file, read));
-    EXPECT_EQ(read[0].At(0, 0)->text, "2\xC3\xA8 in \xC2\xB0");
-}
-
-TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas)
-{
-    const std::string file = scratch_path("host-failures.xls");
-    ASSERT_TRUE(profile(numbered(3, 2), file, "x a b", 1.0f).script_errors.empty());
-    const std::string reference = file_bytes(file);
-    for (const char *function : {"saveprofileasxlslong", "saveprofileasxls", "saveimageasxls"}) {
-        const std::string name = function;
-        long calls = check_host_failures(host, function, [&] {
-            PreparedCall c;
-            write_bytes(file, reference);
-            DM_ImageToken img = host.new_image("p", DM_TYPE_REAL4, 3, 2);
-            std::vector<DM_StringToken> texts;
-            auto add = [&](const std::string &s) {
-                texts.push_back(host.new_string(s));
-                c.args.push_back(string_arg(texts.back()));
-            };
-            c.args.push_back(real_image_arg(img));
-            add(file);
-            add("h1 h2");
-            if (name != "saveimageasxls") c.args.push_back(float_arg(0.5f));
-            if (name != "saveprofileasxls") {
-                add("title");
-                add("sheet");
-            }
-            c.expect_untouched = [&, name] { EXPECT_EQ(file_bytes(file), reference) << name; };
-            c.release = [this, img, texts] {
-                host.release_image(img);
-                for (DM_StringToken t : texts) host.release_string(t);
-            };
-            return c;
-        });
-        // Texts, two sizes and the lock.
-        EXPECT_GE(calls, 5) << function;
-    }
-}
-
-TEST_F(Export, XlrdReadsTheNewWorkbook)
-{
-    REQUIRE_XLS_TOOL("xlrd");
-    const std::string file = scratch_path("xlrd-profile.xls");
-    DM_ImageToken img = numbered(300, 4);
-    const std::vector<double> px = host.pixels(img);
-    ASSERT_TRUE(profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
-
-    xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::dump_book(file, read));
-    ASSERT_EQ(read.size(), 2u);
-    EXPECT_EQ(read[0].name, "Profile");
-    EXPECT_EQ(read[1].name, "Sheet1");
-    EXPECT_TRUE(read[1].cells.empty());
-    const xls_tool::Sheet &s = read[0];
-    EXPECT_EQ(s.rows, 302);
-    EXPECT_EQ(s.cols, 5);
-    EXPECT_EQ(s.At(0, 0)->text, "Profile");
-    const char *words[] = {"q", "profile", "background", "difference", "model"};
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(s.At(1, k)->text, words[k]);
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_NE(s.At(2 + i, 0), nullptr) << i;
-        EXPECT_EQ(s.At(2 + i, 0)->number, static_cast<double>(static_cast<float>(i) * 0.1f)) << i;
-        for (int j = 0; j < 4; ++j) EXPECT_EQ(s.At(2 + i, 1 + j)->number, px[i + j * 300]) << i;
-    }
-    EXPECT_EQ(s.At(5, 0)->number, 0.30000001192092896);
-    EXPECT_EQ(s.cells.size(), 1u + 5u + 300u * 5u);
-}
-
-TEST_F(Export, XlwtWorkbookIsExtended)
-{
-    REQUIRE_XLS_TOOL("xlwt");
-    REQUIRE_XLS_TOOL("xlrd");
-    const std::string file = scratch_path("xlwt-extended.xls");
-    xls_tool::Book written;
-    ASSERT_TRUE(xls_tool::make_with_xlwt(file, written));
-    ASSERT_TRUE(profile(numbered(5, 2), file, "x a b", 1.0f).script_errors.empty());
-    ASSERT_TRUE(image(numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
-
-    xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::dump_book(file, read));
-    ASSERT_EQ(read.size(), written.size() + 1);
-    EXPECT_EQ(read[0].name, "Profile");
-    EXPECT_EQ(read[0].At(6, 2)->number, host.pixels(numbered(5, 2))[4 + 5]);
-    // The xlwt sheets keep their order and every cell not written over.
-    for (size_t k = 0; k < written.size(); ++k) {
-        const xls_tool::Sheet &was = written[k], &now = read[k + 1];
-        EXPECT_EQ(now.name, was.name);
-        for (const auto &[place, cell] : was.cells) {
-            if (was.name == "Data" && place.first < 4 && place.second < 2) continue;
-            const xls_tool::Cell *got = now.At(place.first, place.second);
-            ASSERT_NE(got, nullptr) << was.name << " " << place.first << "," << place.second;
-            EXPECT_EQ(got->number, cell.number);
-            EXPECT_EQ(got->text, cell.text);
-        }
-    }
-    EXPECT_EQ(read[1].At(0, 0)->text, "Image");
-    EXPECT_EQ(read[1].At(1, 1)->text, "d");
+  }
+  EXPECT_EQ(read[1].At(0, 0)->text, "Image");
+  EXPECT_EQ(read[1].At(1, 1)->text, "d");
 }
 
 namespace {
@@ -486,8 +482,8 @@ namespace {
 // Workbooks written by other programs, and what an export into each does:
 // extend it (no refusal given) or refuse it with this reason.
 struct Fixture {
-    const char *name;
-    const char *refusal;
+  const char* name;
+  const char* refusal;
 };
 const Fixture kFixtures[] = {
     {"xlwt-values.xls", nullptr},
@@ -496,110 +492,120 @@ const Fixture kFixtures[] = {
     {"gnumeric-formats.xls", nullptr},
     {"libreoffice-values.xls", nullptr},
     {"libreoffice-formats.xls", nullptr},
-    {"xlwt-rich.xls", "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
-    {"gnumeric-rich.xls", "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
-    {"libreoffice-rich.xls", "the workbook holds formulas and merged cells, which this export cannot write back"},
+    {"xlwt-rich.xls",
+     "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+    {"gnumeric-rich.xls",
+     "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+    {"libreoffice-rich.xls",
+     "the workbook holds formulas and merged cells, which this export cannot write back"},
     {"gnumeric-names-notes.xls",
-     "the workbook holds error values, defined names and cell notes, which this export cannot write back"},
-    {"libreoffice-names.xls", "the workbook holds formulas and defined names, which this export cannot write back"},
-    {"gnumeric-chart.xls", "the workbook holds charts or drawings, which this export cannot write back"},
+     "the workbook holds error values, defined names and cell notes, which this export cannot "
+     "write back"},
+    {"libreoffice-names.xls",
+     "the workbook holds formulas and defined names, which this export cannot write back"},
+    {"gnumeric-chart.xls",
+     "the workbook holds charts or drawings, which this export cannot write back"},
     {"gnumeric-biff7.xls",
      "it holds a workbook of an older version of the format, which this export does not write"},
     {"xlwt-truncated.xls", "its compound-document structure is damaged"},
     {"gsf-createole.xls", "it is a compound document without a \"Workbook\" stream"},
     {"text.xls", "it is not a compound document, as an .xls workbook is"},
-    {"zip.xls", "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
+    {"zip.xls",
+     "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
 };
 
 // The streams of a compound document other than "Workbook", by path.
-std::map<std::string, std::vector<char>> other_streams(const std::string &path)
-{
-    std::map<std::string, std::vector<char>> streams;
-    YCompoundFiles::CompoundDocument doc;
-    if (!doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead)) return streams;
-    std::vector<std::string> names;
-    doc.ListDirectory(names, "\\");
-    for (const std::string &name : names)
-        if (name != "Workbook" && doc.ReadStream(name.c_str(), streams[name]) != YCompoundFiles::kSuccess)
-            streams[name] = {'?'};
-    return streams;
+std::map<std::string, std::vector<char>> other_streams(const std::string& path) {
+  std::map<std::string, std::vector<char>> streams;
+  YCompoundFiles::CompoundDocument doc;
+  if (!doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead)) return streams;
+  std::vector<std::string> names;
+  doc.ListDirectory(names, "\\");
+  for (const std::string& name : names)
+    if (name != "Workbook" &&
+        doc.ReadStream(name.c_str(), streams[name]) != YCompoundFiles::kSuccess)
+      streams[name] = {'?'};
+  return streams;
 }
 
 }  // namespace
 
-TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouched)
-{
-    REQUIRE_XLS_TOOL("xlrd");
-    DM_ImageToken img = numbered(30, 3);
-    const std::vector<double> px = host.pixels(img);
-    for (const Fixture &f : kFixtures) {
-        const std::string original = xls_tool::fixture_path(f.name);
-        const std::string file = scratch_path(std::string("extended-") + f.name);
-        write_bytes(file, file_bytes(original));
-        standin::CallResult r = profile_long(img, file, "q a b c", 0.1f, "Title", "Result");
-        if (f.refusal) {
-            ASSERT_EQ(r.script_errors.size(), 1u) << f.name;
-            EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + file + "\": " +
-                                              f.refusal + "; the file was left as it was");
-            EXPECT_TRUE(file_bytes(file) == file_bytes(original)) << f.name;
-            EXPECT_EQ(temporary_files(file), 0u) << f.name;
-            continue;
-        }
-        ASSERT_TRUE(r.script_errors.empty()) << f.name << ": " << r.script_errors[0];
-        xls_tool::Book was, now;
-        ASSERT_TRUE(xls_tool::dump_book(original, was));
-        ASSERT_TRUE(xls_tool::dump_book(file, now));
-        ASSERT_EQ(now.size(), was.size() + 1) << f.name;
-        EXPECT_EQ(now[0].name, "Result");
-        EXPECT_EQ(now[0].At(0, 0)->text, "Title");
-        EXPECT_EQ(now[0].At(5, 0)->number, 0.30000001192092896);
-        EXPECT_EQ(now[0].At(31, 3)->number, px[29 + 2 * 30]);
-        for (size_t k = 0; k < was.size(); ++k) {
-            EXPECT_EQ(now[k + 1].name, was[k].name) << f.name;
-            EXPECT_EQ(now[k + 1].cells.size(), was[k].cells.size()) << f.name;
-            for (const auto &[place, cell] : was[k].cells) {
-                const xls_tool::Cell *got = now[k + 1].At(place.first, place.second);
-                ASSERT_NE(got, nullptr) << f.name << " " << place.first << "," << place.second;
-                EXPECT_EQ(got->kind, cell.kind);
-                EXPECT_EQ(got->number, cell.number);
-                EXPECT_EQ(got->text, cell.text);
-            }
-        }
-        // Summary information and the like come along unchanged.
-        EXPECT_EQ(other_streams(file), other_streams(original)) << f.name;
-        EXPECT_EQ(temporary_files(file), 0u) << f.name;
+TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouched) {
+  REQUIRE_XLS_TOOL("xlrd");
+  DM_ImageToken img = numbered(30, 3);
+  const std::vector<double> px = host.pixels(img);
+  for (const Fixture& f : kFixtures) {
+    const std::string original = xls_tool::fixture_path(f.name);
+    const std::string file = scratch_path(std::string("extended-") + f.name);
+    write_bytes(file, file_bytes(original));
+    standin::CallResult r = profile_long(img, file, "q a b c", 0.1f, "Title", "Result");
+    if (f.refusal) {
+      ASSERT_EQ(r.script_errors.size(), 1u) << f.name;
+      EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + file +
+                                        "\": " + f.refusal + "; the file was left as it was");
+      EXPECT_TRUE(file_bytes(file) == file_bytes(original)) << f.name;
+      EXPECT_EQ(temporary_files(file), 0u) << f.name;
+      continue;
     }
+    ASSERT_TRUE(r.script_errors.empty()) << f.name << ": " << r.script_errors[0];
+    xls_tool::Book was, now;
+    ASSERT_TRUE(xls_tool::dump_book(original, was));
+    ASSERT_TRUE(xls_tool::dump_book(file, now));
+    ASSERT_EQ(now.size(), was.size() + 1) << f.name;
+    EXPECT_EQ(now[0].name, "Result");
+    EXPECT_EQ(now[0].At(0, 0)->text, "Title");
+    EXPECT_EQ(now[0].At(5, 0)->number, 0.30000001192092896);
+    EXPECT_EQ(now[0].At(31, 3)->number, px[29 + 2 * 30]);
+    for (size_t k = 0; k < was.size(); ++k) {
+      EXPECT_EQ(now[k + 1].name, was[k].name) << f.name;
+      EXPECT_EQ(now[k + 1].cells.size(), was[k].cells.size()) << f.name;
+      for (const auto& [place, cell] : was[k].cells) {
+        const xls_tool::Cell* got = now[k + 1].At(place.first, place.second);
+        ASSERT_NE(got, nullptr) << f.name << " " << place.first << "," << place.second;
+        EXPECT_EQ(got->kind, cell.kind);
+        EXPECT_EQ(got->number, cell.number);
+        EXPECT_EQ(got->text, cell.text);
+      }
+    }
+    // Summary information and the like come along unchanged.
+    EXPECT_EQ(other_streams(file), other_streams(original)) << f.name;
+    EXPECT_EQ(temporary_files(file), 0u) << f.name;
+  }
 }
 
-TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike)
-{
-    REQUIRE_XLS_TOOL("xlrd");
-    REQUIRE_READERS();
-    std::vector<std::string> specs;
-    // A fresh workbook with every kind of number the export writes, and
-    // texts of the whole code page.
-    const std::string fresh = scratch_path("readers-fresh.xls");
-    std::string every_byte;
-    for (int b = 0x21; b < 0x100; ++b)
-        if (b != 0x7F) every_byte += static_cast<char>(b);
-    ASSERT_TRUE(profile_long(numbered(200, 4), fresh, every_byte, 0.1f, "T\x80tel", "Gr\xF6\xDF" "e \x80")
+TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike) {
+  REQUIRE_XLS_TOOL("xlrd");
+  REQUIRE_READERS();
+  std::vector<std::string> specs;
+  // A fresh workbook with every kind of number the export writes, and
+  // texts of the whole code page.
+  const std::string fresh = scratch_path("readers-fresh.xls");
+  std::string every_byte;
+  for (int b = 0x21; b < 0x100; ++b)
+    if (b != 0x7F) every_byte += static_cast<char>(b);
+  ASSERT_TRUE(profile_long(numbered(200, 4), fresh, every_byte, 0.1f, "T\x80tel",
+                           "Gr\xF6\xDF"
+                           "e \x80")
+                  .script_errors.empty());
+  ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
+  specs.push_back(fresh);
+  for (const Fixture& f : kFixtures) {
+    if (f.refusal) continue;
+    const std::string original = xls_tool::fixture_path(f.name);
+    const std::string file = scratch_path(std::string("readers-") + f.name);
+    write_bytes(file, file_bytes(original));
+    ASSERT_TRUE(profile_long(numbered(40, 2), file, "q a b", 0.1f, "Title", "Result")
                     .script_errors.empty());
-    ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
-    specs.push_back(fresh);
-    for (const Fixture &f : kFixtures) {
-        if (f.refusal) continue;
-        const std::string original = xls_tool::fixture_path(f.name);
-        const std::string file = scratch_path(std::string("readers-") + f.name);
-        write_bytes(file, file_bytes(original));
-        ASSERT_TRUE(profile_long(numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
-        specs.push_back(file + "=" + original);
-    }
-    EXPECT_TRUE(xls_tool::readers_agree(scratch_path("readers"), specs));
-    // Names as written, in every reader (they agree with xlrd's).
-    xls_tool::Book read;
-    ASSERT_TRUE(xls_tool::dump_book(fresh, read));
-    ASSERT_EQ(read.size(), 3u);
-    EXPECT_EQ(read[0].name, "Bild");
-    EXPECT_EQ(read[1].name, "Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC");
-    EXPECT_EQ(read[2].name, "Sheet1");
+    specs.push_back(file + "=" + original);
+  }
+  EXPECT_TRUE(xls_tool::readers_agree(scratch_path("readers"), specs));
+  // Names as written, in every reader (they agree with xlrd's).
+  xls_tool::Book read;
+  ASSERT_TRUE(xls_tool::dump_book(fresh, read));
+  ASSERT_EQ(read.size(), 3u);
+  EXPECT_EQ(read[0].name, "Bild");
+  EXPECT_EQ(read[1].name,
+            "Gr\xC3\xB6\xC3\x9F"
+            "e \xE2\x82\xAC");
+  EXPECT_EQ(read[2].name, "Sheet1");
 }

@@ -45,19 +45,18 @@ const std::vector<std::string> kExpectedSignatures = {
 
 }  // namespace
 
-TEST(ScriptFunctions, TheTwentyEightSignaturesAreRegisteredInOrderAndRemovedLastFirst)
-{
-    ASSERT_EQ(kExpectedSignatures.size(), 28u);
-    standin::Host host;
-    standin::PluginLibrary plugin;
-    std::string error;
-    ASSERT_TRUE(plugin.load(KELPO_PLUGIN_PATH, host, error)) << error;
-    plugin.startup();
-    EXPECT_TRUE(host.script_errors().empty());
-    EXPECT_EQ(host.signatures(), kExpectedSignatures);
-    plugin.shutdown();
-    EXPECT_EQ(host.function_count(), 0u);
-    EXPECT_EQ(host.removed(),
-              std::vector<std::string>(kExpectedSignatures.rbegin(), kExpectedSignatures.rend()));
-    plugin.unload();
+TEST(ScriptFunctions, TheTwentyEightSignaturesAreRegisteredInOrderAndRemovedLastFirst) {
+  ASSERT_EQ(kExpectedSignatures.size(), 28u);
+  standin::Host host;
+  standin::PluginLibrary plugin;
+  std::string error;
+  ASSERT_TRUE(plugin.load(KELPO_PLUGIN_PATH, host, error)) << error;
+  plugin.startup();
+  EXPECT_TRUE(host.script_errors().empty());
+  EXPECT_EQ(host.signatures(), kExpectedSignatures);
+  plugin.shutdown();
+  EXPECT_EQ(host.function_count(), 0u);
+  EXPECT_EQ(host.removed(),
+            std::vector<std::string>(kExpectedSignatures.rbegin(), kExpectedSignatures.rend()));
+  plugin.unload();
 }

@@ -10,99 +10,92 @@ using standin::string_arg;
 namespace {
 
 class Utilities : public PluginTest {
-protected:
-    standin::CallResult call_with_text(const std::string &function, const std::string &text,
-                                       std::vector<DM_Arg> more = {})
-    {
-        DM_StringToken s = host.new_string(text);
-        std::vector<DM_Arg> args{string_arg(s)};
-        args.insert(args.end(), more.begin(), more.end());
-        standin::CallResult r = host.call(function, args);
-        host.release_string(s);
-        return r;
-    }
-    float mouse(const std::string &name) { return call_with_text("GetMouseState", name).value; }
-    float pixel_size(const std::string &text)
-    {
-        return call_with_text("extractpixelsize", text).value;
-    }
+ protected:
+  standin::CallResult call_with_text(const std::string& function, const std::string& text,
+                                     std::vector<DM_Arg> more = {}) {
+    DM_StringToken s = host.new_string(text);
+    std::vector<DM_Arg> args{string_arg(s)};
+    args.insert(args.end(), more.begin(), more.end());
+    standin::CallResult r = host.call(function, args);
+    host.release_string(s);
+    return r;
+  }
+  float mouse(const std::string& name) { return call_with_text("GetMouseState", name).value; }
+  float pixel_size(const std::string& text) {
+    return call_with_text("extractpixelsize", text).value;
+  }
 };
 
 }  // namespace
 
-TEST_F(Utilities, MouseStateOnlyForAFreshPressOfANamedButton)
-{
-    host.set_key_state(1, static_cast<int16_t>(0x8001));
-    EXPECT_EQ(mouse("Lm"), 1.0f);
-    EXPECT_EQ(mouse("lM"), 0.0f);  // still down, but no longer a fresh press
-    host.set_key_state(4, static_cast<int16_t>(0x8001));
-    EXPECT_EQ(mouse("MM"), 1.0f);
-    host.set_key_state(2, static_cast<int16_t>(0x8000));
-    EXPECT_EQ(mouse("rm"), 0.0f);
-    for (const char *bad : {"LEFT", "l m", ""}) EXPECT_EQ(mouse(bad), -1.0f) << bad;
-    EXPECT_TRUE(host.script_errors().empty());
+TEST_F(Utilities, MouseStateOnlyForAFreshPressOfANamedButton) {
+  host.set_key_state(1, static_cast<int16_t>(0x8001));
+  EXPECT_EQ(mouse("Lm"), 1.0f);
+  EXPECT_EQ(mouse("lM"), 0.0f);  // still down, but no longer a fresh press
+  host.set_key_state(4, static_cast<int16_t>(0x8001));
+  EXPECT_EQ(mouse("MM"), 1.0f);
+  host.set_key_state(2, static_cast<int16_t>(0x8000));
+  EXPECT_EQ(mouse("rm"), 0.0f);
+  for (const char* bad : {"LEFT", "l m", ""}) EXPECT_EQ(mouse(bad), -1.0f) << bad;
+  EXPECT_TRUE(host.script_errors().empty());
 }
 
-TEST_F(Utilities, KeyStrokes)
-{
-    host.call("FakeESC", {});
-    host.call("FakeShiftDown", {});
-    host.call("FakeShiftUp", {});
-    const auto &k = host.key_events();
-    ASSERT_EQ(k.size(), 4u);
-    EXPECT_EQ(k[0].virtual_key, 27);
-    EXPECT_EQ(k[0].flags, 0u);
-    EXPECT_EQ(k[1].virtual_key, 27);
-    EXPECT_EQ(k[1].flags, 2u);
-    EXPECT_EQ(k[2].virtual_key, 16);
-    EXPECT_EQ(k[2].flags, 0u);
-    EXPECT_EQ(k[3].virtual_key, 16);
-    EXPECT_EQ(k[3].flags, 2u);
+TEST_F(Utilities, KeyStrokes) {
+  host.call("FakeESC", {});
+  host.call("FakeShiftDown", {});
+  host.call("FakeShiftUp", {});
+  const auto& k = host.key_events();
+  ASSERT_EQ(k.size(), 4u);
+  EXPECT_EQ(k[0].virtual_key, 27);
+  EXPECT_EQ(k[0].flags, 0u);
+  EXPECT_EQ(k[1].virtual_key, 27);
+  EXPECT_EQ(k[1].flags, 2u);
+  EXPECT_EQ(k[2].virtual_key, 16);
+  EXPECT_EQ(k[2].flags, 0u);
+  EXPECT_EQ(k[3].virtual_key, 16);
+  EXPECT_EQ(k[3].flags, 2u);
 }
 
-TEST_F(Utilities, SubStrings)
-{
-    auto sub = [&](float start, float length) {
-        return call_with_text("GetSubString", "abcdef", {float_arg(start), float_arg(length)});
-    };
-    EXPECT_EQ(sub(2, 3).text, "cde");
-    EXPECT_EQ(sub(2.9f, 3.9f).text, "cde");
-    EXPECT_EQ(sub(4, 10).text, "ef");
-    EXPECT_EQ(sub(6, 1).text, "");
-    EXPECT_EQ(sub(2, -1).text, "cdef");  // a negative length wraps: the rest
-    EXPECT_EQ(sub(2, std::nanf("")).text, "cdef");
-    EXPECT_TRUE(host.script_errors().empty());
-    for (float bad : {7.0f, -1.0f, std::nanf(""), 1e30f}) {
-        standin::CallResult r = sub(bad, 1);
-        EXPECT_EQ(r.script_errors.size(), 1u) << bad;
-        EXPECT_EQ(r.text, "");
-    }
-    EXPECT_EQ(host.live_strings(), 0u);
+TEST_F(Utilities, SubStrings) {
+  auto sub = [&](float start, float length) {
+    return call_with_text("GetSubString", "abcdef", {float_arg(start), float_arg(length)});
+  };
+  EXPECT_EQ(sub(2, 3).text, "cde");
+  EXPECT_EQ(sub(2.9f, 3.9f).text, "cde");
+  EXPECT_EQ(sub(4, 10).text, "ef");
+  EXPECT_EQ(sub(6, 1).text, "");
+  EXPECT_EQ(sub(2, -1).text, "cdef");  // a negative length wraps: the rest
+  EXPECT_EQ(sub(2, std::nanf("")).text, "cdef");
+  EXPECT_TRUE(host.script_errors().empty());
+  for (float bad : {7.0f, -1.0f, std::nanf(""), 1e30f}) {
+    standin::CallResult r = sub(bad, 1);
+    EXPECT_EQ(r.script_errors.size(), 1u) << bad;
+    EXPECT_EQ(r.text, "");
+  }
+  EXPECT_EQ(host.live_strings(), 0u);
 }
 
-TEST_F(Utilities, PixelSizeFromText)
-{
-    EXPECT_EQ(pixel_size("0.25"), 0.25f);
-    EXPECT_EQ(pixel_size("x 0.25"), 0.25f);
-    EXPECT_EQ(pixel_size("=0.25 nm"), 0.25f);
-    EXPECT_EQ(pixel_size("nm"), 0.0f);
-    EXPECT_EQ(pixel_size(" 1.5e-3"), 0.0015f);
-    // Longer than the shared buffer: read whole, nothing written past it.
-    EXPECT_EQ(pixel_size(std::string(200, ' ') + "2.5"), 2.5f);
-    EXPECT_TRUE(host.script_errors().empty());
+TEST_F(Utilities, PixelSizeFromText) {
+  EXPECT_EQ(pixel_size("0.25"), 0.25f);
+  EXPECT_EQ(pixel_size("x 0.25"), 0.25f);
+  EXPECT_EQ(pixel_size("=0.25 nm"), 0.25f);
+  EXPECT_EQ(pixel_size("nm"), 0.0f);
+  EXPECT_EQ(pixel_size(" 1.5e-3"), 0.0015f);
+  // Longer than the shared buffer: read whole, nothing written past it.
+  EXPECT_EQ(pixel_size(std::string(200, ' ') + "2.5"), 2.5f);
+  EXPECT_TRUE(host.script_errors().empty());
 }
 
-TEST_F(Utilities, TextFunctionsCleanUpWhenTheHostFails)
-{
-    for (const char *function : {"GetSubString", "extractpixelsize"}) {
-        check_host_failures(host, function, [&] {
-            PreparedCall c;
-            DM_StringToken s = host.new_string("abcdef");
-            c.args = {string_arg(s)};
-            if (std::string(function) == "GetSubString")
-                c.args.insert(c.args.end(), {float_arg(1), float_arg(2)});
-            c.release = [this, s] { host.release_string(s); };
-            return c;
-        });
-    }
+TEST_F(Utilities, TextFunctionsCleanUpWhenTheHostFails) {
+  for (const char* function : {"GetSubString", "extractpixelsize"}) {
+    check_host_failures(host, function, [&] {
+      PreparedCall c;
+      DM_StringToken s = host.new_string("abcdef");
+      c.args = {string_arg(s)};
+      if (std::string(function) == "GetSubString")
+        c.args.insert(c.args.end(), {float_arg(1), float_arg(2)});
+      c.release = [this, s] { host.release_string(s); };
+      return c;
+    });
+  }
 }

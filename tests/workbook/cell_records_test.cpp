@@ -17,19 +17,21 @@ TEST(CellRecordsTest, FixedRecordsWriteTheirFields) {
   rk.col = 3;
   rk.xf_index = 15;
   rk.value = 0x4062C001;
-  EXPECT_EQ(written_bytes(rk), bytes_of({0x7E, 0x02, 0x0A, 0x00, 0x02, 0x01, 0x03, 0x00, 0x0F, 0x00, 0x01, 0xC0, 0x62, 0x40}));
+  EXPECT_EQ(written_bytes(rk), bytes_of({0x7E, 0x02, 0x0A, 0x00, 0x02, 0x01, 0x03, 0x00, 0x0F, 0x00,
+                                         0x01, 0xC0, 0x62, 0x40}));
 
   Number number;
   number.row = 1;
   number.col = 2;
   number.value = 1.5;
-  EXPECT_EQ(written_bytes(number), bytes_of({0x03, 0x02, 0x0E, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0,
-                                 0xF8, 0x3F}));
+  EXPECT_EQ(written_bytes(number), bytes_of({0x03, 0x02, 0x0E, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00,
+                                             0x00, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}));
 
   LabelSST label;
   label.row = 7;
   label.string_index = 0x00030201;
-  EXPECT_EQ(written_bytes(label), bytes_of({0xFD, 0x00, 0x0A, 0x00, 0x07, 0x00, 0, 0, 0, 0, 0x01, 0x02, 0x03, 0x00}));
+  EXPECT_EQ(written_bytes(label),
+            bytes_of({0xFD, 0x00, 0x0A, 0x00, 0x07, 0x00, 0, 0, 0, 0, 0x01, 0x02, 0x03, 0x00}));
 
   BoolErr boolean;
   boolean.value = 1;
@@ -39,7 +41,8 @@ TEST(CellRecordsTest, FixedRecordsWriteTheirFields) {
 }
 
 TEST(CellRecordsTest, FixedRecordsReadBackAndKeepExtraBytes) {
-  const Bytes in = record_of(0x0203, bytes_of({5, 0, 6, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0xBF, 0xAA, 0xBB}));
+  const Bytes in =
+      record_of(0x0203, bytes_of({5, 0, 6, 0, 15, 0, 0, 0, 0, 0, 0, 0, 0xF8, 0xBF, 0xAA, 0xBB}));
   Number number;
   ASSERT_EQ(number.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(number.row, 5);

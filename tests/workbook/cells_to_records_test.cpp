@@ -53,12 +53,13 @@ TEST(CellsToRecordsTest, DoublesGoToRKOnlyWhenTheyComeBackUnchanged) {
   *s.Cell(1, 2) = 3.14159;
   *s.Cell(2, 0) = 3.14159;
   *s.Cell(2, 1) = 2.71828;
-  *s.Cell(3, 0) = 10000.25;       // two decimals, but the RK form would change it
-  *s.Cell(3, 1) = 600000000;      // beyond the 30-bit integer form
+  *s.Cell(3, 0) = 10000.25;   // two decimals, but the RK form would change it
+  *s.Cell(3, 1) = 600000000;  // beyond the 30-bit integer form
   book.RecordsFromCells();
   std::vector<uint16_t> codes;
   for (const auto& r : book.records()) codes.push_back(r.code);
-  EXPECT_EQ(codes, (std::vector<uint16_t>{0x027E, 0x027E, 0x00BD, 0x0203, 0x0203, 0x0203, 0x0203, 0x0203}));
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0x027E, 0x027E, 0x00BD, 0x0203, 0x0203, 0x0203, 0x0203,
+                                          0x0203}));
   EXPECT_EQ(book.records()[2].mul_rk.last_col, 1);
   EXPECT_EQ(book.records()[6].number.value, 10000.25);
   EXPECT_EQ(book.records()[7].number.value, 600000000.0);
@@ -243,7 +244,6 @@ TEST(CellsToRecordsTest, WrittenRecordsReadBackToTheSameCells) {
   EXPECT_STREQ(back.sheet(1).GetSheetName(), "Second");
 }
 
-
 // Every kind of cell and run, cells asked for but never set, erased ones,
 // sheets that start below row 0 and one cell far out.
 void fill_mixed(Book& book) {
@@ -261,15 +261,34 @@ void fill_mixed(Book& book) {
       for (int k = 0; k < 40; ++k) {
         const int c = (k * 17) % 40;
         switch (next(9)) {
-          case 0: break;
-          case 1: sheet.Cell(r, c)->SetInteger(static_cast<int32_t>(next(1000)) - 500); break;
-          case 2: sheet.Cell(r, c)->SetInteger(static_cast<int32_t>(next(2000000000)) * (next(2) ? 1 : -1)); break;
-          case 3: sheet.Cell(r, c)->SetDouble((static_cast<int>(next(100000)) - 50000) / 100.0); break;
-          case 4: sheet.Cell(r, c)->SetDouble(next(100000) / 7.0); break;
-          case 5: sheet.Cell(r, c)->SetString(("t" + std::to_string(next(30))).c_str()); break;
-          case 6: sheet.Cell(r, c)->SetString((u"w" + std::u16string(1, static_cast<char16_t>(0x100 + next(20)))).c_str()); break;
-          case 7: sheet.Cell(r, c); break;
-          default: sheet.Cell(r, c)->SetDouble(next(1000) * 0.5); break;
+          case 0:
+            break;
+          case 1:
+            sheet.Cell(r, c)->SetInteger(static_cast<int32_t>(next(1000)) - 500);
+            break;
+          case 2:
+            sheet.Cell(r, c)->SetInteger(static_cast<int32_t>(next(2000000000)) *
+                                         (next(2) ? 1 : -1));
+            break;
+          case 3:
+            sheet.Cell(r, c)->SetDouble((static_cast<int>(next(100000)) - 50000) / 100.0);
+            break;
+          case 4:
+            sheet.Cell(r, c)->SetDouble(next(100000) / 7.0);
+            break;
+          case 5:
+            sheet.Cell(r, c)->SetString(("t" + std::to_string(next(30))).c_str());
+            break;
+          case 6:
+            sheet.Cell(r, c)->SetString(
+                (u"w" + std::u16string(1, static_cast<char16_t>(0x100 + next(20)))).c_str());
+            break;
+          case 7:
+            sheet.Cell(r, c);
+            break;
+          default:
+            sheet.Cell(r, c)->SetDouble(next(1000) * 0.5);
+            break;
         }
         if (next(50) == 0) sheet.Cell(r, c)->SetFormat(static_cast<uint16_t>(15 + next(6)));
       }
@@ -315,7 +334,8 @@ TEST(CellsToRecordsTest, StreamWrittenStraightFromCellsEqualsTheRecordObjects) {
   for (size_t s = 0; s < book.sheets.size(); ++s) {
     const Bytes a = without_positions(straight[s]), b = written_bytes(book.worksheets[s]);
     ASSERT_EQ(a.size(), b.size()) << "sheet " << s;
-    const size_t first = static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
+    const size_t first =
+        static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin()).first - a.begin());
     EXPECT_EQ(first, a.size()) << "sheet " << s << " differs at byte " << first;
   }
 }

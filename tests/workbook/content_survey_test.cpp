@@ -24,16 +24,20 @@ const Bytes kEof = record_of(0x000A, {});
 // A workbook of one sheet with the given extra globals and sheet records,
 // both full of records a save may drop.
 Bytes workbook_stream(const Bytes& globals, const Bytes& sheet) {
-  Bytes print_area = bytes_of({0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0x00, 0x06});
-  Bytes s = bof(0x0005) + record_of(0x00E1, bytes_of({0xB0, 0x04})) + record_of(0x005C, filled(112, ' ')) +
-            record_of(0x0012, bytes_of({0, 0})) + record_of(0x0018, print_area) + record_of(0x041E, bytes_of({0xA4, 0, 1, 0, 0, 'x'})) +
+  Bytes print_area = bytes_of(
+      {0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0x00, 0x06});
+  Bytes s = bof(0x0005) + record_of(0x00E1, bytes_of({0xB0, 0x04})) +
+            record_of(0x005C, filled(112, ' ')) + record_of(0x0012, bytes_of({0, 0})) +
+            record_of(0x0018, print_area) + record_of(0x041E, bytes_of({0xA4, 0, 1, 0, 0, 'x'})) +
             record_of(0x00EB, filled(20, 1)) + globals + kEof;
-  s += bof(0x0010) + record_of(0x007D, filled(12)) + record_of(0x00EC, filled(30, 2)) + record_of(0x001D, filled(15)) +
-       record_of(0x0203, filled(14)) + sheet + kEof;
+  s += bof(0x0010) + record_of(0x007D, filled(12)) + record_of(0x00EC, filled(30, 2)) +
+       record_of(0x001D, filled(15)) + record_of(0x0203, filled(14)) + sheet + kEof;
   return s;
 }
 
-std::string describe(const Bytes& stream) { return ContentSurvey::Of(stream.data(), stream.size()).Describe(); }
+std::string describe(const Bytes& stream) {
+  return ContentSurvey::Of(stream.data(), stream.size()).Describe();
+}
 
 Bytes obj(uint16_t type) {
   Bytes data = bytes_of({0x15, 0x00, 0x12, 0x00});
@@ -52,7 +56,9 @@ TEST(ContentSurveyTest, ViewAndBookkeepingRecordsMayBeDropped) {
 }
 
 TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
-  Bytes user_name = bytes_of({0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x00}) + Bytes{'T', 'o', 't', 'a', 'l'};
+  Bytes user_name =
+      bytes_of({0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x00}) +
+      Bytes{'T', 'o', 't', 'a', 'l'};
   const std::pair<Bytes, std::string> globals[] = {
       {record_of(0x0018, user_name), "defined names"},
       {record_of(0x0012, bytes_of({1, 0})), "protection or encryption"},
@@ -86,9 +92,12 @@ TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
   EXPECT_EQ(describe(workbook_stream({}, {}) + bof(0x0100) + kEof), "sheets of other kinds");
 
   // Several at once, in a fixed order, each once.
-  const Bytes many = workbook_stream(record_of(0x4321, {}), record_of(0x00E5, filled(10)) + record_of(0x0006, filled(30)) +
-                                                       record_of(0x0006, filled(30)) + record_of(0x0204, filled(12)));
-  EXPECT_EQ(describe(many), "formulas, merged cells and records of kinds this export does not keep (0x0204, 0x4321)");
+  const Bytes many = workbook_stream(
+      record_of(0x4321, {}), record_of(0x00E5, filled(10)) + record_of(0x0006, filled(30)) +
+                                 record_of(0x0006, filled(30)) + record_of(0x0204, filled(12)));
+  EXPECT_EQ(
+      describe(many),
+      "formulas, merged cells and records of kinds this export does not keep (0x0204, 0x4321)");
 }
 
 TEST(ContentSurveyTest, ACutStreamIsSurveyedAsFarAsItGoes) {

@@ -60,7 +60,9 @@ std::vector<Rec> walk(const Bytes& s) {
   return out;
 }
 
-uint32_t get32(const Bytes& b, size_t offset) { return get16(b, offset) | uint32_t{get16(b, offset + 2)} << 16; }
+uint32_t get32(const Bytes& b, size_t offset) {
+  return get16(b, offset) | uint32_t{get16(b, offset + 2)} << 16;
+}
 
 // A saved two-sheet workbook: "First" with 40 rows of mixed cells, "Second"
 // with a few.
@@ -103,7 +105,7 @@ TEST(ExcelFileTest, NewAndAddWorksheetNameAndPlaceSheets) {
   EXPECT_NE(book.AddWorksheet("profile"), nullptr);   // case counts
   EXPECT_NE(book.AddWorksheet(u"Profile"), nullptr);  // so does width
   EXPECT_EQ(book.GetSheetName(3), nullptr);
-  EXPECT_EQ(book.AddWorksheet("Late", 5), nullptr);   // beyond the end
+  EXPECT_EQ(book.AddWorksheet("Late", 5), nullptr);  // beyond the end
   EXPECT_EQ(book.AddWorksheet("Late", -2), nullptr);
   EXPECT_EQ(book.AddWorksheet(std::string(256, 'n').c_str()), nullptr);
   EXPECT_NE(book.AddWorksheet(std::string(255, 'n').c_str(), 4), nullptr);
@@ -304,7 +306,8 @@ TEST(ExcelFileTest, WhatIsNotAWorkbookFailsToLoadAndChangesNothing) {
   streams.push_back({"a record beyond the stream", long_record});
   // Every cut inside the stream loses a record or a whole sheet.
   for (size_t cut = 1; cut < good.size(); cut += cut < 300 ? 1 : 37)
-    streams.push_back({"cut at " + std::to_string(cut), Bytes(good.begin(), good.begin() + static_cast<long>(cut))});
+    streams.push_back({"cut at " + std::to_string(cut),
+                       Bytes(good.begin(), good.begin() + static_cast<long>(cut))});
 
   ExcelFile book;
   book.New(2);
@@ -383,7 +386,8 @@ TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
 
 TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
   const std::string path = saved_sample("carried.xls");
-  const Bytes summary = bytes_of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
+  const Bytes summary =
+      bytes_of({0xFE, 0xFF, 0x00, 0x00, 0x06, 0x01}) + Bytes(5000, 'S');  // a big-block stream
   const Bytes inner = Bytes(100, 'i');
   {
     CompoundDocument doc;
@@ -430,8 +434,8 @@ TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
   book.New(1);
   ExcelSheet* data = book.AddWorksheet(u"Daten \u00b5", 0);
   for (int r = 0; r < 100; ++r) {
-    *data->Cell(r, 0) = r - 50;     // runs of RK integers
-    *data->Cell(r, 1) = r * 0.25;   // RK hundredths
+    *data->Cell(r, 0) = r - 50;         // runs of RK integers
+    *data->Cell(r, 1) = r * 0.25;       // RK hundredths
     *data->Cell(r, 2) = 1.0 / (r + 1);  // full doubles
     if (r % 7 == 0) *data->Cell(r, 4) = u"wide \u03bb";
     if (r % 7 == 1) *data->Cell(r, 4) = "narrow \xB5";
@@ -452,7 +456,9 @@ TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
     EXPECT_EQ(read[0].At(r, 1)->number, r * 0.25) << r;
     EXPECT_EQ(read[0].At(r, 2)->number, 1.0 / (r + 1)) << r;
     const xls_tool::Cell* text = read[0].At(r, 4);
-    const std::string want = r % 7 == 0 ? "wide \xCE\xBB" : r % 7 == 1 ? "narrow \xC2\xB5" : "<none>";
+    const std::string want = r % 7 == 0   ? "wide \xCE\xBB"
+                             : r % 7 == 1 ? "narrow \xC2\xB5"
+                                          : "<none>";
     EXPECT_EQ(text ? text->text : "<none>", want) << r;
   }
   EXPECT_EQ(read[0].At(100, 0)->number, 600000000.0);

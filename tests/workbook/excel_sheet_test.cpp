@@ -95,7 +95,7 @@ TEST(ExcelSheetTest, NamesAreReadAndRenamedInTheirOwnWidth) {
 
   EXPECT_FALSE(s.RenameSheet("Sheet1"));  // its own name
   EXPECT_FALSE(s.RenameSheet(u"Other"));
-  EXPECT_TRUE(s.RenameSheet("Other"));     // the other one is held wide
+  EXPECT_TRUE(s.RenameSheet("Other"));  // the other one is held wide
   EXPECT_TRUE(s.RenameSheet(u"Profil\u00E9"));
   ASSERT_TRUE(s.GetSheetName(wide));
   EXPECT_EQ(std::u16string(wide), u"Profil\u00E9");
@@ -105,7 +105,8 @@ TEST(ExcelSheetTest, NamesAreReadAndRenamedInTheirOwnWidth) {
 CellBlock block(uint16_t code, uint16_t row, uint16_t col) {
   CellBlock b;
   b.code = code;
-  b.rk.row = b.number.row = b.bool_err.row = b.label_sst.row = b.blank.row = b.formula.row = b.mul_rk.row = row;
+  b.rk.row = b.number.row = b.bool_err.row = b.label_sst.row = b.blank.row = b.formula.row =
+      b.mul_rk.row = row;
   b.rk.col = b.number.col = b.bool_err.col = b.label_sst.col = b.blank.col = b.formula.col = col;
   b.mul_rk.first_col = col;
   return b;
@@ -173,16 +174,19 @@ TEST(ExcelSheetTest, ScaledIntegerRKValuesKeepTheirHundredths) {
   // Other writers store 3.25 as the integer 325 with the scale flag.
   Worksheet w;
   w.cell_table.row_blocks.resize(1);
-  const std::pair<uint32_t, double> cases[] = {
-      {(325u << 2) | 3u, 3.25}, {(10u << 2) | 3u, 0.1}, {static_cast<uint32_t>(-150 * 4) | 3u, -1.5},
-      {(300u << 2) | 3u, 3.0}, {(57u << 2) | 2u, 57.0}};
+  const std::pair<uint32_t, double> cases[] = {{(325u << 2) | 3u, 3.25},
+                                               {(10u << 2) | 3u, 0.1},
+                                               {static_cast<uint32_t>(-150 * 4) | 3u, -1.5},
+                                               {(300u << 2) | 3u, 3.0},
+                                               {(57u << 2) | 2u, 57.0}};
   for (uint16_t i = 0; i < 5; ++i) {
     CellBlock rk = block(0x027E, i, 0);
     rk.rk.value = cases[i].first;
     w.cell_table.row_blocks[0].cell_blocks.push_back(rk);
   }
   OneSheet book(w);
-  for (uint16_t i = 0; i < 5; ++i) EXPECT_EQ(book.sheet().At(i, 0)->GetDouble(), cases[i].second) << i;
+  for (uint16_t i = 0; i < 5; ++i)
+    EXPECT_EQ(book.sheet().At(i, 0)->GetDouble(), cases[i].second) << i;
   EXPECT_EQ(book.sheet().At(0, 0)->Type(), ExcelCell::kDouble);
   EXPECT_EQ(book.sheet().At(3, 0)->Type(), ExcelCell::kInteger);
   EXPECT_EQ(book.sheet().At(4, 0)->Type(), ExcelCell::kInteger);
@@ -232,7 +236,6 @@ TEST(ExcelSheetTest, PrintsDelimitedText) {
   s.Print(out, ';', '"');
   EXPECT_EQ(out.str(), "1;0.1;\"say \"\"hi\"\"\"\n;;\n");
 }
-
 
 TEST(ExcelCellTest, CopiesOwnTheirTextAndTheFormatStays) {
   ExcelCell a;
@@ -288,7 +291,6 @@ TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
   copy.Cell(65535, 255)->SetString("changed");
   EXPECT_STREQ(s.At(65535, 255)->GetString(), "corner");
 }
-
 
 // Cells read one record at a time, as a load reads them, in any order:
 // rows left and come back to, columns from right to left, a record for a

@@ -38,7 +38,8 @@ std::string contents(const std::string& path) {
 }
 
 // Entries of the folder other than the given file names.
-std::vector<std::string> other_files(const std::string& folder, const std::vector<std::string>& known) {
+std::vector<std::string> other_files(const std::string& folder,
+                                     const std::vector<std::string>& known) {
   std::vector<std::string> others;
   for (const auto& e : fs::directory_iterator(folder)) {
     const std::string name = e.path().filename().string();
@@ -75,7 +76,6 @@ int in_child(bool unprivileged, const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
-
 int load_change_and_save(const std::string& path, const std::string& expected_problem) {
   ExcelFile book;
   if (!book.Load(path.c_str())) return kLoadFailed;
@@ -108,13 +108,15 @@ TEST_F(FileReplacementTest, AFullDiskLeavesTheOldFileAndNoTemporaryFile) {
   write_sample(path, 1);
   const std::string before = contents(path);
   ASSERT_GT(before.size(), 200000u);
-  for (const rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{before.size() / 2}, rlim_t{before.size() - 1}}) {
+  for (const rlim_t limit :
+       {rlim_t{0}, rlim_t{4096}, rlim_t{before.size() / 2}, rlim_t{before.size() - 1}}) {
     const int result = in_child(false, [&] {
       // Writing past the limit fails with EFBIG instead of ending the process.
       std::signal(SIGXFSZ, SIG_IGN);
       const rlimit size{limit, limit};
       if (setrlimit(RLIMIT_FSIZE, &size) != 0) return 4;
-      return load_change_and_save(path, "cannot write the new workbook beside the file: File too large");
+      return load_change_and_save(path,
+                                  "cannot write the new workbook beside the file: File too large");
     });
     EXPECT_EQ(result, kRefused) << limit;
     EXPECT_TRUE(contents(path) == before) << limit;
@@ -136,11 +138,15 @@ TEST_F(FileReplacementTest, AFileOrFolderTheUserMayNotWriteIsNotReplaced) {
 
   // The folder of the locked file is writable: only the program's own check
   // keeps the rename from replacing the file.
-  const int locked_result = in_child(true, [&] { return load_change_and_save(locked, "may not be written"); });
-  if (locked_result == kNoUnprivilegedUser) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  const int locked_result =
+      in_child(true, [&] { return load_change_and_save(locked, "may not be written"); });
+  if (locked_result == kNoUnprivilegedUser)
+    GTEST_SKIP() << "cannot run as an unprivileged user here";
   EXPECT_EQ(locked_result, kRefused);
-  EXPECT_EQ(in_child(true, [&] { return load_change_and_save(inside, "cannot create a file in the folder"); }),
-            kRefused);
+  EXPECT_EQ(
+      in_child(true,
+               [&] { return load_change_and_save(inside, "cannot create a file in the folder"); }),
+      kRefused);
   EXPECT_TRUE(contents(locked) == locked_before);
   EXPECT_TRUE(contents(inside) == inside_before);
   EXPECT_EQ(other_files(folder_, {"locked.xls", "shut"}), std::vector<std::string>());
@@ -177,7 +183,8 @@ TEST_F(FileReplacementTest, PermissionsOwnerAndLinksSurviveASave) {
     ExcelFile again(real.c_str());
     EXPECT_STREQ(again.GetWorksheet(0)->At(0, 0)->GetString(), through.c_str());
   }
-  EXPECT_EQ(other_files(folder_, {"real.xls", "link.xls", "chain.xls"}), std::vector<std::string>());
+  EXPECT_EQ(other_files(folder_, {"real.xls", "link.xls", "chain.xls"}),
+            std::vector<std::string>());
 
   // A new file gets the permissions any new file gets.
   const mode_t mask = umask(022);

@@ -20,7 +20,9 @@ namespace {
 using namespace workbook_test;
 using xls_tool::scratch_path;
 
-Bytes globals_bof() { return record_of(0x0809, bytes_of({0x00, 0x06, 0x05, 0x00}) + filled(12)); }
+Bytes globals_bof() {
+  return record_of(0x0809, bytes_of({0x00, 0x06, 0x05, 0x00}) + filled(12));
+}
 const Bytes kEof = record_of(0x000A, {});
 
 void write_document(const std::string& path, const Bytes& stream) {
@@ -40,10 +42,14 @@ std::string contents(ExcelFile& book) {
       for (uint64_t c = 0; c < sheet->GetTotalCols(); ++c) {
         const ExcelCell* cell = sheet->At(r, c);
         if (!cell || cell->Type() == ExcelCell::kUndefined) continue;
-        out += std::to_string(r) + "," + std::to_string(c) + " " + std::to_string(cell->Type()) + " ";
-        if (cell->GetString()) out += cell->GetString();
-        else if (cell->GetWString()) out += "<wide " + std::to_string(cell->GetStringLength()) + ">";
-        else out += std::to_string(cell->GetDouble());
+        out +=
+            std::to_string(r) + "," + std::to_string(c) + " " + std::to_string(cell->Type()) + " ";
+        if (cell->GetString())
+          out += cell->GetString();
+        else if (cell->GetWString())
+          out += "<wide " + std::to_string(cell->GetStringLength()) + ">";
+        else
+          out += std::to_string(cell->GetDouble());
         out += "\n";
       }
   }
@@ -102,7 +108,8 @@ TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
   }
   const Bytes stream = read_workbook_stream(path);
   for (const auto& [code, offset, value, reason] :
-       {std::tuple<uint16_t, int, uint16_t, std::string>{0x00FD, 10, 1, "a cell names a text the workbook lacks"},
+       {std::tuple<uint16_t, int, uint16_t, std::string>{0x00FD, 10, 1,
+                                                         "a cell names a text the workbook lacks"},
         {0x027E, 7, 1, "a cell lies outside the sheet"}}) {  // column 5 becomes 261
     Bytes changed = stream;
     size_t at = 0;
@@ -115,7 +122,8 @@ TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
   // An older version of the format in a "Workbook" stream.
   write_document(path, record_of(0x0809, bytes_of({0x00, 0x05, 0x05, 0x00}) + filled(4)) + kEof);
   EXPECT_FALSE(book.Load(path.c_str()));
-  EXPECT_EQ(book.Problem(), "its workbook is of an older version of the format, which this export does not write");
+  EXPECT_EQ(book.Problem(),
+            "its workbook is of an older version of the format, which this export does not write");
 }
 
 TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
@@ -152,7 +160,8 @@ TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
     // A damaged size claim may make a sheet huge but nearly empty; that
     // saves fine, only slowly.
     bool huge = false;
-    for (const ExcelSheet& s : book.sheets) huge = huge || s.GetTotalRows() * s.GetTotalCols() > 200000;
+    for (const ExcelSheet& s : book.sheets)
+      huge = huge || s.GetTotalRows() * s.GetTotalCols() > 200000;
     if (huge) continue;
     ++accepted;
     const std::string before = contents(book);

@@ -39,14 +39,18 @@ inline Bytes record_of(uint16_t code, const Bytes& data) {
   return out;
 }
 
-inline Bytes filled(size_t n, char value = 0) { return Bytes(n, value); }
+inline Bytes filled(size_t n, char value = 0) {
+  return Bytes(n, value);
+}
 
 inline Bytes& operator+=(Bytes& a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
 
-inline Bytes operator+(Bytes a, const Bytes& b) { return a += b; }
+inline Bytes operator+(Bytes a, const Bytes& b) {
+  return a += b;
+}
 
 // Anything with RecordSize() and Write(char*): its bytes, with a check
 // that Write writes exactly what RecordSize promised.

@@ -72,8 +72,9 @@ TEST(RecordTest, MarkersWriteTheirFixedBytes) {
   BOF bof;
   EXPECT_EQ(bof.RecordSize(), 20u);
   bof.SetDefaults(BOF::kGlobals);
-  EXPECT_EQ(written_bytes(bof), bytes_of({0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0xA0, 0x19, 0xCD, 0x07,
-                             0xC9, 0xC0, 0x00, 0x00, 0x06, 0x03, 0x00, 0x00}));
+  EXPECT_EQ(written_bytes(bof),
+            bytes_of({0x09, 0x08, 0x10, 0x00, 0x00, 0x06, 0x05, 0x00, 0xA0, 0x19,
+                      0xCD, 0x07, 0xC9, 0xC0, 0x00, 0x00, 0x06, 0x03, 0x00, 0x00}));
   bof.SetDefaults(BOF::kWorksheet);
   const Bytes sheet = written_bytes(bof);
   EXPECT_EQ(sheet[6], 0x10);
@@ -81,7 +82,8 @@ TEST(RecordTest, MarkersWriteTheirFixedBytes) {
 }
 
 TEST(RecordTest, BofKeepsExtraDataAndReadsMissingFieldsAsZero) {
-  Bytes longer = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00}) + filled(12, 0x11) + bytes_of({0xEE, 0xFF}));
+  Bytes longer = record_of(
+      0x0809, bytes_of({0x00, 0x06, 0x10, 0x00}) + filled(12, 0x11) + bytes_of({0xEE, 0xFF}));
   BOF bof;
   ASSERT_EQ(bof.Read(longer.data(), longer.size()), 22u);
   EXPECT_EQ(bof.type, 0x0010);
@@ -96,12 +98,14 @@ TEST(RecordTest, BofKeepsExtraDataAndReadsMissingFieldsAsZero) {
 }
 
 TEST(RecordTest, SkipSubstreamFollowsNesting) {
-  const Bytes inner = record_of(0x0809, filled(16)) + record_of(0x1001, filled(3)) + record_of(0x000A, {});
-  const Bytes outer = record_of(0x0809, filled(16)) + inner + record_of(0x0208, filled(16)) + record_of(0x000A, {});
+  const Bytes inner =
+      record_of(0x0809, filled(16)) + record_of(0x1001, filled(3)) + record_of(0x000A, {});
+  const Bytes outer =
+      record_of(0x0809, filled(16)) + inner + record_of(0x0208, filled(16)) + record_of(0x000A, {});
   const Bytes stream = outer + record_of(0x0809, filled(16));
   EXPECT_EQ(skip_substream(stream.data(), stream.size()), outer.size());
   EXPECT_EQ(skip_substream(inner.data(), inner.size()), inner.size());
-  EXPECT_EQ(skip_substream(outer.data(), outer.size() - 1), 0u);  // no closing EOF
+  EXPECT_EQ(skip_substream(outer.data(), outer.size() - 1), 0u);          // no closing EOF
   EXPECT_EQ(skip_substream(stream.data() + 40, stream.size() - 40), 0u);  // not at a BOF
 }
 

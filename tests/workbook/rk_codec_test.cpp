@@ -14,7 +14,8 @@ TEST(RKCodecTest, EncodesDoublesWithScaleFlagWhenTheyHaveHundredths) {
   EXPECT_EQ(RKCodec::FromDouble(-1.25), 0xC05F4001u);
   EXPECT_EQ(RKCodec::FromDouble(100.0), 0x40590000u);
   EXPECT_EQ(RKCodec::FromDouble(0.0), 0u);
-  for (double x : {1.5, -1.25, 100.0, 0.0}) EXPECT_EQ(RKCodec::ToDouble(RKCodec::FromDouble(x)), x) << x;
+  for (double x : {1.5, -1.25, 100.0, 0.0})
+    EXPECT_EQ(RKCodec::ToDouble(RKCodec::FromDouble(x)), x) << x;
   // 0.07 * 100.0 is 7.000000000000001, whose upper bits are those of 7.0.
   EXPECT_EQ(RKCodec::FromDouble(0.07), 0x401C0001u);
   EXPECT_EQ(RKCodec::ToDouble(0x401C0001u), 7.0 * 0.01);
@@ -47,7 +48,8 @@ TEST(RKCodecTest, TwoDecimalTestFollowsDoubleArithmetic) {
 }
 
 TEST(RKCodecTest, RoundTripTestCatchesValuesTheRKFormWouldChange) {
-  for (double x : {1.5, 0.5, 2.25, 0.07, -1.25, 100.0, 0.0, -0.0}) EXPECT_TRUE(RKCodec::DoubleRoundTrips(x)) << x;
+  for (double x : {1.5, 0.5, 2.25, 0.07, -1.25, 100.0, 0.0, -0.0})
+    EXPECT_TRUE(RKCodec::DoubleRoundTrips(x)) << x;
   // Both pass the two-decimal test but come back changed.
   EXPECT_TRUE(RKCodec::FitsTwoDecimals(10000.25));
   EXPECT_FALSE(RKCodec::DoubleRoundTrips(10000.25));

@@ -60,7 +60,8 @@ TEST(SharedStringTableTest, StringsThatFitStayInOneRecord) {
 }
 
 TEST(SharedStringTableTest, SplitsAnEightBitStringAtTheRecordEnd) {
-  SharedStringTable t = table_of({narrow_string(8189), narrow_string(100, 'q')});  // the second starts at 8200
+  SharedStringTable t =
+      table_of({narrow_string(8189), narrow_string(100, 'q')});  // the second starts at 8200
   EXPECT_EQ(t.DataSize(), 8304u);
   EXPECT_EQ(t.RecordSize(), 8312u);
   EXPECT_EQ(t.continue_indices, std::vector<uint64_t>{8224});
@@ -68,10 +69,10 @@ TEST(SharedStringTableTest, SplitsAnEightBitStringAtTheRecordEnd) {
   EXPECT_EQ(get16(out, 2), 8224);
   EXPECT_EQ(get16(out, 4 + 8200), 100);  // the split string's header: count 100, flags 0
   EXPECT_EQ(out[4 + 8202], 0);
-  EXPECT_EQ(out[4 + 8223], 'q');          // 21st character
+  EXPECT_EQ(out[4 + 8223], 'q');  // 21st character
   EXPECT_EQ(get16(out, 8228), 0x003C);
   EXPECT_EQ(get16(out, 8230), 80);
-  EXPECT_EQ(out[8232], 0);                // the part's flags byte
+  EXPECT_EQ(out[8232], 0);  // the part's flags byte
   EXPECT_EQ(out[8233], 'q');
   expect_round_trip(t);
 }
@@ -82,7 +83,7 @@ TEST(SharedStringTableTest, SplitsASixteenBitStringBetweenCharacters) {
   EXPECT_EQ(t.RecordSize(), 8412u);
   EXPECT_EQ(t.continue_indices, std::vector<uint64_t>{8223});
   const Bytes out = written_bytes(t);
-  EXPECT_EQ(get16(out, 2), 8223);         // 10 characters in the first record
+  EXPECT_EQ(get16(out, 2), 8223);  // 10 characters in the first record
   EXPECT_EQ(get16(out, 8227), 0x003C);
   EXPECT_EQ(get16(out, 8229), 181);
   EXPECT_EQ(out[8231], 1);
@@ -91,13 +92,14 @@ TEST(SharedStringTableTest, SplitsASixteenBitStringBetweenCharacters) {
 }
 
 TEST(SharedStringTableTest, StartsANewRecordWhenFewerThanTwelveBytesRemain) {
-  SharedStringTable t = table_of({narrow_string(8203), narrow_string(10, 'r')});  // 10 bytes left after the first
+  SharedStringTable t =
+      table_of({narrow_string(8203), narrow_string(10, 'r')});  // 10 bytes left after the first
   EXPECT_EQ(t.DataSize(), 8214u + 13u);
   EXPECT_EQ(t.continue_indices, std::vector<uint64_t>{8214});
   const Bytes out = written_bytes(t);
   EXPECT_EQ(get16(out, 2), 8214);
   EXPECT_EQ(get16(out, 8218), 0x003C);
-  EXPECT_EQ(get16(out, 8222), 10);        // the string's own header, no extra flags byte
+  EXPECT_EQ(get16(out, 8222), 10);  // the string's own header, no extra flags byte
   EXPECT_EQ(out[8224], 0);
   EXPECT_EQ(out[8225], 'r');
   expect_round_trip(t);
@@ -117,7 +119,9 @@ TEST(SharedStringTableTest, LongStringsSpanSeveralContinueRecords) {
 
   // A mix in which strings meet boundaries at many different places.
   std::vector<LongUnicodeString> mix;
-  for (size_t i = 0; i < 300; ++i) mix.push_back(i % 3 ? narrow_string(7 + i * 13 % 500, 'a' + i % 26) : wide_string(5 + i * 7 % 300));
+  for (size_t i = 0; i < 300; ++i)
+    mix.push_back(i % 3 ? narrow_string(7 + i * 13 % 500, 'a' + i % 26)
+                        : wide_string(5 + i * 7 % 300));
   mix.push_back(wide_string(9000));
   mix.push_back(narrow_string(0));
   SharedStringTable mixed = table_of(mix);
@@ -134,7 +138,8 @@ TEST(SharedStringTableTest, ReadsPartsWrittenElsewhere) {
   Bytes second = bytes_of({1, 'd', 0, 'e', 0, 0x2D, 0x4E});
   second += bytes_of({4, 0, 0x08, 1, 0, 'w', 'x'});
   Bytes third = bytes_of({0, 'y', 'z', 1, 2, 3, 4});
-  const Bytes stream = record_of(0x00FC, first) + record_of(0x003C, second) + record_of(0x003C, third);
+  const Bytes stream =
+      record_of(0x00FC, first) + record_of(0x003C, second) + record_of(0x003C, third);
   SharedStringTable t;
   ASSERT_EQ(t.Read(stream.data(), stream.size()), stream.size());
   ASSERT_EQ(t.strings.size(), 2u);

@@ -65,7 +65,8 @@ TEST(LongUnicodeStringTest, AssignmentHoldsTheCharactersWithoutTerminator) {
 }
 
 TEST(LongUnicodeStringTest, SkipsRunsAndPhoneticDataAndWritesPlainText) {
-  Bytes in = bytes_of({5, 0, 0x0C, 2, 0, 10, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'}) + filled(8, 1) + filled(10, 2);
+  Bytes in = bytes_of({5, 0, 0x0C, 2, 0, 10, 0, 0, 0, 'h', 'e', 'l', 'l', 'o'}) + filled(8, 1) +
+             filled(10, 2);
   in.push_back(0x7F);  // the next string
   LongUnicodeString s;
   EXPECT_EQ(s.Read(in.data(), in.size()), 32u);

@@ -16,24 +16,27 @@ TEST(WorkbookGlobalsTest, DefaultWorkbookWritesBofWindowEmptyStringTableAndEof) 
   Workbook w;
   EXPECT_EQ(w.RecordSize(), 58u);
   const Bytes out = written_bytes(w);
-  const Bytes window = bytes_of({0x3D, 0x00, 0x12, 0x00, 0x78, 0x00, 0x78, 0x00, 0x1F, 0x3B, 0x54, 0x24, 0x38,
-                          0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x58, 0x02});
+  const Bytes window = bytes_of({0x3D, 0x00, 0x12, 0x00, 0x78, 0x00, 0x78, 0x00, 0x1F, 0x3B, 0x54,
+                                 0x24, 0x38, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x58, 0x02});
   EXPECT_EQ(Bytes(out.begin() + 20, out.begin() + 42), window);
-  EXPECT_EQ(Bytes(out.begin() + 42, out.end()), bytes_of({0xFC, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0, 0, 0}));
+  EXPECT_EQ(Bytes(out.begin() + 42, out.end()),
+            bytes_of({0xFC, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0, 0, 0}));
   EXPECT_EQ(out[6], 0x05);  // globals substream
 }
 
 TEST(WorkbookGlobalsTest, RecordsWithNamesHaveTheirSizesAndBytes) {
   Workbook::Font font;
-  EXPECT_EQ(written_bytes(font), bytes_of({0x31, 0x00, 0x1A, 0x00, 0xC8, 0x00, 0x00, 0x00, 0xFF, 0x7F, 0x90, 0x01, 0x00,
-                               0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x01, 'A', 0, 'r', 0, 'i', 0, 'a', 0, 'l', 0}));
+  EXPECT_EQ(written_bytes(font),
+            bytes_of({0x31, 0x00, 0x1A, 0x00, 0xC8, 0x00, 0x00, 0x00, 0xFF, 0x7F,
+                      0x90, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x01,
+                      'A',  0,    'r',  0,    'i',  0,    'a',  0,    'l',  0}));
 
   Workbook::BoundSheet sheet;
   EXPECT_EQ(sheet.DataSize(), 14u);
   EXPECT_EQ(sheet.RecordSize(), 18u);
   sheet.position = 0x01020304;
-  EXPECT_EQ(written_bytes(sheet), bytes_of({0x85, 0x00, 0x0E, 0x00, 0x04, 0x03, 0x02, 0x01, 0x00, 0x00, 0x06, 0x00, 'S',
-                                'h', 'e', 'e', 't', '1'}));
+  EXPECT_EQ(written_bytes(sheet), bytes_of({0x85, 0x00, 0x0E, 0x00, 0x04, 0x03, 0x02, 0x01, 0x00,
+                                            0x00, 0x06, 0x00, 'S', 'h', 'e', 'e', 't', '1'}));
 
   Workbook::Style style;
   EXPECT_EQ(style.DataSize(), 4u);
@@ -41,12 +44,13 @@ TEST(WorkbookGlobalsTest, RecordsWithNamesHaveTheirSizesAndBytes) {
   style.xf_index = 0x0010;
   style.name = "Custom";
   EXPECT_EQ(style.DataSize(), 11u);
-  EXPECT_EQ(written_bytes(style), bytes_of({0x93, 0x02, 0x0B, 0x00, 0x10, 0x00, 0x06, 0x00, 0x00, 'C', 'u', 's', 't', 'o',
-                                'm'}));
+  EXPECT_EQ(written_bytes(style), bytes_of({0x93, 0x02, 0x0B, 0x00, 0x10, 0x00, 0x06, 0x00, 0x00,
+                                            'C', 'u', 's', 't', 'o', 'm'}));
 
   Workbook::XF xf;
-  EXPECT_EQ(written_bytes(xf), bytes_of({0xE0, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFF, 0x20, 0x00, 0x00, 0x00,
-                             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x20}));
+  EXPECT_EQ(written_bytes(xf),
+            bytes_of({0xE0, 0x00, 0x14, 0x00, 0x00, 0x00, 0x00, 0x00, 0xF5, 0xFF, 0x20, 0x00,
+                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x20}));
 }
 
 Workbook populated() {
@@ -75,7 +79,8 @@ TEST(WorkbookGlobalsTest, ReadsWhatItWritesAndDropsOtherRecords) {
   Bytes out = written_bytes(w);
   // Records the container does not keep, among them a code page and an
   // ExtSST, inserted after the Window1.
-  const Bytes other = record_of(0x0042, bytes_of({0xE4, 0x04})) + record_of(0x00FF, bytes_of({8, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+  const Bytes other = record_of(0x0042, bytes_of({0xE4, 0x04})) +
+                      record_of(0x00FF, bytes_of({8, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
   Bytes stream(out.begin(), out.begin() + 42);
   stream += other;
   stream += Bytes(out.begin() + 42, out.end());
@@ -98,13 +103,15 @@ TEST(WorkbookGlobalsTest, ReadsWhatItWritesAndDropsOtherRecords) {
 }
 
 TEST(WorkbookGlobalsTest, NumberFormatsAndSettingsOfValuesAreKeptVerbatim) {
-  const Bytes format = record_of(0x041E, bytes_of({0xA4, 0x00, 0x04, 0x00, 0x00, '0', '.', '0', '%'}));
+  const Bytes format =
+      record_of(0x041E, bytes_of({0xA4, 0x00, 0x04, 0x00, 0x00, '0', '.', '0', '%'}));
   const Bytes date_mode = record_of(0x0022, bytes_of({1, 0}));
   const Bytes palette = record_of(0x0092, bytes_of({1, 0, 0x12, 0x34, 0x56, 0}));
   Workbook::Font font;
   Workbook::XF xf;
-  const Bytes stream = record_of(0x0809, bytes_of({0, 6, 5, 0}) + filled(12)) + record_of(0x0042, bytes_of({0xB0, 0x04})) +
-                       date_mode + written_bytes(font) + format + written_bytes(xf) + palette + record_of(0x000A, {});
+  const Bytes stream = record_of(0x0809, bytes_of({0, 6, 5, 0}) + filled(12)) +
+                       record_of(0x0042, bytes_of({0xB0, 0x04})) + date_mode + written_bytes(font) +
+                       format + written_bytes(xf) + palette + record_of(0x000A, {});
   Workbook back;
   ASSERT_EQ(back.Read(stream.data(), stream.size()), stream.size());
   ASSERT_EQ(back.formats.size(), 1u);
@@ -113,8 +120,10 @@ TEST(WorkbookGlobalsTest, NumberFormatsAndSettingsOfValuesAreKeptVerbatim) {
   // Formats before the XFs that name them, settings after the styles; the
   // code page is dropped.
   std::vector<uint16_t> codes;
-  for (size_t p = 0; p + 4 <= out.size(); p += 4 + get16(out, p + 2)) codes.push_back(get16(out, p));
-  EXPECT_EQ(codes, (std::vector<uint16_t>{0x0809, 0x003D, 0x0031, 0x041E, 0x00E0, 0x0022, 0x0092, 0x00FC, 0x000A}));
+  for (size_t p = 0; p + 4 <= out.size(); p += 4 + get16(out, p + 2))
+    codes.push_back(get16(out, p));
+  EXPECT_EQ(codes, (std::vector<uint16_t>{0x0809, 0x003D, 0x0031, 0x041E, 0x00E0, 0x0022, 0x0092,
+                                          0x00FC, 0x000A}));
   EXPECT_NE(std::search(out.begin(), out.end(), format.begin(), format.end()), out.end());
   const Bytes settings = date_mode + palette;
   EXPECT_NE(std::search(out.begin(), out.end(), settings.begin(), settings.end()), out.end());
@@ -131,7 +140,8 @@ TEST(WorkbookGlobalsTest, RefusesDamagedOrUnfinishedSubstreams) {
   }
   // A font whose name runs past its record.
   const Bytes stream = record_of(0x0809, filled(16)) +
-                       record_of(0x0031, filled(14) + bytes_of({9, 0, 'A'})) + record_of(0x000A, {});
+                       record_of(0x0031, filled(14) + bytes_of({9, 0, 'A'})) +
+                       record_of(0x000A, {});
   Workbook back;
   EXPECT_EQ(back.Read(stream.data(), stream.size()), 0u);
 }

@@ -10,20 +10,29 @@ namespace {
 
 using namespace workbook_test;
 
-const Bytes kBof = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9, 0xC0, 0, 0, 0x06, 0x03, 0, 0}));
+const Bytes kBof = record_of(0x0809, bytes_of({0x00, 0x06, 0x10, 0x00, 0xA0, 0x19, 0xCD, 0x07, 0xC9,
+                                               0xC0, 0, 0, 0x06, 0x03, 0, 0}));
 const Bytes kIndex = record_of(0x020B, filled(20));
 const Bytes kDimensions = record_of(0x0200, bytes_of({0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 2, 0, 0, 0}));
 const Bytes kWindow2 = record_of(0x023E, bytes_of({0xB6, 0x06, 0, 0, 0, 0, 0x40, 0}) + filled(10));
 const Bytes kEof = record_of(0x000A, {});
 
-Bytes row_record(int row) { return record_of(0x0208, bytes_of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
-Bytes number_record(int row) { return record_of(0x0203, bytes_of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F})); }
-Bytes label_record(int row) { return record_of(0x00FD, bytes_of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0})); }
-Bytes db_cell_record() { return record_of(0x00D7, bytes_of({40, 0, 0, 0, 20, 0, 0, 0})); }
+Bytes row_record(int row) {
+  return record_of(0x0208, bytes_of({row, 0, 0, 0, 2, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+Bytes number_record(int row) {
+  return record_of(0x0203, bytes_of({row, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+}
+Bytes label_record(int row) {
+  return record_of(0x00FD, bytes_of({row, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+Bytes db_cell_record() {
+  return record_of(0x00D7, bytes_of({40, 0, 0, 0, 20, 0, 0, 0}));
+}
 
 TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
-  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) + number_record(0) +
-                      label_record(1) + db_cell_record() + kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) +
+                      number_record(0) + label_record(1) + db_cell_record() + kWindow2 + kEof;
   const Bytes stream = sheet + kBof;
   Worksheet w;
   ASSERT_EQ(w.Read(stream.data(), stream.size()), sheet.size());
@@ -42,31 +51,36 @@ TEST(WorksheetTest, ParsesAndRewritesAWorksheetSubstream) {
 // Read with a visitor: every cell record goes to it in stream order, the
 // rest of the substream is read as ever, and no cell record is kept.
 TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
-  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) + number_record(0) +
-                      label_record(1) + db_cell_record() + row_record(2) + number_record(2) + db_cell_record() +
-                      record_of(0x0055, filled(2)) + kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + row_record(1) +
+                      number_record(0) + label_record(1) + db_cell_record() + row_record(2) +
+                      number_record(2) + db_cell_record() + record_of(0x0055, filled(2)) +
+                      kWindow2 + kEof;
   const Bytes stream = sheet + kBof;
   Worksheet kept;
   ASSERT_EQ(kept.Read(stream.data(), stream.size()), sheet.size());
   std::vector<std::pair<uint16_t, uint16_t>> seen;
   Worksheet visited;
-  const uint64_t used = visited.Read(stream.data(), stream.size(), [&](const Worksheet::CellTable::RowBlock::CellBlock& c) {
-    seen.emplace_back(c.code, c.RowIndex());
-  });
+  const uint64_t used = visited.Read(stream.data(), stream.size(),
+                                     [&](const Worksheet::CellTable::RowBlock::CellBlock& c) {
+                                       seen.emplace_back(c.code, c.RowIndex());
+                                     });
   EXPECT_EQ(used, sheet.size());
-  EXPECT_EQ(seen, (std::vector<std::pair<uint16_t, uint16_t>>{{0x0203, 0}, {0x00FD, 1}, {0x0203, 2}}));
+  EXPECT_EQ(seen,
+            (std::vector<std::pair<uint16_t, uint16_t>>{{0x0203, 0}, {0x00FD, 1}, {0x0203, 2}}));
   EXPECT_TRUE(visited.cell_table.row_blocks.empty());
   visited.cell_table = kept.cell_table;
   EXPECT_EQ(written_bytes(visited), written_bytes(kept));
   // A substream cut inside a cell record fails the visited read too.
-  const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(kBof.size() + kIndex.size() +
-                                                                              kDimensions.size() + 20 + 20 + 10));
+  const Bytes cut(stream.begin(),
+                  stream.begin() + static_cast<std::ptrdiff_t>(kBof.size() + kIndex.size() +
+                                                               kDimensions.size() + 20 + 20 + 10));
   EXPECT_EQ(Worksheet().Read(cut.data(), cut.size(), [](const auto&) {}), 0u);
 }
 
 TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
-  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x0055, bytes_of({8, 0})) + number_record(3) + row_record(0) +
-                      label_record(0) + db_cell_record() + record_of(0x001D, filled(15)) + kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x0055, bytes_of({8, 0})) +
+                      number_record(3) + row_record(0) + label_record(0) + db_cell_record() +
+                      record_of(0x001D, filled(15)) + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
   // The cell before any Row record still makes its own row block.
@@ -75,14 +89,14 @@ TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
   ASSERT_EQ(block.cell_blocks.size(), 2u);
   EXPECT_EQ(block.cell_blocks[0].RowIndex(), 3);
   EXPECT_EQ(block.rows.size(), 1u);
-  const Bytes expected = kBof + kIndex + kDimensions + row_record(0) + number_record(3) + label_record(0) +
-                         db_cell_record() + kWindow2 + kEof;
+  const Bytes expected = kBof + kIndex + kDimensions + row_record(0) + number_record(3) +
+                         label_record(0) + db_cell_record() + kWindow2 + kEof;
   EXPECT_EQ(written_bytes(w), expected);
 }
 
 TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
-  const Bytes two = kBof + row_record(0) + number_record(0) + db_cell_record() + row_record(40) + number_record(40) +
-                    db_cell_record() + kWindow2 + kEof;
+  const Bytes two = kBof + row_record(0) + number_record(0) + db_cell_record() + row_record(40) +
+                    number_record(40) + db_cell_record() + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(two.data(), two.size()), two.size());
   EXPECT_EQ(w.cell_table.row_blocks.size(), 2u);
@@ -97,9 +111,10 @@ TEST(WorksheetTest, ConsecutiveRowBlocksAndBlocksWithoutDBCell) {
 }
 
 TEST(WorksheetTest, SkipsAnEmbeddedSubstreamWholeAndKeepsItsOwnBof) {
-  const Bytes chart = record_of(0x0809, bytes_of({0x00, 0x06, 0x20, 0x00}) + filled(12)) + record_of(0x1002, filled(16)) +
-                      record_of(0x023E, filled(10)) + kEof;
-  const Bytes sheet = kBof + kDimensions + row_record(0) + number_record(0) + db_cell_record() + chart + kWindow2 + kEof;
+  const Bytes chart = record_of(0x0809, bytes_of({0x00, 0x06, 0x20, 0x00}) + filled(12)) +
+                      record_of(0x1002, filled(16)) + record_of(0x023E, filled(10)) + kEof;
+  const Bytes sheet = kBof + kDimensions + row_record(0) + number_record(0) + db_cell_record() +
+                      chart + kWindow2 + kEof;
   Worksheet w;
   ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
   EXPECT_EQ(w.bof.type, 0x0010);
@@ -108,8 +123,8 @@ TEST(WorksheetTest, SkipsAnEmbeddedSubstreamWholeAndKeepsItsOwnBof) {
 }
 
 TEST(WorksheetTest, RefusesDamagedSubstreams) {
-  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + number_record(0) + label_record(0) + db_cell_record() +
-                      kWindow2 + kEof;
+  const Bytes sheet = kBof + kIndex + kDimensions + row_record(0) + number_record(0) +
+                      label_record(0) + db_cell_record() + kWindow2 + kEof;
   for (size_t cut = 0; cut < sheet.size(); ++cut) {
     Worksheet w;
     EXPECT_EQ(w.Read(sheet.data(), cut), 0u) << cut;
@@ -124,7 +139,8 @@ TEST(WorksheetTest, RefusesDamagedSubstreams) {
 
 TEST(WorksheetTest, IndexAndDBCellPositionCounts) {
   WorksheetRecords::Index index;
-  Bytes data = bytes_of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
+  Bytes data =
+      bytes_of({0, 0, 0, 0, 0, 0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0});
   Bytes in = record_of(0x020B, data);
   ASSERT_EQ(index.Read(in.data(), in.size()), in.size());
   EXPECT_EQ(index.dbcell_positions, (std::vector<uint64_t>{0x10, 0x20}));

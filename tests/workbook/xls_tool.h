@@ -110,8 +110,10 @@ inline bool parse(const std::string& listing, Book& book) {
 inline ::testing::AssertionResult dump_book(const std::string& file, Book& book) {
   std::string output;
   const int rc = run_script("dump '" + file + "'", output);
-  if (rc != 0) return ::testing::AssertionFailure() << "xlrd cannot read " << file << ": " << output;
-  if (!parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  if (rc != 0)
+    return ::testing::AssertionFailure() << "xlrd cannot read " << file << ": " << output;
+  if (!parse(output, book))
+    return ::testing::AssertionFailure() << "unreadable listing: " << output;
   return ::testing::AssertionSuccess();
 }
 
@@ -120,7 +122,8 @@ inline ::testing::AssertionResult make_with_xlwt(const std::string& file, Book& 
   std::string output;
   const int rc = run_script("make-xlwt '" + file + "'", output);
   if (rc != 0) return ::testing::AssertionFailure() << "xlwt failed: " << output;
-  if (!parse(output, book)) return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  if (!parse(output, book))
+    return ::testing::AssertionFailure() << "unreadable listing: " << output;
   return ::testing::AssertionSuccess();
 }
 
@@ -136,7 +139,8 @@ inline bool readers_present() {
 // "check"): each spec is a file, or "file=original" for a file extended
 // from the original. Succeeds when every program reads every file without
 // a warning and with the same sheets and values.
-inline ::testing::AssertionResult readers_agree(const std::string& folder, const std::vector<std::string>& specs) {
+inline ::testing::AssertionResult readers_agree(const std::string& folder,
+                                                const std::vector<std::string>& specs) {
   std::string arguments = "check '" + folder + "'";
   for (const std::string& spec : specs) arguments += " '" + spec + "'";
   std::string output;
@@ -175,21 +179,22 @@ inline std::string scratch_path(const std::string& name) {
 
 // Use inside a TEST body: skips (or, when CI is set, fails) unless the
 // spreadsheet programs used as readers are installed.
-#define REQUIRE_READERS()                                                                        \
-  do {                                                                                           \
-    if (!xls_tool::readers_present()) {                                                           \
-      const char* ci = std::getenv("CI");                                                        \
-      if (ci != nullptr && *ci != '\0') FAIL() << "independent readers missing: soffice, ssconvert"; \
+#define REQUIRE_READERS()                                                                          \
+  do {                                                                                             \
+    if (!xls_tool::readers_present()) {                                                            \
+      const char* ci = std::getenv("CI");                                                          \
+      if (ci != nullptr && *ci != '\0')                                                            \
+        FAIL() << "independent readers missing: soffice, ssconvert";                               \
       GTEST_SKIP() << "independent readers missing (install libreoffice-calc-nogui and gnumeric)"; \
-    }                                                                                            \
+    }                                                                                              \
   } while (0)
 
 // The same for a Python module.
-#define REQUIRE_XLS_TOOL(module)                                                                 \
-  do {                                                                                           \
-    if (!xls_tool::module_present(module)) {                                                            \
-      const char* ci = std::getenv("CI");                                                        \
-      if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: python3-" module;   \
-      GTEST_SKIP() << "independent tool missing (install python3-" module "): " module;          \
-    }                                                                                            \
+#define REQUIRE_XLS_TOOL(module)                                                               \
+  do {                                                                                         \
+    if (!xls_tool::module_present(module)) {                                                   \
+      const char* ci = std::getenv("CI");                                                      \
+      if (ci != nullptr && *ci != '\0') FAIL() << "independent tool missing: python3-" module; \
+      GTEST_SKIP() << "independent tool missing (install python3-" module "): " module;        \
+    }                                                                                          \
   } while (0)
