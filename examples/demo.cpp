@@ -23,19 +23,19 @@ constexpr double kPi = 3.14159265358979;
 void print_results(standin::Host& host, size_t& shown) {
   // The host's texts are Windows-1252; the degree sign is the only byte
   // beyond ASCII they hold.
-  for (; shown < host.results().size(); ++shown)
-    for (char c : host.results()[shown]) {
+  for (; shown < host.Results().size(); ++shown)
+    for (char c : host.Results()[shown]) {
       if (c == '\xB0')
         std::fputs("\xC2\xB0", stdout);
       else
         std::putchar(c);
     }
-  for (const std::string& e : host.script_errors())
+  for (const std::string& e : host.ScriptErrors())
     std::fprintf(stderr, "script error: %s\n", e.c_str());
 }
 
 // The drawn ring nearest to a profile position, by minor semi-axis.
-double nearest_ring(const synthetic_options& truth, double position) {
+double nearest_ring(const SyntheticOptions& truth, double position) {
   double nearest = truth.radii[0];
   for (double ring : truth.radii)
     if (std::fabs(ring - position) < std::fabs(nearest - position)) nearest = ring;
@@ -46,21 +46,21 @@ double nearest_ring(const synthetic_options& truth, double position) {
 
 int main(int argc, char** argv) {
   PluginSession session;
-  if (!session.open(argc > 1 ? argv[1] : KELPO_PLUGIN_PATH)) return 1;
+  if (!session.Open(argc > 1 ? argv[1] : KELPO_PLUGIN_PATH)) return 1;
   standin::Host& host = session.host;
   standin::PluginLibrary& plugin = session.plugin;
   std::printf("Registered script functions:\n");
-  for (const std::string& s : host.signatures()) std::printf("  %s\n", s.c_str());
-  plugin.run();
+  for (const std::string& s : host.Signatures()) std::printf("  %s\n", s.c_str());
+  plugin.Run();
 
   // A 1024 x 1024 pattern of 16-bit counts, as a camera would give it.
   const int32_t size = 1024;
-  synthetic_options truth = synthetic_defaults(size, size);
+  SyntheticOptions truth = synthetic_defaults(size, size);
   truth.axis_ratio = 1.04;
   truth.angle = 35.0 * kPi / 180.0;
   std::vector<float> pixels = synthetic_pattern(size, size, truth);
-  DM_ImageToken pattern = host.new_image("synthetic pattern", DM_TYPE_UINT16, size, size);
-  host.set_pixels(pattern, std::vector<double>(pixels.begin(), pixels.end()));
+  DM_ImageToken pattern = host.NewImage("synthetic pattern", DM_TYPE_UINT16, size, size);
+  host.SetPixels(pattern, std::vector<double>(pixels.begin(), pixels.end()));
 
   using standin::cell_arg;
   using standin::float_arg;
@@ -70,14 +70,14 @@ int main(int argc, char** argv) {
 
   std::printf("\nGuessCenter, RefineCenter, RefineCenterEllipticity:\n");
   float x = 0, y = 0, radius = 0;
-  host.call("GuessCenter",
+  host.Call("GuessCenter",
             {image_arg(pattern), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&radius)});
   print_results(host, shown);
-  host.call("RefineCenter",
+  host.Call("RefineCenter",
             {image_arg(pattern), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&radius)});
   print_results(host, shown);
   float angle = 0, ratio = 1;
-  host.call("RefineCenterEllipticity",
+  host.Call("RefineCenterEllipticity",
             {image_arg(pattern), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&angle),
              float_ptr_arg(&ratio), float_ptr_arg(&radius), float_arg(0)});
   print_results(host, shown);
@@ -101,36 +101,36 @@ int main(int argc, char** argv) {
 
   std::printf("\nAzimuthalIntegralEllipticity about the refined centre:\n");
   DM_ImageToken profile = nullptr;
-  host.call("AzimuthalIntegralEllipticity",
+  host.Call("AzimuthalIntegralEllipticity",
             {image_arg(pattern), cell_arg(&profile), float_arg(x), float_arg(y), float_arg(angle),
              float_arg(ratio), float_arg(0)});
   print_results(host, shown);
   if (!profile) return 1;
-  const std::vector<double> integral = host.pixels(profile);
+  const std::vector<double> integral = host.Pixels(profile);
   const uint32_t length = static_cast<uint32_t>(integral.size());
-  host.release_image(profile);
+  host.ReleaseImage(profile);
   std::printf("profile: %u bins; bin i holds elliptic radii (minor semi-axes) from i to i+1\n",
               length);
 
   // The peak functions write the background, the background-subtracted
   // profile and the model back into rows 1 to 3 of the profile image.
-  DM_ImageToken rows = host.new_image("profile", DM_TYPE_REAL4, length, 4);
+  DM_ImageToken rows = host.NewImage("profile", DM_TYPE_REAL4, length, 4);
   std::vector<double> four(4 * static_cast<size_t>(length), 0.0);
   std::copy(integral.begin(), integral.end(), four.begin());
-  host.set_pixels(rows, four);
+  host.SetPixels(rows, four);
 
   std::printf("\nPeakFindPreFit and PeakFit:\n");
   DM_ImageToken peaks = nullptr, splines = nullptr;
-  host.call("PeakFindPreFit",
+  host.Call("PeakFindPreFit",
             {standin::real_image_arg(rows), cell_arg(&peaks), cell_arg(&splines), float_arg(2000),
              float_arg(2000), float_arg(60), float_arg(static_cast<float>(length) - 100)});
   print_results(host, shown);
   if (!peaks || !splines) return 1;
-  const std::vector<double> prefit = host.pixels(peaks);
-  host.call("PeakFit", {standin::real_image_arg(rows), standin::real_image_arg(peaks),
+  const std::vector<double> prefit = host.Pixels(peaks);
+  host.Call("PeakFit", {standin::real_image_arg(rows), standin::real_image_arg(peaks),
                         standin::real_image_arg(splines)});
   print_results(host, shown);
-  const std::vector<double> fit = host.pixels(peaks);
+  const std::vector<double> fit = host.Pixels(peaks);
 
   // Each peak as the prefit left it and as the two fits left it; a ring of
   // minor semi-axis b lies in bin b and so shows at position b - 0.5.
@@ -163,12 +163,12 @@ int main(int argc, char** argv) {
   // a1..a3, b1..b3, c1..c3, d1..d3, unused, share in percent.
   const std::vector<double> element = {0.25, 0.6,  0.12, 0.3, 2.0, 12.0, 0.05,
                                        0.02, 0.01, 0.4,  1.5, 6.0, 0.0,  100.0};
-  DM_ImageToken elements = host.new_image("elements", DM_TYPE_REAL4, 14, 1);
-  host.set_pixels(elements, element);
+  DM_ImageToken elements = host.NewImage("elements", DM_TYPE_REAL4, 14, 1);
+  host.SetPixels(elements, element);
   const float c = 0.02f;  // calibration: scattering coordinate per bin is c * 2 pi / 10
   const float step = static_cast<float>(c * 2.0 * kPi / 10.0);
   float offset = 1000, scale = 1000;
-  host.call("RDF_Kirklandfit",
+  host.Call("RDF_Kirklandfit",
             {standin::real_image_arg(rows), standin::real_image_arg(elements),
              float_ptr_arg(&offset), float_ptr_arg(&scale), float_arg(40),
              float_arg(static_cast<float>(length) - 20), float_arg(step), float_arg(0)});
@@ -176,17 +176,17 @@ int main(int argc, char** argv) {
   std::printf("Kirkland curve: scale %.1f, offset %.1f (started from 1000 and 1000)\n", scale,
               offset);
   DM_ImageToken rdf = nullptr;
-  host.call("CalculateRDF", {standin::real_image_arg(rows), cell_arg(&rdf), float_arg(40),
+  host.Call("CalculateRDF", {standin::real_image_arg(rows), cell_arg(&rdf), float_arg(40),
                              float_arg(static_cast<float>(length) - 20), float_arg(c)});
   print_results(host, shown);
   if (rdf) {
-    std::vector<double> g = host.pixels(rdf);
+    std::vector<double> g = host.Pixels(rdf);
     size_t best = 1;
     for (size_t k = 1; k < g.size(); ++k)
       if (g[k] > g[best]) best = k;
     std::printf("\"%s\" image: %zu values for r = 0, 0.01, 0.02, ...; largest at r = %.2f\n",
-                host.image_name(rdf).c_str(), g.size(), best * 0.01);
-    host.release_image(rdf);
+                host.ImageName(rdf).c_str(), g.size(), best * 0.01);
+    host.ReleaseImage(rdf);
   }
 
   // The profile image's rows now hold the profile, the fitted Kirkland
@@ -194,20 +194,20 @@ int main(int argc, char** argv) {
   // of the sheet, after the bin index.
   std::printf("\nsaveprofileasxls and saveimageasxls:\n");
   const std::string workbook = "demo.xls";
-  DM_StringToken file = host.new_string(workbook);
+  DM_StringToken file = host.NewString(workbook);
   DM_StringToken profile_header =
-      host.new_string("bin profile kirkland reduced_intensity peak_model");
-  host.call("saveprofileasxls", {standin::real_image_arg(rows), standin::string_arg(file),
+      host.NewString("bin profile kirkland reduced_intensity peak_model");
+  host.Call("saveprofileasxls", {standin::real_image_arg(rows), standin::string_arg(file),
                                  standin::string_arg(profile_header), float_arg(1)});
-  DM_StringToken peak_header = host.new_string("position intensity HWHM weight");
-  DM_StringToken peak_title = host.new_string("Fitted peaks");
-  DM_StringToken peak_sheet = host.new_string("peaks");
-  host.call("saveimageasxls", {standin::real_image_arg(peaks), standin::string_arg(file),
+  DM_StringToken peak_header = host.NewString("position intensity HWHM weight");
+  DM_StringToken peak_title = host.NewString("Fitted peaks");
+  DM_StringToken peak_sheet = host.NewString("peaks");
+  host.Call("saveimageasxls", {standin::real_image_arg(peaks), standin::string_arg(file),
                                standin::string_arg(peak_header), standin::string_arg(peak_title),
                                standin::string_arg(peak_sheet)});
   print_results(host, shown);
   for (DM_StringToken s : {file, profile_header, peak_header, peak_title, peak_sheet})
-    host.release_string(s);
+    host.ReleaseString(s);
   // Read the file back: a workbook the export makes afresh holds an empty
   // "Sheet1" after the data sheets.
   YCompoundFiles::YExcel::ExcelFile written;
@@ -226,14 +226,14 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(sheet ? sheet->GetTotalCols() : 0));
   }
 
-  host.release_image(elements);
-  host.release_image(peaks);
-  host.release_image(splines);
-  host.release_image(rows);
-  host.release_image(pattern);
+  host.ReleaseImage(elements);
+  host.ReleaseImage(peaks);
+  host.ReleaseImage(splines);
+  host.ReleaseImage(rows);
+  host.ReleaseImage(pattern);
 
-  plugin.cleanup();
-  plugin.shutdown();
-  plugin.unload();
-  return host.script_errors().empty() ? 0 : 1;
+  plugin.Cleanup();
+  plugin.Shutdown();
+  plugin.Unload();
+  return host.ScriptErrors().empty() ? 0 : 1;
 }

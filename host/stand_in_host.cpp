@@ -206,43 +206,42 @@ struct Host::Impl {
 // The operations of the table.  Each fallible one first asks whether it is
 // the one to fail; a bad token fails as a host error would, never crashes.
 struct HostOps {
-  static Host::Impl& impl() { return *active->impl_; }
+  static Host::Impl& ActiveImpl() { return *active->impl_; }
 
-  static bool fail(const char* operation) {
+  static bool Fail(const char* operation) {
     if (!active) return true;
     long n = ++active->calls_;
     if (active->fail_at_ && n == active->fail_at_) return true;
     return !active->fail_name_.empty() && active->fail_name_ == operation;
   }
 
-  static DM_ImageObject* image(DM_ImageToken t) {
-    return active && impl().images.count(t) ? t : nullptr;
+  static DM_ImageObject* Image(DM_ImageToken t) {
+    return active && ActiveImpl().images.count(t) ? t : nullptr;
   }
-  static DM_StringObject* string(DM_StringToken t) {
-    return active && impl().strings.count(t) ? t : nullptr;
+  static DM_StringObject* String(DM_StringToken t) {
+    return active && ActiveImpl().strings.count(t) ? t : nullptr;
   }
 
-  static void release(DM_ImageObject* im) {
+  static void Release(DM_ImageObject* im) {
     if (--im->refs == 0) {
-      impl().images.erase(im);
+      ActiveImpl().images.erase(im);
       delete im;
     }
   }
-  static void release(DM_StringObject* s) {
+  static void Release(DM_StringObject* s) {
     if (--s->refs == 0) {
-      impl().strings.erase(s);
+      ActiveImpl().strings.erase(s);
       delete s;
     }
   }
-  static void release(DM_FunctionObject* f) {
+  static void Release(DM_FunctionObject* f) {
     if (--f->refs == 0) {
-      impl().functions.erase(f);
+      ActiveImpl().functions.erase(f);
       delete f;
     }
   }
 
-  static DM_ImageObject* make_image(const std::string& name, uint32_t type, uint32_t w,
-                                    uint32_t h) {
+  static DM_ImageObject* MakeImage(const std::string& name, uint32_t type, uint32_t w, uint32_t h) {
     auto* im = new DM_ImageObject;
     im->name = name;
     im->type = type;
@@ -253,97 +252,97 @@ struct HostOps {
       im->reals.assign(n, 0.0f);
     else
       im->values.assign(n, 0.0);
-    impl().images.insert(im);
+    ActiveImpl().images.insert(im);
     return im;
   }
 
-  static uint32_t get_version() { return active ? active->version_ : 0; }
+  static uint32_t GetVersion() { return active ? active->version_ : 0; }
 
-  static void raise_script_error(const char* message) {
+  static void RaiseScriptError(const char* message) {
     if (!active) return;
     std::string text = message ? message : "";
     active->script_errors_.push_back(text);
-    if (impl().errors_of_call) impl().errors_of_call->push_back(text);
+    if (ActiveImpl().errors_of_call) ActiveImpl().errors_of_call->push_back(text);
   }
 
-  static int string_new(const char* bytes, size_t length, uint32_t encoding, DM_StringToken* out) {
-    if (fail("string_new") || encoding != 0 || !out || (!bytes && length)) return DM_FAILED;
+  static int StringNew(const char* bytes, size_t length, uint32_t encoding, DM_StringToken* out) {
+    if (Fail("string_new") || encoding != 0 || !out || (!bytes && length)) return DM_FAILED;
     auto* s = new DM_StringObject;
     if (length) s->bytes.assign(bytes, length);
-    impl().strings.insert(s);
+    ActiveImpl().strings.insert(s);
     *out = s;
     return DM_OK;
   }
 
-  static int string_get(DM_StringToken t, uint32_t encoding, char* buffer, size_t capacity,
-                        size_t* length) {
-    DM_StringObject* s = string(t);
-    if (fail("string_get") || !s || encoding != 0 || !length) return DM_FAILED;
+  static int StringGet(DM_StringToken t, uint32_t encoding, char* buffer, size_t capacity,
+                       size_t* length) {
+    DM_StringObject* s = String(t);
+    if (Fail("string_get") || !s || encoding != 0 || !length) return DM_FAILED;
     *length = s->bytes.size();
     if (buffer) std::copy_n(s->bytes.data(), std::min(capacity, s->bytes.size()), buffer);
     return DM_OK;
   }
 
-  static void string_add_ref(DM_StringToken t) {
-    if (DM_StringObject* s = string(t)) ++s->refs;
+  static void StringAddRef(DM_StringToken t) {
+    if (DM_StringObject* s = String(t)) ++s->refs;
   }
-  static void string_release(DM_StringToken t) {
-    if (DM_StringObject* s = string(t)) release(s);
+  static void StringRelease(DM_StringToken t) {
+    if (DM_StringObject* s = String(t)) Release(s);
   }
-  static void image_add_ref(DM_ImageToken t) {
-    if (DM_ImageObject* im = image(t)) ++im->refs;
+  static void ImageAddRef(DM_ImageToken t) {
+    if (DM_ImageObject* im = Image(t)) ++im->refs;
   }
-  static void image_release(DM_ImageToken t) {
-    if (DM_ImageObject* im = image(t)) release(im);
+  static void ImageRelease(DM_ImageToken t) {
+    if (DM_ImageObject* im = Image(t)) Release(im);
   }
 
-  static int result(DM_StringToken t) {
-    DM_StringObject* s = string(t);
-    if (fail("Result") || !s) return DM_FAILED;
+  static int Result(DM_StringToken t) {
+    DM_StringObject* s = String(t);
+    if (Fail("Result") || !s) return DM_FAILED;
     active->results_.push_back(s->bytes);
     return DM_OK;
   }
 
-  static int real_image(DM_StringToken name, uint32_t bytes_per_pixel, uint32_t w, uint32_t h,
-                        DM_ImageToken* out) {
-    DM_StringObject* s = string(name);
-    if (fail("RealImage") || !s || !out) return DM_FAILED;
+  static int RealImage(DM_StringToken name, uint32_t bytes_per_pixel, uint32_t w, uint32_t h,
+                       DM_ImageToken* out) {
+    DM_StringObject* s = String(name);
+    if (Fail("RealImage") || !s || !out) return DM_FAILED;
     uint32_t type = bytes_per_pixel == 4 ? DM_TYPE_REAL4 : bytes_per_pixel == 8 ? DM_TYPE_REAL8 : 0;
     if (!type) return DM_FAILED;
     // An image larger than memory can hold is a host failure, not a crash.
     if (static_cast<uint64_t>(w) * h > (uint64_t{1} << 31)) return DM_FAILED;
-    *out = make_image(s->bytes, type, w, h);
+    *out = MakeImage(s->bytes, type, w, h);
     return DM_OK;
   }
 
-  static int image_get_dimension_size(DM_ImageToken t, uint32_t dimension, uint32_t* out) {
-    DM_ImageObject* im = image(t);
-    if (fail("ImageGetDimensionSize") || !im || !out || dimension > 1) return DM_FAILED;
+  static int ImageGetDimensionSize(DM_ImageToken t, uint32_t dimension, uint32_t* out) {
+    DM_ImageObject* im = Image(t);
+    if (Fail("ImageGetDimensionSize") || !im || !out || dimension > 1) return DM_FAILED;
     *out = dimension == 0 ? im->width : im->height;
     return DM_OK;
   }
 
-  static int image_clone(DM_ImageToken t, DM_ImageToken* out) {
-    DM_ImageObject* im = image(t);
-    if (fail("ImageClone") || !im || !out) return DM_FAILED;
-    DM_ImageObject* copy = make_image(im->name, im->type, im->width, im->height);
+  static int ImageClone(DM_ImageToken t, DM_ImageToken* out) {
+    DM_ImageObject* im = Image(t);
+    if (Fail("ImageClone") || !im || !out) return DM_FAILED;
+    DM_ImageObject* copy = MakeImage(im->name, im->type, im->width, im->height);
     copy->reals = im->reals;
     copy->values = im->values;
     *out = copy;
     return DM_OK;
   }
 
-  static bool locked(const DM_ImageObject* im) {
-    for (auto* l : impl().locks)
+  static bool Locked(const DM_ImageObject* im) {
+    for (auto* l : ActiveImpl().locks)
       if (l->image == im) return true;
     return false;
   }
 
-  static int image_change_data_type(DM_ImageToken t, uint32_t type) {
-    DM_ImageObject* im = image(t);
-    if (fail("ImageChangeDataType") || !im || !known_type(type) || locked(im)) return DM_FAILED;
+  static int ImageChangeDataType(DM_ImageToken t, uint32_t type) {
+    DM_ImageObject* im = Image(t);
+    if (Fail("ImageChangeDataType") || !im || !known_type(type) || Locked(im)) return DM_FAILED;
     if (type == im->type) return DM_OK;
-    std::vector<double> v = active->pixels(im);
+    std::vector<double> v = active->Pixels(im);
     im->type = type;
     im->reals.clear();
     im->values.clear();
@@ -357,54 +356,54 @@ struct HostOps {
     return DM_OK;
   }
 
-  static int image_get_name(DM_ImageToken t, DM_StringToken* out) {
-    DM_ImageObject* im = image(t);
-    if (fail("ImageGetName") || !im || !out) return DM_FAILED;
+  static int ImageGetName(DM_ImageToken t, DM_StringToken* out) {
+    DM_ImageObject* im = Image(t);
+    if (Fail("ImageGetName") || !im || !out) return DM_FAILED;
     auto* s = new DM_StringObject;
     s->bytes = im->name;
-    impl().strings.insert(s);
+    ActiveImpl().strings.insert(s);
     *out = s;
     return DM_OK;
   }
 
-  static int image_data_changed(DM_ImageToken t) {
-    DM_ImageObject* im = image(t);
-    if (fail("ImageDataChanged") || !im) return DM_FAILED;
+  static int ImageDataChanged(DM_ImageToken t) {
+    DM_ImageObject* im = Image(t);
+    if (Fail("ImageDataChanged") || !im) return DM_FAILED;
     ++im->data_changed;
     return DM_OK;
   }
 
-  static int image_lock(DM_ImageToken t, uint32_t mode, float** data, DM_LockToken* out) {
+  static int ImageLock(DM_ImageToken t, uint32_t mode, float** data, DM_LockToken* out) {
     static float nothing = 0.0f;  // what a lock on a zero-size image yields
-    DM_ImageObject* im = image(t);
-    if (fail("ImageGetLockedData") || !im || mode != 1 || !data || !out ||
+    DM_ImageObject* im = Image(t);
+    if (Fail("ImageGetLockedData") || !im || mode != 1 || !data || !out ||
         im->type != DM_TYPE_REAL4)
       return DM_FAILED;
     auto* lock = new DM_LockObject;
     lock->image = im;
     ++im->refs;
-    impl().locks.insert(lock);
+    ActiveImpl().locks.insert(lock);
     *data = im->reals.empty() ? &nothing : im->reals.data();
     *out = lock;
     return DM_OK;
   }
 
-  static void image_unlock(DM_LockToken t) {
-    if (!active || !impl().locks.count(t)) return;
-    impl().locks.erase(t);
-    release(t->image);
+  static void ImageUnlock(DM_LockToken t) {
+    if (!active || !ActiveImpl().locks.count(t)) return;
+    ActiveImpl().locks.erase(t);
+    Release(t->image);
     delete t;
   }
 
-  static int register_function(const char* begin, const char* end, const char* type_code, void* fn,
-                               DM_Invoker invoker, DM_FunctionToken* out) {
-    if (fail("register function") || !begin || !end || end < begin || !type_code || !fn ||
+  static int RegisterFunction(const char* begin, const char* end, const char* type_code, void* fn,
+                              DM_Invoker invoker, DM_FunctionToken* out) {
+    if (Fail("register function") || !begin || !end || end < begin || !type_code || !fn ||
         !invoker || !out)
       return DM_FAILED;
     std::string text(begin, end);
     Signature parsed;
     if (!parse_signature(text, parsed) || parsed.type_code != type_code) return DM_FAILED;
-    for (auto* f : impl().registry)
+    for (auto* f : ActiveImpl().registry)
       if (f->parsed.name == parsed.name && f->parsed.type_code == parsed.type_code)
         return DM_FAILED;
     auto* f = new DM_FunctionObject;
@@ -412,32 +411,32 @@ struct HostOps {
     f->parsed = parsed;
     f->fn = fn;
     f->invoker = invoker;
-    impl().functions.insert(f);
-    impl().registry.push_back(f);
+    ActiveImpl().functions.insert(f);
+    ActiveImpl().registry.push_back(f);
     ++f->refs;  // the registry's own
     *out = f;
     return DM_OK;
   }
 
-  static int remove_function(DM_FunctionToken t) {
-    if (fail("remove function") || !active || !impl().functions.count(t) || !t->registered)
+  static int RemoveFunction(DM_FunctionToken t) {
+    if (Fail("remove function") || !active || !ActiveImpl().functions.count(t) || !t->registered)
       return DM_FAILED;
     t->registered = false;
     active->removed_.push_back(t->signature);
-    auto& r = impl().registry;
+    auto& r = ActiveImpl().registry;
     r.erase(std::find(r.begin(), r.end(), t));
-    release(t);
+    Release(t);
     return DM_OK;
   }
 
-  static void function_add_ref(DM_FunctionToken t) {
-    if (active && impl().functions.count(t)) ++t->refs;
+  static void FunctionAddRef(DM_FunctionToken t) {
+    if (active && ActiveImpl().functions.count(t)) ++t->refs;
   }
-  static void function_release(DM_FunctionToken t) {
-    if (active && impl().functions.count(t)) release(t);
+  static void FunctionRelease(DM_FunctionToken t) {
+    if (active && ActiveImpl().functions.count(t)) Release(t);
   }
 
-  static int16_t get_async_key_state(int32_t virtual_key) {
+  static int16_t GetAsyncKeyState(int32_t virtual_key) {
     if (!active) return 0;
     auto it = active->key_states_.find(virtual_key);
     if (it == active->key_states_.end()) return 0;
@@ -446,7 +445,7 @@ struct HostOps {
     return state;
   }
 
-  static void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra) {
+  static void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra) {
     if (active) active->key_events_.push_back({virtual_key, scan_code, flags, extra});
   }
 };
@@ -454,29 +453,29 @@ struct HostOps {
 Host::Host() : impl_(std::make_unique<Impl>()) {
   DM_HostInterface& t = impl_->table;
   t.size = sizeof(DM_HostInterface);
-  t.get_version = &HostOps::get_version;
-  t.raise_script_error = &HostOps::raise_script_error;
-  t.string_new = &HostOps::string_new;
-  t.string_get = &HostOps::string_get;
-  t.string_add_ref = &HostOps::string_add_ref;
-  t.string_release = &HostOps::string_release;
-  t.image_add_ref = &HostOps::image_add_ref;
-  t.image_release = &HostOps::image_release;
-  t.result = &HostOps::result;
-  t.real_image = &HostOps::real_image;
-  t.image_get_dimension_size = &HostOps::image_get_dimension_size;
-  t.image_clone = &HostOps::image_clone;
-  t.image_change_data_type = &HostOps::image_change_data_type;
-  t.image_get_name = &HostOps::image_get_name;
-  t.image_data_changed = &HostOps::image_data_changed;
-  t.image_lock = &HostOps::image_lock;
-  t.image_unlock = &HostOps::image_unlock;
-  t.register_function = &HostOps::register_function;
-  t.remove_function = &HostOps::remove_function;
-  t.function_add_ref = &HostOps::function_add_ref;
-  t.function_release = &HostOps::function_release;
-  t.get_async_key_state = &HostOps::get_async_key_state;
-  t.keybd_event = &HostOps::keybd_event;
+  t.get_version = &HostOps::GetVersion;
+  t.raise_script_error = &HostOps::RaiseScriptError;
+  t.string_new = &HostOps::StringNew;
+  t.string_get = &HostOps::StringGet;
+  t.string_add_ref = &HostOps::StringAddRef;
+  t.string_release = &HostOps::StringRelease;
+  t.image_add_ref = &HostOps::ImageAddRef;
+  t.image_release = &HostOps::ImageRelease;
+  t.result = &HostOps::Result;
+  t.real_image = &HostOps::RealImage;
+  t.image_get_dimension_size = &HostOps::ImageGetDimensionSize;
+  t.image_clone = &HostOps::ImageClone;
+  t.image_change_data_type = &HostOps::ImageChangeDataType;
+  t.image_get_name = &HostOps::ImageGetName;
+  t.image_data_changed = &HostOps::ImageDataChanged;
+  t.image_lock = &HostOps::ImageLock;
+  t.image_unlock = &HostOps::ImageUnlock;
+  t.register_function = &HostOps::RegisterFunction;
+  t.remove_function = &HostOps::RemoveFunction;
+  t.function_add_ref = &HostOps::FunctionAddRef;
+  t.function_release = &HostOps::FunctionRelease;
+  t.get_async_key_state = &HostOps::GetAsyncKeyState;
+  t.keybd_event = &HostOps::KeybdEvent;
   active = this;
 }
 
@@ -488,13 +487,13 @@ Host::~Host() {
   if (active == this) active = nullptr;
 }
 
-const DM_HostInterface* Host::interface() const {
+const DM_HostInterface* Host::Interface() const {
   return &impl_->table;
 }
-void Host::set_version(uint32_t version) {
+void Host::SetVersion(uint32_t version) {
   version_ = version;
 }
-uint32_t Host::version() const {
+uint32_t Host::Version() const {
   return version_;
 }
 
@@ -505,41 +504,41 @@ DM_ImageObject& checked(const Host::Impl& impl, DM_ImageToken t) {
 }
 }  // namespace
 
-DM_ImageToken Host::new_image(const std::string& name, uint32_t type, uint32_t width,
-                              uint32_t height) {
+DM_ImageToken Host::NewImage(const std::string& name, uint32_t type, uint32_t width,
+                             uint32_t height) {
   if (!known_type(type)) throw std::invalid_argument("unknown pixel type");
-  return HostOps::make_image(name, type, width, height);
+  return HostOps::MakeImage(name, type, width, height);
 }
 
-void Host::release_image(DM_ImageToken image) {
-  HostOps::image_release(image);
+void Host::ReleaseImage(DM_ImageToken image) {
+  HostOps::ImageRelease(image);
 }
-int Host::reference_count(DM_ImageToken image) const {
+int Host::ReferenceCount(DM_ImageToken image) const {
   return checked(*impl_, image).refs;
 }
-uint32_t Host::data_type(DM_ImageToken image) const {
+uint32_t Host::DataType(DM_ImageToken image) const {
   return checked(*impl_, image).type;
 }
-uint32_t Host::width(DM_ImageToken image) const {
+uint32_t Host::Width(DM_ImageToken image) const {
   return checked(*impl_, image).width;
 }
-uint32_t Host::height(DM_ImageToken image) const {
+uint32_t Host::Height(DM_ImageToken image) const {
   return checked(*impl_, image).height;
 }
-std::string Host::image_name(DM_ImageToken image) const {
+std::string Host::ImageName(DM_ImageToken image) const {
   return checked(*impl_, image).name;
 }
-int Host::data_changed_count(DM_ImageToken image) const {
+int Host::DataChangedCount(DM_ImageToken image) const {
   return checked(*impl_, image).data_changed;
 }
 
-std::vector<double> Host::pixels(DM_ImageToken image) const {
+std::vector<double> Host::Pixels(DM_ImageToken image) const {
   const DM_ImageObject& im = checked(*impl_, image);
   if (im.type == DM_TYPE_REAL4) return std::vector<double>(im.reals.begin(), im.reals.end());
   return im.values;
 }
 
-void Host::set_pixels(DM_ImageToken image, const std::vector<double>& values) {
+void Host::SetPixels(DM_ImageToken image, const std::vector<double>& values) {
   DM_ImageObject& im = checked(*impl_, image);
   size_t n = static_cast<size_t>(im.width) * im.height;
   if (values.size() != n) throw std::invalid_argument("wrong number of pixels");
@@ -551,43 +550,43 @@ void Host::set_pixels(DM_ImageToken image, const std::vector<double>& values) {
   }
 }
 
-DM_StringToken Host::new_string(const std::string& bytes) {
+DM_StringToken Host::NewString(const std::string& bytes) {
   auto* s = new DM_StringObject;
   s->bytes = bytes;
   impl_->strings.insert(s);
   return s;
 }
 
-void Host::release_string(DM_StringToken text) {
-  HostOps::string_release(text);
+void Host::ReleaseString(DM_StringToken text) {
+  HostOps::StringRelease(text);
 }
 
-std::string Host::string_bytes(DM_StringToken text) const {
+std::string Host::StringBytes(DM_StringToken text) const {
   if (!impl_->strings.count(text)) throw std::invalid_argument("not a live string");
   return text->bytes;
 }
 
-size_t Host::live_images() const {
+size_t Host::LiveImages() const {
   return impl_->images.size();
 }
-size_t Host::live_strings() const {
+size_t Host::LiveStrings() const {
   return impl_->strings.size();
 }
-size_t Host::live_locks() const {
+size_t Host::LiveLocks() const {
   return impl_->locks.size();
 }
 
-std::vector<std::string> Host::signatures() const {
+std::vector<std::string> Host::Signatures() const {
   std::vector<std::string> out;
   for (auto* f : impl_->registry) out.push_back(f->signature);
   return out;
 }
 
-size_t Host::function_count() const {
+size_t Host::FunctionCount() const {
   return impl_->registry.size();
 }
 
-CallResult Host::call(const std::string& name, const std::vector<DM_Arg>& args) {
+CallResult Host::Call(const std::string& name, const std::vector<DM_Arg>& args) {
   CallResult r;
   impl_->errors_of_call = &r.script_errors;
   struct Reset {
@@ -602,14 +601,14 @@ CallResult Host::call(const std::string& name, const std::vector<DM_Arg>& args) 
     if (candidate->parsed.name == name && candidate->parsed.type_code.substr(1) == kinds)
       f = candidate;
   if (!f) {
-    HostOps::raise_script_error(("no function " + name + " taking these arguments").c_str());
+    HostOps::RaiseScriptError(("no function " + name + " taking these arguments").c_str());
     return r;
   }
   for (const DM_Arg& a : args) {
     if (a.kind != 'R') continue;
     auto* im = reinterpret_cast<DM_ImageToken>(a.u.real);
     if (!impl_->images.count(im) || im->type != DM_TYPE_REAL4) {
-      HostOps::raise_script_error("a real image is expected");
+      HostOps::RaiseScriptError("a real image is expected");
       return r;
     }
   }
@@ -621,32 +620,32 @@ CallResult Host::call(const std::string& name, const std::vector<DM_Arg>& args) 
   if (result.kind == 's' && result.u.string) {
     if (impl_->strings.count(result.u.string)) {
       r.text = result.u.string->bytes;
-      HostOps::string_release(result.u.string);
+      HostOps::StringRelease(result.u.string);
     }
   }
-  HostOps::release(f);
+  HostOps::Release(f);
   return r;
 }
 
-void Host::set_key_state(int32_t virtual_key, int16_t state) {
+void Host::SetKeyState(int32_t virtual_key, int16_t state) {
   key_states_[virtual_key] = state;
 }
 
-void Host::fail_nth_call(long n) {
+void Host::FailNthCall(long n) {
   fail_at_ = n > 0 ? calls_ + n : 0;
 }
-void Host::fail_operation(const std::string& operation) {
+void Host::FailOperation(const std::string& operation) {
   fail_name_ = operation;
 }
 
 // --- the loader -------------------------------------------------------------------
 
 PluginLibrary::~PluginLibrary() {
-  unload();
+  Unload();
 }
 
-bool PluginLibrary::load(const std::string& path, Host& host, std::string& error) {
-  unload();
+bool PluginLibrary::Load(const std::string& path, Host& host, std::string& error) {
+  Unload();
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* why = dlerror();
@@ -658,39 +657,39 @@ bool PluginLibrary::load(const std::string& path, Host& host, std::string& error
       dlsym(handle_, "DMPlugIn_Link_2"));
   if (!version || !link) {
     error = "not a plug-in: the version and link exports are missing";
-    unload();
+    Unload();
     return false;
   }
   if (version() != DM_PLUGIN_INTERFACE_VERSION) {
     error = "the plug-in speaks another interface version";
-    unload();
+    Unload();
     return false;
   }
-  link(host.interface(), 0);
+  link(host.Interface(), 0);
   return true;
 }
 
-void PluginLibrary::call_export(const char* name) {
+void PluginLibrary::CallExport(const char* name) {
   if (!handle_) throw std::logic_error("no plug-in loaded");
   auto f = reinterpret_cast<void (*)()>(dlsym(handle_, name));
   if (!f) throw std::runtime_error(std::string("the plug-in lacks ") + name);
   f();
 }
 
-void PluginLibrary::startup() {
-  call_export("PlugInStartup");
+void PluginLibrary::Startup() {
+  CallExport("PlugInStartup");
 }
-void PluginLibrary::run() {
-  call_export("PlugInRun");
+void PluginLibrary::Run() {
+  CallExport("PlugInRun");
 }
-void PluginLibrary::cleanup() {
-  call_export("PlugInCleanup");
+void PluginLibrary::Cleanup() {
+  CallExport("PlugInCleanup");
 }
-void PluginLibrary::shutdown() {
-  call_export("PlugInShutdown");
+void PluginLibrary::Shutdown() {
+  CallExport("PlugInShutdown");
 }
 
-void PluginLibrary::unload() {
+void PluginLibrary::Unload() {
   if (handle_) dlclose(handle_);
   handle_ = nullptr;
 }

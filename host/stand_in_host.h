@@ -59,54 +59,54 @@ class Host {
   Host& operator=(const Host&) = delete;
 
   // The table to link a plug-in with.
-  const DM_HostInterface* interface() const;
+  const DM_HostInterface* Interface() const;
 
-  void set_version(uint32_t version);
-  uint32_t version() const;
+  void SetVersion(uint32_t version);
+  uint32_t Version() const;
 
-  // Images.  new_image returns a token carrying one reference, which the
-  // caller releases with release_image.
-  DM_ImageToken new_image(const std::string& name, uint32_t type, uint32_t width, uint32_t height);
-  void release_image(DM_ImageToken image);
-  int reference_count(DM_ImageToken image) const;
-  uint32_t data_type(DM_ImageToken image) const;
-  uint32_t width(DM_ImageToken image) const;
-  uint32_t height(DM_ImageToken image) const;
-  std::string image_name(DM_ImageToken image) const;
-  int data_changed_count(DM_ImageToken image) const;
+  // Images.  NewImage returns a token carrying one reference, which the
+  // caller releases with ReleaseImage.
+  DM_ImageToken NewImage(const std::string& name, uint32_t type, uint32_t width, uint32_t height);
+  void ReleaseImage(DM_ImageToken image);
+  int ReferenceCount(DM_ImageToken image) const;
+  uint32_t DataType(DM_ImageToken image) const;
+  uint32_t Width(DM_ImageToken image) const;
+  uint32_t Height(DM_ImageToken image) const;
+  std::string ImageName(DM_ImageToken image) const;
+  int DataChangedCount(DM_ImageToken image) const;
   // Pixels in row-major order, as doubles whatever the pixel type.
-  std::vector<double> pixels(DM_ImageToken image) const;
+  std::vector<double> Pixels(DM_ImageToken image) const;
   // Stores values (converted to the image's pixel type, integers
   // truncated and clamped to the type's range).
-  void set_pixels(DM_ImageToken image, const std::vector<double>& values);
+  void SetPixels(DM_ImageToken image, const std::vector<double>& values);
 
   // Strings.
-  DM_StringToken new_string(const std::string& bytes);
-  void release_string(DM_StringToken text);
-  std::string string_bytes(DM_StringToken text) const;
+  DM_StringToken NewString(const std::string& bytes);
+  void ReleaseString(DM_StringToken text);
+  std::string StringBytes(DM_StringToken text) const;
 
   // What is alive now: tests check that a call leaves nothing behind.
-  size_t live_images() const;
-  size_t live_strings() const;
-  size_t live_locks() const;
+  size_t LiveImages() const;
+  size_t LiveStrings() const;
+  size_t LiveLocks() const;
 
   // The Results window: every text handed to "void Result( dm_string )",
   // one entry per call, unchanged.
-  const std::vector<std::string>& results() const { return results_; }
-  void clear_results() { results_.clear(); }
+  const std::vector<std::string>& Results() const { return results_; }
+  void ClearResults() { results_.clear(); }
   // Every script error raised so far.
-  const std::vector<std::string>& script_errors() const { return script_errors_; }
-  void clear_script_errors() { script_errors_.clear(); }
+  const std::vector<std::string>& ScriptErrors() const { return script_errors_; }
+  void ClearScriptErrors() { script_errors_.clear(); }
 
   // Registered functions, in registration order.
-  std::vector<std::string> signatures() const;
-  size_t function_count() const;
+  std::vector<std::string> Signatures() const;
+  size_t FunctionCount() const;
   // Signatures of removed functions, in the order they were removed.
-  const std::vector<std::string>& removed() const { return removed_; }
+  const std::vector<std::string>& Removed() const { return removed_; }
 
   // Calls a registered function by name with the given arguments.  A
   // missing function or mismatched arguments give a script error.
-  CallResult call(const std::string& name, const std::vector<DM_Arg>& args);
+  CallResult Call(const std::string& name, const std::vector<DM_Arg>& args);
 
   // The desktop: key states that GetAsyncKeyState reports (the low bit,
   // "pressed since the last query", clears once read) and the synthetic
@@ -117,17 +117,17 @@ class Host {
     uint32_t flags;
     uintptr_t extra;
   };
-  void set_key_state(int32_t virtual_key, int16_t state);
-  const std::vector<KeyEvent>& key_events() const { return key_events_; }
+  void SetKeyState(int32_t virtual_key, int16_t state);
+  const std::vector<KeyEvent>& KeyEvents() const { return key_events_; }
 
   // Fault injection: the n-th fallible host operation from now (1 is the
-  // next one) fails; 0 turns it off.  fail_operation makes every call of
+  // next one) fails; 0 turns it off.  FailOperation makes every call of
   // one named operation fail ("ImageClone", "RealImage", "Result", ...);
   // an empty name turns it off.
-  void fail_nth_call(long n);
-  void fail_operation(const std::string& operation);
+  void FailNthCall(long n);
+  void FailOperation(const std::string& operation);
   // Fallible host operations made so far.
-  long host_calls() const { return calls_; }
+  long HostCalls() const { return calls_; }
 
   struct Impl;
 
@@ -155,17 +155,17 @@ class PluginLibrary {
 
   // Opens the library, checks that DMPlugIn_GetVersion answers 2 and links
   // it to the host.  False (with a reason) when any of it fails.
-  bool load(const std::string& path, Host& host, std::string& error);
-  void startup();
-  void run();
-  void cleanup();
-  void shutdown();
+  bool Load(const std::string& path, Host& host, std::string& error);
+  void Startup();
+  void Run();
+  void Cleanup();
+  void Shutdown();
   // Unloads the library (its static objects are destroyed).
-  void unload();
-  bool loaded() const { return handle_ != nullptr; }
+  void Unload();
+  bool Loaded() const { return handle_ != nullptr; }
 
  private:
-  void call_export(const char* name);
+  void CallExport(const char* name);
   void* handle_ = nullptr;
 };
 

@@ -15,19 +15,19 @@ struct PluginSession {
 
   // Loads the plug-in at path and starts it; false, with the reason on
   // stderr, when it cannot be loaded.
-  bool open(const char* path) {
+  bool Open(const char* path) {
     std::string error;
-    if (!plugin.load(path, host, error)) {
+    if (!plugin.Load(path, host, error)) {
       std::fprintf(stderr, "cannot load the plug-in %s: %s\n", path, error.c_str());
       return false;
     }
-    plugin.startup();
+    plugin.Startup();
     return true;
   }
 
   ~PluginSession() {
-    if (!plugin.loaded()) return;
-    plugin.shutdown();
-    plugin.unload();
+    if (!plugin.Loaded()) return;
+    plugin.Shutdown();
+    plugin.Unload();
   }
 };

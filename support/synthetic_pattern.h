@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-struct synthetic_options {
+struct SyntheticOptions {
   double center_x = 0.0;  // true centre in pixels (need not be whole)
   double center_y = 0.0;
   double axis_ratio = 1.0;          // a/b >= 1
@@ -39,8 +39,8 @@ struct synthetic_options {
 // where the centre finders look, from 800 pixels on), and an ellipse whose
 // semi-axes differ by about 7 pixels on that ring (axis ratio at most 1.05):
 // the circular centre refinement tolerates that much distortion.
-inline synthetic_options synthetic_defaults(int32_t width, int32_t height) {
-  synthetic_options o;
+inline SyntheticOptions synthetic_defaults(int32_t width, int32_t height) {
+  SyntheticOptions o;
   const double size = width < height ? width : height;
   o.center_x = std::floor(0.46 * width);
   o.center_y = std::floor(0.53 * height);
@@ -55,7 +55,7 @@ inline synthetic_options synthetic_defaults(int32_t width, int32_t height) {
 }
 
 inline std::vector<float> synthetic_pattern(int32_t width, int32_t height,
-                                            const synthetic_options& o) {
+                                            const SyntheticOptions& o) {
   std::vector<float> pixels(static_cast<size_t>(width > 0 ? width : 0) *
                             static_cast<size_t>(height > 0 ? height : 0));
   const double c = std::cos(o.angle);

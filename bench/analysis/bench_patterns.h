@@ -16,7 +16,7 @@
 #include <vector>
 
 struct BenchPattern {
-  synthetic_options truth;
+  SyntheticOptions truth;
   std::vector<float> pixels;
 };
 

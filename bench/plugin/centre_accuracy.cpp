@@ -52,9 +52,9 @@ double largest(const std::vector<double>& v) {
 }
 
 // A pattern of the case, drawn from the generator's next values.
-synthetic_options draw(const Case& c, std::mt19937& random, std::vector<float>& pixels) {
+SyntheticOptions draw(const Case& c, std::mt19937& random, std::vector<float>& pixels) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  synthetic_options o = synthetic_defaults(kSize, kSize);
+  SyntheticOptions o = synthetic_defaults(kSize, kSize);
   o.center_x = kSize * (0.4 + 0.2 * unit(random));
   o.center_y = kSize * (0.4 + 0.2 * unit(random));
   o.axis_ratio = c.axis_ratio;
@@ -90,7 +90,7 @@ double angle_error_degrees(double found, double truth) {
 int main(int argc, char** argv) {
   const int per_case = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
   PluginSession session;
-  if (!session.open(argc > 2 ? argv[2] : KELPO_PLUGIN_PATH)) return 1;
+  if (!session.Open(argc > 2 ? argv[2] : KELPO_PLUGIN_PATH)) return 1;
   standin::Host& host = session.host;
 
   std::vector<Case> cases;
@@ -123,25 +123,25 @@ int main(int argc, char** argv) {
     Errors e;
     for (int n = 0; n < per_case; ++n) {
       std::vector<float> pixels;
-      const synthetic_options truth = draw(c, random, pixels);
-      DM_ImageToken pattern = host.new_image("pattern", DM_TYPE_UINT16, kSize, kSize);
-      host.set_pixels(pattern, std::vector<double>(pixels.begin(), pixels.end()));
+      const SyntheticOptions truth = draw(c, random, pixels);
+      DM_ImageToken pattern = host.NewImage("pattern", DM_TYPE_UINT16, kSize, kSize);
+      host.SetPixels(pattern, std::vector<double>(pixels.begin(), pixels.end()));
       auto miss = [&](float x, float y) {
         return std::hypot(x - truth.center_x, y - truth.center_y);
       };
 
       float gx = 0, gy = 0, radius = 0;
-      host.call("GuessCenter", {image_arg(pattern), float_ptr_arg(&gx), float_ptr_arg(&gy),
+      host.Call("GuessCenter", {image_arg(pattern), float_ptr_arg(&gx), float_ptr_arg(&gy),
                                 float_ptr_arg(&radius)});
       e.guess.push_back(miss(gx, gy));
 
       float x = gx, y = gy;
-      host.call("RefineCenter",
+      host.Call("RefineCenter",
                 {image_arg(pattern), float_ptr_arg(&x), float_ptr_arg(&y), float_ptr_arg(&radius)});
       e.refine.push_back(miss(x, y));
 
       float ex = gx, ey = gy, angle = 0, ratio = 1;
-      host.call("RefineCenterEllipticity",
+      host.Call("RefineCenterEllipticity",
                 {image_arg(pattern), float_ptr_arg(&ex), float_ptr_arg(&ey), float_ptr_arg(&angle),
                  float_ptr_arg(&ratio), float_ptr_arg(&radius), float_arg(0)});
       // The ellipse refinement first refines the centre on circles
@@ -150,10 +150,10 @@ int main(int argc, char** argv) {
       e.ratio.push_back(std::fabs(ratio - truth.axis_ratio));
       if (truth.axis_ratio >= 1.02)
         e.angle.push_back(angle_error_degrees(angle, truth.angle * 180.0 / kPi));
-      host.release_image(pattern);
+      host.ReleaseImage(pattern);
     }
-    if (!host.script_errors().empty()) {
-      std::fprintf(stderr, "script error: %s\n", host.script_errors().front().c_str());
+    if (!host.ScriptErrors().empty()) {
+      std::fprintf(stderr, "script error: %s\n", host.ScriptErrors().front().c_str());
       return 1;
     }
     std::printf("| %.3f | %s | %s | %s | %s | %s |\n", c.axis_ratio, c.name.c_str(),

@@ -22,15 +22,15 @@ struct Loaded {
   standin::PluginLibrary plugin;
   Loaded() {
     std::string error;
-    if (!plugin.load(KELPO_PLUGIN_PATH, host, error)) {
+    if (!plugin.Load(KELPO_PLUGIN_PATH, host, error)) {
       std::fprintf(stderr, "cannot load the plug-in: %s\n", error.c_str());
       std::abort();
     }
-    plugin.startup();
+    plugin.Startup();
   }
   ~Loaded() {
-    plugin.shutdown();
-    plugin.unload();
+    plugin.Shutdown();
+    plugin.Unload();
   }
 };
 
@@ -84,25 +84,25 @@ void BM_PeakFindPreFitThenPeakFit(benchmark::State& state) {
   double found = 0, first = 0, second = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    DM_ImageToken profile = host.new_image("profile", DM_TYPE_REAL4, length, 4);
-    host.set_pixels(profile, pixels);
+    DM_ImageToken profile = host.NewImage("profile", DM_TYPE_REAL4, length, 4);
+    host.SetPixels(profile, pixels);
     DM_ImageToken peaks = nullptr, splines = nullptr;
-    host.clear_results();
+    host.ClearResults();
     state.ResumeTiming();
 
-    host.call("PeakFindPreFit", {real_image_arg(profile), cell_arg(&peaks), cell_arg(&splines),
+    host.Call("PeakFindPreFit", {real_image_arg(profile), cell_arg(&peaks), cell_arg(&splines),
                                  float_arg(10), float_arg(50), float_arg(0), float_arg(1e6f)});
     if (peaks) {
-      host.clear_results();
-      host.call("PeakFit",
+      host.ClearResults();
+      host.Call("PeakFit",
                 {real_image_arg(profile), real_image_arg(peaks), real_image_arg(splines)});
     }
 
     state.PauseTiming();
-    found = peaks ? host.height(peaks) : 0;
-    count_iterations(host.results(), first, second);
+    found = peaks ? host.Height(peaks) : 0;
+    count_iterations(host.Results(), first, second);
     for (DM_ImageToken t : {profile, peaks, splines})
-      if (t) host.release_image(t);
+      if (t) host.ReleaseImage(t);
     state.ResumeTiming();
   }
   state.counters["peaks_found"] = found;
@@ -121,8 +121,8 @@ void BM_KirklandfitThenCalculateRDF(benchmark::State& state) {
   // ripple for the RDF to find.
   const std::vector<double> elements = {2.0, 0, 0, 1.5, 1, 1, 3.0, 0, 0, 0.8, 0, 0, 0, 60.0,
                                         1.0, 0, 0, 0.7, 1, 1, 1.5, 0, 0, 0.3, 0, 0, 0, 40.0};
-  DM_ImageToken table = host.new_image("elements", DM_TYPE_REAL4, 14, 2);
-  host.set_pixels(table, elements);
+  DM_ImageToken table = host.NewImage("elements", DM_TYPE_REAL4, 14, 2);
+  host.SetPixels(table, elements);
   std::vector<double> pixels(static_cast<size_t>(length) * 3, 0.0);
   for (int i = 0; i < length; ++i) {
     const double q = (step * i / 10.0) * (step * i / 10.0);
@@ -137,29 +137,29 @@ void BM_KirklandfitThenCalculateRDF(benchmark::State& state) {
   double iterations = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    DM_ImageToken profile = host.new_image("profile", DM_TYPE_REAL4, length, 3);
-    host.set_pixels(profile, pixels);
+    DM_ImageToken profile = host.NewImage("profile", DM_TYPE_REAL4, length, 3);
+    host.SetPixels(profile, pixels);
     DM_ImageToken rdf = nullptr;
     float offset = 10.0f, scale = 3.0f;
-    host.clear_results();
+    host.ClearResults();
     state.ResumeTiming();
 
-    host.call("RDF_Kirklandfit",
+    host.Call("RDF_Kirklandfit",
               {real_image_arg(profile), real_image_arg(table), float_ptr_arg(&offset),
                float_ptr_arg(&scale), float_arg(5), float_arg(static_cast<float>(length - 1)),
                float_arg(step), float_arg(0)});
-    host.call("CalculateRDF", {real_image_arg(profile), cell_arg(&rdf), float_arg(0),
+    host.Call("CalculateRDF", {real_image_arg(profile), cell_arg(&rdf), float_arg(0),
                                float_arg(static_cast<float>(length)),
                                float_arg(static_cast<float>(step * 10.0 / 6.28318530717958))});
 
     state.PauseTiming();
     double unused = 0;
-    count_iterations(host.results(), iterations, unused);
-    host.release_image(profile);
-    if (rdf) host.release_image(rdf);
+    count_iterations(host.Results(), iterations, unused);
+    host.ReleaseImage(profile);
+    if (rdf) host.ReleaseImage(rdf);
     state.ResumeTiming();
   }
-  host.release_image(table);
+  host.ReleaseImage(table);
   state.counters["fit_iterations"] = iterations;
 }
 BENCHMARK(BM_KirklandfitThenCalculateRDF)->Arg(2000)->Unit(benchmark::kMillisecond);

@@ -76,7 +76,7 @@ TEST(Azimuthal, ConstantPatternAverageAndIntegral) {
   p.rec.center_y = 18;
   azimuthalint_whole(&p.rec, 15, 1);
   ASSERT_EQ(p.rec.profile_length, 15);
-  for (float v : p.profile()) EXPECT_EQ(v, 2.5f);
+  for (float v : p.Profile()) EXPECT_EQ(v, 2.5f);
   azimuthalint_whole(&p.rec, 15, 0);
   for (int32_t k = 0; k < 15; ++k) EXPECT_EQ(p.rec.profile[k], 2.5f * k);
   EXPECT_EQ(p.rec.peak_radius, 14);
@@ -92,8 +92,8 @@ TEST(Azimuthal, MaskedAndEmptyBinsAreZero) {
     for (int32_t y = 0; y < 21; ++y)
       if (static_cast<int32_t>(
               std::sqrt(static_cast<float>((x - 10) * (x - 10) + (y - 10) * (y - 10)))) == 4)
-        p.at(x, y) = 0.0f;
-  p.at(10, 13) = -0.0f;  // negative zero is masked too (bin 3 keeps mean 3)
+        p.At(x, y) = 0.0f;
+  p.At(10, 13) = -0.0f;  // negative zero is masked too (bin 3 keeps mean 3)
   azimuthalint_whole(&p.rec, 30, 1);
   EXPECT_EQ(p.rec.profile[3], 3.0f);
   EXPECT_EQ(p.rec.profile[4], 0.0f);
@@ -103,7 +103,7 @@ TEST(Azimuthal, MaskedAndEmptyBinsAreZero) {
   std::fill(p.pixels.begin(), p.pixels.end(), 0.0f);
   p.rec.peak_radius = 7;
   azimuthalintell(&p.rec, 12, 0);
-  for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+  for (float v : p.Profile()) EXPECT_EQ(v, 0.0f);
   EXPECT_EQ(p.rec.peak_radius, 0);
   EXPECT_EQ(p.rec.peak_value, 0);
 }
@@ -112,7 +112,7 @@ TEST(Azimuthal, StartLeavesRawSumsBelowAndPeaksAbove) {
   Pattern p(9, 1, 1.0f);
   p.rec.center_x = 0;
   p.rec.center_y = 0;
-  p.at(1, 0) = 50.0f;  // bin 1: the largest value, but below start
+  p.At(1, 0) = 50.0f;  // bin 1: the largest value, but below start
   azimuthalint(&p.rec, 3, 9, 1);
   EXPECT_EQ(p.rec.profile[1], 50.0f);  // raw sum, not multiplied
   EXPECT_EQ(p.rec.profile[3], 1.0f);
@@ -130,10 +130,10 @@ TEST(Azimuthal, SectorEdgesAndWrap) {
   Pattern p(7, 7, 0.0f);
   p.rec.center_x = 3;
   p.rec.center_y = 3;
-  p.at(6, 3) = 1.0f;  // right
-  p.at(3, 0) = 2.0f;  // up
-  p.at(0, 3) = 4.0f;  // left
-  p.at(3, 6) = 8.0f;  // down
+  p.At(6, 3) = 1.0f;  // right
+  p.At(3, 0) = 2.0f;  // up
+  p.At(0, 3) = 4.0f;  // left
+  p.At(3, 6) = 8.0f;  // down
   auto bin3 = [&](float a0, float a1) {
     azimuthalint_sektor(&p.rec, 5, a0, a1, 1);
     return p.rec.profile[3];
@@ -167,16 +167,16 @@ TEST(Azimuthal, KnownEllipticBin) {
   p.rec.center_y = 10;
   p.rec.axis_ratio = 2.0f;
   p.rec.angle = 0.0f;
-  p.at(18, 10) = 3.0f;
-  p.at(10, 6) = 5.0f;
-  p.at(14, 10) = 7.0f;
+  p.At(18, 10) = 3.0f;
+  p.At(10, 6) = 5.0f;
+  p.At(14, 10) = 7.0f;
   azimuthalintell(&p.rec, 10, 1);
   EXPECT_EQ(p.rec.profile[4], 4.0f);
   EXPECT_EQ(p.rec.profile[2], 7.0f);
   // Turned by pi/2 the major axis is vertical: (10, 2) lies on bin 4.
-  p.at(18, 10) = p.at(10, 6) = p.at(14, 10) = 0.0f;
+  p.At(18, 10) = p.At(10, 6) = p.At(14, 10) = 0.0f;
   p.rec.angle = static_cast<float>(kHalfPi);
-  p.at(10, 2) = 9.0f;
+  p.At(10, 2) = 9.0f;
   azimuthalintell(&p.rec, 10, 1);
   EXPECT_EQ(p.rec.profile[4], 9.0f);
 }
@@ -199,23 +199,23 @@ TEST(Azimuthal, DegenerateRatioAndFarCentreAreSafe) {
   for (float q : {0.0f, std::nanf("")}) {
     p.rec.axis_ratio = q;
     azimuthalintell(&p.rec, 8, 1);
-    for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+    for (float v : p.Profile()) EXPECT_EQ(v, 0.0f);
     azimuthalintell_sektor(&p.rec, 8, 0.5f, 2.0f, 0);
-    for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+    for (float v : p.Profile()) EXPECT_EQ(v, 0.0f);
   }
   // Distances from a centre at the int32 limits do not overflow.
   p.rec.axis_ratio = 1.0f;
   p.rec.center_x = INT32_MIN;
   p.rec.center_y = INT32_MAX;
   azimuthalint_whole(&p.rec, 4, 1);
-  for (float v : p.profile()) EXPECT_EQ(v, 0.0f);
+  for (float v : p.Profile()) EXPECT_EQ(v, 0.0f);
 }
 
 // Every kernel, on a synthetic pattern with a masked beam stop, an
 // off-middle centre and an odd size (partial strips).
 TEST(Azimuthal, KernelsMatchThePlainPixelOrderBitForBit) {
   const int32_t w = 203, h = 157;
-  synthetic_options o = synthetic_defaults(w, h);
+  SyntheticOptions o = synthetic_defaults(w, h);
   o.noise = 40.0;
   Pattern pattern(w, h, o);
   image_data& rec = pattern.rec;
@@ -262,7 +262,7 @@ TEST(Azimuthal, MaxRadiusModes) {
 
 TEST(Azimuthal, FindRingWindow) {
   const int32_t w = 600, h = 600;
-  synthetic_options o;
+  SyntheticOptions o;
   o.center_x = 300;
   o.center_y = 300;
   o.radii = {160.5};
@@ -320,14 +320,14 @@ TEST(Azimuthal, PolarProjectionSizes) {
 TEST(Azimuthal, PolarProjectionSamplesNearestPixelAndNeverTheLastRowOrColumn) {
   Pattern p(10, 10, 0.0f);
   for (int32_t x = 0; x < 10; ++x)
-    for (int32_t y = 0; y < 10; ++y) p.at(x, y) = static_cast<float>(1 + x + 10 * y);
+    for (int32_t y = 0; y < 10; ++y) p.At(x, y) = static_cast<float>(1 + x + 10 * y);
   p.rec.center_x = 5;
   p.rec.center_y = 5;
   polarprojection(&p.rec, 1, 5, 4);  // radii 1..4, angles 0, pi/2, pi, 3pi/2 (clockwise)
   auto at = [&](int32_t i, int32_t j) { return p.rec.projection[j + p.rec.projection_cols * i]; };
-  EXPECT_EQ(at(0, 0), p.at(6, 5));  // radius 1 toward +x
-  EXPECT_EQ(at(0, 1), p.at(5, 6));  // toward increasing row
-  EXPECT_EQ(at(2, 0), p.at(8, 5));  // radius 3: column 8 is still sampled
+  EXPECT_EQ(at(0, 0), p.At(6, 5));  // radius 1 toward +x
+  EXPECT_EQ(at(0, 1), p.At(5, 6));  // toward increasing row
+  EXPECT_EQ(at(2, 0), p.At(8, 5));  // radius 3: column 8 is still sampled
   EXPECT_EQ(at(3, 0), 0.0f);        // radius 4: column 9, the last, is not
   EXPECT_EQ(at(3, 1), 0.0f);        // row 9, the last, is not either
 }
@@ -337,7 +337,7 @@ TEST(Azimuthal, PolarProjectionSamplesNearestPixelAndNeverTheLastRowOrColumn) {
 // still give exactly the plain per-pixel result.
 TEST(Azimuthal, SectorKernelsMatchThePlainPixelOrderForManyBounds) {
   const int32_t w = 131, h = 117;
-  synthetic_options o = synthetic_defaults(w, h);
+  SyntheticOptions o = synthetic_defaults(w, h);
   o.center_x = 50;
   o.center_y = 70;
   Pattern pattern(w, h, o);

@@ -15,10 +15,10 @@ using pattern_tests::Pattern;
 
 TEST(Centre, GravityOfAKnownBlobAndThreshold) {
   Pattern p(20, 10, 0.0f);
-  p.at(4, 2) = 1.0f;
-  p.at(6, 2) = 1.0f;
-  p.at(5, 8) = 4.0f;
-  p.at(19, 9) = 0.5f;  // at the threshold: ignored
+  p.At(4, 2) = 1.0f;
+  p.At(6, 2) = 1.0f;
+  p.At(5, 8) = 4.0f;
+  p.At(19, 9) = 0.5f;  // at the threshold: ignored
   Lines out;
   EXPECT_TRUE(findcenterofg(&p.rec, 0, 20, 0, 10, 0.5f));
   EXPECT_EQ(p.rec.center_x, 5);
@@ -94,7 +94,7 @@ std::pair<int32_t, int32_t> reference_gravity(const image_data& rec, int32_t x0,
 // edges, a beam stop whose shadow has no mirror image.
 TEST(Centre, GravityPassesMatchThePlainPixelOrder) {
   const int32_t w = 517, h = 301;
-  synthetic_options o = synthetic_defaults(w, h);
+  SyntheticOptions o = synthetic_defaults(w, h);
   o.center_x = 140;
   o.center_y = 170;
   o.noise = 50.0;
@@ -121,7 +121,7 @@ TEST(Centre, GravityPassesMatchThePlainPixelOrder) {
 
 TEST(Centre, GuessOnASyntheticPattern) {
   const int32_t w = 900, h = 800;
-  const synthetic_options o = synthetic_defaults(w, h);
+  const SyntheticOptions o = synthetic_defaults(w, h);
   Pattern pattern(w, h, o);
   image_data& rec = pattern.rec;
   Lines out;
@@ -209,8 +209,8 @@ TEST(Centre, PrefitWithTooFewSectorsReportsTheFailure) {
   p.rec.center_y = 50;
   p.rec.ring_start = 20;
   p.rec.ring_end = 40;
-  p.at(80, 50) = 100.0f;  // radius 30, angle 0
-  p.at(50, 20) = 100.0f;  // radius 30, angle pi/2
+  p.At(80, 50) = 100.0f;  // radius 30, angle 0
+  p.At(50, 20) = 100.0f;  // radius 30, angle pi/2
   Lines out;
   EXPECT_TRUE(azimuthalint_guess_elliptic(&p.rec, 20, 40, 20));
   ASSERT_EQ(out.lines.size(), 1u);
@@ -223,7 +223,7 @@ TEST(Centre, PrefitWithTooFewSectorsReportsTheFailure) {
 
 TEST(Centre, PrefitFindsTheEllipse) {
   const int32_t w = 900, h = 800;
-  synthetic_options o = synthetic_defaults(w, h);
+  SyntheticOptions o = synthetic_defaults(w, h);
   o.axis_ratio = 1.06;
   o.angle = 2.2;
   Pattern pattern(w, h, o);

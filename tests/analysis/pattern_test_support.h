@@ -15,18 +15,18 @@ struct Pattern {
   std::vector<float> pixels;
   image_data rec;
   Pattern(int32_t w, int32_t h, float value) : pixels(static_cast<size_t>(w) * h, value) {
-    attach(w, h);
+    Attach(w, h);
   }
-  Pattern(int32_t w, int32_t h, const synthetic_options& o) : pixels(synthetic_pattern(w, h, o)) {
-    attach(w, h);
+  Pattern(int32_t w, int32_t h, const SyntheticOptions& o) : pixels(synthetic_pattern(w, h, o)) {
+    Attach(w, h);
   }
-  float& at(int32_t x, int32_t y) {
+  float& At(int32_t x, int32_t y) {
     return pixels[static_cast<size_t>(x) + static_cast<size_t>(rec.width) * y];
   }
-  std::vector<float> profile() const { return {rec.profile, rec.profile + rec.profile_length}; }
+  std::vector<float> Profile() const { return {rec.profile, rec.profile + rec.profile_length}; }
 
  private:
-  void attach(int32_t w, int32_t h) {
+  void Attach(int32_t w, int32_t h) {
     rec.data = pixels.data();
     rec.width = w;
     rec.height = h;

@@ -118,7 +118,7 @@ TEST(RingObjectives, RingValueOfAConstantPatternIsItsCircumference) {
 
 TEST(RingObjectives, WholePatternObjectiveMatchesThePlainPixelOrder) {
   const int32_t w = 300, h = 233;
-  synthetic_options o = synthetic_defaults(w, h);
+  SyntheticOptions o = synthetic_defaults(w, h);
   o.noise = 60.0;
   Pattern p(w, h, o);
   p.rec.center_x = 140;
@@ -177,12 +177,12 @@ TEST(RingObjectives, EllipseRatioRange) {
 namespace {
 
 struct Refinement {
-  synthetic_options truth;
+  SyntheticOptions truth;
   Pattern pattern;
   Refinement(int32_t w, int32_t h, double ratio, double angle)
       : truth(Make(w, h, ratio, angle)), pattern(w, h, truth) {}
-  static synthetic_options Make(int32_t w, int32_t h, double ratio, double angle) {
-    synthetic_options o = synthetic_defaults(w, h);
+  static SyntheticOptions Make(int32_t w, int32_t h, double ratio, double angle) {
+    SyntheticOptions o = synthetic_defaults(w, h);
     o.axis_ratio = ratio;
     o.angle = angle;
     return o;
@@ -261,7 +261,7 @@ TEST(RingObjectives, RefineWeakEllipseAndDefaultPattern) {
   EXPECT_NEAR(weak.pattern.rec.center_y, weak.truth.center_y, 1.0);
   EXPECT_NEAR(weak.pattern.rec.axis_ratio, 1.02, 0.01);
 
-  const synthetic_options o = synthetic_defaults(1024, 1024);
+  const SyntheticOptions o = synthetic_defaults(1024, 1024);
   Pattern p(1024, 1024, o);
   refine_centre_and_ellipse(p.rec);
   EXPECT_NEAR(p.rec.center_x, o.center_x, 1.0);
@@ -338,7 +338,7 @@ double stepwise_centre_merit(const image_data& rec, float X, float Y) {
 }  // namespace
 
 TEST(RingObjectives, EverySmoothingWithinTheWindowIsTheStepwiseSum) {
-  synthetic_options o = synthetic_defaults(400, 360);
+  SyntheticOptions o = synthetic_defaults(400, 360);
   o.noise = 40.0;
   Pattern p(400, 360, o);
   p.rec.center_x = static_cast<int32_t>(o.center_x);

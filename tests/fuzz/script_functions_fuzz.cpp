@@ -93,8 +93,8 @@ DM_ImageToken fuzz_image(fuzz::Input& in, bool real) {
   // Profiles and peak tables are images a few rows high.
   uint32_t height = in.Bit() ? 1 + in.Below(4) : dimension(in);
   while (static_cast<uint64_t>(width) * height > 65536) height /= 2;
-  DM_ImageToken image = host->new_image("fuzz", type, width, height);
-  host->set_pixels(image, fuzz_pixels(in, width, height));
+  DM_ImageToken image = host->NewImage("fuzz", type, width, height);
+  host->SetPixels(image, fuzz_pixels(in, width, height));
   return image;
 }
 
@@ -170,7 +170,7 @@ struct Arena {
     return images.back();
   }
   void Release() {
-    for (DM_ImageToken image : images) host->release_image(image);
+    for (DM_ImageToken image : images) host->ReleaseImage(image);
     images.clear();
   }
 };
@@ -190,7 +190,7 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
         break;
       case 'C': {
         DM_ImageToken held = in.Below(4) == 0 ? arena.Image(in, false) : nullptr;
-        if (held) host->interface()->image_add_ref(held);
+        if (held) host->Interface()->image_add_ref(held);
         arena.cells.push_back(held);
         args.push_back(standin::cell_arg(in.Below(32) == 0 ? nullptr : &arena.cells.back()));
         break;
@@ -207,7 +207,7 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
         first_text = false;
         const std::string text = names_file ? file_name(in, folder) : fuzz_text(in);
         if (names_file) file = text;
-        arena.strings.push_back(host->new_string(text));
+        arena.strings.push_back(host->NewString(text));
         args.push_back(standin::string_arg(arena.strings.back()));
         break;
       }
@@ -215,21 +215,21 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
         fuzz::fail("unknown parameter type in " + f.name);
     }
   }
-  const size_t results_before = host->results().size();
-  const CallResult result = host->call(f.name, args);
-  host->clear_script_errors();
+  const size_t results_before = host->Results().size();
+  const CallResult result = host->Call(f.name, args);
+  host->ClearScriptErrors();
 
   FUZZ_CHECK(result.script_errors.size() <= 1,
              f.name + " raised " + std::to_string(result.script_errors.size()) + " errors");
-  FUZZ_CHECK(host->live_locks() == 0, f.name + " left a pixel lock");
+  FUZZ_CHECK(host->LiveLocks() == 0, f.name + " left a pixel lock");
   for (DM_ImageToken& cell : arena.cells)
     if (cell) arena.images.push_back(cell), cell = nullptr;
-  for (DM_StringToken text : arena.strings) host->release_string(text);
+  for (DM_StringToken text : arena.strings) host->ReleaseString(text);
   arena.strings.clear();
 
   bool error_line = false;
-  for (size_t i = results_before; i < host->results().size(); ++i)
-    error_line = error_line || host->results()[i].find("ERROR") != std::string::npos;
+  for (size_t i = results_before; i < host->Results().size(); ++i)
+    error_line = error_line || host->Results()[i].find("ERROR") != std::string::npos;
   if (!file.empty() && result.called && result.script_errors.empty() && !error_line) {
     YCompoundFiles::YExcel::ExcelFile book;
     FUZZ_CHECK(book.Load(file.c_str()),
@@ -244,17 +244,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   static standin::PluginLibrary plugin;
   host = &the_host;
   std::string error;
-  if (!plugin.load(KELPO_PLUGIN_PATH, the_host, error))
+  if (!plugin.Load(KELPO_PLUGIN_PATH, the_host, error))
     fuzz::fail("cannot load the plug-in: " + error);
-  plugin.startup();
-  for (const std::string& text : the_host.signatures()) {
+  plugin.Startup();
+  for (const std::string& text : the_host.Signatures()) {
     standin::Signature signature;
     if (!standin::parse_signature(text, signature)) fuzz::fail("unreadable signature: " + text);
     functions.push_back({signature.name, signature.type_code.substr(1)});
   }
   if (functions.empty()) fuzz::fail("the plug-in registered no function");
-  images_at_start = the_host.live_images();
-  strings_at_start = the_host.live_strings();
+  images_at_start = the_host.LiveImages();
+  strings_at_start = the_host.LiveStrings();
   return 0;
 }
 
@@ -274,9 +274,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Arena arena;
   for (uint32_t calls = 1 + in.Below(4); calls > 0; --calls) fuzz_call(in, arena, folder);
   arena.Release();
-  host->clear_results();
-  FUZZ_CHECK(host->live_images() == images_at_start, "images left alive");
-  FUZZ_CHECK(host->live_strings() == strings_at_start, "strings left alive");
-  FUZZ_CHECK(host->live_locks() == 0, "pixel locks left");
+  host->ClearResults();
+  FUZZ_CHECK(host->LiveImages() == images_at_start, "images left alive");
+  FUZZ_CHECK(host->LiveStrings() == strings_at_start, "strings left alive");
+  FUZZ_CHECK(host->LiveLocks() == 0, "pixel locks left");
   return 0;
 }

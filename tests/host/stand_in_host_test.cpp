@@ -76,10 +76,10 @@ TEST(SignatureParser, RefusesWhatItCannotRead) {
 
 TEST(StandInHost, ImagesConvertInPlaceAndCloneDeeply) {
   Host host;
-  const DM_HostInterface* t = host.interface();
-  DM_ImageToken im = host.new_image("pattern", DM_TYPE_INT16, 3, 2);
-  host.set_pixels(im, {1, -2, 40000, 4.7, 5, -70000});
-  EXPECT_EQ(host.pixels(im), (std::vector<double>{1, -2, 32767, 4, 5, -32768}));
+  const DM_HostInterface* t = host.Interface();
+  DM_ImageToken im = host.NewImage("pattern", DM_TYPE_INT16, 3, 2);
+  host.SetPixels(im, {1, -2, 40000, 4.7, 5, -70000});
+  EXPECT_EQ(host.Pixels(im), (std::vector<double>{1, -2, 32767, 4, 5, -32768}));
 
   DM_ImageToken copy = nullptr;
   ASSERT_EQ(t->image_clone(im, &copy), DM_OK);
@@ -87,28 +87,28 @@ TEST(StandInHost, ImagesConvertInPlaceAndCloneDeeply) {
   float* data = nullptr;
   DM_LockToken lock = nullptr;
   ASSERT_EQ(t->image_lock(copy, 1, &data, &lock), DM_OK);
-  EXPECT_EQ(host.live_locks(), 1u);
+  EXPECT_EQ(host.LiveLocks(), 1u);
   data[0] = 9.5f;
   // A locked image cannot change type; the original keeps its type and values.
   EXPECT_EQ(t->image_change_data_type(copy, DM_TYPE_INT8), DM_FAILED);
   t->image_unlock(lock);
-  EXPECT_EQ(host.data_type(im), static_cast<uint32_t>(DM_TYPE_INT16));
-  EXPECT_EQ(host.pixels(im)[0], 1.0);
-  EXPECT_EQ(host.pixels(copy)[0], 9.5);
+  EXPECT_EQ(host.DataType(im), static_cast<uint32_t>(DM_TYPE_INT16));
+  EXPECT_EQ(host.Pixels(im)[0], 1.0);
+  EXPECT_EQ(host.Pixels(copy)[0], 9.5);
 
   // Only 4-byte real images can be locked as floats.
   EXPECT_EQ(t->image_lock(im, 1, &data, &lock), DM_FAILED);
 
-  host.release_image(copy);
-  host.release_image(im);
-  EXPECT_EQ(host.live_images(), 0u);
-  EXPECT_EQ(host.live_locks(), 0u);
+  host.ReleaseImage(copy);
+  host.ReleaseImage(im);
+  EXPECT_EQ(host.LiveImages(), 0u);
+  EXPECT_EQ(host.LiveLocks(), 0u);
 }
 
 TEST(StandInHost, ZeroSizeImagesExistAndLock) {
   Host host;
-  const DM_HostInterface* t = host.interface();
-  DM_StringToken name = host.new_string("Results");
+  const DM_HostInterface* t = host.Interface();
+  DM_StringToken name = host.NewString("Results");
   DM_ImageToken im = nullptr;
   ASSERT_EQ(t->real_image(name, 4, 0, 1, &im), DM_OK);
   float* data = nullptr;
@@ -116,51 +116,51 @@ TEST(StandInHost, ZeroSizeImagesExistAndLock) {
   ASSERT_EQ(t->image_lock(im, 1, &data, &lock), DM_OK);
   EXPECT_NE(data, nullptr);
   t->image_unlock(lock);
-  host.release_image(im);
-  host.release_string(name);
-  EXPECT_EQ(host.live_images() + host.live_strings(), 0u);
+  host.ReleaseImage(im);
+  host.ReleaseString(name);
+  EXPECT_EQ(host.LiveImages() + host.LiveStrings(), 0u);
 }
 
 TEST(StandInHost, StringsKeepEveryByte) {
   Host host;
-  const DM_HostInterface* t = host.interface();
+  const DM_HostInterface* t = host.Interface();
   const std::string bytes("angle=47 \xB0. \n\0end", 17);
   DM_StringToken s = nullptr;
   ASSERT_EQ(t->string_new(bytes.data(), bytes.size(), 0, &s), DM_OK);
-  EXPECT_EQ(host.string_bytes(s), bytes);
+  EXPECT_EQ(host.StringBytes(s), bytes);
   ASSERT_EQ(t->result(s), DM_OK);
-  EXPECT_EQ(host.results().back(), bytes);
+  EXPECT_EQ(host.Results().back(), bytes);
   // Only encoding 0 is known.
   DM_StringToken other = nullptr;
   EXPECT_EQ(t->string_new("x", 1, 1, &other), DM_FAILED);
   t->string_release(s);
   t->string_release(nullptr);  // a null handle is ignored
-  EXPECT_EQ(host.live_strings(), 0u);
+  EXPECT_EQ(host.LiveStrings(), 0u);
 }
 
 TEST(StandInHost, FaultInjectionByCountAndByName) {
   Host host;
-  const DM_HostInterface* t = host.interface();
-  DM_ImageToken im = host.new_image("a", DM_TYPE_REAL4, 2, 2);
+  const DM_HostInterface* t = host.Interface();
+  DM_ImageToken im = host.NewImage("a", DM_TYPE_REAL4, 2, 2);
   uint32_t size = 0;
-  host.fail_nth_call(2);
+  host.FailNthCall(2);
   EXPECT_EQ(t->image_get_dimension_size(im, 0, &size), DM_OK);
   EXPECT_EQ(t->image_get_dimension_size(im, 0, &size), DM_FAILED);
   EXPECT_EQ(t->image_get_dimension_size(im, 0, &size), DM_OK);
 
-  host.fail_operation("ImageClone");
+  host.FailOperation("ImageClone");
   DM_ImageToken copy = nullptr;
   EXPECT_EQ(t->image_clone(im, &copy), DM_FAILED);
   EXPECT_EQ(t->image_get_dimension_size(im, 1, &size), DM_OK);
-  host.fail_operation("");
+  host.FailOperation("");
   EXPECT_EQ(t->image_clone(im, &copy), DM_OK);
-  host.release_image(copy);
-  host.release_image(im);
+  host.ReleaseImage(copy);
+  host.ReleaseImage(im);
 }
 
 TEST(StandInHost, CallingAnUnknownFunctionIsAScriptError) {
   Host host;
-  standin::CallResult r = host.call("Nothing", {standin::float_arg(1.0f)});
+  standin::CallResult r = host.Call("Nothing", {standin::float_arg(1.0f)});
   EXPECT_FALSE(r.called);
   EXPECT_EQ(r.script_errors.size(), 1u);
 }

@@ -21,19 +21,19 @@ constexpr uint32_t kHeight = 48;
 class Azimuthal : public PluginTest {
  protected:
   // A constant pattern of an integer pixel type with a masked corner.
-  DM_ImageToken pattern(uint32_t type = DM_TYPE_UINT16) {
+  DM_ImageToken Pattern(uint32_t type = DM_TYPE_UINT16) {
     std::vector<double> v(kWidth * kHeight, 7.0);
     v[0] = 0.0;
-    return image(type, kWidth, kHeight, v, "pattern");
+    return Image(type, kWidth, kHeight, v, "pattern");
   }
 
-  std::vector<DM_Arg> args(DM_ImageToken im, DM_ImageToken* cell, std::vector<float> floats) {
+  std::vector<DM_Arg> Args(DM_ImageToken im, DM_ImageToken* cell, std::vector<float> floats) {
     std::vector<DM_Arg> a{image_arg(im), cell_arg(cell)};
     for (float f : floats) a.push_back(float_arg(f));
     return a;
   }
 
-  int32_t radius_for(int32_t mode, int32_t cx = 30, int32_t cy = 20) {
+  int32_t RadiusFor(int32_t mode, int32_t cx = 30, int32_t cy = 20) {
     image_data rec;
     rec.width = kWidth;
     rec.height = kHeight;
@@ -46,109 +46,110 @@ class Azimuthal : public PluginTest {
 }  // namespace
 
 TEST_F(Azimuthal, AverageOfAConstantPatternLeavesTheCallersImageAlone) {
-  DM_ImageToken im = pattern();
+  DM_ImageToken im = Pattern();
   DM_ImageToken cell = nullptr;
-  standin::CallResult r = host.call("AzimuthalAverage", args(im, &cell, {30.9f, 20.2f, 0.0f}));
+  standin::CallResult r = host_.Call("AzimuthalAverage", Args(im, &cell, {30.9f, 20.2f, 0.0f}));
   ASSERT_TRUE(r.script_errors.empty());
   ASSERT_NE(cell, nullptr);
-  EXPECT_EQ(host.image_name(cell), "Results");
-  EXPECT_EQ(host.data_type(cell), static_cast<uint32_t>(DM_TYPE_REAL4));
-  EXPECT_EQ(host.height(cell), 1u);
-  EXPECT_EQ(host.width(cell), static_cast<uint32_t>(radius_for(0)));
-  EXPECT_EQ(host.data_changed_count(cell), 1);
-  std::vector<double> profile = host.pixels(cell);
+  EXPECT_EQ(host_.ImageName(cell), "Results");
+  EXPECT_EQ(host_.DataType(cell), static_cast<uint32_t>(DM_TYPE_REAL4));
+  EXPECT_EQ(host_.Height(cell), 1u);
+  EXPECT_EQ(host_.Width(cell), static_cast<uint32_t>(RadiusFor(0)));
+  EXPECT_EQ(host_.DataChangedCount(cell), 1);
+  std::vector<double> profile = host_.Pixels(cell);
   for (size_t k = 0; k < 20; ++k) EXPECT_EQ(profile[k], 7.0) << k;  // full rings
   // The integral is the mean times the radius.
   DM_ImageToken integral = nullptr;
-  host.call("AzimuthalIntegral", args(im, &integral, {30, 20, 0}));
-  EXPECT_EQ(host.pixels(integral)[10], 70.0);
-  release_cell(integral);
+  host_.Call("AzimuthalIntegral", Args(im, &integral, {30, 20, 0}));
+  EXPECT_EQ(host_.Pixels(integral)[10], 70.0);
+  ReleaseCell(integral);
 
-  EXPECT_EQ(host.data_type(im), static_cast<uint32_t>(DM_TYPE_UINT16));
-  EXPECT_EQ(host.pixels(im)[1], 7.0);
-  EXPECT_EQ(host.reference_count(im), 1);
-  release_cell(cell);
+  EXPECT_EQ(host_.DataType(im), static_cast<uint32_t>(DM_TYPE_UINT16));
+  EXPECT_EQ(host_.Pixels(im)[1], 7.0);
+  EXPECT_EQ(host_.ReferenceCount(im), 1);
+  ReleaseCell(cell);
 }
 
 TEST_F(Azimuthal, OuterRadiusRule) {
-  DM_ImageToken im = pattern();
+  DM_ImageToken im = Pattern();
   auto width_for = [&](float radius) {
     DM_ImageToken cell = nullptr;
-    host.call("AzimuthalIntegral", args(im, &cell, {30, 20, radius}));
-    uint32_t w = cell ? host.width(cell) : 0;
-    release_cell(cell);
+    host_.Call("AzimuthalIntegral", Args(im, &cell, {30, 20, radius}));
+    uint32_t w = cell ? host_.Width(cell) : 0;
+    ReleaseCell(cell);
     return static_cast<int32_t>(w);
   };
-  EXPECT_EQ(width_for(1.0f), radius_for(1));
+  EXPECT_EQ(width_for(1.0f), RadiusFor(1));
   EXPECT_EQ(width_for(1.5f), 1);
   EXPECT_EQ(width_for(12.7f), 12);
   for (float keep : {0.5f, 0.0f, -3.0f, 1e9f, std::nanf("")})
-    EXPECT_EQ(width_for(keep), radius_for(0)) << keep;
+    EXPECT_EQ(width_for(keep), RadiusFor(0)) << keep;
 }
 
 TEST_F(Azimuthal, SectorAnglesAreCheckedInRadians) {
-  DM_ImageToken im = pattern();
+  DM_ImageToken im = Pattern();
   DM_ImageToken cell = nullptr;
-  host.call("AzimuthalAverageSektor", args(im, &cell, {30, 20, 0.0f, 360.0f, 0}));
+  host_.Call("AzimuthalAverageSektor", Args(im, &cell, {30, 20, 0.0f, 360.0f, 0}));
   EXPECT_EQ(cell, nullptr);
-  ASSERT_EQ(host.results().size(), 1u);
-  EXPECT_EQ(host.results()[0],
+  ASSERT_EQ(host_.Results().size(), 1u);
+  EXPECT_EQ(host_.Results()[0],
             "ERROR! The ending angle is larger than 2pi. \n Please provide "
             "angle values in the interval [0,2pi]. \n");
-  host.call("AzimuthalIntegralSektorEllipticity", args(im, &cell, {30, 20, 0, 1, -1.0f, 90.0f, 0}));
+  host_.Call("AzimuthalIntegralSektorEllipticity",
+             Args(im, &cell, {30, 20, 0, 1, -1.0f, 90.0f, 0}));
   EXPECT_EQ(cell, nullptr);
-  EXPECT_EQ(host.results()[1],
+  EXPECT_EQ(host_.Results()[1],
             "ERROR! The starting angle is negative. \n Please provide angle "
             "values in the interval [0,2pi]. \n");
-  host.call("AzimuthalAverageSektor", args(im, &cell, {30, 20, 0.0f, 359.99997f, 0}));
+  host_.Call("AzimuthalAverageSektor", Args(im, &cell, {30, 20, 0.0f, 359.99997f, 0}));
   ASSERT_NE(cell, nullptr);
-  EXPECT_EQ(host.pixels(cell)[5], 7.0);
+  EXPECT_EQ(host_.Pixels(cell)[5], 7.0);
   // A start above the end is a sector through 0 and still gives a profile.
   DM_ImageToken wrapped = nullptr;
-  host.call("AzimuthalAverageSektor", args(im, &wrapped, {30, 20, 270.0f, 90.0f, 0}));
+  host_.Call("AzimuthalAverageSektor", Args(im, &wrapped, {30, 20, 270.0f, 90.0f, 0}));
   ASSERT_NE(wrapped, nullptr);
-  EXPECT_EQ(host.pixels(wrapped)[5], 7.0);
-  EXPECT_EQ(host.results().size(), 2u);
-  release_cell(cell);
-  release_cell(wrapped);
+  EXPECT_EQ(host_.Pixels(wrapped)[5], 7.0);
+  EXPECT_EQ(host_.Results().size(), 2u);
+  ReleaseCell(cell);
+  ReleaseCell(wrapped);
 }
 
 TEST_F(Azimuthal, ASecondCallReplacesTheResultAndReleasesTheFirst) {
-  DM_ImageToken im = pattern(DM_TYPE_INT8);
+  DM_ImageToken im = Pattern(DM_TYPE_INT8);
   DM_ImageToken cell = nullptr;
-  host.call("AzimuthalIntegralEllipticity", args(im, &cell, {30, 20, 30.0f, 1.1f, 0}));
+  host_.Call("AzimuthalIntegralEllipticity", Args(im, &cell, {30, 20, 30.0f, 1.1f, 0}));
   ASSERT_NE(cell, nullptr);
   DM_ImageToken first = cell;
-  size_t live = host.live_images();
-  host.call("AzimuthalAverageEllipticity", args(im, &cell, {30, 20, 30.0f, 1.1f, 0}));
+  size_t live = host_.LiveImages();
+  host_.Call("AzimuthalAverageEllipticity", Args(im, &cell, {30, 20, 30.0f, 1.1f, 0}));
   EXPECT_NE(cell, first);
-  EXPECT_EQ(host.live_images(), live);
-  release_cell(cell);
+  EXPECT_EQ(host_.LiveImages(), live);
+  ReleaseCell(cell);
 }
 
 TEST_F(Azimuthal, BadCentresAreRefusedWithAnErrorLine) {
-  DM_ImageToken im = pattern();
+  DM_ImageToken im = Pattern();
   for (float bad : {std::nanf(""), INFINITY, 1e9f, -500.0f}) {
     DM_ImageToken cell = nullptr;
-    host.clear_results();
-    standin::CallResult r = host.call("AzimuthalIntegral", args(im, &cell, {bad, 20, 0}));
+    host_.ClearResults();
+    standin::CallResult r = host_.Call("AzimuthalIntegral", Args(im, &cell, {bad, 20, 0}));
     EXPECT_TRUE(r.script_errors.empty());
     EXPECT_EQ(cell, nullptr) << bad;
-    ASSERT_EQ(host.results().size(), 1u);
-    EXPECT_EQ(host.results()[0], "ERROR! The center lies outside of the image. \n");
+    ASSERT_EQ(host_.Results().size(), 1u);
+    EXPECT_EQ(host_.Results()[0], "ERROR! The center lies outside of the image. \n");
   }
 }
 
 TEST_F(Azimuthal, ProjectionSizes) {
-  DM_ImageToken im = pattern(DM_TYPE_REAL8);
-  int32_t end = radius_for(1, 32, 24) - 5;
+  DM_ImageToken im = Pattern(DM_TYPE_REAL8);
+  int32_t end = RadiusFor(1, 32, 24) - 5;
   auto project = [&](float columns, uint32_t& w, uint32_t& h) {
     DM_ImageToken cell = nullptr;
-    standin::CallResult r = host.call("AzimuthalProjection", args(im, &cell, {32, 24, columns}));
-    w = cell ? host.width(cell) : 0;
-    h = cell ? host.height(cell) : 0;
+    standin::CallResult r = host_.Call("AzimuthalProjection", Args(im, &cell, {32, 24, columns}));
+    w = cell ? host_.Width(cell) : 0;
+    h = cell ? host_.Height(cell) : 0;
     bool made = cell != nullptr;
-    release_cell(cell);
+    ReleaseCell(cell);
     return made && r.script_errors.empty();
   };
   uint32_t w = 0, h = 0;
@@ -163,10 +164,10 @@ TEST_F(Azimuthal, ProjectionSizes) {
   standin::CallResult r;
   // A columns argument with no integer value is refused with a line.
   for (float bad : {std::nanf(""), 1e10f}) {
-    r = host.call("AzimuthalProjection", args(im, &cell, {32, 24, bad}));
+    r = host_.Call("AzimuthalProjection", Args(im, &cell, {32, 24, bad}));
     EXPECT_TRUE(r.script_errors.empty());
     EXPECT_EQ(cell, nullptr);
-    EXPECT_EQ(host.results().back(), "ERROR! The number of columns is not a valid number. \n");
+    EXPECT_EQ(host_.Results().back(), "ERROR! The number of columns is not a valid number. \n");
   }
 }
 
@@ -181,18 +182,18 @@ TEST_F(Azimuthal, HandlersCleanUpWhicheverHostCallFails) {
       {"AzimuthalProjection", {30, 20, 36}},
   };
   for (const Case& c : cases) {
-    DM_ImageToken previous = real_image(2, 2, {1, 2, 3, 4}, "previous");
-    long calls = check_host_failures(host, c.function, [&] {
+    DM_ImageToken previous = RealImage(2, 2, {1, 2, 3, 4}, "previous");
+    long calls = check_host_failures(host_, c.function, [&] {
       PreparedCall call;
-      DM_ImageToken im = host.new_image("p", DM_TYPE_INT32, kWidth, kHeight);
-      host.set_pixels(im, std::vector<double>(kWidth * kHeight, 3.0));
+      DM_ImageToken im = host_.NewImage("p", DM_TYPE_INT32, kWidth, kHeight);
+      host_.SetPixels(im, std::vector<double>(kWidth * kHeight, 3.0));
       auto cell = std::make_shared<DM_ImageToken>(previous);
-      host.interface()->image_add_ref(previous);
-      call.args = args(im, cell.get(), c.floats);
+      host_.Interface()->image_add_ref(previous);
+      call.args = Args(im, cell.get(), c.floats);
       call.expect_untouched = [=] { EXPECT_EQ(*cell, previous) << c.function; };
       call.release = [this, im, cell] {
-        host.release_image(im);
-        host.release_image(*cell);
+        host_.ReleaseImage(im);
+        host_.ReleaseImage(*cell);
       };
       return call;
     });
@@ -201,7 +202,7 @@ TEST_F(Azimuthal, HandlersCleanUpWhicheverHostCallFails) {
 }
 
 TEST_F(Azimuthal, EllipsesAndSectorsThatAreNotNumbersAreRefusedWithALine) {
-  DM_ImageToken im = pattern();
+  DM_ImageToken im = Pattern();
   const std::string ratio_line =
       "ERROR! The axis ratio is not a positive number. \n Please provide a ratio a/b above 0. \n";
   const std::string angle_line = "ERROR! The angle of the major axis is not a valid number. \n";
@@ -228,19 +229,19 @@ TEST_F(Azimuthal, EllipsesAndSectorsThatAreNotNumbersAreRefusedWithALine) {
   };
   for (const Case& c : cases) {
     DM_ImageToken cell = nullptr;
-    host.clear_results();
-    standin::CallResult r = host.call(c.function, args(im, &cell, c.floats));
+    host_.ClearResults();
+    standin::CallResult r = host_.Call(c.function, Args(im, &cell, c.floats));
     EXPECT_TRUE(r.script_errors.empty()) << c.function;
     EXPECT_EQ(cell, nullptr) << c.function;
-    EXPECT_EQ(host.results(), std::vector<std::string>{c.line}) << c.function;
+    EXPECT_EQ(host_.Results(), std::vector<std::string>{c.line}) << c.function;
   }
   // A ratio below 1 is still an ellipse (turned by 90 degrees).
   DM_ImageToken cell = nullptr;
-  host.clear_results();
-  host.call("AzimuthalAverageEllipticity", args(im, &cell, {30, 20, 30, 0.9f, 0}));
+  host_.ClearResults();
+  host_.Call("AzimuthalAverageEllipticity", Args(im, &cell, {30, 20, 30, 0.9f, 0}));
   EXPECT_NE(cell, nullptr);
-  EXPECT_TRUE(host.results().empty());
-  release_cell(cell);
+  EXPECT_TRUE(host_.Results().empty());
+  ReleaseCell(cell);
 }
 
 TEST_F(Azimuthal, ImagesTooSmallForTheResultAreRefusedBeforeAnyAllocation) {
@@ -288,21 +289,21 @@ TEST_F(Azimuthal, ImagesTooSmallForTheResultAreRefusedBeforeAnyAllocation) {
        "AzimuthalProjection: the number of columns is negative"},
   };
   for (const Case& c : cases) {
-    DM_ImageToken im = real_image(c.w, c.h, std::vector<double>(size_t{c.w} * c.h, 5.0));
+    DM_ImageToken im = RealImage(c.w, c.h, std::vector<double>(size_t{c.w} * c.h, 5.0));
     DM_ImageToken cell = nullptr;
-    host.clear_results();
-    const size_t images = host.live_images();
-    standin::CallResult r = host.call(c.function, args(im, &cell, c.floats));
+    host_.ClearResults();
+    const size_t images = host_.LiveImages();
+    standin::CallResult r = host_.Call(c.function, Args(im, &cell, c.floats));
     EXPECT_EQ(r.script_errors, std::vector<std::string>{c.error});
     EXPECT_EQ(cell, nullptr);
-    EXPECT_TRUE(host.results().empty()) << host.results().front();
-    EXPECT_EQ(host.live_images(), images);
+    EXPECT_TRUE(host_.Results().empty()) << host_.Results().front();
+    EXPECT_EQ(host_.LiveImages(), images);
   }
   // The smallest image that gives a bin still gives its profile.
-  DM_ImageToken im = real_image(16, 16, std::vector<double>(256, 5.0));
+  DM_ImageToken im = RealImage(16, 16, std::vector<double>(256, 5.0));
   DM_ImageToken cell = nullptr;
-  EXPECT_TRUE(host.call("AzimuthalAverage", args(im, &cell, {8, 8, 0})).script_errors.empty());
+  EXPECT_TRUE(host_.Call("AzimuthalAverage", Args(im, &cell, {8, 8, 0})).script_errors.empty());
   ASSERT_NE(cell, nullptr);
-  EXPECT_EQ(host.width(cell), 2u);
-  release_cell(cell);
+  EXPECT_EQ(host_.Width(cell), 2u);
+  ReleaseCell(cell);
 }

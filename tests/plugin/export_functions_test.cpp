@@ -66,42 +66,42 @@ bool defined_at(const ExcelSheet* sheet, uint64_t r, uint64_t c) {
 class Export : public PluginTest {
  protected:
   void TearDown() override {
-    for (DM_StringToken s : strings_) host.release_string(s);
+    for (DM_StringToken s : strings_) host_.ReleaseString(s);
     strings_.clear();
     PluginTest::TearDown();
   }
 
-  DM_StringToken text(const std::string& bytes) {
-    strings_.push_back(host.new_string(bytes));
+  DM_StringToken Text(const std::string& bytes) {
+    strings_.push_back(host_.NewString(bytes));
     return strings_.back();
   }
 
-  standin::CallResult profile(DM_ImageToken image, const std::string& file,
+  standin::CallResult Profile(DM_ImageToken image, const std::string& file,
                               const std::string& header, float scale) {
-    return host.call("saveprofileasxls", {real_image_arg(image), string_arg(text(file)),
-                                          string_arg(text(header)), float_arg(scale)});
+    return host_.Call("saveprofileasxls", {real_image_arg(image), string_arg(Text(file)),
+                                           string_arg(Text(header)), float_arg(scale)});
   }
 
-  standin::CallResult profile_long(DM_ImageToken image, const std::string& file,
-                                   const std::string& header, float scale, const std::string& title,
-                                   const std::string& sheet) {
-    return host.call("saveprofileasxlslong",
-                     {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
-                      float_arg(scale), string_arg(text(title)), string_arg(text(sheet))});
+  standin::CallResult ProfileLong(DM_ImageToken image, const std::string& file,
+                                  const std::string& header, float scale, const std::string& title,
+                                  const std::string& sheet) {
+    return host_.Call("saveprofileasxlslong",
+                      {real_image_arg(image), string_arg(Text(file)), string_arg(Text(header)),
+                       float_arg(scale), string_arg(Text(title)), string_arg(Text(sheet))});
   }
 
-  standin::CallResult image(DM_ImageToken image, const std::string& file, const std::string& header,
+  standin::CallResult Image(DM_ImageToken image, const std::string& file, const std::string& header,
                             const std::string& title, const std::string& sheet) {
-    return host.call("saveimageasxls",
-                     {real_image_arg(image), string_arg(text(file)), string_arg(text(header)),
-                      string_arg(text(title)), string_arg(text(sheet))});
+    return host_.Call("saveimageasxls",
+                      {real_image_arg(image), string_arg(Text(file)), string_arg(Text(header)),
+                       string_arg(Text(title)), string_arg(Text(sheet))});
   }
 
   // A width x height image whose pixel (x, y) is a distinct float.
-  DM_ImageToken numbered(uint32_t width, uint32_t height) {
+  DM_ImageToken Numbered(uint32_t width, uint32_t height) {
     std::vector<double> v(static_cast<size_t>(width) * height);
     for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>(i * 1.37 - 20.0 / (i + 1));
-    return real_image(width, height, v);
+    return RealImage(width, height, v);
   }
 
  private:
@@ -112,11 +112,11 @@ class Export : public PluginTest {
 
 TEST_F(Export, ProfileIntoANewFile) {
   const std::string file = scratch_path("new-profile.xls");
-  DM_ImageToken img = real_image(3, 1, {10.5, -2.25, 7.0});
-  standin::CallResult r = profile(img, file, "x y", 0.5f);
+  DM_ImageToken img = RealImage(3, 1, {10.5, -2.25, 7.0});
+  standin::CallResult r = Profile(img, file, "x y", 0.5f);
   EXPECT_TRUE(r.called);
   EXPECT_TRUE(r.script_errors.empty());
-  EXPECT_TRUE(host.results().empty());
+  EXPECT_TRUE(host_.Results().empty());
 
   ExcelFile book;
   ASSERT_TRUE(book.Load(file.c_str()));
@@ -136,7 +136,7 @@ TEST_F(Export, ProfileIntoANewFile) {
   EXPECT_EQ(book.GetWorksheet("Sheet1")->GetTotalRows(), 0u);
 
   // The abscissa is the single-precision product, widened.
-  ASSERT_TRUE(profile(real_image(5, 1, {}), file, "\tq  I\n", 0.1f).script_errors.empty());
+  ASSERT_TRUE(Profile(RealImage(5, 1, {}), file, "\tq  I\n", 0.1f).script_errors.empty());
   ASSERT_TRUE(book.Load(file.c_str()));
   sheet = book.GetWorksheet("Profile");
   EXPECT_EQ(sheet->At(5, 0)->GetDouble(), 0.30000001192092896);
@@ -146,9 +146,9 @@ TEST_F(Export, ProfileIntoANewFile) {
 
 TEST_F(Export, ImageKeepsItsOrientation) {
   const std::string file = scratch_path("image.xls");
-  DM_ImageToken img = numbered(2, 3);
-  const std::vector<double> px = host.pixels(img);
-  ASSERT_TRUE(image(img, file, "left right", "Peaks", "Table").script_errors.empty());
+  DM_ImageToken img = Numbered(2, 3);
+  const std::vector<double> px = host_.Pixels(img);
+  ASSERT_TRUE(Image(img, file, "left right", "Peaks", "Table").script_errors.empty());
   ExcelFile book(file.c_str());
   EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Table", "Sheet1"}));
   const ExcelSheet* sheet = book.GetWorksheet("Table");
@@ -164,8 +164,8 @@ TEST_F(Export, ImageKeepsItsOrientation) {
 TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn) {
   const std::string file = scratch_path("extended.xls");
   ASSERT_TRUE(
-      profile_long(numbered(10, 1), file, "a b c d", 1.0f, "First", "S").script_errors.empty());
-  ASSERT_TRUE(profile(numbered(3, 1), file, "x y", 1.0f).script_errors.empty());
+      ProfileLong(Numbered(10, 1), file, "a b c d", 1.0f, "First", "S").script_errors.empty());
+  ASSERT_TRUE(Profile(Numbered(3, 1), file, "x y", 1.0f).script_errors.empty());
   EXPECT_EQ(sheet_names(ExcelFile(file.c_str())),
             (std::vector<std::string>{"Profile", "S", "Sheet1"}));
   {
@@ -174,8 +174,8 @@ TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn) {
     *book.GetWorksheet("S")->Cell(0, 5) = "note";
     ASSERT_TRUE(book.Save());
   }
-  DM_ImageToken shorter = real_image(4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
-  ASSERT_TRUE(profile_long(shorter, file, "u v", 2.0f, "Second", "S").script_errors.empty());
+  DM_ImageToken shorter = RealImage(4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
+  ASSERT_TRUE(ProfileLong(shorter, file, "u v", 2.0f, "Second", "S").script_errors.empty());
 
   ExcelFile book(file.c_str());
   EXPECT_EQ(sheet_names(book), (std::vector<std::string>{"Profile", "S", "Sheet1"}));
@@ -199,7 +199,7 @@ TEST_F(Export, LaterExportsAddSheetsInFrontAndReuseTheirOwn) {
 
 TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere) {
   const std::string good = scratch_path("good.xls");
-  ASSERT_TRUE(profile(numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
+  ASSERT_TRUE(Profile(Numbered(40, 3), good, "x a b c", 1.0f).script_errors.empty());
   const std::string bytes = file_bytes(good);
   ASSERT_GT(bytes.size(), 1536u);
 
@@ -239,7 +239,7 @@ TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere) {
   const std::string suffix = "; the file was left as it was";
   for (const Case& c : cases) {
     write_bytes(file, c.bytes);
-    standin::CallResult r = profile(numbered(2, 1), file, "x y", 1.0f);
+    standin::CallResult r = Profile(Numbered(2, 1), file, "x y", 1.0f);
     ASSERT_EQ(r.script_errors.size(), 1u) << c.what;
     const std::string& e = r.script_errors[0];
     EXPECT_EQ(e.substr(0, prefix.size()), prefix) << c.what;
@@ -254,13 +254,13 @@ TEST_F(Export, FilesThatAreNoWorkbookAreRefusedAndLeftAsTheyWere) {
 
   // Only an absent file is made fresh.
   std::remove(file.c_str());
-  ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
+  ASSERT_TRUE(Profile(Numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
   EXPECT_EQ(sheet_names(ExcelFile(file.c_str())), (std::vector<std::string>{"Profile", "Sheet1"}));
 }
 
 TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
   const std::string file = scratch_path("limits.xls");
-  ASSERT_TRUE(profile(numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
+  ASSERT_TRUE(Profile(Numbered(2, 1), file, "x y", 1.0f).script_errors.empty());
   const std::string before = file_bytes(file);
   const std::string too_long_profile =
       "the profile does not fit into a sheet (at most 65534 points and 255 rows)";
@@ -273,25 +273,25 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
     std::function<standin::CallResult()> call;
     std::string error;
   };
-  DM_ImageToken wide = real_image(65535, 1, {});
-  DM_ImageToken tall = real_image(1, 65535, {});
-  DM_ImageToken rows256 = real_image(2, 256, {});
-  DM_ImageToken cols257 = real_image(257, 1, {});
-  DM_ImageToken small = numbered(2, 2);
+  DM_ImageToken wide = RealImage(65535, 1, {});
+  DM_ImageToken tall = RealImage(1, 65535, {});
+  DM_ImageToken rows256 = RealImage(2, 256, {});
+  DM_ImageToken cols257 = RealImage(257, 1, {});
+  DM_ImageToken small = Numbered(2, 2);
   const std::vector<Case> cases = {
-      {[&] { return profile(wide, file, "", 1.0f); }, "saveprofileasxls: " + too_long_profile},
-      {[&] { return profile_long(rows256, file, "", 1.0f, "t", "s"); },
+      {[&] { return Profile(wide, file, "", 1.0f); }, "saveprofileasxls: " + too_long_profile},
+      {[&] { return ProfileLong(rows256, file, "", 1.0f, "t", "s"); },
        "saveprofileasxlslong: " + too_long_profile},
-      {[&] { return image(cols257, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
-      {[&] { return image(tall, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
-      {[&] { return profile(small, file, many_words, 1.0f); },
+      {[&] { return Image(cols257, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
+      {[&] { return Image(tall, file, "", "t", "s"); }, "saveimageasxls: " + too_large_image},
+      {[&] { return Profile(small, file, many_words, 1.0f); },
        "saveprofileasxls: the header has more than 256 words"},
-      {[&] { return profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
+      {[&] { return Profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
        "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\": cannot "
        "create a file in the folder \"/nonexistent-folder\": No such file or directory"},
-      {[&] { return profile(small, file, "", std::nanf("")); },
+      {[&] { return Profile(small, file, "", std::nanf("")); },
        "saveprofileasxls: the scale is not a finite number"},
-      {[&] { return profile_long(small, file, "", -INFINITY, "t", "s"); },
+      {[&] { return ProfileLong(small, file, "", -INFINITY, "t", "s"); },
        "saveprofileasxlslong: the scale is not a finite number"},
   };
   for (const Case& c : cases) {
@@ -300,14 +300,14 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
     ASSERT_EQ(r.script_errors.size(), 1u) << c.error;
     EXPECT_EQ(r.script_errors[0], c.error);
     EXPECT_EQ(file_bytes(file), before) << c.error;
-    EXPECT_EQ(host.live_locks(), 0u);
+    EXPECT_EQ(host_.LiveLocks(), 0u);
   }
-  EXPECT_TRUE(host.results().empty());
+  EXPECT_TRUE(host_.Results().empty());
 
   // The largest that fits: 255 image rows and 256 header words.
   std::string words256 = many_words.substr(0, many_words.rfind("w256"));
-  ASSERT_TRUE(profile_long(real_image(2, 255, {}), file, words256, 1.0f, "t", "Full")
-                  .script_errors.empty());
+  ASSERT_TRUE(
+      ProfileLong(RealImage(2, 255, {}), file, words256, 1.0f, "t", "Full").script_errors.empty());
   ExcelFile book(file.c_str());
   EXPECT_EQ(book.GetWorksheet("Full")->GetTotalCols(), 256u);
   EXPECT_EQ(text_at(book.GetWorksheet("Full"), 1, 255), "w255");
@@ -315,7 +315,7 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
 
 TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps) {
   const std::string file = scratch_path("names.xls");
-  ASSERT_TRUE(image(numbered(2, 2), file, "", "t", "Data").script_errors.empty());
+  ASSERT_TRUE(Image(Numbered(2, 2), file, "", "t", "Data").script_errors.empty());
   const std::string before = file_bytes(file);
   const std::pair<std::string, std::string> refused[] = {
       {"", "the sheet name is empty"},
@@ -335,7 +335,7 @@ TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps) {
                    "in case; the file was left as it was"},
   };
   for (const auto& [name, error] : refused) {
-    standin::CallResult r = image(numbered(2, 2), file, "", "t", name);
+    standin::CallResult r = Image(Numbered(2, 2), file, "", "t", name);
     ASSERT_EQ(r.script_errors.size(), 1u) << name;
     if (!error.empty()) {
       EXPECT_EQ(r.script_errors[0], "saveimageasxls: " + error);
@@ -344,7 +344,7 @@ TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps) {
   }
   // Allowed: 31 characters, inner apostrophes, an exact match (reused).
   for (const std::string& name : {std::string(31, 'n'), std::string("it's"), std::string("Data")})
-    EXPECT_TRUE(image(numbered(2, 2), file, "", "t", name).script_errors.empty()) << name;
+    EXPECT_TRUE(Image(Numbered(2, 2), file, "", "t", name).script_errors.empty()) << name;
   EXPECT_EQ(sheet_names(ExcelFile(file.c_str())),
             (std::vector<std::string>{"it's", std::string(31, 'n'), "Data", "Sheet1"}));
 }
@@ -356,14 +356,14 @@ TEST_F(Export, WindowsTextsReadBackAsTheirCharacters) {
   const std::string sheet =
       "Gr\xF6\xDF"
       "e \x80";
-  ASSERT_TRUE(profile_long(numbered(2, 1), file, "\x80/m\xB2 \x89", 1.0f, "2\xE8 in \xB0", sheet)
+  ASSERT_TRUE(ProfileLong(Numbered(2, 1), file, "\x80/m\xB2 \x89", 1.0f, "2\xE8 in \xB0", sheet)
                   .script_errors.empty());
   // Compared in Unicode: the same name reuses the sheet, one that differs
   // only in case (here in the letters beyond ASCII) is refused.
-  ASSERT_TRUE(profile_long(numbered(3, 1), file, "", 1.0f, "again", sheet).script_errors.empty());
-  standin::CallResult r = profile_long(numbered(3, 1), file, "", 1.0f, "t",
-                                       "GR\xD6\xDF"
-                                       "E \x80");
+  ASSERT_TRUE(ProfileLong(Numbered(3, 1), file, "", 1.0f, "again", sheet).script_errors.empty());
+  standin::CallResult r = ProfileLong(Numbered(3, 1), file, "", 1.0f, "t",
+                                      "GR\xD6\xDF"
+                                      "E \x80");
   ASSERT_EQ(r.script_errors.size(), 1u);
   EXPECT_NE(r.script_errors[0].find("holds a sheet \"" + sheet + "\", which differs"),
             std::string::npos);
@@ -378,24 +378,24 @@ TEST_F(Export, WindowsTextsReadBackAsTheirCharacters) {
   EXPECT_EQ(read[0].At(1, 0)->text, "\xE2\x82\xAC/m\xC2\xB2");
   EXPECT_EQ(read[0].At(1, 1)->text, "\xE2\x80\xB0");
   ASSERT_TRUE(
-      profile_long(numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
+      ProfileLong(Numbered(3, 1), file, "", 1.0f, "2\xE8 in \xB0", "Latin").script_errors.empty());
   ASSERT_TRUE(xls_tool::dump_book(file, read));
   EXPECT_EQ(read[0].At(0, 0)->text, "2\xC3\xA8 in \xC2\xB0");
 }
 
 TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas) {
   const std::string file = scratch_path("host-failures.xls");
-  ASSERT_TRUE(profile(numbered(3, 2), file, "x a b", 1.0f).script_errors.empty());
+  ASSERT_TRUE(Profile(Numbered(3, 2), file, "x a b", 1.0f).script_errors.empty());
   const std::string reference = file_bytes(file);
   for (const char* function : {"saveprofileasxlslong", "saveprofileasxls", "saveimageasxls"}) {
     const std::string name = function;
-    long calls = check_host_failures(host, function, [&] {
+    long calls = check_host_failures(host_, function, [&] {
       PreparedCall c;
       write_bytes(file, reference);
-      DM_ImageToken img = host.new_image("p", DM_TYPE_REAL4, 3, 2);
+      DM_ImageToken img = host_.NewImage("p", DM_TYPE_REAL4, 3, 2);
       std::vector<DM_StringToken> texts;
       auto add = [&](const std::string& s) {
-        texts.push_back(host.new_string(s));
+        texts.push_back(host_.NewString(s));
         c.args.push_back(string_arg(texts.back()));
       };
       c.args.push_back(real_image_arg(img));
@@ -408,8 +408,8 @@ TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas) {
       }
       c.expect_untouched = [&, name] { EXPECT_EQ(file_bytes(file), reference) << name; };
       c.release = [this, img, texts] {
-        host.release_image(img);
-        for (DM_StringToken t : texts) host.release_string(t);
+        host_.ReleaseImage(img);
+        for (DM_StringToken t : texts) host_.ReleaseString(t);
       };
       return c;
     });
@@ -421,10 +421,10 @@ TEST_F(Export, HostFailuresLeaveNothingBehindAndTheFileAsItWas) {
 TEST_F(Export, XlrdReadsTheNewWorkbook) {
   REQUIRE_XLS_TOOL("xlrd");
   const std::string file = scratch_path("xlrd-profile.xls");
-  DM_ImageToken img = numbered(300, 4);
-  const std::vector<double> px = host.pixels(img);
+  DM_ImageToken img = Numbered(300, 4);
+  const std::vector<double> px = host_.Pixels(img);
   ASSERT_TRUE(
-      profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
+      Profile(img, file, "q profile background difference model", 0.1f).script_errors.empty());
 
   xls_tool::Book read;
   ASSERT_TRUE(xls_tool::dump_book(file, read));
@@ -453,14 +453,14 @@ TEST_F(Export, XlwtWorkbookIsExtended) {
   const std::string file = scratch_path("xlwt-extended.xls");
   xls_tool::Book written;
   ASSERT_TRUE(xls_tool::make_with_xlwt(file, written));
-  ASSERT_TRUE(profile(numbered(5, 2), file, "x a b", 1.0f).script_errors.empty());
-  ASSERT_TRUE(image(numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
+  ASSERT_TRUE(Profile(Numbered(5, 2), file, "x a b", 1.0f).script_errors.empty());
+  ASSERT_TRUE(Image(Numbered(2, 2), file, "c d", "Image", "Data").script_errors.empty());
 
   xls_tool::Book read;
   ASSERT_TRUE(xls_tool::dump_book(file, read));
   ASSERT_EQ(read.size(), written.size() + 1);
   EXPECT_EQ(read[0].name, "Profile");
-  EXPECT_EQ(read[0].At(6, 2)->number, host.pixels(numbered(5, 2))[4 + 5]);
+  EXPECT_EQ(read[0].At(6, 2)->number, host_.Pixels(Numbered(5, 2))[4 + 5]);
   // The xlwt sheets keep their order and every cell not written over.
   for (size_t k = 0; k < written.size(); ++k) {
     const xls_tool::Sheet &was = written[k], &now = read[k + 1];
@@ -532,13 +532,13 @@ std::map<std::string, std::vector<char>> other_streams(const std::string& path) 
 
 TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouched) {
   REQUIRE_XLS_TOOL("xlrd");
-  DM_ImageToken img = numbered(30, 3);
-  const std::vector<double> px = host.pixels(img);
+  DM_ImageToken img = Numbered(30, 3);
+  const std::vector<double> px = host_.Pixels(img);
   for (const Fixture& f : kFixtures) {
     const std::string original = xls_tool::fixture_path(f.name);
     const std::string file = scratch_path(std::string("extended-") + f.name);
     write_bytes(file, file_bytes(original));
-    standin::CallResult r = profile_long(img, file, "q a b c", 0.1f, "Title", "Result");
+    standin::CallResult r = ProfileLong(img, file, "q a b c", 0.1f, "Title", "Result");
     if (f.refusal) {
       ASSERT_EQ(r.script_errors.size(), 1u) << f.name;
       EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + file +
@@ -583,19 +583,19 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike) {
   std::string every_byte;
   for (int b = 0x21; b < 0x100; ++b)
     if (b != 0x7F) every_byte += static_cast<char>(b);
-  ASSERT_TRUE(profile_long(numbered(200, 4), fresh, every_byte, 0.1f, "T\x80tel",
-                           "Gr\xF6\xDF"
-                           "e \x80")
+  ASSERT_TRUE(ProfileLong(Numbered(200, 4), fresh, every_byte, 0.1f, "T\x80tel",
+                          "Gr\xF6\xDF"
+                          "e \x80")
                   .script_errors.empty());
-  ASSERT_TRUE(image(numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
+  ASSERT_TRUE(Image(Numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
   specs.push_back(fresh);
   for (const Fixture& f : kFixtures) {
     if (f.refusal) continue;
     const std::string original = xls_tool::fixture_path(f.name);
     const std::string file = scratch_path(std::string("readers-") + f.name);
     write_bytes(file, file_bytes(original));
-    ASSERT_TRUE(profile_long(numbered(40, 2), file, "q a b", 0.1f, "Title", "Result")
-                    .script_errors.empty());
+    ASSERT_TRUE(
+        ProfileLong(Numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
     specs.push_back(file + "=" + original);
   }
   EXPECT_TRUE(xls_tool::readers_agree(scratch_path("readers"), specs));

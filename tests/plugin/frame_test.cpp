@@ -15,18 +15,18 @@ namespace {
 
 class Frame : public ::testing::Test {
  protected:
-  void SetUp() override { DM_set_host(host.interface()); }
+  void SetUp() override { DM_set_host(host_.Interface()); }
   void TearDown() override { DM_set_host(nullptr); }
-  standin::Host host;
+  standin::Host host_;
 };
 
 }  // namespace
 
 TEST_F(Frame, ResultOfEmptyTextIsOneEmptyLine) {
   DM_result("");
-  ASSERT_EQ(host.results().size(), 1u);
-  EXPECT_EQ(host.results()[0], "");
-  EXPECT_EQ(host.live_strings(), 0u);
+  ASSERT_EQ(host_.Results().size(), 1u);
+  EXPECT_EQ(host_.Results()[0], "");
+  EXPECT_EQ(host_.LiveStrings(), 0u);
 }
 
 TEST_F(Frame, CoreMessagesReachTheResultsWindowWhole) {
@@ -35,18 +35,18 @@ TEST_F(Frame, CoreMessagesReachTheResultsWindowWhole) {
       "Ellipticity has been refined in %d steps using downhill simplex. a/b=%g, angle of "
       "major axis=%g \xB0. \n",
       101, 1.03521, 47.2346);
-  ASSERT_EQ(host.results().size(), 1u);
-  EXPECT_EQ(host.results()[0],
+  ASSERT_EQ(host_.Results().size(), 1u);
+  EXPECT_EQ(host_.Results()[0],
             "Ellipticity has been refined in 101 steps using downhill simplex. a/b=1.03521, "
             "angle of major axis=47.2346 \xB0. \n");
-  EXPECT_EQ(host.results()[0].size(), 111u);
+  EXPECT_EQ(host_.Results()[0].size(), 111u);
 }
 
 TEST_F(Frame, HostFailureInResultThrows) {
-  host.fail_operation("Result");
+  host_.FailOperation("Result");
   EXPECT_THROW(DM_result("x"), HostError);
-  host.fail_operation("");
-  EXPECT_EQ(host.live_strings(), 0u);
+  host_.FailOperation("");
+  EXPECT_EQ(host_.LiveStrings(), 0u);
 }
 
 TEST_F(Frame, StringsKeepTheirBytes) {
@@ -75,9 +75,10 @@ TEST_F(Frame, HostRefusesATextThatDoesNotMatchTheHandler) {
   EXPECT_THROW(main.AddFunction("void g(dm_string)", takes_text), HostError);
   main.AddFunction("void f(float *)", takes_pointer);
   main.AddFunction("float g(dm_string)", takes_text);
-  EXPECT_EQ(host.signatures(), (std::vector<std::string>{"void f(float *)", "float g(dm_string)"}));
+  EXPECT_EQ(host_.Signatures(),
+            (std::vector<std::string>{"void f(float *)", "float g(dm_string)"}));
   main.RemoveAllFunctions();
-  EXPECT_EQ(host.function_count(), 0u);
+  EXPECT_EQ(host_.FunctionCount(), 0u);
 }
 
 namespace {
@@ -101,11 +102,11 @@ TEST_F(Frame, InvokerRaisesEveryEscapingExceptionOnceWithItsText) {
   main.AddFunction("void line_gives_up(float)", line_gives_up);
   main.AddFunction("float refuses(float)", refuses);
   using Errors = std::vector<std::string>;
-  EXPECT_EQ(host.call("powell_gives_up", {}).script_errors,
+  EXPECT_EQ(host_.Call("powell_gives_up", {}).script_errors,
             Errors{"Powell: not converged after 100 iterations"});
-  EXPECT_EQ(host.call("line_gives_up", {standin::float_arg(1.0f)}).script_errors,
+  EXPECT_EQ(host_.Call("line_gives_up", {standin::float_arg(1.0f)}).script_errors,
             Errors{"LineMin: no minimum found within 100 iterations"});
-  standin::CallResult r = host.call("refuses", {standin::float_arg(1.0f)});
+  standin::CallResult r = host_.Call("refuses", {standin::float_arg(1.0f)});
   EXPECT_EQ(r.script_errors, Errors{"refused: bad value"});
   EXPECT_EQ(r.value, 0.0f);
   main.RemoveAllFunctions();
@@ -121,7 +122,7 @@ TEST_F(Frame, InvokerRefusesArgumentsThatDoNotFitTheHandler) {
   I::call(fn, good, 2, &result);
   EXPECT_EQ(result.kind, 'f');
   EXPECT_EQ(result.u.f, 1.5f);
-  EXPECT_TRUE(host.script_errors().empty());
+  EXPECT_TRUE(host_.ScriptErrors().empty());
 
   const DM_Arg bad[][2] = {{standin::float_ptr_arg(nullptr), standin::cell_arg(&cell)},
                            {standin::float_ptr_arg(&v), standin::cell_arg(nullptr)},
@@ -133,7 +134,7 @@ TEST_F(Frame, InvokerRefusesArgumentsThatDoNotFitTheHandler) {
   }
   I::call(fn, good, 1, &result);
   I::call(fn, good, 3, &result);
-  EXPECT_EQ(host.script_errors(),
+  EXPECT_EQ(host_.ScriptErrors(),
             (std::vector<std::string>{"argument 1 of the script function is a null pointer",
                                       "argument 2 of the script function is a null pointer",
                                       "argument 1 of the script function has the wrong type",

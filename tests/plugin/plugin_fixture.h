@@ -19,15 +19,15 @@ class PluginTest : public ::testing::Test {
 
   // A 4-byte real image of the given size filled with values (row-major);
   // the fixture releases it at the end of the test.
-  DM_ImageToken real_image(uint32_t width, uint32_t height, const std::vector<double>& values,
-                           const std::string& name = "test");
-  DM_ImageToken image(uint32_t type, uint32_t width, uint32_t height,
+  DM_ImageToken RealImage(uint32_t width, uint32_t height, const std::vector<double>& values,
+                          const std::string& name = "test");
+  DM_ImageToken Image(uint32_t type, uint32_t width, uint32_t height,
                       const std::vector<double>& values, const std::string& name = "test");
   // Releases what a result cell holds (and empties it).
-  void release_cell(DM_ImageToken& cell);
+  void ReleaseCell(DM_ImageToken& cell);
 
-  standin::Host host;
-  standin::PluginLibrary plugin;
+  standin::Host host_;
+  standin::PluginLibrary plugin_;
 
  private:
   std::vector<DM_ImageToken> owned_;

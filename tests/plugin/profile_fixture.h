@@ -56,67 +56,66 @@ class ProfileTest : public PluginTest {
  protected:
   // A profile image `rows` high whose row 0 holds the values; the other
   // rows are filled with `fill`.
-  DM_ImageToken profile_image(const std::vector<double>& values, uint32_t rows = 4,
-                              double fill = -1.0) {
+  DM_ImageToken ProfileImage(const std::vector<double>& values, uint32_t rows = 4,
+                             double fill = -1.0) {
     const uint32_t width = static_cast<uint32_t>(values.size());
     std::vector<double> v(static_cast<size_t>(width) * rows, fill);
     std::copy(values.begin(), values.end(), v.begin());
-    return real_image(width, rows, v, "profile");
+    return RealImage(width, rows, v, "profile");
   }
 
-  DM_ImageToken table_image(const std::vector<std::vector<double>>& rows,
-                            const std::string& name = "table") {
+  DM_ImageToken TableImage(const std::vector<std::vector<double>>& rows,
+                           const std::string& name = "table") {
     const uint32_t width = rows.empty() ? 0u : static_cast<uint32_t>(rows[0].size());
     std::vector<double> v;
     for (const auto& r : rows) v.insert(v.end(), r.begin(), r.end());
-    return real_image(width, static_cast<uint32_t>(rows.size()), v, name);
+    return RealImage(width, static_cast<uint32_t>(rows.size()), v, name);
   }
 
-  standin::CallResult find(const char* function, DM_ImageToken profile, DM_ImageToken* peaks,
+  standin::CallResult Find(const char* function, DM_ImageToken profile, DM_ImageToken* peaks,
                            DM_ImageToken* splines, float delta = 10.0f, float minstep = 50.0f,
                            float begincut = 0.0f, float endcut = 1.0e6f) {
-    return host.call(function, {standin::real_image_arg(profile), standin::cell_arg(peaks),
-                                standin::cell_arg(splines), standin::float_arg(delta),
-                                standin::float_arg(minstep), standin::float_arg(begincut),
-                                standin::float_arg(endcut)});
+    return host_.Call(function, {standin::real_image_arg(profile), standin::cell_arg(peaks),
+                                 standin::cell_arg(splines), standin::float_arg(delta),
+                                 standin::float_arg(minstep), standin::float_arg(begincut),
+                                 standin::float_arg(endcut)});
   }
 
-  standin::CallResult fit(const char* function, DM_ImageToken profile, DM_ImageToken peaks,
+  standin::CallResult Fit(const char* function, DM_ImageToken profile, DM_ImageToken peaks,
                           DM_ImageToken splines) {
-    return host.call(function, {standin::real_image_arg(profile), standin::real_image_arg(peaks),
-                                standin::real_image_arg(splines)});
+    return host_.Call(function, {standin::real_image_arg(profile), standin::real_image_arg(peaks),
+                                 standin::real_image_arg(splines)});
   }
 
-  standin::CallResult kirkland_fit(DM_ImageToken profile, DM_ImageToken elements, float* offset,
-                                   float* scale, float start, float end, float step,
-                                   float unused = 0.0f) {
-    return host.call(
+  standin::CallResult KirklandFit(DM_ImageToken profile, DM_ImageToken elements, float* offset,
+                                  float* scale, float start, float end, float step,
+                                  float unused = 0.0f) {
+    return host_.Call(
         "RDF_Kirklandfit",
         {standin::real_image_arg(profile), standin::real_image_arg(elements),
          standin::float_ptr_arg(offset), standin::float_ptr_arg(scale), standin::float_arg(start),
          standin::float_arg(end), standin::float_arg(step), standin::float_arg(unused)});
   }
 
-  standin::CallResult kirkland_function(DM_ImageToken profile, DM_ImageToken elements,
-                                        float* offset, float* scale, float step,
-                                        float unused = 0.0f) {
-    return host.call("RDF_Kirklandfunction",
-                     {standin::real_image_arg(profile), standin::real_image_arg(elements),
-                      standin::float_ptr_arg(offset), standin::float_ptr_arg(scale),
-                      standin::float_arg(step), standin::float_arg(unused)});
+  standin::CallResult KirklandFunction(DM_ImageToken profile, DM_ImageToken elements, float* offset,
+                                       float* scale, float step, float unused = 0.0f) {
+    return host_.Call("RDF_Kirklandfunction",
+                      {standin::real_image_arg(profile), standin::real_image_arg(elements),
+                       standin::float_ptr_arg(offset), standin::float_ptr_arg(scale),
+                       standin::float_arg(step), standin::float_arg(unused)});
   }
 
-  standin::CallResult calculate_rdf(DM_ImageToken profile, DM_ImageToken* rdf, float start,
-                                    float end, float c) {
-    return host.call("CalculateRDF",
-                     {standin::real_image_arg(profile), standin::cell_arg(rdf),
-                      standin::float_arg(start), standin::float_arg(end), standin::float_arg(c)});
+  standin::CallResult CalculateRdf(DM_ImageToken profile, DM_ImageToken* rdf, float start,
+                                   float end, float c) {
+    return host_.Call("CalculateRDF",
+                      {standin::real_image_arg(profile), standin::cell_arg(rdf),
+                       standin::float_arg(start), standin::float_arg(end), standin::float_arg(c)});
   }
 
   // Row r of an image.
-  std::vector<double> row(DM_ImageToken image, uint32_t r) {
-    const std::vector<double> all = host.pixels(image);
-    const uint32_t w = host.width(image);
+  std::vector<double> Row(DM_ImageToken image, uint32_t r) {
+    const std::vector<double> all = host_.Pixels(image);
+    const uint32_t w = host_.Width(image);
     return std::vector<double>(all.begin() + static_cast<long>(r) * w,
                                all.begin() + static_cast<long>(r + 1) * w);
   }

@@ -33,26 +33,26 @@ size_t count_starting(const std::vector<std::string>& lines, const std::string& 
 
 TEST_F(ProfileTest, PeakFindPreFitThenPeakFitRecoversKnownPeaks) {
   const std::vector<double> y = synthetic_profile(1000, kKnownPeaks);
-  DM_ImageToken profile = profile_image(y);
+  DM_ImageToken profile = ProfileImage(y);
   DM_ImageToken peaks = nullptr;
   DM_ImageToken splines = nullptr;
-  standin::CallResult r = find("PeakFindPreFit", profile, &peaks, &splines);
+  standin::CallResult r = Find("PeakFindPreFit", profile, &peaks, &splines);
   ASSERT_TRUE(r.script_errors.empty());
   ASSERT_NE(peaks, nullptr);
-  ASSERT_EQ(host.height(peaks), kKnownPeaks.size());
+  ASSERT_EQ(host_.Height(peaks), kKnownPeaks.size());
   // The prefit already lands near every peak.
   for (uint32_t k = 0; k < kKnownPeaks.size(); ++k) {
-    std::vector<double> p = row(peaks, k);
+    std::vector<double> p = Row(peaks, k);
     EXPECT_NEAR(p[0], kKnownPeaks[k].position, 0.5) << k;
     EXPECT_GT(p[1], 0.5 * kKnownPeaks[k].intensity) << k;
     EXPECT_GT(p[2], 0.0) << k;
   }
 
-  host.clear_results();
-  const std::vector<double> spline_values = host.pixels(splines);
-  r = fit("PeakFit", profile, peaks, splines);
+  host_.ClearResults();
+  const std::vector<double> spline_values = host_.Pixels(splines);
+  r = Fit("PeakFit", profile, peaks, splines);
   ASSERT_TRUE(r.script_errors.empty());
-  const std::vector<std::string>& lines = host.results();
+  const std::vector<std::string>& lines = host_.Results();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "Performing first Fit (of 2). ");
   EXPECT_EQ(lines[1].rfind("Fit converged after ", 0), 0u) << lines[1];
@@ -61,7 +61,7 @@ TEST_F(ProfileTest, PeakFindPreFitThenPeakFitRecoversKnownPeaks) {
 
   for (uint32_t k = 0; k < kKnownPeaks.size(); ++k) {
     const KnownPeak& want = kKnownPeaks[k];
-    std::vector<double> p = row(peaks, k);
+    std::vector<double> p = Row(peaks, k);
     EXPECT_NEAR(p[0], want.position, 0.05) << k;
     EXPECT_NEAR(p[1], want.intensity, 0.01 * want.intensity) << k;
     EXPECT_NEAR(p[2], want.hwhm, 0.01 * want.hwhm) << k;
@@ -71,17 +71,17 @@ TEST_F(ProfileTest, PeakFindPreFitThenPeakFitRecoversKnownPeaks) {
 
   // Rows 1 to 3: background, profile minus background, and the model,
   // which matches what is left after the background is taken away.
-  const std::vector<double> measured = row(profile, 0), bg = row(profile, 1), sub = row(profile, 2),
-                            model = row(profile, 3);
+  const std::vector<double> measured = Row(profile, 0), bg = Row(profile, 1), sub = Row(profile, 2),
+                            model = Row(profile, 3);
   for (int i = 150; i < 850; i += 7) {
     EXPECT_EQ(measured[i], static_cast<float>(y[i])) << i;
     EXPECT_NEAR(measured[i] - bg[i], sub[i], 1e-3) << i;
     EXPECT_NEAR(model[i], sub[i], 0.01 * y[i]) << i;
   }
   // PeakFit does not write the spline image back.
-  EXPECT_EQ(host.pixels(splines), spline_values);
-  release_cell(peaks);
-  release_cell(splines);
+  EXPECT_EQ(host_.Pixels(splines), spline_values);
+  ReleaseCell(peaks);
+  ReleaseCell(splines);
 }
 
 namespace {
@@ -112,20 +112,20 @@ TEST_F(ProfileTest, PeakFitEndsAtAMinimumOfTheSecondFit) {
                                                   {620.0, 3500.0, 5.0, 0.2},
                                                   {760.0, 2000.0, 4.0, 0.9}});
   for (size_t i = 0; i < y.size(); ++i) y[i] += 2.0 * std::sin(1.7 * i * i + 0.3 * i);
-  DM_ImageToken profile = profile_image(y);
+  DM_ImageToken profile = ProfileImage(y);
   DM_ImageToken peaks = nullptr;
   DM_ImageToken splines = nullptr;
-  ASSERT_TRUE(find("PeakFindPreFit", profile, &peaks, &splines).script_errors.empty());
+  ASSERT_TRUE(Find("PeakFindPreFit", profile, &peaks, &splines).script_errors.empty());
   ASSERT_NE(peaks, nullptr);
-  host.clear_results();
-  ASSERT_TRUE(fit("PeakFit", profile, peaks, splines).script_errors.empty());
-  ASSERT_EQ(host.results().size(), 4u);
-  EXPECT_EQ(host.results()[1].rfind("Fit converged after ", 0), 0u) << host.results()[1];
-  EXPECT_EQ(host.results()[3].rfind("Fit converged after ", 0), 0u) << host.results()[3];
+  host_.ClearResults();
+  ASSERT_TRUE(Fit("PeakFit", profile, peaks, splines).script_errors.empty());
+  ASSERT_EQ(host_.Results().size(), 4u);
+  EXPECT_EQ(host_.Results()[1].rfind("Fit converged after ", 0), 0u) << host_.Results()[1];
+  EXPECT_EQ(host_.Results()[3].rfind("Fit converged after ", 0), 0u) << host_.Results()[3];
 
-  const std::vector<double> sub = row(profile, 2), sx = row(splines, 0);
+  const std::vector<double> sub = Row(profile, 2), sx = Row(splines, 0);
   const int first = static_cast<int>(sx[1]), last = static_cast<int>(sx.back());
-  const std::vector<double> table = host.pixels(peaks);
+  const std::vector<double> table = host_.Pixels(peaks);
   ASSERT_EQ(table.size(), 20u);
   const double best = table_residual(table, sub, first, last);
   for (size_t k = 0; k < table.size(); ++k) {
@@ -141,8 +141,8 @@ TEST_F(ProfileTest, PeakFitEndsAtAMinimumOfTheSecondFit) {
       EXPECT_LE(table[k], 1.0);
     }
   }
-  release_cell(peaks);
-  release_cell(splines);
+  ReleaseCell(peaks);
+  ReleaseCell(splines);
 }
 
 // A sample that is no number, where the fits would read it: PeakFindPreFit
@@ -150,52 +150,52 @@ TEST_F(ProfileTest, PeakFitEndsAtAMinimumOfTheSecondFit) {
 TEST_F(ProfileTest, PeakFindPreFitRefusesBadSamplesAndTakesHugeOnes) {
   std::vector<double> y = synthetic_profile(1000, kKnownPeaks);
   y[405] = std::nan("");
-  DM_ImageToken profile = profile_image(y);
-  DM_ImageToken old = real_image(1, 1, {3}, "old");
+  DM_ImageToken profile = ProfileImage(y);
+  DM_ImageToken old = RealImage(1, 1, {3}, "old");
   DM_ImageToken peaks = old, splines = old;
-  const std::vector<double> before = host.pixels(profile);
-  ASSERT_TRUE(find("PeakFindPreFit", profile, &peaks, &splines).script_errors.empty());
+  const std::vector<double> before = host_.Pixels(profile);
+  ASSERT_TRUE(Find("PeakFindPreFit", profile, &peaks, &splines).script_errors.empty());
   EXPECT_EQ(
-      host.results(),
+      host_.Results(),
       (std::vector<std::string>{
           "Estimating peakpositions and splinepoints. \n",
           "ERROR in PeakFindPreFit. The profile holds a sample that is not a finite number. \n"}));
   EXPECT_EQ(peaks, old);
   EXPECT_EQ(splines, old);
-  const std::vector<double> after = host.pixels(profile);
+  const std::vector<double> after = host_.Pixels(profile);
   for (size_t i = 0; i < before.size(); ++i)
     EXPECT_TRUE(before[i] == after[i] || (std::isnan(before[i]) && std::isnan(after[i]))) << i;
 
   for (double& v : y) v *= 1e30;
   y[405] = y[404];
-  DM_ImageToken huge = profile_image(y);
-  host.clear_results();
-  ASSERT_TRUE(find("PeakFindPreFit", huge, &peaks, &splines).script_errors.empty());
+  DM_ImageToken huge = ProfileImage(y);
+  host_.ClearResults();
+  ASSERT_TRUE(Find("PeakFindPreFit", huge, &peaks, &splines).script_errors.empty());
   ASSERT_NE(peaks, old);
-  for (uint32_t k = 0; k < host.height(peaks); ++k) {
-    const std::vector<double> p = row(peaks, k);
+  for (uint32_t k = 0; k < host_.Height(peaks); ++k) {
+    const std::vector<double> p = Row(peaks, k);
     EXPECT_TRUE(std::isfinite(p[1]) && p[1] > 0.0) << k;
     EXPECT_NEAR(p[0], kKnownPeaks[k].position, 0.5) << k;
   }
-  release_cell(peaks);
-  release_cell(splines);
+  ReleaseCell(peaks);
+  ReleaseCell(splines);
 }
 
 TEST_F(ProfileTest, PeakFindGivesPositionsOnlyAndLeavesTheProfileAlone) {
   const std::vector<double> y = synthetic_profile(1000, kKnownPeaks);
-  DM_ImageToken profile = profile_image(y);
-  const std::vector<double> before = host.pixels(profile);
+  DM_ImageToken profile = ProfileImage(y);
+  const std::vector<double> before = host_.Pixels(profile);
   DM_ImageToken peaks = nullptr;
   DM_ImageToken splines = nullptr;
-  find("PeakFind", profile, &peaks, &splines);
+  Find("PeakFind", profile, &peaks, &splines);
   ASSERT_NE(peaks, nullptr);
   ASSERT_NE(splines, nullptr);
-  EXPECT_EQ(host.results(),
+  EXPECT_EQ(host_.Results(),
             (std::vector<std::string>{"Estimating peakpositions and splinepoints. \n"}));
-  EXPECT_EQ(host.pixels(profile), before);
-  EXPECT_EQ(host.data_changed_count(profile), 0);
-  for (uint32_t k = 0; k < host.height(peaks); ++k) {
-    std::vector<double> p = row(peaks, k);
+  EXPECT_EQ(host_.Pixels(profile), before);
+  EXPECT_EQ(host_.DataChangedCount(profile), 0);
+  for (uint32_t k = 0; k < host_.Height(peaks); ++k) {
+    std::vector<double> p = Row(peaks, k);
     EXPECT_EQ(p[0], kKnownPeaks[k].position);
     EXPECT_EQ(p[1], 0.0);
     EXPECT_EQ(p[2], 0.0);
@@ -204,51 +204,51 @@ TEST_F(ProfileTest, PeakFindGivesPositionsOnlyAndLeavesTheProfileAlone) {
 
   // PreFit from those images: only the positions are read, so junk in the
   // other columns changes nothing.
-  DM_ImageToken p1 = real_image(4, host.height(peaks), host.pixels(peaks), "p1");
-  std::vector<double> junk = host.pixels(peaks);
+  DM_ImageToken p1 = RealImage(4, host_.Height(peaks), host_.Pixels(peaks), "p1");
+  std::vector<double> junk = host_.Pixels(peaks);
   for (size_t i = 0; i < junk.size(); ++i)
     if (i % 4) junk[i] = -77.0;
-  DM_ImageToken p2 = real_image(4, host.height(peaks), junk, "p2");
-  DM_ImageToken s1 = real_image(host.width(splines), 2, host.pixels(splines), "s1");
-  DM_ImageToken s2 = real_image(host.width(splines), 2, host.pixels(splines), "s2");
-  DM_ImageToken y1 = profile_image(y);
-  DM_ImageToken y2 = profile_image(y);
-  fit("PreFit", y1, p1, s1);
-  fit("PreFit", y2, p2, s2);
-  EXPECT_EQ(host.pixels(p1), host.pixels(p2));
-  EXPECT_EQ(host.pixels(s1), host.pixels(s2));
-  EXPECT_EQ(host.pixels(y1), host.pixels(y2));
-  EXPECT_GT(row(p1, 0)[1], 0.0);
-  EXPECT_NE(row(y1, 1), row(profile, 1));  // rows 1 to 3 were written
-  release_cell(peaks);
-  release_cell(splines);
+  DM_ImageToken p2 = RealImage(4, host_.Height(peaks), junk, "p2");
+  DM_ImageToken s1 = RealImage(host_.Width(splines), 2, host_.Pixels(splines), "s1");
+  DM_ImageToken s2 = RealImage(host_.Width(splines), 2, host_.Pixels(splines), "s2");
+  DM_ImageToken y1 = ProfileImage(y);
+  DM_ImageToken y2 = ProfileImage(y);
+  Fit("PreFit", y1, p1, s1);
+  Fit("PreFit", y2, p2, s2);
+  EXPECT_EQ(host_.Pixels(p1), host_.Pixels(p2));
+  EXPECT_EQ(host_.Pixels(s1), host_.Pixels(s2));
+  EXPECT_EQ(host_.Pixels(y1), host_.Pixels(y2));
+  EXPECT_GT(Row(p1, 0)[1], 0.0);
+  EXPECT_NE(Row(y1, 1), Row(profile, 1));  // rows 1 to 3 were written
+  ReleaseCell(peaks);
+  ReleaseCell(splines);
 }
 
 TEST_F(ProfileTest, NoPeakLeavesTheCellsAndTheProfile) {
-  DM_ImageToken profile = profile_image(std::vector<double>(300, 5.0));
-  DM_ImageToken keep_peaks = real_image(1, 1, {1}, "old peaks");
-  DM_ImageToken keep_splines = real_image(1, 1, {2}, "old splines");
+  DM_ImageToken profile = ProfileImage(std::vector<double>(300, 5.0));
+  DM_ImageToken keep_peaks = RealImage(1, 1, {1}, "old peaks");
+  DM_ImageToken keep_splines = RealImage(1, 1, {2}, "old splines");
   DM_ImageToken peaks = keep_peaks;
   DM_ImageToken splines = keep_splines;
-  const std::vector<double> before = host.pixels(profile);
+  const std::vector<double> before = host_.Pixels(profile);
   for (const char* function : {"PeakFind", "PeakFindPreFit"}) {
-    host.clear_results();
-    find(function, profile, &peaks, &splines);
-    EXPECT_EQ(host.results(),
+    host_.ClearResults();
+    Find(function, profile, &peaks, &splines);
+    EXPECT_EQ(host_.Results(),
               (std::vector<std::string>{"Estimating peakpositions and splinepoints. \n",
                                         "Error found 0 peaks! \n"}))
         << function;
     EXPECT_EQ(peaks, keep_peaks);
     EXPECT_EQ(splines, keep_splines);
-    EXPECT_EQ(host.pixels(profile), before);
+    EXPECT_EQ(host_.Pixels(profile), before);
   }
   // A begincut beyond endcut - 2 is the finder's own error, then no peak.
-  host.clear_results();
-  find("PeakFind", profile, &peaks, &splines, 10, 50, 100.0f, 101.5f);
-  EXPECT_EQ(host.results(), (std::vector<std::string>{
-                                "Estimating peakpositions and splinepoints. \n",
-                                "ERROR: The begincut-point is larger than the endcut-point! \n",
-                                "Error found 0 peaks! \n"}));
+  host_.ClearResults();
+  Find("PeakFind", profile, &peaks, &splines, 10, 50, 100.0f, 101.5f);
+  EXPECT_EQ(host_.Results(), (std::vector<std::string>{
+                                 "Estimating peakpositions and splinepoints. \n",
+                                 "ERROR: The begincut-point is larger than the endcut-point! \n",
+                                 "Error found 0 peaks! \n"}));
   EXPECT_EQ(peaks, keep_peaks);
 }
 
@@ -259,22 +259,22 @@ TEST_F(ProfileTest, KirklandFitRecoversScaleAndOffsetAndFeedsCalculateRDF) {
   const double scale = 12.5, offset = 40.0;
   std::vector<double> y(800);
   for (int i = 0; i < 800; ++i) y[i] = scale * kirkland_value(rows, step, i) + offset;
-  DM_ImageToken profile = profile_image(y, 3);
-  DM_ImageToken elements = table_image(rows);
+  DM_ImageToken profile = ProfileImage(y, 3);
+  DM_ImageToken elements = TableImage(rows);
 
   // Negative start values: the fit works on magnitudes and stores them.
   float fitted_offset = -10.0f;
   float fitted_scale = -3.0f;
   standin::CallResult r =
-      kirkland_fit(profile, elements, &fitted_offset, &fitted_scale, 5.0f, 700.9f, step);
+      KirklandFit(profile, elements, &fitted_offset, &fitted_scale, 5.0f, 700.9f, step);
   ASSERT_TRUE(r.script_errors.empty());
-  ASSERT_EQ(host.results().size(), 1u);
-  EXPECT_EQ(host.results()[0].rfind("Fit converged after ", 0), 0u) << host.results()[0];
+  ASSERT_EQ(host_.Results().size(), 1u);
+  EXPECT_EQ(host_.Results()[0].rfind("Fit converged after ", 0), 0u) << host_.Results()[0];
   EXPECT_NEAR(fitted_scale, scale, 1e-3 * scale);
   EXPECT_NEAR(fitted_offset, offset, 1e-3 * offset);
 
   // Row 1 is the fitted curve, row 2 the reduced intensity, about 0 here.
-  std::vector<double> curve = row(profile, 1), reduced = row(profile, 2);
+  std::vector<double> curve = Row(profile, 1), reduced = Row(profile, 2);
   EXPECT_EQ(reduced[0], 0.0);
   for (int i = 0; i < 800; i += 37) {
     EXPECT_NEAR(curve[i], y[i], 1e-3 * y[i]) << i;
@@ -282,38 +282,38 @@ TEST_F(ProfileTest, KirklandFitRecoversScaleAndOffsetAndFeedsCalculateRDF) {
   }
 
   DM_ImageToken rdf = nullptr;
-  r = calculate_rdf(profile, &rdf, 0.0f, 800.0f, 1.0f);
+  r = CalculateRdf(profile, &rdf, 0.0f, 800.0f, 1.0f);
   ASSERT_TRUE(r.script_errors.empty());
   ASSERT_NE(rdf, nullptr);
-  EXPECT_EQ(host.image_name(rdf), "RDF");
-  EXPECT_EQ(host.width(rdf), 1000u);
-  EXPECT_EQ(host.height(rdf), 1u);
-  EXPECT_EQ(host.data_changed_count(rdf), 1);
-  EXPECT_EQ(host.pixels(rdf)[0], 0.0);
-  release_cell(rdf);
+  EXPECT_EQ(host_.ImageName(rdf), "RDF");
+  EXPECT_EQ(host_.Width(rdf), 1000u);
+  EXPECT_EQ(host_.Height(rdf), 1u);
+  EXPECT_EQ(host_.DataChangedCount(rdf), 1);
+  EXPECT_EQ(host_.Pixels(rdf)[0], 0.0);
+  ReleaseCell(rdf);
 }
 
 TEST_F(ProfileTest, KirklandFunctionWritesTheCurveAndKeepsTheFloats) {
   const std::vector<std::vector<double>> rows = {element_row(2.0, 1.5, 3.0, 0.8, 100.0)};
   std::vector<double> y(50, 30.0);
-  DM_ImageToken profile = profile_image(y, 3);
-  DM_ImageToken elements = table_image(rows);
+  DM_ImageToken profile = ProfileImage(y, 3);
+  DM_ImageToken elements = TableImage(rows);
   float offset = 2.0f;
   float scale = 0.5f;
-  kirkland_function(profile, elements, &offset, &scale, 0.2f, 123.0f);
+  KirklandFunction(profile, elements, &offset, &scale, 0.2f, 123.0f);
   EXPECT_EQ(offset, 2.0f);
   EXPECT_EQ(scale, 0.5f);
-  EXPECT_TRUE(host.results().empty());
-  const std::vector<double> curve = row(profile, 1), reduced = row(profile, 2);
+  EXPECT_TRUE(host_.Results().empty());
+  const std::vector<double> curve = Row(profile, 1), reduced = Row(profile, 2);
   for (int i = 0; i < 50; i += 7) {
     EXPECT_NEAR(curve[i], 0.5 * kirkland_value(rows, 0.2, i) + 2.0, 1e-4 * curve[i]) << i;
     const double want = (30.0 - curve[i]) / curve[i] * i * 0.2f / 10.0;
     EXPECT_NEAR(reduced[i], want, 1e-5 * (1.0 + std::fabs(want))) << i;
   }
   // The last float is not read.
-  DM_ImageToken again = profile_image(y, 3);
-  kirkland_function(again, elements, &offset, &scale, 0.2f, -5.0f);
-  EXPECT_EQ(host.pixels(again), host.pixels(profile));
+  DM_ImageToken again = ProfileImage(y, 3);
+  KirklandFunction(again, elements, &offset, &scale, 0.2f, -5.0f);
+  EXPECT_EQ(host_.Pixels(again), host_.Pixels(profile));
 }
 
 // Every refused call: one ERROR line and nothing else, nothing written,
@@ -468,40 +468,40 @@ TEST_F(ProfileTest, RefusedCallsWriteOneErrorLineAndNothingElse) {
        "ERROR in CalculateRDF. The profile image needs at least 3 rows. \n"},
   };
 
-  const size_t images = host.live_images();
+  const size_t images = host_.LiveImages();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    host.clear_results();
+    host_.ClearResults();
     std::vector<double> pixels(static_cast<size_t>(c.profile_width) * c.profile_rows, 1.0);
     std::copy_n(y.begin(), std::min(pixels.size(), static_cast<size_t>(c.profile_width)),
                 pixels.begin());
-    DM_ImageToken profile = real_image(c.profile_width, c.profile_rows, pixels);
-    DM_ImageToken peaks = table_image(c.peaks, "peaks");
-    DM_ImageToken splines = table_image(c.splines, "splines");
-    DM_ImageToken elements = table_image(c.elements, "elements");
-    DM_ImageToken old = real_image(1, 1, {3}, "old");
+    DM_ImageToken profile = RealImage(c.profile_width, c.profile_rows, pixels);
+    DM_ImageToken peaks = TableImage(c.peaks, "peaks");
+    DM_ImageToken splines = TableImage(c.splines, "splines");
+    DM_ImageToken elements = TableImage(c.elements, "elements");
+    DM_ImageToken old = RealImage(1, 1, {3}, "old");
     DM_ImageToken cell1 = old, cell2 = old;
     float offset = -4.0f, scale = 7.0f;
-    const std::vector<double> before[] = {host.pixels(profile), host.pixels(peaks),
-                                          host.pixels(splines)};
+    const std::vector<double> before[] = {host_.Pixels(profile), host_.Pixels(peaks),
+                                          host_.Pixels(splines)};
     const std::string f = c.function;
     standin::CallResult r;
     if (f == "PeakFind" || f == "PeakFindPreFit")
-      r = find(c.function, profile, &cell1, &cell2);
+      r = Find(c.function, profile, &cell1, &cell2);
     else if (f == "PreFit" || f == "PeakFit")
-      r = fit(c.function, profile, peaks, splines);
+      r = Fit(c.function, profile, peaks, splines);
     else if (f == "RDF_Kirklandfit")
-      r = kirkland_fit(profile, elements, &offset, &scale, c.floats[0], c.floats[1], 0.1f);
+      r = KirklandFit(profile, elements, &offset, &scale, c.floats[0], c.floats[1], 0.1f);
     else if (f == "RDF_Kirklandfunction")
-      r = kirkland_function(profile, elements, &offset, &scale, 0.1f);
+      r = KirklandFunction(profile, elements, &offset, &scale, 0.1f);
     else
-      r = calculate_rdf(profile, &cell1, 0, 300, 1);
+      r = CalculateRdf(profile, &cell1, 0, 300, 1);
     EXPECT_TRUE(r.called);
     EXPECT_TRUE(r.script_errors.empty());
-    EXPECT_EQ(host.results(), std::vector<std::string>{c.line});
-    EXPECT_EQ(count_starting(host.results(), "ERROR"), 1u);
-    const std::vector<double> after[] = {host.pixels(profile), host.pixels(peaks),
-                                         host.pixels(splines)};
+    EXPECT_EQ(host_.Results(), std::vector<std::string>{c.line});
+    EXPECT_EQ(count_starting(host_.Results(), "ERROR"), 1u);
+    const std::vector<double> after[] = {host_.Pixels(profile), host_.Pixels(peaks),
+                                         host_.Pixels(splines)};
     for (int i = 0; i < 3; ++i) {
       ASSERT_EQ(before[i].size(), after[i].size());
       for (size_t k = 0; k < before[i].size(); ++k)
@@ -512,33 +512,33 @@ TEST_F(ProfileTest, RefusedCallsWriteOneErrorLineAndNothingElse) {
     EXPECT_EQ(cell2, old);
     EXPECT_EQ(offset, -4.0f);
     EXPECT_EQ(scale, 7.0f);
-    EXPECT_EQ(host.live_locks(), 0u);
-    EXPECT_EQ(host.live_strings(), 0u);
-    EXPECT_EQ(host.reference_count(profile), 1);
+    EXPECT_EQ(host_.LiveLocks(), 0u);
+    EXPECT_EQ(host_.LiveStrings(), 0u);
+    EXPECT_EQ(host_.ReferenceCount(profile), 1);
   }
   // Only the fixture's own images are alive.
-  EXPECT_EQ(host.live_images(), images + 5 * std::size(cases));
+  EXPECT_EQ(host_.LiveImages(), images + 5 * std::size(cases));
 }
 
 TEST_F(ProfileTest, HandlersCleanUpWhicheverHostCallFails) {
   const std::vector<double> y =
       synthetic_profile(300, {{120.0, 2000.0, 4.0, 0.2}, {200.0, 1500.0, 3.0, 0.1}});
   const std::vector<std::vector<double>> table = {element_row(2.0, 1.5, 3.0, 0.8, 100.0)};
-  DM_ImageToken previous = real_image(2, 2, {1, 2, 3, 4}, "previous");
+  DM_ImageToken previous = RealImage(2, 2, {1, 2, 3, 4}, "previous");
 
   // Peak and spline tables from a first, normal run.
   DM_ImageToken found_peaks = nullptr, found_splines = nullptr;
-  find("PeakFind", profile_image(y), &found_peaks, &found_splines);
+  Find("PeakFind", ProfileImage(y), &found_peaks, &found_splines);
   ASSERT_NE(found_peaks, nullptr);
-  const std::vector<double> peak_values = host.pixels(found_peaks);
-  const std::vector<double> spline_values = host.pixels(found_splines);
-  const uint32_t npeaks = host.height(found_peaks), nspline = host.width(found_splines);
-  release_cell(found_peaks);
-  release_cell(found_splines);
+  const std::vector<double> peak_values = host_.Pixels(found_peaks);
+  const std::vector<double> spline_values = host_.Pixels(found_splines);
+  const uint32_t npeaks = host_.Height(found_peaks), nspline = host_.Width(found_splines);
+  ReleaseCell(found_peaks);
+  ReleaseCell(found_splines);
 
   auto new_real = [&](uint32_t w, uint32_t h, const std::vector<double>& v) {
-    DM_ImageToken t = host.new_image("x", DM_TYPE_REAL4, w, h);
-    host.set_pixels(t, v);
+    DM_ImageToken t = host_.NewImage("x", DM_TYPE_REAL4, w, h);
+    host_.SetPixels(t, v);
     return t;
   };
   auto profile_values = [&](uint32_t rows) {
@@ -555,15 +555,15 @@ TEST_F(ProfileTest, HandlersCleanUpWhicheverHostCallFails) {
                         {"PeakFit", 1},     {"RDF_Kirklandfit", 2}, {"RDF_Kirklandfunction", 3},
                         {"CalculateRDF", 4}};
   for (const Case& c : cases) {
-    long calls = check_host_failures(host, c.function, [&] {
+    long calls = check_host_failures(host_, c.function, [&] {
       PreparedCall call;
       DM_ImageToken profile = new_real(static_cast<uint32_t>(y.size()), 4, profile_values(4));
       DM_ImageToken peaks = new_real(4, npeaks, peak_values);
       DM_ImageToken splines = new_real(nspline, 2, spline_values);
       DM_ImageToken elements = new_real(14, 1, table[0]);
       auto cells = std::make_shared<std::vector<DM_ImageToken>>(2, previous);
-      host.interface()->image_add_ref(previous);
-      host.interface()->image_add_ref(previous);
+      host_.Interface()->image_add_ref(previous);
+      host_.Interface()->image_add_ref(previous);
       auto floats = std::make_shared<std::vector<float>>(std::vector<float>{3.0f, 2.0f});
       float* offset = &(*floats)[0];
       float* scale = &(*floats)[1];
@@ -598,8 +598,8 @@ TEST_F(ProfileTest, HandlersCleanUpWhicheverHostCallFails) {
         EXPECT_EQ((*floats)[1], 2.0f) << name;
       };
       call.release = [=] {
-        for (DM_ImageToken t : {profile, peaks, splines, elements}) host.release_image(t);
-        for (DM_ImageToken t : *cells) host.release_image(t);
+        for (DM_ImageToken t : {profile, peaks, splines, elements}) host_.ReleaseImage(t);
+        for (DM_ImageToken t : *cells) host_.ReleaseImage(t);
       };
       return call;
     });

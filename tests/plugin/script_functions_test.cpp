@@ -50,13 +50,13 @@ TEST(ScriptFunctions, TheTwentyEightSignaturesAreRegisteredInOrderAndRemovedLast
   standin::Host host;
   standin::PluginLibrary plugin;
   std::string error;
-  ASSERT_TRUE(plugin.load(KELPO_PLUGIN_PATH, host, error)) << error;
-  plugin.startup();
-  EXPECT_TRUE(host.script_errors().empty());
-  EXPECT_EQ(host.signatures(), kExpectedSignatures);
-  plugin.shutdown();
-  EXPECT_EQ(host.function_count(), 0u);
-  EXPECT_EQ(host.removed(),
+  ASSERT_TRUE(plugin.Load(KELPO_PLUGIN_PATH, host, error)) << error;
+  plugin.Startup();
+  EXPECT_TRUE(host.ScriptErrors().empty());
+  EXPECT_EQ(host.Signatures(), kExpectedSignatures);
+  plugin.Shutdown();
+  EXPECT_EQ(host.FunctionCount(), 0u);
+  EXPECT_EQ(host.Removed(),
             std::vector<std::string>(kExpectedSignatures.rbegin(), kExpectedSignatures.rend()));
-  plugin.unload();
+  plugin.Unload();
 }

@@ -11,40 +11,38 @@ namespace {
 
 class Utilities : public PluginTest {
  protected:
-  standin::CallResult call_with_text(const std::string& function, const std::string& text,
-                                     std::vector<DM_Arg> more = {}) {
-    DM_StringToken s = host.new_string(text);
+  standin::CallResult CallWithText(const std::string& function, const std::string& text,
+                                   std::vector<DM_Arg> more = {}) {
+    DM_StringToken s = host_.NewString(text);
     std::vector<DM_Arg> args{string_arg(s)};
     args.insert(args.end(), more.begin(), more.end());
-    standin::CallResult r = host.call(function, args);
-    host.release_string(s);
+    standin::CallResult r = host_.Call(function, args);
+    host_.ReleaseString(s);
     return r;
   }
-  float mouse(const std::string& name) { return call_with_text("GetMouseState", name).value; }
-  float pixel_size(const std::string& text) {
-    return call_with_text("extractpixelsize", text).value;
-  }
+  float Mouse(const std::string& name) { return CallWithText("GetMouseState", name).value; }
+  float PixelSize(const std::string& text) { return CallWithText("extractpixelsize", text).value; }
 };
 
 }  // namespace
 
 TEST_F(Utilities, MouseStateOnlyForAFreshPressOfANamedButton) {
-  host.set_key_state(1, static_cast<int16_t>(0x8001));
-  EXPECT_EQ(mouse("Lm"), 1.0f);
-  EXPECT_EQ(mouse("lM"), 0.0f);  // still down, but no longer a fresh press
-  host.set_key_state(4, static_cast<int16_t>(0x8001));
-  EXPECT_EQ(mouse("MM"), 1.0f);
-  host.set_key_state(2, static_cast<int16_t>(0x8000));
-  EXPECT_EQ(mouse("rm"), 0.0f);
-  for (const char* bad : {"LEFT", "l m", ""}) EXPECT_EQ(mouse(bad), -1.0f) << bad;
-  EXPECT_TRUE(host.script_errors().empty());
+  host_.SetKeyState(1, static_cast<int16_t>(0x8001));
+  EXPECT_EQ(Mouse("Lm"), 1.0f);
+  EXPECT_EQ(Mouse("lM"), 0.0f);  // still down, but no longer a fresh press
+  host_.SetKeyState(4, static_cast<int16_t>(0x8001));
+  EXPECT_EQ(Mouse("MM"), 1.0f);
+  host_.SetKeyState(2, static_cast<int16_t>(0x8000));
+  EXPECT_EQ(Mouse("rm"), 0.0f);
+  for (const char* bad : {"LEFT", "l m", ""}) EXPECT_EQ(Mouse(bad), -1.0f) << bad;
+  EXPECT_TRUE(host_.ScriptErrors().empty());
 }
 
 TEST_F(Utilities, KeyStrokes) {
-  host.call("FakeESC", {});
-  host.call("FakeShiftDown", {});
-  host.call("FakeShiftUp", {});
-  const auto& k = host.key_events();
+  host_.Call("FakeESC", {});
+  host_.Call("FakeShiftDown", {});
+  host_.Call("FakeShiftUp", {});
+  const auto& k = host_.KeyEvents();
   ASSERT_EQ(k.size(), 4u);
   EXPECT_EQ(k[0].virtual_key, 27);
   EXPECT_EQ(k[0].flags, 0u);
@@ -58,7 +56,7 @@ TEST_F(Utilities, KeyStrokes) {
 
 TEST_F(Utilities, SubStrings) {
   auto sub = [&](float start, float length) {
-    return call_with_text("GetSubString", "abcdef", {float_arg(start), float_arg(length)});
+    return CallWithText("GetSubString", "abcdef", {float_arg(start), float_arg(length)});
   };
   EXPECT_EQ(sub(2, 3).text, "cde");
   EXPECT_EQ(sub(2.9f, 3.9f).text, "cde");
@@ -66,35 +64,35 @@ TEST_F(Utilities, SubStrings) {
   EXPECT_EQ(sub(6, 1).text, "");
   EXPECT_EQ(sub(2, -1).text, "cdef");  // a negative length wraps: the rest
   EXPECT_EQ(sub(2, std::nanf("")).text, "cdef");
-  EXPECT_TRUE(host.script_errors().empty());
+  EXPECT_TRUE(host_.ScriptErrors().empty());
   for (float bad : {7.0f, -1.0f, std::nanf(""), 1e30f}) {
     standin::CallResult r = sub(bad, 1);
     EXPECT_EQ(r.script_errors.size(), 1u) << bad;
     EXPECT_EQ(r.text, "");
   }
-  EXPECT_EQ(host.live_strings(), 0u);
+  EXPECT_EQ(host_.LiveStrings(), 0u);
 }
 
 TEST_F(Utilities, PixelSizeFromText) {
-  EXPECT_EQ(pixel_size("0.25"), 0.25f);
-  EXPECT_EQ(pixel_size("x 0.25"), 0.25f);
-  EXPECT_EQ(pixel_size("=0.25 nm"), 0.25f);
-  EXPECT_EQ(pixel_size("nm"), 0.0f);
-  EXPECT_EQ(pixel_size(" 1.5e-3"), 0.0015f);
+  EXPECT_EQ(PixelSize("0.25"), 0.25f);
+  EXPECT_EQ(PixelSize("x 0.25"), 0.25f);
+  EXPECT_EQ(PixelSize("=0.25 nm"), 0.25f);
+  EXPECT_EQ(PixelSize("nm"), 0.0f);
+  EXPECT_EQ(PixelSize(" 1.5e-3"), 0.0015f);
   // Longer than the shared buffer: read whole, nothing written past it.
-  EXPECT_EQ(pixel_size(std::string(200, ' ') + "2.5"), 2.5f);
-  EXPECT_TRUE(host.script_errors().empty());
+  EXPECT_EQ(PixelSize(std::string(200, ' ') + "2.5"), 2.5f);
+  EXPECT_TRUE(host_.ScriptErrors().empty());
 }
 
 TEST_F(Utilities, TextFunctionsCleanUpWhenTheHostFails) {
   for (const char* function : {"GetSubString", "extractpixelsize"}) {
-    check_host_failures(host, function, [&] {
+    check_host_failures(host_, function, [&] {
       PreparedCall c;
-      DM_StringToken s = host.new_string("abcdef");
+      DM_StringToken s = host_.NewString("abcdef");
       c.args = {string_arg(s)};
       if (std::string(function) == "GetSubString")
         c.args.insert(c.args.end(), {float_arg(1), float_arg(2)});
-      c.release = [this, s] { host.release_string(s); };
+      c.release = [this, s] { host_.ReleaseString(s); };
       return c;
     });
   }
