@@ -7,8 +7,6 @@ namespace YCompoundFiles {
 namespace YExcel {
 namespace {
 
-constexpr auto Trunc32 = RKCodec::Trunc32;
-
 int32_t times100(int32_t v) {
   return static_cast<int32_t>(static_cast<uint32_t>(v) * 100u);
 }
