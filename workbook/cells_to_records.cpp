@@ -27,7 +27,7 @@ bool written(const ExcelCell& cell) {
   return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0;
 }
 
-bool has_written(const std::vector<ExcelCell>& row) {
+bool has_written(const ExcelSheet::RowCells row) {
   return std::any_of(row.begin(), row.end(), written);
 }
 
@@ -67,7 +67,7 @@ Shape shape_of(const ExcelSheet& sheet) {
   shape.cols = sheet.GetTotalCols();
   shape.first_col = shape.cols;
   for (uint64_t r = 0; r < sheet.StoredRows(); ++r) {
-    const std::vector<ExcelCell>& row = sheet.StoredRow(r);
+    const ExcelSheet::RowCells row = sheet.StoredRow(r);
     const auto first = std::find_if(row.begin(), row.end(), written);
     if (first == row.end()) continue;
     if (!shape.has_cells) shape.first_row = r;
@@ -96,7 +96,7 @@ void set_sheet_records(Worksheet& worksheet, const Shape& shape, uint64_t s) {
 // other doubles as Number; strings as LabelSST; empty cells with a format as
 // Blank. A run is cells of neighbouring columns of the same kind.
 template <class Sink>
-void records_of_row(const std::vector<ExcelCell>& row, Sink& sink) {
+void records_of_row(const ExcelSheet::RowCells row, Sink& sink) {
   size_t i = 0;
   while (i < row.size()) {
     const ExcelCell& cell = row[i];
@@ -292,7 +292,7 @@ class RecordBytes {
 
 // Counts a row's string cells into the table, in order, as records_of_row
 // meets them.
-void add_strings(const std::vector<ExcelCell>& row, SharedStrings& strings) {
+void add_strings(const ExcelSheet::RowCells row, SharedStrings& strings) {
   for (const ExcelCell& cell : row)
     if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString)
       strings.Add(cell);
@@ -356,7 +356,7 @@ void WorkbookContent::RecordsFromCells() {
       const uint64_t begin = shape.Base() + b * kRowsPerBlock;
       const uint64_t end = std::min({shape.rows, begin + kRowsPerBlock, sheet.StoredRows()});
       for (uint64_t r = begin; r < end; ++r) {
-        const std::vector<ExcelCell>& row = sheet.StoredRow(r);
+        const ExcelSheet::RowCells row = sheet.StoredRow(r);
         if (!has_written(row)) continue;
         RowBlock::Row record;
         record.row_index = static_cast<uint16_t>(r);

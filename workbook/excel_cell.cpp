@@ -30,10 +30,14 @@ uint64_t length_of(const Char* text) {
 
 static_assert(sizeof(ExcelCell) == 16, "a cell stays a compact tagged value");
 
-ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0) {}
+ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0), row_(0) {}
 
 ExcelCell::ExcelCell(const ExcelCell& other)
-    : value_(other.value_), xf_(other.xf_), type_(other.type_), column_(other.column_) {
+    : value_(other.value_),
+      xf_(other.xf_),
+      type_(other.type_),
+      column_(other.column_),
+      row_(other.row_) {
   CopyText(other);
 }
 
@@ -50,6 +54,7 @@ ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
   xf_ = other.xf_;
   type_ = other.type_;
   column_ = other.column_;
+  row_ = other.row_;
   other.type_ = kUndefined;
   return *this;
 }

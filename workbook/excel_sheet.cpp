@@ -44,43 +44,136 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
 
 namespace {
 
-bool column_before(const ExcelCell& cell, uint64_t col) {
-  return cell.Column() < col;
+uint32_t key_of(uint64_t row, uint64_t col) {
+  return static_cast<uint32_t>(row << 8 | col);
+}
+
+// A run no longer than this takes a cell out of order by moving the cells
+// after it; a longer one makes a new run for it.
+constexpr size_t kShortRun = 64;
+
+// Room for one more cell: a run grows by a quarter of its length at a time,
+// not by doubling, so that a sheet built cell by cell keeps little room
+// unused.
+void make_room(std::vector<ExcelCell>& run) {
+  if (run.size() == run.capacity()) run.reserve(run.size() + std::max<size_t>(4, run.size() / 4));
 }
 
 }  // namespace
+
+size_t ExcelSheet::LowerBound(const std::vector<ExcelCell>& run, uint32_t key, size_t hint) {
+  // Searches outward from the hint, then halves: a sheet filled or read
+  // in any regular order asks next for a cell near the last one.
+  const size_t n = run.size();
+  size_t lo = 0;
+  size_t hi = std::min(hint, n);
+  size_t step = 1;
+  if (hi < n && KeyOf(run[hi]) < key) {
+    lo = hi + 1;
+    size_t probe = lo;
+    while (probe < n && KeyOf(run[probe]) < key) {
+      lo = probe + 1;
+      probe = lo + step;
+      step *= 2;
+    }
+    hi = std::min(probe, n);
+  } else {
+    while (hi > 0) {
+      const size_t probe = hi >= step ? hi - step : 0;
+      if (KeyOf(run[probe]) < key) {
+        lo = probe + 1;
+        break;
+      }
+      hi = probe;
+      step *= 2;
+    }
+  }
+  return static_cast<size_t>(std::lower_bound(run.begin() + lo, run.begin() + hi, key, KeyBefore) -
+                             run.begin());
+}
+
+const ExcelCell* ExcelSheet::Find(uint32_t key) const {
+  fingers_.resize(runs_.size());
+  for (size_t i = 0; i < runs_.size(); ++i) {
+    const std::vector<ExcelCell>& run = runs_[i];
+    if (run.empty() || KeyOf(run.back()) < key) continue;
+    const size_t at = fingers_[i] = LowerBound(run, key, fingers_[i]);
+    if (KeyOf(run[at]) == key) return &run[at];
+  }
+  return nullptr;
+}
 
 ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (row >= kMaxRows || col >= kMaxCols) return nullptr;
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
-  if (row >= cells_.size()) cells_.resize(row + 1);
-  std::vector<ExcelCell>& cells = cells_[row];
-  // Cells come in column order as a rule: they are appended.
-  auto at = cells.end();
-  if (!cells.empty() && cells.back().Column() >= col) {
-    at = std::lower_bound(cells.begin(), cells.end(), col, column_before);
-    if (at->Column() == col) return &*at;
+  const uint32_t key = key_of(row, col);
+  if (const ExcelCell* found = Find(key)) return const_cast<ExcelCell*>(found);
+
+  if (runs_.empty()) runs_.emplace_back();
+  std::vector<ExcelCell>* run = &runs_.back();
+  auto at = run->end();
+  if (!run->empty() && KeyOf(run->back()) > key) {
+    if (run->size() < kShortRun) {
+      at = std::lower_bound(run->begin(), run->end(), key, KeyBefore);
+    } else {
+      runs_.emplace_back();
+      run = &runs_.back();
+      at = run->end();
+    }
   }
-  // A row grows by a quarter of its length at a time, not by doubling: a
-  // sheet built cell by cell keeps little room unused.
-  if (cells.size() == cells.capacity()) {
-    const auto offset = at - cells.begin();
-    cells.reserve(cells.size() + std::max<size_t>(1, cells.size() / 4));
-    at = cells.begin() + offset;
-  }
-  at = cells.emplace(at);
+  const auto offset = at - run->begin();
+  make_room(*run);
+  at = run->emplace(run->begin() + offset);
+  at->row_ = static_cast<uint16_t>(row);
   at->column_ = static_cast<uint8_t>(col);
-  return &*at;
+
+  bool moved = false;
+  while (runs_.size() > 1 && runs_.back().size() >= runs_[runs_.size() - 2].size()) {
+    MergeLastRuns();
+    moved = true;
+  }
+  return moved ? const_cast<ExcelCell*>(Find(key)) : &*at;
+}
+
+void ExcelSheet::MergeLastRuns() const {
+  std::vector<ExcelCell>& a = runs_[runs_.size() - 2];
+  std::vector<ExcelCell>& b = runs_.back();
+  std::vector<ExcelCell> both;
+  both.reserve(a.size() + b.size());
+  std::merge(std::make_move_iterator(a.begin()), std::make_move_iterator(a.end()),
+             std::make_move_iterator(b.begin()), std::make_move_iterator(b.end()),
+             std::back_inserter(both),
+             [](const ExcelCell& x, const ExcelCell& y) { return KeyOf(x) < KeyOf(y); });
+  runs_.pop_back();
+  runs_.back() = std::move(both);
+}
+
+void ExcelSheet::MergeRuns() const {
+  while (runs_.size() > 1) MergeLastRuns();
+}
+
+uint64_t ExcelSheet::StoredRows() const {
+  MergeRuns();
+  return runs_.empty() || runs_[0].empty() ? 0 : runs_[0].back().row_ + uint64_t{1};
+}
+
+ExcelSheet::RowCells ExcelSheet::StoredRow(uint64_t row) const {
+  MergeRuns();
+  if (runs_.empty() || row >= kMaxRows) return RowCells(nullptr, nullptr);
+  const std::vector<ExcelCell>& run = runs_[0];
+  fingers_.resize(1);
+  const auto first = run.begin() + (fingers_[0] = LowerBound(run, key_of(row, 0), fingers_[0]));
+  auto last = first;
+  while (last != run.end() && last->row_ == row) ++last;
+  return RowCells(run.data() + (first - run.begin()), run.data() + (last - run.begin()));
 }
 
 const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
   static const ExcelCell empty;
   if (row >= rows_ || col >= cols_) return nullptr;
-  if (row >= cells_.size()) return &empty;
-  const std::vector<ExcelCell>& cells = cells_[row];
-  const auto at = std::lower_bound(cells.begin(), cells.end(), col, column_before);
-  return at != cells.end() && at->Column() == col ? &*at : &empty;
+  const ExcelCell* found = Find(key_of(row, col));
+  return found ? found : &empty;
 }
 
 const char* ExcelSheet::GetSheetName() const {
@@ -128,7 +221,7 @@ bool ExcelSheet::EraseCell(uint64_t row, uint64_t col) {
 }
 
 void ExcelSheet::ReadCells() {
-  cells_.clear();
+  runs_.clear();
   rows_ = cols_ = 0;
   if (!owner_ || sheet_index_ >= owner_->worksheets.size()) return;
   Worksheet& worksheet = owner_->worksheets[sheet_index_];
@@ -142,26 +235,17 @@ void ExcelSheet::ReadCells() {
   const Workbook::SharedStringTable& strings = owner_->globals.shared_strings;
   for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks)
     for (const CellBlock& record : block.cell_blocks) ReadCell(record, strings);
+  FinishReading(worksheet.dimensions);
 }
 
 void ExcelSheet::ReadCell(const CellBlock& record,
                           const GlobalsRecords::SharedStringTable& strings) {
   const uint64_t r = record.RowIndex();
   const uint64_t c = record.ColIndex();
-  // Rows come one after the other: the one left behind gives back the room
-  // its growth reserved, so that a load holds no more than its cells.
-  if (r != reading_row_ && reading_row_ < cells_.size()) cells_[reading_row_].shrink_to_fit();
-  reading_row_ = r;
-  // While reading, a row may grow by doubling: the room is given back above.
-  if (r < kMaxRows) {
-    if (r >= cells_.size()) cells_.resize(r + 1);
-    std::vector<ExcelCell>& row = cells_[r];
-    const size_t adding = record.code == Cells::kMulRK      ? record.mul_rk.entries.size()
-                          : record.code == Cells::kMulBlank ? record.mul_blank.xf_indices.size()
-                                                            : 1;
-    if (row.size() + adding > row.capacity())
-      row.reserve(std::max(2 * row.capacity(), row.size() + adding));
-  }
+  // While reading, the cells (in order as a rule) grow by doubling: fewer,
+  // larger moves; FinishReading gives the room back.
+  if (runs_.size() == 1 && runs_[0].size() + 256 > runs_[0].capacity())
+    runs_[0].reserve(std::max<size_t>(1024, 2 * runs_[0].capacity()));
   switch (record.code) {
     case Cells::kMulRK:
       for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
@@ -220,8 +304,11 @@ void ExcelSheet::ReadCell(const CellBlock& record,
 void ExcelSheet::FinishReading(const Worksheet::Dimensions& dimensions) {
   rows_ = std::max(rows_, std::min<uint64_t>(dimensions.first_unused_row, kMaxRows));
   cols_ = std::max(cols_, std::min<uint64_t>(dimensions.first_unused_col, kMaxCols));
-  for (std::vector<ExcelCell>& row : cells_)
-    if (row.capacity() > row.size()) row.shrink_to_fit();
+  // The room growth reserved is given back, so that a load holds no more
+  // than its cells.
+  MergeRuns();
+  if (!runs_.empty() && runs_[0].capacity() - runs_[0].size() > runs_[0].size() / 8)
+    runs_[0].shrink_to_fit();
 }
 
 void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {

@@ -9,8 +9,10 @@
 //
 // Limits: rows 0-65535, columns 0-255. The table is GetTotalRows() by
 // GetTotalCols() cells, but only cells that were set, asked for or read
-// are stored, each row's in column order; the others read as empty. Memory
-// and the time of a save follow the cells, not the size of the table.
+// are stored, each knowing its row and column; the others read as empty.
+// Memory and the time of a save follow the cells, not the size of the
+// table: there is no per-row container, so a sheet of one column costs no
+// more per cell than a wide one.
 #include <cstdint>
 #include <ostream>
 #include <vector>
@@ -41,11 +43,25 @@ class ExcelSheet {
   ExcelCell* Cell(uint64_t row, uint64_t col);
   // The cell inside the table, or null; never grows the table.
   const ExcelCell* At(uint64_t row, uint64_t col) const;
+  // The cells stored in one row, contiguous and in column order.
+  class RowCells {
+   public:
+    RowCells(const ExcelCell* begin, const ExcelCell* end) : begin_(begin), end_(end) {}
+    const ExcelCell* begin() const { return begin_; }
+    const ExcelCell* end() const { return end_; }
+    size_t size() const { return static_cast<size_t>(end_ - begin_); }
+    bool empty() const { return begin_ == end_; }
+    const ExcelCell& operator[](size_t i) const { return begin_[i]; }
+
+   private:
+    const ExcelCell* begin_;
+    const ExcelCell* end_;
+  };
   // The cells stored in a row, in column order (ExcelCell::Column); cells
   // of the table not stored there are undefined. Rows from StoredRows() on
-  // store none.
-  uint64_t StoredRows() const { return cells_.size(); }
-  const std::vector<ExcelCell>& StoredRow(uint64_t row) const { return cells_[row]; }
+  // store none. The view is valid until the table changes.
+  uint64_t StoredRows() const;
+  RowCells StoredRow(uint64_t row) const;
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }
 
@@ -101,11 +117,25 @@ class ExcelSheet {
   uint64_t sheet_index_;
   uint64_t rows_;
   uint64_t cols_;
-  // Row by row, the stored cells in column order; rows from the last one
-  // holding a cell on are not stored.
-  std::vector<std::vector<ExcelCell>> cells_;
-  // The row the last cell record read went to.
-  uint64_t reading_row_ = kMaxRows;
+  // Orders cells by row, then column.
+  static uint32_t KeyOf(const ExcelCell& cell) { return uint32_t{cell.row_} << 8 | cell.column_; }
+  static bool KeyBefore(const ExcelCell& cell, uint32_t key) { return KeyOf(cell) < key; }
+  // Merges the runs into one, so that each row's cells lie together.
+  void MergeRuns() const;
+  void MergeLastRuns() const;
+  const ExcelCell* Find(uint32_t key) const;
+  // The first cell of the run not before key, found from near hint.
+  static size_t LowerBound(const std::vector<ExcelCell>& run, uint32_t key, size_t hint);
+
+  // The stored cells in runs, each in (row, column) order, no cell in two.
+  // Cells that come in order are appended to the last run; others start or
+  // join a later, smaller run, and a run that grows as large as the one
+  // before merges into it. Filling a sheet in any order thus moves each
+  // cell a few times only, and a sheet filled in order is one run. Readers
+  // of whole rows merge them all first (hence mutable).
+  mutable std::vector<std::vector<ExcelCell>> runs_;
+  // Where the last search of each run ended.
+  mutable std::vector<size_t> fingers_;
 };
 
 }  // namespace YExcel

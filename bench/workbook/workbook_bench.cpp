@@ -107,8 +107,20 @@ void BM_SaveAndLoadFarCorner(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_FillImage)->Args({256, 256})->Args({256, 2048})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SaveImage)->Args({256, 256})->Args({256, 2048})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FillImage)
+    ->Args({256, 256})
+    ->Args({256, 2048})
+    ->Args({1, 65534})  // one column: one cell per row
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveImage)
+    ->Args({256, 256})
+    ->Args({256, 2048})
+    ->Args({1, 65534})  // one column: one cell per row
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveProfile)->Arg(4096)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadImage)->Args({256, 256})->Args({256, 2048})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadImage)
+    ->Args({256, 256})
+    ->Args({256, 2048})
+    ->Args({1, 65534})  // one column: one cell per row
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveAndLoadFarCorner)->Unit(benchmark::kMillisecond);

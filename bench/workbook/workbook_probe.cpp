@@ -27,7 +27,9 @@ double now_seconds() {
 }
 
 uint64_t heap_in_use() {
-  return mallinfo2().uordblks;
+  // Large blocks are mapped on their own and counted apart.
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
 }
 
 uint64_t count_cells(ExcelFile& book) {

@@ -269,7 +269,7 @@ TEST(ExcelSheetTest, CellsSetInAnyOrderAreStoredOnceInColumnOrder) {
   EXPECT_EQ(s.Cell(2, 3), s.Cell(2, 3));
   ASSERT_EQ(s.StoredRows(), 5u);
   for (int r = 0; r < 5; ++r) {
-    const std::vector<ExcelCell>& row = s.StoredRow(r);
+    const ExcelSheet::RowCells row = s.StoredRow(r);
     ASSERT_EQ(row.size(), 7u) << r;
     for (int c = 0; c < 7; ++c) {
       EXPECT_EQ(row[c].Column(), c);
@@ -324,10 +324,9 @@ TEST(ExcelSheetTest, CellsReadOneByOneInAnyOrderEqualReadCells) {
   ASSERT_EQ(one_by_one.GetTotalCols(), 201u);
   ASSERT_EQ(one_by_one.StoredRows(), whole.StoredRows());
   for (uint64_t r = 0; r < whole.StoredRows(); ++r) {
-    const std::vector<ExcelCell>& a = one_by_one.StoredRow(r);
-    const std::vector<ExcelCell>& b = whole.StoredRow(r);
+    const ExcelSheet::RowCells a = one_by_one.StoredRow(r);
+    const ExcelSheet::RowCells b = whole.StoredRow(r);
     ASSERT_EQ(a.size(), b.size()) << r;
-    EXPECT_EQ(a.capacity(), a.size()) << r;
     for (size_t k = 0; k < a.size(); ++k) {
       EXPECT_EQ(a[k].Column(), b[k].Column());
       EXPECT_EQ(a[k].Type(), b[k].Type());

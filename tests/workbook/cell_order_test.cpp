@@ -1,0 +1,186 @@
+// A sheet's cells, whatever order they are set, erased or read in: the
+// sheet holds the same cells and a save writes the same bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "excel_file.h"
+#include "xls_tool.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+using xls_tool::scratch_path;
+using Place = std::pair<uint16_t, uint16_t>;
+
+std::string file_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every kind of cell, by place: integers, doubles, narrow and wide texts,
+// a format alone.
+void set_value(ExcelCell& cell, const Place& p) {
+  const int k = p.first * 7 + p.second;
+  switch (k % 5) {
+    case 0:
+      cell.SetInteger(k);
+      break;
+    case 1:
+      cell.SetDouble(k + 0.123456789);
+      break;
+    case 2:
+      cell.SetString(("t" + std::to_string(k)).c_str());
+      break;
+    case 3:
+      cell.SetString(u"w\u00e9");
+      break;
+    default:
+      cell.SetFormat(15);
+      break;
+  }
+}
+
+void expect_value(const ExcelSheet& sheet, const Place& p) {
+  ExcelCell want;
+  set_value(want, p);
+  const ExcelCell* got = sheet.At(p.first, p.second);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->Type(), want.Type()) << p.first << "," << p.second;
+  EXPECT_EQ(got->GetDouble(), want.GetDouble()) << p.first << "," << p.second;
+  EXPECT_EQ(got->Format(), want.Format()) << p.first << "," << p.second;
+  if (want.GetString()) {
+    EXPECT_STREQ(got->GetString(), want.GetString());
+  }
+}
+
+// A block of rows with holes, one-cell rows, and rows far apart.
+std::vector<Place> places() {
+  std::vector<Place> all;
+  for (uint16_t r = 0; r < 90; ++r)
+    for (uint16_t c = 0; c < (r % 3 == 0 ? 1 : 9); ++c)
+      if ((r * 7 + c) % 11 != 0) all.emplace_back(r, c);
+  for (uint16_t r : {300, 4000, 40000, 65534}) all.emplace_back(r, r % 256);
+  all.emplace_back(65535, 255);
+  return all;
+}
+
+// Places inside the table that end empty: set, then erased.
+std::vector<Place> holes() {
+  std::vector<Place> all;
+  for (uint16_t r = 1; r < 90; r += 4)
+    for (uint16_t c = 0; c < 9; ++c)
+      if ((r * 7 + c) % 11 == 0) all.emplace_back(r, c);
+  return all;
+}
+
+// Sets the places in the order given, with the holes set and erased on the
+// way; checks each cell as soon as it is set; saves.
+std::string build_and_save(const std::vector<Place>& order, const std::string& name) {
+  ExcelFile book;
+  book.New(1);
+  ExcelSheet& sheet = *book.GetWorksheet(0);
+  const std::vector<Place> erased = holes();
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i < erased.size()) sheet.Cell(erased[i].first, erased[i].second)->SetInteger(-1);
+    ExcelCell* cell = sheet.Cell(order[i].first, order[i].second);
+    if (!cell) {
+      ADD_FAILURE() << "no cell at " << order[i].first << "," << order[i].second;
+      return {};
+    }
+    set_value(*cell, order[i]);
+    expect_value(sheet, order[i]);
+    if (i + 1 == order.size() / 2) {
+      for (const Place& p : erased) EXPECT_TRUE(sheet.EraseCell(p.first, p.second));
+    }
+  }
+  for (const Place& p : order) expect_value(sheet, p);
+  for (const Place& p : erased)
+    EXPECT_EQ(sheet.At(p.first, p.second)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(sheet.GetTotalRows(), 65536u);
+  EXPECT_EQ(sheet.GetTotalCols(), 256u);
+  const std::string path = scratch_path(name);
+  EXPECT_TRUE(book.SaveAs(path.c_str()));
+  return file_bytes(path);
+}
+
+TEST(CellOrderTest, AnyInsertionOrderHoldsTheSameCellsAndSavesTheSameBytes) {
+  const std::vector<Place> by_rows = places();
+  const std::string expected = build_and_save(by_rows, "rows.xls");
+  ASSERT_FALSE(expected.empty());
+
+  std::vector<Place> by_columns = by_rows;
+  std::stable_sort(by_columns.begin(), by_columns.end(),
+                   [](const Place& a, const Place& b) { return a.second < b.second; });
+  std::vector<Place> backwards(by_rows.rbegin(), by_rows.rend());
+  std::vector<Place> shuffled = by_rows;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
+  // The far corner first, then row by row: how the export sizes its sheet.
+  std::vector<Place> corner_first = by_rows;
+  std::rotate(corner_first.begin(), corner_first.end() - 1, corner_first.end());
+
+  const std::pair<const char*, const std::vector<Place>*> orders[] = {
+      {"columns", &by_columns},
+      {"backwards", &backwards},
+      {"shuffled", &shuffled},
+      {"corner_first", &corner_first}};
+  for (const auto& [name, order] : orders) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(build_and_save(*order, std::string(name) + ".xls") == expected);
+  }
+
+  // Read back, the file holds every cell where it was set.
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(scratch_path("shuffled.xls").c_str()));
+  const ExcelSheet& sheet = *book.GetWorksheet(0);
+  for (const Place& p : by_rows) expect_value(sheet, p);
+  size_t stored = 0;
+  for (uint64_t r = 0; r < sheet.StoredRows(); ++r) {
+    const ExcelSheet::RowCells row = sheet.StoredRow(r);
+    for (size_t k = 0; k < row.size(); ++k) {
+      if (k) {
+        EXPECT_LT(row[k - 1].Column(), row[k].Column()) << r;
+      }
+      EXPECT_EQ(sheet.At(r, row[k].Column()), &row[k]);
+    }
+    stored += row.size();
+  }
+  EXPECT_EQ(stored, by_rows.size());
+}
+
+// Rows far apart each hold their own cells; the rows between hold none.
+TEST(CellOrderTest, RowsFarApartKeepTheirCells) {
+  ExcelFile book;
+  book.New(1);
+  ExcelSheet& sheet = *book.GetWorksheet(0);
+  const Place far[] = {{65535, 0}, {0, 255}, {30000, 7}, {1, 0}, {65535, 255}, {30000, 6}};
+  for (const Place& p : far) set_value(*sheet.Cell(p.first, p.second), p);
+  ASSERT_EQ(sheet.StoredRows(), 65536u);
+  EXPECT_EQ(sheet.StoredRow(0).size(), 1u);
+  EXPECT_EQ(sheet.StoredRow(2).size(), 0u);
+  EXPECT_EQ(sheet.StoredRow(30000).size(), 2u);
+  EXPECT_EQ(sheet.StoredRow(30000)[0].Column(), 6);
+  EXPECT_EQ(sheet.StoredRow(65535).size(), 2u);
+  EXPECT_EQ(sheet.StoredRow(65535)[1].Column(), 255);
+  EXPECT_EQ(sheet.At(29999, 7)->Type(), ExcelCell::kUndefined);
+
+  const std::string path = scratch_path("far_rows.xls");
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  ExcelFile loaded;
+  ASSERT_TRUE(loaded.Load(path.c_str()));
+  const ExcelSheet& back = *loaded.GetWorksheet(0);
+  for (const Place& p : far) expect_value(back, p);
+  EXPECT_EQ(back.StoredRow(30000).size(), 2u);
+  EXPECT_EQ(back.StoredRow(29999).size(), 0u);
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles
