@@ -135,7 +135,9 @@ class ExcelSheet {
   // Merges runs from first on into one, all at once.
   void MergeRunsFrom(size_t first) const;
   // Merges the runs into one, so that each row's cells lie together.
-  void MergeRuns() const { MergeRunsFrom(0); }
+  void MergeRuns() const {
+    if (runs_.size() > 1) MergeRunsFrom(0);
+  }
   // Merges the latest runs once they hold many times the cells of the one
   // before them.
   void SettleRuns();
