@@ -157,6 +157,50 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
   return "";
 }
 
+// At most the cells the worksheet substream at bytes gives, from its
+// records' sizes alone, so that a load makes room for them once.
+uint64_t cells_in_substream(const ByteView& view) {
+  namespace Cells = CellRecords::Code;
+  uint64_t cells = 0;
+  uint64_t position = 0;
+  uint64_t depth = 0;
+  uint16_t code = 0;
+  while (peek_record_code(view, position, code)) {
+    uint16_t length = 0;
+    uint16_t col = 0;
+    view.Get(length, position + 2);
+    view.Get(col, position + Record::kHeaderSize + 2);
+    const uint64_t room = ExcelSheet::kMaxCols - std::min<uint64_t>(col, ExcelSheet::kMaxCols);
+    // A multiple record: row, first column, its entries, last column.
+    const uint64_t entries = length < 6 ? 0 : length - 6u;
+    switch (code) {
+      case Cells::kMulRK:
+        cells += std::min<uint64_t>(entries / 6, room);
+        break;
+      case Cells::kMulBlank:
+        cells += std::min<uint64_t>(entries / 2, room);
+        break;
+      case Cells::kRK:
+      case Cells::kNumber:
+      case Cells::kBoolErr:
+      case Cells::kBlank:
+      case Cells::kLabelSST:
+        ++cells;
+        break;
+      case RecordCode::kBof:
+        ++depth;
+        break;
+      case RecordCode::kEof:
+        if (--depth == 0) return cells;
+        break;
+      default:
+        break;
+    }
+    position += Record::kHeaderSize + length;
+  }
+  return cells;
+}
+
 }  // namespace
 
 ExcelFile::ExcelFile() = default;
@@ -366,6 +410,8 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       // workbook yet; no record object is kept per cell.
       found.emplace_back();
       ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
+      sheet.ReserveCells(static_cast<size_t>(
+          std::min(cells_in_substream(at), ExcelSheet::kMaxRows * ExcelSheet::kMaxCols)));
       const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
       used = found.back().Read(at.data(), at.size(),
                                [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {

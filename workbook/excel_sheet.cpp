@@ -52,6 +52,26 @@ uint32_t key_of(uint64_t row, uint64_t col) {
 // after it; a longer one makes a new run for it.
 constexpr size_t kShortRun = 64;
 
+// At most the cells a record gives.
+size_t cells_in(const CellBlock& record) {
+  const size_t room =
+      ExcelSheet::kMaxCols - std::min<uint64_t>(record.ColIndex(), ExcelSheet::kMaxCols);
+  switch (record.code) {
+    case Cells::kMulRK:
+      return std::min(record.mul_rk.entries.size(), room);
+    case Cells::kMulBlank:
+      return std::min(record.mul_blank.xf_indices.size(), room);
+    case Cells::kRK:
+    case Cells::kNumber:
+    case Cells::kBoolErr:
+    case Cells::kBlank:
+    case Cells::kLabelSST:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 // Room for one more cell: a run grows by a quarter of its length at a time,
 // not by doubling, so that a sheet built cell by cell keeps little room
 // unused.
@@ -93,12 +113,12 @@ size_t ExcelSheet::LowerBound(const std::vector<ExcelCell>& run, uint32_t key, s
 }
 
 const ExcelCell* ExcelSheet::Find(uint32_t key) const {
-  fingers_.resize(runs_.size());
-  for (size_t i = 0; i < runs_.size(); ++i) {
-    const std::vector<ExcelCell>& run = runs_[i];
-    if (run.empty() || KeyOf(run.back()) < key) continue;
-    const size_t at = fingers_[i] = LowerBound(run, key, fingers_[i]);
-    if (KeyOf(run[at]) == key) return &run[at];
+  const size_t col = key & 0xFF;
+  for (Run& run : runs_) {
+    const std::vector<ExcelCell>& cells = run.cells;
+    if (!run.columns.test(col) || KeyOf(cells.back()) < key || key < KeyOf(cells.front())) continue;
+    const size_t at = run.finger = LowerBound(cells, key, run.finger);
+    if (KeyOf(cells[at]) == key) return &cells[at];
   }
   return nullptr;
 }
@@ -111,62 +131,106 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (const ExcelCell* found = Find(key)) return const_cast<ExcelCell*>(found);
 
   if (runs_.empty()) runs_.emplace_back();
-  std::vector<ExcelCell>* run = &runs_.back();
-  auto at = run->end();
-  if (!run->empty() && KeyOf(run->back()) > key) {
-    if (run->size() < kShortRun) {
-      at = std::lower_bound(run->begin(), run->end(), key, KeyBefore);
+  Run* run = &runs_.back();
+  auto at = run->cells.end();
+  if (!run->cells.empty() && KeyOf(run->cells.back()) > key) {
+    if (run->cells.size() < kShortRun) {
+      at = std::lower_bound(run->cells.begin(), run->cells.end(), key, KeyBefore);
     } else {
       runs_.emplace_back();
       run = &runs_.back();
-      at = run->end();
+      at = run->cells.end();
     }
   }
-  const auto offset = at - run->begin();
-  make_room(*run);
-  at = run->emplace(run->begin() + offset);
+  const auto offset = at - run->cells.begin();
+  make_room(run->cells);
+  at = run->cells.emplace(run->cells.begin() + offset);
   at->row_ = static_cast<uint16_t>(row);
   at->column_ = static_cast<uint8_t>(col);
+  run->columns.set(col);
 
-  bool moved = false;
-  while (runs_.size() > 1 && runs_.back().size() >= runs_[runs_.size() - 2].size()) {
-    MergeLastRuns();
-    moved = true;
+  const size_t runs = runs_.size();
+  SettleRuns();
+  return runs_.size() != runs ? const_cast<ExcelCell*>(Find(key)) : &*at;
+}
+
+void ExcelSheet::SettleRuns() {
+  // The runs from the first whose later runs hold kGroup - 1 times its
+  // cells are merged. Each run thus holds more than a kGroup-th of the
+  // cells after it: few runs to search, and a cell merged about once for
+  // every kGroup-fold growth of the sheet (a sheet filled column by column
+  // merges each cell about log(columns) / log(kGroup) times).
+  constexpr size_t kGroup = 4;
+  size_t later = runs_.back().cells.size();
+  size_t first = runs_.size();
+  for (size_t i = runs_.size() - 1; i-- > 0;) {
+    const size_t size = runs_[i].cells.size();
+    if (later >= (kGroup - 1) * size) first = i;
+    later += size;
   }
-  return moved ? const_cast<ExcelCell*>(Find(key)) : &*at;
+  if (first < runs_.size()) MergeRunsFrom(first);
 }
 
-void ExcelSheet::MergeLastRuns() const {
-  std::vector<ExcelCell>& a = runs_[runs_.size() - 2];
-  std::vector<ExcelCell>& b = runs_.back();
-  std::vector<ExcelCell> both;
-  both.reserve(a.size() + b.size());
-  std::merge(std::make_move_iterator(a.begin()), std::make_move_iterator(a.end()),
-             std::make_move_iterator(b.begin()), std::make_move_iterator(b.end()),
-             std::back_inserter(both),
-             [](const ExcelCell& x, const ExcelCell& y) { return KeyOf(x) < KeyOf(y); });
-  runs_.pop_back();
-  runs_.back() = std::move(both);
+void ExcelSheet::MergeRunsFrom(size_t first) const {
+  if (first + 1 >= runs_.size()) return;
+  size_t total = 0;
+  for (size_t i = first; i < runs_.size(); ++i) total += runs_[i].cells.size();
+  std::vector<ExcelCell> merged;
+  merged.reserve(total);
+  // The next cell of each run, the least on top.
+  struct Head {
+    uint32_t key;
+    size_t run;
+    size_t at;
+  };
+  const auto later = [](const Head& x, const Head& y) { return x.key > y.key; };
+  std::vector<Head> heads;
+  for (size_t i = first; i < runs_.size(); ++i)
+    if (!runs_[i].cells.empty()) heads.push_back({KeyOf(runs_[i].cells[0]), i, 0});
+  std::make_heap(heads.begin(), heads.end(), later);
+  while (!heads.empty()) {
+    std::pop_heap(heads.begin(), heads.end(), later);
+    Head& head = heads.back();
+    std::vector<ExcelCell>& cells = runs_[head.run].cells;
+    // The run with the least cell gives all its cells before the next
+    // least of the others at once: runs of whole columns interleave in
+    // blocks.
+    const uint64_t bound = heads.size() > 1 ? heads.front().key : uint64_t{1} << 32;
+    do merged.push_back(std::move(cells[head.at]));
+    while (++head.at < cells.size() && KeyOf(cells[head.at]) < bound);
+    if (head.at == cells.size()) {
+      heads.pop_back();
+      continue;
+    }
+    head.key = KeyOf(cells[head.at]);
+    std::push_heap(heads.begin(), heads.end(), later);
+  }
+  Run& target = runs_[first];
+  for (size_t i = first + 1; i < runs_.size(); ++i) target.columns |= runs_[i].columns;
+  target.cells = std::move(merged);
+  target.finger = 0;
+  runs_.resize(first + 1);
 }
 
-void ExcelSheet::MergeRuns() const {
-  while (runs_.size() > 1) MergeLastRuns();
+void ExcelSheet::ReserveCells(size_t count) {
+  if (runs_.empty()) runs_.emplace_back();
+  if (runs_.size() == 1) runs_[0].cells.reserve(count);
 }
 
 uint64_t ExcelSheet::StoredRows() const {
   MergeRuns();
-  return runs_.empty() || runs_[0].empty() ? 0 : runs_[0].back().row_ + uint64_t{1};
+  return runs_.empty() || runs_[0].cells.empty() ? 0 : runs_[0].cells.back().row_ + uint64_t{1};
 }
 
 ExcelSheet::RowCells ExcelSheet::StoredRow(uint64_t row) const {
   MergeRuns();
   if (runs_.empty() || row >= kMaxRows) return RowCells(nullptr, nullptr);
-  const std::vector<ExcelCell>& run = runs_[0];
-  fingers_.resize(1);
-  const auto first = run.begin() + (fingers_[0] = LowerBound(run, key_of(row, 0), fingers_[0]));
+  Run& run = runs_[0];
+  const std::vector<ExcelCell>& cells = run.cells;
+  const auto first = cells.begin() + (run.finger = LowerBound(cells, key_of(row, 0), run.finger));
   auto last = first;
-  while (last != run.end() && last->row_ == row) ++last;
-  return RowCells(run.data() + (first - run.begin()), run.data() + (last - run.begin()));
+  while (last != cells.end() && last->row_ == row) ++last;
+  return RowCells(cells.data() + (first - cells.begin()), cells.data() + (last - cells.begin()));
 }
 
 const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
@@ -232,6 +296,10 @@ void ExcelSheet::ReadCells() {
   rows_ = std::min<uint64_t>(worksheet.dimensions.first_unused_row, kMaxRows);
   cols_ = std::min<uint64_t>(worksheet.dimensions.first_unused_col, kMaxCols);
 
+  size_t count = 0;
+  for (const Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks)
+    for (const CellBlock& record : block.cell_blocks) count += cells_in(record);
+  ReserveCells(count);
   const Workbook::SharedStringTable& strings = owner_->globals.shared_strings;
   for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks)
     for (const CellBlock& record : block.cell_blocks) ReadCell(record, strings);
@@ -242,10 +310,15 @@ void ExcelSheet::ReadCell(const CellBlock& record,
                           const GlobalsRecords::SharedStringTable& strings) {
   const uint64_t r = record.RowIndex();
   const uint64_t c = record.ColIndex();
-  // While reading, the cells (in order as a rule) grow by doubling: fewer,
-  // larger moves; FinishReading gives the room back.
-  if (runs_.size() == 1 && runs_[0].size() + 256 > runs_[0].capacity())
-    runs_[0].reserve(std::max<size_t>(1024, 2 * runs_[0].capacity()));
+  // Without room reserved for them all, the cells (in order as a rule) grow
+  // by doubling while reading: fewer, larger moves; FinishReading gives the
+  // room back.
+  if (runs_.size() == 1) {
+    std::vector<ExcelCell>& cells = runs_[0].cells;
+    const size_t needed = cells.size() + cells_in(record);
+    if (needed > cells.capacity())
+      cells.reserve(std::max({size_t{1024}, 2 * cells.capacity(), needed}));
+  }
   switch (record.code) {
     case Cells::kMulRK:
       for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
@@ -307,8 +380,9 @@ void ExcelSheet::FinishReading(const Worksheet::Dimensions& dimensions) {
   // The room growth reserved is given back, so that a load holds no more
   // than its cells.
   MergeRuns();
-  if (!runs_.empty() && runs_[0].capacity() - runs_[0].size() > runs_[0].size() / 8)
-    runs_[0].shrink_to_fit();
+  if (!runs_.empty() &&
+      runs_[0].cells.capacity() - runs_[0].cells.size() > runs_[0].cells.size() / 8)
+    runs_[0].cells.shrink_to_fit();
 }
 
 void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {

@@ -13,6 +13,7 @@
 // Memory and the time of a save follow the cells, not the size of the
 // table: there is no per-row container, so a sheet of one column costs no
 // more per cell than a wide one.
+#include <bitset>
 #include <cstdint>
 #include <ostream>
 #include <vector>
@@ -120,22 +121,40 @@ class ExcelSheet {
   // Orders cells by row, then column.
   static uint32_t KeyOf(const ExcelCell& cell) { return uint32_t{cell.row_} << 8 | cell.column_; }
   static bool KeyBefore(const ExcelCell& cell, uint32_t key) { return KeyOf(cell) < key; }
+
+  // Cells in (row, column) order, no cell in two runs.
+  struct Run {
+    std::vector<ExcelCell> cells;
+    // The columns it holds: a search skips a run without the column, so a
+    // sheet filled column by column looks up new cells in no run at all.
+    std::bitset<kMaxCols> columns;
+    // Where the last search ended.
+    size_t finger = 0;
+  };
+
+  // Merges runs from first on into one, all at once.
+  void MergeRunsFrom(size_t first) const;
   // Merges the runs into one, so that each row's cells lie together.
-  void MergeRuns() const;
-  void MergeLastRuns() const;
+  void MergeRuns() const {
+    if (runs_.size() > 1) MergeRunsFrom(0);
+  }
+  // Merges the latest runs once they hold many times the cells of the one
+  // before them.
+  void SettleRuns();
   const ExcelCell* Find(uint32_t key) const;
   // The first cell of the run not before key, found from near hint.
   static size_t LowerBound(const std::vector<ExcelCell>& run, uint32_t key, size_t hint);
+  // For a load that knows about how many cells it brings: room for them
+  // all at once, so that reading neither regrows nor trims the cells.
+  void ReserveCells(size_t count);
+  friend class ExcelFile;
 
-  // The stored cells in runs, each in (row, column) order, no cell in two.
   // Cells that come in order are appended to the last run; others start or
-  // join a later, smaller run, and a run that grows as large as the one
-  // before merges into it. Filling a sheet in any order thus moves each
-  // cell a few times only, and a sheet filled in order is one run. Readers
-  // of whole rows merge them all first (hence mutable).
-  mutable std::vector<std::vector<ExcelCell>> runs_;
-  // Where the last search of each run ended.
-  mutable std::vector<size_t> fingers_;
+  // join a later, short run. Runs are merged a group at a time, each group
+  // several times larger than the last, so filling a sheet in any order
+  // moves each cell a few times only, and a sheet filled in order is one
+  // run. Readers of whole rows merge them all first (hence mutable).
+  mutable std::vector<Run> runs_;
 };
 
 }  // namespace YExcel

@@ -181,6 +181,54 @@ TEST(CellOrderTest, RowsFarApartKeepTheirCells) {
   EXPECT_EQ(back.StoredRow(29999).size(), 0u);
 }
 
+// Filled column by column, as the export fills an image, the cells lie in
+// many runs: every lookup must still find the one cell stored at its place,
+// whichever run holds it, and the result must save as a row-by-row fill.
+TEST(CellOrderTest, ColumnByColumnFillWithRevisitsKeepsOneCellPerPlace) {
+  constexpr uint16_t kRows = 150;
+  constexpr uint16_t kCols = 70;
+  const auto value = [](uint16_t r, uint16_t c) { return r * 1000.0 + c + 0.5; };
+
+  ExcelFile by_rows;
+  by_rows.New(1);
+  for (uint16_t r = 0; r < kRows; ++r)
+    for (uint16_t c = 0; c < kCols; ++c)
+      by_rows.GetWorksheet(0)->Cell(r, c)->SetDouble(value(r, c));
+
+  ExcelFile by_columns;
+  by_columns.New(1);
+  ExcelSheet& sheet = *by_columns.GetWorksheet(0);
+  sheet.Cell(kRows - 1, kCols - 1);  // the far corner first, as the export does
+  for (uint16_t c = 0; c < kCols; ++c) {
+    for (uint16_t r = 0; r < kRows; ++r) {
+      sheet.Cell(r, c)->SetDouble(-1);
+      // An earlier column, half way down: the stored cell, not a new one.
+      if (c > 0 && r == kRows / 2) {
+        const uint16_t back = (c * 37 + 11) % c;
+        ExcelCell* earlier = sheet.Cell(r, back);
+        ASSERT_EQ(earlier, sheet.At(r, back)) << c;
+        ASSERT_EQ(earlier->GetDouble(), value(r, back)) << c;
+        earlier->SetDouble(value(r, back));
+      }
+      sheet.Cell(r, c)->SetDouble(value(r, c));
+    }
+  }
+  for (uint16_t r = 0; r < kRows; ++r) {
+    const ExcelSheet::RowCells row = sheet.StoredRow(r);
+    ASSERT_EQ(row.size(), kCols) << r;
+    for (uint16_t c = 0; c < kCols; ++c) {
+      EXPECT_EQ(row[c].Column(), c) << r;
+      EXPECT_EQ(row[c].GetDouble(), value(r, c)) << r << "," << c;
+    }
+  }
+
+  const std::string rows_path = scratch_path("image_rows.xls");
+  const std::string columns_path = scratch_path("image_columns.xls");
+  ASSERT_TRUE(by_rows.SaveAs(rows_path.c_str()));
+  ASSERT_TRUE(by_columns.SaveAs(columns_path.c_str()));
+  EXPECT_TRUE(file_bytes(rows_path) == file_bytes(columns_path));
+}
+
 }  // namespace
 }  // namespace YExcel
 }  // namespace YCompoundFiles
