@@ -36,6 +36,21 @@ struct Model {
       it = (*it == p || it->rfind(p + "\\", 0) == 0) ? storages.erase(it) : std::next(it);
     if (cwd == p || cwd.rfind(p + "\\", 0) == 0) cwd = Parent(p);
   }
+  // The code RemoveDirectory (directory_only) or RemoveTree should give for
+  // the target; on success the model loses the target and what lies below.
+  int Remove(const std::string& p, bool directory_only) {
+    int expected = YCompoundFiles::kSuccess;
+    if (directory_only) {
+      if (!IsStorage(p))
+        expected = YCompoundFiles::kNoSuchStorage;
+      else if (HasChildren(p))
+        expected = YCompoundFiles::kStorageNotEmpty;
+    } else if (!IsStorage(p) && !IsStream(p)) {
+      expected = YCompoundFiles::kNoSuchStorage;
+    }
+    if (expected == YCompoundFiles::kSuccess) RemoveUnder(p);
+    return expected;
+  }
   // Make an entry, with missing storages on the way; the expected code.
   // (Names must differ in more than case: the model compares exactly.)
   int Make(const std::string& p, bool storage) {

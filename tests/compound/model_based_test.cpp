@@ -80,15 +80,10 @@ void RunModel(unsigned seed, int steps,
       const bool directory_only = pick(2);
       what = std::string(directory_only ? "RemoveDirectory " : "RemoveTree ") + target;
       const std::string argument = spelled(target);  // before the model's current storage moves
+      expected = model.Remove(target, directory_only);
       if (directory_only) {
-        expected = !model.IsStorage(target)
-                       ? kNoSuchStorage
-                       : (model.HasChildren(target) ? kStorageNotEmpty : kSuccess);
-        if (expected == kSuccess) model.RemoveUnder(target);
         got = doc.RemoveDirectory(argument.c_str());
       } else {
-        expected = (model.IsStorage(target) || model.IsStream(target)) ? kSuccess : kNoSuchStorage;
-        if (expected == kSuccess) model.RemoveUnder(target);
         got = doc.RemoveTree(argument.c_str());
       }
     } else {

@@ -105,16 +105,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string argument = spelled(target);  // before the model's current storage moves
         if (in.Bit()) {
           what = "RemoveDirectory " + target;
-          expected = !model.IsStorage(target)
-                         ? kNoSuchStorage
-                         : (model.HasChildren(target) ? kStorageNotEmpty : kSuccess);
-          if (expected == kSuccess) model.RemoveUnder(target);
+          expected = model.Remove(target, true);
           got = doc.RemoveDirectory(argument.c_str());
         } else {
           what = "RemoveTree " + target;
-          expected =
-              (model.IsStorage(target) || model.IsStream(target)) ? kSuccess : kNoSuchStorage;
-          if (expected == kSuccess) model.RemoveUnder(target);
+          expected = model.Remove(target, false);
           got = doc.RemoveTree(argument.c_str());
         }
         break;
