@@ -24,32 +24,29 @@ Window1::Window1()
   record_size = 22;
 }
 
+template <class Visit>
+void Window1::Fields(const Visit& visit) {
+  visit(horizontal_position, 0);
+  visit(vertical_position, 2);
+  visit(width, 4);
+  visit(height, 6);
+  visit(options, 8);
+  visit(active_sheet, 10);
+  visit(first_visible_tab, 12);
+  visit(selected_sheets, 14);
+  visit(tab_bar_width, 16);
+}
+
 uint64_t Window1::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
-  ByteCodec::Get(data, horizontal_position, 0);
-  ByteCodec::Get(data, vertical_position, 2);
-  ByteCodec::Get(data, width, 4);
-  ByteCodec::Get(data, height, 6);
-  ByteCodec::Get(data, options, 8);
-  ByteCodec::Get(data, active_sheet, 10);
-  ByteCodec::Get(data, first_visible_tab, 12);
-  ByteCodec::Get(data, selected_sheets, 14);
-  ByteCodec::Get(data, tab_bar_width, 16);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Window1::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, horizontal_position, 0);
-  ByteCodec::Put(data, vertical_position, 2);
-  ByteCodec::Put(data, width, 4);
-  ByteCodec::Put(data, height, 6);
-  ByteCodec::Put(data, options, 8);
-  ByteCodec::Put(data, active_sheet, 10);
-  ByteCodec::Put(data, first_visible_tab, 12);
-  ByteCodec::Put(data, selected_sheets, 14);
-  ByteCodec::Put(data, tab_bar_width, 16);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -72,18 +69,23 @@ Font::Font()
   RecordSize();
 }
 
+template <class Visit>
+void Font::Fields(const Visit& visit) {
+  visit(height, 0);
+  visit(options, 2);
+  visit(colour_index, 4);
+  visit(weight, 6);
+  visit(escapement, 8);
+  visit(underline, 10);
+  visit(family, 11);
+  visit(character_set, 12);
+  visit(reserved, 13);
+}
+
 uint64_t Font::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 14) return 0;
-  ByteCodec::Get(data, height, 0);
-  ByteCodec::Get(data, options, 2);
-  ByteCodec::Get(data, colour_index, 4);
-  ByteCodec::Get(data, weight, 6);
-  ByteCodec::Get(data, escapement, 8);
-  ByteCodec::Get(data, underline, 10);
-  ByteCodec::Get(data, family, 11);
-  ByteCodec::Get(data, character_set, 12);
-  ByteCodec::Get(data, reserved, 13);
+  Fields(FieldGetter(data));
   if (!name.Read(data.data() + 14, data.size() - 14)) return 0;
   return consumed;
 }
@@ -98,15 +100,7 @@ uint64_t Font::RecordSize() {
 
 uint64_t Font::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, height, 0);
-  ByteCodec::Put(data, options, 2);
-  ByteCodec::Put(data, colour_index, 4);
-  ByteCodec::Put(data, weight, 6);
-  ByteCodec::Put(data, escapement, 8);
-  ByteCodec::Put(data, underline, 10);
-  ByteCodec::Put(data, family, 11);
-  ByteCodec::Put(data, character_set, 12);
-  ByteCodec::Put(data, reserved, 13);
+  Fields(FieldPutter(data));
   name.Write(data.data() + 14);
   return Record::Write(out);
 }
@@ -130,34 +124,30 @@ XF::XF()
   record_size = 24;
 }
 
+template <class Visit>
+void XF::Fields(const Visit& visit) {
+  visit(font_index, 0);
+  visit(format_index, 2);
+  visit(protection, 4);
+  visit(alignment, 6);
+  visit(rotation, 7);
+  visit(text_properties, 8);
+  visit(used_attributes, 9);
+  visit(border_lines, 10);
+  visit(border_colours, 14);
+  visit(fill_colours, 18);
+}
+
 uint64_t XF::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
-  ByteCodec::Get(data, font_index, 0);
-  ByteCodec::Get(data, format_index, 2);
-  ByteCodec::Get(data, protection, 4);
-  ByteCodec::Get(data, alignment, 6);
-  ByteCodec::Get(data, rotation, 7);
-  ByteCodec::Get(data, text_properties, 8);
-  ByteCodec::Get(data, used_attributes, 9);
-  ByteCodec::Get(data, border_lines, 10);
-  ByteCodec::Get(data, border_colours, 14);
-  ByteCodec::Get(data, fill_colours, 18);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t XF::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, font_index, 0);
-  ByteCodec::Put(data, format_index, 2);
-  ByteCodec::Put(data, protection, 4);
-  ByteCodec::Put(data, alignment, 6);
-  ByteCodec::Put(data, rotation, 7);
-  ByteCodec::Put(data, text_properties, 8);
-  ByteCodec::Put(data, used_attributes, 9);
-  ByteCodec::Put(data, border_lines, 10);
-  ByteCodec::Put(data, border_colours, 14);
-  ByteCodec::Put(data, fill_colours, 18);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -209,12 +199,17 @@ BoundSheet::BoundSheet() : Record(0x0085), position(0), visibility(0), type(0) {
   RecordSize();
 }
 
+template <class Visit>
+void BoundSheet::Fields(const Visit& visit) {
+  visit(position, 0);
+  visit(visibility, 4);
+  visit(type, 5);
+}
+
 uint64_t BoundSheet::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 6) return 0;
-  ByteCodec::Get(data, position, 0);
-  ByteCodec::Get(data, visibility, 4);
-  ByteCodec::Get(data, type, 5);
+  Fields(FieldGetter(data));
   if (!name.Read(data.data() + 6, data.size() - 6)) return 0;
   return consumed;
 }
@@ -229,9 +224,7 @@ uint64_t BoundSheet::RecordSize() {
 
 uint64_t BoundSheet::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, position, 0);
-  ByteCodec::Put(data, visibility, 4);
-  ByteCodec::Put(data, type, 5);
+  Fields(FieldPutter(data));
   name.Write(data.data() + 6);
   return Record::Write(out);
 }

@@ -37,6 +37,10 @@ struct Window1 : Record {
   uint16_t first_visible_tab;    // 12: 0
   uint16_t selected_sheets;      // 14: 1
   uint16_t tab_bar_width;        // 16: 600 (per thousand)
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0031, 14 data bytes and the name.
@@ -57,6 +61,10 @@ struct Font : Record {
   uint8_t character_set;    // 12: 0
   uint8_t reserved;         // 13: 0
   ShortUnicodeString name;  // 14: "Arial", 16-bit characters
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x00E0, 20 data bytes.
@@ -75,6 +83,10 @@ struct XF : Record {
   uint32_t border_lines;    // 10: 0
   uint32_t border_colours;  // 14: 0
   uint16_t fill_colours;    // 18: 0x20C0
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0293. A built-in style (bit 15 of xf_index set) carries identifier and
@@ -106,6 +118,10 @@ struct BoundSheet : Record {
   uint8_t visibility;       // 4: 0
   uint8_t type;             // 5: 0
   ShortUnicodeString name;  // 6: "Sheet1", 8-bit characters
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x00FF: strings per bucket, then per bucket its first string's absolute

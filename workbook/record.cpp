@@ -129,27 +129,27 @@ void BOF::SetDefaults(uint16_t substream_type) {
   lowest_version = 0x00000306;
 }
 
+template <class Visit>
+void BOF::Fields(const Visit& visit) {
+  visit(version, 0);
+  visit(type, 2);
+  visit(build, 4);
+  visit(year, 6);
+  visit(history_flags, 8);
+  visit(lowest_version, 12);
+}
+
 uint64_t BOF::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
   // A short BOF keeps its length; the fields it lacks read as zero.
-  ByteCodec::Get(data, version, 0);
-  ByteCodec::Get(data, type, 2);
-  ByteCodec::Get(data, build, 4);
-  ByteCodec::Get(data, year, 6);
-  ByteCodec::Get(data, history_flags, 8);
-  ByteCodec::Get(data, lowest_version, 12);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t BOF::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, version, 0);
-  ByteCodec::Put(data, type, 2);
-  ByteCodec::Put(data, build, 4);
-  ByteCodec::Put(data, year, 6);
-  ByteCodec::Put(data, history_flags, 8);
-  ByteCodec::Put(data, lowest_version, 12);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 

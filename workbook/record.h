@@ -77,6 +77,33 @@ class Record {
   bool SplitPointsFit(uint64_t data_bytes) const;
 };
 
+// A record's fixed fields listed once, in a member Fields(visit) that calls
+// visit(field, offset[, width on file]) for each: Read runs the list with a
+// FieldGetter, Write with a FieldPutter, so the two cannot drift apart.
+class FieldGetter {
+ public:
+  explicit FieldGetter(const std::vector<char>& data) : data_(data) {}
+  template <class T>
+  void operator()(T& field, uint64_t offset, uint64_t width = 0) const {
+    ByteCodec::Get(data_, field, offset, width);
+  }
+
+ private:
+  const std::vector<char>& data_;
+};
+
+class FieldPutter {
+ public:
+  explicit FieldPutter(std::vector<char>& data) : data_(data) {}
+  template <class T>
+  void operator()(const T& field, uint64_t offset, uint64_t width = 0) const {
+    ByteCodec::Put(data_, field, offset, width);
+  }
+
+ private:
+  std::vector<char>& data_;
+};
+
 // Start of a substream. The owning container sets the six values.
 struct BOF : Record {
   static constexpr uint16_t kGlobals = 0x0005;
@@ -95,6 +122,10 @@ struct BOF : Record {
   uint16_t year;
   uint32_t history_flags;
   uint32_t lowest_version;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // End of a substream: no fields.

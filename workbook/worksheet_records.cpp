@@ -20,13 +20,18 @@ Index::Index()
   record_size = 20;
 }
 
+template <class Visit>
+void Index::Fields(const Visit& visit) {
+  visit(reserved1, 0);
+  visit(first_used_row, 4, 4);
+  visit(first_unused_row, 8, 4);
+  visit(reserved2, 12);
+}
+
 uint64_t Index::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
-  ByteCodec::Get(data, reserved1, 0);
-  ByteCodec::Get(data, first_used_row, 4, 4);
-  ByteCodec::Get(data, first_unused_row, 8, 4);
-  ByteCodec::Get(data, reserved2, 12);
+  Fields(FieldGetter(data));
   // The row range, not the data length, says how many blocks there are;
   // it is bounded so that a damaged range cannot ask for more than a sheet.
   const int64_t span =
@@ -49,10 +54,7 @@ uint64_t Index::RecordSize() {
 
 uint64_t Index::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, reserved1, 0);
-  ByteCodec::Put(data, first_used_row, 4, 4);
-  ByteCodec::Put(data, first_unused_row, 8, 4);
-  ByteCodec::Put(data, reserved2, 12);
+  Fields(FieldPutter(data));
   for (uint64_t i = 0; i < dbcell_positions.size(); ++i)
     ByteCodec::Put(data, dbcell_positions[i], 16 + 4 * i, 4);
   return Record::Write(out);
@@ -72,24 +74,25 @@ Dimensions::Dimensions()
   record_size = 18;
 }
 
+template <class Visit>
+void Dimensions::Fields(const Visit& visit) {
+  visit(first_used_row, 0, 4);
+  visit(first_unused_row, 4, 4);
+  visit(first_used_col, 8);
+  visit(first_unused_col, 10);
+  visit(reserved, 12);
+}
+
 uint64_t Dimensions::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
-  ByteCodec::Get(data, first_used_row, 0, 4);
-  ByteCodec::Get(data, first_unused_row, 4, 4);
-  ByteCodec::Get(data, first_used_col, 8);
-  ByteCodec::Get(data, first_unused_col, 10);
-  ByteCodec::Get(data, reserved, 12);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Dimensions::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, first_used_row, 0, 4);
-  ByteCodec::Put(data, first_unused_row, 4, 4);
-  ByteCodec::Put(data, first_used_col, 8);
-  ByteCodec::Put(data, first_unused_col, 10);
-  ByteCodec::Put(data, reserved, 12);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -109,28 +112,27 @@ Row::Row()
   record_size = 20;
 }
 
+template <class Visit>
+void Row::Fields(const Visit& visit) {
+  visit(row_index, 0);
+  visit(first_used_col, 2);
+  visit(first_unused_col, 4);
+  visit(height, 6);
+  visit(reserved1, 8);
+  visit(reserved2, 10);
+  visit(options, 12);
+}
+
 uint64_t Row::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
-  ByteCodec::Get(data, row_index, 0);
-  ByteCodec::Get(data, first_used_col, 2);
-  ByteCodec::Get(data, first_unused_col, 4);
-  ByteCodec::Get(data, height, 6);
-  ByteCodec::Get(data, reserved1, 8);
-  ByteCodec::Get(data, reserved2, 10);
-  ByteCodec::Get(data, options, 12);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Row::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, row_index, 0);
-  ByteCodec::Put(data, first_used_col, 2);
-  ByteCodec::Put(data, first_unused_col, 4);
-  ByteCodec::Put(data, height, 6);
-  ByteCodec::Put(data, reserved1, 8);
-  ByteCodec::Put(data, reserved2, 10);
-  ByteCodec::Put(data, options, 12);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -184,30 +186,28 @@ Window2::Window2()
   record_size = 22;
 }
 
+template <class Visit>
+void Window2::Fields(const Visit& visit) {
+  visit(options, 0);
+  visit(first_visible_row, 2);
+  visit(first_visible_col, 4);
+  visit(grid_colour, 6);
+  visit(reserved1, 8);
+  visit(page_break_zoom, 10);
+  visit(normal_zoom, 12);
+  visit(reserved2, 14);
+}
+
 uint64_t Window2::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed) return 0;
-  ByteCodec::Get(data, options, 0);
-  ByteCodec::Get(data, first_visible_row, 2);
-  ByteCodec::Get(data, first_visible_col, 4);
-  ByteCodec::Get(data, grid_colour, 6);
-  ByteCodec::Get(data, reserved1, 8);
-  ByteCodec::Get(data, page_break_zoom, 10);
-  ByteCodec::Get(data, normal_zoom, 12);
-  ByteCodec::Get(data, reserved2, 14);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Window2::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, options, 0);
-  ByteCodec::Put(data, first_visible_row, 2);
-  ByteCodec::Put(data, first_visible_col, 4);
-  ByteCodec::Put(data, grid_colour, 6);
-  ByteCodec::Put(data, reserved1, 8);
-  ByteCodec::Put(data, page_break_zoom, 10);
-  ByteCodec::Put(data, normal_zoom, 12);
-  ByteCodec::Put(data, reserved2, 14);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 

@@ -45,6 +45,10 @@ struct Index : Record {
   uint64_t first_unused_row;  // 4 bytes on file
   uint32_t reserved2;
   std::vector<uint64_t> dbcell_positions;  // 4 bytes each on file
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0200, 14 data bytes: 0 u32 first used row, 4 u32 last used row + 1,
@@ -59,6 +63,10 @@ struct Dimensions : Record {
   uint16_t first_used_col;
   uint16_t first_unused_col;
   uint16_t reserved;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0208, 16 data bytes: 0 row index, 2 first used column, 4 last used
@@ -75,6 +83,10 @@ struct Row : Record {
   uint16_t reserved1;
   uint16_t reserved2;
   uint32_t options;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x00D7: 0 u32 distance from the start of the block's first Row record to
@@ -111,6 +123,10 @@ struct Window2 : Record {
   uint16_t page_break_zoom;
   uint16_t normal_zoom;
   uint32_t reserved2;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 }  // namespace WorksheetRecords

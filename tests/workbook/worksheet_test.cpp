@@ -162,6 +162,24 @@ TEST(WorksheetTest, IndexAndDBCellPositionCounts) {
   EXPECT_EQ(dbcell.row_offsets.size(), 3u);
 }
 
+TEST(WorksheetTest, FixedRecordsReadEachFieldAtItsOffsetAndWriteItBack) {
+  // Every byte differs, so a field read from the wrong place or width shows.
+  Bytes data;
+  for (int i = 0; i < 18; ++i) data.push_back(static_cast<char>(0x11 * (i % 15 + 1)));
+  WorksheetRecords::Window2 window;
+  const Bytes in = record_of(0x023E, data);
+  ASSERT_EQ(window.Read(in.data(), in.size()), in.size());
+  EXPECT_EQ(window.first_visible_col, 0x6655);
+  EXPECT_EQ(window.reserved2, 0x332211FFu);
+  EXPECT_EQ(written_bytes(window), in);
+  WorksheetRecords::Dimensions dimensions;
+  const Bytes dims = record_of(0x0200, Bytes(data.begin(), data.begin() + 14));
+  ASSERT_EQ(dimensions.Read(dims.data(), dims.size()), dims.size());
+  EXPECT_EQ(dimensions.first_unused_row, 0x88776655u);
+  EXPECT_EQ(dimensions.first_unused_col, 0xCCBB);
+  EXPECT_EQ(written_bytes(dimensions), dims);
+}
+
 TEST(WorksheetTest, NewWorksheetRecords) {
   WorksheetRecords::Window2 window;
   EXPECT_EQ(written_bytes(window), kWindow2);
