@@ -139,15 +139,16 @@ bool findcenterofg_beamstop(image_data* rec, int32_t x0, int32_t x1, int32_t y0,
 
   // The mirror columns of a strip form a strip of their own (reversed), so
   // they are gathered once per strip in row order, like the strip itself.
-  std::vector<int32_t> mirror_cols(static_cast<size_t>(kColumnStrip));
+  const int32_t strip = strip_width(x0, x1);
+  std::vector<int32_t> mirror_cols(static_cast<size_t>(strip));
   const size_t pitch = column_pitch(static_cast<size_t>(h));
-  std::vector<float> mirrors(fy.empty() ? 0 : static_cast<size_t>(kColumnStrip) * pitch);
+  std::vector<float> mirrors(fy.empty() ? 0 : static_cast<size_t>(strip) * pitch);
   std::unique_ptr<bool[]> pass(new bool[fy.size() + 1]);
   bool contiguous = false;
   Gravity g;
   visit_columns(rec->data, w, x0, x1, y0, y1, [&](int32_t x, const float* column) {
-    const int32_t c = (x - x0) % kColumnStrip;
-    const int32_t n = std::min<int32_t>(kColumnStrip, x1 - (x - c));
+    const int32_t c = (x - x0) % strip;
+    const int32_t n = std::min<int32_t>(strip, x1 - (x - c));
     if (c == 0) {
       for (int32_t i = 0; i < n; ++i)
         mirror_cols[static_cast<size_t>(i)] = mirror(rec->center_x, x + i, w);

@@ -21,6 +21,13 @@
 // the copy's write streams (one per column) still fit the first-level cache.
 constexpr int32_t kColumnStrip = 128;
 
+// Columns per strip for the window x0 .. x1-1: no wider than the window, so
+// that a narrow, tall pattern does not pay for a strip of its full height
+// per column it does not have.  Strips start at x0.
+inline int32_t strip_width(int32_t x0, int32_t x1) {
+  return std::max<int32_t>(std::min<int32_t>(kColumnStrip, x1 - x0), 1);
+}
+
 // Distance between buffer columns for columns of h values: a multiple of 16
 // floats plus one cache line, so that the columns do not all fall into the
 // same cache set (as they would at a power-of-two distance).
@@ -53,10 +60,11 @@ void visit_columns(const float* data, int32_t stride, int32_t x0, int32_t x1, in
   const size_t h = static_cast<size_t>(y1 - y0);
   const size_t w = static_cast<size_t>(stride);
   const size_t pitch = column_pitch(h);
-  std::vector<float> buffer(static_cast<size_t>(kColumnStrip) * pitch);
+  const int32_t strip = strip_width(x0, x1);
+  std::vector<float> buffer(static_cast<size_t>(strip) * pitch);
   float* buf = buffer.data();
-  for (int32_t xs = x0; xs < x1; xs += kColumnStrip) {
-    const int32_t n = std::min<int32_t>(kColumnStrip, x1 - xs);
+  for (int32_t xs = x0; xs < x1; xs += strip) {
+    const int32_t n = std::min<int32_t>(strip, x1 - xs);
     copy_strip(data + static_cast<size_t>(y0) * w + static_cast<size_t>(xs), w, n, h, buf, pitch);
     for (int32_t c = 0; c < n; ++c) visit(xs + c, buf + static_cast<size_t>(c) * pitch);
   }

@@ -242,6 +242,27 @@ TEST(Azimuthal, KernelsMatchThePlainPixelOrderBitForBit) {
   }
 }
 
+TEST(Azimuthal, NarrowPatternsMatchThePlainPixelOrder) {
+  for (const int32_t w : {1, 3, 129}) {
+    const int32_t h = 301;
+    SyntheticOptions o = synthetic_defaults(w, h);
+    o.noise = 40.0;
+    Pattern pattern(w, h, o);
+    image_data& rec = pattern.rec;
+    rec.center_x = w / 2;
+    rec.center_y = 140;
+    rec.axis_ratio = 1.1f;
+    rec.angle = 0.4f;
+    const int32_t nbins = maxradius(&rec, 0);
+    azimuthalint_whole(&rec, nbins, 0);
+    expect_same_bits(pattern.Profile(),
+                     reference_profile(rec, Shape::kCircle, nbins, false, 0, 0, 0));
+    azimuthalintell_sektor(&rec, nbins, 4.0f, 1.0f, 1);
+    expect_same_bits(pattern.Profile(),
+                     reference_profile(rec, Shape::kEllipse, nbins, true, 4.0f, 1.0f, 1));
+  }
+}
+
 TEST(Azimuthal, MaxRadiusModes) {
   image_data rec;
   rec.width = 1024;

@@ -100,8 +100,13 @@ TEST(Centre, GravityPassesMatchThePlainPixelOrder) {
   o.noise = 50.0;
   Pattern pattern(w, h, o);
   image_data& rec = pattern.rec;
-  const int32_t windows[][4] = {
-      {0, w, 0, h}, {3, 400, 10, 290}, {130, 517, 0, 150}, {0, 280, 40, 300}};
+  const int32_t windows[][4] = {{0, w, 0, h},
+                                {3, 400, 10, 290},
+                                {130, 517, 0, 150},
+                                {0, 280, 40, 300},
+                                // Narrower than one strip of columns.
+                                {139, 140, 0, h},
+                                {250, 255, 20, 280}};
   const int32_t centres[][2] = {{140, 170}, {400, 20}, {10, 290}, {258, 150}};
   for (const auto& win : windows) {
     for (const auto& c : centres) {
