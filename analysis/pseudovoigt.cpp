@@ -298,23 +298,30 @@ int32_t prefitpeaks(profile_data& rec, float threshold) {
   float* peaks = rec.peaks.get();
   auto position = [&](int32_t k) { return peaks[kPeakColumns * k]; };
 
+  // A span starting at spline point j is widened to the first later point
+  // that is a trusted background point (the measured profile no more than
+  // threshold above it, or the point off the profile), else to the last
+  // point.  Found once for every j, so that the walk stays linear in both
+  // tables however many peaks and points a script passes.
+  std::vector<int32_t> span_end(static_cast<size_t>(nspline));
+  int32_t next = nspline - 1;
+  for (int32_t i = nspline - 1; i >= 0; --i) {
+    span_end[i] = next;
+    int32_t at = 0;
+    if (!sample_of(sx[i], length, at) || y[at] - sy[i] <= threshold) next = i;
+  }
+
   int32_t iterations = 0;
   for (int32_t k = 0; k < npeaks; ++k) {
-    int32_t j = nspline - 1;
-    while (position(k) - sx[j] < 0.0f && j > 0) --j;
-
-    // Widen the span until its right end is a trusted background point;
-    // g counts the peaks in it.  Past the last spline point the span and
-    // count of the step before stand (none for a peak at or after it).
-    int32_t c = 0;
+    // The last spline point at or before the peak, or the first one.
+    const int32_t j = std::max<int32_t>(
+        static_cast<int32_t>(std::upper_bound(sx, sx + nspline, position(k)) - sx) - 1, 0);
+    // g counts the peaks of the span; a peak at or after the last spline
+    // point has none.
+    const int32_t c = span_end[j] - j;
     int32_t g = 0;
-    for (int32_t step = 1; j + step < nspline; ++step) {
-      c = step;
-      g = 0;
+    if (c > 0)
       while (k + g < npeaks && position(k + g) < sx[j + c]) ++g;
-      int32_t at = 0;
-      if (!sample_of(sx[j + c], length, at) || y[at] - sy[j + c] <= threshold) break;
-    }
     if (g < 1) continue;
 
     // A lone peak is measured between its two neighbouring spline

@@ -106,8 +106,10 @@ void subtractbackground(profile_data& rec) {
   const float stop = min_float(static_cast<float>(length), sx[last] + 1.0f);
   for (int32_t i = std::max(0, trunc_to_int(sx[0] - 1.0f));
        i < length && static_cast<float>(i) < stop; ++i) {
-    int32_t j = last;
-    while (j > 0 && !(x[i] - sx[j] >= 0.0f)) --j;
+    // The last node at or before the sample (the first node before it):
+    // a binary search, as the nodes increase strictly.
+    const int32_t j =
+        std::max<int32_t>(static_cast<int32_t>(std::upper_bound(sx, sx + n, x[i]) - sx) - 1, 0);
     const double t = static_cast<double>(x[i] - sx[j]);
     const double value =
         static_cast<double>(c[4 * j]) +

@@ -7,7 +7,10 @@
 #include "pseudovoigt.h"
 #include "rdf.h"
 
+#include <cmath>
 #include <functional>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace {
@@ -22,6 +25,13 @@ void run_profile_frame(const std::function<void(profile_data&)>& work) {
 float read_float(const float* value) {
   if (!value) throw HostError("no float behind the pointer");
   return *value;
+}
+
+// A float argument that is no finite number would make every value of the
+// result a NaN or an infinity without a word: the call is refused.
+void require_finite(float value, const char* caller, const char* what) {
+  if (!std::isfinite(value))
+    throw std::invalid_argument(std::string(caller) + ": " + what + " must be a finite number");
 }
 
 // Shared by PeakFind and PeakFindPreFit: reads the profile and finds the
@@ -50,12 +60,14 @@ bool read_fit_input(profile_data& rec, const RealImagePtr& profile, const RealIm
 bool read_kirkland_input(profile_data& rec, const RealImagePtr& profile,
                          const RealImagePtr& elements, const float* offset, const float* scale,
                          float step, const char* caller) {
-  if (!DM_read_profile(rec, profile, caller)) return false;
-  rec.step = step;
-  if (!DM_read_elementtable(rec, elements, caller)) return false;
   rec.offset = read_float(offset);
   rec.scale = read_float(scale);
-  return true;
+  require_finite(rec.offset, caller, "the offset");
+  require_finite(rec.scale, caller, "the scale");
+  require_finite(step, caller, "the step");
+  if (!DM_read_profile(rec, profile, caller)) return false;
+  rec.step = step;
+  return DM_read_elementtable(rec, elements, caller);
 }
 
 }  // namespace
@@ -138,6 +150,7 @@ void RDF_Kirklandfunction(DM_RealImageToken profile, DM_RealImageToken elements,
 void CalculateRDF(DM_RealImageToken profile, DM_ImageToken* rdf, float start, float end, float c) {
   run_profile_frame([&](profile_data& rec) {
     RealImagePtr image(profile);
+    require_finite(c, "CalculateRDF", "c");
     rec.step = rdf_step(c);
     if (!DM_read_profile_row2(rec, image, "CalculateRDF")) return;
     DM_store_image(rdf, DM_write_rdf(rec, start, end));

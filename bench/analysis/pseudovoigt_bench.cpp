@@ -91,3 +91,31 @@ BENCHMARK(BM_PeakRoad)
     ->ArgsProduct({{1000, 2000, 4000}, {5, 20, 50}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PseudoVoigtModel)->Args({4000, 50})->Unit(benchmark::kMicrosecond);
+
+namespace {
+// Tables as large as a script may pass: n peak rows alternating between the
+// profile's start and its end, n spline points every 2 samples, none of
+// them a trusted background point.  The walk over the tables must stay
+// linear (it once searched every spline point for every peak).
+void BM_PrefitLargeTables(benchmark::State& state) {
+  const int32_t n = static_cast<int32_t>(state.range(0));
+  const int32_t length = 2 * n;
+  const std::vector<float> y(static_cast<size_t>(length), 5000.0f);
+  std::vector<float> peaks(4 * static_cast<size_t>(n), 0.0f);
+  std::vector<float> sx(static_cast<size_t>(n)), sy(static_cast<size_t>(n), 100.0f);
+  for (int32_t k = 0; k < n; ++k) {
+    peaks[4 * static_cast<size_t>(k)] = k % 2 ? static_cast<float>(length - 1) : 100.5f;
+    sx[static_cast<size_t>(k)] = 2.0f * static_cast<float>(k);
+  }
+  for (auto _ : state) {
+    profile_data rec;
+    set_profile(rec, y.data(), length);
+    set_peaks(rec, peaks.data(), n);
+    set_splinepoints(rec, sx.data(), sy.data(), n);
+    subtractbackground(rec);
+    benchmark::DoNotOptimize(prefitpeaks(rec, 1000.0f));
+  }
+}
+}  // namespace
+
+BENCHMARK(BM_PrefitLargeTables)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

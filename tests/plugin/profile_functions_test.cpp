@@ -316,6 +316,40 @@ TEST_F(ProfileTest, KirklandFunctionWritesTheCurveAndKeepsTheFloats) {
   EXPECT_EQ(host_.Pixels(again), host_.Pixels(profile));
 }
 
+// A number that is no finite number would turn every value into NaN: the
+// call is a script error and writes nothing.
+TEST_F(ProfileTest, NonFiniteNumbersAreScriptErrors) {
+  const std::vector<std::vector<double>> rows = {element_row(2.0, 1.5, 3.0, 0.8, 100.0)};
+  const float nan = std::nanf(""), inf = INFINITY;
+  DM_ImageToken profile = ProfileImage(std::vector<double>(50, 30.0), 3);
+  DM_ImageToken elements = TableImage(rows);
+  const std::vector<double> before = host_.Pixels(profile);
+  auto refused = [&](const standin::CallResult& r, const std::string& text) {
+    ASSERT_EQ(r.script_errors.size(), 1u);
+    EXPECT_EQ(r.script_errors[0], text);
+    EXPECT_EQ(host_.Pixels(profile), before);
+    EXPECT_TRUE(host_.Results().empty());
+  };
+  for (float bad : {nan, inf}) {
+    float offset = bad, scale = 0.5f;
+    refused(KirklandFunction(profile, elements, &offset, &scale, 0.2f),
+            "RDF_Kirklandfunction: the offset must be a finite number");
+    offset = 2.0f;
+    scale = bad;
+    refused(KirklandFit(profile, elements, &offset, &scale, 0.0f, 40.0f, 0.2f),
+            "RDF_Kirklandfit: the scale must be a finite number");
+    EXPECT_TRUE(std::isnan(scale) || std::isinf(scale));
+    scale = 0.5f;
+    refused(KirklandFunction(profile, elements, &offset, &scale, bad),
+            "RDF_Kirklandfunction: the step must be a finite number");
+  }
+  for (float c : {nan, -inf}) {
+    DM_ImageToken rdf = nullptr;
+    refused(CalculateRdf(profile, &rdf, 0.0f, 40.0f, c), "CalculateRDF: c must be a finite number");
+    EXPECT_EQ(rdf, nullptr);
+  }
+}
+
 // Every refused call: one ERROR line and nothing else, nothing written,
 // no cell or float changed, nothing left alive.
 TEST_F(ProfileTest, RefusedCallsWriteOneErrorLineAndNothingElse) {
