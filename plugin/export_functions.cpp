@@ -199,6 +199,9 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   ExcelFile book;
   const bool existed = load_or_create(r, book);
   ExcelSheet& sheet = sheet_for(r, book);
+  // A fresh workbook opens on the sheet written; an existing one on the
+  // sheet its user had active, which the workbook follows.
+  if (!existed) book.SetActiveSheet(0);
   write_cells(r, sheet, words, lock.data(), width, height);
   if (!book.SaveAs(r.file.c_str()))
     refuse(r, "cannot write the workbook \"" + r.file + "\": " + book.Problem() +

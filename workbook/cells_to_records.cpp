@@ -20,7 +20,9 @@ using CellBlock = RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 
 constexpr uint64_t kRowsPerBlock = 32;
-constexpr uint16_t kNotSelected = static_cast<uint16_t>(~WorksheetRecords::Window2::kSelected);
+// A sheet other than the active one is neither selected nor shown.
+constexpr uint16_t kNotActive = static_cast<uint16_t>(
+    ~(WorksheetRecords::Window2::kSelected | WorksheetRecords::Window2::kShown));
 
 // A cell gets a record when it holds a value or, empty, a format.
 bool written(const ExcelCell& cell) {
@@ -78,9 +80,21 @@ Shape shape_of(const ExcelSheet& sheet) {
   return shape;
 }
 
-// Index, Dimensions and Window2 of sheet s, the cell table left empty.
-void set_sheet_records(Worksheet& worksheet, const Shape& shape, uint64_t s) {
-  if (s > 0) worksheet.window2.options &= kNotSelected;
+// Exactly one sheet is active, selected and shown, so that a spreadsheet
+// program opens the workbook with one tab, not a group of them: the active
+// sheet, kept inside the workbook (the first when it names none).
+uint64_t settle_active_sheet(Workbook& globals, uint64_t sheets) {
+  Workbook::Window1& window = globals.window1;
+  if (window.active_sheet >= sheets) window.active_sheet = 0;
+  window.selected_sheets = 1;
+  if (window.first_visible_tab > window.active_sheet)
+    window.first_visible_tab = window.active_sheet;
+  return window.active_sheet;
+}
+
+// Index, Dimensions and Window2 of a sheet, the cell table left empty.
+void set_sheet_records(Worksheet& worksheet, const Shape& shape, bool active) {
+  if (!active) worksheet.window2.options &= kNotActive;
   worksheet.index.first_used_row = shape.Base();
   worksheet.index.first_unused_row = shape.rows;
   worksheet.index.dbcell_positions.assign(std::max<uint64_t>(shape.Blocks(), 1), 0);
@@ -345,11 +359,12 @@ uint64_t SharedStrings::Find(const ExcelCell& cell) const {
 void WorkbookContent::RecordsFromCells() {
   worksheets.assign(sheets.size(), Worksheet());
   SharedStrings strings(globals.shared_strings);
+  const uint64_t active = settle_active_sheet(globals, sheets.size());
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
     Worksheet& worksheet = worksheets[s];
     const Shape shape = shape_of(sheet);
-    set_sheet_records(worksheet, shape, s);
+    set_sheet_records(worksheet, shape, s == active);
     worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
     for (uint64_t b = 0; b < shape.Blocks(); ++b) {
       RowBlock& block = worksheet.cell_table.row_blocks[b];
@@ -376,10 +391,11 @@ void WorkbookContent::RecordsFromCells() {
 CellTableWriter::CellTableWriter(WorkbookContent& book)
     : book_(book), strings_(book.globals.shared_strings), layouts_(book.sheets.size()) {
   book_.worksheets.assign(book_.sheets.size(), Worksheet());
+  const uint64_t active = settle_active_sheet(book_.globals, book_.sheets.size());
   for (size_t s = 0; s < book_.sheets.size(); ++s) {
     const ExcelSheet& sheet = book_.sheets[s];
     const Shape shape = shape_of(sheet);
-    set_sheet_records(book_.worksheets[s], shape, s);
+    set_sheet_records(book_.worksheets[s], shape, s == active);
     Layout& layout = layouts_[s];
     layout.base = shape.Base();
     layout.block_sizes.resize(shape.Blocks());

@@ -48,7 +48,7 @@ constexpr uint16_t kDroppableGlobals[] = {
 };
 constexpr uint16_t kDroppableSheet[] = {
     0x000D, 0x000C, 0x000F, 0x0011, 0x0010,
-    0x005F,  // calculation settings
+    0x005F, 0x005E,  // calculation settings, "recalculate on open"
     0x002A, 0x002B, 0x0082, 0x0080, 0x0225,
     0x0081,  // print headings, grid, outline gutters, row height, options
     0x001B, 0x001A, 0x0014, 0x0015, 0x0083,
@@ -58,6 +58,28 @@ constexpr uint16_t kDroppableSheet[] = {
     0x0055, 0x007D, 0x0099,                  // column widths
     0x001D, 0x0041, 0x00A0, 0x088B, 0x0862,  // selection, panes, zoom, layout view, tab colour
     0x00EF, 0x0867,                          // phonetic settings, protection options
+};
+
+// Records of things a user makes that a save would lose, refused by name.
+struct NamedRecords {
+  ContentSurvey::Kind kind;
+  uint16_t codes[12];  // unused places 0
+};
+constexpr NamedRecords kNamedRecords[] = {
+    // AUTOFILTERINFO, AUTOFILTER, FILTERMODE, AUTOFILTER12, DROPDOWNOBJIDS
+    {Kind::kAutofilter, {0x009D, 0x009E, 0x009B, 0x087E, 0x0874}},
+    {Kind::kWriteProtection, {0x005B, 0x0086}},  // FILESHARING, WRITEPROT
+    {Kind::kScenarios, {0x00AE, 0x00AF}},
+    // SXVIEW and its parts, SXSTREAMID, SXVS, SXDBEX and the like
+    {Kind::kPivotTables,
+     {0x00B0, 0x00B1, 0x00B2, 0x00B4, 0x00B5, 0x00F1, 0x00F0, 0x0100, 0x00D5, 0x00E3, 0x0122,
+      0x00C5}},
+    {Kind::kQueryTables, {0x01AD, 0x0802, 0x0803, 0x0807, 0x00DC}},  // QSI, QSISXTAG, ...
+    {Kind::kConsolidation, {0x0050, 0x0051, 0x0052, 0x0053}},        // DCON...
+    {Kind::kCustomViews, {0x01A9, 0x01AA, 0x01AB}},  // USERBVIEW, USERSVIEWBEGIN/END
+    {Kind::kSortSettings, {0x0090}},
+    {Kind::kMacros, {0x00D3}},                          // OBPROJ
+    {Kind::kSharedFeatures, {0x0868, 0x0871, 0x0872}},  // FEAT, FEATHDR11, FEAT11
 };
 
 // Records whose value 0 means "not set": droppable then, protection else.
@@ -75,6 +97,11 @@ bool is_in(const T (&list)[N], T value) {
 bool all_zero(const char* data, uint16_t length) {
   return std::all_of(data, data + length, [](char c) { return c == 0; });
 }
+
+// The built-in name of an autofilter's range.
+constexpr uint8_t kFilterDatabase = 0x0D;
+// An OBJ's type of a drop-down (combo) box, the button of an autofilter.
+constexpr uint16_t kComboBox = 0x0014;
 
 }  // namespace
 
@@ -111,6 +138,7 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
       else if (started_sheets && type != kWorksheet)
         survey.Note(Kind::kOtherSheets);
       open.push_back(type);
+      survey.autofilter_ = false;
       continue;
     }
     const uint16_t type = open.empty() ? kGlobals : open.back();
@@ -127,8 +155,21 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
   return survey;
 }
 
+bool ContentSurvey::NoteNamed(uint16_t code) {
+  if (code == 0) return false;
+  for (const NamedRecords& named : kNamedRecords) {
+    if (std::find(std::begin(named.codes), std::end(named.codes), code) == std::end(named.codes))
+      continue;
+    Note(named.kind);
+    named_codes_.insert({named.kind, code});
+    return true;
+  }
+  return false;
+}
+
 void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t length) {
   if (is_in(kModelledGlobals, code) || is_in(kDroppableGlobals, code)) return;
+  if (NoteNamed(code)) return;
   // MSODRAWINGGROUP: some writers put one in every workbook; the objects
   // that use it are reported by their sheets.
   if (code == 0x00EB) return;
@@ -147,7 +188,10 @@ void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t leng
     name.Get(options, 0);
     name.Get(first, 15);  // the first character, after the flags byte
     const bool built_in = options & 0x0020;
-    if (!(built_in && is_in(kPrintNames, first))) Note(Kind::kDefinedNames);
+    if (built_in && first == kFilterDatabase)
+      Note(Kind::kAutofilter);  // its records name it
+    else if (!(built_in && is_in(kPrintNames, first)))
+      Note(Kind::kDefinedNames);
     return;
   }
   other_codes_.insert(code);
@@ -156,6 +200,8 @@ void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t leng
 
 void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length) {
   if (is_in(kModelledSheet, code) || is_in(kDroppableSheet, code)) return;
+  if (code == 0x009D) autofilter_ = true;
+  if (NoteNamed(code)) return;
   if (is_in(kProtectionRecords, code)) {
     if (!all_zero(data, length)) Note(Kind::kProtection);
     return;
@@ -192,7 +238,12 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
     case 0x005D: {  // OBJ: its first part gives the object's type
       uint16_t object_type = 0;
       ByteView(data, length).Get(object_type, 4);
-      Note(object_type == 0x0019 ? Kind::kNotes : Kind::kChartsOrDrawings);
+      if (object_type == 0x0019)
+        Note(Kind::kNotes);
+      else if (object_type == kComboBox && autofilter_)
+        Note(Kind::kAutofilter);
+      else
+        Note(Kind::kChartsOrDrawings);
       return;
     }
     case 0x00B6:
@@ -235,20 +286,36 @@ std::string ContentSurvey::Describe() const {
       "hyperlinks",
       "conditional formats",
       "data validation",
+      "an autofilter",
+      "write protection",
+      "scenarios",
+      "pivot tables",
+      "query tables (external data)",
+      "data consolidation settings",
+      "custom views",
+      "sort settings",
+      "macros",
+      "protected ranges, lists or other shared features",
+  };
+  auto listed = [](const std::set<uint16_t>& codes) {
+    std::string text;
+    for (uint16_t c : codes) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%04X", c);
+      text += (text.empty() ? "" : ", ") + std::string(hex);
+    }
+    return " (" + text + ")";
   };
   std::vector<std::string> parts;
   for (Kind kind : kinds_) {
-    if (kind != Kind::kOtherRecords) {
-      parts.push_back(kNames[static_cast<int>(kind)]);
+    if (kind == Kind::kOtherRecords) {
+      parts.push_back("records of kinds this export does not keep" + listed(other_codes_));
       continue;
     }
-    std::string codes;
-    for (uint16_t c : other_codes_) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "0x%04X", c);
-      codes += (codes.empty() ? "" : ", ") + std::string(hex);
-    }
-    parts.push_back("records of kinds this export does not keep (" + codes + ")");
+    std::set<uint16_t> codes;
+    for (const auto& [named, code] : named_codes_)
+      if (named == kind) codes.insert(code);
+    parts.push_back(kNames[static_cast<int>(kind)] + (codes.empty() ? "" : listed(codes)));
   }
   std::string text;
   for (size_t i = 0; i < parts.size(); ++i)

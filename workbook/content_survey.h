@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace YCompoundFiles {
 namespace YExcel {
@@ -34,6 +35,17 @@ class ContentSurvey {
     kHyperlinks,
     kConditionalFormats,
     kDataValidation,
+    // Named, with the codes of their records (see Codes).
+    kAutofilter,
+    kWriteProtection,
+    kScenarios,
+    kPivotTables,
+    kQueryTables,
+    kConsolidation,
+    kCustomViews,
+    kSortSettings,
+    kMacros,
+    kSharedFeatures,
     kOtherRecords,  // of kinds this layer does not know; see OtherCodes (last)
   };
 
@@ -45,17 +57,23 @@ class ContentSurvey {
   const std::set<Kind>& Kinds() const { return kinds_; }
   // Codes of the records counted as kOtherRecords.
   const std::set<uint16_t>& OtherCodes() const { return other_codes_; }
-  // "formulas, merged cells and records of kinds this export does not keep
-  // (0x01B8)"; empty when keepable.
+  // "formulas, an autofilter (0x009D) and records of kinds this export does
+  // not keep (0x01B8)"; empty when keepable.
   std::string Describe() const;
 
  private:
   void Note(Kind kind) { kinds_.insert(kind); }
+  // A record of a named kind: kept with its code for the description.
+  bool NoteNamed(uint16_t code);
   void SurveyGlobals(uint16_t code, const char* data, uint16_t length);
   void SurveySheet(uint16_t code, const char* data, uint16_t length);
 
   std::set<Kind> kinds_;
   std::set<uint16_t> other_codes_;
+  std::set<std::pair<Kind, uint16_t>> named_codes_;
+  // The current sheet has an autofilter, whose drop-down buttons are
+  // drawing objects.
+  bool autofilter_ = false;
 };
 
 }  // namespace YExcel

@@ -508,6 +508,10 @@ ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
   // The sheet object reads its (empty) worksheet, which must be in place.
   sheets.insert(sheets.begin() + static_cast<std::ptrdiff_t>(at), ExcelSheet(this, at));
   for (size_t i = at + 1; i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
+  // The active sheet and the first tab shown stay on the sheets they named.
+  Workbook::Window1& window = globals.window1;
+  if (sheets.size() > 1 && at <= window.active_sheet) ++window.active_sheet;
+  if (sheets.size() > 1 && at <= window.first_visible_tab) ++window.first_visible_tab;
   return &sheets[at];
 }
 
@@ -518,6 +522,17 @@ bool ExcelFile::DeleteAt(uint64_t index) {
   worksheets.erase(worksheets.begin() + at);
   sheets.erase(sheets.begin() + at);
   for (size_t i = static_cast<size_t>(index); i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
+  Workbook::Window1& window = globals.window1;
+  if (index < window.active_sheet) --window.active_sheet;
+  if (index < window.first_visible_tab) --window.first_visible_tab;
+  if (!sheets.empty() && window.active_sheet >= sheets.size())
+    window.active_sheet = static_cast<uint16_t>(sheets.size() - 1);
+  return true;
+}
+
+bool ExcelFile::SetActiveSheet(uint64_t index) {
+  if (index >= sheets.size()) return false;
+  globals.window1.active_sheet = static_cast<uint16_t>(index);
   return true;
 }
 

@@ -115,6 +115,14 @@ class ExcelFile : public WorkbookContent {
   ExcelSheet* AddWorksheet(const char* name, int32_t index = -1);
   ExcelSheet* AddWorksheet(const char16_t* name, int32_t index = -1);
 
+  // The sheet a spreadsheet program opens the workbook on (Window1's
+  // active sheet). It stays the same sheet when sheets are added or removed
+  // before it; when it is removed itself, the one that takes its place (or
+  // the last) becomes active. A save makes it the only selected sheet.
+  uint64_t ActiveSheet() const { return globals.window1.active_sheet; }
+  // False past the end.
+  bool SetActiveSheet(uint64_t index);
+
   // Removes the sheet (entry, records, cells); the sheets behind it move up
   // one place. False when there is none.
   template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>

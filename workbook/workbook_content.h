@@ -43,7 +43,9 @@ struct WorkbookContent {
   //   width, in order of first use.
   //   Empty cells that carry a format as Blank records.
   // - Every record carries its cell's format (XF index).
-  // - Window2 of every sheet but the first without its "selected" bit.
+  // - The active sheet of Window1 (the first when it names none) the only
+  //   one selected and shown: Window2 of every other sheet without those
+  //   bits, and Window1 counting one selected sheet.
   // The sheet objects are not changed.
   void RecordsFromCells();
 

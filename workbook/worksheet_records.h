@@ -110,6 +110,7 @@ struct DBCell : Record {
 // 14 u32 reserved.
 struct Window2 : Record {
   static constexpr uint16_t kSelected = 0x0200;
+  static constexpr uint16_t kShown = 0x0400;
 
   Window2();
   uint64_t Read(const char* bytes, uint64_t size) override;

@@ -114,7 +114,7 @@ TEST(CellsToRecordsTest, SheetSizesGiveDimensionsIndexAndRowBlocks) {
   EXPECT_EQ(small.cell_table.row_blocks[0].rows[0].first_unused_col, 3);
   EXPECT_EQ(small.cell_table.row_blocks[0].dbcell.row_offsets.size(), 1u);
   EXPECT_EQ(small.cell_table.row_blocks[0].cell_blocks.size(), 1u);
-  EXPECT_EQ(small.window2.options, 0x04B6);
+  EXPECT_EQ(small.window2.options, 0x00B6);  // neither selected nor shown: not the active sheet
 
   const Worksheet& tall = book.worksheets[2];
   ASSERT_EQ(tall.cell_table.row_blocks.size(), 2u);

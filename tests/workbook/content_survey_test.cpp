@@ -53,6 +53,8 @@ TEST(ContentSurveyTest, ViewAndBookkeepingRecordsMayBeDropped) {
   // Padding after the last substream is no part of the workbook.
   const Bytes padded = plain + filled(300);
   EXPECT_TRUE(ContentSurvey::Of(padded.data(), padded.size()).Keepable());
+  // "Recalculate on open" is a calculation setting like the others.
+  EXPECT_EQ(describe(workbook_stream({}, record_of(0x005E, {}))), "");
 }
 
 TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
@@ -84,6 +86,18 @@ TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
       {record_of(0x0204, filled(12)), "records of kinds this export does not keep (0x0204)"},
   };
   for (const auto& [record, kind] : sheet) EXPECT_EQ(describe(workbook_stream({}, record)), kind);
+
+  // What users make is named, with the codes of its records.
+  Bytes filter_name = bytes_of(
+      {0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0x00, 0x0D});
+  EXPECT_EQ(describe(workbook_stream(record_of(0x0018, filter_name),
+                                     record_of(0x009D, filled(2)) + obj(0x0014))),
+            "an autofilter (0x009D)");
+  EXPECT_EQ(describe(workbook_stream({}, obj(0x0014))), "charts or drawings");  // a form control
+  EXPECT_EQ(describe(workbook_stream(record_of(0x0086, {}) + record_of(0x005B, filled(6)), {})),
+            "write protection (0x005B, 0x0086)");
+  EXPECT_EQ(describe(workbook_stream({}, record_of(0x00AF, filled(8)) + record_of(0x0204, {}))),
+            "scenarios (0x00AF) and records of kinds this export does not keep (0x0204)");
 
   // Sheets that are no worksheets.
   EXPECT_EQ(describe(workbook_stream({}, {}) + bof(0x0020) + kEof), "chart sheets");

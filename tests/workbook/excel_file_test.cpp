@@ -158,6 +158,27 @@ TEST(ExcelFileTest, DeleteAndRenameKeepSheetsInStep) {
   expect_indices_in_step(book);
 }
 
+TEST(ExcelFileTest, TheActiveSheetFollowsItsSheetAndAloneIsSelected) {
+  ExcelFile book;
+  book.New(3);
+  EXPECT_FALSE(book.SetActiveSheet(3));
+  ASSERT_TRUE(book.SetActiveSheet(1));  // Sheet2
+  book.AddWorksheet("Front", 0);
+  book.AddWorksheet("Back", -1);
+  EXPECT_EQ(book.ActiveSheet(), 2u);
+  book.RecordsFromCells();
+  for (size_t i = 0; i < book.worksheets.size(); ++i)
+    EXPECT_EQ(book.worksheets[i].window2.options & 0x0600, i == 2 ? 0x0600 : 0) << i;
+  EXPECT_EQ(book.globals.window1.selected_sheets, 1);
+  ASSERT_TRUE(book.DeleteWorksheet("Front"));
+  EXPECT_EQ(book.ActiveSheet(), 1u);
+  ASSERT_TRUE(book.DeleteWorksheet("Sheet2"));  // the active one: its successor takes over
+  EXPECT_STREQ(book.GetSheetName(book.ActiveSheet()), "Sheet3");
+  ASSERT_TRUE(book.DeleteWorksheet("Back"));
+  ASSERT_TRUE(book.DeleteWorksheet("Sheet3"));
+  EXPECT_EQ(book.ActiveSheet(), 0u);
+}
+
 TEST(ExcelFileTest, SavedWorkbookLoadsWithItsSheetsAndCells) {
   const std::string path = saved_sample("roundtrip.xls");
   ExcelFile book;

@@ -8,13 +8,15 @@ Commands (exit 0 on success, 2 on a usage or tool error):
   probe-readers      print "<program> yes|no" for soffice and ssconvert
   check DIR SPEC...  open each file with xlrd, LibreOffice (headless, one
                      run for all files) and gnumeric's ssconvert, working in
-                     DIR; SPEC is FILE or FILE=ORIGINAL. Every program must
+                     DIR; SPEC is FILE, FILE@SHEET or FILE=ORIGINAL. Every program must
                      read FILE without a warning, with the sheet names and
                      every value xlrd reads; with an ORIGINAL, every sheet of
                      it must be in FILE with every value and its number
                      format (as xlrd reads it, and as LibreOffice writes it
-                     again) unchanged. Prints one line per fault and exits 1
-                     when there is any.
+                     again) unchanged. Every program must also open FILE on
+                     one sheet, the one the ORIGINAL opens on (else SHEET,
+                     else the first), with that sheet alone selected. Prints
+                     one line per fault and exits 1 when there is any.
 
 Listing, one line each, fields separated by tabs:
   sheet NAME ROWS COLS
@@ -132,6 +134,49 @@ def read_xlrd(path):
     return sheets
 
 
+def view_xlrd(path):
+    """(the sheet shown when the file opens, the number of selected sheets)"""
+    import xlrd
+    book = xlrd.open_workbook(path, on_demand=True)
+    shown = [book.sheet_by_index(i) for i in range(book.nsheets)]
+    active = [s.name for s in shown if s.sheet_visible]
+    selected = sum(1 for s in shown if s.sheet_selected)
+    return (active[0] if len(active) == 1 else None, selected)
+
+
+def active_in_window1(path):
+    """The sheet Window1 names active, as a spreadsheet program opens it."""
+    import struct
+    import olefile
+    import xlrd
+    book = xlrd.open_workbook(path, on_demand=True)
+    with olefile.OleFileIO(path) as ole:
+        data = ole.openstream("Workbook").read()
+    p = 0
+    while p + 4 <= len(data):
+        code, length = struct.unpack_from("<HH", data, p)
+        if code == 0x003D and length >= 12:
+            index = struct.unpack_from("<H", data, p + 14)[0]
+            return book.sheet_names()[index] if index < book.nsheets else None
+        if code == 0x000A:
+            break
+        p += 4 + length
+    return book.sheet_names()[0] if book.nsheets else None
+
+
+def view_gnumeric(path):
+    import gzip
+    import xml.etree.ElementTree as ET
+    g = "{http://www.gnumeric.org/v10.dtd}"
+    with gzip.open(path) as f:
+        root = ET.parse(f).getroot()
+    names = [sheet.find(g + "Name").text for sheet in root.iter(g + "Sheet")]
+    tab = root.find(g + "UIData")
+    index = int(tab.get("SelectedTab")) if tab is not None else 0
+    # The file format holds only the active tab, which is selected.
+    return (names[index] if index < len(names) else None, 1)
+
+
 def read_gnumeric(path):
     import gzip
     import xml.etree.ElementTree as ET
@@ -175,21 +220,30 @@ def read_with_programs(folder, paths):
                       "--convert-to", "xls", "--outdir", written] + list(paths))
     for i, p in enumerate(paths):
         try:
-            out[p]["xlrd"] = (read_xlrd(p), [])
+            out[p]["xlrd"] = (read_xlrd(p), [], view_xlrd(p))
         except Exception as e:
-            out[p]["xlrd"] = ([], ["xlrd: %s" % e])
+            out[p]["xlrd"] = ([], ["xlrd: %s" % e], None)
         converted = os.path.join(written, os.path.basename(p))
         if os.path.exists(converted):
-            out[p]["libreoffice"] = (read_xlrd(converted), errors)
+            out[p]["libreoffice"] = (read_xlrd(converted), errors, view_xlrd(converted))
         else:
-            out[p]["libreoffice"] = ([], errors + ["LibreOffice did not convert it"])
+            out[p]["libreoffice"] = ([], errors + ["LibreOffice did not convert it"], None)
         gnumeric = os.path.join(folder, "%d.gnumeric" % i)
         rc, warnings = run(["ssconvert", "--export-type=Gnumeric_XmlIO:sax", p, gnumeric])
-        out[p]["gnumeric"] = (read_gnumeric(gnumeric) if rc == 0 else [], warnings)
+        if rc == 0:
+            out[p]["gnumeric"] = (read_gnumeric(gnumeric), warnings, view_gnumeric(gnumeric))
+        else:
+            out[p]["gnumeric"] = ([], warnings, None)
     return out
 
 
 def check(folder, specs):
+    opens = {}
+    for s in specs:
+        if "@" in s:
+            s, sheet = s.split("@", 1)
+            opens[s.split("=", 1)[0]] = sheet
+    specs = [s.split("@", 1)[0] for s in specs]
     pairs = [s.split("=", 1) if "=" in s else [s, None] for s in specs]
     paths = []
     for f, original in pairs:
@@ -197,11 +251,20 @@ def check(folder, specs):
     readings = read_with_programs(folder, list(dict.fromkeys(paths)))
     faults = []
     for f, original in pairs:
-        reference, warnings = readings[f]["xlrd"]
+        reference, warnings, _ = readings[f]["xlrd"]
         faults += ["%s: %s" % (f, w) for w in warnings]
         names = [n for n, _ in reference]
+        # The sheet the file should open on, alone selected.
+        opens_on = opens.get(f, names[0] if names else None)
+        if original:
+            opens_on = active_in_window1(original)
+        for program in ("xlrd", "libreoffice", "gnumeric"):
+            view = readings[f][program][2]
+            if view and view != (opens_on, 1):
+                faults.append("%s: %s opens it on %r with %d sheets selected, not on %r alone" %
+                              (f, program, view[0], view[1], opens_on))
         for program in ("libreoffice", "gnumeric"):
-            sheets, warnings = readings[f][program]
+            sheets, warnings, _ = readings[f][program]
             faults += ["%s: %s warns: %s" % (f, program, w) for w in warnings]
             if [n for n, _ in sheets] != names:
                 faults.append("%s: %s reads the sheets %r, xlrd %r" % (f, program, [n for n, _ in sheets], names))

@@ -1,0 +1,97 @@
+// Writes the small workbooks of this folder that come from the Java
+// spreadsheet library (see make_fixtures.sh): each shows one thing a user
+// makes that an export must keep, or must refuse by its name.
+import java.io.ByteArrayInputStream;
+import java.io.ByteArrayOutputStream;
+import java.io.FileOutputStream;
+import java.io.IOException;
+import java.lang.reflect.Field;
+import java.lang.reflect.Method;
+
+import org.apache.poi.hpsf.ClassID;
+import org.apache.poi.poifs.filesystem.DirectoryEntry;
+import org.apache.poi.poifs.filesystem.EntryNode;
+import org.apache.poi.poifs.filesystem.POIFSFileSystem;
+import org.apache.poi.poifs.property.Property;
+import org.apache.poi.util.IntegerField;
+
+import org.apache.poi.hssf.usermodel.HSSFCell;
+import org.apache.poi.hssf.usermodel.HSSFRow;
+import org.apache.poi.hssf.usermodel.HSSFSheet;
+import org.apache.poi.hssf.usermodel.HSSFWorkbook;
+import org.apache.poi.ss.util.CellRangeAddress;
+
+public class PoiFixtures {
+  // A sheet of a few numbers and texts, the same in every file.
+  static HSSFSheet sheet(HSSFWorkbook book, String name) {
+    HSSFSheet sheet = book.createSheet(name);
+    HSSFRow head = sheet.createRow(0);
+    head.createCell(0).setCellValue("Key");
+    head.createCell(1).setCellValue("Value");
+    for (int i = 1; i <= 4; ++i) {
+      HSSFRow row = sheet.createRow(i);
+      row.createCell(0).setCellValue(name + " " + i);
+      row.createCell(1).setCellValue(i * 1.5);
+    }
+    return sheet;
+  }
+
+  static void save(HSSFWorkbook book, String path) throws IOException {
+    try (FileOutputStream out = new FileOutputStream(path)) {
+      book.write(out);
+    }
+    book.close();
+  }
+
+  public static void main(String[] args) throws Exception {
+    String dir = args[0] + "/";
+
+    // The root storage carries the class id of a spreadsheet program's
+    // workbook, and a storage beside the workbook its own class id and
+    // state bits (the library offers no call for those: set by reflection).
+    HSSFWorkbook plain = new HSSFWorkbook();
+    sheet(plain, "Plain");
+    ByteArrayOutputStream bytes = new ByteArrayOutputStream();
+    plain.write(bytes);
+    plain.close();
+    try (POIFSFileSystem fs = new POIFSFileSystem(new ByteArrayInputStream(bytes.toByteArray()))) {
+      fs.getRoot().setStorageClsid(new ClassID("{00020820-0000-0000-C000-000000000046}"));
+      DirectoryEntry extra = fs.getRoot().createDirectory("Extra");
+      extra.setStorageClsid(new ClassID("{01234567-89AB-CDEF-0123-456789ABCDEF}"));
+      extra.createDocument("Inside", new ByteArrayInputStream(new byte[] {1, 2, 3}));
+      Method getProperty = EntryNode.class.getDeclaredMethod("getProperty");
+      getProperty.setAccessible(true);
+      Property property = (Property) getProperty.invoke(extra);
+      Field flags = Property.class.getDeclaredField("_user_flags");
+      Field raw = Property.class.getDeclaredField("_raw_data");
+      flags.setAccessible(true);
+      raw.setAccessible(true);
+      ((IntegerField) flags.get(property)).set(0x00010203, (byte[]) raw.get(property));
+      try (FileOutputStream out = new FileOutputStream(dir + "poi-class-id.xls")) {
+        fs.writeFilesystem(out);
+      }
+    }
+
+    // Recalculate on open, as asked for by forcing recalculation.
+    HSSFWorkbook uncalced = new HSSFWorkbook();
+    sheet(uncalced, "Data").setForceFormulaRecalculation(true);
+    save(uncalced, dir + "poi-uncalced.xls");
+
+    HSSFWorkbook filtered = new HSSFWorkbook();
+    sheet(filtered, "Data").setAutoFilter(CellRangeAddress.valueOf("A1:B5"));
+    save(filtered, dir + "poi-autofilter.xls");
+
+    HSSFWorkbook protectedBook = new HSSFWorkbook();
+    sheet(protectedBook, "Data");
+    protectedBook.writeProtectWorkbook("secret", "someone");
+    save(protectedBook, dir + "poi-write-protected.xls");
+
+    // A text cell that holds the empty string, beside a blank one.
+    HSSFWorkbook empty = new HSSFWorkbook();
+    HSSFSheet data = sheet(empty, "Data");
+    HSSFCell text = data.getRow(2).createCell(2);
+    text.setCellValue("");
+    data.getRow(3).createCell(2).setCellValue("after");
+    save(empty, dir + "poi-empty-text.xls");
+  }
+}
