@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -32,6 +34,23 @@ bool truncate_file(std::FILE* file, uint64_t size) {
 #endif
 }
 
+#ifndef _WIN32
+// open() of a named pipe waits for its other end, for ever if none comes:
+// the file is opened without waiting, and anything but a regular file
+// (pipe, socket, device, folder) is refused before a byte is read. The
+// descriptor then blocks again, as the stream expects.
+std::FILE* open_regular(const char* name, int flags, const char* mode) {
+  const int fd = open(name, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  const int status = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fcntl(fd, F_GETFL) : -1;
+  std::FILE* file =
+      status >= 0 && fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == 0 ? fdopen(fd, mode) : nullptr;
+  if (file == nullptr) close(fd);
+  return file;
+}
+#endif
+
 }  // namespace
 
 BlockFile::BlockFile() = default;
@@ -49,7 +68,11 @@ bool BlockFile::Create(const char16_t* name) {
 bool BlockFile::Create(const char* name) {
   Close();
   if (name == nullptr) return false;
+#ifdef _WIN32
   std::FILE* f = std::fopen(name, "wb");
+#else
+  std::FILE* f = open_regular(name, O_WRONLY | O_CREAT | O_TRUNC, "wb");
+#endif
   if (f == nullptr) return false;
   if (std::fclose(f) != 0) return false;
   return Open(name, kRead | kWrite);
@@ -64,8 +87,13 @@ bool BlockFile::Open(const char16_t* name, uint32_t mode) {
 bool BlockFile::Open(const char* name, uint32_t mode) {
   Close();
   if (name == nullptr || (mode & (kRead | kWrite)) == 0) return false;
-  // Write access never truncates: the file must exist, as it must for reading.
+    // Write access never truncates: the file must exist, as it must for reading.
+#ifdef _WIN32
   std::FILE* f = std::fopen(name, (mode & kWrite) ? "r+b" : "rb");
+#else
+  std::FILE* f =
+      (mode & kWrite) ? open_regular(name, O_RDWR, "r+b") : open_regular(name, O_RDONLY, "rb");
+#endif
   if (f == nullptr) return false;
   name_ = name;
   mode_ = mode;

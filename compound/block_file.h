@@ -33,7 +33,8 @@ class BlockFile {
   bool Create(const char* name);
   bool Create(const char16_t* name);
   // Opens an existing file; mode holds kRead and/or kWrite. False when the
-  // file cannot be opened or the mode has neither bit.
+  // file cannot be opened or the mode has neither bit. Both refuse, at once,
+  // anything but a regular file (a named pipe, socket, device or folder).
   bool Open(const char* name, uint32_t mode);
   bool Open(const char16_t* name, uint32_t mode);
   // Closes the file; block size returns to 512, counts to 0. True when the

@@ -1,12 +1,14 @@
 #include "export_functions.h"
 
 #include "excel_file.h"
+#include "file_replacement.h"
 #include "kelpotools.h"
 #include "windows1252.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <sstream>
@@ -17,6 +19,7 @@
 using YCompoundFiles::YExcel::ExcelCell;
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
+using YCompoundFiles::YExcel::FileLock;
 
 namespace {
 
@@ -26,6 +29,8 @@ constexpr uint64_t kMaxRows = ExcelSheet::kMaxRows;
 constexpr uint64_t kMaxCols = ExcelSheet::kMaxCols;
 // Longer sheet names are cut or refused by spreadsheet programs.
 constexpr size_t kMaxSheetName = 31;
+// How long an export waits for another one into the same file to finish.
+constexpr std::chrono::seconds kLockWait(30);
 
 enum class Layout { kProfile, kImage };
 
@@ -42,6 +47,22 @@ std::string text_of(DM_StringToken token) {
 
 [[noreturn]] void refuse(const Request& r, const std::string& reason) {
   throw std::runtime_error(std::string(r.function) + ": " + reason);
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info;
+  // Anything but a plain "not there" (a folder that may not be searched,
+  // say) counts as existing, so that it is never taken for absent.
+  return stat(path.c_str(), &info) == 0 || errno != ENOENT;
+}
+
+// What a refusal adds when the file named is there.
+std::string left_alone(const Request& r) {
+  return file_exists(r.file) ? "; the file was left as it was" : "";
+}
+
+[[noreturn]] void refuse_argument(const Request& r, const std::string& reason) {
+  refuse(r, reason + left_alone(r));
 }
 
 std::vector<std::string> words_of(const std::string& header) {
@@ -69,25 +90,30 @@ void check_limits(const Request& r, uint64_t width, uint64_t height, size_t word
   uint64_t rows = 0, cols = 0;
   data_extent(r, width, height, rows, cols);
   if (kFirstDataRow + rows > kMaxRows || cols > kMaxCols) {
-    refuse(r, r.layout == Layout::kProfile
-                  ? "the profile does not fit into a sheet (at most 65534 points and 255 rows)"
-                  : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
+    refuse_argument(
+        r, r.layout == Layout::kProfile
+               ? "the profile does not fit into a sheet (at most 65534 points and 255 rows)"
+               : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
   }
-  if (words > kMaxCols) refuse(r, "the header has more than 256 words");
-  if (!std::isfinite(r.scale)) refuse(r, "the scale is not a finite number");
+  if (words > kMaxCols) refuse_argument(r, "the header has more than 256 words");
+  if (!std::isfinite(r.scale)) refuse_argument(r, "the scale is not a finite number");
 }
 
 // Names spreadsheet programs keep as they are: others rename such a sheet
 // on reading, or drop it.
 void check_sheet_name(const Request& r) {
   const std::string& name = r.sheet;
-  if (name.empty()) refuse(r, "the sheet name is empty");
+  if (name.empty()) refuse_argument(r, "the sheet name is empty");
+  // The name would end at the NUL.
+  if (name.find('\0') != std::string::npos)
+    refuse_argument(r, "the sheet name contains a NUL character");
   if (name.size() > kMaxSheetName)
-    refuse(r, "the sheet name \"" + name + "\" is longer than 31 characters");
+    refuse_argument(r, "the sheet name \"" + name + "\" is longer than 31 characters");
   if (name.find_first_of(":\\/?*[]") != std::string::npos)
-    refuse(r, "the sheet name \"" + name + "\" contains one of the characters : \\ / ? * [ ]");
+    refuse_argument(
+        r, "the sheet name \"" + name + "\" contains one of the characters : \\ / ? * [ ]");
   if (name.front() == '\'' || name.back() == '\'')
-    refuse(r, "the sheet name \"" + name + "\" begins or ends with an apostrophe");
+    refuse_argument(r, "the sheet name \"" + name + "\" begins or ends with an apostrophe");
 }
 
 std::u16string sheet_name(const ExcelFile& book, uint64_t index) {
@@ -129,13 +155,6 @@ void set_text(ExcelCell& cell, const std::string& host_text) {
     cell.SetString(latin1_of(text).c_str());
   else
     cell.SetString(text.c_str());
-}
-
-bool file_exists(const std::string& path) {
-  struct stat info;
-  // Anything but a plain "not there" (a folder that may not be searched,
-  // say) counts as existing, so that it is never taken for absent.
-  return stat(path.c_str(), &info) == 0 || errno != ENOENT;
 }
 
 // Only an absent file is made fresh; what is there is extended or refused.
@@ -192,8 +211,17 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   const uint64_t width = DM::ImageGetDimensionSize(image, 0);
   const uint64_t height = DM::ImageGetDimensionSize(image, 1);
   const std::vector<std::string> words = words_of(r.header);
+  // Paths end at a NUL: the file would be named after what precedes it.
+  if (r.file.find('\0') != std::string::npos) refuse(r, "the file name contains a NUL character");
   check_limits(r, width, height, words.size());
   check_sheet_name(r);
+  // Held until the new file is in place, so that an export running at the
+  // same time into the same file cannot load it before this one's save and
+  // then save over it.
+  FileLock file_lock;
+  if (!file_lock.Acquire(r.file, kLockWait))
+    refuse(r,
+           "cannot write the workbook \"" + r.file + "\": " + file_lock.Problem() + left_alone(r));
   PixelLock lock(image);
 
   ExcelFile book;

@@ -42,14 +42,24 @@
 //
 // Saving is atomic: the whole workbook is written into a temporary file
 // beside the file, flushed to disk and renamed over it, keeping its
-// permissions; a symbolic link stays a link to the updated file; a file
-// the user may not write is refused. A failed save leaves the file byte for
-// byte as it was and no temporary file behind.
+// permissions, access lists and other extended attributes (a file whose
+// attributes cannot be kept is refused); a symbolic link stays a link to
+// the updated file; a file the user may not write, or anything but a
+// regular file, is refused. A failed save leaves the file byte for byte as
+// it was and no temporary file behind.
+//
+// Exports into one file, from other processes or threads, take turns: each
+// holds a lock (a hidden ".<name>.lock" beside the file, removed again)
+// from before it reads the file until its new file is in place, so that
+// none loses another's sheet. One that waits longer than 30 seconds is
+// refused.
 //
 // Limits of a sheet (65536 rows, 256 columns): a profile may have at most
 // 65534 points and 255 rows, an image at most 256 columns and 65534 rows, a
-// header at most 256 words; a profile's scale must be finite. Refusals are
-// script errors ("<function>: <reason>") raised before the file is touched.
+// header at most 256 words; a profile's scale must be finite; file and sheet
+// names hold no NUL character. Refusals are script errors ("<function>:
+// <reason>") raised before the file is touched; when the file is there they
+// end in "; the file was left as it was".
 // Host failures are raised as script errors too. Nothing is written to the
 // Results window.
 #pragma once

@@ -1,5 +1,9 @@
 #include "excel_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -74,13 +78,26 @@ bool match_sheet_entries(const std::vector<Workbook::BoundSheet>& entries,
   return true;
 }
 
-// Why a file that exists does not open as a compound document.
+// What kind of thing other than a regular file the mode describes.
+std::string not_a_file(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a folder, not a file";
+  if (S_ISFIFO(mode)) return "it is a named pipe, not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+  return "it is not a regular file";
+}
+
+// Why a file that exists does not open as a compound document. Opened
+// without waiting: a named pipe would hold the caller for ever.
 std::string why_not_a_document(const char* path) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (!file) return std::strerror(errno);
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct stat info;
+  if (fstat(fd, &info) != 0) info.st_mode = 0;
   unsigned char head[8] = {};
-  const size_t got = std::fread(head, 1, sizeof head, file);
-  std::fclose(file);
+  const ssize_t got = S_ISREG(info.st_mode) ? read(fd, head, sizeof head) : -1;
+  close(fd);
+  if (!S_ISREG(info.st_mode)) return not_a_file(info.st_mode);
   static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   if (got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0)
     return "its compound-document structure is damaged";

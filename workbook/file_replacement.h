@@ -4,16 +4,25 @@
 //
 // The new content goes into a temporary file beside the target (same
 // folder, so the final rename stays on one file system); Commit flushes it
-// to disk, gives it the old file's permission bits (and owner, where the
-// user may set it) and renames it over the target. A symbolic link is
+// to disk, gives it the old file's permission bits, extended attributes
+// (access control lists among them) and owner, where the user may set it,
+// and renames it over the target. Extended attributes that cannot be
+// carried refuse the save: a file without them might grant access the old
+// one did not (a file's group bits widen when its list goes). A symbolic
+// link is
 // followed: its target is replaced and the link stays a link. A file the
 // user may not write is refused, since the rename would otherwise get round
 // its permission (which needs only the folder's). Hard links to the old
 // file keep the old content.
 //
+// FileLock serialises the load-change-save of one file among processes
+// and threads: hold it from before the file is read until after the
+// replacement is committed.
+//
 // Problems are reported as texts naming the file and the reason.
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 
 namespace YCompoundFiles {
@@ -46,6 +55,7 @@ class FileReplacement {
 
  private:
   bool Fail(const std::string& what, int error);
+  bool CarryAttributes(int fd);
 
   std::string target_;
   std::string temporary_;
@@ -54,6 +64,33 @@ class FileReplacement {
   mode_t mode_ = 0;
   uid_t owner_ = 0;
   gid_t group_ = 0;
+};
+
+// The path with every symbolic link of its last component followed; false
+// (errno set) for a loop or an unreadable link. A missing final file is no
+// error.
+bool ResolveLinks(std::string path, std::string& resolved);
+
+// An exclusive advisory lock on a file's content, taken on a lock file
+// beside it (".<name>.lock", in the folder of the file the path links to)
+// and removed again on release.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock();
+
+  // Waits at most `wait` for the lock. False, with Problem() set, when the
+  // lock file cannot be made or another holder keeps it that long.
+  bool Acquire(const std::string& path, std::chrono::milliseconds wait);
+  void Release();
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  int fd_ = -1;
+  std::string name_;
+  std::string problem_;
 };
 
 }  // namespace YExcel
