@@ -88,16 +88,16 @@ std::string not_a_file(mode_t mode) {
 }
 
 // Why a file that exists does not open as a compound document. Opened
-// without waiting: a named pipe would hold the caller for ever.
+// without waiting: a named pipe put there meanwhile would hold the caller
+// for ever.
 std::string why_not_a_document(const char* path) {
+  struct stat info;
+  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) return not_a_file(info.st_mode);
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
-  struct stat info;
-  if (fstat(fd, &info) != 0) info.st_mode = 0;
   unsigned char head[8] = {};
-  const ssize_t got = S_ISREG(info.st_mode) ? read(fd, head, sizeof head) : -1;
+  const ssize_t got = read(fd, head, sizeof head);
   close(fd);
-  if (!S_ISREG(info.st_mode)) return not_a_file(info.st_mode);
   static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   if (got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0)
     return "its compound-document structure is damaged";

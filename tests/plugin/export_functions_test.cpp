@@ -9,6 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -624,4 +630,55 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike) {
             "Gr\xC3\xB6\xC3\x9F"
             "e \xE2\x82\xAC");
   EXPECT_EQ(read[2].name, "Sheet1");
+}
+
+// Two processes exporting into one file at once (existing, or not yet):
+// each new sheet is there unless its export said that it failed.
+TEST_F(Export, ExportsFromTwoProcessesAtOnceKeepBothSheets) {
+  DM_ImageToken img = Numbered(400, 20);
+  for (int round = 0; round < 24; ++round) {
+    const std::string file = scratch_path("together" + std::to_string(round) + ".xls");
+    if (round % 2) Profile(Numbered(2, 1), file, "", 1.0f);
+    pid_t child[2];
+    for (int k = 0; k < 2; ++k)
+      if ((child[k] = fork()) == 0)
+        _exit(ProfileLong(img, file, "", 1.0f, "t", std::to_string(k)).script_errors.size());
+    for (int k = 0; k < 2; ++k) {
+      int status = 1;
+      waitpid(child[k], &status, 0);
+      EXPECT_EQ(ExcelFile(file.c_str()).GetWorksheet(std::to_string(k).c_str()) != nullptr,
+                status == 0)
+          << round;
+    }
+    EXPECT_EQ(temporary_files(file), 0u);
+  }
+}
+
+TEST_F(Export, PipesSocketsFoldersAndNamesWithNulAreRefusedAtOnce) {
+  const std::string pipe = scratch_path("pipe.xls"), socket_file = scratch_path("socket.xls"),
+                    folder = scratch_path("folder.xls");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  socket_file.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  for (const auto& [path, what] : {std::pair(pipe, "a named pipe, not a regular file"),
+                                   std::pair(socket_file, "a socket, not a regular file"),
+                                   std::pair(folder, "a folder, not a file")})
+    EXPECT_EQ(Profile(Numbered(2, 1), path, "", 1.0f).script_errors,
+              std::vector<std::string>{"saveprofileasxls: cannot extend \"" + path + "\": it is " +
+                                       what + "; the file was left as it was"});
+  close(s);
+  // Not a file named after what precedes the NUL.
+  EXPECT_EQ(Profile(Numbered(2, 1), pipe + std::string("\0.xls", 5), "", 1.0f).script_errors,
+            std::vector<std::string>{"saveprofileasxls: the file name contains a NUL character"});
+}
+
+TEST_F(Export, AFileOfTheLongestNameIsExtended) {
+  const std::string longest = scratch_path(std::string(251, 'n') + ".xls");
+  ASSERT_TRUE(Profile(Numbered(2, 1), longest, "", 1.0f).script_errors.empty());
+  EXPECT_TRUE(ProfileLong(Numbered(2, 1), longest, "", 1.0f, "t", "Again").script_errors.empty());
+  EXPECT_EQ(sheet_names(ExcelFile(longest.c_str())),
+            (std::vector<std::string>{"Again", "Profile", "Sheet1"}));
 }

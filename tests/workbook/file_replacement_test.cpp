@@ -9,15 +9,21 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <string>
+#include <thread>
 
 #include "excel_file.h"
 #include "xls_tool.h"
@@ -202,6 +208,75 @@ TEST_F(FileReplacementTest, PermissionsOwnerAndLinksSurviveASave) {
   book.New(1);
   EXPECT_FALSE(book.SaveAs(loop.c_str()));
   EXPECT_NE(book.Problem().find("cannot follow the link"), std::string::npos) << book.Problem();
+}
+
+// Every extended attribute of the file, by name.
+std::map<std::string, std::string> attributes(const std::string& path) {
+  std::map<std::string, std::string> found;
+  char list[4096], value[4096];
+  const ssize_t n = listxattr(path.c_str(), list, sizeof list);
+  for (ssize_t at = 0; at < n; at += static_cast<ssize_t>(std::strlen(list + at)) + 1)
+    found[list + at] = std::string(
+        value, std::max<ssize_t>(0, getxattr(path.c_str(), list + at, value, sizeof value)));
+  return found;
+}
+
+TEST_F(FileReplacementTest, AccessListsAndExtendedAttributesSurviveASaveOrRefuseIt) {
+  const std::string path = folder_ + "/listed.xls", capable = folder_ + "/capable.xls";
+  write_sample(path, 6);
+  // user::rw- user:nobody:rw- group::r-- mask::rw- other::---, as stored: a
+  // version, then (tag, permissions, id) by tag.
+  const uint16_t acl[] = {2,      0,      1,    6, 0xFFFF, 0xFFFF, 2,    6, kNobody, 0,     4, 4,
+                          0xFFFF, 0xFFFF, 0x10, 6, 0xFFFF, 0xFFFF, 0x20, 0, 0xFFFF,  0xFFFF};
+  if (setxattr(path.c_str(), "user.origin", "camera 2", 8, 0) != 0 ||
+      setxattr(path.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0)
+    GTEST_SKIP() << "no access lists or extended attributes here: " << std::strerror(errno);
+  const auto before = attributes(path);
+  ASSERT_EQ(before.size(), 2u);
+  ExcelFile book(path.c_str());
+  ASSERT_TRUE(book.Save()) << book.Problem();
+  EXPECT_EQ(attributes(path), before);
+
+  // One the user may not give the new file refuses the save.
+  write_sample(capable, 7);
+  ASSERT_EQ(chmod(capable.c_str(), 0666), 0);
+  const uint32_t capability[5] = {0x02000000, 1, 0, 0, 0};  // version 2, one permitted bit
+  if (setxattr(capable.c_str(), "security.capability", capability, sizeof capability, 0) != 0)
+    GTEST_SKIP() << "cannot give a file capabilities here: " << std::strerror(errno);
+  const std::string old = contents(capable);
+  const int result =
+      in_child(true, [&] { return load_change_and_save(capable, "\"security.capability\""); });
+  if (result == kNoUnprivilegedUser) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  EXPECT_EQ(result, kRefused);
+  EXPECT_TRUE(contents(capable) == old);
+  EXPECT_EQ(other_files(folder_, {"listed.xls", "capable.xls"}), std::vector<std::string>());
+}
+
+// Load, change and save under the lock from two threads at once, one of
+// them through a link: no sheet is lost.
+TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
+  const std::string path = folder_ + "/shared.xls", link = folder_ + "/link.xls";
+  ASSERT_EQ(symlink("shared.xls", link.c_str()), 0);
+  auto worker = [&](const std::string& via, char tag) {
+    for (int i = 0; i < 15; ++i) {
+      FileLock lock;
+      ASSERT_TRUE(lock.Acquire(via, std::chrono::seconds(30))) << lock.Problem();
+      ExcelFile book;
+      if (!book.Load(via.c_str())) book.New(1);
+      book.AddWorksheet((tag + std::to_string(i)).c_str(), 0);
+      ASSERT_TRUE(book.SaveAs(via.c_str())) << book.Problem();
+    }
+  };
+  std::thread a(worker, path, 'a'), b(worker, link, 'b');
+  a.join();
+  b.join();
+  EXPECT_EQ(ExcelFile(path.c_str()).GetTotalSheets(), 31u);
+  EXPECT_EQ(other_files(folder_, {"shared.xls", "link.xls"}), std::vector<std::string>());
+
+  FileLock held, waiting;
+  ASSERT_TRUE(held.Acquire(link, std::chrono::seconds(1)));
+  EXPECT_FALSE(waiting.Acquire(path, std::chrono::milliseconds(50)));
+  EXPECT_EQ(waiting.Problem(), "another export has been changing it for longer than 50 ms");
 }
 
 }  // namespace
