@@ -25,7 +25,7 @@ struct Binning {
   std::unique_ptr<int32_t[]> counts;
 
   explicit Binning(int32_t n) : nbins(n) {
-    if (n < 0) throw std::length_error("azimuthal profile: negative number of bins");
+    if (n < 0) throw std::length_error("a profile of a negative number of bins");
     sums.reset(new float[static_cast<size_t>(n)]());
     counts.reset(new int32_t[static_cast<size_t>(n)]());
   }
@@ -372,10 +372,9 @@ void polarprojection(image_data* rec, int32_t rstart, int32_t rend, int32_t mode
     ok = float_to_int(static_cast<double>(rows) * 1.62, cols);
   else if (mode == 0)
     ok = float_to_int(static_cast<double>(2 * static_cast<int64_t>(rend)) * kPi, cols);
-  if (!ok || rows < 0 || cols < 0)
-    throw std::length_error("polarprojection: negative projection size");
+  if (!ok || rows < 0 || cols < 0) throw std::length_error("a projection of negative size");
   if (rows > kMaxProjectionValues || (rows > 0 && cols > kMaxProjectionValues / rows))
-    throw std::length_error("polarprojection: the projection would exceed 2^31 - 1 values");
+    throw std::length_error("the projection would exceed 2^31 - 1 values");
   const size_t size = static_cast<size_t>(rows) * static_cast<size_t>(cols);
   std::unique_ptr<float[]> projection(new float[size]);
 

@@ -228,7 +228,8 @@ bool azimuthalint_guess_elliptic(image_data* rec, int32_t start, int32_t end, in
   const int32_t ring = end - start;
   const int64_t total = static_cast<int64_t>(nsect) * ring;
   if (total > std::numeric_limits<int32_t>::max())
-    throw std::length_error("azimuthalint_guess_elliptic: too many sector bins");
+    throw std::length_error(
+        "the ellipse prefit would need more sector bins than an array can hold");
   const int32_t nbins = static_cast<int32_t>(total);
   const size_t sectors = static_cast<size_t>(nsect);
 

@@ -23,11 +23,11 @@ size_t matrix_data_offset(int32_t rows) {
 }  // namespace
 
 double** alloc_matrix_double(int32_t rows, int32_t cols) {
-  if (rows < 0 || cols < 0) throw std::length_error("alloc_matrix_double: negative matrix size");
+  if (rows < 0 || cols < 0) throw std::length_error("a matrix of negative size");
   const size_t offset = matrix_data_offset(rows);
   const size_t elements = static_cast<size_t>(rows) * static_cast<size_t>(cols);
   if (elements > (std::numeric_limits<size_t>::max() - offset) / sizeof(double))
-    throw std::length_error("alloc_matrix_double: matrix too large");
+    throw std::length_error("a matrix larger than memory can hold");
   unsigned char* block = new unsigned char[std::max<size_t>(offset + elements * sizeof(double), 1)];
   double* data = reinterpret_cast<double*>(block + offset);
   for (size_t k = 0; k < elements; ++k) new (data + k) double(0.0);

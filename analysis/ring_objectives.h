@@ -106,6 +106,12 @@ class maxazimuthalintell_sektor : public Minimize {
 // of an evaluation grows with the width without bound.
 int32_t max_smoothing(const image_data& rec);
 
+// True when rec.smoothing is at most max_smoothing(); otherwise writes
+// "ERROR! The smoothing of %d rings is wider than the ring window of %d
+// rings. \n" and returns false.  The one text of that refusal, for the
+// refinement and the script function that checks before its first step.
+bool check_smoothing(const image_data& rec);
+
 // Refines center_x / center_y from the ring tables (ringoffsets first).
 // The script functions always pass method 0 and sektor 0; the Powell path
 // and the sector objectives are reached only by the tests.

@@ -1,7 +1,10 @@
 #include "plugin_sdk.h"
 
+#include <cctype>
+#include <cstring>
 #include <exception>
 #include <new>
+#include <string>
 
 namespace {
 const DM_HostInterface* linked_host = nullptr;
@@ -140,18 +143,28 @@ void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr
 
 // --- the exception bridge ------------------------------------------------------
 
-void DM_raise_in_host() noexcept {
+void DM_raise_in_host(const char* function) noexcept {
   if (!linked_host) return;
-  const char* text = "unknown exception";
+  const char* reason = "unknown exception";
   try {
     throw;
   } catch (const std::bad_alloc&) {
-    text = "out of memory";
+    reason = "out of memory";
   } catch (const std::exception& e) {
-    text = e.what();
+    reason = e.what();
   } catch (...) {
   }
-  linked_host->raise_script_error(text);
+  if (!function) {
+    linked_host->raise_script_error(reason);
+    return;
+  }
+  try {
+    linked_host->raise_script_error((std::string(function) + ": " + reason).c_str());
+  } catch (const std::bad_alloc&) {
+    // No room for the joined text: the name alone still says which call
+    // failed.
+    linked_host->raise_script_error(function);
+  }
 }
 
 // --- the main object -------------------------------------------------------------
@@ -161,7 +174,21 @@ namespace PlugIn {
 
 namespace {
 PlugInMain* current = nullptr;
+
+// The word before the parenthesis: "void GuessCenter(BasicImage, ...)"
+// names GuessCenter.
+std::string script_name(const char* signature) {
+  const char* open = std::strchr(signature, '(');
+  if (!open) return {};
+  const char* end = open;
+  while (end > signature && end[-1] == ' ') --end;
+  const char* begin = end;
+  while (begin > signature &&
+         (std::isalnum(static_cast<unsigned char>(begin[-1])) || begin[-1] == '_'))
+    --begin;
+  return std::string(begin, end);
 }
+}  // namespace
 
 PlugInMain* current_main_object() {
   return current;
@@ -188,15 +215,26 @@ void PlugInMain::add_function(const char* signature, const char* type_code, void
   DM_FunctionToken token = nullptr;
   check(host().register_function(signature, end, type_code, fn, invoker, &token),
         "register function");
+  Registered entry{token, fn, script_name(signature)};
   functions_.reserve(functions_.size() + 1);
   host().function_add_ref(token);  // the list's own reference
-  functions_.push_back(token);
+  functions_.push_back(std::move(entry));
   host().function_release(token);  // the one we were handed
+}
+
+const char* PlugInMain::NameOf(const void* fn) const {
+  for (const Registered& f : functions_)
+    if (f.fn == fn) return f.name.c_str();
+  return nullptr;
+}
+
+const char* script_function_name(const void* fn) {
+  return current ? current->NameOf(fn) : nullptr;
 }
 
 void PlugInMain::RemoveAllFunctions() {
   while (!functions_.empty()) {
-    DM_FunctionToken token = functions_.back();
+    DM_FunctionToken token = functions_.back().token;
     functions_.pop_back();
     if (!linked_host) continue;
     int status = linked_host->remove_function(token);

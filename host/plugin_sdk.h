@@ -151,8 +151,10 @@ int16_t GetAsyncKeyState(int32_t virtual_key);
 void keybd_event(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra);
 
 // The exception bridge: call it inside a catch block; it raises the
-// exception in flight as a script error in the host.  Never throws.
-void DM_raise_in_host() noexcept;
+// exception in flight as a script error in the host.  Given a script
+// function's name (the invoker gives it), the text is "<name>: <reason>":
+// code below the invoker throws the reason only.  Never throws.
+void DM_raise_in_host(const char* function = nullptr) noexcept;
 
 namespace Gatan {
 namespace PlugIn {
@@ -187,10 +189,23 @@ class PlugInMain {
 
   size_t function_count() const { return functions_.size(); }
 
+  // The name of the script function registered with handler fn (the word
+  // before the parenthesis of its signature text); null when none is.
+  const char* NameOf(const void* fn) const;
+
  private:
+  struct Registered {
+    DM_FunctionToken token;
+    const void* fn;
+    std::string name;
+  };
   void add_function(const char* signature, const char* type_code, void* fn, DM_Invoker invoker);
-  std::vector<DM_FunctionToken> functions_;
+  std::vector<Registered> functions_;
 };
+
+// The name of the script function the current main object registered with
+// handler fn; null when there is none.
+const char* script_function_name(const void* fn);
 
 }  // namespace PlugIn
 }  // namespace Gatan
@@ -252,26 +267,24 @@ struct Invoker {
       call_with(reinterpret_cast<R (*)(Args...)>(fn), args, result,
                 std::index_sequence_for<Args...>{});
     } catch (...) {
-      DM_raise_in_host();
+      DM_raise_in_host(Gatan::PlugIn::script_function_name(fn));
     }
   }
 
   static void check_arguments(const DM_Arg* args, int nargs) {
     constexpr int expected = static_cast<int>(sizeof...(Args));
     if (nargs != expected)
-      throw std::invalid_argument("the script function takes " + std::to_string(expected) +
+      throw std::invalid_argument("takes " + std::to_string(expected) +
                                   (expected == 1 ? " argument, not " : " arguments, not ") +
                                   std::to_string(nargs));
     const char* kinds = type_code() + 1;
     for (int i = 0; i < nargs; ++i) {
       if (args[i].kind != kinds[i])
-        throw std::invalid_argument("argument " + std::to_string(i + 1) +
-                                    " of the script function has the wrong type");
+        throw std::invalid_argument("argument " + std::to_string(i + 1) + " has the wrong type");
       // A float * or ImageRef * is the caller's variable: there is
       // always one.
       if ((kinds[i] == 'p' && !args[i].u.fp) || (kinds[i] == 'C' && !args[i].u.cell))
-        throw std::invalid_argument("argument " + std::to_string(i + 1) +
-                                    " of the script function is a null pointer");
+        throw std::invalid_argument("argument " + std::to_string(i + 1) + " is a null pointer");
     }
   }
 

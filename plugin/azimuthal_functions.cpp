@@ -21,13 +21,14 @@ int32_t outer_radius(const image_data& rec, float argument) {
   return r;
 }
 
-// The outer radius, refusing an image that has no pixels or is too small
+// The outer radius; false (after the error line) for an image that has no pixels or is too small
 // for even one bin (maxradius goes negative there): such an image would
 // give a profile of zeros or an impossible size.
-int32_t profile_radius(const image_data& rec, float argument, const char* function) {
-  const int32_t r = outer_radius(rec, argument);
-  if (rec.width < 1 || rec.height < 1 || r < 0) refuse_small_image(rec, function, "a profile");
-  return r;
+bool profile_radius(const image_data& rec, float argument, const char* function, int32_t& r) {
+  r = outer_radius(rec, argument);
+  if (rec.width >= 1 && rec.height >= 1 && r >= 0) return true;
+  report_small_image(rec, function, "a profile");
+  return false;
 }
 
 // The script's name of a shared body.
@@ -98,8 +99,9 @@ void AzimuthalProfile(DM_ImageToken image, DM_ImageToken* result, float cx, floa
                       int32_t average) {
   run_pattern_frame(image, [&](image_data& rec) {
     if (!take_center(rec, cx, cy)) return;
-    const int32_t r =
-        profile_radius(rec, radius, name_of(average, "AzimuthalIntegral", "AzimuthalAverage"));
+    int32_t r = 0;
+    if (!profile_radius(rec, radius, name_of(average, "AzimuthalIntegral", "AzimuthalAverage"), r))
+      return;
     azimuthalint_whole(&rec, r, average);
     DM_store_image(result, DM_write_profile(rec, 1));
   });
@@ -110,9 +112,11 @@ void AzimuthalProfileEllipticity(DM_ImageToken image, DM_ImageToken* result, flo
   run_pattern_frame(image, [&](image_data& rec) {
     if (!take_center(rec, cx, cy)) return;
     if (!set_ellipse(rec, angle, ratio)) return;
-    const int32_t r = profile_radius(
-        rec, radius,
-        name_of(average, "AzimuthalIntegralEllipticity", "AzimuthalAverageEllipticity"));
+    int32_t r = 0;
+    if (!profile_radius(
+            rec, radius,
+            name_of(average, "AzimuthalIntegralEllipticity", "AzimuthalAverageEllipticity"), r))
+      return;
     azimuthalintell(&rec, r, average);
     DM_store_image(result, DM_write_profile(rec, 1));
   });
@@ -125,8 +129,10 @@ void AzimuthalProfileSektor(DM_ImageToken image, DM_ImageToken* result, float cx
     float a0 = sector_degrees_to_radians(start);
     float a1 = sector_degrees_to_radians(end);
     if (!sector_in_range(a0, a1)) return;
-    const int32_t r = profile_radius(
-        rec, radius, name_of(average, "AzimuthalIntegralSektor", "AzimuthalAverageSektor"));
+    int32_t r = 0;
+    if (!profile_radius(rec, radius,
+                        name_of(average, "AzimuthalIntegralSektor", "AzimuthalAverageSektor"), r))
+      return;
     azimuthalint_sektor(&rec, r, a0, a1, average);
     DM_store_image(result, DM_write_profile(rec, 1));
   });
@@ -141,9 +147,12 @@ void AzimuthalProfileSektorEllipticity(DM_ImageToken image, DM_ImageToken* resul
     float a0 = sector_degrees_to_radians(start);
     float a1 = sector_degrees_to_radians(end);
     if (!sector_in_range(a0, a1)) return;
-    const int32_t r = profile_radius(rec, radius,
-                                     name_of(average, "AzimuthalIntegralSektorEllipticity",
-                                             "AzimuthalAverageSektorEllipticity"));
+    int32_t r = 0;
+    if (!profile_radius(rec, radius,
+                        name_of(average, "AzimuthalIntegralSektorEllipticity",
+                                "AzimuthalAverageSektorEllipticity"),
+                        r))
+      return;
     azimuthalintell_sektor(&rec, r, a0, a1, average);
     DM_store_image(result, DM_write_profile(rec, 1));
   });
@@ -196,21 +205,21 @@ void AzimuthalProjection(DM_ImageToken image, DM_ImageToken* result, float cx, f
   run_pattern_frame(image, [&](image_data& rec) {
     if (!take_center(rec, cx, cy)) return;
     int32_t cols = 0;
-    if (!float_to_int(columns, cols)) {
-      DM_result("ERROR! The number of columns is not a valid number. \n");
-      return;
-    }
+    // A column count is a size of the result, like a negative one below.
+    if (!float_to_int(columns, cols))
+      throw std::invalid_argument("the number of columns is not a finite number below 2^31");
     // One row per radius from 1 to the end radius; sizes are checked
     // before anything is allocated.
     const int32_t end = maxradius(&rec, 1) - 5;
     const int64_t rows = static_cast<int64_t>(end) - 1;
-    if (rec.width < 1 || rec.height < 1 || rows < 1)
-      refuse_small_image(rec, "AzimuthalProjection", "a projection");
-    if (cols < 0)
-      throw std::invalid_argument("AzimuthalProjection: the number of columns is negative");
+    if (rec.width < 1 || rec.height < 1 || rows < 1) {
+      report_small_image(rec, "AzimuthalProjection", "a projection");
+      return;
+    }
+    if (cols < 0) throw std::invalid_argument("the number of columns is negative");
     if (cols > 1 && cols > kMaxProjectionValues / rows)
-      throw std::length_error("AzimuthalProjection: " + std::to_string(cols) + " columns by " +
-                              std::to_string(rows) + " rows is more than an image can hold");
+      throw std::length_error(std::to_string(cols) + " columns by " + std::to_string(rows) +
+                              " rows is more than an image can hold");
     polarprojection(&rec, 1, end, cols);
     DM_store_image(result, DM_write_projection(rec));
   });

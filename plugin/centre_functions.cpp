@@ -34,7 +34,10 @@ bool fits_a_ring_search(image_data& rec) {
 
 void GuessCenter(DM_ImageToken image, float* x, float* y, float* radius) {
   run_pattern_frame(image, [&](image_data& rec) {
-    if (!fits_a_ring_search(rec)) refuse_small_image(rec, "GuessCenter", "a ring search");
+    if (!fits_a_ring_search(rec)) {
+      report_small_image(rec, "GuessCenter", "a ring search");
+      return;
+    }
     if (!prefindcenter_whole(&rec)) return;
     findring(&rec, kFirstRingRadius, maxradius(&rec, 0));
     int32_t r = rec.peak_radius;
@@ -90,11 +93,7 @@ void RefineCenterEllipticity(DM_ImageToken image, float* x, float* y, float* ang
     }
     findring(&rec, kFirstRingRadius, n);
     ringoffsets(&rec, n);
-    if (rec.smoothing > max_smoothing(rec)) {
-      reportf("ERROR! The smoothing of %d rings is wider than the ring window of %d rings. \n",
-              rec.smoothing, max_smoothing(rec));
-      return;
-    }
+    if (!check_smoothing(rec)) return;
     azimuthalint_guess_elliptic(&rec, rec.ring_start, rec.ring_end, 20);
     if (static_cast<double>(rec.axis_ratio) > 1.2) rec.axis_ratio = 1.0f;
     optimizecenter(&rec, kSimplex, kFullRing);

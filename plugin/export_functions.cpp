@@ -45,8 +45,9 @@ std::string text_of(DM_StringToken token) {
   return DM_string_to_std(dm_string::share(token), 0);
 }
 
-[[noreturn]] void refuse(const Request& r, const std::string& reason) {
-  throw std::runtime_error(std::string(r.function) + ": " + reason);
+// The invoker puts the script function's name in front.
+[[noreturn]] void refuse(const Request&, const std::string& reason) {
+  throw std::runtime_error(reason);
 }
 
 bool file_exists(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "pattern_frame.h"
 
 #include "kelpotools.h"
+#include "messages.h"
 
 #include <algorithm>
 #include <climits>
@@ -49,10 +50,9 @@ bool take_center(image_data& rec, float x, float y) {
   return false;
 }
 
-void refuse_small_image(const image_data& rec, const char* function, const char* purpose) {
-  throw std::invalid_argument(std::string(function) + ": the image (" + std::to_string(rec.width) +
-                              " x " + std::to_string(rec.height) + " pixels) is too small for " +
-                              purpose);
+void report_small_image(const image_data& rec, const char* function, const char* purpose) {
+  reportf("ERROR in %s. The image (%d x %d pixels) is too small for %s. \n", function, rec.width,
+          rec.height, purpose);
 }
 
 RealImagePtr DM_write_profile(const image_data& rec, uint32_t height) {

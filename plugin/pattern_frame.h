@@ -19,10 +19,11 @@ void run_pattern_frame(DM_ImageToken image, const std::function<void(image_data&
 // number or lies far outside the image gets an error line and false.
 bool take_center(image_data& rec, float x, float y);
 
-// Refuses the call with a script error (std::invalid_argument) "<function>:
-// the image (W x H pixels) is too small for <purpose>".
-[[noreturn]] void refuse_small_image(const image_data& rec, const char* function,
-                                     const char* purpose);
+// The error line of a pattern image too small for the function's work,
+// "ERROR in <function>. The image (W x H pixels) is too small for
+// <purpose>. \n"; the caller then returns without output, as for an empty
+// profile image.
+void report_small_image(const image_data& rec, const char* function, const char* purpose);
 
 // A new "Results" image profile_length wide and height high whose first row
 // is the profile (an empty profile is reported and gives an empty image).

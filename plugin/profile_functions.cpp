@@ -29,9 +29,9 @@ float read_float(const float* value) {
 
 // A float argument that is no finite number would make every value of the
 // result a NaN or an infinity without a word: the call is refused.
-void require_finite(float value, const char* caller, const char* what) {
+void require_finite(float value, const char* what) {
   if (!std::isfinite(value))
-    throw std::invalid_argument(std::string(caller) + ": " + what + " must be a finite number");
+    throw std::invalid_argument(std::string(what) + " must be a finite number");
 }
 
 // Shared by PeakFind and PeakFindPreFit: reads the profile and finds the
@@ -62,9 +62,9 @@ bool read_kirkland_input(profile_data& rec, const RealImagePtr& profile,
                          float step, const char* caller) {
   rec.offset = read_float(offset);
   rec.scale = read_float(scale);
-  require_finite(rec.offset, caller, "the offset");
-  require_finite(rec.scale, caller, "the scale");
-  require_finite(step, caller, "the step");
+  require_finite(rec.offset, "the offset");
+  require_finite(rec.scale, "the scale");
+  require_finite(step, "the step");
   if (!DM_read_profile(rec, profile, caller)) return false;
   rec.step = step;
   return DM_read_elementtable(rec, elements, caller);
@@ -150,7 +150,7 @@ void RDF_Kirklandfunction(DM_RealImageToken profile, DM_RealImageToken elements,
 void CalculateRDF(DM_RealImageToken profile, DM_ImageToken* rdf, float start, float end, float c) {
   run_profile_frame([&](profile_data& rec) {
     RealImagePtr image(profile);
-    require_finite(c, "CalculateRDF", "c");
+    require_finite(c, "c");
     rec.step = rdf_step(c);
     if (!DM_read_profile_row2(rec, image, "CalculateRDF")) return;
     DM_store_image(rdf, DM_write_rdf(rec, start, end));

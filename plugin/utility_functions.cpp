@@ -65,7 +65,7 @@ void FakeShiftUp() {
 DM_StringToken GetSubString(DM_StringToken text, float start, float length) {
   std::string bytes = DM_string_to_std(dm_string::share(text), 0);
   uint64_t from = to_index(start);
-  if (from > bytes.size()) throw std::out_of_range("GetSubString: start is past the end");
+  if (from > bytes.size()) throw std::out_of_range("the start lies past the end of the text");
   std::string piece = bytes.substr(from, to_index(length));
   return DM_make_string(piece, 0).release();
 }

@@ -354,16 +354,13 @@ TEST(Prefit, HugeProfilesNegativeAreasAndBadSamples) {
   EXPECT_NEAR(huge.peaks[4 * 2 + 1] / 1.5e33f, 1.0f, 1e-3f);
 
   // A spline point above the peak makes the area between its neighbours
-  // negative: the user is told, and the fit starts from absolute values.
+  // negative: the fit starts from absolute values, without a word.
   for (int i = 0; i < 200; ++i) y[i] = pseudo_voigt(i, 60.3, 3000, 4, 0.4);
   auto below = prefit_record(y, {50, 62, 100}, {58});
   for (int i = 50; i < 62; ++i) below.ysub[i] -= 400.0f;
   out.lines.clear();
   prefitpeaks(below, 1000.0f);
-  ASSERT_EQ(out.lines.size(), 1u);
-  EXPECT_EQ(out.lines[0],
-            "ERROR in prefitpeaks. The profile lies below the background around the peak at 58; "
-            "the prefit starts from absolute values. \n");
+  EXPECT_TRUE(out.lines.empty());
   EXPECT_GE(below.peaks[1], 0.0f);
   EXPECT_GT(below.peaks[2], 0.0f);
   EXPECT_TRUE(std::isfinite(below.peaks[1]));

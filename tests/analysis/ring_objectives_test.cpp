@@ -379,9 +379,9 @@ TEST(RingObjectives, SmoothingWiderThanTheWindowIsRefusedAtOnce) {
     EXPECT_FALSE(optimizecenter(&rec, 0, 0));
     EXPECT_EQ(rec.center_x, cx);
     EXPECT_EQ(rec.center_y, cy);
-    EXPECT_EQ(out.lines,
-              std::vector<std::string>{
-                  "ERROR in optimizecenter. The smoothing is wider than the ring window! \n"});
+    EXPECT_EQ(out.lines, std::vector<std::string>{"ERROR! The smoothing of " + std::to_string(W) +
+                                                  " rings is wider than the ring window of " +
+                                                  std::to_string(rec.nrings) + " rings. \n"});
   }
   rec.smoothing = rec.nrings;
   EXPECT_TRUE(optimizecenter(&rec, 0, 0));

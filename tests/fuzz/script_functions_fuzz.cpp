@@ -221,6 +221,10 @@ void fuzz_call(fuzz::Input& in, Arena& arena, const std::string& folder) {
 
   FUZZ_CHECK(result.script_errors.size() <= 1,
              f.name + " raised " + std::to_string(result.script_errors.size()) + " errors");
+  // The host's own refusals (no handler entered) name no function.
+  for (const std::string& e : result.script_errors)
+    FUZZ_CHECK(!result.called || e.rfind(f.name + ": ", 0) == 0,
+               f.name + " raised an error without its name: " + e);
   FUZZ_CHECK(host->LiveLocks() == 0, f.name + " left a pixel lock");
   for (DM_ImageToken& cell : arena.cells)
     if (cell) arena.images.push_back(cell), cell = nullptr;

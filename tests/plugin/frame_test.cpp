@@ -103,11 +103,11 @@ TEST_F(Frame, InvokerRaisesEveryEscapingExceptionOnceWithItsText) {
   main.AddFunction("float refuses(float)", refuses);
   using Errors = std::vector<std::string>;
   EXPECT_EQ(host_.Call("powell_gives_up", {}).script_errors,
-            Errors{"Powell: not converged after 100 iterations"});
+            Errors{"powell_gives_up: the minimisation did not converge within 100 iterations"});
   EXPECT_EQ(host_.Call("line_gives_up", {standin::float_arg(1.0f)}).script_errors,
-            Errors{"LineMin: no minimum found within 100 iterations"});
+            Errors{"line_gives_up: the line search found no minimum within 100 iterations"});
   standin::CallResult r = host_.Call("refuses", {standin::float_arg(1.0f)});
-  EXPECT_EQ(r.script_errors, Errors{"refused: bad value"});
+  EXPECT_EQ(r.script_errors, Errors{"refuses: refused: bad value"});
   EXPECT_EQ(r.value, 0.0f);
   main.RemoveAllFunctions();
 }
@@ -134,10 +134,9 @@ TEST_F(Frame, InvokerRefusesArgumentsThatDoNotFitTheHandler) {
   }
   I::call(fn, good, 1, &result);
   I::call(fn, good, 3, &result);
-  EXPECT_EQ(host_.ScriptErrors(),
-            (std::vector<std::string>{"argument 1 of the script function is a null pointer",
-                                      "argument 2 of the script function is a null pointer",
-                                      "argument 1 of the script function has the wrong type",
-                                      "the script function takes 2 arguments, not 1",
-                                      "the script function takes 2 arguments, not 3"}));
+  EXPECT_EQ(
+      host_.ScriptErrors(),
+      (std::vector<std::string>{"argument 1 is a null pointer", "argument 2 is a null pointer",
+                                "argument 1 has the wrong type", "takes 2 arguments, not 1",
+                                "takes 2 arguments, not 3"}));
 }

@@ -61,6 +61,8 @@ long check_host_failures(standin::Host& host, const std::string& function,
     host.FailNthCall(0);
     std::string when = "when host call " + std::to_string(n) + " fails";
     EXPECT_EQ(failed.script_errors.size(), 1u) << function << " " << when;
+    for (const std::string& e : failed.script_errors)
+      EXPECT_EQ(e.rfind(function + ": ", 0), 0u) << e << " " << when;
     call.expect_untouched();
     call.release();
     expect_clean(when);
