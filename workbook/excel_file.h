@@ -59,8 +59,9 @@ class ExcelFile : public WorkbookContent {
   // document is not touched (save with SaveAs).
   void New(int32_t sheets);
   // Reads the workbook at path (opened for reading and writing where the
-  // user may, else for reading, and kept open). False when the file does not
-  // open as a compound document, holds no non-empty "Workbook" stream, holds
+  // user may, else for reading, and kept open). False, at once, when it is
+  // not a regular file (a named pipe is never waited on); false when it does
+  // not open as a compound document, holds no non-empty "Workbook" stream, holds
   // a workbook of an older version of the format, or the stream is damaged:
   // truncated or malformed records, no globals substream first, a second
   // one inside it, sheet entries that match no substream, or cell records
