@@ -144,7 +144,7 @@ ExcelSheet& sheet_for(const Request& r, ExcelFile& book) {
   }
   ExcelSheet* sheet = is_latin1(name) ? book.AddWorksheet(latin1_of(name).c_str(), 0)
                                       : book.AddWorksheet(name.c_str(), 0);
-  if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"");
+  if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"" + left_alone(r));
   return *sheet;
 }
 
