@@ -16,6 +16,7 @@ namespace YExcel {
 namespace {
 
 using RowBlock = Worksheet::CellTable::RowBlock;
+using LayoutRows = std::vector<RowBlock::Row>;
 using CellBlock = RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 
@@ -63,7 +64,7 @@ struct Shape {
   uint64_t Blocks() const { return rows > Base() ? (rows - Base() - 1) / kRowsPerBlock + 1 : 0; }
 };
 
-Shape shape_of(const ExcelSheet& sheet) {
+Shape shape_of(const ExcelSheet& sheet, const LayoutRows& layout_rows) {
   Shape shape;
   shape.rows = sheet.GetTotalRows();
   shape.cols = sheet.GetTotalCols();
@@ -77,7 +78,59 @@ Shape shape_of(const ExcelSheet& sheet) {
     shape.first_col = std::min<uint64_t>(shape.first_col, first->Column());
   }
   if (!shape.has_cells) shape.first_col = 0;
+  // Rows without cells that carry layout count as used rows.
+  if (!layout_rows.empty()) {
+    const uint64_t first = layout_rows.front().row_index;
+    shape.first_row = shape.has_cells ? std::min(shape.first_row, first) : first;
+    shape.has_cells = true;
+    shape.rows = std::max<uint64_t>(shape.rows, layout_rows.back().row_index + 1u);
+  }
   return shape;
+}
+
+// Fresh worksheets for every sheet that keep only the layout of the
+// worksheets they replace (sheet i is worksheet i).
+void rebuild_worksheets(WorkbookContent& book) {
+  std::vector<Worksheet> fresh(book.sheets.size());
+  for (size_t s = 0; s < fresh.size() && s < book.worksheets.size(); ++s) {
+    fresh[s].layout = std::move(book.worksheets[s].layout);
+    fresh[s].layout_rows = std::move(book.worksheets[s].layout_rows);
+  }
+  book.worksheets = std::move(fresh);
+}
+
+// The rows of [begin, end) that get a Row record: those with cells to write
+// and those that carry layout, each with its layout record or null.
+struct RowToWrite {
+  uint64_t row;
+  const RowBlock::Row* layout;
+};
+uint64_t rows_to_write(const ExcelSheet& sheet, const LayoutRows& layout_rows, uint64_t begin,
+                       uint64_t end, RowToWrite* out) {
+  auto next =
+      std::lower_bound(layout_rows.begin(), layout_rows.end(), begin,
+                       [](const RowBlock::Row& r, uint64_t index) { return r.row_index < index; });
+  uint64_t n = 0;
+  for (uint64_t r = begin; r < end; ++r) {
+    const RowBlock::Row* layout = nullptr;
+    if (next != layout_rows.end() && next->row_index == r) layout = &*next++;
+    if (layout || (r < sheet.StoredRows() && has_written(sheet.StoredRow(r))))
+      out[n++] = {r, layout};
+  }
+  return n;
+}
+
+// A Row record: the layout it carries, or the defaults.
+void set_row(RowBlock::Row& record, const RowToWrite& row, uint64_t cols) {
+  static const RowBlock::Row kDefaults;
+  const RowBlock::Row& from = row.layout ? *row.layout : kDefaults;
+  record.row_index = static_cast<uint16_t>(row.row);
+  record.first_used_col = 0;
+  record.first_unused_col = static_cast<uint16_t>(cols);
+  record.height = from.height;
+  record.reserved1 = from.reserved1;
+  record.reserved2 = from.reserved2;
+  record.options = from.options;
 }
 
 // Exactly one sheet is active, selected and shown, so that a spreadsheet
@@ -357,29 +410,27 @@ uint64_t SharedStrings::Find(const ExcelCell& cell) const {
 // The record objects
 
 void WorkbookContent::RecordsFromCells() {
-  worksheets.assign(sheets.size(), Worksheet());
+  rebuild_worksheets(*this);
   SharedStrings strings(globals.shared_strings);
   const uint64_t active = settle_active_sheet(globals, sheets.size());
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
     Worksheet& worksheet = worksheets[s];
-    const Shape shape = shape_of(sheet);
+    const Shape shape = shape_of(sheet, worksheet.layout_rows);
     set_sheet_records(worksheet, shape, s == active);
     worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
     for (uint64_t b = 0; b < shape.Blocks(); ++b) {
       RowBlock& block = worksheet.cell_table.row_blocks[b];
       const uint64_t begin = shape.Base() + b * kRowsPerBlock;
-      const uint64_t end = std::min({shape.rows, begin + kRowsPerBlock, sheet.StoredRows()});
-      for (uint64_t r = begin; r < end; ++r) {
-        const ExcelSheet::RowCells row = sheet.StoredRow(r);
-        if (!has_written(row)) continue;
-        RowBlock::Row record;
-        record.row_index = static_cast<uint16_t>(r);
-        record.first_unused_col = static_cast<uint16_t>(shape.cols);
-        block.rows.push_back(record);
+      RowToWrite rows[kRowsPerBlock];
+      const uint64_t n = rows_to_write(sheet, worksheet.layout_rows, begin,
+                                       std::min(shape.rows, begin + kRowsPerBlock), rows);
+      for (uint64_t k = 0; k < n; ++k) {
+        set_row(block.rows.emplace_back(), rows[k], shape.cols);
         block.dbcell.row_offsets.push_back(0);
-        RecordObjects sink(block, r, strings);
-        records_of_row(row, sink);
+        if (rows[k].row >= sheet.StoredRows()) continue;
+        RecordObjects sink(block, rows[k].row, strings);
+        records_of_row(sheet.StoredRow(rows[k].row), sink);
       }
     }
   }
@@ -390,14 +441,15 @@ void WorkbookContent::RecordsFromCells() {
 
 CellTableWriter::CellTableWriter(WorkbookContent& book)
     : book_(book), strings_(book.globals.shared_strings), layouts_(book.sheets.size()) {
-  book_.worksheets.assign(book_.sheets.size(), Worksheet());
+  rebuild_worksheets(book_);
   const uint64_t active = settle_active_sheet(book_.globals, book_.sheets.size());
   for (size_t s = 0; s < book_.sheets.size(); ++s) {
     const ExcelSheet& sheet = book_.sheets[s];
-    const Shape shape = shape_of(sheet);
+    const Shape shape = shape_of(sheet, book_.worksheets[s].layout_rows);
     set_sheet_records(book_.worksheets[s], shape, s == active);
     Layout& layout = layouts_[s];
     layout.base = shape.Base();
+    layout.rows = shape.rows;
     layout.block_sizes.resize(shape.Blocks());
     layout.dbcell_at.resize(shape.Blocks());
     const uint64_t stored = std::min(shape.rows, sheet.StoredRows());
@@ -413,16 +465,13 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   const ExcelSheet& sheet = book_.sheets[s];
   const uint64_t cols = sheet.GetTotalCols();
   const uint64_t begin = layouts_[s].base + b * kRowsPerBlock;
-  const uint64_t end = std::min({sheet.GetTotalRows(), begin + kRowsPerBlock, sheet.StoredRows()});
-  uint64_t rows_with_cells[kRowsPerBlock];
-  uint64_t n = 0;
-  for (uint64_t r = begin; r < end; ++r)
-    if (has_written(sheet.StoredRow(r))) rows_with_cells[n++] = r;
+  RowToWrite rows[kRowsPerBlock];
+  const uint64_t n = rows_to_write(sheet, book_.worksheets[s].layout_rows, begin,
+                                   std::min(layouts_[s].rows, begin + kRowsPerBlock), rows);
 
   uint64_t position = 0;
   for (uint64_t k = 0; k < n; ++k) {
-    row_.row_index = static_cast<uint16_t>(rows_with_cells[k]);
-    row_.first_unused_col = static_cast<uint16_t>(cols);
+    set_row(row_, rows[k], cols);
     position += out ? row_.Write(out + position) : row_.RecordSize();
   }
   // The first row's offset counts from the second Row record to the first
@@ -432,9 +481,9 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   for (uint64_t k = 0; k < n; ++k) {
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
-    RecordBytes sink(out, position, rows_with_cells[k], strings_, rk_, number_, label_, mul_rk_,
-                     blank_);
-    records_of_row(sheet.StoredRow(rows_with_cells[k]), sink);
+    if (rows[k].row >= sheet.StoredRows()) continue;
+    RecordBytes sink(out, position, rows[k].row, strings_, rk_, number_, label_, mul_rk_, blank_);
+    records_of_row(sheet.StoredRow(rows[k].row), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);
   dbcell_at = position;
@@ -444,7 +493,8 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
 void CellTableWriter::SetPositions(uint64_t s, uint64_t start) {
   Worksheet& w = book_.worksheets[s];
   const Layout& layout = layouts_[s];
-  uint64_t p = start + w.bof.RecordSize() + w.index.RecordSize() + w.dimensions.RecordSize();
+  uint64_t p = start + w.bof.RecordSize() + w.index.RecordSize() + w.LayoutSize() +
+               w.dimensions.RecordSize();
   for (size_t b = 0; b < layout.block_sizes.size(); ++b) {
     w.index.dbcell_positions[b] = p + layout.dbcell_at[b];
     p += layout.block_sizes[b];
@@ -455,6 +505,7 @@ uint64_t CellTableWriter::WriteSheet(uint64_t s, char* out) {
   Worksheet& w = book_.worksheets[s];
   uint64_t position = w.bof.Write(out);
   position += w.index.Write(out + position);
+  position += w.WriteLayout(out + position);
   position += w.dimensions.Write(out + position);
   for (size_t b = 0; b < layouts_[s].block_sizes.size(); ++b) {
     uint64_t dbcell_at = 0;

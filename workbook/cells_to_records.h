@@ -52,6 +52,7 @@ class CellTableWriter {
 
   struct Layout {
     uint64_t base = 0;                  // the first row of block 0
+    uint64_t rows = 0;                  // the first row after the last block's
     std::vector<uint64_t> block_sizes;  // bytes of each row block, DBCell included
     std::vector<uint64_t> dbcell_at;    // offset of each block's DBCell in the block
     uint64_t size = 0;                  // the cell table's bytes

@@ -30,6 +30,7 @@ constexpr uint16_t kModelledGlobals[] = {
 constexpr uint16_t kModelledSheet[] = {
     0x0809, 0x000A, 0x020B, 0x0200, 0x0208, 0x00D7, 0x023E,
     0x00BD, 0x00FD, 0x0201, 0x00BE, 0x0203, 0x027E,  // cells (BoolErr and formulas aside)
+    0x0055, 0x007D, 0x0099, 0x0225, 0x0080, 0x0081,  // column and row layout, outline
 };
 
 // Bookkeeping of the writer, view and print settings: dropped by a save.
@@ -48,14 +49,12 @@ constexpr uint16_t kDroppableGlobals[] = {
 };
 constexpr uint16_t kDroppableSheet[] = {
     0x000D, 0x000C, 0x000F, 0x0011, 0x0010,
-    0x005F, 0x005E,  // calculation settings, "recalculate on open"
-    0x002A, 0x002B, 0x0082, 0x0080, 0x0225,
-    0x0081,  // print headings, grid, outline gutters, row height, options
+    0x005F, 0x005E,          // calculation settings, "recalculate on open"
+    0x002A, 0x002B, 0x0082,  // print headings, grid
     0x001B, 0x001A, 0x0014, 0x0015, 0x0083,
     0x0084,  // page breaks, header, footer, centring
     0x0026, 0x0027, 0x0028, 0x0029, 0x00A1,
     0x089C,                                  // margins, page setup
-    0x0055, 0x007D, 0x0099,                  // column widths
     0x001D, 0x0041, 0x00A0, 0x088B, 0x0862,  // selection, panes, zoom, layout view, tab colour
     0x00EF, 0x0867,                          // phonetic settings, protection options
 };

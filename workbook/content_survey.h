@@ -7,8 +7,8 @@
 // palette) and, per worksheet, its numbers and texts with their cell
 // formats. The survey walks every record of the stream and sorts the rest
 // into what may be dropped (records that only set the view, printing or the
-// writer's bookkeeping: column widths, row heights, windows, selections,
-// page setup, empty drawing containers, unset protection) and what carries
+// writer's bookkeeping: windows, selections, page setup, empty drawing
+// containers, unset protection) and what carries
 // content the save would lose, which it reports.
 #include <cstdint>
 #include <set>

@@ -174,6 +174,24 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
   return "";
 }
 
+// Why the rows and columns a save writes back would not come back as they
+// are, or empty: a row or column format must name a cell format the
+// globals hold, as a cell's must.
+std::string unsound_layout(const Worksheet& worksheet, const Workbook& globals) {
+  constexpr uint16_t kColumnInfo = 0x007D;
+  constexpr uint32_t kFormatted = 0x0080;
+  for (const Record& record : worksheet.layout) {
+    uint16_t xf = 0;
+    const ByteView data(record.data.data(), record.data.size());
+    if (record.code == kColumnInfo && (!data.Get(xf, 6) || xf >= globals.xfs.size()))
+      return "a column names a cell format the workbook lacks";
+  }
+  for (const Worksheet::CellTable::RowBlock::Row& row : worksheet.layout_rows)
+    if ((row.options & kFormatted) && ((row.options >> 16) & 0x0FFF) >= globals.xfs.size())
+      return "a row names a cell format the workbook lacks";
+  return "";
+}
+
 // At most the cells the worksheet substream at bytes gives, from its
 // records' sizes alone, so that a load makes room for them once.
 uint64_t cells_in_substream(const ByteView& view) {
@@ -289,7 +307,11 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "its \"Workbook\" stream is damaged: a cell format is missing";
   else if (!unsound.empty())
     problem_ = "its \"Workbook\" stream is damaged: " + unsound;
-  else if (!collect_entries(document_, u"\\", carried))
+  for (size_t i = 0; problem_.empty() && i < parsed_sheets.size(); ++i) {
+    unsound = unsound_layout(parsed_sheets[i], parsed_globals);
+    if (!unsound.empty()) problem_ = "its \"Workbook\" stream is damaged: " + unsound;
+  }
+  if (problem_.empty() && !collect_entries(document_, u"\\", carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
     document_.Close();
@@ -436,7 +458,12 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
                                    *unsound = unsound_cell(record, parsed_globals);
                                  sheet.ReadCell(record, strings);
                                });
-      sheet.FinishReading(found.back().dimensions);
+      // Rows that carry layout belong to the sheet, as a save writes them.
+      Worksheet::Dimensions extent = found.back().dimensions;
+      if (!found.back().layout_rows.empty())
+        extent.first_unused_row = std::max<uint64_t>(
+            extent.first_unused_row, found.back().layout_rows.back().row_index + 1u);
+      sheet.FinishReading(extent);
       substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     } else if (scratch.type == BOF::kWorksheet) {
       found.emplace_back();

@@ -28,14 +28,16 @@ struct WorkbookContent {
   int64_t FindSheet(const char* name) const;
   int64_t FindSheet(const char16_t* name) const;
 
-  // Throws every worksheet's records away and rebuilds them, and the shared
-  // string table, from the sheet objects:
+  // Throws every worksheet's records but its layout away and rebuilds them,
+  // and the shared string table, from the sheet objects:
   // - Dimensions and Index from each sheet's row and column counts and its
   //   first used row and column; the stream positions in Index and DBCell
   //   are left 0 for the workbook to fill in.
   // - Row blocks of 32 rows counted from the first used row (from row 0 in
   //   a sheet without cells); Index holds one DBCell position per block
-  //   (at least one). A Row record per row that holds cells.
+  //   (at least one). A Row record per row that holds cells or carries
+  //   layout (the worksheet's layout rows, whose height and options it
+  //   keeps); the worksheets' layout records are kept too.
   // - Integers of the 30-bit RK range as RK, runs of them as MulRK; other
   //   integers as Number. Doubles that an RK value keeps exactly and that
   //   have at most two decimals as RK, runs of them as MulRK; other doubles

@@ -1,5 +1,8 @@
 #include "worksheet.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace YCompoundFiles {
 namespace YExcel {
 namespace {
@@ -22,6 +25,15 @@ bool ends_cell_table(uint16_t code) {
 
 // Cell records of the row block at the start of view, counted from the
 // record headers alone, so that the block's vector is allocated once.
+// Row options: outline level, collapsed, hidden, a height of the user's,
+// a format of the row's own.
+constexpr uint32_t kRowLayoutOptions = 0x00F7;
+
+// Column widths and formats, default row height, outline gutters and
+// options: DEFCOLWIDTH, COLINFO, STANDARDWIDTH, DEFAULTROWHEIGHT, GUTS,
+// WSBOOL.
+constexpr uint16_t kLayoutCodes[] = {0x0055, 0x007D, 0x0099, 0x0225, 0x0080, 0x0081};
+
 uint64_t count_cell_records(const ByteView& view) {
   uint64_t position = 0;
   uint64_t count = 0;
@@ -50,10 +62,24 @@ struct CellStreaming {
 
 namespace {
 
+// Keeps a Row record that carries layout; a later record of the same row
+// replaces an earlier one.
+void keep_layout_row(std::vector<RowBlock::Row>* rows, const RowBlock::Row& row) {
+  if (!rows || !Worksheet::RowCarriesLayout(row)) return;
+  auto at =
+      std::lower_bound(rows->begin(), rows->end(), row.row_index,
+                       [](const RowBlock::Row& r, uint16_t index) { return r.row_index < index; });
+  if (at != rows->end() && at->row_index == row.row_index)
+    *at = row;
+  else
+    rows->insert(at, row);
+}
+
 // Reads a row block from its first record through its DBCell: into block,
-// or, when streaming, into the scratch records, each cell handed on.
-uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size,
-                        CellStreaming* streaming) {
+// or, when streaming, into the scratch records, each cell handed on. Rows
+// that carry layout go to layout_rows as well.
+uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming,
+                        std::vector<RowBlock::Row>* layout_rows) {
   const ByteView view(bytes, size);
   if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + count_cell_records(view));
   uint64_t position = 0;
@@ -69,6 +95,7 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size,
     if (code == Sheet::kRow) {
       RowBlock::Row& row = streaming ? streaming->row : block.rows.emplace_back();
       used = row.Read(at.data(), at.size());
+      if (used) keep_layout_row(layout_rows, row);
     } else if (CellRecords::is_cell_record_code(code)) {
       CellBlock& cell = streaming ? streaming->cell : block.cell_blocks.emplace_back();
       used = cell.Read(at.data(), at.size());
@@ -85,7 +112,8 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size,
 
 // Appends row blocks for as long as a Row or cell record comes next.
 uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
-                         CellStreaming* streaming) {
+                         CellStreaming* streaming,
+                         std::vector<RowBlock::Row>* layout_rows = nullptr) {
   const ByteView view(bytes, size);
   if (!streaming) table.row_blocks.reserve(table.row_blocks.size() + 1000);
   RowBlock scratch;
@@ -94,7 +122,7 @@ uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
   while (peek_record_code(view, position, code) && starts_row_block(code)) {
     const ByteView at = view.From(position);
     RowBlock& block = streaming ? scratch : table.row_blocks.emplace_back();
-    const uint64_t used = read_row_block(block, at.data(), at.size(), streaming);
+    const uint64_t used = read_row_block(block, at.data(), at.size(), streaming, layout_rows);
     if (!used) return 0;
     position += used;
   }
@@ -205,7 +233,7 @@ uint16_t CellBlock::ColIndex() const {
 // RowBlock
 
 uint64_t RowBlock::Read(const char* bytes, uint64_t size) {
-  return read_row_block(*this, bytes, size, nullptr);
+  return read_row_block(*this, bytes, size, nullptr, nullptr);
 }
 
 uint64_t RowBlock::Write(char* out) {
@@ -283,7 +311,9 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
     } else if (code == Sheet::kWindow2) {
       used = window2.Read(p, n);
     } else if (starts_row_block(code)) {
-      used = read_cell_table(cell_table, p, n, streaming);
+      used = read_cell_table(cell_table, p, n, streaming, &layout_rows);
+    } else if (IsLayoutRecord(code)) {
+      used = layout.emplace_back().Read(p, n);
     } else {
       Record skipped;
       used = (streaming ? streaming->other : skipped).Read(p, n);
@@ -294,9 +324,31 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
   return 0;
 }
 
+bool Worksheet::IsLayoutRecord(uint16_t code) {
+  return std::find(std::begin(kLayoutCodes), std::end(kLayoutCodes), code) !=
+         std::end(kLayoutCodes);
+}
+
+bool Worksheet::RowCarriesLayout(const CellTable::RowBlock::Row& row) {
+  return (row.options & kRowLayoutOptions) != 0;
+}
+
+uint64_t Worksheet::LayoutSize() {
+  uint64_t total = 0;
+  for (Record& r : layout) total += r.RecordSize();
+  return total;
+}
+
+uint64_t Worksheet::WriteLayout(char* out) {
+  uint64_t position = 0;
+  for (Record& r : layout) position += r.Write(out + position);
+  return position;
+}
+
 uint64_t Worksheet::Write(char* out) {
   uint64_t position = bof.Write(out);
   position += index.Write(out + position);
+  position += WriteLayout(out + position);
   position += dimensions.Write(out + position);
   position += cell_table.Write(out + position);
   position += window2.Write(out + position);
@@ -304,8 +356,8 @@ uint64_t Worksheet::Write(char* out) {
 }
 
 uint64_t Worksheet::DataSize() {
-  return bof.RecordSize() + index.RecordSize() + dimensions.RecordSize() + cell_table.RecordSize() +
-         window2.RecordSize() + eof.RecordSize();
+  return bof.RecordSize() + index.RecordSize() + LayoutSize() + dimensions.RecordSize() +
+         cell_table.RecordSize() + window2.RecordSize() + eof.RecordSize();
 }
 
 }  // namespace YExcel

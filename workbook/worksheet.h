@@ -1,7 +1,8 @@
 #pragma once
 // One worksheet substream of the "Workbook" stream, parsed into containers:
 //
-//   Worksheet: BOF, Index, Dimensions, cell table, Window2, EOF
+//   Worksheet: BOF, Index, layout records, Dimensions, cell table,
+//              Window2, EOF
 //   CellTable: row blocks
 //   RowBlock:  Row records, cell blocks (one per cell record), DBCell
 //   CellBlock: one cell record, of the kind its code names
@@ -9,6 +10,14 @@
 // Write emits each container's records in that order; a parsed and
 // rewritten worksheet holds nothing else (records of other kinds are
 // consumed, with their CONTINUE parts, and dropped).
+//
+// The layout records are what a user sees of rows and columns without a
+// value: column widths, default formats, hidden and outlined columns
+// (COLINFO, DEFCOLWIDTH, STANDARDWIDTH), the default row height, and the
+// outline's gutters and options (GUTS, WSBOOL), kept verbatim in file order.
+// Row records that carry more than the defaults (a height set by the user,
+// a format, hidden, an outline level) are also kept apart, in row order, so
+// that a sheet rebuilt from its cells writes them again.
 //
 // Read(bytes, size) as in record.h: size is what remains of the stream;
 // the result is the bytes consumed, or 0 when a record is damaged or the
@@ -125,8 +134,19 @@ struct Worksheet {
   uint64_t DataSize();
   uint64_t RecordSize() { return DataSize(); }
 
+  // Whether a record of this code is a layout record.
+  static bool IsLayoutRecord(uint16_t code);
+  // Whether a Row record carries more than the defaults (see above).
+  static bool RowCarriesLayout(const CellTable::RowBlock::Row& row);
+  // Bytes of the layout records.
+  uint64_t LayoutSize();
+  uint64_t WriteLayout(char* out);
+
   BOF bof;
   Index index;
+  std::vector<Record> layout;
+  // Row records that carry layout, by ascending row; one per row.
+  std::vector<CellTable::RowBlock::Row> layout_rows;
   Dimensions dimensions;
   CellTable cell_table;
   Window2 window2;

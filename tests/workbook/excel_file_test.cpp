@@ -208,6 +208,54 @@ TEST(ExcelFileTest, SavedWorkbookLoadsWithItsSheetsAndCells) {
   EXPECT_EQ(again.GetWorksheet("First")->At(39, 0)->GetInteger(), 39);
 }
 
+// What a user sees of rows and columns without a value comes back from a
+// save: column records, and Row records with a height, format, hidden flag
+// or outline level, with or without cells.
+TEST(ExcelFileTest, RowAndColumnLayoutSurvivesASave) {
+  const std::string path = scratch_path("layout.xls");
+  auto column = [](uint16_t xf) {
+    Record record(0x007D);
+    record.data = {2, 0, 3, 0, 0, 0x10, static_cast<char>(xf), 0, 0x01, 0x01, 0, 0};
+    record.data_size = record.data.size();
+    return record;
+  };
+  auto row = [](uint16_t index, uint32_t options) {
+    Worksheet::CellTable::RowBlock::Row record;
+    record.row_index = index;
+    record.height = 600;
+    record.options = options;
+    return record;
+  };
+  {
+    ExcelFile book;
+    book.New(1);
+    *book.GetWorksheet(0)->Cell(3, 1) = 2.5;
+    book.worksheets[0].layout = {column(15)};
+    // A formatted row with a cell, a hidden empty row beyond the cells.
+    book.worksheets[0].layout_rows = {row(3, 0x000F0080 | 0x40), row(40, 0x21)};
+    ASSERT_TRUE(book.SaveAs(path.c_str()));
+  }
+  ExcelFile again(path.c_str());
+  ASSERT_EQ(again.GetTotalSheets(), 1u);
+  const Worksheet& sheet = again.worksheets[0];
+  ASSERT_EQ(sheet.layout.size(), 1u);
+  EXPECT_EQ(sheet.layout[0].data, column(15).data);
+  ASSERT_EQ(sheet.layout_rows.size(), 2u);
+  EXPECT_EQ(sheet.layout_rows[0].options, 0x000F00C0u);
+  EXPECT_EQ(sheet.layout_rows[1].row_index, 40);
+  EXPECT_EQ(sheet.layout_rows[1].height, 600);
+  EXPECT_EQ(again.GetWorksheet(0)->GetTotalRows(), 41u);
+  EXPECT_EQ(again.GetWorksheet(0)->At(3, 1)->GetDouble(), 2.5);
+
+  // A column format the workbook lacks is damage, as a cell's is.
+  again.worksheets[0].layout = {column(200)};
+  ASSERT_TRUE(again.Save());
+  ExcelFile damaged;
+  EXPECT_FALSE(damaged.Load(path.c_str()));
+  EXPECT_EQ(damaged.Problem(),
+            "its \"Workbook\" stream is damaged: a column names a cell format the workbook lacks");
+}
+
 // A load reads the cells straight into the sheets: the worksheets keep no
 // cell records, and a far cell costs what it holds.
 TEST(ExcelFileTest, LoadedSheetsHoldTheirCellsAndNoCellRecords) {

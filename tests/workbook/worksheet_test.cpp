@@ -78,7 +78,7 @@ TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
 }
 
 TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
-  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x0055, bytes_of({8, 0})) +
+  const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x00A1, filled(34)) +
                       number_record(3) + row_record(0) + label_record(0) + db_cell_record() +
                       record_of(0x001D, filled(15)) + kWindow2 + kEof;
   Worksheet w;

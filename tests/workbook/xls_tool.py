@@ -13,7 +13,8 @@ Commands (exit 0 on success, 2 on a usage or tool error):
                      every value xlrd reads; with an ORIGINAL, every sheet of
                      it must be in FILE with every value and its number
                      format (as xlrd reads it, and as LibreOffice writes it
-                     again) unchanged. Every program must also open FILE on
+                     again) unchanged, and so must be what every program
+                     sees of its rows and columns. Every program must also open FILE on
                      one sheet, the one the ORIGINAL opens on (else SHEET,
                      else the first), with that sheet alone selected. Prints
                      one line per fault and exits 1 when there is any.
@@ -134,6 +135,49 @@ def read_xlrd(path):
     return sheets
 
 
+def layout_xlrd(path):
+    """{sheet name: {("col"|"row", index): what a user sees of it}}: widths,
+    heights set by hand, hidden, outline levels and default formats (their
+    number format and font weight) of the columns and rows that have any."""
+    import xlrd
+    book = xlrd.open_workbook(path, formatting_info=True)
+
+    def form(xf_index):
+        xf = book.xf_list[xf_index]
+        key = xf.format_key
+        return (book.format_map[key].format_str if key in book.format_map else "?",
+                book.font_list[xf.font_index].weight)
+
+    out = {}
+    for sheet in book.sheets():
+        seen = {}
+        for c, info in sheet.colinfo_map.items():
+            seen[("col", c)] = (info.width, info.hidden, info.outline_level, form(info.xf_index))
+        for r, info in sheet.rowinfo_map.items():
+            if info.height_mismatch or info.hidden or info.outline_level or info.has_default_xf_index:
+                seen[("row", r)] = (info.height if info.height_mismatch else None, info.hidden,
+                                    info.outline_level,
+                                    form(info.xf_index) if info.has_default_xf_index else None)
+        out[sheet.name] = seen
+    return out
+
+
+def layout_gnumeric(root):
+    g = "{http://www.gnumeric.org/v10.dtd}"
+    out = {}
+    for sheet in root.iter(g + "Sheet"):
+        seen = {}
+        for kind in ("Col", "Row"):
+            for info in sheet.iter(g + kind + "Info"):
+                first = int(info.get("No"))
+                attributes = tuple(sorted((k, v) for k, v in info.attrib.items()
+                                          if k not in ("No", "Count")))
+                for i in range(first, first + int(info.get("Count", "1"))):
+                    seen[(kind, i)] = attributes
+        out[sheet.find(g + "Name").text] = seen
+    return out
+
+
 def view_xlrd(path):
     """(the sheet shown when the file opens, the number of selected sheets)"""
     import xlrd
@@ -177,12 +221,16 @@ def view_gnumeric(path):
     return (names[index] if index < len(names) else None, 1)
 
 
-def read_gnumeric(path):
+def gnumeric_root(path):
     import gzip
     import xml.etree.ElementTree as ET
-    g = "{http://www.gnumeric.org/v10.dtd}"
     with gzip.open(path) as f:
-        root = ET.parse(f).getroot()
+        return ET.parse(f).getroot()
+
+
+def read_gnumeric(path):
+    g = "{http://www.gnumeric.org/v10.dtd}"
+    root = gnumeric_root(path)
     sheets = []
     for sheet in root.iter(g + "Sheet"):
         cells = {}
@@ -220,20 +268,22 @@ def read_with_programs(folder, paths):
                       "--convert-to", "xls", "--outdir", written] + list(paths))
     for i, p in enumerate(paths):
         try:
-            out[p]["xlrd"] = (read_xlrd(p), [], view_xlrd(p))
+            out[p]["xlrd"] = (read_xlrd(p), [], view_xlrd(p), layout_xlrd(p))
         except Exception as e:
-            out[p]["xlrd"] = ([], ["xlrd: %s" % e], None)
+            out[p]["xlrd"] = ([], ["xlrd: %s" % e], None, {})
         converted = os.path.join(written, os.path.basename(p))
         if os.path.exists(converted):
-            out[p]["libreoffice"] = (read_xlrd(converted), errors, view_xlrd(converted))
+            out[p]["libreoffice"] = (read_xlrd(converted), errors, view_xlrd(converted),
+                                     layout_xlrd(converted))
         else:
-            out[p]["libreoffice"] = ([], errors + ["LibreOffice did not convert it"], None)
+            out[p]["libreoffice"] = ([], errors + ["LibreOffice did not convert it"], None, {})
         gnumeric = os.path.join(folder, "%d.gnumeric" % i)
         rc, warnings = run(["ssconvert", "--export-type=Gnumeric_XmlIO:sax", p, gnumeric])
         if rc == 0:
-            out[p]["gnumeric"] = (read_gnumeric(gnumeric), warnings, view_gnumeric(gnumeric))
+            out[p]["gnumeric"] = (read_gnumeric(gnumeric), warnings, view_gnumeric(gnumeric),
+                                  layout_gnumeric(gnumeric_root(gnumeric)))
         else:
-            out[p]["gnumeric"] = ([], warnings, None)
+            out[p]["gnumeric"] = ([], warnings, None, {})
     return out
 
 
@@ -251,7 +301,7 @@ def check(folder, specs):
     readings = read_with_programs(folder, list(dict.fromkeys(paths)))
     faults = []
     for f, original in pairs:
-        reference, warnings, _ = readings[f]["xlrd"]
+        reference, warnings, _, _ = readings[f]["xlrd"]
         faults += ["%s: %s" % (f, w) for w in warnings]
         names = [n for n, _ in reference]
         # The sheet the file should open on, alone selected.
@@ -264,7 +314,7 @@ def check(folder, specs):
                 faults.append("%s: %s opens it on %r with %d sheets selected, not on %r alone" %
                               (f, program, view[0], view[1], opens_on))
         for program in ("libreoffice", "gnumeric"):
-            sheets, warnings, _ = readings[f][program]
+            sheets, warnings, _, _ = readings[f][program]
             faults += ["%s: %s warns: %s" % (f, program, w) for w in warnings]
             if [n for n, _ in sheets] != names:
                 faults.append("%s: %s reads the sheets %r, xlrd %r" % (f, program, [n for n, _ in sheets], names))
@@ -276,6 +326,14 @@ def check(folder, specs):
                         faults.append("%s: %s reads %r at %s of %r where xlrd reads %r" %
                                       (f, program, got, at, name, want.get(at)))
         if original:
+            # Widths, heights, hidden rows and columns, outline levels and
+            # default formats as every program sees them.
+            for program in ("xlrd", "libreoffice", "gnumeric"):
+                now = readings[f][program][3]
+                for name, was in readings[original][program][3].items():
+                    if name in now and now[name] != was:
+                        faults.append("%s: %s reads the rows and columns of %r as %r, the "
+                                      "original as %r" % (f, program, name, now[name], was))
             for program in ("xlrd", "libreoffice"):
                 now = dict(readings[f][program][0])
                 for name, cells in readings[original][program][0]:
