@@ -432,7 +432,10 @@ int CompoundDocument::CheckLayout() {
   for (uint64_t i = used; i < big_table_.size(); ++i)
     if (big_table_[i] != kFreeBlock) foreign = true;
   if (used > file_blocks) foreign = true;
-  std::vector<uint8_t> owned(used, 0);
+  // A block is taken once at most: a walk stops at the first block taken
+  // before, so all chains together cost one step per table entry, however
+  // a crafted file loops or shares them.
+  std::vector<uint8_t> owned(big_table_.size(), 0);
   auto own = [&](uint32_t b) {
     if (b >= used) {
       foreign = true;
@@ -443,12 +446,16 @@ int CompoundDocument::CheckLayout() {
     }
   };
   auto own_chain = [&](uint32_t start, uint64_t bytes_needed) {
-    std::vector<uint32_t> chain;
-    if (FollowChain(start, chain, true) != kSuccess || chain.size() * kBigBlock < bytes_needed) {
-      damaged = true;
-      return;
+    uint64_t length = 0;
+    for (uint32_t b = start; b != kEndOfChain; b = big_table_[b], ++length) {
+      if (b >= big_table_.size() || owned[b]) {
+        damaged = true;
+        return;
+      }
+      if (b >= used) foreign = true;
+      owned[b] = 1;
     }
-    for (uint32_t b : chain) own(b);
+    if (length * kBigBlock < bytes_needed) damaged = true;
   };
   for (uint32_t b : table_blocks_) {
     if (big_table_[b] != kTableBlock) foreign = true;
@@ -462,7 +469,7 @@ int CompoundDocument::CheckLayout() {
   own_chain(header_.directory_start, 0);
   const DirectoryEntry& root = *entries_[0];
   if (root.start != kEndOfChain) own_chain(root.start, root.size);
-  for (size_t i = 1; i < entries_.size(); ++i) {
+  for (size_t i = 1; i < entries_.size() && !damaged; ++i) {
     const DirectoryEntry& e = *entries_[i];
     if (e.type == DirectoryEntry::kStream && e.size >= kSmallStreamCutoff)
       own_chain(e.start, e.size);
@@ -474,24 +481,21 @@ int CompoundDocument::CheckLayout() {
   for (uint64_t i = small_used; i < small_table_.size(); ++i)
     if (small_table_[i] != kFreeBlock) foreign = true;
   if (uint64_t{root.size} < small_used * kSmallBlock) foreign = true;
-  std::vector<uint8_t> small_owned(small_used, 0);
-  for (size_t i = 1; i < entries_.size() && !foreign; ++i) {
+  const uint64_t small_limit = std::min<uint64_t>(small_table_.size(), root.size / kSmallBlock);
+  std::vector<uint8_t> small_owned(small_limit, 0);
+  for (size_t i = 1; i < entries_.size() && !foreign && !damaged; ++i) {
     const DirectoryEntry& e = *entries_[i];
     if (e.type != DirectoryEntry::kStream || e.size >= kSmallStreamCutoff || e.size == 0) continue;
-    std::vector<uint32_t> chain;
-    if (FollowChain(e.start, chain, false) != kSuccess || chain.size() * kSmallBlock < e.size) {
-      damaged = true;
-      continue;
-    }
-    for (uint32_t s : chain) {
-      if (s >= small_used) {
-        foreign = true;
-      } else if (small_owned[s]) {
+    uint64_t length = 0;
+    for (uint32_t s = e.start; s != kEndOfChain && !damaged; s = small_table_[s], ++length) {
+      if (s >= small_limit || small_owned[s]) {
         damaged = true;
-      } else {
-        small_owned[s] = 1;
+        break;
       }
+      if (s >= small_used) foreign = true;
+      small_owned[s] = 1;
     }
+    if (length * kSmallBlock < e.size) damaged = true;
   }
   for (uint64_t s = 0; s < small_used && !foreign && !damaged; ++s)
     if (!small_owned[s]) foreign = true;

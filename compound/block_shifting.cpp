@@ -131,6 +131,7 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
     if (b >= table.size() || table[b] == kFreeBlock) return kDamaged;
 
   if (big) {
+    ++block_erasures_;
     // The table blocks that the erasure leaves holding nothing are released
     // in the same pass, so the file's survivors move once whatever the
     // number of blocks: a whole free table block at the end goes, the first

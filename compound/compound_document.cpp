@@ -44,6 +44,7 @@ void CompoundDocument::Close() {
   saved_directory_chain_.clear();
   write_refusal_ = 0;
   write_failed_ = false;
+  mini_chain_known_ = false;
   file_.Close();
 }
 
@@ -85,6 +86,7 @@ bool CompoundDocument::DoCreate() {
 
 bool CompoundDocument::Open(const char* path, uint32_t mode) {
   Close();
+  open_failure_ = kNotOpen;
   if (!file_.Open(path, mode) || !DoOpen()) {
     Close();
     return false;
@@ -94,6 +96,7 @@ bool CompoundDocument::Open(const char* path, uint32_t mode) {
 
 bool CompoundDocument::Open(const char16_t* path, uint32_t mode) {
   Close();
+  open_failure_ = kNotOpen;
   if (!file_.Open(path, mode) || !DoOpen()) {
     Close();
     return false;
@@ -104,12 +107,14 @@ bool CompoundDocument::Open(const char16_t* path, uint32_t mode) {
 bool CompoundDocument::DoOpen() {
   if (!(file_.Mode() & kRead)) return false;
   if (!LoadHeader()) return false;
-  if (LoadBlockTables() != kSuccess) return false;
-  if (LoadDirectory() != kSuccess) return false;
-  return CheckLayout() == kSuccess;
+  open_failure_ = LoadBlockTables();
+  if (open_failure_ == kSuccess) open_failure_ = LoadDirectory();
+  if (open_failure_ == kSuccess) open_failure_ = CheckLayout();
+  return open_failure_ == kSuccess;
 }
 
 int CompoundDocument::BeginChange() const {
+  mini_chain_known_ = false;
   if (!IsOpen()) return kNotOpen;
   if (!(file_.Mode() & kWrite)) return kReadOnly;
   if (write_failed_) return kIoError;
@@ -156,15 +161,29 @@ int CompoundDocument::ReadStreamData(const DirectoryEntry& entry, bool is_root,
     out.resize(entry.size);
     return ReadBlocksOfChain(chain, out.data(), out.size());
   }
-  std::vector<char> mini;
-  rc = ReadMiniStream(mini);
-  if (rc != kSuccess) return rc;
+  // Only the mini stream's blocks that hold this stream are read, so that
+  // reading every small stream costs what they hold, not their number
+  // times the mini stream.
+  if (!mini_chain_known_) {
+    rc = FollowChain(entries_[0]->start, mini_chain_, true);
+    if (rc != kSuccess) return rc;
+    if (entries_[0]->size > mini_chain_.size() * 512) return kDamaged;
+    mini_chain_known_ = true;
+  }
   out.resize(entry.size);
+  char block[512];
+  uint64_t in_block = UINT64_MAX;
   for (size_t i = 0; i < chain.size() && i * 64 < out.size(); ++i) {
     const uint64_t offset = uint64_t{chain[i]} * 64;
     const uint64_t n = std::min<uint64_t>(64, out.size() - i * 64);
-    if (offset + n > mini.size()) return kDamaged;
-    std::memcpy(&out[i * 64], &mini[offset], n);
+    if (offset + n > entries_[0]->size) return kDamaged;
+    if (offset / 512 != in_block) {
+      in_block = offset / 512;
+      const uint64_t file_block = uint64_t{mini_chain_[in_block]} + 1;
+      if (file_block >= file_.BlockCount()) return kDamaged;
+      if (!const_cast<BlockFile&>(file_).ReadBlock(file_block, block)) return kIoError;
+    }
+    std::memcpy(&out[i * 64], block + offset % 512, n);
   }
   return kSuccess;
 }
@@ -260,6 +279,17 @@ int CompoundDocument::DoReadStream(const std::u16string& path, std::vector<char>
   const DirectoryNode* node = FindEntry(path);
   if (node == nullptr || node->entry->type != DirectoryEntry::kStream) return kNoSuchStream;
   const int rc = ReadStreamData(*node->entry, false, data);
+  if (rc != kSuccess) data.clear();
+  return rc;
+}
+
+int CompoundDocument::ReadStream(const TreeEntry& item, std::vector<char>& data) const {
+  data.clear();
+  if (!IsOpen()) return kNotOpen;
+  if (item.id == 0 || item.id >= entries_.size() ||
+      entries_[item.id]->type != DirectoryEntry::kStream)
+    return kNoSuchStream;
+  const int rc = ReadStreamData(*entries_[item.id], false, data);
   if (rc != kSuccess) data.clear();
   return rc;
 }

@@ -56,6 +56,7 @@ enum CompoundResult : int {
                                // but does not change (see above)
   kTooLarge = -13,             // a size over 4 GiB - 1, a size beyond the data or buffer given,
                                // or a file that would outgrow the 32-bit block ids
+  kTooDeep = -14,              // storages nested deeper than CompoundDocument::kMaxDepth
 };
 
 class CompoundDocument {
@@ -65,6 +66,23 @@ class CompoundDocument {
   // Streams of this many bytes or more live in big blocks, smaller ones in
   // 64-byte small blocks.
   static constexpr uint64_t kSmallStreamCutoff = 4096;
+  // How deep entries may lie (the root's children lie at depth 1). Real
+  // documents nest storages a few levels deep; a file nested deeper is
+  // crafted, and what its paths cost grows with the square of its depth, so
+  // it is refused on opening (kTooDeep), and no operation nests deeper.
+  static constexpr uint64_t kMaxDepth = 256;
+
+  // One storage or stream of a document's tree, as ListTree lists them and
+  // AddTree adds them: a list holds parents before their children, and an
+  // entry names its storage by that storage's position in the list.
+  struct TreeEntry {
+    static constexpr uint64_t kInRoot = UINT64_MAX;
+    uint64_t parent = kInRoot;  // position of the storage holding it, or kInRoot
+    std::u16string name;
+    bool storage = false;
+    std::vector<char> bytes;  // a stream's content, for AddTree (ListTree leaves it empty)
+    uint32_t id = 0;          // from ListTree: the entry, for ReadStream; valid until a change
+  };
 
   CompoundDocument();
   ~CompoundDocument();
@@ -87,6 +105,10 @@ class CompoundDocument {
   // Releases everything; closing a closed document does nothing.
   void Close();
   bool IsOpen() const;
+  // Why the last Open failed (kTooDeep, kDamaged, kIoError, ...), or
+  // kSuccess when it opened; kNotOpen when the file does not open or is not
+  // a compound document at all.
+  int OpenFailure() const { return open_failure_; }
 
   // "." stays, ".." goes to the parent (the root stays at the root), the
   // root path goes to the root; otherwise each component must be a child
@@ -119,6 +141,17 @@ class CompoundDocument {
   // id. The narrow form converts each name (-7 on failure).
   int ListDirectory(std::vector<std::u16string>& names, const char16_t* path = nullptr) const;
   int ListDirectory(std::vector<std::string>& names, const char* path = nullptr) const;
+  // Every storage and stream below the root, parents before children, each
+  // storage's children in ascending entry id; the walk needs no recursion.
+  int ListTree(std::vector<TreeEntry>& entries) const;
+  // Reads a stream that ListTree listed: as ReadStream by path.
+  int ReadStream(const TreeEntry& entry, std::vector<char>& data) const;
+  // Adds the entries below the root (none of their names may be taken),
+  // giving the same document as MakeDirectory, or MakeStream and
+  // WriteStream, of each in turn would, but without the cost per entry that
+  // grows with the document. Nothing is added when one of them cannot be
+  // (-1, -5, -6, -13, -14; -2 for a parent that is not an earlier storage).
+  int AddTree(const std::vector<TreeEntry>& entries);
   // Frees a stream's blocks and removes its entry: 1 or -4 (none, or a storage).
   int RemoveStream(const char16_t* path);
   int RemoveStream(const char* path);
@@ -178,7 +211,6 @@ class CompoundDocument {
   int AddChild(DirectoryNode* storage, const std::u16string& name, uint8_t type,
                DirectoryNode** added);
   static bool EntryNameLess(const DirectoryEntry& a, const DirectoryEntry& b);
-  static bool NamesCollide(const std::u16string& a, const std::u16string& b);
   DirectoryNode* InsertEntry(DirectoryNode* parent, std::unique_ptr<DirectoryEntry> entry,
                              uint64_t index);
   void DeleteEntry(DirectoryNode* node);
@@ -198,6 +230,12 @@ class CompoundDocument {
   int ReadStreamData(const DirectoryEntry& entry, bool is_root, std::vector<char>& out) const;
   int WriteBlocksOfChain(const std::vector<uint32_t>& chain, const char* data, uint64_t size);
   int WriteStreamData(DirectoryEntry& entry, const char* data, uint64_t size);
+  int CheckTree(const std::vector<TreeEntry>& entries) const;
+  int AllocateTree(const std::vector<TreeEntry>& entries);
+  void PlaceTree(const std::vector<TreeEntry>& entries, uint64_t first);
+  int AddTreeInTurn(const std::vector<TreeEntry>& entries);
+  bool EntriesInOrder() const;
+  static uint64_t Depth(const DirectoryNode* node);
   int RemoveNode(DirectoryNode* node);
   int DoChangeDirectory(const std::u16string& path);
   int DoRemoveDirectory(const std::u16string& path);
@@ -240,6 +278,13 @@ class CompoundDocument {
   int write_refusal_ = 0;
   // A write to the file failed: memory and file may disagree.
   bool write_failed_ = false;
+  int open_failure_ = kNotOpen;
+  // The mini stream's chain, kept between changes for the reads of small
+  // streams (every changing operation forgets it).
+  mutable std::vector<uint32_t> mini_chain_;
+  mutable bool mini_chain_known_ = false;
+  // Counts erasures of big blocks, after which block numbers held aside are stale.
+  uint64_t block_erasures_ = 0;
 };
 
 }  // namespace YCompoundFiles

@@ -69,9 +69,13 @@ void DirectoryEntry::Read(const unsigned char* b) {
 }
 
 std::u16string DirectoryEntry::Name() const {
+  return std::u16string(NameView());
+}
+
+std::u16string_view DirectoryEntry::NameView() const {
   size_t n = 0;
   while (n < 32 && name[n] != 0) ++n;
-  return std::u16string(name, n);
+  return std::u16string_view(name, n);
 }
 
 bool DirectoryEntry::NameTerminated() const {

@@ -3,6 +3,7 @@
 // that stream (entry i at byte i * 128).
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace YCompoundFiles {
 
@@ -28,6 +29,8 @@ class DirectoryEntry {
   // The name up to its first zero unit; length() > 31 never happens for a
   // name set through SetName.
   std::u16string Name() const;
+  // The same without a copy; valid while the entry lives unchanged.
+  std::u16string_view NameView() const;
   // True when a zero unit ends the name within the 32 units.
   bool NameTerminated() const;
   // Copies at most 31 units and sets the name size to units * 2 + 2.

@@ -3,6 +3,9 @@
 // stays right, the sibling trees of the storages, and path resolution.
 #include <algorithm>
 #include <cstring>
+#include <numeric>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "compound_document.h"
 
@@ -22,13 +25,20 @@ char16_t upper_case(char16_t c) {
 
 // Published sibling order: shorter names first, then unit by unit after
 // upper-casing. Negative, zero or positive like strcmp.
-int compare_names(const std::u16string& a, const std::u16string& b) {
+int compare_names(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
   for (size_t i = 0; i < a.size(); ++i) {
     const char16_t x = upper_case(a[i]), y = upper_case(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   return 0;
+}
+
+// A name as the sibling order sees it: names that collide fold alike.
+std::u16string folded(std::u16string_view name) {
+  std::u16string f(name);
+  for (char16_t& c : f) c = upper_case(c);
+  return f;
 }
 
 std::vector<std::u16string> components(const std::u16string& path) {
@@ -49,11 +59,7 @@ std::vector<std::u16string> components(const std::u16string& path) {
 }  // namespace
 
 bool CompoundDocument::EntryNameLess(const DirectoryEntry& a, const DirectoryEntry& b) {
-  return compare_names(a.Name(), b.Name()) <= 0;
-}
-
-bool CompoundDocument::NamesCollide(const std::u16string& a, const std::u16string& b) {
-  return compare_names(a, b) == 0;
+  return compare_names(a.NameView(), b.NameView()) <= 0;
 }
 
 bool CompoundDocument::IsRootPath(const std::u16string& path) {
@@ -87,6 +93,7 @@ int CompoundDocument::LoadDirectory() {
   root_ = std::make_unique<DirectoryNode>(nullptr, &root, 0);
   std::vector<uint8_t> reached(count, 0);
   reached[0] = 1;
+  std::vector<uint16_t> depth(count, 0);
   std::vector<std::pair<DirectoryNode*, uint32_t>> pending;
   std::vector<DirectoryNode*> storages{root_.get()};
   if (root.child != kNoEntry) pending.emplace_back(root_.get(), root.child);
@@ -95,6 +102,8 @@ int CompoundDocument::LoadDirectory() {
     pending.pop_back();
     if (id >= count || reached[id]) return kDamaged;
     reached[id] = 1;
+    depth[id] = static_cast<uint16_t>(depth[parent->index] + 1);
+    if (depth[id] > kMaxDepth) return kTooDeep;
     DirectoryEntry& e = *entries_[id];
     if ((e.type != DirectoryEntry::kStorage && e.type != DirectoryEntry::kStream) ||
         !e.NameTerminated() || e.Name().empty())
@@ -153,7 +162,7 @@ void CompoundDocument::LinkSiblings(DirectoryNode* storage) {
   std::vector<DirectoryNode*> c;
   for (auto& child : storage->children) c.push_back(child.get());
   std::stable_sort(c.begin(), c.end(), [](const DirectoryNode* a, const DirectoryNode* b) {
-    return compare_names(a->entry->Name(), b->entry->Name()) < 0;
+    return compare_names(a->entry->NameView(), b->entry->NameView()) < 0;
   });
   const size_t n = c.size();
   if (n == 0) {
@@ -236,8 +245,9 @@ int CompoundDocument::AddChild(DirectoryNode* storage, const std::u16string& nam
   // Readers search a storage's tree case-blind, so names equal ignoring
   // case cannot both be found.
   for (auto& c : storage->children)
-    if (NamesCollide(c->entry->Name(), name)) return kNameExists;
+    if (compare_names(c->entry->NameView(), name) == 0) return kNameExists;
   if (entries_.size() + 1 >= kLowestSpecialId) return kTooLarge;
+  if (Depth(storage) + 1 > kMaxDepth) return kTooDeep;
   auto entry = std::make_unique<DirectoryEntry>();
   entry->SetName(name);
   entry->type = type;
@@ -282,7 +292,7 @@ DirectoryNode* CompoundDocument::FindChild(const DirectoryNode* storage,
                                            const std::u16string& name) {
   if (storage == nullptr || name.empty()) return nullptr;
   for (auto& c : storage->children)
-    if (c->entry->Name() == name) return c.get();
+    if (c->entry->NameView() == name) return c.get();
   return nullptr;
 }
 
@@ -306,6 +316,12 @@ DirectoryNode* CompoundDocument::FindEntry(const std::u16string& path) const {
   return FindChild(storage, name);
 }
 
+uint64_t CompoundDocument::Depth(const DirectoryNode* node) {
+  uint64_t depth = 0;
+  for (; node->parent != nullptr; node = node->parent) ++depth;
+  return depth;
+}
+
 DirectoryNode* CompoundDocument::FindNode(uint64_t index) const {
   std::vector<DirectoryNode*> pending{root_.get()};
   while (!pending.empty()) {
@@ -316,6 +332,200 @@ DirectoryNode* CompoundDocument::FindNode(uint64_t index) const {
       pending.push_back(it->get());
   }
   return nullptr;
+}
+
+}  // namespace YCompoundFiles
+
+namespace YCompoundFiles {
+
+int CompoundDocument::ListTree(std::vector<TreeEntry>& list) const {
+  list.clear();
+  if (!IsOpen()) return kNotOpen;
+  // Children go on the stack last first, so that they come off in
+  // ascending id, each right after its parent's earlier siblings' subtrees.
+  std::vector<std::pair<const DirectoryNode*, uint64_t>> pending;
+  auto push_children = [&](const DirectoryNode* node, uint64_t position) {
+    for (auto it = node->children.rbegin(); it != node->children.rend(); ++it)
+      pending.emplace_back(it->get(), position);
+  };
+  push_children(root_.get(), TreeEntry::kInRoot);
+  while (!pending.empty()) {
+    const auto [node, parent] = pending.back();
+    pending.pop_back();
+    TreeEntry entry;
+    entry.parent = parent;
+    entry.name = node->entry->Name();
+    entry.storage = node->entry->type == DirectoryEntry::kStorage;
+    entry.id = static_cast<uint32_t>(node->index);
+    list.push_back(std::move(entry));
+    push_children(node, list.size() - 1);
+  }
+  return kSuccess;
+}
+
+int CompoundDocument::AddTree(const std::vector<TreeEntry>& list) {
+  int rc = BeginChange();
+  if (rc == kSuccess) rc = CheckTree(list);
+  if (rc != kSuccess || list.empty()) return rc;
+  // Positions can be settled at the end only where the entries are in
+  // order already, as every document made here has them.
+  if (!EntriesInOrder()) return AddTreeInTurn(list);
+  const uint64_t first = entries_.size();
+  rc = AllocateTree(list);
+  PlaceTree(list, first);
+  return FinishChange(rc);
+}
+
+// Everything that could refuse an entry, before anything changes.
+int CompoundDocument::CheckTree(const std::vector<TreeEntry>& list) const {
+  if (entries_.size() + list.size() >= kLowestSpecialId) return kTooLarge;
+  std::vector<uint64_t> depth(list.size());
+  std::unordered_map<uint64_t, std::unordered_set<std::u16string>> taken;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const TreeEntry& e = list[i];
+    if (e.name.empty()) return kNoFinalName;
+    if (e.name.size() > DirectoryEntry::kMaxNameLength) return kNameTooLong;
+    if (!e.storage && e.bytes.size() > 0xFFFFFFFFull) return kTooLarge;
+    const bool in_root = e.parent == TreeEntry::kInRoot;
+    if (!in_root && (e.parent >= i || !list[e.parent].storage)) return kNoSuchStorage;
+    depth[i] = in_root ? 1 : depth[e.parent] + 1;
+    if (depth[i] > kMaxDepth) return kTooDeep;
+    auto [names, fresh] = taken.try_emplace(e.parent);
+    if (fresh && in_root)
+      for (auto& c : root_->children) names->second.insert(folded(c->entry->NameView()));
+    if (!names->second.insert(folded(e.name)).second) return kNameExists;
+  }
+  return kSuccess;
+}
+
+bool CompoundDocument::EntriesInOrder() const {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const DirectoryEntry& e = *entries_[i];
+    for (uint32_t link : {e.left, e.right, e.child})
+      if (link != kNoEntry && link >= entries_.size()) return false;
+    if (i >= 2 && compare_names(entries_[i - 1]->NameView(), e.NameView()) > 0) return false;
+  }
+  return true;
+}
+
+// The entries join the end of the list, in turn, and their streams are
+// written; blocks are taken as the saves after each MakeStream or
+// MakeDirectory and each WriteStream would take them: the directory chain
+// grows to hold the entries, then the extension blocks fit the table.
+int CompoundDocument::AllocateTree(const std::vector<TreeEntry>& list) {
+  std::vector<uint32_t> chain;
+  uint64_t erasures = block_erasures_ + 1;
+  auto save_point = [&]() {
+    if (erasures != block_erasures_) {  // blocks moved: find the chain's end again
+      const int rc = FollowChain(header_.directory_start, chain, true);
+      if (rc != kSuccess) return rc;
+      erasures = block_erasures_;
+    }
+    const uint64_t blocks = (entries_.size() + kEntriesPerBlock - 1) / kEntriesPerBlock;
+    while (chain.size() < blocks) {
+      uint32_t b;
+      int rc = FindFreeBlocks(true, b);
+      // Written now so that the file has no hole; the save fills it.
+      if (rc == kSuccess) rc = WriteFilledBlock(b, 0);
+      if (rc != kSuccess) return rc;
+      if (chain.empty())
+        header_.directory_start = b;
+      else
+        big_table_[chain.back()] = b;
+      chain.push_back(b);
+    }
+    return FitExtensionBlocks();
+  };
+  for (const TreeEntry& e : list) {
+    auto entry = std::make_unique<DirectoryEntry>();
+    entry->SetName(e.name);
+    entry->type = e.storage ? DirectoryEntry::kStorage : DirectoryEntry::kStream;
+    DirectoryEntry& added = *entry;
+    entries_.push_back(std::move(entry));
+    int rc = save_point();
+    if (rc == kSuccess && !e.storage) {
+      rc = WriteStreamData(added, e.bytes.data(), e.bytes.size());
+      if (rc == kSuccess) rc = save_point();
+    }
+    if (rc != kSuccess) return rc;
+  }
+  return kSuccess;
+}
+
+// Moves the entries added at the end of the list from `first` on to the
+// places that adding them one by one would have given: each before the
+// first entry not less than it, so among equal names the later added comes
+// first, and an added one before one that was there. Every id is renumbered
+// once, and each storage that gained children is relinked once: links are a
+// function of the final children.
+void CompoundDocument::PlaceTree(const std::vector<TreeEntry>& list, uint64_t first) {
+  const uint64_t added = entries_.size() - first;
+  if (added == 0) return;
+  auto name = [&](uint64_t position) { return entries_[position]->NameView(); };
+  std::vector<uint64_t> order(added);
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](uint64_t a, uint64_t b) {
+    const int c = compare_names(name(first + a), name(first + b));
+    return c < 0 || (c == 0 && a > b);
+  });
+  std::vector<uint32_t> new_id(entries_.size(), 0);
+  uint32_t id = 1;
+  uint64_t old = 1;
+  for (uint64_t a : order) {
+    while (old < first && compare_names(name(old), name(first + a)) < 0) new_id[old++] = id++;
+    new_id[first + a] = id++;
+  }
+  while (old < first) new_id[old++] = id++;
+
+  for (auto& e : entries_)
+    for (uint32_t* link : {&e->left, &e->right, &e->child})
+      if (*link != kNoEntry) *link = new_id[*link];
+  std::vector<DirectoryNode*> pending{root_.get()};
+  while (!pending.empty()) {
+    DirectoryNode* node = pending.back();
+    pending.pop_back();
+    node->index = new_id[node->index];
+    for (auto& c : node->children) pending.push_back(c.get());
+  }
+  std::vector<std::unique_ptr<DirectoryEntry>> placed(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) placed[new_id[i]] = std::move(entries_[i]);
+  entries_.swap(placed);
+
+  std::vector<DirectoryNode*> nodes(added);
+  std::vector<DirectoryNode*> parents;
+  for (uint64_t k = 0; k < added; ++k) {
+    DirectoryNode* parent =
+        list[k].parent == TreeEntry::kInRoot ? root_.get() : nodes[list[k].parent];
+    const uint32_t index = new_id[first + k];
+    parent->children.push_back(
+        std::make_unique<DirectoryNode>(parent, entries_[index].get(), index));
+    nodes[k] = parent->children.back().get();
+    parents.push_back(parent);
+  }
+  std::sort(parents.begin(), parents.end());
+  parents.erase(std::unique(parents.begin(), parents.end()), parents.end());
+  for (DirectoryNode* parent : parents) {
+    std::stable_sort(parent->children.begin(), parent->children.end(),
+                     [](const std::unique_ptr<DirectoryNode>& a,
+                        const std::unique_ptr<DirectoryNode>& b) { return a->index < b->index; });
+    LinkSiblings(parent);
+  }
+}
+
+// Adding where the entries are out of order (a document written elsewhere):
+// one entry at a time, each change saved, exactly as by path.
+int CompoundDocument::AddTreeInTurn(const std::vector<TreeEntry>& list) {
+  std::vector<DirectoryNode*> nodes(list.size(), nullptr);
+  for (size_t i = 0; i < list.size(); ++i) {
+    const TreeEntry& e = list[i];
+    DirectoryNode* parent = e.parent == TreeEntry::kInRoot ? root_.get() : nodes[e.parent];
+    const uint8_t type = e.storage ? DirectoryEntry::kStorage : DirectoryEntry::kStream;
+    int rc = FinishChange(AddChild(parent, e.name, type, &nodes[i]));
+    if (rc == kSuccess && !e.storage)
+      rc = FinishChange(WriteStreamData(*nodes[i]->entry, e.bytes.data(), e.bytes.size()));
+    if (rc != kSuccess) return rc;
+  }
+  return kSuccess;
 }
 
 }  // namespace YCompoundFiles

@@ -106,25 +106,23 @@ std::string why_not_a_document(const char* path) {
   return "it is not a compound document, as an .xls workbook is";
 }
 
-// Every storage and stream below the storage at path, parents before their
-// children; the root's "Workbook" stream is left out.
-bool collect_entries(const CompoundDocument& document, const std::u16string& path,
+// Every storage and stream of the document but the root's "Workbook"
+// stream, parents before their children, each naming its storage by its
+// position in the list: no path is kept or looked up.
+bool collect_entries(const CompoundDocument& document,
                      std::vector<ExcelFile::CarriedEntry>& entries) {
-  std::vector<std::u16string> names;
-  if (document.ListDirectory(names, path.c_str()) != kSuccess) return false;
-  const bool root = path == u"\\";
-  for (const std::u16string& name : names) {
-    if (root && name == kWideStreamName) continue;
-    ExcelFile::CarriedEntry entry;
-    entry.path = (root ? path : path + u"\\") + name;
-    std::vector<std::u16string> children;
-    entry.storage = document.ListDirectory(children, entry.path.c_str()) == kSuccess;
-    if (!entry.storage && document.ReadStream(entry.path.c_str(), entry.bytes) != kSuccess)
-      return false;
-    const std::u16string child = entry.path;
-    const bool storage = entry.storage;
-    entries.push_back(std::move(entry));
-    if (storage && !collect_entries(document, child, entries)) return false;
+  using Entry = CompoundDocument::TreeEntry;
+  std::vector<Entry> tree;
+  if (document.ListTree(tree) != kSuccess) return false;
+  std::vector<uint64_t> position(tree.size(), Entry::kInRoot);
+  for (size_t i = 0; i < tree.size(); ++i) {
+    Entry& e = tree[i];
+    const bool in_root = e.parent == Entry::kInRoot;
+    if (in_root && e.name == kWideStreamName) continue;
+    if (!e.storage && document.ReadStream(e, e.bytes) != kSuccess) return false;
+    if (!in_root) e.parent = position[e.parent];
+    position[i] = entries.size();
+    entries.push_back(std::move(e));
   }
   return true;
 }
@@ -273,7 +271,10 @@ bool ExcelFile::Load(const char* path) {
   }
   // A file the user may only read still loads; saving it is refused later.
   if (!document_.Open(path, kReadWrite) && !document_.Open(path, CompoundDocument::kRead)) {
-    problem_ = why_not_a_document(path);
+    problem_ = document_.OpenFailure() == kTooDeep
+                   ? "its storages are nested deeper than any workbook's (more than " +
+                         std::to_string(CompoundDocument::kMaxDepth) + " levels)"
+                   : why_not_a_document(path);
     return false;
   }
 
@@ -311,7 +312,7 @@ bool ExcelFile::Load(const char* path) {
     unsound = unsound_layout(parsed_sheets[i], parsed_globals);
     if (!unsound.empty()) problem_ = "its \"Workbook\" stream is damaged: " + unsound;
   }
-  if (problem_.empty() && !collect_entries(document_, u"\\", carried))
+  if (problem_.empty() && !collect_entries(document_, carried))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
     document_.Close();
@@ -379,14 +380,8 @@ bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& 
   CompoundDocument out;
   errno = 0;
   bool ok = out.Create(path.c_str()) && out.MakeStream(kStreamName) == kSuccess &&
-            out.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess;
-  for (size_t i = 0; ok && i < carried_.size(); ++i) {
-    const CarriedEntry& entry = carried_[i];
-    const char16_t* name = entry.path.c_str();
-    ok = entry.storage ? out.MakeDirectory(name) == kSuccess
-                       : out.MakeStream(name) == kSuccess &&
-                             out.WriteStream(name, entry.bytes, entry.bytes.size()) == kSuccess;
-  }
+            out.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess &&
+            out.AddTree(carried_) == kSuccess;
   if (ok) return true;
   problem_ = "cannot write the new workbook beside the file";
   if (errno) problem_ += std::string(": ") + std::strerror(errno);

@@ -87,12 +87,9 @@ class ExcelFile : public WorkbookContent {
   const ContentSurvey& Survey() const { return survey_; }
 
   // A storage or stream of a loaded document other than "Workbook", kept to
-  // be written again.
-  struct CarriedEntry {
-    std::u16string path;  // from the root: \Name\Child
-    bool storage = false;
-    std::vector<char> bytes;  // a stream's content
-  };
+  // be written again: its name, the position of its storage among the
+  // carried entries, and a stream's content.
+  using CarriedEntry = CompoundDocument::TreeEntry;
 
   uint64_t GetTotalSheets() const { return sheets.size(); }
 
