@@ -3,12 +3,14 @@
 // here and in xlrd, with the same sheets and values.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "compound_document.h"
+#include "crafted_document.h"
 #include "excel_file.h"
 #include "record_bytes.h"
 #include "xls_tool.h"
@@ -177,6 +179,58 @@ TEST(HostileWorkbookTest, WhatLoadsAndIsKeepableSavesToAFileThatLoadsAlike) {
     }
   }
   EXPECT_GT(accepted, 20);
+}
+
+// Storages nested past the bound are refused at once with the reason; a
+// root of 80,000 streams loads and saves with every stream carried.
+TEST(HostileWorkbookTest, DeepDocumentsAreRefusedAndWideOnesCarriedWhole) {
+  const std::string path = scratch_path("tree.xls"), saved = scratch_path("tree-saved.xls");
+  ExcelFile book;
+  book.New(1);
+  for (int r = 0; r < 400; ++r) *book.GetWorksheet(0)->Cell(r, 0) = r / 3.0;
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  std::vector<char> stream;
+  {
+    CompoundDocument doc;
+    ASSERT_TRUE(doc.Open(path.c_str(), CompoundDocument::kRead));
+    ASSERT_EQ(doc.ReadStream("Workbook", stream), kSuccess);
+    ASSERT_GE(stream.size(), CompoundDocument::kSmallStreamCutoff);
+  }
+  using compound_test::kNone;
+  const uint32_t depth = 30000, blocks = static_cast<uint32_t>(stream.size() + 511) / 512;
+  const uint32_t first = compound_test::crafted_first_data_block(depth + 2, blocks);
+  std::vector<compound_test::CraftedEntry> entries{
+      {u"Root Entry", 5, kNone, kNone, 1},
+      {u"Workbook", 2, kNone, 2, kNone, first, static_cast<uint32_t>(stream.size())}};
+  for (uint32_t i = 2; i < depth + 2; ++i)
+    entries.push_back(
+        {u"A storage name of thirty-one ch", 1, kNone, kNone, i + 1 < depth + 2 ? i + 1 : kNone});
+  const std::vector<unsigned char> bytes = compound_test::crafted_document(
+      entries, blocks, stream,
+      [&](uint32_t b) { return b + 1 < first + blocks ? b + 1 : compound_test::kEnd; });
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  EXPECT_FALSE(book.Load(path.c_str()));
+  EXPECT_NE(book.Problem().find("nested deeper"), std::string::npos) << book.Problem();
+
+  {
+    CompoundDocument doc;
+    ASSERT_TRUE(doc.Create(path.c_str()));
+    ASSERT_EQ(doc.MakeStream("Workbook"), kSuccess);
+    ASSERT_EQ(doc.WriteStream("Workbook", stream, stream.size()), kSuccess);
+    std::vector<CompoundDocument::TreeEntry> wide(80000);
+    for (size_t i = 0; i < wide.size(); ++i)
+      for (char c : "S" + std::to_string(i)) wide[i].name.push_back(static_cast<char16_t>(c));
+    ASSERT_EQ(doc.AddTree(wide), kSuccess);
+  }
+  ASSERT_TRUE(book.Load(path.c_str())) << book.Problem();
+  ASSERT_TRUE(book.SaveAs(saved.c_str())) << book.Problem();
+  CompoundDocument doc;
+  ASSERT_TRUE(doc.Open(saved.c_str(), CompoundDocument::kRead));
+  std::vector<std::string> names;
+  ASSERT_EQ(doc.ListDirectory(names), kSuccess);
+  EXPECT_EQ(names.size(), 80001u);
 }
 
 }  // namespace
