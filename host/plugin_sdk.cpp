@@ -212,11 +212,14 @@ void PlugInMain::add_function(const char* signature, const char* type_code, void
                               DM_Invoker invoker) {
   const char* end = signature;
   while (*end) ++end;
+  // Everything that may throw comes before the registration, which then
+  // cannot be left out of the list.
+  Registered entry{nullptr, fn, script_name(signature)};
+  functions_.reserve(functions_.size() + 1);
   DM_FunctionToken token = nullptr;
   check(host().register_function(signature, end, type_code, fn, invoker, &token),
         "register function");
-  Registered entry{token, fn, script_name(signature)};
-  functions_.reserve(functions_.size() + 1);
+  entry.token = token;
   host().function_add_ref(token);  // the list's own reference
   functions_.push_back(std::move(entry));
   host().function_release(token);  // the one we were handed
