@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -24,7 +25,7 @@ ImageSize size_of(const ImageRef& image) {
   // Counts in the record are int32; the pixel count must also stay
   // addressable as one block.
   if (w > static_cast<uint32_t>(INT32_MAX) || h > static_cast<uint32_t>(INT32_MAX))
-    throw HostError("the image is too large");
+    throw std::length_error("the image is too large: more than 2147483647 pixels along a side");
   return {static_cast<int32_t>(w), static_cast<int32_t>(h)};
 }
 
