@@ -468,4 +468,45 @@ int CompoundDocument::ListDirectory(std::vector<std::string>& names, const char*
 
 #undef KELPO_NARROW_PATH
 
+// ---- Storage classes ----
+
+bool CompoundDocument::StorageClass::operator==(const StorageClass& other) const {
+  return std::equal(class_id, class_id + 4, other.class_id) && state_bits == other.state_bits;
+}
+
+int CompoundDocument::GetStorageClass(const char16_t* path, StorageClass& value) const {
+  if (!IsOpen()) return kNotOpen;
+  const std::u16string wide = wide_path(path);
+  const DirectoryNode* node = IsRootPath(wide) ? nullptr : FindEntry(wide);
+  const DirectoryEntry* entry = IsRootPath(wide) ? entries_[0].get() : node ? node->entry : nullptr;
+  if (entry == nullptr || entry->type == DirectoryEntry::kStream) return kNoSuchStorage;
+  std::copy(entry->class_id, entry->class_id + 4, value.class_id);
+  value.state_bits = entry->state_bits;
+  return kSuccess;
+}
+
+int CompoundDocument::SetStorageClass(const char16_t* path, const StorageClass& value) {
+  int rc = BeginChange();
+  if (rc != kSuccess) return rc;
+  const std::u16string wide = wide_path(path);
+  DirectoryNode* node = IsRootPath(wide) ? nullptr : FindEntry(wide);
+  DirectoryEntry* entry = IsRootPath(wide) ? entries_[0].get() : node ? node->entry : nullptr;
+  if (entry == nullptr || entry->type == DirectoryEntry::kStream) return kNoSuchStorage;
+  std::copy(value.class_id, value.class_id + 4, entry->class_id);
+  entry->state_bits = value.state_bits;
+  return FinishChange(kSuccess);
+}
+
+int CompoundDocument::GetStorageClass(const char* path, StorageClass& value) const {
+  std::u16string wide;
+  if (!narrow_to_utf16(path == nullptr ? "" : path, wide)) return kBadText;
+  return GetStorageClass(wide.c_str(), value);
+}
+
+int CompoundDocument::SetStorageClass(const char* path, const StorageClass& value) {
+  std::u16string wide;
+  if (!narrow_to_utf16(path == nullptr ? "" : path, wide)) return kBadText;
+  return SetStorageClass(wide.c_str(), value);
+}
+
 }  // namespace YCompoundFiles

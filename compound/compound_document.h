@@ -72,6 +72,15 @@ class CompoundDocument {
   // it is refused on opening (kTooDeep), and no operation nests deeper.
   static constexpr uint64_t kMaxDepth = 256;
 
+  // What a program records about a storage's kind: its class id (16 bytes,
+  // as four little-endian words) and its state bits. Streams carry none.
+  struct StorageClass {
+    uint32_t class_id[4] = {0, 0, 0, 0};
+    uint32_t state_bits = 0;
+    bool operator==(const StorageClass& other) const;
+    bool operator!=(const StorageClass& other) const { return !(*this == other); }
+  };
+
   // One storage or stream of a document's tree, as ListTree lists them and
   // AddTree adds them: a list holds parents before their children, and an
   // entry names its storage by that storage's position in the list.
@@ -80,8 +89,9 @@ class CompoundDocument {
     uint64_t parent = kInRoot;  // position of the storage holding it, or kInRoot
     std::u16string name;
     bool storage = false;
-    std::vector<char> bytes;  // a stream's content, for AddTree (ListTree leaves it empty)
-    uint32_t id = 0;          // from ListTree: the entry, for ReadStream; valid until a change
+    std::vector<char> bytes;     // a stream's content, for AddTree (ListTree leaves it empty)
+    uint32_t id = 0;             // from ListTree: the entry, for ReadStream; valid until a change
+    StorageClass storage_class;  // a storage's, from ListTree and for AddTree
   };
 
   CompoundDocument();
@@ -152,6 +162,12 @@ class CompoundDocument {
   // grows with the document. Nothing is added when one of them cannot be
   // (-1, -5, -6, -13, -14; -2 for a parent that is not an earlier storage).
   int AddTree(const std::vector<TreeEntry>& entries);
+  // Of the storage at the path, the root path naming the root: 1, or -2
+  // when there is no storage there.
+  int GetStorageClass(const char16_t* path, StorageClass& value) const;
+  int GetStorageClass(const char* path, StorageClass& value) const;
+  int SetStorageClass(const char16_t* path, const StorageClass& value);
+  int SetStorageClass(const char* path, const StorageClass& value);
   // Frees a stream's blocks and removes its entry: 1 or -4 (none, or a storage).
   int RemoveStream(const char16_t* path);
   int RemoveStream(const char* path);

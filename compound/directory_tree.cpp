@@ -338,6 +338,15 @@ DirectoryNode* CompoundDocument::FindNode(uint64_t index) const {
 
 namespace YCompoundFiles {
 
+namespace {
+
+void set_class(DirectoryEntry& entry, const CompoundDocument::StorageClass& value) {
+  std::copy(value.class_id, value.class_id + 4, entry.class_id);
+  entry.state_bits = value.state_bits;
+}
+
+}  // namespace
+
 int CompoundDocument::ListTree(std::vector<TreeEntry>& list) const {
   list.clear();
   if (!IsOpen()) return kNotOpen;
@@ -357,6 +366,10 @@ int CompoundDocument::ListTree(std::vector<TreeEntry>& list) const {
     entry.name = node->entry->Name();
     entry.storage = node->entry->type == DirectoryEntry::kStorage;
     entry.id = static_cast<uint32_t>(node->index);
+    if (entry.storage) {
+      std::copy(node->entry->class_id, node->entry->class_id + 4, entry.storage_class.class_id);
+      entry.storage_class.state_bits = node->entry->state_bits;
+    }
     list.push_back(std::move(entry));
     push_children(node, list.size() - 1);
   }
@@ -440,6 +453,7 @@ int CompoundDocument::AllocateTree(const std::vector<TreeEntry>& list) {
     auto entry = std::make_unique<DirectoryEntry>();
     entry->SetName(e.name);
     entry->type = e.storage ? DirectoryEntry::kStorage : DirectoryEntry::kStream;
+    if (e.storage) set_class(*entry, e.storage_class);
     DirectoryEntry& added = *entry;
     entries_.push_back(std::move(entry));
     int rc = save_point();
@@ -520,7 +534,9 @@ int CompoundDocument::AddTreeInTurn(const std::vector<TreeEntry>& list) {
     const TreeEntry& e = list[i];
     DirectoryNode* parent = e.parent == TreeEntry::kInRoot ? root_.get() : nodes[e.parent];
     const uint8_t type = e.storage ? DirectoryEntry::kStorage : DirectoryEntry::kStream;
-    int rc = FinishChange(AddChild(parent, e.name, type, &nodes[i]));
+    int rc = AddChild(parent, e.name, type, &nodes[i]);
+    if (rc == kSuccess && e.storage) set_class(*nodes[i]->entry, e.storage_class);
+    rc = FinishChange(rc);
     if (rc == kSuccess && !e.storage)
       rc = FinishChange(WriteStreamData(*nodes[i]->entry, e.bytes.data(), e.bytes.size()));
     if (rc != kSuccess) return rc;

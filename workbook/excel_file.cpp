@@ -251,6 +251,7 @@ ExcelFile::~ExcelFile() {
 
 void ExcelFile::New(int32_t count) {
   carried_.clear();
+  root_class_ = CompoundDocument::StorageClass();
   survey_ = ContentSurvey();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
@@ -312,7 +313,9 @@ bool ExcelFile::Load(const char* path) {
     unsound = unsound_layout(parsed_sheets[i], parsed_globals);
     if (!unsound.empty()) problem_ = "its \"Workbook\" stream is damaged: " + unsound;
   }
-  if (problem_.empty() && !collect_entries(document_, carried))
+  CompoundDocument::StorageClass root_class;
+  if (problem_.empty() && (!collect_entries(document_, carried) ||
+                           document_.GetStorageClass(u"\\", root_class) != kSuccess))
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
     document_.Close();
@@ -321,6 +324,7 @@ bool ExcelFile::Load(const char* path) {
   globals = std::move(parsed_globals);
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
+  root_class_ = root_class;
   survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
   path_ = path;
   // The sheet objects were read with the records; they join this workbook.
@@ -381,7 +385,9 @@ bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& 
   errno = 0;
   bool ok = out.Create(path.c_str()) && out.MakeStream(kStreamName) == kSuccess &&
             out.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess &&
-            out.AddTree(carried_) == kSuccess;
+            out.AddTree(carried_) == kSuccess &&
+            (root_class_ == CompoundDocument::StorageClass() ||
+             out.SetStorageClass(u"\\", root_class_) == kSuccess);
   if (ok) return true;
   problem_ = "cannot write the new workbook beside the file";
   if (errno) problem_ += std::string(": ") + std::strerror(errno);

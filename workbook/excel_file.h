@@ -12,7 +12,8 @@
 // beside it and renamed over it only when complete (FileReplacement), so a
 // failed save leaves the old file byte for byte. The other streams and
 // storages of a loaded document (summary information and the like) are
-// carried into every document saved from it unchanged.
+// carried into every document saved from it unchanged, with the class ids
+// and state bits of its storages, the root's included.
 //
 // Sheets: sheet i is BoundSheet i of the globals, worksheets[i] and
 // sheets[i] (WorkbookContent); every operation keeps the three in step.
@@ -88,7 +89,8 @@ class ExcelFile : public WorkbookContent {
 
   // A storage or stream of a loaded document other than "Workbook", kept to
   // be written again: its name, the position of its storage among the
-  // carried entries, and a stream's content.
+  // carried entries, a stream's content, a storage's class id and state
+  // bits.
   using CarriedEntry = CompoundDocument::TreeEntry;
 
   uint64_t GetTotalSheets() const { return sheets.size(); }
@@ -203,6 +205,8 @@ class ExcelFile : public WorkbookContent {
   std::string path_;
   std::string problem_;
   std::vector<CarriedEntry> carried_;
+  // The root storage's class id and state bits, carried like the entries.
+  CompoundDocument::StorageClass root_class_;
   ContentSurvey survey_;
 };
 

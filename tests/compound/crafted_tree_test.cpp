@@ -170,3 +170,32 @@ TEST(TreeTransfer, WideTreesAreAddedListedAndReadInOnePass) {
   }
   EXPECT_EQ(read, 10000u * 100);
 }
+
+TEST(TreeTransfer, StorageClassesTravelWithTheTreeAndTheRootKeepsItsOwn) {
+  CompoundDocument::StorageClass kind;
+  kind.class_id[0] = 0x00020820, kind.class_id[3] = 0x46000000, kind.state_bits = 0x10203;
+  Tree tree = {tree_entry(CompoundDocument::TreeEntry::kInRoot, u"Extra", true),
+               tree_entry(0, u"Inside", false, {1, 2, 3})};
+  tree[0].storage_class = kind;
+  const std::string path = compound_test::scratch_path("classes.cdf");
+  CompoundDocument doc;
+  ASSERT_TRUE(doc.Create(path.c_str()));
+  ASSERT_EQ(doc.AddTree(tree), kSuccess);
+  ASSERT_EQ(doc.SetStorageClass("\\", kind), kSuccess);
+  EXPECT_EQ(doc.SetStorageClass("\\Extra\\Inside", kind), kNoSuchStorage);  // a stream
+  EXPECT_EQ(doc.SetStorageClass("\\Nowhere", kind), kNoSuchStorage);
+  doc.Close();
+
+  ASSERT_TRUE(doc.Open(path.c_str(), CompoundDocument::kRead));
+  CompoundDocument::StorageClass got;
+  ASSERT_EQ(doc.GetStorageClass("\\", got), kSuccess);
+  EXPECT_EQ(got, kind);
+  ASSERT_EQ(doc.GetStorageClass(u"\\Extra", got), kSuccess);
+  EXPECT_EQ(got, kind);
+  EXPECT_EQ(doc.GetStorageClass("\\Extra\\Inside", got), kNoSuchStorage);
+  Tree listed;
+  ASSERT_EQ(doc.ListTree(listed), kSuccess);
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed[0].storage_class, kind);
+  EXPECT_EQ(listed[1].storage_class, CompoundDocument::StorageClass());
+}

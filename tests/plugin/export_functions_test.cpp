@@ -532,17 +532,24 @@ const Fixture kFixtures[] = {
      "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
 };
 
-// The streams of a compound document other than "Workbook", by path.
+// The streams of a compound document other than "Workbook", by path, and
+// the class ids and state bits of its storages (the root, "\\", included).
 std::map<std::string, std::vector<char>> other_streams(const std::string& path) {
   std::map<std::string, std::vector<char>> streams;
   YCompoundFiles::CompoundDocument doc;
   if (!doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead)) return streams;
   std::vector<std::string> names;
   doc.ListDirectory(names, "\\");
-  for (const std::string& name : names)
-    if (name != "Workbook" &&
-        doc.ReadStream(name.c_str(), streams[name]) != YCompoundFiles::kSuccess)
+  names.push_back("\\");
+  for (const std::string& name : names) {
+    YCompoundFiles::CompoundDocument::StorageClass kind;
+    if (doc.GetStorageClass(name.c_str(), kind) == YCompoundFiles::kSuccess)
+      streams[name].assign(reinterpret_cast<const char*>(&kind),
+                           reinterpret_cast<const char*>(&kind + 1));
+    else if (name != "Workbook" &&
+             doc.ReadStream(name.c_str(), streams[name]) != YCompoundFiles::kSuccess)
       streams[name] = {'?'};
+  }
   return streams;
 }
 
