@@ -184,12 +184,6 @@ ExcelCell& cell(ExcelSheet& sheet, uint64_t row, uint64_t col) {
 
 void write_cells(const Request& r, ExcelSheet& sheet, const std::vector<std::string>& words,
                  const float* pixels, uint64_t width, uint64_t height) {
-  uint64_t rows = 0, cols = 0;
-  data_extent(r, width, height, rows, cols);
-  // Growing the table to its final size once spares a regrowth per
-  // column.
-  if (rows && cols) cell(sheet, kFirstDataRow + rows - 1, cols - 1);
-
   set_text(cell(sheet, 0, 0), r.title);
   for (size_t k = 0; k < words.size(); ++k) set_text(cell(sheet, 1, k), words[k]);
 

@@ -30,9 +30,17 @@ bool written(const ExcelCell& cell) {
   return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0;
 }
 
-bool has_written(const ExcelSheet::RowCells row) {
+bool has_written(const ExcelSheet::RowCells& row) {
   return std::any_of(row.begin(), row.end(), written);
 }
+
+// Cells of a row gathered aside, in column order.
+struct CellSpan {
+  const ExcelCell* const* cells;
+  size_t count;
+  size_t size() const { return count; }
+  const ExcelCell& operator[](size_t i) const { return *cells[i]; }
+};
 
 // A double goes into an RK value only when it comes back unchanged:
 // the two-decimal test alone lets values with many significant digits lose
@@ -64,13 +72,17 @@ struct Shape {
   uint64_t Blocks() const { return rows > Base() ? (rows - Base() - 1) / kRowsPerBlock + 1 : 0; }
 };
 
-Shape shape_of(const ExcelSheet& sheet, const LayoutRows& layout_rows) {
+// Each stored row, in order, also goes to each_row.
+template <class EachRow>
+Shape shape_of(const ExcelSheet& sheet, const LayoutRows& layout_rows, EachRow each_row) {
   Shape shape;
   shape.rows = sheet.GetTotalRows();
   shape.cols = sheet.GetTotalCols();
   shape.first_col = shape.cols;
-  for (uint64_t r = 0; r < sheet.StoredRows(); ++r) {
-    const ExcelSheet::RowCells row = sheet.StoredRow(r);
+  ExcelSheet::RowReader reader(sheet);
+  for (uint64_t r = 0, stored = sheet.StoredRows(); r < stored; ++r) {
+    const ExcelSheet::RowCells& row = reader.Row(r);
+    each_row(row);
     const auto first = std::find_if(row.begin(), row.end(), written);
     if (first == row.end()) continue;
     if (!shape.has_cells) shape.first_row = r;
@@ -100,24 +112,38 @@ void rebuild_worksheets(WorkbookContent& book) {
 }
 
 // The rows of [begin, end) that get a Row record: those with cells to write
-// and those that carry layout, each with its layout record or null.
+// and those that carry layout, each with its layout record or null and its
+// cells, gathered into cells once (rows from stored on hold none).
 struct RowToWrite {
   uint64_t row;
   const RowBlock::Row* layout;
+  size_t first;  // its cells in the gathered ones
+  size_t last;
 };
-uint64_t rows_to_write(const ExcelSheet& sheet, const LayoutRows& layout_rows, uint64_t begin,
-                       uint64_t end, RowToWrite* out) {
+uint64_t rows_to_write(ExcelSheet::RowReader& reader, uint64_t stored,
+                       const LayoutRows& layout_rows, uint64_t begin, uint64_t end, RowToWrite* out,
+                       std::vector<const ExcelCell*>& cells) {
   auto next =
       std::lower_bound(layout_rows.begin(), layout_rows.end(), begin,
                        [](const RowBlock::Row& r, uint64_t index) { return r.row_index < index; });
+  cells.clear();
   uint64_t n = 0;
   for (uint64_t r = begin; r < end; ++r) {
     const RowBlock::Row* layout = nullptr;
     if (next != layout_rows.end() && next->row_index == r) layout = &*next++;
-    if (layout || (r < sheet.StoredRows() && has_written(sheet.StoredRow(r))))
-      out[n++] = {r, layout};
+    const size_t first = cells.size();
+    if (r < stored) {
+      const ExcelSheet::RowCells& row = reader.Row(r);
+      if (has_written(row))
+        for (const ExcelCell& cell : row) cells.push_back(&cell);
+    }
+    if (layout || cells.size() > first) out[n++] = {r, layout, first, cells.size()};
   }
   return n;
+}
+
+CellSpan cells_of(const RowToWrite& row, const std::vector<const ExcelCell*>& cells) {
+  return CellSpan{cells.data() + row.first, row.last - row.first};
 }
 
 // A Row record: the layout it carries, or the defaults.
@@ -162,8 +188,8 @@ void set_sheet_records(Worksheet& worksheet, const Shape& shape, bool active) {
 // Number; doubles an RK value keeps exactly as RK, runs of them as MulRK,
 // other doubles as Number; strings as LabelSST; empty cells with a format as
 // Blank. A run is cells of neighbouring columns of the same kind.
-template <class Sink>
-void records_of_row(const ExcelSheet::RowCells row, Sink& sink) {
+template <class Row, class Sink>
+void records_of_row(const Row& row, Sink& sink) {
   size_t i = 0;
   while (i < row.size()) {
     const ExcelCell& cell = row[i];
@@ -188,7 +214,7 @@ void records_of_row(const ExcelSheet::RowCells row, Sink& sink) {
         if (k == 1)
           sink.RK(cell, integer_rk(cell));
         else
-          sink.MulRK(&cell, k, integer_rk);
+          sink.MulRK(row, i, k, integer_rk);
         i += k;
         break;
       }
@@ -201,7 +227,7 @@ void records_of_row(const ExcelSheet::RowCells row, Sink& sink) {
         })
                               : 1;
         if (k >= 2) {
-          sink.MulRK(&cell, k, double_rk);
+          sink.MulRK(row, i, k, double_rk);
           i += k;
           break;
         }
@@ -253,16 +279,17 @@ class RecordObjects {
     record.label_sst.xf_index = cell.Format();
     record.label_sst.string_index = strings_.Add(cell);
   }
-  template <class Encode>
-  void MulRK(const ExcelCell* cells, size_t k, Encode encode) {
+  // The k cells of row from its i-th on.
+  template <class Row, class Encode>
+  void MulRK(const Row& row, size_t i, size_t k, Encode encode) {
     CellBlock& record = Add(Cells::kMulRK);
     record.mul_rk.row = row_;
-    record.mul_rk.first_col = cells[0].Column();
-    record.mul_rk.last_col = static_cast<uint16_t>(cells[0].Column() + k - 1);
+    record.mul_rk.first_col = row[i].Column();
+    record.mul_rk.last_col = static_cast<uint16_t>(row[i].Column() + k - 1);
     record.mul_rk.entries.assign(k, CellRecords::MulRKEntry());
     for (size_t j = 0; j < k; ++j) {
-      record.mul_rk.entries[j].xf_index = cells[j].Format();
-      record.mul_rk.entries[j].value = encode(cells[j]);
+      record.mul_rk.entries[j].xf_index = row[i + j].Format();
+      record.mul_rk.entries[j].value = encode(row[i + j]);
     }
   }
 
@@ -325,16 +352,16 @@ class RecordBytes {
     label_.string_index = out_ ? strings_.Find(cell) : 0;
     Emit(label_);
   }
-  template <class Encode>
-  void MulRK(const ExcelCell* cells, size_t k, Encode encode) {
+  template <class Row, class Encode>
+  void MulRK(const Row& row, size_t i, size_t k, Encode encode) {
     mul_rk_.row = row_;
-    mul_rk_.first_col = cells[0].Column();
-    mul_rk_.last_col = static_cast<uint16_t>(cells[0].Column() + k - 1);
+    mul_rk_.first_col = row[i].Column();
+    mul_rk_.last_col = static_cast<uint16_t>(row[i].Column() + k - 1);
     mul_rk_.entries.resize(k);
     if (out_) {
       for (size_t j = 0; j < k; ++j) {
-        mul_rk_.entries[j].xf_index = cells[j].Format();
-        mul_rk_.entries[j].value = encode(cells[j]);
+        mul_rk_.entries[j].xf_index = row[i + j].Format();
+        mul_rk_.entries[j].value = encode(row[i + j]);
       }
     }
     Emit(mul_rk_);
@@ -359,7 +386,7 @@ class RecordBytes {
 
 // Counts a row's string cells into the table, in order, as records_of_row
 // meets them.
-void add_strings(const ExcelSheet::RowCells row, SharedStrings& strings) {
+void add_strings(const ExcelSheet::RowCells& row, SharedStrings& strings) {
   for (const ExcelCell& cell : row)
     if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString)
       strings.Add(cell);
@@ -416,21 +443,23 @@ void WorkbookContent::RecordsFromCells() {
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
     Worksheet& worksheet = worksheets[s];
-    const Shape shape = shape_of(sheet, worksheet.layout_rows);
+    const Shape shape = shape_of(sheet, worksheet.layout_rows, [](const ExcelSheet::RowCells&) {});
     set_sheet_records(worksheet, shape, s == active);
     worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
+    ExcelSheet::RowReader reader(sheet);
+    const uint64_t stored = sheet.StoredRows();
+    std::vector<const ExcelCell*> cells;
     for (uint64_t b = 0; b < shape.Blocks(); ++b) {
       RowBlock& block = worksheet.cell_table.row_blocks[b];
       const uint64_t begin = shape.Base() + b * kRowsPerBlock;
       RowToWrite rows[kRowsPerBlock];
-      const uint64_t n = rows_to_write(sheet, worksheet.layout_rows, begin,
-                                       std::min(shape.rows, begin + kRowsPerBlock), rows);
+      const uint64_t n = rows_to_write(reader, stored, worksheet.layout_rows, begin,
+                                       std::min(shape.rows, begin + kRowsPerBlock), rows, cells);
       for (uint64_t k = 0; k < n; ++k) {
         set_row(block.rows.emplace_back(), rows[k], shape.cols);
         block.dbcell.row_offsets.push_back(0);
-        if (rows[k].row >= sheet.StoredRows()) continue;
         RecordObjects sink(block, rows[k].row, strings);
-        records_of_row(sheet.StoredRow(rows[k].row), sink);
+        records_of_row(cells_of(rows[k], cells), sink);
       }
     }
   }
@@ -443,17 +472,21 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
     : book_(book), strings_(book.globals.shared_strings), layouts_(book.sheets.size()) {
   rebuild_worksheets(book_);
   const uint64_t active = settle_active_sheet(book_.globals, book_.sheets.size());
+  readers_.reserve(book_.sheets.size());
   for (size_t s = 0; s < book_.sheets.size(); ++s) {
     const ExcelSheet& sheet = book_.sheets[s];
-    const Shape shape = shape_of(sheet, book_.worksheets[s].layout_rows);
+    readers_.emplace_back(sheet);
+    // Strings are counted in the order a save meets them: row by row.
+    const Shape shape =
+        shape_of(sheet, book_.worksheets[s].layout_rows,
+                 [&](const ExcelSheet::RowCells& row) { add_strings(row, strings_); });
     set_sheet_records(book_.worksheets[s], shape, s == active);
     Layout& layout = layouts_[s];
     layout.base = shape.Base();
     layout.rows = shape.rows;
     layout.block_sizes.resize(shape.Blocks());
     layout.dbcell_at.resize(shape.Blocks());
-    const uint64_t stored = std::min(shape.rows, sheet.StoredRows());
-    for (uint64_t r = shape.Base(); r < stored; ++r) add_strings(sheet.StoredRow(r), strings_);
+    layout.stored = std::min(shape.rows, sheet.StoredRows());
     for (uint64_t b = 0; b < shape.Blocks(); ++b) {
       layout.block_sizes[b] = Block(s, b, nullptr, layout.dbcell_at[b]);
       layout.size += layout.block_sizes[b];
@@ -466,8 +499,9 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   const uint64_t cols = sheet.GetTotalCols();
   const uint64_t begin = layouts_[s].base + b * kRowsPerBlock;
   RowToWrite rows[kRowsPerBlock];
-  const uint64_t n = rows_to_write(sheet, book_.worksheets[s].layout_rows, begin,
-                                   std::min(layouts_[s].rows, begin + kRowsPerBlock), rows);
+  const uint64_t n =
+      rows_to_write(readers_[s], layouts_[s].stored, book_.worksheets[s].layout_rows, begin,
+                    std::min(layouts_[s].rows, begin + kRowsPerBlock), rows, block_cells_);
 
   uint64_t position = 0;
   for (uint64_t k = 0; k < n; ++k) {
@@ -481,9 +515,8 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   for (uint64_t k = 0; k < n; ++k) {
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
-    if (rows[k].row >= sheet.StoredRows()) continue;
     RecordBytes sink(out, position, rows[k].row, strings_, rk_, number_, label_, mul_rk_, blank_);
-    records_of_row(sheet.StoredRow(rows[k].row), sink);
+    records_of_row(cells_of(rows[k], block_cells_), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);
   dbcell_at = position;

@@ -56,6 +56,7 @@ class CellTableWriter {
     std::vector<uint64_t> block_sizes;  // bytes of each row block, DBCell included
     std::vector<uint64_t> dbcell_at;    // offset of each block's DBCell in the block
     uint64_t size = 0;                  // the cell table's bytes
+    uint64_t stored = 0;                // rows that may hold cells: below both counts
   };
 
  private:
@@ -66,6 +67,9 @@ class CellTableWriter {
   WorkbookContent& book_;
   SharedStrings strings_;
   std::vector<Layout> layouts_;
+  // One per sheet, walking its rows as the blocks are sized and written.
+  std::vector<ExcelSheet::RowReader> readers_;
+  std::vector<const ExcelCell*> block_cells_;
   // Scratch records, reused for every record written.
   WorksheetRecords::Row row_;
   WorksheetRecords::DBCell dbcell_;

@@ -79,8 +79,9 @@ class ExcelCell {
   uint16_t Format() const { return xf_; }
   void SetFormat(uint16_t xf) { xf_ = xf; }
 
-  // The column the cell stands in, kept by the sheet that holds it.
+  // The place the cell stands in, kept by the sheet that holds it.
   uint8_t Column() const { return column_; }
+  uint16_t Row() const { return row_; }
 
   ExcelCell& operator=(int32_t value) {
     SetInteger(value);

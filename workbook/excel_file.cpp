@@ -190,11 +190,12 @@ std::string unsound_layout(const Worksheet& worksheet, const Workbook& globals) 
   return "";
 }
 
-// At most the cells the worksheet substream at bytes gives, from its
-// records' sizes alone, so that a load makes room for them once.
-uint64_t cells_in_substream(const ByteView& view) {
+// At most the cells each column of the worksheet substream at bytes
+// receives, from its records' sizes alone, so that a load makes room for
+// them once.
+ExcelSheet::ColumnCounts cells_in_substream(const ByteView& view) {
   namespace Cells = CellRecords::Code;
-  uint64_t cells = 0;
+  ExcelSheet::ColumnCounts cells{};
   uint64_t position = 0;
   uint64_t depth = 0;
   uint16_t code = 0;
@@ -203,22 +204,22 @@ uint64_t cells_in_substream(const ByteView& view) {
     uint16_t col = 0;
     view.Get(length, position + 2);
     view.Get(col, position + Record::kHeaderSize + 2);
-    const uint64_t room = ExcelSheet::kMaxCols - std::min<uint64_t>(col, ExcelSheet::kMaxCols);
     // A multiple record: row, first column, its entries, last column.
     const uint64_t entries = length < 6 ? 0 : length - 6u;
+    uint64_t n = 0;
     switch (code) {
       case Cells::kMulRK:
-        cells += std::min<uint64_t>(entries / 6, room);
+        n = entries / 6;
         break;
       case Cells::kMulBlank:
-        cells += std::min<uint64_t>(entries / 2, room);
+        n = entries / 2;
         break;
       case Cells::kRK:
       case Cells::kNumber:
       case Cells::kBoolErr:
       case Cells::kBlank:
       case Cells::kLabelSST:
-        ++cells;
+        n = 1;
         break;
       case RecordCode::kBof:
         ++depth;
@@ -229,6 +230,7 @@ uint64_t cells_in_substream(const ByteView& view) {
       default:
         break;
     }
+    for (uint64_t c = col; n > 0 && c < ExcelSheet::kMaxCols; --n, ++c) ++cells[c];
     position += Record::kHeaderSize + length;
   }
   return cells;
@@ -450,8 +452,9 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       // workbook yet; no record object is kept per cell.
       found.emplace_back();
       ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
-      sheet.ReserveCells(static_cast<size_t>(
-          std::min(cells_in_substream(at), ExcelSheet::kMaxRows * ExcelSheet::kMaxCols)));
+      ExcelSheet::ColumnCounts counts = cells_in_substream(at);
+      for (uint64_t& count : counts) count = std::min(count, ExcelSheet::kMaxRows);
+      sheet.ReserveCells(counts);
       const Workbook::SharedStringTable& strings = parsed_globals.shared_strings;
       used = found.back().Read(at.data(), at.size(),
                                [&](const Worksheet::CellTable::RowBlock::CellBlock& record) {

@@ -38,205 +38,204 @@ const Workbook::BoundSheet* bound_sheet_of(const WorkbookContent* owner, uint64_
 }  // namespace
 
 ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
-    : owner_(owner), sheet_index_(sheet_index), rows_(0), cols_(0) {
+    : owner_(owner), sheet_index_(sheet_index), rows_(0), cols_(0), slot_{} {
   ReadCells();
 }
 
 namespace {
 
-uint32_t key_of(uint64_t row, uint64_t col) {
-  return static_cast<uint32_t>(row << 8 | col);
-}
+// A cell this close to the end of its column's cells is inserted there at
+// once: moving a few cells is cheaper than a second list (a column that
+// holds the far corner first, as the export sizes its sheet, fills up in
+// front of it).
+constexpr size_t kNearEnd = 64;
+// later is merged at the earliest at this many cells.
+constexpr size_t kMinLater = 32;
 
-// A run no longer than this takes a cell out of order by moving the cells
-// after it; a longer one makes a new run for it.
-constexpr size_t kShortRun = 64;
-
-// At most the cells a record gives.
-size_t cells_in(const CellBlock& record) {
-  const size_t room =
-      ExcelSheet::kMaxCols - std::min<uint64_t>(record.ColIndex(), ExcelSheet::kMaxCols);
+// Adds count to each column from first on that a record reaches.
+void count_cells(const CellBlock& record, ExcelSheet::ColumnCounts& counts) {
+  size_t n = 0;
   switch (record.code) {
     case Cells::kMulRK:
-      return std::min(record.mul_rk.entries.size(), room);
+      n = record.mul_rk.entries.size();
+      break;
     case Cells::kMulBlank:
-      return std::min(record.mul_blank.xf_indices.size(), room);
+      n = record.mul_blank.xf_indices.size();
+      break;
     case Cells::kRK:
     case Cells::kNumber:
     case Cells::kBoolErr:
     case Cells::kBlank:
     case Cells::kLabelSST:
-      return 1;
+      n = 1;
+      break;
     default:
-      return 0;
+      break;
   }
+  for (uint64_t c = record.ColIndex(); n > 0 && c < ExcelSheet::kMaxCols; --n, ++c) ++counts[c];
 }
 
-// Room for one more cell: a run grows by a quarter of its length at a time,
-// not by doubling, so that a sheet built cell by cell keeps little room
-// unused.
-void make_room(std::vector<ExcelCell>& run) {
-  if (run.size() == run.capacity()) run.reserve(run.size() + std::max<size_t>(4, run.size() / 4));
+// The first cell of cells not before row, searched outward from hint: a
+// reader that goes row by row, or a guess from the row, finds it at once.
+size_t lower_bound_from(const std::vector<ExcelCell>& cells, uint16_t row, size_t hint) {
+  const size_t n = cells.size();
+  hint = std::min(hint, n);
+  size_t lo = 0;
+  size_t hi = hint;
+  size_t step = 1;
+  if (hint < n && cells[hint].Row() < row) {
+    lo = hi = hint + 1;
+    while (hi < n && cells[hi].Row() < row) {
+      lo = hi + 1;
+      hi += step;
+      step *= 2;
+    }
+    hi = std::min(hi, n);
+  } else {
+    lo = hint;
+    while (lo > 0 && cells[lo - 1].Row() >= row) {
+      hi = lo - 1;
+      lo = hi > step ? hi - step : 0;
+      step *= 2;
+    }
+  }
+  return static_cast<size_t>(
+      std::lower_bound(cells.begin() + lo, cells.begin() + hi, row,
+                       [](const ExcelCell& cell, uint16_t r) { return cell.Row() < r; }) -
+      cells.begin());
+}
+
+// Where row would stand in a column whose rows follow each other.
+size_t guess(const std::vector<ExcelCell>& cells, uint16_t row) {
+  return cells.empty() || row < cells[0].Row() ? 0 : row - cells[0].Row();
+}
+
+const ExcelCell* find_in(const std::vector<ExcelCell>& cells, uint16_t row) {
+  if (cells.empty() || row > cells.back().Row()) return nullptr;
+  const size_t at = lower_bound_from(cells, row, guess(cells, row));
+  return at < cells.size() && cells[at].Row() == row ? &cells[at] : nullptr;
+}
+
+// Room for one more cell: a column grows by a quarter of its length at a
+// time, not by doubling, so that a sheet built cell by cell keeps little
+// room unused.
+void make_room(std::vector<ExcelCell>& cells) {
+  if (cells.size() == cells.capacity())
+    cells.reserve(cells.size() + std::max<size_t>(4, cells.size() / 4));
 }
 
 }  // namespace
 
-size_t ExcelSheet::LowerBound(const std::vector<ExcelCell>& run, uint32_t key, size_t hint) {
-  // Searches outward from the hint, then halves: a sheet filled or read
-  // in any regular order asks next for a cell near the last one.
-  const size_t n = run.size();
-  size_t lo = 0;
-  size_t hi = std::min(hint, n);
-  size_t step = 1;
-  if (hi < n && KeyOf(run[hi]) < key) {
-    lo = hi + 1;
-    size_t probe = lo;
-    while (probe < n && KeyOf(run[probe]) < key) {
-      lo = probe + 1;
-      probe = lo + step;
-      step *= 2;
-    }
-    hi = std::min(probe, n);
-  } else {
-    while (hi > 0) {
-      const size_t probe = hi >= step ? hi - step : 0;
-      if (KeyOf(run[probe]) < key) {
-        lo = probe + 1;
-        break;
-      }
-      hi = probe;
-      step *= 2;
-    }
-  }
-  return static_cast<size_t>(std::lower_bound(run.begin() + lo, run.begin() + hi, key, KeyBefore) -
-                             run.begin());
-}
-
-const ExcelCell* ExcelSheet::Find(uint32_t key) const {
-  const size_t col = key & 0xFF;
-  for (Run& run : runs_) {
-    const std::vector<ExcelCell>& cells = run.cells;
-    if (!run.columns.test(col) || KeyOf(cells.back()) < key || key < KeyOf(cells.front())) continue;
-    const size_t at = run.finger = LowerBound(cells, key, run.finger);
-    if (KeyOf(cells[at]) == key) return &cells[at];
-  }
-  return nullptr;
+const ExcelCell* ExcelSheet::Column::Find(uint16_t row) const {
+  if (const ExcelCell* found = find_in(cells, row)) return found;
+  return find_in(later, row);
 }
 
 ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (row >= kMaxRows || col >= kMaxCols) return nullptr;
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
-  const uint32_t key = key_of(row, col);
-  if (const ExcelCell* found = Find(key)) return const_cast<ExcelCell*>(found);
-
-  if (runs_.empty()) runs_.emplace_back();
-  Run* run = &runs_.back();
-  auto at = run->cells.end();
-  if (!run->cells.empty() && KeyOf(run->cells.back()) > key) {
-    if (run->cells.size() < kShortRun) {
-      at = std::lower_bound(run->cells.begin(), run->cells.end(), key, KeyBefore);
-    } else {
-      runs_.emplace_back();
-      run = &runs_.back();
-      at = run->cells.end();
-    }
-  }
-  const auto offset = at - run->cells.begin();
-  make_room(run->cells);
-  at = run->cells.emplace(run->cells.begin() + offset);
-  at->row_ = static_cast<uint16_t>(row);
-  at->column_ = static_cast<uint8_t>(col);
-  run->columns.set(col);
-
-  const size_t runs = runs_.size();
-  SettleRuns();
-  return runs_.size() != runs ? const_cast<ExcelCell*>(Find(key)) : &*at;
-}
-
-void ExcelSheet::SettleRuns() {
-  // The runs from the first whose later runs hold kGroup - 1 times its
-  // cells are merged. Each run thus holds more than a kGroup-th of the
-  // cells after it: few runs to search, and a cell merged about once for
-  // every kGroup-fold growth of the sheet (a sheet filled column by column
-  // merges each cell about log(columns) / log(kGroup) times).
-  constexpr size_t kGroup = 4;
-  size_t later = runs_.back().cells.size();
-  size_t first = runs_.size();
-  for (size_t i = runs_.size() - 1; i-- > 0;) {
-    const size_t size = runs_[i].cells.size();
-    if (later >= (kGroup - 1) * size) first = i;
-    later += size;
-  }
-  if (first < runs_.size()) MergeRunsFrom(first);
-}
-
-void ExcelSheet::MergeRunsFrom(size_t first) const {
-  if (first + 1 >= runs_.size()) return;
-  size_t total = 0;
-  for (size_t i = first; i < runs_.size(); ++i) total += runs_[i].cells.size();
-  std::vector<ExcelCell> merged;
-  merged.reserve(total);
-  // The next cell of each run, the least on top.
-  struct Head {
-    uint32_t key;
-    size_t run;
-    size_t at;
+  Column& column = ColumnFor(col);
+  std::vector<ExcelCell>& cells = column.cells;
+  const auto r = static_cast<uint16_t>(row);
+  auto place = [&](std::vector<ExcelCell>& list, size_t at) {
+    make_room(list);
+    ExcelCell& cell = *list.emplace(list.begin() + static_cast<std::ptrdiff_t>(at));
+    cell.row_ = r;
+    cell.column_ = static_cast<uint8_t>(col);
+    return &cell;
   };
-  const auto later = [](const Head& x, const Head& y) { return x.key > y.key; };
-  std::vector<Head> heads;
-  for (size_t i = first; i < runs_.size(); ++i)
-    if (!runs_[i].cells.empty()) heads.push_back({KeyOf(runs_[i].cells[0]), i, 0});
-  std::make_heap(heads.begin(), heads.end(), later);
-  while (!heads.empty()) {
-    std::pop_heap(heads.begin(), heads.end(), later);
-    Head& head = heads.back();
-    std::vector<ExcelCell>& cells = runs_[head.run].cells;
-    // The run with the least cell gives all its cells before the next
-    // least of the others at once: runs of whole columns interleave in
-    // blocks.
-    const uint64_t bound = heads.size() > 1 ? heads.front().key : uint64_t{1} << 32;
-    do merged.push_back(std::move(cells[head.at]));
-    while (++head.at < cells.size() && KeyOf(cells[head.at]) < bound);
-    if (head.at == cells.size()) {
-      heads.pop_back();
-      continue;
-    }
-    head.key = KeyOf(cells[head.at]);
-    std::push_heap(heads.begin(), heads.end(), later);
-  }
-  Run& target = runs_[first];
-  for (size_t i = first + 1; i < runs_.size(); ++i) target.columns |= runs_[i].columns;
-  target.cells = std::move(merged);
-  target.finger = 0;
-  runs_.resize(first + 1);
+  // In order: every cell of later lies before the last of cells.
+  if (cells.empty() || cells.back().Row() < r) return place(cells, cells.size());
+  const size_t at = lower_bound_from(cells, r, guess(cells, r));
+  if (cells[at].Row() == r) return &cells[at];
+  if (const ExcelCell* found = find_in(column.later, r)) return const_cast<ExcelCell*>(found);
+  if (cells.size() - at <= kNearEnd) return place(cells, at);
+
+  std::vector<ExcelCell>& later = column.later;
+  ExcelCell* added = place(later, lower_bound_from(later, r, guess(later, r)));
+  if (later.size() < kMinLater || later.size() * later.size() < 2 * cells.size()) return added;
+  std::vector<ExcelCell> merged;
+  merged.reserve(cells.size() + later.size());
+  std::merge(std::make_move_iterator(cells.begin()), std::make_move_iterator(cells.end()),
+             std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()),
+             std::back_inserter(merged),
+             [](const ExcelCell& a, const ExcelCell& b) { return a.Row() < b.Row(); });
+  cells = std::move(merged);
+  later.clear();
+  return const_cast<ExcelCell*>(find_in(cells, r));
 }
 
-void ExcelSheet::ReserveCells(size_t count) {
-  if (runs_.empty()) runs_.emplace_back();
-  if (runs_.size() == 1) runs_[0].cells.reserve(count);
+ExcelSheet::Column& ExcelSheet::ColumnFor(uint64_t col) {
+  if (!slot_[col]) {
+    const auto place = static_cast<size_t>(
+        std::count_if(slot_.begin(), slot_.begin() + col, [](uint16_t s) { return s != 0; }));
+    // Moves the columns after it, not their cells.
+    columns_.emplace(columns_.begin() + static_cast<std::ptrdiff_t>(place));
+    for (uint16_t& s : slot_)
+      if (s > place) ++s;
+    slot_[col] = static_cast<uint16_t>(place + 1);
+  }
+  return columns_[slot_[col] - 1u];
+}
+
+void ExcelSheet::ReserveCells(const ColumnCounts& counts) {
+  for (size_t c = 0; c < kMaxCols; ++c)
+    if (counts[c]) ColumnFor(c).cells.reserve(counts[c]);
 }
 
 uint64_t ExcelSheet::StoredRows() const {
-  MergeRuns();
-  return runs_.empty() || runs_[0].cells.empty() ? 0 : runs_[0].cells.back().row_ + uint64_t{1};
+  uint64_t rows = 0;
+  for (const Column& column : columns_) {
+    if (!column.cells.empty()) rows = std::max<uint64_t>(rows, column.cells.back().Row() + 1u);
+    if (!column.later.empty()) rows = std::max<uint64_t>(rows, column.later.back().Row() + 1u);
+  }
+  return rows;
 }
 
 ExcelSheet::RowCells ExcelSheet::StoredRow(uint64_t row) const {
-  MergeRuns();
-  if (runs_.empty() || row >= kMaxRows) return RowCells(nullptr, nullptr);
-  Run& run = runs_[0];
-  const std::vector<ExcelCell>& cells = run.cells;
-  const auto first = cells.begin() + (run.finger = LowerBound(cells, key_of(row, 0), run.finger));
-  auto last = first;
-  while (last != cells.end() && last->row_ == row) ++last;
-  return RowCells(cells.data() + (first - cells.begin()), cells.data() + (last - cells.begin()));
+  RowCells cells;
+  if (row >= kMaxRows) return cells;
+  for (const Column& column : columns_)
+    if (const ExcelCell* cell = column.Find(static_cast<uint16_t>(row)))
+      cells.cells_[cells.size_++] = cell;
+  return cells;
+}
+
+ExcelSheet::RowReader::RowReader(const ExcelSheet& sheet) {
+  for (const Column& column : sheet.columns_)
+    if (!column.cells.empty()) at_.push_back({&column.cells, &column.later, 0, 0});
+}
+
+const ExcelSheet::RowCells& ExcelSheet::RowReader::Row(uint64_t row) {
+  row_.size_ = 0;
+  if (row >= kMaxRows) return row_;
+  const auto r = static_cast<uint16_t>(row);
+  // Whether cells holds row, at the place at: where the last row was found,
+  // or next to it, as a rule.
+  auto look = [&](const std::vector<ExcelCell>& cells, size_t& at) {
+    if (at >= cells.size() || cells[at].Row() != r) {
+      if (at < cells.size() && cells[at].Row() < r && at + 1 < cells.size() &&
+          cells[at + 1].Row() >= r)
+        ++at;
+      else
+        at = lower_bound_from(cells, r, at);
+      if (at == cells.size() || cells[at].Row() != r) return false;
+    }
+    row_.cells_[row_.size_++] = &cells[at];
+    return true;
+  };
+  for (Cursor& cursor : at_)
+    if (!look(*cursor.cells, cursor.in_cells) && !cursor.later->empty())
+      look(*cursor.later, cursor.in_later);
+  return row_;
 }
 
 const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {
   static const ExcelCell empty;
   if (row >= rows_ || col >= cols_) return nullptr;
-  const ExcelCell* found = Find(key_of(row, col));
+  const ExcelCell* found =
+      slot_[col] ? columns_[slot_[col] - 1u].Find(static_cast<uint16_t>(row)) : nullptr;
   return found ? found : &empty;
 }
 
@@ -285,7 +284,8 @@ bool ExcelSheet::EraseCell(uint64_t row, uint64_t col) {
 }
 
 void ExcelSheet::ReadCells() {
-  runs_.clear();
+  columns_.clear();
+  slot_.fill(0);
   rows_ = cols_ = 0;
   if (!owner_ || sheet_index_ >= owner_->worksheets.size()) return;
   Worksheet& worksheet = owner_->worksheets[sheet_index_];
@@ -296,10 +296,10 @@ void ExcelSheet::ReadCells() {
   rows_ = std::min<uint64_t>(worksheet.dimensions.first_unused_row, kMaxRows);
   cols_ = std::min<uint64_t>(worksheet.dimensions.first_unused_col, kMaxCols);
 
-  size_t count = 0;
+  ColumnCounts counts{};
   for (const Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks)
-    for (const CellBlock& record : block.cell_blocks) count += cells_in(record);
-  ReserveCells(count);
+    for (const CellBlock& record : block.cell_blocks) count_cells(record, counts);
+  ReserveCells(counts);
   const Workbook::SharedStringTable& strings = owner_->globals.shared_strings;
   for (Worksheet::CellTable::RowBlock& block : worksheet.cell_table.row_blocks)
     for (const CellBlock& record : block.cell_blocks) ReadCell(record, strings);
@@ -310,15 +310,6 @@ void ExcelSheet::ReadCell(const CellBlock& record,
                           const GlobalsRecords::SharedStringTable& strings) {
   const uint64_t r = record.RowIndex();
   const uint64_t c = record.ColIndex();
-  // Without room reserved for them all, the cells (in order as a rule) grow
-  // by doubling while reading: fewer, larger moves; FinishReading gives the
-  // room back.
-  if (runs_.size() == 1) {
-    std::vector<ExcelCell>& cells = runs_[0].cells;
-    const size_t needed = cells.size() + cells_in(record);
-    if (needed > cells.capacity())
-      cells.reserve(std::max({size_t{1024}, 2 * cells.capacity(), needed}));
-  }
   switch (record.code) {
     case Cells::kMulRK:
       for (uint64_t j = 0; j < record.mul_rk.entries.size(); ++j) {
@@ -377,12 +368,11 @@ void ExcelSheet::ReadCell(const CellBlock& record,
 void ExcelSheet::FinishReading(const Worksheet::Dimensions& dimensions) {
   rows_ = std::max(rows_, std::min<uint64_t>(dimensions.first_unused_row, kMaxRows));
   cols_ = std::max(cols_, std::min<uint64_t>(dimensions.first_unused_col, kMaxCols));
-  // The room growth reserved is given back, so that a load holds no more
-  // than its cells.
-  MergeRuns();
-  if (!runs_.empty() &&
-      runs_[0].cells.capacity() - runs_[0].cells.size() > runs_[0].cells.size() / 8)
-    runs_[0].cells.shrink_to_fit();
+  // Room reserved beyond the cells is given back, so that a load holds no
+  // more than its cells.
+  for (Column& column : columns_)
+    if (column.cells.capacity() - column.cells.size() > column.cells.size() / 8)
+      column.cells.shrink_to_fit();
 }
 
 void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {

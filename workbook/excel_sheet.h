@@ -11,10 +11,19 @@
 // GetTotalCols() cells, but only cells that were set, asked for or read
 // are stored, each knowing its row and column; the others read as empty.
 // Memory and the time of a save follow the cells, not the size of the
-// table: there is no per-row container, so a sheet of one column costs no
-// more per cell than a wide one.
-#include <bitset>
+// table.
+//
+// Storage: each column keeps its cells sorted by row. A pointer to a cell
+// (from Cell) stays valid until a cell is added to its own column, or the
+// sheet is rebuilt (ReadCells) or destroyed; setting values, erasing, and
+// every const reader (At, StoredRows, StoredRow, RowReader) move no cell.
+// Cells that come in row order within their column (a sheet filled row by
+// row, column by column, or read from a file) are appended; other orders
+// cost more per cell but none is quadratic.
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <ostream>
 #include <vector>
 
@@ -40,29 +49,73 @@ class ExcelSheet {
 
   // The cell, the table grown to include it (a call that only looks still
   // grows it). Null, and nothing changed, when row >= 65536 or column >= 256.
-  // The pointer is valid until the table grows or is rebuilt.
+  // The pointer is valid until a cell is added to the same column.
   ExcelCell* Cell(uint64_t row, uint64_t col);
   // The cell inside the table, or null; never grows the table.
   const ExcelCell* At(uint64_t row, uint64_t col) const;
-  // The cells stored in one row, contiguous and in column order.
+
+  // The cells stored in one row, in column order.
   class RowCells {
    public:
-    RowCells(const ExcelCell* begin, const ExcelCell* end) : begin_(begin), end_(end) {}
-    const ExcelCell* begin() const { return begin_; }
-    const ExcelCell* end() const { return end_; }
-    size_t size() const { return static_cast<size_t>(end_ - begin_); }
-    bool empty() const { return begin_ == end_; }
-    const ExcelCell& operator[](size_t i) const { return begin_[i]; }
+    class Iterator {
+     public:
+      using iterator_category = std::forward_iterator_tag;
+      using value_type = ExcelCell;
+      using difference_type = std::ptrdiff_t;
+      using pointer = const ExcelCell*;
+      using reference = const ExcelCell&;
+
+      explicit Iterator(const ExcelCell* const* at) : at_(at) {}
+      const ExcelCell& operator*() const { return **at_; }
+      const ExcelCell* operator->() const { return *at_; }
+      Iterator& operator++() {
+        ++at_;
+        return *this;
+      }
+      Iterator operator++(int) { return Iterator(at_++); }
+      bool operator!=(const Iterator& other) const { return at_ != other.at_; }
+      bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+     private:
+      const ExcelCell* const* at_;
+    };
+    Iterator begin() const { return Iterator(cells_.data()); }
+    Iterator end() const { return Iterator(cells_.data() + size_); }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const ExcelCell& operator[](size_t i) const { return *cells_[i]; }
 
    private:
-    const ExcelCell* begin_;
-    const ExcelCell* end_;
+    friend class ExcelSheet;
+    std::array<const ExcelCell*, kMaxCols> cells_;
+    size_t size_ = 0;
   };
-  // The cells stored in a row, in column order (ExcelCell::Column); cells
-  // of the table not stored there are undefined. Rows from StoredRows() on
-  // store none. The view is valid until the table changes.
+  // Rows from StoredRows() on store no cell.
   uint64_t StoredRows() const;
+  // The cells stored in a row (cells of the table not stored there are
+  // undefined); valid until a cell is added to the sheet.
   RowCells StoredRow(uint64_t row) const;
+  // Reads stored rows one after another, each from where the last one was
+  // found: a walk over the rows in order costs what the cells do, without a
+  // search per cell. Valid while no cell is added to the sheet.
+  class RowReader {
+   public:
+    explicit RowReader(const ExcelSheet& sheet);
+    // The cells stored in the row; the view changes with the next call.
+    const RowCells& Row(uint64_t row);
+
+   private:
+    // Per column that holds cells, where the last search ended in its two
+    // lists.
+    struct Cursor {
+      const std::vector<ExcelCell>* cells;
+      const std::vector<ExcelCell>* later;
+      size_t in_cells;
+      size_t in_later;
+    };
+    std::vector<Cursor> at_;
+    RowCells row_;
+  };
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }
 
@@ -98,8 +151,13 @@ class ExcelSheet {
                 const GlobalsRecords::SharedStringTable& strings);
   // After the cells of a worksheet read without its records: the table
   // takes at least the size its Dimensions give (within the limits), as
-  // ReadCells does, and the rows give back room they do not use.
+  // ReadCells does, and the columns give back room they do not use.
   void FinishReading(const Worksheet::Dimensions& dimensions);
+
+  // At most how many cells each column receives: for a load, which knows it
+  // beforehand, so that the columns make room once.
+  using ColumnCounts = std::array<uint64_t, kMaxCols>;
+  void ReserveCells(const ColumnCounts& counts);
 
   // The table as delimited text: one line per row, cells separated by
   // separator; integers, doubles (15 significant digits) and narrow strings
@@ -114,47 +172,26 @@ class ExcelSheet {
   void SetOwner(WorkbookContent* owner) { owner_ = owner; }
 
  private:
+  // One column's cells, each stored once, in two lists sorted by row. Cells
+  // that come after the column's last row (or a little before it) go into
+  // cells; the others wait in later, which is merged into cells once it
+  // holds about sqrt(2 x cells) of them: a cell out of order costs about
+  // that many moves, whatever the order.
+  struct Column {
+    std::vector<ExcelCell> cells;
+    std::vector<ExcelCell> later;
+    const ExcelCell* Find(uint16_t row) const;
+  };
+
   WorkbookContent* owner_;
   uint64_t sheet_index_;
   uint64_t rows_;
   uint64_t cols_;
-  // Orders cells by row, then column.
-  static uint32_t KeyOf(const ExcelCell& cell) { return uint32_t{cell.row_} << 8 | cell.column_; }
-  static bool KeyBefore(const ExcelCell& cell, uint32_t key) { return KeyOf(cell) < key; }
-
-  // Cells in (row, column) order, no cell in two runs.
-  struct Run {
-    std::vector<ExcelCell> cells;
-    // The columns it holds: a search skips a run without the column, so a
-    // sheet filled column by column looks up new cells in no run at all.
-    std::bitset<kMaxCols> columns;
-    // Where the last search ended.
-    size_t finger = 0;
-  };
-
-  // Merges runs from first on into one, all at once.
-  void MergeRunsFrom(size_t first) const;
-  // Merges the runs into one, so that each row's cells lie together.
-  void MergeRuns() const {
-    if (runs_.size() > 1) MergeRunsFrom(0);
-  }
-  // Merges the latest runs once they hold many times the cells of the one
-  // before them.
-  void SettleRuns();
-  const ExcelCell* Find(uint32_t key) const;
-  // The first cell of the run not before key, found from near hint.
-  static size_t LowerBound(const std::vector<ExcelCell>& run, uint32_t key, size_t hint);
-  // For a load that knows about how many cells it brings: room for them
-  // all at once, so that reading neither regrows nor trims the cells.
-  void ReserveCells(size_t count);
-  friend class ExcelFile;
-
-  // Cells that come in order are appended to the last run; others start or
-  // join a later, short run. Runs are merged a group at a time, each group
-  // several times larger than the last, so filling a sheet in any order
-  // moves each cell a few times only, and a sheet filled in order is one
-  // run. Readers of whole rows merge them all first (hence mutable).
-  mutable std::vector<Run> runs_;
+  // The columns that hold cells, in column order, and per column its place
+  // there + 1 (0: none), so that far cells cost no empty columns.
+  Column& ColumnFor(uint64_t col);
+  std::vector<Column> columns_;
+  std::array<uint16_t, kMaxCols> slot_;
 };
 
 }  // namespace YExcel

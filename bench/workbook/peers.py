@@ -5,6 +5,7 @@ per process. Prints key=value pairs like the probe.
   peers.py save-image W H FILE     xlwt: a W x H image of random floats
   peers.py save-profile N C FILE   xlwt: a profile of N points and C curves
   peers.py save-sparse R C FILE    xlwt: three cells, the last at (R, C)
+  peers.py save-texts N K FILE     xlwt: N short text cells drawn from K texts
   peers.py load FILE               xlrd: open_workbook with its defaults
 """
 import random
@@ -71,6 +72,18 @@ def sparse(row, col):
     return fill
 
 
+def texts(cells, distinct):
+    # Row by row, as many columns as keep the rows within the sheet.
+    columns = max(1, -(-cells // 60000))
+
+    def fill(sheet):
+        for i in range(cells):
+            r, c = divmod(i, columns)
+            sheet.write(r, c, "t%d" % (i % distinct))
+        return cells
+    return fill
+
+
 def load(path):
     import xlrd
     start = time.perf_counter()
@@ -91,6 +104,8 @@ def main(argv):
         save(argv[4], profile(int(argv[2]), int(argv[3])))
     elif command == "save-sparse" and len(argv) == 5:
         save(argv[4], sparse(int(argv[2]), int(argv[3])))
+    elif command == "save-texts" and len(argv) == 5:
+        save(argv[4], texts(int(argv[2]), int(argv[3])))
     elif command == "load" and len(argv) == 3:
         load(argv[2])
     else:

@@ -4,7 +4,11 @@
 //
 //   workbook_probe save-image W H FILE    fill a W x H image, save it
 //   workbook_probe save-profile N C FILE  fill a profile of N points, C curves
-//   workbook_probe export-image W H FILE  the export's road: load or new, fill, save
+//   workbook_probe fill-image W H         fill a W x H image column by column
+//   workbook_probe export-image W H FILE [WORDS]
+//                                         the export's road: load or new, fill
+//                                         under a header of WORDS words, save
+//   workbook_probe export-profile N C FILE  the same with a profile
 //   workbook_probe save-sparse R C FILE   three cells, the last at (R, C)
 //   workbook_probe load FILE              load a workbook
 #include <malloc.h>
@@ -36,7 +40,7 @@ uint64_t count_cells(ExcelFile& book) {
   uint64_t cells = 0;
   for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
     const ExcelSheet& sheet = *book.GetWorksheet(s);
-    for (uint64_t r = 0; r < sheet.StoredRows(); ++r)
+    for (uint64_t r = 0, rows = sheet.StoredRows(); r < rows; ++r)
       for (const YCompoundFiles::YExcel::ExcelCell& cell : sheet.StoredRow(r))
         if (cell.Type() != 0) ++cells;
   }
@@ -44,9 +48,10 @@ uint64_t count_cells(ExcelFile& book) {
 }
 
 void report(double seconds, uint64_t cells, uint64_t heap_bytes) {
-  std::printf("seconds=%.6f cells=%llu heap_per_cell=%.1f\n", seconds,
+  std::printf("seconds=%.6f cells=%llu heap_per_cell=%.1f heap=%llu\n", seconds,
               static_cast<unsigned long long>(cells),
-              cells ? static_cast<double>(heap_bytes) / static_cast<double>(cells) : 0.0);
+              cells ? static_cast<double>(heap_bytes) / static_cast<double>(cells) : 0.0,
+              static_cast<unsigned long long>(heap_bytes));
 }
 
 // Fills a new workbook, notes the heap its cells hold, then saves.
@@ -86,11 +91,28 @@ int main(int argc, char** argv) {
       s.Cell(row, col)->SetInteger(3);
     });
   }
-  if (command == "export-image" && argc == 5) {
+  if (command == "fill-image" && argc == 4) {
     const uint64_t w = number(2), h = number(3);
+    const uint64_t heap_before = heap_in_use();
     const double start = now_seconds();
-    if (!export_workbook(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h); })) return 1;
+    ExcelFile book;
+    book.New(1);
+    fill_image(*book.GetWorksheet(0), w, h);
+    report(now_seconds() - start, w * h, heap_in_use() - heap_before);
+    return 0;
+  }
+  if (command == "export-image" && (argc == 5 || argc == 6)) {
+    const uint64_t w = number(2), h = number(3), words = argc == 6 ? number(5) : 1;
+    const double start = now_seconds();
+    if (!export_workbook(argv[4], [&](ExcelSheet& s) { fill_image(s, w, h, words); })) return 1;
     report(now_seconds() - start, w * h, 0);
+    return 0;
+  }
+  if (command == "export-profile" && argc == 5) {
+    const uint64_t n = number(2), c = number(3);
+    const double start = now_seconds();
+    if (!export_workbook(argv[4], [&](ExcelSheet& s) { fill_profile(s, n, c); })) return 1;
+    report(now_seconds() - start, n * (c + 1), 0);
     return 0;
   }
   if (command == "load" && argc == 3) {

@@ -31,12 +31,12 @@ inline void fill_header(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t word
     sheet.Cell(1, k)->SetString(("w" + std::to_string(k)).c_str());
 }
 
-// An image of width columns and height rows, filled column by column as the
-// export does.
-inline void fill_image(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t width, uint64_t height) {
+// An image of width columns and height rows under a header of words words,
+// filled column by column as the export does.
+inline void fill_image(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t width, uint64_t height,
+                       uint64_t words = 1) {
   RandomFloats random(1);
-  fill_header(sheet, 1);
-  if (width && height) sheet.Cell(kFirstDataRow + height - 1, width - 1);
+  fill_header(sheet, words);
   for (uint64_t x = 0; x < width; ++x)
     for (uint64_t y = 0; y < height; ++y)
       sheet.Cell(kFirstDataRow + y, x)->SetDouble(random.Next());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -227,6 +228,63 @@ TEST(CellOrderTest, ColumnByColumnFillWithRevisitsKeepsOneCellPerPlace) {
   ASSERT_TRUE(by_rows.SaveAs(rows_path.c_str()));
   ASSERT_TRUE(by_columns.SaveAs(columns_path.c_str()));
   EXPECT_TRUE(file_bytes(rows_path) == file_bytes(columns_path));
+}
+
+// Long columns filled bottom-up, shuffled, or around a far cell hold what a
+// top-down fill holds and save the same bytes.
+TEST(CellOrderTest, LongColumnsInAnyOrderSaveAsATopDownFill) {
+  constexpr uint16_t kRows = 3000;
+  std::vector<uint16_t> shuffled(kRows);
+  for (uint16_t r = 0; r < kRows; ++r) shuffled[r] = r;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
+  const auto fill = [&](bool in_order) {
+    auto book = std::make_unique<ExcelFile>();
+    book->New(1);
+    ExcelSheet& sheet = *book->GetWorksheet(0);
+    for (uint16_t i = 0; i < kRows; ++i) {
+      const uint16_t rows[] = {i, in_order ? i : uint16_t(kRows - 1 - i),
+                               in_order ? i : shuffled[i]};
+      for (uint16_t c = 0; c < 3; ++c) sheet.Cell(rows[c], c)->SetInteger(rows[c] * 3 + c);
+    }
+    return book;
+  };
+  const auto top_down = fill(true);
+  const auto mixed = fill(false);
+  const ExcelSheet& sheet = *mixed->GetWorksheet(0);
+  ExcelSheet::RowReader reader(sheet);
+  for (uint16_t r = 0; r < kRows; ++r) {
+    const ExcelSheet::RowCells& row = reader.Row(r);
+    ASSERT_EQ(row.size(), 3u) << r;
+    for (uint16_t c = 0; c < 3; ++c) {
+      EXPECT_EQ(row[c].GetInteger(), r * 3 + c) << r;
+      EXPECT_EQ(sheet.At(r, c), &row[c]) << r;
+    }
+  }
+  const std::string a = scratch_path("top_down.xls"), b = scratch_path("mixed.xls");
+  ASSERT_TRUE(top_down->SaveAs(a.c_str()));
+  ASSERT_TRUE(mixed->SaveAs(b.c_str()));
+  EXPECT_TRUE(file_bytes(a) == file_bytes(b));
+}
+
+// A cell's pointer stays valid while other columns grow and the sheet is
+// read in every way (run under AddressSanitizer, a stale pointer fails).
+TEST(CellOrderTest, ACellPointerSurvivesReadsAndOtherColumnsGrowing) {
+  ExcelFile book;
+  book.New(1);
+  ExcelSheet& sheet = *book.GetWorksheet(0);
+  for (uint16_t r = 0; r < 100; ++r) sheet.Cell(r, 1)->SetInteger(r);
+  for (uint16_t r = 0; r < 100; ++r) sheet.Cell(r, 0)->SetInteger(-r);
+  ExcelCell* cell = sheet.Cell(50, 0);
+  const ExcelSheet& view = sheet;
+  for (int pass = 0; pass < 3; ++pass) {
+    EXPECT_EQ(view.StoredRows(), 100u + pass * 400);
+    EXPECT_EQ(&view.StoredRow(50)[0], cell);
+    ExcelSheet::RowReader reader(view);
+    for (uint64_t r = 0; r < view.StoredRows(); ++r) reader.Row(r);
+    for (uint16_t r = 0; r < 400; ++r) sheet.Cell(100 + pass * 400 + 399 - r, 2 + pass);
+    cell->SetDouble(pass + 0.5);
+    EXPECT_EQ(view.At(50, 0)->GetDouble(), pass + 0.5);
+  }
 }
 
 }  // namespace
