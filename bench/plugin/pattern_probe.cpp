@@ -3,16 +3,15 @@
 // a line, for that script to score against the geometry it drew.
 //
 // Each line of standard input names one pattern:
-//   path width height begincut [truth_x truth_y]
+//   path width height begincut [truth_x truth_y [start_x start_y]]
 // path holds width x height little-endian float32 counts, row-major; they go
 // to the plug-in as a 16-bit image, as a camera gives them. For each pattern
 // the probe calls GuessCenter, then RefineCenter and RefineCenterEllipticity
-// from the guess (the latter from a/b 1), takes AzimuthalIntegral about the
-// refined centre and AzimuthalIntegralEllipticity with the refined ellipse
-// (outer radius 1: the largest circle inside the image), and with a truth
-// centre also AzimuthalIntegral about it; on each profile it runs
-// PeakFindPreFit and PeakFit with begincut, endcut 5 bins before the end,
-// and delta and minstep 1 % of the profile's largest value beyond begincut.
+// from the guess, or from the start given (the latter from a/b 1), takes AzimuthalIntegral about
+// the refined centre and AzimuthalIntegralEllipticity with the refined ellipse (outer radius 1: the
+// largest circle inside the image), and with a truth centre also AzimuthalIntegral about it; on
+// each profile it runs PeakFindPreFit and PeakFit with begincut, endcut 5 bins before the end, and
+// delta and minstep 1 % of the profile's largest value beyond begincut.
 //
 // Usage: pattern_probe [plug-in path] < jobs
 #include "plugin_session.h"
@@ -94,6 +93,8 @@ int main(int argc, char** argv) {
       return 1;
     }
     const bool truth = static_cast<bool>(job >> truth_x >> truth_y);
+    float start_x = 0, start_y = 0;
+    const bool start = truth && static_cast<bool>(job >> start_x >> start_y);
     std::vector<float> counts(static_cast<size_t>(width) * height);
     std::ifstream file(path, std::ios::binary);
     if (!file.read(reinterpret_cast<char*>(counts.data()),
@@ -109,11 +110,12 @@ int main(int argc, char** argv) {
     host.Call("GuessCenter",
               {image_arg(pattern), float_ptr_arg(&gx), float_ptr_arg(&gy), float_ptr_arg(&radius)});
     std::printf("{\"guess\":[%g,%g,%g]", gx, gy, radius);
-    float x = gx, y = gy, refined_radius = radius;
+    const float from_x = start ? start_x : gx, from_y = start ? start_y : gy;
+    float x = from_x, y = from_y, refined_radius = radius;
     host.Call("RefineCenter", {image_arg(pattern), float_ptr_arg(&x), float_ptr_arg(&y),
                                float_ptr_arg(&refined_radius)});
     std::printf(",\"refine\":[%g,%g,%g]", x, y, refined_radius);
-    float ex = gx, ey = gy, angle = 0, ratio = 1, ellipse_radius = radius;
+    float ex = from_x, ey = from_y, angle = 0, ratio = 1, ellipse_radius = radius;
     host.Call("RefineCenterEllipticity",
               {image_arg(pattern), float_ptr_arg(&ex), float_ptr_arg(&ey), float_ptr_arg(&angle),
                float_ptr_arg(&ratio), float_ptr_arg(&ellipse_radius), float_arg(0)});

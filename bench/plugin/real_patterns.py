@@ -177,13 +177,17 @@ def spread(values, decimals):
     return f"{np.median(values):.{decimals}f} / {max(values, key=abs):.{decimals}f}"
 
 
-def run_probe(probe, patterns, folder):
+def run_probe(probe, patterns, folder, start_off=None):
+    """The probe's findings, one dict a pattern; with start_off the
+    refinements start that many pixels off the true centre, not at the
+    guess."""
     jobs = []
     for n, p in enumerate(patterns):
         path = os.path.join(folder, f"pattern{n}.f32")
         p.counts.astype("<f4").tofile(path)
         begincut = max(20, int(0.7 * p.radii[0]))
-        jobs.append(f"{path} {p.size} {p.size} {begincut} {p.x} {p.y}\n")
+        start = f" {p.x + start_off} {p.y}" if start_off is not None else ""
+        jobs.append(f"{path} {p.size} {p.size} {begincut} {p.x} {p.y}{start}\n")
     out = subprocess.run([probe], input="".join(jobs), capture_output=True, text=True, check=True)
     results = [json.loads(line) for line in out.stdout.splitlines()]
     for n in range(len(patterns)):
@@ -259,6 +263,11 @@ def main():
     print(f"| {case} | {len(patterns)} | RefineCenterEllipticity error (px), median / largest | {spread(refine, 1)} |")
     print(f"| {case} | {len(patterns)} | peaks in the table (refined ellipse; true centre) for "
           f"rings inside the profile, all patterns | {peaks}; {truth_peaks} for {inside} |")
+    for off in (5, 20):
+        started = run_probe(args.probe, patterns, folder, start_off=off)
+        refine = [miss(r["refine"], p) for p, r in zip(patterns, started)]
+        print(f"| {case} | {len(patterns)} | RefineCenter error (px) from a start {off} px off, "
+              f"median / largest | {spread(refine, 1)} |")
     # Ring pairs a few pixels apart, at 220 and 220 + gap, among single rings.
     for gap in (3, 4, 5, 6, 8):
         radii = [150, 220, 220 + gap, 300, 380]
