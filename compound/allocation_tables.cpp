@@ -272,9 +272,11 @@ int CompoundDocument::WriteChain(const char* data, uint64_t size, uint32_t& star
 }
 
 // `start` is the stored field itself (an entry's start, the directory start),
-// so that the renumbering of an erasure reaches it.
-int CompoundDocument::ResizeChain(uint32_t& start, uint64_t blocks, std::vector<uint32_t>& chain) {
-  int rc = FollowChain(start, chain, true);
+// so that the renumbering of an erasure reaches it. A caller that holds the
+// chain already passes it as known.
+int CompoundDocument::ResizeChain(uint32_t& start, uint64_t blocks, std::vector<uint32_t>& chain,
+                                  bool known) {
+  int rc = known ? kSuccess : FollowChain(start, chain, true);
   if (rc != kSuccess) return rc;
   if (chain.size() > blocks) {
     if (blocks == 0)
@@ -334,6 +336,7 @@ int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t&
       if (rc != kSuccess) return rc;
       root.start = b;
       root.size = 0;
+      mini_chain_known_ = false;
     }
     while (chain.size() < need) {
       uint32_t s;
@@ -349,16 +352,22 @@ int CompoundDocument::WriteSmallChain(const char* data, uint64_t size, uint32_t&
   // The mini stream always ends with the last small block in use, so its
   // size is 64 bytes for every small block before the first free one. Only
   // the big blocks that hold this stream's pieces are written; the rest of
-  // the mini stream stays where it is.
+  // the mini stream stays where it is. Its chain is kept from one write to
+  // the next, so that many small streams do not each walk all of it.
   DirectoryEntry& root = *entries_[0];
   const uint64_t old_size = root.size;
   const uint64_t new_size = UsedBlocks(false) * kSmallBlock;
-  std::vector<uint32_t> big;
-  rc = FollowChain(root.start, big, true);
-  if (rc != kSuccess) return rc;
+  std::vector<uint32_t>& big = mini_chain_;
+  const bool known = mini_chain_known_;
+  mini_chain_known_ = false;
+  if (!known) {
+    rc = FollowChain(root.start, big, true);
+    if (rc != kSuccess) return rc;
+  }
   if (old_size > big.size() * kBigBlock) return kDamaged;
-  rc = ResizeChain(root.start, blocks_for(new_size, kBigBlock), big);
+  rc = ResizeChain(root.start, blocks_for(new_size, kBigBlock), big, true);
   if (rc != kSuccess) return rc;
+  mini_chain_known_ = true;
   root.size = static_cast<uint32_t>(new_size);
 
   std::vector<uint64_t> touched;

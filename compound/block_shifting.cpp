@@ -126,6 +126,7 @@ int CompoundDocument::EraseBlock(std::vector<uint32_t> blocks, bool big) {
   std::sort(blocks.begin(), blocks.end());
   blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
   if (blocks.empty()) return kSuccess;
+  mini_chain_known_ = false;  // block numbers change
   std::vector<uint32_t>& table = big ? big_table_ : small_table_;
   for (uint32_t b : blocks)
     if (b >= table.size() || table[b] == kFreeBlock) return kDamaged;

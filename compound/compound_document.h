@@ -206,7 +206,8 @@ class CompoundDocument {
   int WriteChain(const char* data, uint64_t size, uint32_t& start, bool big);
   int WriteBigChain(const char* data, uint64_t size, uint32_t& start);
   int WriteSmallChain(const char* data, uint64_t size, uint32_t& start);
-  int ResizeChain(uint32_t& start, uint64_t blocks, std::vector<uint32_t>& chain);
+  int ResizeChain(uint32_t& start, uint64_t blocks, std::vector<uint32_t>& chain,
+                  bool known = false);
   int FindFreeBlocks(bool big, uint32_t& block);
   void SetTableEntry(uint64_t index, uint32_t value, bool big);
   uint64_t UsedBlocks(bool big) const;
@@ -295,8 +296,9 @@ class CompoundDocument {
   // A write to the file failed: memory and file may disagree.
   bool write_failed_ = false;
   int open_failure_ = kNotOpen;
-  // The mini stream's chain, kept between changes for the reads of small
-  // streams (every changing operation forgets it).
+  // The mini stream's chain, kept for the reads and writes of small streams;
+  // forgotten when a change begins and whenever blocks are erased or the
+  // mini stream starts anew.
   mutable std::vector<uint32_t> mini_chain_;
   mutable bool mini_chain_known_ = false;
   // Counts erasures of big blocks, after which block numbers held aside are stale.
