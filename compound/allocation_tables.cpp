@@ -29,6 +29,32 @@ void encode_table_block(const std::vector<uint32_t>& table, uint64_t base, unsig
     ByteCodec::Put(block, table[base + j], 4 * j);
 }
 
+// Whether the chain from each block below `limit` reaches its end without a
+// loop or a number outside the table: every block is walked once, and a walk
+// stops at a block whose answer is known.
+std::vector<uint8_t> chain_ends(const std::vector<uint32_t>& table, uint64_t limit) {
+  enum : uint8_t { kUnknown, kOnWalk, kEnds, kBroken };
+  std::vector<uint8_t> state(limit, kUnknown);
+  std::vector<uint32_t> walk;
+  for (uint64_t start = 0; start < limit; ++start) {
+    walk.clear();
+    uint64_t b = start;
+    uint8_t result = kBroken;
+    while (b == kEndOfChain || (b < limit && state[b] != kOnWalk)) {
+      if (b == kEndOfChain || state[b] != kUnknown) {
+        result = b == kEndOfChain ? uint8_t{kEnds} : state[b];
+        break;
+      }
+      state[b] = kOnWalk;
+      walk.push_back(static_cast<uint32_t>(b));
+      b = table[b];
+    }
+    for (uint32_t w : walk) state[w] = result;
+  }
+  for (uint8_t& s : state) s = s == kEnds;
+  return state;
+}
+
 }  // namespace
 
 bool CompoundDocument::LoadHeader() {
@@ -183,6 +209,19 @@ int CompoundDocument::FollowChain(uint32_t start, std::vector<uint32_t>& chain, 
     chain.push_back(current);
     current = table[current];
   }
+  return kSuccess;
+}
+
+// The first `blocks` blocks of a chain whose end is known to be sound: the
+// rest need not be walked again for every stream that starts on it.
+int CompoundDocument::FollowEndingChain(uint32_t start, uint64_t blocks,
+                                        std::vector<uint32_t>& chain, bool big) const {
+  const std::vector<uint8_t>& ends = big ? big_chain_ends_ : small_chain_ends_;
+  const std::vector<uint32_t>& table = big ? big_table_ : small_table_;
+  chain.clear();
+  if (start != kEndOfChain && (start >= ends.size() || !ends[start])) return kDamaged;
+  for (uint32_t b = start; b != kEndOfChain && chain.size() < blocks; b = table[b])
+    chain.push_back(b);
   return kSuccess;
 }
 
@@ -510,6 +549,12 @@ int CompoundDocument::CheckLayout() {
     if (!small_owned[s]) foreign = true;
 
   write_refusal_ = damaged ? kDamaged : (foreign ? kLayoutNotChangeable : 0);
+  // Streams of such a file may share or loop their chains; whether each
+  // chain ends is found once here instead of at every read.
+  if (write_refusal_ != 0) {
+    big_chain_ends_ = chain_ends(big_table_, big_table_.size());
+    small_chain_ends_ = chain_ends(small_table_, small_limit);
+  }
   return kSuccess;
 }
 

@@ -45,6 +45,8 @@ void CompoundDocument::Close() {
   write_refusal_ = 0;
   write_failed_ = false;
   mini_chain_known_ = false;
+  big_chain_ends_.clear();
+  small_chain_ends_.clear();
   file_.Close();
 }
 
@@ -152,7 +154,10 @@ int CompoundDocument::ReadStreamData(const DirectoryEntry& entry, bool is_root,
   if (entry.size == 0) return kSuccess;
   const bool big = is_root || entry.size >= kSmallStreamCutoff;
   std::vector<uint32_t> chain;
-  int rc = FollowChain(entry.start, chain, big);
+  const uint64_t unit = big ? 512 : 64;
+  int rc = write_refusal_ == 0
+               ? FollowChain(entry.start, chain, big)
+               : FollowEndingChain(entry.start, (entry.size + unit - 1) / unit, chain, big);
   if (rc != kSuccess) return rc;
   // The recorded size is checked against the chain before anything is
   // allocated for it.

@@ -168,6 +168,9 @@ class CompoundDocument {
   int GetStorageClass(const char* path, StorageClass& value) const;
   int SetStorageClass(const char16_t* path, const StorageClass& value);
   int SetStorageClass(const char* path, const StorageClass& value);
+  // The form in which the names of one storage must differ: readers find
+  // entries case-blind (-6 for a name taken in this form).
+  static std::u16string FoldedName(std::u16string_view name);
   // Frees a stream's blocks and removes its entry: 1 or -4 (none, or a storage).
   int RemoveStream(const char16_t* path);
   int RemoveStream(const char* path);
@@ -199,6 +202,8 @@ class CompoundDocument {
   int LoadBlockTables();
   int SaveBlockTables();
   int FollowChain(uint32_t start, std::vector<uint32_t>& chain, bool big) const;
+  int FollowEndingChain(uint32_t start, uint64_t blocks, std::vector<uint32_t>& chain,
+                        bool big) const;
   uint64_t ChainDataSize(uint32_t start, bool big) const;
   int ReadChain(uint32_t start, std::vector<char>& data, bool big) const;
   int ReadBlocksOfChain(const std::vector<uint32_t>& chain, char* out, uint64_t size) const;
@@ -301,6 +306,10 @@ class CompoundDocument {
   // mini stream starts anew.
   mutable std::vector<uint32_t> mini_chain_;
   mutable bool mini_chain_known_ = false;
+  // In a document that is not changed (write_refusal_ set), whether the
+  // chain from each block ends well, found once on opening.
+  std::vector<uint8_t> big_chain_ends_;
+  std::vector<uint8_t> small_chain_ends_;
   // Counts erasures of big blocks, after which block numbers held aside are stale.
   uint64_t block_erasures_ = 0;
 };

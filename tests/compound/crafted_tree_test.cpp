@@ -69,26 +69,41 @@ TEST(CraftedTrees, DeepTreesOpenUpToTheBoundAndAreRefusedBeyondIt) {
   }
 }
 
-TEST(CraftedTrees, StreamsOnOneLoopOfBlocksAreFoundDamagedInOnePass) {
-  // 16,000 streams, each starting somewhere on one loop of 8,000 blocks.
-  const uint32_t streams = 16000, loop = 8000;
-  const uint32_t first = compound_test::crafted_first_data_block(streams + 1, loop);
+TEST(CraftedTrees, StreamsSharingOneLongChainOrLoopAreReadInOnePass) {
+  // 16,000 streams of 4096 bytes, each starting somewhere on one chain of
+  // 8,000 blocks: a chain that ends (every stream reads its own 8 blocks),
+  // or a loop (none reads).
+  const uint32_t streams = 16000, blocks = 8000;
+  const uint32_t first = compound_test::crafted_first_data_block(streams + 1, blocks);
+  std::vector<char> data(blocks * 512ull);
+  for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<char>(k / 512);
   std::vector<CraftedEntry> entries{
       {u"Root Entry", 5, compound_test::kNone, compound_test::kNone, 1}};
   for (uint32_t i = 1; i <= streams; ++i)
     entries.push_back({numbered(u"S", i), 2, compound_test::kNone,
                        i < streams ? i + 1 : compound_test::kNone, compound_test::kNone,
-                       first + i % loop, 4096});
-  CompoundDocument doc;
-  ASSERT_TRUE(doc.Open(write_crafted("loop.cdf", entries, loop, [&](uint32_t b) {
-                         return first + (b - first + 1) % loop;
-                       }).c_str()));
-  Tree tree;
-  ASSERT_EQ(doc.ListTree(tree), kSuccess);
-  ASSERT_EQ(tree.size(), streams);
-  std::vector<char> data;
-  EXPECT_EQ(doc.ReadStream(tree[0], data), kDamaged);
-  EXPECT_EQ(doc.MakeStream("New"), kDamaged);
+                       first + i % (blocks - 8), 4096});
+  for (bool loop : {false, true}) {
+    const std::string path = compound_test::scratch_path("shared.cdf");
+    compound_test::write_file_bytes(
+        path, compound_test::crafted_document(entries, blocks, data, [&](uint32_t b) {
+          return b + 1 < first + blocks ? b + 1 : loop ? first : compound_test::kEnd;
+        }));
+    CompoundDocument doc;
+    ASSERT_TRUE(doc.Open(path.c_str()));
+    EXPECT_EQ(doc.MakeStream("New"), kDamaged);
+    Tree tree;
+    ASSERT_EQ(doc.ListTree(tree), kSuccess);
+    ASSERT_EQ(tree.size(), streams);
+    std::vector<char> read;
+    for (const CompoundDocument::TreeEntry& e : tree) {
+      ASSERT_EQ(doc.ReadStream(e, read), loop ? kDamaged : kSuccess);
+      const char start = static_cast<char>(entries[e.id].start - first);
+      if (!loop) {
+        ASSERT_TRUE(read[0] == start && read[4095] == static_cast<char>(start + 7));
+      }
+    }
+  }
 }
 
 TEST(TreeTransfer, AddingATreeWholeWritesTheBytesOfAddingItEntryByEntry) {
