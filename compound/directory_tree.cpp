@@ -347,6 +347,10 @@ void set_class(DirectoryEntry& entry, const CompoundDocument::StorageClass& valu
 
 }  // namespace
 
+std::u16string CompoundDocument::FoldedName(std::u16string_view name) {
+  return folded(name);
+}
+
 int CompoundDocument::ListTree(std::vector<TreeEntry>& list) const {
   list.clear();
   if (!IsOpen()) return kNotOpen;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -108,23 +109,29 @@ std::string why_not_a_document(const char* path) {
 
 // Every storage and stream of the document but the root's "Workbook"
 // stream, parents before their children, each naming its storage by its
-// position in the list: no path is kept or looked up.
-bool collect_entries(const CompoundDocument& document,
-                     std::vector<ExcelFile::CarriedEntry>& entries) {
+// position in the list: no path is kept or looked up. Returns why they
+// cannot be carried, or "".
+std::string collect_entries(const CompoundDocument& document,
+                            std::vector<ExcelFile::CarriedEntry>& entries) {
   using Entry = CompoundDocument::TreeEntry;
+  const std::string unreadable = "its other streams cannot be read (the file is damaged)";
   std::vector<Entry> tree;
-  if (document.ListTree(tree) != kSuccess) return false;
+  if (document.ListTree(tree) != kSuccess) return unreadable;
   std::vector<uint64_t> position(tree.size(), Entry::kInRoot);
+  // Names that readers take for one cannot be written side by side again.
+  std::set<std::pair<uint64_t, std::u16string>> names;
   for (size_t i = 0; i < tree.size(); ++i) {
     Entry& e = tree[i];
     const bool in_root = e.parent == Entry::kInRoot;
+    if (!names.emplace(e.parent, CompoundDocument::FoldedName(e.name)).second)
+      return "two of its streams or storages share a name (the file is damaged)";
     if (in_root && e.name == kWideStreamName) continue;
-    if (!e.storage && document.ReadStream(e, e.bytes) != kSuccess) return false;
+    if (!e.storage && document.ReadStream(e, e.bytes) != kSuccess) return unreadable;
     if (!in_root) e.parent = position[e.parent];
     position[i] = entries.size();
     entries.push_back(std::move(e));
   }
-  return true;
+  return "";
 }
 
 // Why a cell record would not come back from a save as it is, or empty:
@@ -316,8 +323,8 @@ bool ExcelFile::Load(const char* path) {
     if (!unsound.empty()) problem_ = "its \"Workbook\" stream is damaged: " + unsound;
   }
   CompoundDocument::StorageClass root_class;
-  if (problem_.empty() && (!collect_entries(document_, carried) ||
-                           document_.GetStorageClass(u"\\", root_class) != kSuccess))
+  if (problem_.empty()) problem_ = collect_entries(document_, carried);
+  if (problem_.empty() && document_.GetStorageClass(u"\\", root_class) != kSuccess)
     problem_ = "its other streams cannot be read (the file is damaged)";
   if (!problem_.empty()) {
     document_.Close();

@@ -198,21 +198,32 @@ TEST(HostileWorkbookTest, DeepDocumentsAreRefusedAndWideOnesCarriedWhole) {
   }
   using compound_test::kNone;
   const uint32_t depth = 30000, blocks = static_cast<uint32_t>(stream.size() + 511) / 512;
-  const uint32_t first = compound_test::crafted_first_data_block(depth + 2, blocks);
   std::vector<compound_test::CraftedEntry> entries{
       {u"Root Entry", 5, kNone, kNone, 1},
-      {u"Workbook", 2, kNone, 2, kNone, first, static_cast<uint32_t>(stream.size())}};
+      {u"Workbook", 2, kNone, 2, kNone, 0, static_cast<uint32_t>(stream.size())}};
+  auto write_entries = [&] {
+    const uint32_t first = compound_test::crafted_first_data_block(entries.size(), blocks);
+    entries[1].start = first;
+    const std::vector<unsigned char> bytes = compound_test::crafted_document(
+        entries, blocks, stream,
+        [&](uint32_t b) { return b + 1 < first + blocks ? b + 1 : compound_test::kEnd; });
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  };
   for (uint32_t i = 2; i < depth + 2; ++i)
     entries.push_back(
         {u"A storage name of thirty-one ch", 1, kNone, kNone, i + 1 < depth + 2 ? i + 1 : kNone});
-  const std::vector<unsigned char> bytes = compound_test::crafted_document(
-      entries, blocks, stream,
-      [&](uint32_t b) { return b + 1 < first + blocks ? b + 1 : compound_test::kEnd; });
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  write_entries();
   EXPECT_FALSE(book.Load(path.c_str()));
   EXPECT_NE(book.Problem().find("nested deeper"), std::string::npos) << book.Problem();
+  // Names that readers take for one would not save side by side again.
+  entries.resize(4);
+  entries[2] = {u"Same", 2, kNone, 3};
+  entries[3] = {u"SAME", 2};
+  write_entries();
+  EXPECT_FALSE(book.Load(path.c_str()));
+  EXPECT_NE(book.Problem().find("share a name"), std::string::npos) << book.Problem();
 
   {
     CompoundDocument doc;
