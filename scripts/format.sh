@@ -34,7 +34,7 @@ fi
 # every one below the root but the build folders.
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   mapfile -t files < <(git ls-files --cached --others --exclude-standard -- '*.h' '*.cpp' |
-    while read -r f; do [ -f "$f" ] && printf '%s\n' "$f"; done)
+    sort -u | while read -r f; do [ -f "$f" ] && printf '%s\n' "$f"; done)
 else
   mapfile -t files < <(find . -path './build*' -prune -o \( -name '*.h' -o -name '*.cpp' \) \
     -type f -print | sed 's|^\./||' | sort)

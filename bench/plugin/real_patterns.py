@@ -190,9 +190,13 @@ def run_probe(probe, patterns, folder, start_off=None):
         jobs.append(f"{path} {p.size} {p.size} {begincut} {p.x} {p.y}{start}\n")
     out = subprocess.run([probe], input="".join(jobs), capture_output=True, text=True, check=True)
     results = [json.loads(line) for line in out.stdout.splitlines()]
+    run_probe.script_errors += sum(r["script_errors"] for r in results)
     for n in range(len(patterns)):
         os.remove(os.path.join(folder, f"pattern{n}.f32"))
     return results
+
+
+run_probe.script_errors = 0
 
 
 def miss(xy, p):
@@ -311,7 +315,7 @@ def main():
         print(f"| {case} | {len(patterns)} | profile at the rings lower by (%), smallest / median / largest | "
               f"{min(drops):.1f} / {np.median(drops):.1f} / {max(drops):.1f} |")
     os.rmdir(folder)
-    print(f"\n{total} patterns in all.")
+    print(f"\n{total} patterns in all; {run_probe.script_errors} script errors.")
 
 
 if __name__ == "__main__":
