@@ -8,11 +8,12 @@ Draws powder patterns of gold, ceria and silicon with pyFAI's detector
 geometry (200 kV electrons, a flat detector at a camera length that puts the
 first ring 130 to 190 pixels out, tilted or not), with kinematic ring
 intensities (multiplicity x |F|^2 x d, a screened-Coulomb electron
-scattering factor, a Debye-Waller factor), Gaussian ring profiles (sigma 0.8 to 2.5 pixels), a diffuse
-background falling from the centre, Poisson noise and a beam stop (a disc and
-an arm to the edge, reading 0). pattern_probe (built beside centre_accuracy)
-runs the script functions on each one; this script scores what they found
-against the geometry and prints Markdown tables:
+scattering factor, a Debye-Waller factor), Gaussian ring profiles (sigma 0.8
+to 2.5 pixels), a diffuse background falling from the centre, Poisson noise
+and a beam stop (a disc and an arm to the edge, reading 0). pattern_probe
+(built beside centre_accuracy) runs the script functions on each one; this
+script scores what they found against the geometry and prints Markdown
+tables:
 
 1. the centre, the ellipse and the d-spacings of the peak table by detector
    tilt and size;
@@ -225,10 +226,12 @@ def main():
     print("|---|---|---|---|---|---|---|---|---|---|---|")
     rows = [(1024, 0), (2048, 0)] + [(1024, t) for t in (3, 5, 8, 10, 15, 20)]
     for size, tilt in rows:
-        patterns = [Pattern(rng, size, ring_lists[materials[n % 3]], tilt=tilt) for n in range(per_row)]
+        patterns = [Pattern(rng, size, ring_lists[materials[n % 3]], tilt=tilt)
+                    for n in range(per_row)]
         results = run_probe(args.probe, patterns, folder)
         total += len(patterns)
-        guess, refine, ellipse, ratio, angle, product, d_ell, d_circ, true_ratio = ([] for _ in range(9))
+        guess, refine, ellipse, ratio, angle, product = ([] for _ in range(6))
+        d_ell, d_circ, true_ratio = [], [], []
         for p, r in zip(patterns, results):
             guess.append(miss(r["guess"], p))
             refine.append(miss(r["refine"], p))
@@ -243,12 +246,12 @@ def main():
                 angle.append(min(a, 180 - a))
             d_ell += d_errors(r, p, "elliptic")
             d_circ += d_errors(r, p, "circle")
-        print(f"| {size}² | {tilt} | {np.median(true_ratio):.4f} | {spread(guess, 1)} | "
+        print(f"| {size} x {size} | {tilt} | {np.median(true_ratio):.4f} | {spread(guess, 1)} | "
               f"{spread(refine, 1)} | {spread(ellipse, 1)} | {spread(ratio, 4)} | "
               f"{spread(angle, 1)} | {spread(product, 2)} | {spread(d_ell, 2)} | "
               f"{spread(d_circ, 2)} |", flush=True)
 
-    print("\nLimits, on 1024² patterns without tilt:\n")
+    print("\nLimits, on 1024 x 1024 patterns without tilt:\n")
     print("| case | patterns | measure | value |")
     print("|---|---|---|---|")
     # Rings as bright at the edge as near the centre.
@@ -264,7 +267,8 @@ def main():
     case = "rings equally bright to the edge"
     print(f"| {case} | {len(patterns)} | GuessCenter error (px), smallest / median / largest | "
           f"{min(guess):.1f} / {np.median(guess):.1f} / {max(guess):.1f} |")
-    print(f"| {case} | {len(patterns)} | RefineCenterEllipticity error (px), median / largest | {spread(refine, 1)} |")
+    print(f"| {case} | {len(patterns)} | RefineCenterEllipticity error (px), median / largest | "
+          f"{spread(refine, 1)} |")
     print(f"| {case} | {len(patterns)} | peaks in the table (refined ellipse; true centre) for "
           f"rings inside the profile, all patterns | {peaks}; {truth_peaks} for {inside} |")
     for off in (5, 20):
@@ -311,8 +315,10 @@ def main():
                 if 20 < k < len(zero) - 8 and zero[k] > 0:
                     drops.append(100 * (1 - counts[k] / zero[k]))
         case = f"beam stop reading about {dark} counts instead of 0"
-        print(f"| {case} | {len(patterns)} | GuessCenter moved (px), median / largest | {spread(moved, 1)} |")
-        print(f"| {case} | {len(patterns)} | profile at the rings lower by (%), smallest / median / largest | "
+        print(f"| {case} | {len(patterns)} | GuessCenter moved (px), median / largest | "
+              f"{spread(moved, 1)} |")
+        print(f"| {case} | {len(patterns)} | profile at the rings lower by (%), "
+              "smallest / median / largest | "
               f"{min(drops):.1f} / {np.median(drops):.1f} / {max(drops):.1f} |")
     os.rmdir(folder)
     print(f"\n{total} patterns in all; {run_probe.script_errors} script errors.")
