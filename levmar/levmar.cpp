@@ -1,8 +1,9 @@
-// Unconstrained Levenberg-Marquardt fit with a finite-difference Jacobian
-// (Madsen, Nielsen and Tingleff, 2004).  Full Jacobians are costly (m or 2m
-// model calls), so between them the Jacobian follows Broyden's rank-one
-// secant updates and is recomputed only after K = max(m, 10) updates or when
-// steps keep failing.
+// Unconstrained Levenberg-Marquardt fit (Madsen, Nielsen and Tingleff,
+// 2004), with a finite-difference or the caller's Jacobian.  Full difference
+// Jacobians are costly (m or 2m model calls), so between them the Jacobian
+// follows Broyden's rank-one secant updates and is recomputed only after
+// K = max(m, 10) updates or when steps keep failing.  The caller's Jacobian
+// is exact and cheap: it is evaluated after every accepted step instead.
 #include "levmar.h"
 
 #include "lm_kernels.h"
@@ -70,26 +71,29 @@ bool difference_jacobian(ModelFn func, float* p, const float* fp, float* J, floa
   return finite;
 }
 
-}  // namespace
-
-extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), float* p,
-                           float* x, int m, int n, int itmax, float* opts, float* info, float* work,
-                           float* covar, void* adata) {
+// The iteration both entry points share.  jacf null: difference Jacobians
+// and secant updates; otherwise jacf at the start and after each accepted
+// step.
+int unbounded_fit(ModelFn func, JacobianFn jacf, float* p, float* x, int m, int n, int itmax,
+                  float* opts, float* info, float* work, float* covar, void* adata) {
   if (!func || !p || m < 1 || n < m) return LM_ERROR;
 
-  const Options opt = read_options(opts);
+  const bool analytic = jacf != nullptr;
+  const Options opt = read_options(opts, !jacf);
   const bool central = opt.delta < 0.0F;
   const float delta = central ? -opt.delta : opt.delta;
 
-  const Workspace ws(work, 4, n, m);
+  // The analytic fit keeps no f(p) and no difference evaluations: its
+  // model values become residuals in place.
+  const Workspace ws(work, analytic ? 2 : 4, n, m);
   LuSolver lu(m);
 
   const std::size_t nn = static_cast<std::size_t>(n);
   const std::size_t mm = static_cast<std::size_t>(m);
-  float* hx = ws.vectors();  // f(p)
-  float* e = hx + nn;        // x - f(p)
-  float* wrk = e + nn;       // f(trial), or difference evaluations
-  float* wrk2 = wrk + nn;    // x - f(trial)
+  float* e = ws.vectors();                 // x - f(p)
+  float* wrk2 = e + nn;                    // x - f(trial)
+  float* hx = analytic ? e : wrk2 + nn;    // f(p)
+  float* wrk = analytic ? wrk2 : hx + nn;  // f(trial), or difference evaluations
   auto [J, A, Dp, g, diag, trial] = ws.fit();
 
   Report r;
@@ -99,7 +103,7 @@ extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void*
   r.initial_error = E;
   int stop = std::isfinite(E) ? 0 : 7;
 
-  int nu = 20;  // > 16 so that the first pass computes a Jacobian
+  int nu = analytic ? 2 : 20;  // > 16 so that the first pass computes a Jacobian
   bool accepted_since_jacobian = true;
   int updates = 0;
   const int max_updates = m > 10 ? m : 10;
@@ -116,9 +120,16 @@ extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void*
       stop = 6;
       break;
     }
-    if ((accepted_since_jacobian && nu > 16) || updates == max_updates) {
-      const bool finite = difference_jacobian(func, p, hx, J, wrk, wrk2, m, n, delta, central,
-                                              adata, r.evaluations);
+    if (analytic ? accepted_since_jacobian
+                 : (accepted_since_jacobian && nu > 16) || updates == max_updates) {
+      bool finite;
+      if (analytic) {
+        jacf(p, J, m, n, adata);
+        finite = all_finite(J, nn * mm);
+      } else {
+        finite = difference_jacobian(func, p, hx, J, wrk, wrk2, m, n, delta, central, adata,
+                                     r.evaluations);
+      }
       ++r.jacobians;
       if (!finite) {
         stop = 7;
@@ -166,7 +177,7 @@ extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void*
         break;
       }
       const float dF = E - Enew;
-      if (accepted_since_jacobian || dF > 0.0F) {
+      if (!analytic && (accepted_since_jacobian || dF > 0.0F)) {
         secant_update(J, Dp, D, hx, wrk, n, m);
         ++updates;
         dirty = true;
@@ -194,10 +205,22 @@ extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void*
     ++k;
   }
 
-  r.error = E;
-  r.gradient_norm = gnorm;
-  r.step = D;
-  r.iterations = k;
-  r.reason = stop;
+  r.close(E, gnorm, D, k, stop);
   return finish_fit(r, itmax, mu, formed, A, diag, lu, n, m, info, covar);
+}
+
+}  // namespace
+
+extern "C" int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), float* p,
+                           float* x, int m, int n, int itmax, float* opts, float* info, float* work,
+                           float* covar, void* adata) {
+  return unbounded_fit(func, nullptr, p, x, m, n, itmax, opts, info, work, covar, adata);
+}
+
+extern "C" int slevmar_der(void (*func)(float* p, float* hx, int m, int n, void* adata),
+                           void (*jacf)(float* p, float* j, int m, int n, void* adata), float* p,
+                           float* x, int m, int n, int itmax, float* opts, float* info, float* work,
+                           float* covar, void* adata) {
+  if (!jacf) return LM_ERROR;
+  return unbounded_fit(func, jacf, p, x, m, n, itmax, opts, info, work, covar, adata);
 }

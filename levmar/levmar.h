@@ -1,6 +1,7 @@
 /* Levenberg-Marquardt nonlinear least squares, single precision, with
- * finite-difference Jacobians.  The two entry points keep the classic
- * levmar argument lists so that callers written for it work unchanged.
+ * finite-difference Jacobians (the _dif entry points) or the caller's own
+ * (the _der entry points).  The entry points keep the classic levmar
+ * argument lists so that callers written for it work unchanged.
  *
  * The fit minimises E = sum_i (x_i - f_i(p))^2 over the m parameters p for
  * n >= m measurements x (x == NULL means all zeros).  Like the "norms" in
@@ -26,7 +27,8 @@
  *          [4] damping mu over the largest diagonal entry of the last
  *              J^T J (0 if none was formed),
  *          [5] iterations, [6] stop reason, [7] model calls,
- *          [8] finite-difference Jacobians, [9] linear systems solved.
+ *          [8] Jacobians (differenced or the caller's), [9] linear systems
+ *          solved.
  *          Stop reasons: 1 small gradient (bounded: and every active bound
  *          holds the gradient back), 2 small step, 3 itmax reached,
  *          4 absurdly large step, 5 damping can grow no further, 6 small
@@ -35,7 +37,7 @@
  *          or 5 in the last permitted iteration is reported as 3.
  *   work   NULL (the solver allocates), or caller scratch of at least
  *          4n + 4m + n*m + m*m floats (slevmar_dif) or
- *          2n + 4m + n*m + m*m floats (slevmar_bc_dif).
+ *          2n + 4m + n*m + m*m floats (the other three).
  *   covar  m*m floats (row-major), or NULL: inverse of the last J^T J
  *          times E / (n - m).  Left untouched when J^T J has a zero row or
  *          was never formed; n == m gives Inf or NaN.
@@ -44,7 +46,7 @@
  * LM_ERROR for reasons 4 and 7.  Either way p holds the last accepted point
  * (the start if no step was accepted), never a trial that failed.
  * LM_ERROR is also returned, with p, info and covar left
- * untouched and func never called, for bad arguments: func or p NULL,
+ * untouched and func never called, for bad arguments: func, jacf or p NULL,
  * m < 1, n < m, or (bounded) some lb[i] > ub[i].
  *
  * Results are deterministic: the same call gives the same bits.  The solver
@@ -84,6 +86,26 @@ int slevmar_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), fl
  * to the bound).  A parameter with lb[i] == ub[i] stays fixed.  info[7]
  * counts the Jacobian's calls too (m + 1 or 2m per Jacobian). */
 int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, void* adata), float* p, float* x,
+                   int m, int n, float* lb, float* ub, int itmax, float* opts, float* info,
+                   float* work, float* covar, void* adata);
+
+/* The caller's Jacobian: writes the n x m row-major J at p into j,
+ * j[i*m + k] = d f_i / d p_k. */
+typedef void (*slevmar_jacf)(float* p, float* j, int m, int n, void* adata);
+
+/* The same fits with the caller's Jacobian.  Options, stop rules and the
+ * iteration are those of the difference versions, except that jacf is
+ * evaluated at the start and after every accepted step (no differencing,
+ * no secant updates) and info[7] counts only calls of func.  Only
+ * opts[0..3] are read.  A Jacobian with a non-finite entry ends the fit
+ * with reason 7. */
+int slevmar_der(void (*func)(float* p, float* hx, int m, int n, void* adata),
+                void (*jacf)(float* p, float* j, int m, int n, void* adata), float* p, float* x,
+                int m, int n, int itmax, float* opts, float* info, float* work, float* covar,
+                void* adata);
+
+int slevmar_bc_der(void (*func)(float* p, float* hx, int m, int n, void* adata),
+                   void (*jacf)(float* p, float* j, int m, int n, void* adata), float* p, float* x,
                    int m, int n, float* lb, float* ub, int itmax, float* opts, float* info,
                    float* work, float* covar, void* adata);
 

@@ -1,10 +1,11 @@
-// Box-constrained Levenberg-Marquardt fit with a finite-difference Jacobian.
+// Box-constrained Levenberg-Marquardt fit.
 //
 // Each iteration first tries a damped Gauss-Newton step projected onto the
 // box (Kanzow, Yamashita and Fukushima, 2004).  When that step does not
 // reduce the error enough it falls back to a backtracking line search along
 // the projected step (Dennis and Schnabel), and failing that to a
-// projected-gradient step.  The Jacobian is recomputed at every iteration.
+// projected-gradient step.  The Jacobian, by differences or the caller's, is
+// recomputed at every iteration.
 //
 // The model is only ever evaluated inside the box: trial points are
 // projected, and difference steps that would cross a bound are taken on the
@@ -19,6 +20,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -305,17 +307,18 @@ bool projected_gradient(Model& model, const Box& box, const float* p, const floa
   return true;
 }
 
-}  // namespace
-
-extern "C" int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, void* adata),
-                              float* p, float* x, int m, int n, float* lb, float* ub, int itmax,
-                              float* opts, float* info, float* work, float* covar, void* adata) {
+// The iteration both entry points share.  jacf null: a difference Jacobian
+// that stays inside the box; otherwise the caller's.  Either is evaluated
+// at every iteration, that is at the start and after each accepted step.
+int bounded_fit(ModelFn func, JacobianFn jacf, float* p, float* x, int m, int n, float* lb,
+                float* ub, int itmax, float* opts, float* info, float* work, float* covar,
+                void* adata) {
   if (!func || !p || m < 1 || n < m) return LM_ERROR;
   if (lb && ub)
     for (int i = 0; i < m; ++i)
       if (lb[i] > ub[i]) return LM_ERROR;
 
-  const Options opt = read_options(opts);
+  const Options opt = read_options(opts, !jacf);
   // Unlike the unbounded fit, a NaN delta selects central differences.
   const bool central = !(opt.delta >= 0.0F);
   const float delta = std::fabs(opt.delta);
@@ -325,7 +328,8 @@ extern "C" int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, vo
 
   const Box box{lb, ub};
   Model model{func, x, m, n, adata};
-  BoxJacobian jacobian(model, box, delta, central);
+  std::optional<BoxJacobian> differences;
+  if (!jacf) differences.emplace(model, box, delta, central);
 
   const std::size_t nn = static_cast<std::size_t>(n);
   const std::size_t mm = static_cast<std::size_t>(m);
@@ -357,7 +361,13 @@ extern "C" int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, vo
       stop = 6;
       break;
     }
-    const bool finite = jacobian.compute(p, J);
+    bool finite;
+    if (jacf) {
+      jacf(p, J, m, n, adata);
+      finite = all_finite(J, nn * mm);
+    } else {
+      finite = differences->compute(p, J);
+    }
     ++r.jacobians;
     if (!finite) {
       stop = 7;
@@ -471,11 +481,23 @@ extern "C" int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, vo
   }
 
   // A stop 2 or 5 in the last permitted iteration closes as reason 3.
-  r.error = E;
-  r.gradient_norm = gnorm;
-  r.step = D;
-  r.iterations = k;
-  r.reason = stop;
-  r.evaluations = model.calls + jacobian.calls();
+  r.close(E, gnorm, D, k, stop);
+  r.evaluations = model.calls + (differences ? differences->calls() : 0);
   return finish_fit(r, itmax, mu, formed, A, diag, lu, n, m, info, covar);
+}
+
+}  // namespace
+
+extern "C" int slevmar_bc_dif(void (*func)(float* p, float* hx, int m, int n, void* adata),
+                              float* p, float* x, int m, int n, float* lb, float* ub, int itmax,
+                              float* opts, float* info, float* work, float* covar, void* adata) {
+  return bounded_fit(func, nullptr, p, x, m, n, lb, ub, itmax, opts, info, work, covar, adata);
+}
+
+extern "C" int slevmar_bc_der(void (*func)(float* p, float* hx, int m, int n, void* adata),
+                              void (*jacf)(float* p, float* j, int m, int n, void* adata), float* p,
+                              float* x, int m, int n, float* lb, float* ub, int itmax, float* opts,
+                              float* info, float* work, float* covar, void* adata) {
+  if (!jacf) return LM_ERROR;
+  return bounded_fit(func, jacf, p, x, m, n, lb, ub, itmax, opts, info, work, covar, adata);
 }

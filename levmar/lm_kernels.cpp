@@ -11,9 +11,9 @@
 namespace kelpo {
 namespace lm {
 
-Options read_options(const float* opts) {
+Options read_options(const float* opts, bool with_delta) {
   if (!opts) return {LM_INIT_MU, LM_STOP_THRESH, LM_STOP_THRESH, LM_STOP_THRESH, LM_DIFF_DELTA};
-  return {opts[0], opts[1], opts[2], opts[3], opts[4]};
+  return {opts[0], opts[1], opts[2], opts[3], with_delta ? opts[4] : LM_DIFF_DELTA};
 }
 
 std::vector<float> allocate_floats(unsigned long long count) {

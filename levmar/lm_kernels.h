@@ -13,6 +13,8 @@ namespace lm {
 class LuSolver;
 
 using ModelFn = void (*)(float* p, float* hx, int m, int n, void* adata);
+// A caller's Jacobian: writes the n x m row-major J at p into j.
+using JacobianFn = void (*)(float* p, float* j, int m, int n, void* adata);
 
 // Option defaults and the constants both solvers share.
 constexpr float kOneThird = 0.3333333334F;
@@ -30,7 +32,9 @@ struct Options {
   float delta;
 };
 
-Options read_options(const float* opts);
+// The analytic fits pass
+// with_delta false and read only the first four (delta is then the default).
+Options read_options(const float* opts, bool with_delta = true);
 
 // Scratch of `count` floats, zeroed.  Sizes no allocator could serve throw
 // std::bad_alloc like any other allocation failure.
@@ -119,6 +123,15 @@ struct Report {
   long long evaluations = 0;
   long long jacobians = 0;
   long long solves = 0;
+
+  // The state a solver's loop ended in.
+  void close(float E, float gnorm, float D, int k, int stop) {
+    error = E;
+    gradient_norm = gnorm;
+    step = D;
+    iterations = k;
+    reason = stop;
+  }
 };
 
 void write_info(const Report& r, float* info);

@@ -522,3 +522,67 @@ TEST(Workspace, CallerWorkAndRepeatedFitsGiveIdenticalBits) {
 }
 
 }  // namespace
+
+namespace {
+
+void decay_jacobian(float* p, float* j, int, int n, void*) {
+  for (int i = 0; i < n; ++i) {
+    const double e = std::exp(-static_cast<double>(p[1]) * i);
+    j[3 * i] = static_cast<float>(e);
+    j[3 * i + 1] = static_cast<float>(-p[0] * i * e);
+    j[3 * i + 2] = 1.0F;
+  }
+}
+
+void rosenbrock_jacobian(float* p, float* j, int, int n, void*) {
+  j[0] = -20.0F * p[0];
+  j[1] = 10.0F;
+  j[2] = -1.0F;
+  j[3] = 0.0F;
+  if (n > 2) j[4] = j[5] = 0.0F;
+}
+
+// The analytic entry points reach what the difference versions reach on
+// smooth problems, call func once per trial and jacf once per accepted step.
+TEST(Analytic, AgreesWithTheDifferenceVersions) {
+  std::vector<float> x = decay_data();
+  float lbd[3] = {-FLT_MAX, 0, -FLT_MAX}, ubd[3] = {FLT_MAX, 0.05F, FLT_MAX};
+  for (int bounded = 0; bounded < 2; ++bounded) {
+    Fit d = bounded ? bc(decay, {1, 0, 0}, x.data(), 40, lbd, ubd, 1000, demo_opts)
+                    : dif(decay, {1, 0, 0}, x.data(), 40, 1000, demo_opts);
+    Fit a{0, {}, {1, 0, 0}};
+    a.ret = bounded ? slevmar_bc_der(decay, decay_jacobian, a.p.data(), x.data(), 3, 40, lbd, ubd,
+                                     1000, demo_opts, a.info, nullptr, nullptr, nullptr)
+                    : slevmar_der(decay, decay_jacobian, a.p.data(), x.data(), 3, 40, 1000,
+                                  demo_opts, a.info, nullptr, nullptr, nullptr);
+    ASSERT_GE(a.ret, 0) << bounded;
+    ASSERT_GE(d.ret, 0) << bounded;
+    EXPECT_LE(a.info[1], d.info[1] * 1.0001F + 1e-9F) << bounded;
+    if (bounded)
+      expect_near_rel(a.p, {5.267183, 0.05, -0.045094}, 1e-4);
+    else
+      expect_near_rel(a.p, {5, 0.1, 1}, 1e-5);
+    // One model call per solve and the start (a small-step stop calls
+    // none), and no more Jacobians than that.
+    if (!bounded) {
+      EXPECT_NEAR(a.info[7], a.info[9], 1.0F);
+      EXPECT_LE(a.info[8], a.info[9] + 1);
+    }
+  }
+  Fit r{0, {}, {-1.2F, 1.0F}};
+  r.ret = slevmar_der(rosenbrock, rosenbrock_jacobian, r.p.data(), nullptr, 2, 2, 1000, demo_opts,
+                      r.info, nullptr, nullptr, nullptr);
+  ASSERT_GE(r.ret, 0);
+  expect_near_rel(r.p, {1, 1}, 1e-5);
+  // Only opts[0..3] are read, and a missing Jacobian is refused.
+  float four[4] = {1e-3F, 1e-15F, 1e-15F, 1e-20F};
+  std::vector<float> q = {1, 0, 0};
+  EXPECT_GE(slevmar_der(decay, decay_jacobian, q.data(), x.data(), 3, 40, 1000, four, nullptr,
+                        nullptr, nullptr, nullptr),
+            0);
+  EXPECT_EQ(slevmar_bc_der(decay, nullptr, q.data(), x.data(), 3, 40, nullptr, nullptr, 10,
+                           demo_opts, nullptr, nullptr, nullptr, nullptr),
+            LM_ERROR);
+}
+
+}  // namespace
