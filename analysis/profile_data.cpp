@@ -95,6 +95,16 @@ bool check_peaks(const profile_data& rec, const char* caller) {
       return false;
     }
   }
+  // A single NaN or infinite intensity, width or weight turns every sample
+  // of the fitted model into NaN.
+  for (int32_t k = 0; k < rec.npeaks; ++k) {
+    const float* row = rec.peaks.get() + kPeakColumns * k;
+    if (!std::isfinite(row[1]) || !std::isfinite(row[2]) || !std::isfinite(row[3])) {
+      reportf("ERROR in %s. Every peak intensity, HWHM and weight must be a finite number. \n",
+              caller);
+      return false;
+    }
+  }
   return true;
 }
 

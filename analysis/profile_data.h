@@ -81,7 +81,7 @@ bool check_profile(const profile_data& rec, const char* caller);
 // [0, length - 1] and strictly greater than the one before.
 bool check_splinepoints(const profile_data& rec, int32_t minimum, const char* caller);
 
-// At least one peak, and every position finite.
+// At least one peak, and every position, intensity, HWHM and weight finite.
 bool check_peaks(const profile_data& rec, const char* caller);
 
 // The samples the fits read are numbers: every profile sample from the first

@@ -58,38 +58,151 @@ bool check_fit_range(const profile_data& rec, int32_t start, int32_t end, const 
   return true;
 }
 
-// The solver's view of a fit.  Intensities of 10^3 to 10^6 next to
-// positions and widths of 1 to 10 leave the small parameters stuck under an
-// identity damping and a step test relative to the whole vector, so the
-// solver works on u = p / scale with fixed scales taken from the start:
-// position 1, intensity max(|A0|, 1e-3 x the largest |A0|), HWHM
-// max(|w0|, 0.5 samples), weight 1.  In the unbounded fit the weight is
+// Derivatives of the peaks of p at the sample indices 0 .. n-1, for every
+// parameter where the model depends on it smoothly: a weight outside [0, 1]
+// is clamped by the model and gets a zero column.  Written for float (the
+// fits) and double (checks against differences).
+template <typename T>
+void peak_jacobian(const T* p, T* jac, int m, int n) {
+  const T ln2 = static_cast<T>(kLn2);
+  const T pi = static_cast<T>(kPi);
+  const T gauss_norm = static_cast<T>(std::sqrt(kLn2 / kPi));
+  const int count = m / 4;
+  std::fill(jac, jac + static_cast<size_t>(std::max(n, 0)) * static_cast<size_t>(std::max(m, 0)),
+            T(0));
+  for (int k = 0; k < count; ++k) {
+    const T x0 = p[4 * k];
+    const T a = std::fabs(p[4 * k + 1]);
+    const T sign_a = p[4 * k + 1] < T(0) ? T(-1) : T(1);
+    const T w = std::fabs(p[4 * k + 2]);
+    const T sign_w = p[4 * k + 2] < T(0) ? T(-1) : T(1);
+    const T raw_eta = p[4 * k + 3];
+    const T eta = std::max(T(0), std::min(T(1), raw_eta));
+    const bool eta_free = raw_eta >= T(0) && raw_eta <= T(1);
+    const T lw = T(1) / (w * w);
+    const T g_unit = gauss_norm / w;   // unit-area Gauss at its centre
+    const T l_unit = T(1) / (pi * w);  // unit-area Lorentz at its centre
+    for (int i = 0; i < n; ++i) {
+      const T d = static_cast<T>(i) - x0;
+      const T s = d * d * lw;  // (x - x0)^2 / w^2
+      const T arg = -ln2 * s;
+      const T gauss = arg > T(-104) ? g_unit * std::exp(arg) : T(0);
+      const T q = T(1) / (T(1) + s);
+      const T lorentz = l_unit * q;
+      const T mixed_g = (T(1) - eta) * gauss;
+      const T mixed_l = eta * lorentz;
+      T* row = jac + static_cast<size_t>(i) * static_cast<size_t>(m) + 4 * k;
+      row[0] = a * T(2) * d * lw * (ln2 * mixed_g + mixed_l * q);
+      row[1] = sign_a * (mixed_g + mixed_l);
+      row[2] = sign_w * a / w * (mixed_g * (T(2) * ln2 * s - T(1)) + mixed_l * (s - T(1)) * q);
+      row[3] = eta_free ? a * (lorentz - gauss) : T(0);
+    }
+  }
+}
+
+// The unbounded fit keeps each weight in [0, 1] through
 // eta = (1 + sin u) / 2: a weight outside [0, 1] would be clamped by the
 // model, which then no longer depends on it, and the fit could not bring it
 // back.
+float weight_of(float u) {
+  return static_cast<float>((1.0 + std::sin(static_cast<double>(u))) / 2.0);
+}
+float weight_slope(float u) {
+  return static_cast<float>(std::cos(static_cast<double>(u)) / 2.0);
+}
+// The map is flat at 0 and 1, so a weight started there could never move:
+// starts are kept a hundredth inside, where its slope is still a tenth.
+float weight_start(float eta) {
+  return static_cast<float>(
+      std::asin(2.0 * std::clamp(static_cast<double>(eta), 0.01, 0.99) - 1.0));
+}
+
+// Intensities of 10^3 to 10^6 next to positions and widths of 1 to 10 leave
+// the small parameters stuck under an identity damping and a step test
+// relative to the whole vector, so the solver works on u with
+// p = offset + u x unit, fixed at the start:
+//   position: in the unbounded fit, in units of the peak's HWHM unit
+//     (below), but no larger than 2 samples, counted from 1 unit below its
+//     start.  A peak's natural length is its width; the cap keeps broad
+//     start widths (the readers' default of 10) from letting peaks trade
+//     places.  The bounded fit keeps positions in samples (unit 1).
+//   intensity: max(|A0|, 1e-3 x the largest |A0|), so that a peak started at
+//     or near zero gets the unit of a faint peak, not a vanishing one;
+//   HWHM: max(|w0|, 0.5), no unit narrower than half a sample, below which a
+//     sampled profile shows no width;
+//   weight: 1.
+// Positions are relative to the fit's first sample throughout.
+class ParameterScales {
+ public:
+  ParameterScales(const float* relative, int m, bool positions_in_widths)
+      : unit_(static_cast<size_t>(m), 1.0f), offset_(static_cast<size_t>(m), 0.0f) {
+    float largest = 0.0f;
+    for (int k = 1; k < m; k += 4)
+      if (std::isfinite(relative[k])) largest = std::max(largest, std::fabs(relative[k]));
+    for (int k = 0; k < m; k += 4) {
+      unit_[k + 1] = Usable(std::max(std::fabs(relative[k + 1]), 1e-3f * largest));
+      unit_[k + 2] = Usable(std::max(std::fabs(relative[k + 2]), 0.5f));
+      if (!positions_in_widths) continue;
+      unit_[k] = std::min(unit_[k + 2], kLargestPositionUnit);
+      offset_[k] = relative[k] - unit_[k];
+    }
+  }
+  float ToModel(size_t k, float u) const { return offset_[k] + u * unit_[k]; }
+  float ToSolver(size_t k, float p) const { return (p - offset_[k]) / unit_[k]; }
+  // d p_k / d u_k
+  float Unit(size_t k) const { return unit_[k]; }
+  size_t size() const { return unit_.size(); }
+
+ private:
+  static constexpr float kLargestPositionUnit = 2.0f;
+  static float Usable(float unit) { return std::isfinite(unit) && unit != 0.0f ? unit : 1.0f; }
+  std::vector<float> unit_;
+  std::vector<float> offset_;
+};
+
+// Profiles of huge values would overflow the solver's float sums of
+// squares.  Up to 2^40 the squares (2^80) of even 2^31 samples stay far
+// below float's limit of 2^128; a larger profile (and so the model) is
+// fitted multiplied by the power of two that brings it to about 2^20, which
+// changes no bit of the peak shapes.
+class MeasurementScale {
+ public:
+  explicit MeasurementScale(std::vector<float>& measured) {
+    float largest = 0.0f;
+    for (float v : measured)
+      if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    if (exponent > kHugeExponent) {
+      factor_ = std::ldexp(1.0f, 20 - exponent);
+      for (float& v : measured) v *= factor_;
+    }
+  }
+  float factor() const { return factor_; }
+
+ private:
+  static constexpr int kHugeExponent = 40;
+  float factor_ = 1.0f;
+};
+
+// The solver's view of a fit: its parameters u, and the model and Jacobian
+// callbacks that carry u through the scales (and the weight map) to the
+// peaks and back.
 class ScaledPeaks {
  public:
   // rows: m / 4 peak rows; positions are fitted relative to `origin`, the
   // fit's first sample.
-  ScaledPeaks(const float* rows, int m, float origin, bool map_weight)
+  ScaledPeaks(const float* rows, int m, float origin, bool map_weight, float data_factor)
       : start_(rows, rows + m),
-        scale_(static_cast<size_t>(m), 1.0f),
+        origin_(origin),
+        scales_(RelativeRows(rows, m, origin).data(), m, map_weight),
         u_(static_cast<size_t>(m)),
         model_(static_cast<size_t>(m)),
-        origin_(origin),
-        map_weight_(map_weight) {
-    float largest = 0.0f;
-    for (int k = 1; k < m; k += 4)
-      if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
-    for (int k = 0; k < m; k += 4) {
-      scale_[k + 1] = Usable(std::max(std::fabs(rows[k + 1]), 1e-3f * largest));
-      scale_[k + 2] = Usable(std::max(std::fabs(rows[k + 2]), 0.5f));
-    }
-    for (int k = 0; k < m; ++k) u_[k] = Relative(k) / scale_[k];
+        map_weight_(map_weight),
+        data_factor_(data_factor) {
+    for (int k = 0; k < m; ++k) u_[k] = scales_.ToSolver(k, Relative(k));
     if (map_weight_)
-      for (int k = 3; k < m; k += 4)
-        u_[k] = static_cast<float>(
-            std::asin(2.0 * std::clamp(static_cast<double>(rows[k]), 0.01, 0.99) - 1.0));
+      for (int k = 3; k < m; k += 4) u_[k] = weight_start(rows[k]);
     start_u_ = u_;
   }
 
@@ -98,31 +211,15 @@ class ScaledPeaks {
   // Parameter k of the start, positions relative to the origin.
   float Relative(int k) const { return k % 4 == 0 ? start_[k] - origin_ : start_[k]; }
 
-  // Bounds in model units, divided by the same scales.
+  // Bounds in model units (positions relative to the origin), carried to
+  // the solver's.
   void ScaleBounds(float* lower, float* upper) const {
-    for (size_t k = 0; k < scale_.size(); ++k) {
-      lower[k] /= scale_[k];
-      upper[k] /= scale_[k];
+    for (size_t k = 0; k < scales_.size(); ++k) {
+      lower[k] = scales_.ToSolver(k, lower[k]);
+      upper[k] = scales_.ToSolver(k, upper[k]);
     }
   }
 
-  // Profiles of huge values would overflow the solver's float sum of
-  // squares; their measurements (and so the model) are fitted multiplied
-  // by a power of two, which changes no bit of the peak shapes.
-  void ScaleMeasurements(std::vector<float>& measured) {
-    float largest = 0.0f;
-    for (float v : measured)
-      if (std::isfinite(v)) largest = std::max(largest, std::fabs(v));
-    int exponent = 0;
-    std::frexp(largest, &exponent);
-    if (exponent > kHugeExponent) {
-      data_factor_ = std::ldexp(1.0f, 20 - exponent);
-      for (float& v : measured) v *= data_factor_;
-    }
-  }
-
-  // The model at the solver's point: multiply back, map the weight,
-  // evaluate the peaks.
   static void Model(float* u, float* hx, int m, int n, void* adata) {
     auto& self = *static_cast<ScaledPeaks*>(adata);
     self.Unscale(u, self.model_.data());
@@ -131,40 +228,91 @@ class ScaledPeaks {
       for (int i = 0; i < n; ++i) hx[i] *= self.data_factor_;
   }
 
-  // The fitted rows in model units, absolute positions; a parameter the
-  // solver left exactly at its start keeps its start value bit for bit.
-  void Result(float* rows) const {
+  // The chain rule through the same map: column k times d p_k / d u_k.
+  static void Jacobian(float* u, float* jac, int m, int n, void* adata) {
+    auto& self = *static_cast<ScaledPeaks*>(adata);
+    self.Unscale(u, self.model_.data());
+    peak_jacobian(self.model_.data(), jac, m, n);
+    std::vector<float>& factor = self.column_factor_;
+    factor.resize(static_cast<size_t>(m));
+    for (int k = 0; k < m; ++k) {
+      const bool weight = self.map_weight_ && k % 4 == 3;
+      factor[k] = (weight ? weight_slope(u[k]) : self.scales_.Unit(k)) * self.data_factor_;
+    }
+    for (int i = 0; i < n; ++i) {
+      float* row = jac + static_cast<size_t>(i) * static_cast<size_t>(m);
+      for (int k = 0; k < m; ++k) row[k] *= factor[k];
+    }
+  }
+
+  // The rows at the solver's point u in model units, absolute positions; a
+  // parameter the solver left exactly at its start keeps its start value
+  // bit for bit.
+  void Result(const float* u, float* rows) const {
     std::vector<float> p(u_.size());
-    Unscale(u_.data(), p.data());
+    Unscale(u, p.data());
     for (size_t k = 0; k < u_.size(); ++k) {
-      if (u_[k] == start_u_[k] || (std::isnan(u_[k]) && std::isnan(start_u_[k])))
+      if (u[k] == start_u_[k] || (std::isnan(u[k]) && std::isnan(start_u_[k])))
         rows[k] = start_[k];
       else
         rows[k] = k % 4 == 0 ? p[k] + origin_ : p[k];
     }
   }
+  void Result(float* rows) const { Result(u_.data(), rows); }
 
  private:
-  static constexpr int kHugeExponent = 40;
-
-  static float Usable(float scale) { return std::isfinite(scale) && scale != 0.0f ? scale : 1.0f; }
+  static std::vector<float> RelativeRows(const float* rows, int m, float origin) {
+    std::vector<float> relative(rows, rows + m);
+    for (int k = 0; k < m; k += 4) relative[k] -= origin;
+    return relative;
+  }
 
   void Unscale(const float* u, float* p) const {
-    for (size_t k = 0; k < u_.size(); ++k) p[k] = u[k] * scale_[k];
+    for (size_t k = 0; k < u_.size(); ++k) p[k] = scales_.ToModel(k, u[k]);
     if (map_weight_)
-      for (size_t k = 3; k < u_.size(); k += 4)
-        p[k] = static_cast<float>((1.0 + std::sin(static_cast<double>(u[k]))) / 2.0);
+      for (size_t k = 3; k < u_.size(); k += 4) p[k] = weight_of(u[k]);
   }
 
   std::vector<float> start_;
-  std::vector<float> scale_;
+  float origin_;
+  ParameterScales scales_;
   std::vector<float> u_;
   std::vector<float> start_u_;
   std::vector<float> model_;
-  float origin_;
+  std::vector<float> column_factor_;
   bool map_weight_;
-  float data_factor_ = 1.0f;
+  float data_factor_;
 };
+
+// Whether some weight sits at (or within 0.02 of) an end of [0, 1] while
+// the error would fall by moving it inward: the weight map is flat there,
+// so the fit stops short of the minimum.  rows: positions relative to the
+// fit's first sample, measured in the same units as the model.
+std::vector<int> weights_held_at_an_end(const float* rows, int m, const float* measured, int n,
+                                        float data_factor) {
+  std::vector<int> held;
+  std::vector<float> model(static_cast<size_t>(n));
+  evaluate_peaks(rows, m, model.data(), n);
+  for (int k = 0; k < m; k += 4) {
+    const float eta = rows[k + 3];
+    if (!(eta < 0.02f || eta > 0.98f)) continue;
+    // d model / d eta = A (Lorentz - Gauss); the error falls inward when
+    // the residual leans toward the other shape.
+    const double x0 = rows[k];
+    const double a = std::fabs(static_cast<double>(rows[k + 1]));
+    const double w = std::fabs(static_cast<double>(rows[k + 2]));
+    double lean = 0.0;
+    for (int i = 0; i < n; ++i) {
+      const double s = (i - x0) * (i - x0) / (w * w);
+      const double dmodel =
+          a * (1.0 / (kPi * w) / (1.0 + s) - std::sqrt(kLn2 / kPi) / w * std::exp(-kLn2 * s));
+      lean +=
+          (static_cast<double>(measured[i]) - static_cast<double>(model[i]) * data_factor) * dmodel;
+    }
+    if ((eta > 0.98f && lean < 0.0) || (eta < 0.02f && lean > 0.0)) held.push_back(k + 3);
+  }
+  return held;
+}
 
 // The sample index of a position, when it lies inside the profile.
 bool sample_of(float position, int32_t length, int32_t& index) {
@@ -177,6 +325,14 @@ bool sample_of(float position, int32_t length, int32_t& index) {
 
 void pseudovoigt_model(float* p, float* hx, int m, int n, void*) {
   evaluate_peaks(p, m, hx, n);
+}
+
+void pseudovoigt_jacobian(const float* p, float* jac, int m, int n) {
+  peak_jacobian(p, jac, m, n);
+}
+
+void pseudovoigt_jacobian(const double* p, double* jac, int m, int n) {
+  peak_jacobian(p, jac, m, n);
 }
 
 void model_curve(const profile_data& rec, float* out) {
@@ -213,15 +369,42 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
   const int n = end - start + 1;
   const int m = kPeakColumns * rec.npeaks;
   std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
-  ScaledPeaks fit(rec.peaks.get(), m, static_cast<float>(start), true);
-  fit.ScaleMeasurements(measured);
+  const MeasurementScale data(measured);
+  float* peaks = rec.peaks.get();
+  const float origin = static_cast<float>(start);
 
   float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
   float info[LM_INFO_SZ] = {};
-  const int result = slevmar_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m, n,
-                                 kFitIterations, options, info, nullptr, nullptr, &fit);
+  ScaledPeaks fit(peaks, m, origin, true, data.factor());
+  int result =
+      slevmar_der(ScaledPeaks::Model, ScaledPeaks::Jacobian, fit.ScaledParameters(),
+                  measured.data(), m, n, kFitIterations, options, info, nullptr, nullptr, &fit);
+  fit.Result(peaks);
+
+  // A weight the map holds at an end is released to the middle and the fit
+  // run again from there, within what is left of the iteration limit; the
+  // new run is kept only when it ends lower.
+  std::vector<float> rows(static_cast<size_t>(m));
+  for (int again = 0; again < 2 && result >= 0 && result < kFitIterations; ++again) {
+    for (int k = 0; k < m; ++k) rows[k] = k % 4 == 0 ? peaks[k] - origin : peaks[k];
+    const std::vector<int> held =
+        weights_held_at_an_end(rows.data(), m, measured.data(), n, data.factor());
+    if (held.empty()) break;
+    std::vector<float> released(peaks, peaks + m);
+    for (int k : held) released[k] = 0.5f;
+    ScaledPeaks refit(released.data(), m, origin, true, data.factor());
+    float refit_info[LM_INFO_SZ] = {};
+    const int refit_result = slevmar_der(
+        ScaledPeaks::Model, ScaledPeaks::Jacobian, refit.ScaledParameters(), measured.data(), m, n,
+        kFitIterations - result, options, refit_info, nullptr, nullptr, &refit);
+    if (refit_result < 0 || !(refit_info[1] < info[1])) break;
+    refit.Result(peaks);
+    const int total = result + refit_result;
+    std::copy(refit_info, refit_info + LM_INFO_SZ, info);
+    info[5] = static_cast<float>(total);
+    result = total;
+  }
   report_fit_end(result, info);
-  fit.Result(rec.peaks.get());
   return result;
 }
 
@@ -234,9 +417,16 @@ int32_t fitpeakgroup(profile_data& rec, int32_t start, int32_t end, int32_t firs
   const int n = end - start + 1;
   const int m = kPeakColumns * (last - first + 1);
   float* rows = rec.peaks.get() + kPeakColumns * first;
+  // The width bounds are a factor 2 about the current HWHM: a width that is
+  // no positive number gives no box to fit in.
+  for (int k = 2; k < m; k += 4)
+    if (!(rows[k] > 0.0f) || !std::isfinite(rows[k])) {
+      report("ERROR in fitpeakgroup. Every peak's HWHM must be a positive number. \n");
+      return -1;
+    }
   std::vector<float> measured(rec.ysub.get() + start, rec.ysub.get() + end + 1);
-  ScaledPeaks fit(rows, m, static_cast<float>(start), false);
-  fit.ScaleMeasurements(measured);
+  const MeasurementScale data(measured);
+  ScaledPeaks fit(rows, m, static_cast<float>(start), false, data.factor());
   std::vector<float> lower(static_cast<size_t>(m));
   std::vector<float> upper(static_cast<size_t>(m));
   // Positions stay inside the fitted range (and never exclude the start),
@@ -258,6 +448,9 @@ int32_t fitpeakgroup(profile_data& rec, int32_t start, int32_t end, int32_t firs
 
   float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
   float info[LM_INFO_SZ] = {};
+  // Differences, not the exact Jacobian: with a width on its bound the
+  // bounded solver's projected steps crawl on exact derivatives, and a
+  // prefit needs only a good start.
   const int result = slevmar_bc_dif(ScaledPeaks::Model, fit.ScaledParameters(), measured.data(), m,
                                     n, lower.data(), upper.data(), kFitIterations, options, info,
                                     nullptr, nullptr, &fit);

@@ -19,6 +19,13 @@
 // the sample indices 0 .. n-1 into hx[n].  adata is not read.
 void pseudovoigt_model(float* p, float* hx, int m, int n, void* adata);
 
+// d model / d parameter of pseudovoigt_model at the sample indices 0 .. n-1:
+// jac[i * m + 4k + c] for column c (position, intensity, HWHM, weight) of
+// peak k, n x m.  A weight outside [0, 1] gets a zero column (the model
+// clamps it); elsewhere the derivatives are the closed forms.
+void pseudovoigt_jacobian(const float* p, float* jac, int m, int n);
+void pseudovoigt_jacobian(const double* p, double* jac, int m, int n);
+
 // The model of the whole peak table at the profile's samples: out[length].
 void model_curve(const profile_data& rec, float* out);
 
@@ -34,10 +41,16 @@ void model_curve(const profile_data& rec, float* out);
 //                                       than parameters)
 // and copies the parameters back into the peak table whatever the outcome.
 // The solver works on scaled parameters (intensities and widths divided by
-// their start values) and keeps each weight in [0, 1] through a smooth map;
-// a parameter it leaves exactly at its start keeps its start value bit for
-// bit.  Intensities and widths keep the sign the fit gives them.
-// Returns the solver's result: its iteration count, or -1.
+// units taken from their start values, positions in units of their widths)
+// with the model's exact derivatives,
+// and keeps each weight in [0, 1] through a smooth map; a parameter it
+// leaves exactly at its start keeps its start value bit for bit.  A weight
+// the map holds at 0 or 1 while the error would fall inside is released to
+// 0.5 and the fit run again (at most twice, kept only when it ends lower,
+// all runs together within the iteration limit).  Intensities and widths
+// keep the sign the fit gives them.
+// Returns the solver's result: its iteration count (summed over the runs
+// kept), or -1.
 // Needs ysub, at least one peak and 0 <= start <= end <= length - 1;
 // otherwise writes an ERROR line, changes nothing and returns -1.
 int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end);
@@ -45,10 +58,12 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end);
 // Fits peaks first .. last only, to ysub[start .. end], inside bounds taken
 // from their current rows: position +-20 samples but inside start .. end,
 // intensity >= 0, HWHM within a factor 2 of its current value, weight in
-// [0, 1].  Parameters are scaled as in fitpeaks (the weight is not mapped).
+// [0, 1].  Intensities and widths are scaled as in fitpeaks, positions stay
+// in samples and the weight is not mapped; the solver differences the model.
 // Writes no message; the rows change only when the solver succeeds.
 // Returns the solver's result.
-// Bad indices write an ERROR line and return -1.
+// Bad indices, or a HWHM that is not a positive number (its bounds would be
+// inverted), write an ERROR line and return -1.
 int32_t fitpeakgroup(profile_data& rec, int32_t start, int32_t end, int32_t first, int32_t last);
 
 // Re-estimates the spline heights from the fitted peaks:

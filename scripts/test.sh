@@ -6,12 +6,13 @@ cd "$(dirname "$0")/.."
 . scripts/packages.sh
 
 # Everything the build and the tests use, one Debian package a word: the
-# compiler and build tools, GoogleTest and Google Benchmark, and the
-# independent readers and writers the tests check our files with (the
-# spreadsheet programs among them run headless).
+# compiler and build tools, GoogleTest and Google Benchmark, MINPACK (the
+# peak-fit benchmark's independent fitter), and the independent readers and
+# writers the tests check our files with (the spreadsheet programs among
+# them run headless).
 test_packages="
   cmake g++ make
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libcminpack-dev
   python3-olefile libgsf-bin python3-xlwt python3-xlrd
   libreoffice-calc-nogui gnumeric
 "

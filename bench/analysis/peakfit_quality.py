@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""Reads the dumps of peakfit_quality and fits every problem again with
-scipy's trust-region least squares (double precision, weight kept in [0, 1],
-widths and intensities non-negative) from the road's start and from its end.
+"""Reads the dumps of peakfit_quality (run with --dump DIR) and fits every
+problem again with scipy's trust-region least squares (double precision,
+weight kept in [0, 1], widths and intensities non-negative) from the road's
+start and from its end: a second independent check beside the benchmark's
+own MINPACK refits.
 
     peakfit_quality.py DIR [BEFORE_DIR]
 

@@ -45,6 +45,15 @@ TEST(ProfileChecks, PeaksAndRanges) {
   rec.peaks[4] = NAN;
   EXPECT_FALSE(check_peaks(rec, "PeakFit"));
   EXPECT_EQ(out.lines.back(), "ERROR in PeakFit. Every peak position must be a finite number. \n");
+  rec.peaks[4] = 99.0f;
+  for (int column : {1, 2, 3}) {
+    rec.peaks[4 + column] = column == 2 ? -INFINITY : NAN;
+    EXPECT_FALSE(check_peaks(rec, "PeakFit")) << column;
+    EXPECT_EQ(
+        out.lines.back(),
+        "ERROR in PeakFit. Every peak intensity, HWHM and weight must be a finite number. \n");
+    rec.peaks[4 + column] = 1.0f;
+  }
 
   int32_t first = -7, last = -7;
   for (auto range : {std::pair{5.0, 100.0}, {-1.0, 50.0}, {60.0, 50.0}, {NAN, 50.0}, {0.0, 1e30}})

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <string>
 
 namespace {
@@ -92,6 +94,17 @@ TEST(Prefit, GroupFitStaysInsideItsBounds) {
   EXPECT_LE(p[2], 4.0f);
   EXPECT_GE(p[3], 0.0f);
   EXPECT_LE(p[3], 1.0f);
+
+  // A width that is no positive number would give inverted bounds.
+  Lines out;
+  for (float w : {-2.0f, 0.0f, NAN}) {
+    rec.peaks[2] = w;
+    const std::vector<float> before = peak_row(rec, 0);
+    EXPECT_EQ(fitpeakgroup(rec, 0, 299, 0, 0), -1) << w;
+    EXPECT_EQ(out.lines.back(),
+              "ERROR in fitpeakgroup. Every peak's HWHM must be a positive number. \n");
+    EXPECT_EQ(std::memcmp(before.data(), rec.peaks.get(), 4 * sizeof(float)), 0) << w;
+  }
 }
 
 TEST(FitMessages, EndMessagesTheIterationLimitAndAZeroedInfo) {
@@ -387,4 +400,111 @@ TEST(Prefit, HugeProfilesNegativeAreasAndBadSamples) {
   rec.spliney[1] = NAN;
   EXPECT_FALSE(peakfit_sequence(rec, "PeakFit"));
   EXPECT_EQ(out.lines.back(), "ERROR in PeakFit. Every spline height must be a finite number. \n");
+}
+
+namespace {
+void model_in_double(const std::vector<double>& p, std::vector<double>& out) {
+  const double ln2 = std::log(2.0), pi = 3.14159265358979;
+  for (size_t i = 0; i < out.size(); ++i) {
+    out[i] = 0.0;
+    for (size_t k = 0; k < p.size(); k += 4) {
+      const double w = std::fabs(p[k + 2]), eta = p[k + 3];
+      const double d2 = (i - p[k]) * (i - p[k]) / (w * w);
+      out[i] += std::fabs(p[k + 1]) * ((1 - eta) * std::sqrt(ln2 / pi) / w * std::exp(-ln2 * d2) +
+                                       eta / (pi * w) / (1 + d2));
+    }
+  }
+}
+}  // namespace
+
+// The exact derivatives against central differences of the model in double
+// at random points (either sign of intensity and width), and the float
+// version against the double one.
+TEST(PeakFits, JacobianMatchesCentralDifferences) {
+  std::mt19937 rng(16);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  const int n = 90, m = 12;
+  for (int trial = 0; trial < 25; ++trial) {
+    std::vector<double> p(m);
+    for (int k = 0; k < m; k += 4) {
+      p[k] = 10.0 + 70.0 * u(rng);
+      p[k + 1] = (u(rng) < 0.2 ? -1.0 : 1.0) * (100.0 + 1e5 * u(rng));
+      p[k + 2] = (u(rng) < 0.2 ? -1.0 : 1.0) * (1.2 + 14.0 * u(rng));
+      p[k + 3] = 0.01 + 0.98 * u(rng);
+    }
+    std::vector<double> jac(n * m), lo(n), hi(n);
+    pseudovoigt_jacobian(p.data(), jac.data(), m, n);
+    std::vector<float> pf(p.begin(), p.end()), jf(n * m);
+    pseudovoigt_jacobian(pf.data(), jf.data(), m, n);
+    for (int c = 0; c < m; ++c) {
+      const double h = 1e-6 * std::max(1.0, std::fabs(p[c]));
+      std::vector<double> q = p;
+      q[c] = p[c] - h;
+      model_in_double(q, lo);
+      q[c] = p[c] + h;
+      model_in_double(q, hi);
+      double largest = 0.0;
+      for (int i = 0; i < n; ++i) largest = std::max(largest, std::fabs(jac[i * m + c]));
+      for (int i = 0; i < n; ++i) {
+        ASSERT_NEAR(jac[i * m + c], (hi[i] - lo[i]) / (2 * h), 1e-6 * largest)
+            << "trial " << trial << " column " << c << " sample " << i;
+        ASSERT_NEAR(jf[i * m + c], jac[i * m + c], 1e-4 * largest) << trial << " " << c;
+      }
+    }
+  }
+}
+
+// A weight started next to either end of [0, 1], where the weight map is
+// flat, still reaches the minimum inside.
+TEST(PeakFits, WeightsComeBackFromTheEnds) {
+  std::vector<float> y(300);
+  for (int i = 0; i < 300; ++i) y[i] = pseudo_voigt(i, 150.3, 40000, 5, 0.7);
+  for (float eta : {0.999f, 0.001f}) {
+    auto rec = prefit_record(y, {0, 299}, {150});
+    const float start[4] = {150.9f, 36000, 5.6f, eta};
+    std::copy(start, start + 4, rec.peaks.get());
+    Lines out;
+    ASSERT_GE(fitpeaks(rec, 0, 299), 0) << eta;
+    EXPECT_NEAR(rec.peaks[3], 0.7f, 1e-3f) << eta;
+    EXPECT_NEAR(rec.peaks[0], 150.3f, 1e-3f) << eta;
+  }
+}
+
+// Narrow peaks 2,300 to 2,800 samples from the fit's first sample, against
+// the minimum an independent fitter finds (long_profile_reference.py).
+TEST(PeakFits, LongProfileWithNarrowPeaksFarFromTheStart) {
+  const std::vector<std::array<float, 4>> truth = {{2310.4f, 9000, 1.3f, 0.2f},
+                                                   {2321.7f, 5000, 2.1f, 0.8f},
+                                                   {2555.2f, 12000, 1.6f, 0.5f},
+                                                   {2790.9f, 7000, 2.8f, 0.1f},
+                                                   {2797.6f, 4000, 1.2f, 0.9f}};
+  const std::vector<float> start = {2310.9f, 8000,    1.5f,    0.5f, 2321.2f, 5600,    1.8f,
+                                    0.5f,    2555.8f, 10500,   1.9f, 0.5f,    2790.4f, 7800,
+                                    2.4f,    0.5f,    2798.0f, 3500, 1.4f,    0.5f};
+  const double minimum = 914851.2694;
+  const float at_minimum[5][4] = {{2310.4058f, 8967.4584f, 1.2930404f, 0.21393928f},
+                                  {2321.7009f, 5059.2424f, 2.1554359f, 0.74712426f},
+                                  {2555.191f, 12089.375f, 1.6095542f, 0.51438952f},
+                                  {2790.8931f, 6791.7111f, 2.8459521f, 0.0f},
+                                  {2797.5945f, 4068.4912f, 1.1742335f, 0.95031132f}};
+  const int n = 3000;
+  std::vector<float> y(n);
+  for (int i = 0; i < n; ++i) {
+    double v = 25.0 * std::sin(1.7 * i * i + 0.3 * i);
+    for (const auto& t : truth) v += peak_in_double(i, t);
+    y[i] = static_cast<float>(v);
+  }
+  auto rec = prefit_record(y, {0, n - 1.0f}, std::vector<float>(5, 0.0f));
+  std::copy(start.begin(), start.end(), rec.peaks.get());
+  Lines out;
+  ASSERT_GE(fitpeaks(rec, 0, n - 1), 0);
+  EXPECT_EQ(out.lines.back().rfind("Fit converged after", 0), 0u) << out.lines.back();
+  const double ss = residual(rec, 0, n - 1, table_of(rec));
+  EXPECT_LT(ss, minimum * (1 + 1e-5));
+  EXPECT_GT(ss, minimum * (1 - 1e-6)) << "the reference is no minimum";
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_NEAR(rec.peaks[4 * k], at_minimum[k][0], 2e-3f) << k;
+    EXPECT_NEAR(std::fabs(rec.peaks[4 * k + 2]), at_minimum[k][2], 2e-3f) << k;
+    EXPECT_NEAR(rec.peaks[4 * k + 3], at_minimum[k][3], 2e-3f) << k;
+  }
 }
