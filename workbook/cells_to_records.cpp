@@ -397,40 +397,42 @@ void add_strings(const ExcelSheet::RowCells& row, SharedStrings& strings) {
 // ---------------------------------------------------------------------------
 // SharedStrings
 
-SharedStrings::SharedStrings(Workbook::SharedStringTable& table) : table_(table) {
+SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& texts)
+    : table_(table), texts_(texts) {
+  // Cells name their texts by index: the index of texts by content is
+  // needed only for cells of other tables, and its room is the stream's.
+  texts_.ReleaseIndex();
   table_.total_count = 0;
   table_.unique_count = 0;
   table_.strings.clear();
+  table_.texts = &texts_;
+  table_.text_index.clear();
+}
+
+uint32_t SharedStrings::TextOf(const ExcelCell& cell, bool add) const {
+  if (cell.TextTableId() == texts_.Id()) return cell.TextIndex();
+  if (const char16_t* wide = cell.GetWString()) {
+    const std::u16string_view text(wide);
+    return add ? texts_.Add(text) : texts_.Find(text);
+  }
+  const char* narrow = cell.GetString();
+  const std::string_view text(narrow ? narrow : "");
+  return add ? texts_.Add(text) : texts_.Find(text);
 }
 
 uint64_t SharedStrings::Add(const ExcelCell& cell) {
   ++table_.total_count;
-  auto add = [&](auto& seen, auto text) {
-    const auto found = seen.find(text);
-    if (found != seen.end()) return found->second;
-    const uint64_t index = table_.strings.size();
-    LongUnicodeString entry;
-    if constexpr (std::is_same_v<decltype(text), std::u16string_view>) {
-      entry.flags = 1;
-      entry.wide.assign(text.begin(), text.end());
-    } else {
-      entry.flags = 0;
-      entry.narrow.assign(text.begin(), text.end());
-    }
-    table_.strings.push_back(std::move(entry));
-    seen.emplace(text, index);
-    ++table_.unique_count;
-    return index;
-  };
-  if (cell.Type() == ExcelCell::kWideString)
-    return add(wide_, std::u16string_view(cell.GetWString()));
-  return add(narrow_, std::string_view(cell.GetString()));
+  const uint32_t text = TextOf(cell, true);
+  if (text >= listed_.size()) listed_.resize(texts_.Size(), 0);
+  if (!listed_[text]) {
+    table_.text_index.push_back(text);
+    listed_[text] = ++table_.unique_count;
+  }
+  return listed_[text] - 1;
 }
 
 uint64_t SharedStrings::Find(const ExcelCell& cell) const {
-  if (cell.Type() == ExcelCell::kWideString)
-    return wide_.find(std::u16string_view(cell.GetWString()))->second;
-  return narrow_.find(std::string_view(cell.GetString()))->second;
+  return listed_[TextOf(cell, false)] - 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -438,7 +440,7 @@ uint64_t SharedStrings::Find(const ExcelCell& cell) const {
 
 void WorkbookContent::RecordsFromCells() {
   rebuild_worksheets(*this);
-  SharedStrings strings(globals.shared_strings);
+  SharedStrings strings(globals.shared_strings, *texts);
   const uint64_t active = settle_active_sheet(globals, sheets.size());
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
@@ -469,7 +471,9 @@ void WorkbookContent::RecordsFromCells() {
 // Straight into the stream
 
 CellTableWriter::CellTableWriter(WorkbookContent& book)
-    : book_(book), strings_(book.globals.shared_strings), layouts_(book.sheets.size()) {
+    : book_(book),
+      strings_(book.globals.shared_strings, *book.texts),
+      layouts_(book.sheets.size()) {
   rebuild_worksheets(book_);
   const uint64_t active = settle_active_sheet(book_.globals, book_.sheets.size());
   readers_.reserve(book_.sheets.size());

@@ -11,8 +11,6 @@
 // SetPositions, then WriteSheet each worksheet in order after the globals.
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <string>
 #include <vector>
 
 #include "workbook_content.h"
@@ -21,20 +19,26 @@ namespace YCompoundFiles {
 namespace YExcel {
 
 // The shared string table as a save rebuilds it: each distinct text once
-// per width, in the order of first use.
+// per width, in the order of first use, listed from the workbook's table of
+// texts.
 class SharedStrings {
  public:
-  // Empties the table and its counts.
-  explicit SharedStrings(Workbook::SharedStringTable& table);
+  // Empties the table and its counts; its strings will be texts' (a text of
+  // a cell of another table is added there).
+  SharedStrings(Workbook::SharedStringTable& table, TextTable& texts);
   // The index of a string cell's text, added when new; counts the cell.
   uint64_t Add(const ExcelCell& cell);
   // The index of a text added before.
   uint64_t Find(const ExcelCell& cell) const;
 
  private:
+  // The cell's text in texts_ (kNone when absent and add is false).
+  uint32_t TextOf(const ExcelCell& cell, bool add) const;
+
   Workbook::SharedStringTable& table_;
-  std::map<std::string, uint64_t, std::less<>> narrow_;
-  std::map<std::u16string, uint64_t, std::less<>> wide_;
+  TextTable& texts_;
+  // Per text of texts_: its index in the string table + 1, or 0.
+  std::vector<uint32_t> listed_;
 };
 
 class CellTableWriter {

@@ -1,23 +1,16 @@
 #include "excel_cell.h"
 
 #include <algorithm>
-#include <cstring>
-#include <utility>
+#include <string_view>
+#include <type_traits>
 
 #include "rk_codec.h"
+#include "text_table.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
 
 namespace {
-
-template <class Char>
-Char* copy_of(const Char* text, uint64_t length) {
-  Char* copy = new Char[length + 1];
-  std::copy(text, text + length, copy);
-  copy[length] = 0;
-  return copy;
-}
 
 template <class Char>
 uint64_t length_of(const Char* text) {
@@ -29,48 +22,14 @@ uint64_t length_of(const Char* text) {
 }  // namespace
 
 static_assert(sizeof(ExcelCell) == 16, "a cell stays a compact tagged value");
+static_assert(std::is_trivially_copyable_v<ExcelCell>, "cells move as plain bytes");
 
-ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0), row_(0) {}
+ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0), row_(0), texts_(0) {}
 
-ExcelCell::ExcelCell(const ExcelCell& other)
-    : value_(other.value_),
-      xf_(other.xf_),
-      type_(other.type_),
-      column_(other.column_),
-      row_(other.row_) {
-  CopyText(other);
-}
-
-ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
-  if (this == &other) return *this;
-  ExcelCell copy(other);
-  return *this = std::move(copy);
-}
-
-ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
-  if (this == &other) return *this;
-  Release();
-  value_ = other.value_;
-  xf_ = other.xf_;
-  type_ = other.type_;
-  column_ = other.column_;
-  row_ = other.row_;
-  other.type_ = kUndefined;
-  return *this;
-}
-
-// After a memberwise copy of other's fields: the text becomes this cell's own.
-void ExcelCell::CopyText(const ExcelCell& other) {
-  if (other.type_ == kNarrowString)
-    value_.narrow = copy_of(other.value_.narrow, length_of(other.value_.narrow));
-  else if (other.type_ == kWideString)
-    value_.wide = copy_of(other.value_.wide, length_of(other.value_.wide));
-}
-
-void ExcelCell::Release() {
-  if (type_ == kNarrowString) delete[] value_.narrow;
-  if (type_ == kWideString) delete[] value_.wide;
-  type_ = kUndefined;
+const TextTable* ExcelCell::Texts() const {
+  const TextTable* texts = TextTable::WithId(texts_);
+  // A copy that outlived its workbook shows no text.
+  return texts && value_.text < texts->Size() ? texts : nullptr;
 }
 
 bool ExcelCell::Get(int32_t& value) const {
@@ -98,21 +57,23 @@ bool ExcelCell::Get(double& value) const {
 }
 
 bool ExcelCell::Get(char* buffer) const {
-  if (type_ != kNarrowString) return false;
-  std::copy(value_.narrow, value_.narrow + length_of(value_.narrow) + 1, buffer);
+  const char* text = GetString();
+  if (!text) return false;
+  std::copy(text, text + GetStringLength() + 1, buffer);
   return true;
 }
 
 bool ExcelCell::Get(char16_t* buffer) const {
-  if (type_ != kWideString) return false;
-  std::copy(value_.wide, value_.wide + length_of(value_.wide) + 1, buffer);
+  const char16_t* text = GetWString();
+  if (!text) return false;
+  std::copy(text, text + GetStringLength() + 1, buffer);
   return true;
 }
 
 uint64_t ExcelCell::GetStringLength() const {
-  if (type_ == kNarrowString) return length_of(value_.narrow);
-  if (type_ == kWideString) return length_of(value_.wide);
-  return 0;
+  if (type_ != kNarrowString && type_ != kWideString) return 0;
+  const TextTable* texts = Texts();
+  return texts ? texts->Length(value_.text) : 0;
 }
 
 int32_t ExcelCell::GetInteger() const {
@@ -126,50 +87,54 @@ double ExcelCell::GetDouble() const {
 }
 
 const char* ExcelCell::GetString() const {
-  return type_ == kNarrowString ? value_.narrow : nullptr;
+  if (type_ != kNarrowString) return nullptr;
+  const TextTable* texts = Texts();
+  return texts ? texts->Narrow(value_.text) : nullptr;
 }
 
 const char16_t* ExcelCell::GetWString() const {
-  return type_ == kWideString ? value_.wide : nullptr;
+  if (type_ != kWideString) return nullptr;
+  const TextTable* texts = Texts();
+  return texts ? texts->Wide(value_.text) : nullptr;
 }
 
 void ExcelCell::SetInteger(int32_t value) {
-  Release();
   type_ = kInteger;
   value_.integer = value;
 }
 
 void ExcelCell::SetDouble(double value) {
-  Release();
   type_ = kDouble;
   value_.number = value;
 }
 
 void ExcelCell::SetString(const char* text) {
-  if (!text || !*text) {
+  TextTable* texts = TextTable::WithId(texts_);
+  if (!text || !*text || !texts) {
     EraseContents();
     return;
   }
-  // Copied before the old text goes: the argument may be this cell's own.
-  char* copy = copy_of(text, length_of(text));
-  Release();
+  value_.text = texts->Add(std::string_view(text, length_of(text)));
   type_ = kNarrowString;
-  value_.narrow = copy;
 }
 
 void ExcelCell::SetString(const char16_t* text) {
-  if (!text || !*text) {
+  TextTable* texts = TextTable::WithId(texts_);
+  if (!text || !*text || !texts) {
     EraseContents();
     return;
   }
-  char16_t* copy = copy_of(text, length_of(text));
-  Release();
+  value_.text = texts->Add(std::u16string_view(text, length_of(text)));
   type_ = kWideString;
-  value_.wide = copy;
+}
+
+void ExcelCell::SetTextIndex(uint32_t index, bool wide) {
+  value_.text = index;
+  type_ = wide ? kWideString : kNarrowString;
 }
 
 void ExcelCell::EraseContents() {
-  Release();
+  type_ = kUndefined;
 }
 
 std::ostream& operator<<(std::ostream& out, const ExcelCell& cell) {
@@ -183,7 +148,8 @@ std::ostream& operator<<(std::ostream& out, const ExcelCell& cell) {
       return out;
     }
     case ExcelCell::kNarrowString:
-      return out << cell.GetString();
+      if (const char* text = cell.GetString()) out << text;
+      return out;
     default:
       return out;
   }

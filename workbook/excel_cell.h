@@ -4,16 +4,21 @@
 // record; 0 unless set), which a value or its erasure leaves as it is: an
 // empty cell with a format is written back as a blank cell.
 //
-// A cell is a compact tagged value of 16 bytes: the value, or a pointer to
-// the cell's own text, beside the type and the format index. A string cell
-// owns one allocation, its text with a terminator; numbers allocate nothing.
-// Copies duplicate the text.
+// A cell is a compact tagged value of 16 bytes: the value, or the index of
+// its text in its workbook's table of texts (TextTable), beside the kind,
+// the format index, its place and the id of that table. A cell of a sheet
+// adds a new text to its workbook's table, or finds an equal one there; a
+// cell of no sheet keeps its texts in its thread's table of loose texts.
+// Cells copy as plain values: a copy shows the same text, and is valid as
+// long as the workbook whose texts it names.
 #include <cstdint>
 #include <ostream>
 #include <vector>
 
 namespace YCompoundFiles {
 namespace YExcel {
+
+class TextTable;
 
 class ExcelCell {
  public:
@@ -26,21 +31,6 @@ class ExcelCell {
   };
 
   ExcelCell();
-  // Inline: a row that grows moves its cells, and most hold no text.
-  ~ExcelCell() {
-    if (type_ >= kNarrowString) Release();
-  }
-  ExcelCell(const ExcelCell& other);
-  ExcelCell(ExcelCell&& other) noexcept
-      : value_(other.value_),
-        xf_(other.xf_),
-        type_(other.type_),
-        column_(other.column_),
-        row_(other.row_) {
-    other.type_ = kUndefined;
-  }
-  ExcelCell& operator=(const ExcelCell& other);
-  ExcelCell& operator=(ExcelCell&& other) noexcept;
 
   uint32_t Type() const { return type_; }
 
@@ -61,8 +51,8 @@ class ExcelCell {
   // As Get, with 0 or 0.0 when it fails.
   int32_t GetInteger() const;
   double GetDouble() const;
-  // The cell's own text (valid until the cell changes), or null when the
-  // cell holds no string of that width.
+  // The cell's text (valid until a text is added to its workbook), or null
+  // when the cell holds no string of that width.
   const char* GetString() const;
   const char16_t* GetWString() const;
 
@@ -100,24 +90,29 @@ class ExcelCell {
     return *this;
   }
 
+  // A string cell's text: its index in the table of texts of the given id.
+  uint16_t TextTableId() const { return texts_; }
+  uint32_t TextIndex() const { return value_.text; }
+
  private:
   friend class ExcelSheet;
-  void Release();
-  void CopyText(const ExcelCell& other);
+  // For a sheet reading its workbook's texts: the text at index in this
+  // cell's table.
+  void SetTextIndex(uint32_t index, bool wide);
+  const TextTable* Texts() const;
 
   union Value {
     int32_t integer;
     double number;
-    char* narrow;    // with its terminator
-    char16_t* wide;  // with its terminator
+    uint32_t text;
   };
   Value value_;
   uint16_t xf_;
   uint8_t type_;
   uint8_t column_;
-  // The row, kept likewise, in what would be padding: a cell costs 16
-  // bytes with or without it.
+  // The row, kept likewise, and the table id, in what would be padding.
   uint16_t row_;
+  uint16_t texts_;
 };
 
 // An integer or double cell as a number, a narrow string as its text; other

@@ -168,7 +168,7 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
       break;
     case Cells::kLabelSST:
       formats_exist = c.label_sst.xf_index < formats;
-      if (c.label_sst.string_index >= globals.shared_strings.strings.size())
+      if (c.label_sst.string_index >= globals.shared_strings.Count())
         return "a cell names a text the workbook lacks";
       break;
     default:
@@ -262,6 +262,7 @@ void ExcelFile::New(int32_t count) {
   carried_.clear();
   root_class_ = CompoundDocument::StorageClass();
   survey_ = ContentSurvey();
+  texts = std::make_unique<TextTable>();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
   globals.xfs.resize(kDefaultXFs);
@@ -290,6 +291,9 @@ bool ExcelFile::Load(const char* path) {
 
   std::vector<char> bytes;
   Workbook parsed_globals;
+  // The shared strings go straight into the table of texts the cells use.
+  auto parsed_texts = std::make_unique<TextTable>();
+  parsed_globals.shared_strings.texts = parsed_texts.get();
   std::vector<Worksheet> parsed_sheets;
   std::vector<ExcelSheet> parsed_cells;
   std::string unsound;
@@ -331,6 +335,7 @@ bool ExcelFile::Load(const char* path) {
     return false;
   }
   globals = std::move(parsed_globals);
+  texts = std::move(parsed_texts);
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
   root_class_ = root_class;
@@ -459,6 +464,8 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       // workbook yet; no record object is kept per cell.
       found.emplace_back();
       ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
+      if (parsed_globals.shared_strings.texts)
+        sheet.SetTextTableId(parsed_globals.shared_strings.texts->Id());
       ExcelSheet::ColumnCounts counts = cells_in_substream(at);
       for (uint64_t& count : counts) count = std::min(count, ExcelSheet::kMaxRows);
       sheet.ReserveCells(counts);

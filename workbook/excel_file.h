@@ -181,7 +181,9 @@ class ExcelFile : public WorkbookContent {
   // substream is not a worksheet are dropped). Returns the bytes consumed,
   // or 0 when the stream is damaged or not a workbook.
   // With parsed_cells, each worksheet's cells go straight into a sheet
-  // object there (of no workbook yet), in the order of the worksheets, and
+  // object there (of no workbook yet; its texts those of the globals' string
+  // table, when it reads into a table of texts), in the order of the
+  // worksheets, and
   // the worksheets keep no cell records; unsound then receives why the
   // first cell record that a save would not write back as it is fails
   // (empty when none does).

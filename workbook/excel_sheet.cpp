@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "rk_codec.h"
+#include "text_table.h"
 #include "workbook_content.h"
 
 namespace YCompoundFiles {
@@ -38,7 +39,12 @@ const Workbook::BoundSheet* bound_sheet_of(const WorkbookContent* owner, uint64_
 }  // namespace
 
 ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
-    : owner_(owner), sheet_index_(sheet_index), rows_(0), cols_(0), slot_{} {
+    : owner_(owner),
+      sheet_index_(sheet_index),
+      rows_(0),
+      cols_(0),
+      slot_{},
+      texts_(owner ? owner->texts->Id() : 0) {
   ReadCells();
 }
 
@@ -143,6 +149,7 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
     ExcelCell& cell = *list.emplace(list.begin() + static_cast<std::ptrdiff_t>(at));
     cell.row_ = r;
     cell.column_ = static_cast<uint8_t>(col);
+    cell.texts_ = texts_;
     return &cell;
   };
   // In order: every cell of later lies before the last of cells.
@@ -349,15 +356,30 @@ void ExcelSheet::ReadCell(const CellBlock& record,
       break;
     case Cells::kLabelSST: {
       const uint64_t index = record.label_sst.string_index;
-      if (index >= strings.strings.size()) break;
-      const LongUnicodeString& text = strings.strings[index];
-      if (ExcelCell* cell = Cell(r, c)) {
+      if (index >= strings.Count()) break;
+      ExcelCell* cell = Cell(r, c);
+      if (!cell) break;
+      cell->SetFormat(record.label_sst.xf_index);
+      if (!strings.texts) {
+        const LongUnicodeString& text = strings.strings[index];
         if (text.IsWide())
           cell->SetString(text.wide.c_str());
         else
           cell->SetString(text.narrow.c_str());
-        cell->SetFormat(record.label_sst.xf_index);
+        break;
       }
+      // The text is the table's already; a sheet of another workbook takes
+      // a copy of it.
+      const uint32_t t = strings.text_index[index];
+      const TextTable& texts = *strings.texts;
+      if (t == TextTable::kNone)
+        cell->EraseContents();
+      else if (texts.Id() == texts_)
+        cell->SetTextIndex(t, texts.IsWide(t));
+      else if (texts.IsWide(t))
+        cell->SetString(texts.Wide(t));
+      else
+        cell->SetString(texts.Narrow(t));
       break;
     }
     default:

@@ -170,6 +170,10 @@ class ExcelSheet {
   // sheet read aside joins it.
   void SetSheetIndex(uint64_t index) { sheet_index_ = index; }
   void SetOwner(WorkbookContent* owner) { owner_ = owner; }
+  // The id of the table of texts its cells use (TextTable): its workbook's.
+  // Set before any cell is, for a sheet read aside.
+  uint16_t TextTableId() const { return texts_; }
+  void SetTextTableId(uint16_t id) { texts_ = id; }
 
  private:
   // One column's cells, each stored once, in two lists sorted by row. Cells
@@ -192,6 +196,7 @@ class ExcelSheet {
   Column& ColumnFor(uint64_t col);
   std::vector<Column> columns_;
   std::array<uint16_t, kMaxCols> slot_;
+  uint16_t texts_;
 };
 
 }  // namespace YExcel

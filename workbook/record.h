@@ -47,6 +47,9 @@ class Record {
   explicit Record(uint16_t record_code);
   Record(const Record&) = default;
   Record& operator=(const Record&) = default;
+  // Moves take the data along rather than copying it.
+  Record(Record&&) noexcept = default;
+  Record& operator=(Record&&) noexcept = default;
   virtual ~Record();
 
   virtual uint64_t Read(const char* bytes, uint64_t size);

@@ -13,6 +13,27 @@ namespace {
 constexpr uint64_t kMinRoomForSplit = 12;
 constexpr uint64_t kStringHeader = 3;
 
+// One string as written: its characters in either width.
+struct Text {
+  bool wide;
+  uint64_t count;  // characters written
+  const char* narrow;
+  const char16_t* wide_units;
+
+  uint64_t CharacterBytes() const { return count * (wide ? 2 : 1); }
+  uint64_t Write(char* out) const {
+    ByteCodec::Put(out, static_cast<uint16_t>(count), 0);
+    ByteCodec::Put(out, static_cast<uint8_t>(wide ? 1 : 0), 2);
+    if (!wide) {
+      std::memcpy(out + kStringHeader, narrow, count);
+      return kStringHeader + count;
+    }
+    for (uint64_t i = 0; i < count; ++i)
+      ByteCodec::Put(out, static_cast<uint16_t>(wide_units[i]), kStringHeader + 2 * i);
+    return kStringHeader + 2 * count;
+  }
+};
+
 }  // namespace
 
 SharedStringTable::SharedStringTable() : Record(0x00FC), total_count(0), unique_count(0) {
@@ -21,7 +42,7 @@ SharedStringTable::SharedStringTable() : Record(0x00FC), total_count(0), unique_
 }
 
 uint64_t SharedStringTable::StringsToWrite() const {
-  return std::min<uint64_t>(unique_count, strings.size());
+  return std::min<uint64_t>(unique_count, Count());
 }
 
 uint64_t SharedStringTable::Layout(char* out) {
@@ -32,9 +53,23 @@ uint64_t SharedStringTable::Layout(char* out) {
   std::vector<char> whole;
 
   for (uint64_t i = 0, n = StringsToWrite(); i < n; ++i) {
-    LongUnicodeString& s = strings[i];
+    Text s;
+    if (texts) {
+      const uint32_t t = text_index[i];
+      s.wide = texts->IsWide(t);
+      s.count = std::min<uint64_t>(texts->Length(t), LongUnicodeString::kMaxCharacters);
+      s.narrow = texts->Narrow(t);
+      s.wide_units = texts->Wide(t);
+    } else {
+      LongUnicodeString& own = strings[i];
+      if (out) own.flags = own.IsWide() ? 1 : 0;
+      s.wide = own.IsWide();
+      s.count = own.WrittenCharacters();
+      s.narrow = own.narrow.data();
+      s.wide_units = own.wide.data();
+    }
     const uint64_t b = s.CharacterBytes();
-    const bool wide = s.IsWide();
+    const bool wide = s.wide;
     if (size + kStringHeader + b <= limit) {
       if (out) s.Write(out + size);
       size += kStringHeader + b;
@@ -91,11 +126,26 @@ uint64_t SharedStringTable::RecordSize() {
 }
 
 uint64_t SharedStringTable::Write(char* out) {
-  data.assign(DataSize(), 0);
-  ByteCodec::Put(data, total_count, 0);
-  ByteCodec::Put(data, static_cast<uint32_t>(StringsToWrite()), 4);
-  Layout(data.data());
-  return Record::Write(out);
+  // The data is laid out in the output itself, behind room for a header
+  // per part; each part then moves down behind its header. No copy of the
+  // table's bytes is held on the way.
+  const uint64_t size = DataSize();
+  const uint64_t parts = continue_indices.size() + 1;
+  char* laid = out + kHeaderSize * parts;
+  std::memset(laid, 0, size);
+  ByteCodec::Put(laid, total_count, 0);
+  ByteCodec::Put(laid, static_cast<uint32_t>(StringsToWrite()), 4);
+  Layout(laid);
+  char* to = out;
+  for (uint64_t k = 0, begin = 0; k < parts; ++k) {
+    const uint64_t end = k < continue_indices.size() ? continue_indices[k] : size;
+    ByteCodec::Put(to, k == 0 ? code : RecordCode::kContinue, 0);
+    ByteCodec::Put(to, static_cast<uint16_t>(end - begin), 2);
+    std::memmove(to + kHeaderSize, laid + begin, end - begin);
+    to += kHeaderSize + (end - begin);
+    begin = end;
+  }
+  return static_cast<uint64_t>(to - out);
 }
 
 uint64_t SharedStringTable::Read(const char* bytes, uint64_t size) {
@@ -109,9 +159,29 @@ uint64_t SharedStringTable::Read(const char* bytes, uint64_t size) {
   if (count > (data.size() - 8) / kStringHeader) return 0;
   total_count = total;
   unique_count = count;
-  strings.assign(count, LongUnicodeString());
+  if (texts) {
+    strings.clear();
+    text_index.clear();
+    text_index.reserve(count);
+    texts->Reserve(count, data.size());
+  } else {
+    strings.assign(count, LongUnicodeString());
+  }
   if (!ReadSplitStrings(count)) return 0;
+  // The texts hold what the record's bytes said.
+  if (texts) std::vector<char>().swap(data);
   return consumed;
+}
+
+void SharedStringTable::KeepText(const LongUnicodeString& s) {
+  // A cell shows its text up to the first zero; an empty one shows none.
+  if (s.IsWide()) {
+    const std::u16string_view text(s.wide.c_str());
+    text_index.push_back(text.empty() ? TextTable::kNone : texts->Append(text));
+  } else {
+    const std::string_view text(s.narrow.c_str());
+    text_index.push_back(text.empty() ? TextTable::kNone : texts->Append(text));
+  }
 }
 
 bool SharedStringTable::ReadSplitStrings(uint64_t count) {
@@ -119,9 +189,13 @@ bool SharedStringTable::ReadSplitStrings(uint64_t count) {
   const std::vector<uint64_t>& bounds = continue_indices;
   uint64_t position = 8;
   size_t next = 0;  // first boundary after the position
+  LongUnicodeString scratch;
 
   for (uint64_t i = 0; i < count; ++i) {
-    LongUnicodeString& s = strings[i];
+    LongUnicodeString& s = texts ? scratch : strings[i];
+    // The string before goes to the table of texts (its reading ends in
+    // more than one place).
+    if (texts && i > 0) KeepText(s);
     while (next < bounds.size() && bounds[next] <= position) ++next;
 
     uint16_t characters = 0;
@@ -179,6 +253,7 @@ bool SharedStringTable::ReadSplitStrings(uint64_t count) {
     if (!view.Has(cursor, s.TrailerBytes())) return false;
     position = cursor + s.TrailerBytes();
   }
+  if (texts && count > 0) KeepText(scratch);
   return true;
 }
 

@@ -14,13 +14,19 @@
 // that does not fit starts a new record; otherwise the string is split
 // (a 16-bit string so that every piece holds whole characters).
 //
-// The table writes min(unique_count, strings.size()) strings and that number
-// as its count; whoever changes the vector keeps unique_count equal to its
-// length.
+// The strings are held in one of two ways: as strings of their own
+// (strings), or, when texts is set, as indices into that table of texts
+// (text_index), which is how a workbook loads and saves them. Read with
+// texts set adds each string's text (up to its first zero) to the table and
+// notes its index (TextTable::kNone for an empty one); Write then writes
+// the texts listed. The table writes min(unique_count, the strings held)
+// strings and that number as its count; whoever changes the strings keeps
+// unique_count equal to their number.
 #include <cstdint>
 #include <vector>
 
 #include "record.h"
+#include "text_table.h"
 #include "unicode_strings.h"
 
 namespace YCompoundFiles {
@@ -41,9 +47,14 @@ struct SharedStringTable : Record {
   // DataSize plus 4 for each record of the layout.
   uint64_t RecordSize() override;
 
+  // The strings held, in either form.
+  uint64_t Count() const { return texts ? text_index.size() : strings.size(); }
+
   uint32_t total_count;
   uint32_t unique_count;
   std::vector<LongUnicodeString> strings;
+  TextTable* texts = nullptr;
+  std::vector<uint32_t> text_index;
 
  private:
   uint64_t StringsToWrite() const;
@@ -51,6 +62,8 @@ struct SharedStringTable : Record {
   // out (the data, already sized). Returns the data size.
   uint64_t Layout(char* out);
   bool ReadSplitStrings(uint64_t count);
+  // The string just read into s goes to the table of texts.
+  void KeepText(const LongUnicodeString& s);
 };
 
 }  // namespace GlobalsRecords

@@ -9,9 +9,11 @@
 // from it, and RecordsFromCells rebuilds the worksheets from them before a
 // save. Not copyable: the sheet objects point at their owner.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "excel_sheet.h"
+#include "text_table.h"
 #include "workbook_globals.h"
 #include "worksheet.h"
 
@@ -53,6 +55,8 @@ struct WorkbookContent {
 
   Workbook globals;
   std::vector<Worksheet> worksheets;
+  // The texts of every sheet's cells (on the heap, where its id finds it).
+  std::unique_ptr<TextTable> texts = std::make_unique<TextTable>();
   std::vector<ExcelSheet> sheets;
 };
 

@@ -75,9 +75,8 @@ TEST(CellsToRecordsTest, StringsAreSharedOncePerWidth) {
   const auto& table = book.globals.shared_strings;
   EXPECT_EQ(table.total_count, 3u);
   EXPECT_EQ(table.unique_count, 2u);
-  ASSERT_EQ(table.strings.size(), 2u);
-  EXPECT_EQ(table.strings[1].narrow, "b");
-  EXPECT_EQ(table.strings[1].flags, 0);
+  ASSERT_EQ(table.Count(), 2u);
+  EXPECT_STREQ(table.texts->Narrow(table.text_index[1]), "b");
   std::vector<uint64_t> indices;
   for (const auto& r : book.records()) indices.push_back(r.label_sst.string_index);
   EXPECT_EQ(indices, (std::vector<uint64_t>{0, 1, 0}));
@@ -85,9 +84,8 @@ TEST(CellsToRecordsTest, StringsAreSharedOncePerWidth) {
   *s.Cell(1, 0) = u"a";
   book.RecordsFromCells();  // a second save starts the table afresh
   EXPECT_EQ(table.total_count, 4u);
-  ASSERT_EQ(table.strings.size(), 3u);
-  EXPECT_EQ(table.strings[2].wide, u"a");
-  EXPECT_EQ(table.strings[2].flags, 1);
+  ASSERT_EQ(table.Count(), 3u);
+  EXPECT_EQ(std::u16string(table.texts->Wide(table.text_index[2])), u"a");
 }
 
 TEST(CellsToRecordsTest, SheetSizesGiveDimensionsIndexAndRowBlocks) {
