@@ -19,7 +19,8 @@
 // every const reader (At, StoredRows, StoredRow, RowReader) move no cell.
 // Cells that come in row order within their column (a sheet filled row by
 // row, column by column, or read from a file) are appended; other orders
-// cost more per cell but none is quadratic.
+// cost more per cell but none is quadratic. The texts of its cells live in
+// its workbook's table of texts (TextTable), each once.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +45,9 @@ class ExcelSheet {
   static constexpr uint64_t kMaxCols = 256;
 
   // owner is not owned; sheet_index names the sheet's position in it (its
-  // BoundSheet and Worksheet). Reads the cells (ReadCells).
+  // BoundSheet and Worksheet). Its cells use the owner's table of texts
+  // (without an owner, the thread's loose texts). Reads the cells
+  // (ReadCells).
   ExcelSheet(WorkbookContent* owner, uint64_t sheet_index);
 
   // The cell, the table grown to include it (a call that only looks still

@@ -53,14 +53,14 @@ uint64_t SharedStringTable::Layout(char* out) {
   std::vector<char> whole;
 
   for (uint64_t i = 0, n = StringsToWrite(); i < n; ++i) {
-    Text s;
-    if (texts) {
+    Text s{false, 0, "", nullptr};
+    if (texts && text_index[i] != TextTable::kNone) {
       const uint32_t t = text_index[i];
       s.wide = texts->IsWide(t);
       s.count = std::min<uint64_t>(texts->Length(t), LongUnicodeString::kMaxCharacters);
       s.narrow = texts->Narrow(t);
       s.wide_units = texts->Wide(t);
-    } else {
+    } else if (!texts) {
       LongUnicodeString& own = strings[i];
       if (out) own.flags = own.IsWide() ? 1 : 0;
       s.wide = own.IsWide();
