@@ -21,6 +21,8 @@ using CellBlock = RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 
 constexpr uint64_t kRowsPerBlock = 32;
+static_assert(kRowsPerBlock <= ExcelSheet::RowReader::kGroup,
+              "a block is read as one group of rows");
 // A sheet other than the active one is neither selected nor shown.
 constexpr uint16_t kNotActive = static_cast<uint16_t>(
     ~(WorksheetRecords::Window2::kSelected | WorksheetRecords::Window2::kShown));
@@ -72,22 +74,27 @@ struct Shape {
   uint64_t Blocks() const { return rows > Base() ? (rows - Base() - 1) / kRowsPerBlock + 1 : 0; }
 };
 
-// Each stored row, in order, also goes to each_row.
-template <class EachRow>
-Shape shape_of(const ExcelSheet& sheet, const LayoutRows& layout_rows, EachRow each_row) {
+// The sheet's shape; with whole false the scan stops at the first row that
+// holds cells to write, and first_col is left for the caller to find.
+Shape shape_of(const ExcelSheet& sheet, const LayoutRows& layout_rows, bool whole) {
   Shape shape;
   shape.rows = sheet.GetTotalRows();
   shape.cols = sheet.GetTotalCols();
   shape.first_col = shape.cols;
   ExcelSheet::RowReader reader(sheet);
-  for (uint64_t r = 0, stored = sheet.StoredRows(); r < stored; ++r) {
-    const ExcelSheet::RowCells& row = reader.Row(r);
-    each_row(row);
-    const auto first = std::find_if(row.begin(), row.end(), written);
-    if (first == row.end()) continue;
-    if (!shape.has_cells) shape.first_row = r;
-    shape.has_cells = true;
-    shape.first_col = std::min<uint64_t>(shape.first_col, first->Column());
+  const uint64_t stored = sheet.StoredRows();
+  for (uint64_t group = 0; group < stored && (whole || !shape.has_cells);
+       group += ExcelSheet::RowReader::kGroup) {
+    const uint64_t count = std::min(stored - group, ExcelSheet::RowReader::kGroup);
+    const auto& rows = reader.Rows(group, count);
+    for (uint64_t i = 0; i < count; ++i) {
+      const ExcelSheet::RowCells& row = rows[i];
+      const auto first = std::find_if(row.begin(), row.end(), written);
+      if (first == row.end()) continue;
+      if (!shape.has_cells) shape.first_row = group + i;
+      shape.has_cells = true;
+      shape.first_col = std::min<uint64_t>(shape.first_col, first->Column());
+    }
   }
   if (!shape.has_cells) shape.first_col = 0;
   // Rows without cells that carry layout count as used rows.
@@ -127,13 +134,16 @@ uint64_t rows_to_write(ExcelSheet::RowReader& reader, uint64_t stored,
       std::lower_bound(layout_rows.begin(), layout_rows.end(), begin,
                        [](const RowBlock::Row& r, uint64_t index) { return r.row_index < index; });
   cells.clear();
+  // Blocks hold at most a group of rows.
+  const auto& rows =
+      reader.Rows(begin, std::min(end, stored) > begin ? std::min(end, stored) - begin : 0);
   uint64_t n = 0;
   for (uint64_t r = begin; r < end; ++r) {
     const RowBlock::Row* layout = nullptr;
     if (next != layout_rows.end() && next->row_index == r) layout = &*next++;
     const size_t first = cells.size();
     if (r < stored) {
-      const ExcelSheet::RowCells& row = reader.Row(r);
+      const ExcelSheet::RowCells& row = rows[r - begin];
       if (has_written(row))
         for (const ExcelCell& cell : row) cells.push_back(&cell);
     }
@@ -384,14 +394,6 @@ class RecordBytes {
   CellRecords::Blank& blank_;
 };
 
-// Counts a row's string cells into the table, in order, as records_of_row
-// meets them.
-void add_strings(const ExcelSheet::RowCells& row, SharedStrings& strings) {
-  for (const ExcelCell& cell : row)
-    if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString)
-      strings.Add(cell);
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -445,7 +447,7 @@ void WorkbookContent::RecordsFromCells() {
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
     Worksheet& worksheet = worksheets[s];
-    const Shape shape = shape_of(sheet, worksheet.layout_rows, [](const ExcelSheet::RowCells&) {});
+    const Shape shape = shape_of(sheet, worksheet.layout_rows, true);
     set_sheet_records(worksheet, shape, s == active);
     worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
     ExcelSheet::RowReader reader(sheet);
@@ -480,12 +482,11 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
   for (size_t s = 0; s < book_.sheets.size(); ++s) {
     const ExcelSheet& sheet = book_.sheets[s];
     readers_.emplace_back(sheet);
-    // Strings are counted in the order a save meets them: row by row.
-    const Shape shape =
-        shape_of(sheet, book_.worksheets[s].layout_rows,
-                 [&](const ExcelSheet::RowCells& row) { add_strings(row, strings_); });
-    set_sheet_records(book_.worksheets[s], shape, s == active);
+    // Sizing the blocks reads every row once: it also counts the strings,
+    // in the order a save meets them, and finds the first used column.
+    Shape shape = shape_of(sheet, book_.worksheets[s].layout_rows, false);
     Layout& layout = layouts_[s];
+    layout.first_col = shape.cols;
     layout.base = shape.Base();
     layout.rows = shape.rows;
     layout.block_sizes.resize(shape.Blocks());
@@ -495,6 +496,8 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
       layout.block_sizes[b] = Block(s, b, nullptr, layout.dbcell_at[b]);
       layout.size += layout.block_sizes[b];
     }
+    shape.first_col = layout.first_col < shape.cols ? layout.first_col : 0;
+    set_sheet_records(book_.worksheets[s], shape, s == active);
   }
 }
 
@@ -506,6 +509,19 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   const uint64_t n =
       rows_to_write(readers_[s], layouts_[s].stored, book_.worksheets[s].layout_rows, begin,
                     std::min(layouts_[s].rows, begin + kRowsPerBlock), rows, block_cells_);
+
+  if (!out) {
+    for (uint64_t k = 0; k < n; ++k) {
+      const CellSpan row = cells_of(rows[k], block_cells_);
+      for (size_t i = 0; i < row.size(); ++i) {
+        const ExcelCell& cell = row[i];
+        if (written(cell))
+          layouts_[s].first_col = std::min<uint64_t>(layouts_[s].first_col, cell.Column());
+        if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString)
+          strings_.Add(cell);
+      }
+    }
+  }
 
   uint64_t position = 0;
   for (uint64_t k = 0; k < n; ++k) {

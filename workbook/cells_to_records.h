@@ -61,6 +61,7 @@ class CellTableWriter {
     std::vector<uint64_t> dbcell_at;    // offset of each block's DBCell in the block
     uint64_t size = 0;                  // the cell table's bytes
     uint64_t stored = 0;                // rows that may hold cells: below both counts
+    uint64_t first_col = 0;             // of the cells written, once sized
   };
 
  private:

@@ -141,7 +141,7 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (row >= kMaxRows || col >= kMaxCols) return nullptr;
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
-  Column& column = ColumnFor(col);
+  Column& column = slot_[col] ? columns_[slot_[col] - 1u] : ColumnFor(col);
   std::vector<ExcelCell>& cells = column.cells;
   const auto r = static_cast<uint16_t>(row);
   auto place = [&](std::vector<ExcelCell>& list, size_t at) {
@@ -214,28 +214,56 @@ ExcelSheet::RowReader::RowReader(const ExcelSheet& sheet) {
     if (!column.cells.empty()) at_.push_back({&column.cells, &column.later, 0, 0});
 }
 
+namespace {
+
+// Whether cells holds row, searched from at (where the row before was
+// found, as a rule, so that the next row lies at or after it).
+const ExcelCell* look(const std::vector<ExcelCell>& cells, uint16_t row, size_t& at) {
+  const size_t n = cells.size();
+  if (at < n && cells[at].Row() < row) ++at;
+  if ((at < n && cells[at].Row() < row) || (at > 0 && at <= n && cells[at - 1].Row() >= row))
+    at = lower_bound_from(cells, row, at);
+  return at < n && cells[at].Row() == row ? &cells[at] : nullptr;
+}
+
+}  // namespace
+
 const ExcelSheet::RowCells& ExcelSheet::RowReader::Row(uint64_t row) {
   row_.size_ = 0;
   if (row >= kMaxRows) return row_;
   const auto r = static_cast<uint16_t>(row);
-  // Whether cells holds row, at the place at: where the last row was found,
-  // or next to it, as a rule.
-  auto look = [&](const std::vector<ExcelCell>& cells, size_t& at) {
-    if (at >= cells.size() || cells[at].Row() != r) {
-      if (at < cells.size() && cells[at].Row() < r && at + 1 < cells.size() &&
-          cells[at + 1].Row() >= r)
-        ++at;
-      else
-        at = lower_bound_from(cells, r, at);
-      if (at == cells.size() || cells[at].Row() != r) return false;
-    }
-    row_.cells_[row_.size_++] = &cells[at];
-    return true;
-  };
-  for (Cursor& cursor : at_)
-    if (!look(*cursor.cells, cursor.in_cells) && !cursor.later->empty())
-      look(*cursor.later, cursor.in_later);
+  for (Cursor& cursor : at_) {
+    const ExcelCell* cell = look(*cursor.cells, r, cursor.in_cells);
+    if (!cell && !cursor.later->empty()) cell = look(*cursor.later, r, cursor.in_later);
+    if (cell) row_.cells_[row_.size_++] = cell;
+  }
   return row_;
+}
+
+const std::array<ExcelSheet::RowCells, ExcelSheet::RowReader::kGroup>& ExcelSheet::RowReader::Rows(
+    uint64_t first, uint64_t count) {
+  count = std::min({count, kGroup, first < kMaxRows ? kMaxRows - first : 0});
+  for (uint64_t i = 0; i < count; ++i) rows_[i].size_ = 0;
+  const uint64_t end = first + count;
+  // The cells of the rows from first on, each put into its row's list.
+  auto take = [&](const std::vector<ExcelCell>& cells, size_t& at) {
+    if (cells.empty() || !count) return;
+    look(cells, static_cast<uint16_t>(first), at);
+    for (; at < cells.size() && cells[at].Row() < end; ++at) {
+      RowCells& row = rows_[cells[at].Row() - first];
+      row.cells_[row.size_++] = &cells[at];
+    }
+    // The next group of rows lies right after, in each column: asked for
+    // now, it arrives while the other columns are read.
+    const ExcelCell* next = cells.data() + at;
+    const ExcelCell* last = cells.data() + std::min(cells.size(), at + kGroup);
+    for (; next < last; next += 64 / sizeof(ExcelCell)) __builtin_prefetch(next);
+  };
+  for (Cursor& cursor : at_) {
+    take(*cursor.cells, cursor.in_cells);
+    take(*cursor.later, cursor.in_later);
+  }
+  return rows_;
 }
 
 const ExcelCell* ExcelSheet::At(uint64_t row, uint64_t col) const {

@@ -103,9 +103,16 @@ class ExcelSheet {
   // search per cell. Valid while no cell is added to the sheet.
   class RowReader {
    public:
+    static constexpr uint64_t kGroup = 32;
+
     explicit RowReader(const ExcelSheet& sheet);
     // The cells stored in the row; the view changes with the next call.
     const RowCells& Row(uint64_t row);
+    // The cells stored in the rows first to first + count - 1 (count at
+    // most kGroup), element i for row first + i; valid until the next call.
+    // Each column is read once for all of them, in order, which is what a
+    // walk over many columns costs least as.
+    const std::array<RowCells, kGroup>& Rows(uint64_t first, uint64_t count);
 
    private:
     // Per column that holds cells, where the last search ended in its two
@@ -118,6 +125,7 @@ class ExcelSheet {
     };
     std::vector<Cursor> at_;
     RowCells row_;
+    std::array<RowCells, kGroup> rows_;
   };
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }
