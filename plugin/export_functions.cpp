@@ -182,6 +182,15 @@ ExcelCell& cell(ExcelSheet& sheet, uint64_t row, uint64_t col) {
   return *c;
 }
 
+// A stored number may be neither infinite nor NaN: such a value is written
+// as the error #NUM!, as spreadsheet programs show an impossible number.
+void set_number(ExcelCell& cell, double value) {
+  if (std::isfinite(value))
+    cell.SetDouble(value);
+  else
+    cell.SetError(ExcelCell::kErrorNum);
+}
+
 void write_cells(const Request& r, ExcelSheet& sheet, const std::vector<std::string>& words,
                  const float* pixels, uint64_t width, uint64_t height) {
   set_text(cell(sheet, 0, 0), r.title);
@@ -190,14 +199,14 @@ void write_cells(const Request& r, ExcelSheet& sheet, const std::vector<std::str
   if (r.layout == Layout::kProfile) {
     for (uint64_t i = 0; i < width; ++i) {
       const float abscissa = static_cast<float>(i) * r.scale;
-      cell(sheet, kFirstDataRow + i, 0).SetDouble(abscissa);
+      set_number(cell(sheet, kFirstDataRow + i, 0), abscissa);
       for (uint64_t j = 0; j < height; ++j)
-        cell(sheet, kFirstDataRow + i, 1 + j).SetDouble(pixels[i + j * width]);
+        set_number(cell(sheet, kFirstDataRow + i, 1 + j), pixels[i + j * width]);
     }
   } else {
     for (uint64_t x = 0; x < width; ++x)
       for (uint64_t y = 0; y < height; ++y)
-        cell(sheet, kFirstDataRow + y, x).SetDouble(pixels[x + y * width]);
+        set_number(cell(sheet, kFirstDataRow + y, x), pixels[x + y * width]);
   }
 }
 

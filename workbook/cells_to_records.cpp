@@ -196,8 +196,9 @@ void set_sheet_records(Worksheet& worksheet, const Shape& shape, bool active) {
 // Hands the cell records that a row's cells become to the sink, in order:
 // integers of the RK range as RK, runs of them as MulRK, other integers as
 // Number; doubles an RK value keeps exactly as RK, runs of them as MulRK,
-// other doubles as Number; strings as LabelSST; empty cells with a format as
-// Blank. A run is cells of neighbouring columns of the same kind.
+// other doubles as Number; strings as LabelSST; booleans and error values as
+// BoolErr; empty cells with a format as Blank. A run is cells of
+// neighbouring columns of the same kind.
 template <class Row, class Sink>
 void records_of_row(const Row& row, Sink& sink) {
   size_t i = 0;
@@ -248,12 +249,28 @@ void records_of_row(const Row& row, Sink& sink) {
         ++i;
         break;
       }
+      case ExcelCell::kBoolean:
+      case ExcelCell::kError:
+        sink.BoolErr(cell);
+        ++i;
+        break;
       default:
         sink.Label(cell);
         ++i;
         break;
     }
   }
+}
+
+// A boolean or error cell's record.
+void set_bool_err(CellRecords::BoolErr& record, uint16_t row, const ExcelCell& cell) {
+  bool value = false;
+  uint8_t code = 0;
+  record.row = row;
+  record.col = cell.Column();
+  record.xf_index = cell.Format();
+  record.error = cell.GetError(code) ? 1 : 0;
+  record.value = record.error ? code : (cell.GetBoolean(value) && value ? 1 : 0);
 }
 
 // Fills record objects: one CellBlock per record.
@@ -281,6 +298,10 @@ class RecordObjects {
     record.blank.row = row_;
     record.blank.col = cell.Column();
     record.blank.xf_index = cell.Format();
+  }
+  void BoolErr(const ExcelCell& cell) {
+    CellBlock& record = Add(Cells::kBoolErr);
+    set_bool_err(record.bool_err, row_, cell);
   }
   void Label(const ExcelCell& cell) {
     CellBlock& record = Add(Cells::kLabelSST);
@@ -324,7 +345,7 @@ class RecordBytes {
  public:
   RecordBytes(char* out, uint64_t& position, uint64_t row, const SharedStrings& strings,
               CellRecords::RK& rk, CellRecords::Number& number, CellRecords::LabelSST& label,
-              CellRecords::MulRK& mul_rk, CellRecords::Blank& blank)
+              CellRecords::MulRK& mul_rk, CellRecords::Blank& blank, CellRecords::BoolErr& bool_err)
       : out_(out),
         position_(position),
         row_(static_cast<uint16_t>(row)),
@@ -333,7 +354,8 @@ class RecordBytes {
         number_(number),
         label_(label),
         mul_rk_(mul_rk),
-        blank_(blank) {}
+        blank_(blank),
+        bool_err_(bool_err) {}
 
   void RK(const ExcelCell& cell, uint32_t value) {
     rk_.row = row_;
@@ -354,6 +376,10 @@ class RecordBytes {
     blank_.col = cell.Column();
     blank_.xf_index = cell.Format();
     Emit(blank_);
+  }
+  void BoolErr(const ExcelCell& cell) {
+    set_bool_err(bool_err_, row_, cell);
+    Emit(bool_err_);
   }
   void Label(const ExcelCell& cell) {
     label_.row = row_;
@@ -392,6 +418,7 @@ class RecordBytes {
   CellRecords::LabelSST& label_;
   CellRecords::MulRK& mul_rk_;
   CellRecords::Blank& blank_;
+  CellRecords::BoolErr& bool_err_;
 };
 
 }  // namespace
@@ -535,7 +562,8 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   for (uint64_t k = 0; k < n; ++k) {
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
-    RecordBytes sink(out, position, rows[k].row, strings_, rk_, number_, label_, mul_rk_, blank_);
+    RecordBytes sink(out, position, rows[k].row, strings_, rk_, number_, label_, mul_rk_, blank_,
+                     bool_err_);
     records_of_row(cells_of(rows[k], block_cells_), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);

@@ -83,6 +83,7 @@ class CellTableWriter {
   CellRecords::LabelSST label_;
   CellRecords::MulRK mul_rk_;
   CellRecords::Blank blank_;
+  CellRecords::BoolErr bool_err_;
 };
 
 }  // namespace YExcel

@@ -29,8 +29,8 @@ constexpr uint16_t kModelledGlobals[] = {
 };
 constexpr uint16_t kModelledSheet[] = {
     0x0809, 0x000A, 0x020B, 0x0200, 0x0208, 0x00D7, 0x023E,
-    0x00BD, 0x00FD, 0x0201, 0x00BE, 0x0203, 0x027E,  // cells (BoolErr and formulas aside)
-    0x0055, 0x007D, 0x0099, 0x0225, 0x0080, 0x0081,  // column and row layout, outline
+    0x00BD, 0x00FD, 0x0201, 0x00BE, 0x0203, 0x027E, 0x0205,  // cells (formulas aside)
+    0x0055, 0x007D, 0x0099, 0x0225, 0x0080, 0x0081,          // column and row layout, outline
 };
 
 // Bookkeeping of the writer, view and print settings: dropped by a save.
@@ -206,12 +206,6 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
     return;
   }
   switch (code) {
-    case 0x0205: {  // BOOLERR: a boolean or an error value
-      uint8_t error = 0;
-      ByteView(data, length).Get(error, 7);
-      Note(error ? Kind::kErrorValues : Kind::kBooleans);
-      return;
-    }
     case 0x0006:
     case 0x0406:
     case 0x00BC:
@@ -272,8 +266,6 @@ std::string ContentSurvey::Describe() const {
   // In the order of Kind.
   static const char* const kNames[] = {
       "formulas",
-      "booleans",
-      "error values",
       "merged cells",
       "defined names",
       "charts or drawings",

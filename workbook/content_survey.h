@@ -22,8 +22,6 @@ class ContentSurvey {
  public:
   enum class Kind {
     kFormulas,
-    kBooleans,
-    kErrorValues,
     kMergedCells,
     kDefinedNames,
     kChartsOrDrawings,

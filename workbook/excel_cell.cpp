@@ -1,6 +1,7 @@
 #include "excel_cell.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <type_traits>
 
@@ -56,6 +57,22 @@ bool ExcelCell::Get(double& value) const {
   return false;
 }
 
+bool ExcelCell::IsErrorCode(uint8_t code) {
+  return std::find(std::begin(kErrorCodes), std::end(kErrorCodes), code) != std::end(kErrorCodes);
+}
+
+bool ExcelCell::GetBoolean(bool& value) const {
+  if (type_ != kBoolean) return false;
+  value = value_.integer != 0;
+  return true;
+}
+
+bool ExcelCell::GetError(uint8_t& code) const {
+  if (type_ != kError) return false;
+  code = static_cast<uint8_t>(value_.integer);
+  return true;
+}
+
 bool ExcelCell::Get(char* buffer) const {
   const char* text = GetString();
   if (!text) return false;
@@ -109,22 +126,37 @@ void ExcelCell::SetDouble(double value) {
 }
 
 void ExcelCell::SetString(const char* text) {
-  TextTable* texts = TextTable::WithId(texts_);
-  if (!text || !*text || !texts) {
-    EraseContents();
-    return;
-  }
-  value_.text = texts->Add(std::string_view(text, length_of(text)));
-  type_ = kNarrowString;
+  if (!text || !*text) return EraseContents();
+  SetText(std::string_view(text, length_of(text)));
 }
 
 void ExcelCell::SetString(const char16_t* text) {
+  if (!text || !*text) return EraseContents();
+  SetText(std::u16string_view(text, length_of(text)));
+}
+
+void ExcelCell::SetBoolean(bool value) {
+  type_ = kBoolean;
+  value_.integer = value ? 1 : 0;
+}
+
+void ExcelCell::SetError(uint8_t code) {
+  if (!IsErrorCode(code)) return;
+  type_ = kError;
+  value_.integer = code;
+}
+
+void ExcelCell::SetText(std::string_view text) {
   TextTable* texts = TextTable::WithId(texts_);
-  if (!text || !*text || !texts) {
-    EraseContents();
-    return;
-  }
-  value_.text = texts->Add(std::u16string_view(text, length_of(text)));
+  if (!texts) return EraseContents();
+  value_.text = texts->Add(text);
+  type_ = kNarrowString;
+}
+
+void ExcelCell::SetText(std::u16string_view text) {
+  TextTable* texts = TextTable::WithId(texts_);
+  if (!texts) return EraseContents();
+  value_.text = texts->Add(text);
   type_ = kWideString;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // One cell of a sheet: nothing, an integer, a double, a narrow (8-bit)
-// string or a wide (UTF-16) string, and the index of its cell format (XF
+// string or a wide (UTF-16) string, a boolean or an error value (such as
+// #NUM!), and the index of its cell format (XF
 // record; 0 unless set), which a value or its erasure leaves as it is: an
 // empty cell with a format is written back as a blank cell.
 //
@@ -13,6 +14,7 @@
 // long as the workbook whose texts it names.
 #include <cstdint>
 #include <ostream>
+#include <string_view>
 #include <vector>
 
 namespace YCompoundFiles {
@@ -28,7 +30,14 @@ class ExcelCell {
     kDouble = 2,
     kNarrowString = 3,
     kWideString = 4,
+    kBoolean = 5,
+    kError = 6,
   };
+  // The codes of the error values a cell may hold: #NULL!, #DIV/0!,
+  // #VALUE!, #REF!, #NAME?, #NUM!, #N/A.
+  static constexpr uint8_t kErrorCodes[] = {0x00, 0x07, 0x0F, 0x17, 0x1D, 0x24, 0x2A};
+  static constexpr uint8_t kErrorNum = 0x24;  // #NUM!, an impossible number
+  static bool IsErrorCode(uint8_t code);
 
   ExcelCell();
 
@@ -45,6 +54,9 @@ class ExcelCell {
   // GetStringLength() + 1 characters.
   bool Get(char* buffer) const;
   bool Get(char16_t* buffer) const;
+  bool GetBoolean(bool& value) const;
+  // The error's code, one of kErrorCodes.
+  bool GetError(uint8_t& code) const;
 
   // Characters of a string cell without the terminator; 0 for other cells.
   uint64_t GetStringLength() const;
@@ -63,6 +75,9 @@ class ExcelCell {
   void SetDouble(double value);
   void SetString(const char* text);
   void SetString(const char16_t* text);
+  void SetBoolean(bool value);
+  // A code outside kErrorCodes leaves the cell as it is.
+  void SetError(uint8_t code);
   // Undefined, the text released; the format stays.
   void EraseContents();
 
@@ -99,6 +114,9 @@ class ExcelCell {
   // For a sheet reading its workbook's texts: the text at index in this
   // cell's table.
   void SetTextIndex(uint32_t index, bool wide);
+  // A text read from a file: a text cell even when the text is empty.
+  void SetText(std::string_view text);
+  void SetText(std::u16string_view text);
   const TextTable* Texts() const;
 
   union Value {

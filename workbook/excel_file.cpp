@@ -165,6 +165,9 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
       break;
     case Cells::kBoolErr:
       formats_exist = c.bool_err.xf_index < formats;
+      if (c.bool_err.error > 1 ||
+          (c.bool_err.error ? !ExcelCell::IsErrorCode(c.bool_err.value) : c.bool_err.value > 1))
+        return "a cell holds a boolean or error value the format does not know";
       break;
     case Cells::kLabelSST:
       formats_exist = c.label_sst.xf_index < formats;

@@ -367,11 +367,12 @@ void ExcelSheet::ReadCell(const CellBlock& record,
       }
       break;
     case Cells::kBoolErr:
-      if (record.bool_err.error == 0) {
-        if (ExcelCell* cell = Cell(r, c)) {
-          cell->SetInteger(record.bool_err.value);
-          cell->SetFormat(record.bool_err.xf_index);
-        }
+      if (ExcelCell* cell = Cell(r, c)) {
+        if (record.bool_err.error)
+          cell->SetError(record.bool_err.value);
+        else
+          cell->SetBoolean(record.bool_err.value != 0);
+        cell->SetFormat(record.bool_err.xf_index);
       }
       break;
     // Blanks hold only a format.
@@ -391,23 +392,21 @@ void ExcelSheet::ReadCell(const CellBlock& record,
       if (!strings.texts) {
         const LongUnicodeString& text = strings.strings[index];
         if (text.IsWide())
-          cell->SetString(text.wide.c_str());
+          cell->SetText(std::u16string_view(text.wide.c_str()));
         else
-          cell->SetString(text.narrow.c_str());
+          cell->SetText(std::string_view(text.narrow.c_str()));
         break;
       }
       // The text is the table's already; a sheet of another workbook takes
       // a copy of it.
       const uint32_t t = strings.text_index[index];
       const TextTable& texts = *strings.texts;
-      if (t == TextTable::kNone)
-        cell->EraseContents();
-      else if (texts.Id() == texts_)
+      if (texts.Id() == texts_)
         cell->SetTextIndex(t, texts.IsWide(t));
       else if (texts.IsWide(t))
-        cell->SetString(texts.Wide(t));
+        cell->SetText(std::u16string_view(texts.Wide(t)));
       else
-        cell->SetString(texts.Narrow(t));
+        cell->SetText(std::string_view(texts.Narrow(t)));
       break;
     }
     default:

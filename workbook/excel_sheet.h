@@ -149,9 +149,9 @@ class ExcelSheet {
 
   // Rebuilds the table from the worksheet's records: its Dimensions give the
   // size (within the limits), then the cell records fill it in order.
-  // Integer and double RK values, numbers, booleans (as integers 0 and 1)
-  // and shared strings become cells with their formats; blanks give empty
-  // cells with their formats; errors and formulas give nothing. A
+  // Integer and double RK values, numbers, booleans, error values and
+  // shared strings (an empty one too) become cells with their formats;
+  // blanks give empty cells with their formats; formulas give nothing. A
   // record outside the Dimensions grows the table; one beyond the limits, or
   // a string index beyond the shared string table, is ignored.
   void ReadCells();

@@ -174,14 +174,11 @@ uint64_t SharedStringTable::Read(const char* bytes, uint64_t size) {
 }
 
 void SharedStringTable::KeepText(const LongUnicodeString& s) {
-  // A cell shows its text up to the first zero; an empty one shows none.
-  if (s.IsWide()) {
-    const std::u16string_view text(s.wide.c_str());
-    text_index.push_back(text.empty() ? TextTable::kNone : texts->Append(text));
-  } else {
-    const std::string_view text(s.narrow.c_str());
-    text_index.push_back(text.empty() ? TextTable::kNone : texts->Append(text));
-  }
+  // A cell shows its text up to the first zero; an empty text stays a text.
+  if (s.IsWide())
+    text_index.push_back(texts->Append(std::u16string_view(s.wide.c_str())));
+  else
+    text_index.push_back(texts->Append(std::string_view(s.narrow.c_str())));
 }
 
 bool SharedStringTable::ReadSplitStrings(uint64_t count) {

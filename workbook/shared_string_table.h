@@ -18,7 +18,7 @@
 // (strings), or, when texts is set, as indices into that table of texts
 // (text_index), which is how a workbook loads and saves them. Read with
 // texts set adds each string's text (up to its first zero) to the table and
-// notes its index (TextTable::kNone for an empty one); Write then writes
+// notes its index (an empty text included); Write then writes
 // the texts listed. The table writes min(unique_count, the strings held)
 // strings and that number as its count; whoever changes the strings keeps
 // unique_count equal to their number.

@@ -45,7 +45,8 @@ struct WorkbookContent {
   //   have at most two decimals as RK, runs of them as MulRK; other doubles
   //   as Number. Strings as LabelSST, each distinct text stored once per
   //   width, in order of first use.
-  //   Empty cells that carry a format as Blank records.
+  //   Booleans and error values as BoolErr. Empty cells that carry a format
+  //   as Blank records.
   // - Every record carries its cell's format (XF index).
   // - The active sheet of Window1 (the first when it names none) the only
   //   one selected and shown: Window2 of every other sheet without those

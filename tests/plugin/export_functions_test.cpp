@@ -21,6 +21,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <map>
 
 using standin::float_arg;
@@ -505,20 +506,21 @@ const Fixture kFixtures[] = {
     {"perl-outline.xls", nullptr},
     {"poi-uncalced.xls", nullptr},
     {"poi-class-id.xls", nullptr},
+    {"poi-empty-text.xls", nullptr},
+    {"poi-bool-error.xls", nullptr},
     {"poi-autofilter.xls",
      "the workbook holds an autofilter (0x009D), which this export cannot write back"},
     {"poi-write-protected.xls",
      "the workbook holds write protection (0x005B, 0x0086), which this export cannot write "
      "back"},
     {"xlwt-rich.xls",
-     "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+     "the workbook holds formulas and merged cells, which this export cannot write back"},
     {"gnumeric-rich.xls",
-     "the workbook holds formulas, booleans and merged cells, which this export cannot write back"},
+     "the workbook holds formulas and merged cells, which this export cannot write back"},
     {"libreoffice-rich.xls",
      "the workbook holds formulas and merged cells, which this export cannot write back"},
     {"gnumeric-names-notes.xls",
-     "the workbook holds error values, defined names and cell notes, which this export cannot "
-     "write back"},
+     "the workbook holds defined names and cell notes, which this export cannot write back"},
     {"libreoffice-names.xls",
      "the workbook holds formulas and defined names, which this export cannot write back"},
     {"gnumeric-chart.xls",
@@ -613,8 +615,12 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike) {
                           "e \x80")
                   .script_errors.empty());
   ASSERT_TRUE(Image(Numbered(3, 70), fresh, "a b c", "Image", "Bild").script_errors.empty());
-  // It opens on the sheet the first export made, which the second one
-  // moved to second place.
+  // Numbers a file may not store are the error #NUM! in every reader.
+  const double inf = std::numeric_limits<double>::infinity();
+  ASSERT_TRUE(Image(RealImage(3, 1, {std::nan(""), inf, -inf}), fresh, "", "", "Odd")
+                  .script_errors.empty());
+  // It opens on the sheet the first export made, which the later ones moved
+  // back.
   specs.push_back(fresh +
                   "@Gr\xC3\xB6\xC3\x9F"
                   "e \xE2\x82\xAC");
@@ -631,12 +637,13 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike) {
   // Names as written, in every reader (they agree with xlrd's).
   xls_tool::Book read;
   ASSERT_TRUE(xls_tool::dump_book(fresh, read));
-  ASSERT_EQ(read.size(), 3u);
-  EXPECT_EQ(read[0].name, "Bild");
-  EXPECT_EQ(read[1].name,
+  ASSERT_EQ(read.size(), 4u);
+  for (int x = 0; x < 3; ++x) EXPECT_EQ(read[0].At(2, x)->text, "#NUM!") << x;
+  EXPECT_EQ(read[1].name, "Bild");
+  EXPECT_EQ(read[2].name,
             "Gr\xC3\xB6\xC3\x9F"
             "e \xE2\x82\xAC");
-  EXPECT_EQ(read[2].name, "Sheet1");
+  EXPECT_EQ(read[3].name, "Sheet1");
 }
 
 // Two processes exporting into one file at once (existing, or not yet):

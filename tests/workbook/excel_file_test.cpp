@@ -208,6 +208,30 @@ TEST(ExcelFileTest, SavedWorkbookLoadsWithItsSheetsAndCells) {
   EXPECT_EQ(again.GetWorksheet("First")->At(39, 0)->GetInteger(), 39);
 }
 
+TEST(ExcelFileTest, BooleansAndErrorValuesComeBackFromASave) {
+  const std::string path = scratch_path("bool-error.xls");
+  {
+    ExcelFile book;
+    book.New(1);
+    ExcelSheet& sheet = *book.GetWorksheet(0);
+    sheet.Cell(0, 0)->SetBoolean(true);
+    sheet.Cell(0, 1)->SetBoolean(false);
+    sheet.Cell(0, 2)->SetError(ExcelCell::kErrorNum);
+    sheet.Cell(0, 3)->SetError(0x99);  // no error value: left as it was
+    ASSERT_TRUE(book.SaveAs(path.c_str()));
+  }
+  ExcelFile again(path.c_str());
+  const ExcelSheet& sheet = *again.GetWorksheet(0);
+  bool truth = false;
+  uint8_t code = 0;
+  EXPECT_TRUE(sheet.At(0, 0)->GetBoolean(truth) && truth);
+  EXPECT_TRUE(sheet.At(0, 1)->GetBoolean(truth) && !truth);
+  EXPECT_TRUE(sheet.At(0, 2)->GetError(code));
+  EXPECT_EQ(code, ExcelCell::kErrorNum);
+  EXPECT_EQ(sheet.At(0, 3)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(sheet.At(0, 0)->GetInteger(), 0);  // a boolean is no number
+}
+
 // What a user sees of rows and columns without a value comes back from a
 // save: column records, and Row records with a height, format, hidden flag
 // or outline level, with or without cells.

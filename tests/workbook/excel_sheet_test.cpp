@@ -158,9 +158,11 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
   EXPECT_EQ(s.At(1, 1)->Type(), ExcelCell::kDouble);
   EXPECT_EQ(s.At(1, 1)->GetDouble(), 0.5);
   EXPECT_EQ(s.At(1, 2)->GetInteger(), 9);
-  EXPECT_EQ(s.At(2, 0)->Type(), ExcelCell::kInteger);
-  EXPECT_EQ(s.At(2, 0)->GetInteger(), 1);
-  EXPECT_EQ(s.At(2, 1)->Type(), ExcelCell::kUndefined);
+  bool truth = false;
+  uint8_t code = 0;
+  EXPECT_TRUE(s.At(2, 0)->GetBoolean(truth) && truth);
+  EXPECT_TRUE(s.At(2, 1)->GetError(code));
+  EXPECT_EQ(code, 7);  // #DIV/0!
   EXPECT_EQ(s.At(2, 2)->Type(), ExcelCell::kUndefined);
   EXPECT_EQ(s.At(3, 0)->Type(), ExcelCell::kUndefined);
   EXPECT_EQ(s.At(3, 1)->GetDouble(), 3.14159);

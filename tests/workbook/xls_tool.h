@@ -21,7 +21,7 @@
 namespace xls_tool {
 
 struct Cell {
-  std::string kind;  // "number", "text" or "bool"
+  std::string kind;  // "number", "text", "bool" or "error" (its text in text)
   double number = 0.0;
   std::string text;  // UTF-8
 };

@@ -24,7 +24,8 @@ Listing, one line each, fields separated by tabs:
   cell ROW COL KIND VALUE
 KIND is "number" (VALUE is Python's repr of the float, which reads back
 exactly), "text" (VALUE with backslash, tab and line feed escaped as \\, \t
-and \n) or "bool"; empty and blank cells are not listed. Text is UTF-8.
+and \n), "bool" or "error" (VALUE the error's text, such as #NUM!); empty
+and blank cells are not listed. Text is UTF-8.
 """
 import sys
 
@@ -74,6 +75,8 @@ def dump(path):
                     cells.append((r, c, "text", cell.value))
                 elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
                     cells.append((r, c, "bool", cell.value))
+                elif cell.ctype == xlrd.XL_CELL_ERROR:
+                    cells.append((r, c, "error", xlrd.error_text_from_code[cell.value]))
                 elif cell.ctype not in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
                     raise ValueError("unexpected cell type %d at %d,%d" % (cell.ctype, r, c))
         sheets.append((sheet.name, sheet.nrows, sheet.ncols, cells))
@@ -129,6 +132,10 @@ def read_xlrd(path):
                     cells[(r, c)] = ("number " + form, float(cell.value))
                 elif cell.ctype == xlrd.XL_CELL_TEXT:
                     cells[(r, c)] = ("text", cell.value)
+                elif cell.ctype == xlrd.XL_CELL_BOOLEAN:
+                    cells[(r, c)] = ("bool", bool(cell.value))
+                elif cell.ctype == xlrd.XL_CELL_ERROR:
+                    cells[(r, c)] = ("error", xlrd.error_text_from_code[cell.value])
                 elif cell.ctype not in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
                     cells[(r, c)] = ("other", cell.value)
         sheets.append((sheet.name, cells))
@@ -241,6 +248,10 @@ def read_gnumeric(path):
                 cells[at] = ("text", cell.text or "")
             elif kind in ("30", "40"):
                 cells[at] = ("number", float(cell.text))
+            elif kind == "20":
+                cells[at] = ("bool", cell.text.upper() == "TRUE")
+            elif kind == "50":
+                cells[at] = ("error", cell.text)
             elif kind is not None:
                 cells[at] = ("other", cell.text)
         sheets.append((sheet.find(g + "Name").text, cells))
@@ -322,6 +333,10 @@ def check(folder, specs):
             for (name, cells), (_, want) in zip(sheets, reference):
                 for at in sorted(set(cells) | set(want)):
                     got = cells.get(at)
+                    # LibreOffice takes a text cell holding the empty
+                    # string for an empty cell, in the original as well.
+                    if program == "libreoffice" and got is None and want.get(at) == ("text", ""):
+                        continue
                     if got is None or at not in want or got[1] != want[at][1]:
                         faults.append("%s: %s reads %r at %s of %r where xlrd reads %r" %
                                       (f, program, got, at, name, want.get(at)))

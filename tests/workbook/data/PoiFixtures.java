@@ -15,11 +15,15 @@ import org.apache.poi.poifs.filesystem.POIFSFileSystem;
 import org.apache.poi.poifs.property.Property;
 import org.apache.poi.util.IntegerField;
 
+import org.apache.poi.hssf.record.common.UnicodeString;
 import org.apache.poi.hssf.usermodel.HSSFCell;
 import org.apache.poi.hssf.usermodel.HSSFRow;
 import org.apache.poi.hssf.usermodel.HSSFSheet;
 import org.apache.poi.hssf.usermodel.HSSFWorkbook;
+import org.apache.poi.ss.usermodel.FormulaError;
 import org.apache.poi.ss.util.CellRangeAddress;
+import org.apache.poi.util.LittleEndianByteArrayInputStream;
+import org.apache.poi.util.LittleEndianInput;
 
 public class PoiFixtures {
   // A sheet of a few numbers and texts, the same in every file.
@@ -93,5 +97,43 @@ public class PoiFixtures {
     text.setCellValue("");
     data.getRow(3).createCell(2).setCellValue("after");
     save(empty, dir + "poi-empty-text.xls");
+
+    // Booleans and error values beside numbers.
+    HSSFWorkbook boolErr = new HSSFWorkbook();
+    HSSFSheet values = sheet(boolErr, "Data");
+    values.getRow(1).createCell(2).setCellValue(true);
+    values.getRow(2).createCell(2).setCellValue(false);
+    values.getRow(3).createCell(2).setCellErrorValue(FormulaError.NUM.getCode());
+    values.getRow(4).createCell(2).setCellErrorValue(FormulaError.DIV0.getCode());
+    save(boolErr, dir + "poi-bool-error.xls");
+
+    // A Japanese text with its reading (phonetic text over both characters);
+    // the library writes readings it read but offers no call to add one.
+    HSSFWorkbook phonetic = new HSSFWorkbook();
+    HSSFSheet japanese = sheet(phonetic, "Data");
+    HSSFCell tokyo = japanese.getRow(1).createCell(2);
+    tokyo.setCellValue("\u6771\u4eac");
+    Method record = HSSFCell.class.getDeclaredMethod("getCellValueRecord");
+    record.setAccessible(true);
+    int index = ((org.apache.poi.hssf.record.LabelSSTRecord) record.invoke(tokyo)).getSSTIndex();
+    {
+      UnicodeString reads = phonetic.getInternalWorkbook().getSSTString(index);
+      String reading = "\u30c8\u30a6\u30ad\u30e7\u30a6";
+      java.nio.ByteBuffer ext = java.nio.ByteBuffer.allocate(30).order(java.nio.ByteOrder.LITTLE_ENDIAN);
+      ext.putShort((short) 1).putShort((short) 26);  // reserved, size of the rest
+      ext.putShort((short) 0).putShort((short) 0x30);  // font, katakana
+      ext.putShort((short) 1).putShort((short) 5).putShort((short) 5);  // one run, 5 characters
+      for (char c : reading.toCharArray()) ext.putShort((short) c);
+      ext.putShort((short) 0).putShort((short) 0).putShort((short) 2);  // over characters 0-1
+      Class<?> rst = Class.forName("org.apache.poi.hssf.record.common.UnicodeString$ExtRst");
+      java.lang.reflect.Constructor<?> make =
+          rst.getDeclaredConstructor(LittleEndianInput.class, int.class);
+      make.setAccessible(true);
+      Object extRst = make.newInstance(new LittleEndianByteArrayInputStream(ext.array()), 30);
+      Method set = UnicodeString.class.getDeclaredMethod("setExtendedRst", rst);
+      set.setAccessible(true);
+      set.invoke(reads, extRst);
+    }
+    save(phonetic, dir + "poi-phonetic.xls");
   }
 }
