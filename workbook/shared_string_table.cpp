@@ -13,24 +13,33 @@ namespace {
 constexpr uint64_t kMinRoomForSplit = 12;
 constexpr uint64_t kStringHeader = 3;
 
-// One string as written: its characters in either width.
+// Flags bit of a string followed by its phonetic reading.
+constexpr uint8_t kPhoneticFlag = 0x04;
+
+// One string as written: its characters in either width, and the phonetic
+// reading that follows them, if any.
 struct Text {
   bool wide;
   uint64_t count;  // characters written
   const char* narrow;
   const char16_t* wide_units;
+  const std::string* phonetic = nullptr;
 
   uint64_t CharacterBytes() const { return count * (wide ? 2 : 1); }
+  // The header: count, flags and, with a reading, its size.
+  uint64_t Header() const { return kStringHeader + (phonetic ? 4 : 0); }
   uint64_t Write(char* out) const {
+    const uint64_t header = Header();
     ByteCodec::Put(out, static_cast<uint16_t>(count), 0);
-    ByteCodec::Put(out, static_cast<uint8_t>(wide ? 1 : 0), 2);
+    ByteCodec::Put(out, static_cast<uint8_t>((wide ? 1 : 0) | (phonetic ? kPhoneticFlag : 0)), 2);
+    if (phonetic) ByteCodec::Put(out, static_cast<uint32_t>(phonetic->size()), kStringHeader);
     if (!wide) {
-      std::memcpy(out + kStringHeader, narrow, count);
-      return kStringHeader + count;
+      std::memcpy(out + header, narrow, count);
+      return header + count;
     }
     for (uint64_t i = 0; i < count; ++i)
-      ByteCodec::Put(out, static_cast<uint16_t>(wide_units[i]), kStringHeader + 2 * i);
-    return kStringHeader + 2 * count;
+      ByteCodec::Put(out, static_cast<uint16_t>(wide_units[i]), header + 2 * i);
+    return header + 2 * count;
   }
 };
 
@@ -60,6 +69,8 @@ uint64_t SharedStringTable::Layout(char* out) {
       s.count = std::min<uint64_t>(texts->Length(t), LongUnicodeString::kMaxCharacters);
       s.narrow = texts->Narrow(t);
       s.wide_units = texts->Wide(t);
+      const auto reading = phonetic.find(t);
+      if (reading != phonetic.end()) s.phonetic = &reading->second;
     } else if (!texts) {
       LongUnicodeString& own = strings[i];
       if (out) own.flags = own.IsWide() ? 1 : 0;
@@ -69,50 +80,67 @@ uint64_t SharedStringTable::Layout(char* out) {
       s.wide_units = own.wide.data();
     }
     const uint64_t b = s.CharacterBytes();
+    const uint64_t h = s.Header();
     const bool wide = s.wide;
-    if (size + kStringHeader + b <= limit) {
-      if (out) s.Write(out + size);
-      size += kStringHeader + b;
-      continue;
-    }
-    if (limit - size < kMinRoomForSplit) {
-      continue_indices.push_back(size);
-      limit = size + part;
-      if (size + kStringHeader + b <= limit) {
+    auto place_characters = [&]() {
+      if (size + h + b <= limit) {
         if (out) s.Write(out + size);
-        size += kStringHeader + b;
-        continue;
+        size += h + b;
+        return;
       }
-    }
-    // Split: the first piece holds the header and whole characters only.
-    if (wide && (limit - size) % 2 == 0) --limit;
-    uint64_t taken = limit - size - kStringHeader;
-    if (out) {
-      whole.assign(kStringHeader + b, 0);
-      s.Write(whole.data());
-      std::memcpy(out + size, whole.data(), kStringHeader + taken);
-    }
-    continue_indices.push_back(limit);
-    uint64_t rest = b - taken;
-    size = limit;
-    const uint64_t capacity = wide ? part - 2 : part - 1;
-    const char flag = wide ? 1 : 0;
-    while (rest > capacity) {
+      if (limit - size < kMinRoomForSplit) {
+        continue_indices.push_back(size);
+        limit = size + part;
+        if (size + h + b <= limit) {
+          if (out) s.Write(out + size);
+          size += h + b;
+          return;
+        }
+      }
+      // Split: the first piece holds the header and whole characters only.
+      if (wide && (limit - size - h) % 2 == 1) --limit;
+      uint64_t taken = limit - size - h;
+      if (out) {
+        whole.assign(h + b, 0);
+        s.Write(whole.data());
+        std::memcpy(out + size, whole.data(), h + taken);
+      }
+      continue_indices.push_back(limit);
+      uint64_t rest = b - taken;
+      size = limit;
+      const uint64_t capacity = wide ? part - 2 : part - 1;
+      const char flag = wide ? 1 : 0;
+      while (rest > capacity) {
+        if (out) {
+          out[size] = flag;
+          std::memcpy(out + size + 1, whole.data() + h + taken, capacity);
+        }
+        size += 1 + capacity;
+        continue_indices.push_back(size);
+        taken += capacity;
+        rest -= capacity;
+      }
       if (out) {
         out[size] = flag;
-        std::memcpy(out + size + 1, whole.data() + kStringHeader + taken, capacity);
+        std::memcpy(out + size + 1, whole.data() + h + taken, rest);
       }
-      size += 1 + capacity;
-      continue_indices.push_back(size);
-      taken += capacity;
-      rest -= capacity;
+      size += 1 + rest;
+      limit = continue_indices.back() + part;
+    };
+    place_characters();
+    // The reading follows the characters; a part that continues it starts
+    // with no flags byte.
+    for (uint64_t from = 0, left = s.phonetic ? s.phonetic->size() : 0; left > 0;) {
+      if (size == limit) {
+        continue_indices.push_back(size);
+        limit = size + part;
+      }
+      const uint64_t here = std::min(left, limit - size);
+      if (out) std::memcpy(out + size, s.phonetic->data() + from, here);
+      size += here;
+      from += here;
+      left -= here;
     }
-    if (out) {
-      out[size] = flag;
-      std::memcpy(out + size + 1, whole.data() + kStringHeader + taken, rest);
-    }
-    size += 1 + rest;
-    limit = continue_indices.back() + part;
   }
   return size;
 }
@@ -173,12 +201,15 @@ uint64_t SharedStringTable::Read(const char* bytes, uint64_t size) {
   return consumed;
 }
 
-void SharedStringTable::KeepText(const LongUnicodeString& s) {
+void SharedStringTable::KeepText(const LongUnicodeString& s, uint64_t phonetic_at) {
   // A cell shows its text up to the first zero; an empty text stays a text.
   if (s.IsWide())
     text_index.push_back(texts->Append(std::u16string_view(s.wide.c_str())));
   else
     text_index.push_back(texts->Append(std::string_view(s.narrow.c_str())));
+  // The reading, kept as it was read, goes with this text.
+  if ((s.flags & kPhoneticFlag) && s.phonetic_size > 0)
+    phonetic[text_index.back()].assign(data.data() + phonetic_at, s.phonetic_size);
 }
 
 bool SharedStringTable::ReadSplitStrings(uint64_t count) {
@@ -187,12 +218,13 @@ bool SharedStringTable::ReadSplitStrings(uint64_t count) {
   uint64_t position = 8;
   size_t next = 0;  // first boundary after the position
   LongUnicodeString scratch;
+  uint64_t phonetic_at = 0;  // where the string's phonetic reading lies in data
 
   for (uint64_t i = 0; i < count; ++i) {
     LongUnicodeString& s = texts ? scratch : strings[i];
     // The string before goes to the table of texts (its reading ends in
     // more than one place).
-    if (texts && i > 0) KeepText(s);
+    if (texts && i > 0) KeepText(s, phonetic_at);
     while (next < bounds.size() && bounds[next] <= position) ++next;
 
     uint16_t characters = 0;
@@ -207,6 +239,7 @@ bool SharedStringTable::ReadSplitStrings(uint64_t count) {
       const uint64_t used = s.Read(rest.data(), rest.size());
       if (!used) return false;
       position += used;
+      phonetic_at = position - ((s.flags & kPhoneticFlag) ? s.phonetic_size : 0);
       continue;
     }
 
@@ -249,8 +282,9 @@ bool SharedStringTable::ReadSplitStrings(uint64_t count) {
     // inside them carry no flags byte.
     if (!view.Has(cursor, s.TrailerBytes())) return false;
     position = cursor + s.TrailerBytes();
+    phonetic_at = position - ((s.flags & kPhoneticFlag) ? s.phonetic_size : 0);
   }
-  if (texts && count > 0) KeepText(scratch);
+  if (texts && count > 0) KeepText(scratch, phonetic_at);
   return true;
 }
 

@@ -23,6 +23,8 @@
 // strings and that number as its count; whoever changes the strings keeps
 // unique_count equal to their number.
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "record.h"
@@ -55,6 +57,9 @@ struct SharedStringTable : Record {
   std::vector<LongUnicodeString> strings;
   TextTable* texts = nullptr;
   std::vector<uint32_t> text_index;
+  // Phonetic readings (their bytes as read, after the characters) of texts
+  // of the table of texts, by text index; written with the text.
+  std::unordered_map<uint32_t, std::string> phonetic;
 
  private:
   uint64_t StringsToWrite() const;
@@ -63,7 +68,8 @@ struct SharedStringTable : Record {
   uint64_t Layout(char* out);
   bool ReadSplitStrings(uint64_t count);
   // The string just read into s goes to the table of texts.
-  void KeepText(const LongUnicodeString& s);
+  // phonetic_at: where in data the string's phonetic reading lies.
+  void KeepText(const LongUnicodeString& s, uint64_t phonetic_at);
 };
 
 }  // namespace GlobalsRecords

@@ -508,6 +508,7 @@ const Fixture kFixtures[] = {
     {"poi-class-id.xls", nullptr},
     {"poi-empty-text.xls", nullptr},
     {"poi-bool-error.xls", nullptr},
+    {"poi-phonetic.xls", nullptr},
     {"poi-autofilter.xls",
      "the workbook holds an autofilter (0x009D), which this export cannot write back"},
     {"poi-write-protected.xls",
@@ -594,6 +595,10 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
         EXPECT_EQ(got->text, cell.text);
       }
     }
+    // Phonetic readings of texts too.
+    const std::string readings = xls_tool::phonetic_readings(original);
+    EXPECT_EQ(xls_tool::phonetic_readings(file), readings) << f.name;
+    EXPECT_EQ(readings.empty(), std::string(f.name) != "poi-phonetic.xls") << readings;
     // Summary information and the like come along unchanged.
     EXPECT_EQ(other_streams(file), other_streams(original)) << f.name;
     EXPECT_EQ(temporary_files(file), 0u) << f.name;

@@ -191,3 +191,44 @@ TEST(SharedStringTableTest, WritesNoMoreStringsThanItHolds) {
 }  // namespace
 }  // namespace YExcel
 }  // namespace YCompoundFiles
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+// Phonetic readings follow their texts through a save and a load, also
+// where a reading or its text meets the end of a record.
+TEST(SharedStringTableTest, PhoneticReadingsTravelWithTheirTexts) {
+  TextTable texts;
+  SharedStringTable t;
+  t.texts = &texts;
+  for (size_t i = 0; i < 160; ++i) {
+    const uint32_t index = i % 2 ? texts.Append(std::u16string(300 + i * 7, u'\u6771'))
+                                 : texts.Append(std::string(200 + i * 11, 'k'));
+    t.text_index.push_back(index);
+    if (i % 3 != 2) t.phonetic[index] = std::string(30 + i * 5, static_cast<char>('a' + i));
+  }
+  t.unique_count = t.total_count = static_cast<uint32_t>(t.text_index.size());
+  const Bytes out = written_bytes(t);
+  ASSERT_GT(t.continue_indices.size(), 1u);
+
+  TextTable read_texts;
+  SharedStringTable back;
+  back.texts = &read_texts;
+  ASSERT_EQ(back.Read(out.data(), out.size()), out.size());
+  ASSERT_EQ(back.text_index.size(), t.text_index.size());
+  EXPECT_EQ(back.phonetic.size(), t.phonetic.size());
+  for (size_t i = 0; i < t.text_index.size(); ++i) {
+    const auto was = t.phonetic.find(t.text_index[i]);
+    const auto now = back.phonetic.find(back.text_index[i]);
+    ASSERT_EQ(now != back.phonetic.end(), was != t.phonetic.end()) << i;
+    if (now != back.phonetic.end()) {
+      EXPECT_EQ(now->second, was->second) << i;
+    }
+  }
+  EXPECT_EQ(written_bytes(back), out);
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles

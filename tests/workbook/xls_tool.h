@@ -127,6 +127,13 @@ inline ::testing::AssertionResult make_with_xlwt(const std::string& file, Book& 
   return ::testing::AssertionSuccess();
 }
 
+// The phonetic readings of the file's shared strings, as the script lists
+// them (read from the record bytes); "?" when it cannot read them.
+inline std::string phonetic_readings(const std::string& file) {
+  std::string output;
+  return run_script("phonetic '" + file + "'", output) == 0 ? output : "?" + output;
+}
+
 // Whether LibreOffice (soffice) and gnumeric's ssconvert are installed.
 inline bool readers_present() {
   static std::string probe;

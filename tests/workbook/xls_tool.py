@@ -6,6 +6,10 @@ Commands (exit 0 on success, 2 on a usage or tool error):
   make-xlwt FILE     write a workbook with xlwt (the cells below), then
                      list it as dump does, from what was written
   probe-readers      print "<program> yes|no" for soffice and ssconvert
+  phonetic FILE      list the phonetic readings of the shared strings, read
+                     from the record bytes: one line per string that has
+                     one, its text (escaped as below), a tab, the reading's
+                     bytes in hexadecimal
   check DIR SPEC...  open each file with xlrd, LibreOffice (headless, one
                      run for all files) and gnumeric's ssconvert, working in
                      DIR; SPEC is FILE, FILE@SHEET or FILE=ORIGINAL. Every program must
@@ -364,11 +368,61 @@ def check(folder, specs):
     return 1 if faults else 0
 
 
+def phonetic(path):
+    import struct
+    import olefile
+    with olefile.OleFileIO(path) as ole:
+        stream = ole.openstream("Workbook").read()
+    # The shared string table, its CONTINUE records joined: a part that
+    # continues a string's characters starts with a flags byte.
+    parts, p = [], 0
+    while p + 4 <= len(stream):
+        code, length = struct.unpack_from("<HH", stream, p)
+        if code == 0x00FC or (parts and code == 0x003C):
+            parts.append(stream[p + 4:p + 4 + length])
+        elif parts:
+            break
+        p += 4 + length
+    out = []
+    part, at = 0, 8
+
+    def take(n, characters=False, wide=False):
+        nonlocal part, at
+        got = b""
+        while n > 0:
+            if at == len(parts[part]):
+                part, at = part + 1, 0
+                if characters:
+                    wide = parts[part][0] & 1
+                    at = 1
+            unit = 2 if (characters and wide) else 1
+            here = min(n * unit, len(parts[part]) - at)
+            piece = parts[part][at:at + here]
+            got += piece.decode("latin-1").encode("utf-16-le") if characters and not wide else piece
+            at += here
+            n -= here // unit
+        return got
+
+    for _ in range(struct.unpack_from("<I", parts[0], 4)[0]):
+        count, flags = struct.unpack("<HB", take(3))
+        runs = struct.unpack("<H", take(2))[0] if flags & 8 else 0
+        size = struct.unpack("<I", take(4))[0] if flags & 4 else 0
+        text = take(count, True, flags & 1).decode("utf-16-le")
+        take(4 * runs)
+        reading = take(size)
+        if size:
+            out.append("%s\t%s" % (escape(text), reading.hex()))
+    return "".join(line + "\n" for line in out)
+
+
 def main(argv):
     sys.stdout.reconfigure(encoding="utf-8")
     if len(argv) >= 2 and argv[1] == "probe":
         for module in ("xlrd", "xlwt"):
             print("%s %s" % (module, "yes" if have(module) else "no"))
+        return 0
+    if len(argv) == 3 and argv[1] == "phonetic":
+        sys.stdout.write(phonetic(argv[2]))
         return 0
     if len(argv) == 3 and argv[1] == "dump":
         sys.stdout.write(dump(argv[2]))
