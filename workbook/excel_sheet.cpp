@@ -209,7 +209,7 @@ ExcelSheet::RowCells ExcelSheet::StoredRow(uint64_t row) const {
   return cells;
 }
 
-ExcelSheet::RowReader::RowReader(const ExcelSheet& sheet) {
+ExcelSheet::RowReader::RowReader(const ExcelSheet& sheet) : rows_(kGroup) {
   for (const Column& column : sheet.columns_)
     if (!column.cells.empty()) at_.push_back({&column.cells, &column.later, 0, 0});
 }
@@ -240,8 +240,8 @@ const ExcelSheet::RowCells& ExcelSheet::RowReader::Row(uint64_t row) {
   return row_;
 }
 
-const std::array<ExcelSheet::RowCells, ExcelSheet::RowReader::kGroup>& ExcelSheet::RowReader::Rows(
-    uint64_t first, uint64_t count) {
+const std::vector<ExcelSheet::RowCells>& ExcelSheet::RowReader::Rows(uint64_t first,
+                                                                     uint64_t count) {
   count = std::min({count, kGroup, first < kMaxRows ? kMaxRows - first : 0});
   for (uint64_t i = 0; i < count; ++i) rows_[i].size_ = 0;
   const uint64_t end = first + count;

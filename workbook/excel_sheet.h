@@ -112,7 +112,7 @@ class ExcelSheet {
     // most kGroup), element i for row first + i; valid until the next call.
     // Each column is read once for all of them, in order, which is what a
     // walk over many columns costs least as.
-    const std::array<RowCells, kGroup>& Rows(uint64_t first, uint64_t count);
+    const std::vector<RowCells>& Rows(uint64_t first, uint64_t count);
 
    private:
     // Per column that holds cells, where the last search ended in its two
@@ -125,7 +125,8 @@ class ExcelSheet {
     };
     std::vector<Cursor> at_;
     RowCells row_;
-    std::array<RowCells, kGroup> rows_;
+    // On the heap: a group of rows takes 66 KB.
+    std::vector<RowCells> rows_;
   };
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }

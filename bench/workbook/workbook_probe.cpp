@@ -4,7 +4,9 @@
 //
 //   workbook_probe save-image W H FILE    fill a W x H image, save it
 //   workbook_probe save-profile N C FILE  fill a profile of N points, C curves
-//   workbook_probe fill-image W H         fill a W x H image column by column
+//   workbook_probe fill-image W H [ORDER] fill a W x H image column by column
+//                                         (ORDER: rows, bottom-up columns, or
+//                                         shuffled places instead)
 //   workbook_probe export-image W H FILE [WORDS]
 //                                         the export's road: load or new, fill
 //                                         under a header of WORDS words, save
@@ -13,11 +15,15 @@
 //   workbook_probe load FILE              load a workbook
 #include <malloc.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "workloads.h"
 
@@ -91,13 +97,26 @@ int main(int argc, char** argv) {
       s.Cell(row, col)->SetInteger(3);
     });
   }
-  if (command == "fill-image" && argc == 4) {
+  if (command == "fill-image" && (argc == 4 || argc == 5)) {
     const uint64_t w = number(2), h = number(3);
+    const std::string order = argc == 5 ? argv[4] : "columns";
+    // The places of the other orders are laid out before the clock starts.
+    std::vector<std::pair<uint16_t, uint16_t>> places;
+    for (uint64_t x = 0; order != "columns" && x < w; ++x)
+      for (uint64_t y = 0; y < h; ++y) places.emplace_back(y, x);
+    if (order == "rows") std::stable_sort(places.begin(), places.end());
+    if (order == "bottom-up") std::reverse(places.begin(), places.end());
+    if (order == "shuffled") std::shuffle(places.begin(), places.end(), std::mt19937(1));
     const uint64_t heap_before = heap_in_use();
     const double start = now_seconds();
     ExcelFile book;
     book.New(1);
-    fill_image(*book.GetWorksheet(0), w, h);
+    if (order == "columns") {
+      fill_image(*book.GetWorksheet(0), w, h);
+    } else {
+      ExcelSheet& sheet = *book.GetWorksheet(0);
+      for (const auto& [row, col] : places) sheet.Cell(row, col)->SetDouble(row + col * 0.5);
+    }
     report(now_seconds() - start, w * h, heap_in_use() - heap_before);
     return 0;
   }
