@@ -129,28 +129,43 @@ float weight_start(float eta) {
 //   intensity: max(|A0|, 1e-3 x the largest |A0|), so that a peak started at
 //     or near zero gets the unit of a faint peak, not a vanishing one;
 //   HWHM: max(|w0|, 0.5), no unit narrower than half a sample, below which a
-//     sampled profile shows no width;
+//     sampled profile shows no width.  The unbounded fit takes the width as
+//     unit x e^u instead: a peak that must grow from 3 to 300 samples (one
+//     standing in for background) gets there in a few steps instead of
+//     running out of iterations, and the width stays positive;
 //   weight: 1.
 // Positions are relative to the fit's first sample throughout.
 class ParameterScales {
  public:
-  ParameterScales(const float* relative, int m, bool positions_in_widths)
-      : unit_(static_cast<size_t>(m), 1.0f), offset_(static_cast<size_t>(m), 0.0f) {
+  ParameterScales(const float* relative, int m, bool unbounded)
+      : unit_(static_cast<size_t>(m), 1.0f),
+        offset_(static_cast<size_t>(m), 0.0f),
+        log_width_(unbounded) {
     float largest = 0.0f;
     for (int k = 1; k < m; k += 4)
       if (std::isfinite(relative[k])) largest = std::max(largest, std::fabs(relative[k]));
     for (int k = 0; k < m; k += 4) {
       unit_[k + 1] = Usable(std::max(std::fabs(relative[k + 1]), 1e-3f * largest));
       unit_[k + 2] = Usable(std::max(std::fabs(relative[k + 2]), 0.5f));
-      if (!positions_in_widths) continue;
+      if (!unbounded) continue;
       unit_[k] = std::min(unit_[k + 2], kLargestPositionUnit);
       offset_[k] = relative[k] - unit_[k];
     }
   }
-  float ToModel(size_t k, float u) const { return offset_[k] + u * unit_[k]; }
-  float ToSolver(size_t k, float p) const { return (p - offset_[k]) / unit_[k]; }
-  // d p_k / d u_k
-  float Unit(size_t k) const { return unit_[k]; }
+  float ToModel(size_t k, float u) const {
+    if (log_width_ && k % 4 == 2)
+      return static_cast<float>(unit_[k] * std::exp(static_cast<double>(u)));
+    return offset_[k] + u * unit_[k];
+  }
+  float ToSolver(size_t k, float p) const {
+    if (log_width_ && k % 4 == 2)
+      return static_cast<float>(std::log(std::fabs(static_cast<double>(p)) / unit_[k]));
+    return (p - offset_[k]) / unit_[k];
+  }
+  // d p_k / d u_k at u_k.
+  float Slope(size_t k, float u) const {
+    return log_width_ && k % 4 == 2 ? ToModel(k, u) : unit_[k];
+  }
   size_t size() const { return unit_.size(); }
 
  private:
@@ -158,6 +173,7 @@ class ParameterScales {
   static float Usable(float unit) { return std::isfinite(unit) && unit != 0.0f ? unit : 1.0f; }
   std::vector<float> unit_;
   std::vector<float> offset_;
+  bool log_width_;
 };
 
 // Profiles of huge values would overflow the solver's float sums of
@@ -237,7 +253,7 @@ class ScaledPeaks {
     factor.resize(static_cast<size_t>(m));
     for (int k = 0; k < m; ++k) {
       const bool weight = self.map_weight_ && k % 4 == 3;
-      factor[k] = (weight ? weight_slope(u[k]) : self.scales_.Unit(k)) * self.data_factor_;
+      factor[k] = (weight ? weight_slope(u[k]) : self.scales_.Slope(k, u[k])) * self.data_factor_;
     }
     for (int i = 0; i < n; ++i) {
       float* row = jac + static_cast<size_t>(i) * static_cast<size_t>(m);

@@ -40,15 +40,15 @@ void model_curve(const profile_data& rec, float* out);
 //                                       refused to start, e.g. fewer samples
 //                                       than parameters)
 // and copies the parameters back into the peak table whatever the outcome.
-// The solver works on scaled parameters (intensities and widths divided by
-// units taken from their start values, positions in units of their widths)
-// with the model's exact derivatives,
+// The solver works on scaled parameters (intensities divided by units taken
+// from their start values, widths as such a unit times e^u, positions in
+// units of their widths) with the model's exact derivatives,
 // and keeps each weight in [0, 1] through a smooth map; a parameter it
 // leaves exactly at its start keeps its start value bit for bit.  A weight
 // the map holds at 0 or 1 while the error would fall inside is released to
 // 0.5 and the fit run again (at most twice, kept only when it ends lower,
-// all runs together within the iteration limit).  Intensities and widths
-// keep the sign the fit gives them.
+// all runs together within the iteration limit).  Intensities keep the sign
+// the fit gives them; fitted widths are positive.
 // Returns the solver's result: its iteration count (summed over the runs
 // kept), or -1.
 // Needs ysub, at least one peak and 0 <= start <= end <= length - 1;
