@@ -300,34 +300,67 @@ class ScaledPeaks {
   float data_factor_;
 };
 
-// Whether some weight sits at (or within 0.02 of) an end of [0, 1] while
-// the error would fall by moving it inward: the weight map is flat there,
-// so the fit stops short of the minimum.  rows: positions relative to the
-// fit's first sample, measured in the same units as the model.
-std::vector<int> weights_held_at_an_end(const float* rows, int m, const float* measured, int n,
-                                        float data_factor) {
-  std::vector<int> held;
+// Parameters where the fit's derivatives vanish, so that it stops short of
+// the minimum, moved to where they can act again; false when there are none.
+// rows: positions relative to the fit's first sample, in the model's units;
+// restart: a copy of the rows (positions in any origin) to start again from,
+// changed where a parameter is restarted.
+//   - A weight at (or within 0.02 of) an end of [0, 1] while the error would
+//     fall by moving it inward: the weight map is flat there.  Restarted at
+//     0.5.
+//   - A peak at intensity 0 (every other derivative of it vanishes with the
+//     intensity) or narrower than a quarter of a sample (a spike between two
+//     samples shows in none).  Restarted at least a sample wide, with the
+//     area of a peak of that width as high as the largest residual within a
+//     width of its position; left as it is where the residual there is no
+//     peak.
+bool restart_parked(const float* rows, int m, const float* measured, int n, float data_factor,
+                    std::vector<float>& restart) {
+  bool any = false;
   std::vector<float> model(static_cast<size_t>(n));
   evaluate_peaks(rows, m, model.data(), n);
+  std::vector<double> residual(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i)
+    residual[i] = static_cast<double>(measured[i]) - static_cast<double>(model[i]) * data_factor;
+  float largest = 0.0f;
+  for (int k = 1; k < m; k += 4)
+    if (std::isfinite(rows[k])) largest = std::max(largest, std::fabs(rows[k]));
   for (int k = 0; k < m; k += 4) {
-    const float eta = rows[k + 3];
-    if (!(eta < 0.02f || eta > 0.98f)) continue;
-    // d model / d eta = A (Lorentz - Gauss); the error falls inward when
-    // the residual leans toward the other shape.
     const double x0 = rows[k];
     const double a = std::fabs(static_cast<double>(rows[k + 1]));
     const double w = std::fabs(static_cast<double>(rows[k + 2]));
+    if (!std::isfinite(x0) || !std::isfinite(a) || !std::isfinite(w)) continue;
+    if (a <= 1e-3 * largest || w < 0.25) {
+      const double width = std::max(w, 1.0);
+      double height = 0.0;
+      const int from = static_cast<int>(std::max(std::ceil(x0 - width), 0.0));
+      const int to = static_cast<int>(std::min(std::floor(x0 + width), n - 1.0));
+      for (int i = from; i <= to; ++i) height = std::max(height, residual[i]);
+      if (height > 0.0) {
+        // The area of a Gauss of that height and HWHM: h w sqrt(pi / ln 2).
+        restart[k + 1] = static_cast<float>(height / data_factor * width * std::sqrt(kPi / kLn2));
+        restart[k + 2] = static_cast<float>(width);
+        any = true;
+        continue;
+      }
+    }
+    const float eta = rows[k + 3];
+    if (!(eta < 0.02f || eta > 0.98f) || a == 0.0) continue;
+    // d model / d eta = A (Lorentz - Gauss); the error falls inward when
+    // the residual leans toward the other shape.
     double lean = 0.0;
     for (int i = 0; i < n; ++i) {
       const double s = (i - x0) * (i - x0) / (w * w);
       const double dmodel =
           a * (1.0 / (kPi * w) / (1.0 + s) - std::sqrt(kLn2 / kPi) / w * std::exp(-kLn2 * s));
-      lean +=
-          (static_cast<double>(measured[i]) - static_cast<double>(model[i]) * data_factor) * dmodel;
+      lean += residual[i] * dmodel;
     }
-    if ((eta > 0.98f && lean < 0.0) || (eta < 0.02f && lean > 0.0)) held.push_back(k + 3);
+    if ((eta > 0.98f && lean < 0.0) || (eta < 0.02f && lean > 0.0)) {
+      restart[k + 3] = 0.5f;
+      any = true;
+    }
   }
-  return held;
+  return any;
 }
 
 // The sample index of a position, when it lies inside the profile.
@@ -397,17 +430,15 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
                   measured.data(), m, n, kFitIterations, options, info, nullptr, nullptr, &fit);
   fit.Result(peaks);
 
-  // A weight the map holds at an end is released to the middle and the fit
-  // run again from there, within what is left of the iteration limit; the
+  // Parameters parked where the fit cannot move them are restarted and the
+  // fit run again from there, within what is left of the iteration limit; the
   // new run is kept only when it ends lower.
   std::vector<float> rows(static_cast<size_t>(m));
+  std::vector<float> released;
   for (int again = 0; again < 2 && result >= 0 && result < kFitIterations; ++again) {
     for (int k = 0; k < m; ++k) rows[k] = k % 4 == 0 ? peaks[k] - origin : peaks[k];
-    const std::vector<int> held =
-        weights_held_at_an_end(rows.data(), m, measured.data(), n, data.factor());
-    if (held.empty()) break;
-    std::vector<float> released(peaks, peaks + m);
-    for (int k : held) released[k] = 0.5f;
+    released.assign(peaks, peaks + m);
+    if (!restart_parked(rows.data(), m, measured.data(), n, data.factor(), released)) break;
     ScaledPeaks refit(released.data(), m, origin, true, data.factor());
     float refit_info[LM_INFO_SZ] = {};
     const int refit_result = slevmar_der(

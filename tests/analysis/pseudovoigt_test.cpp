@@ -508,3 +508,22 @@ TEST(PeakFits, LongProfileWithNarrowPeaksFarFromTheStart) {
     EXPECT_NEAR(rec.peaks[4 * k + 3], at_minimum[k][3], 2e-3f) << k;
   }
 }
+
+// A peak left where the fit has no derivatives to follow, at intensity 0
+// (every other derivative vanishes with it) or narrowing to a spike on one
+// sample, still reaches the peak that was drawn.
+TEST(PeakFits, DeadPeaksAndSpikesComeBack) {
+  std::vector<float> y(300);
+  for (int i = 0; i < 300; ++i)
+    y[i] = pseudo_voigt(i, 100.3, 40000, 5, 0.3) + pseudo_voigt(i, 112.6, 8000, 2, 0.6);
+  for (float x : {100.0f, 108.0f}) {
+    auto rec = prefit_record(y, {0, 299}, {100, 110});
+    const float start[8] = {100.5f, 38000, 5.4f, 0.3f, x, 0, 10, 0.5f};
+    std::copy(start, start + 8, rec.peaks.get());
+    Lines out;
+    ASSERT_GE(fitpeaks(rec, 0, 299), 0) << x;
+    EXPECT_NEAR(rec.peaks[4], 112.6f, 1e-3f) << x;
+    EXPECT_NEAR(rec.peaks[5], 8000.0f, 8.0f) << x;
+    EXPECT_NEAR(std::fabs(rec.peaks[6]), 2.0f, 1e-3f) << x;
+  }
+}
