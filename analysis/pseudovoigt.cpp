@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -45,12 +46,94 @@ void gauss_window(float x0, float ge, int n, int& from, int& to) {
   if (to < from) to = from;
 }
 
+// The exponentials of one peak's Gauss term, exp(ge (i - x0)^2), at the
+// samples [from, to) widened to whole blocks (but not beyond n), and 0
+// wherever the term is skipped: expf is exactly 0 below -104, so skipping
+// it there changes no bit and saves most of the exponentials of narrow
+// peaks.
+struct GaussWindow {
+  int from = 0;  // the first sample held, a multiple of kBlock
+  int to = 0;    // one past the last
+  bool empty() const { return from >= to; }
+  static GaussWindow Around(int from, int to, int n) {
+    if (from >= to) return {};
+    return {from / kBlock * kBlock, std::min((to + kBlock - 1) / kBlock * kBlock, n)};
+  }
+};
+
+void gauss_exponentials(float x0, float ge, int from, int to, const GaussWindow& held, float* out) {
+  std::fill(out, out + (held.to - held.from), 0.0f);
+  for (int i = from; i < to; ++i) {
+    const float d = static_cast<float>(i) - x0;
+    const float arg = ge * (d * d);
+    if (arg > -104.0f) out[i - held.from] = std::exp(arg);
+  }
+}
+
+// The exponentials of every peak, kept from one evaluation to the next
+// during a bounded group fit.  Its difference Jacobian evaluates the centre
+// again and then moves one parameter at a time, and the exponentials
+// depend on a peak's position and width only, so most of its evaluations
+// find them at the centre's or the last point's values.  Two sets per
+// peak; a new one replaces the older.
+class GaussExponentials {
+ public:
+  const float* Get(int k, float x0, float ge, int from, int to, const GaussWindow& held) {
+    const size_t first = 2 * static_cast<size_t>(k);
+    if (sets_.size() < first + 2) sets_.resize(first + 2);
+    Set* older = &sets_[first];
+    for (Set* set : {&sets_[first], &sets_[first + 1]}) {
+      if (set->stamp > 0 && Same(set->x0, x0) && Same(set->ge, ge) && set->from == from &&
+          set->to == to && set->held_to == held.to) {
+        set->stamp = ++clock_;
+        return set->values.data();
+      }
+      if (set->stamp < older->stamp) older = set;
+    }
+    *older = {x0, ge, from, to, held.to, ++clock_, std::move(older->values)};
+    older->values.resize(static_cast<size_t>(held.to - held.from));
+    gauss_exponentials(x0, ge, from, to, held, older->values.data());
+    return older->values.data();
+  }
+
+ private:
+  struct Set {
+    float x0 = 0.0f;
+    float ge = 0.0f;
+    int from = 0;
+    int to = 0;
+    int held_to = 0;
+    long long stamp = 0;  // 0: empty
+    std::vector<float> values;
+  };
+  static bool Same(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+  std::vector<Set> sets_;
+  long long clock_ = 0;
+};
+
+// The store the model uses while a group fit runs (none otherwise).
+thread_local GaussExponentials* kept_exponentials = nullptr;
+
+class KeepExponentials {
+ public:
+  explicit KeepExponentials(GaussExponentials& store) : previous_(kept_exponentials) {
+    kept_exponentials = &store;
+  }
+  ~KeepExponentials() { kept_exponentials = previous_; }
+  KeepExponentials(const KeepExponentials&) = delete;
+  KeepExponentials& operator=(const KeepExponentials&) = delete;
+
+ private:
+  GaussExponentials* previous_;
+};
+
 // The hot loop of every fit: the per-peak factors are computed once; the
-// Lorentz term (one division) runs vectorised over every sample, the Gauss
-// term (an exponential) only where it is not 0.
+// sample loop runs vectorised over blocks of samples, the exponentials are
+// taken before it and only where the Gauss term is not 0.
 void evaluate_peaks(const float* p, int m, float* hx, int n) {
   std::fill(hx, hx + std::max(n, 0), 0.0f);
   const int count = m / 4;
+  std::vector<float> scratch;
   for (int k = 0; k < count; ++k) {
     const float x0 = p[4 * k];
     const float a = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 1])));
@@ -62,36 +145,53 @@ void evaluate_peaks(const float* p, int m, float* hx, int n) {
     const float ge = static_cast<float>(-kLn2 / static_cast<double>(w2));
     const float l0 = static_cast<float>(static_cast<double>(eta) / kPi / static_cast<double>(w));
     const float lw = static_cast<float>(1.0 / static_cast<double>(w2));
-    // expf is exactly 0 below -104: skipping it there changes no bit and
-    // saves most of the exponentials of narrow peaks.
-    const auto gauss_at = [&](int i) {
-      const float d = static_cast<float>(i) - x0;
-      const float arg = ge * (d * d);
-      return arg > -104.0f ? g0 * std::exp(arg) : 0.0f;
-    };
+    // A factor that is not finite would turn the Gauss term's skipped zeros
+    // into NaN: such a peak is summed sample by sample as it stands.
+    if (!std::isfinite(g0)) {
+      for (int i = 0; i < n; ++i) {
+        const float d = static_cast<float>(i) - x0;
+        const float d2 = d * d;
+        const float arg = ge * d2;
+        const float gauss = arg > -104.0f ? g0 * std::exp(arg) : 0.0f;
+        hx[i] += a * (gauss + l0 / (1.0f + lw * d2));
+      }
+      continue;
+    }
+    // From here g0 x 0 is +0, the term the sample loop used to add where it
+    // skipped the exponential.
     int from = 0, to = 0;
     gauss_window(x0, ge, n, from, to);
+    const GaussWindow held = GaussWindow::Around(from, to, n);
+    const float* exps = nullptr;
+    if (!held.empty() && kept_exponentials) {
+      exps = kept_exponentials->Get(k, x0, ge, from, to, held);
+    } else if (!held.empty()) {
+      scratch.resize(static_cast<size_t>(held.to - held.from));
+      gauss_exponentials(x0, ge, from, to, held, scratch.data());
+      exps = scratch.data();
+    }
     int b = 0;
     for (; b + kBlock <= n; b += kBlock) {
-      float lorentz[kBlock];
-      for (int j = 0; j < kBlock; ++j) {
-        const float d = static_cast<float>(b + j) - x0;
-        lorentz[j] = l0 / (1.0f + lw * (d * d));
-      }
       float* out = hx + b;
-      if (b + kBlock <= from || b >= to) {
-        // The same sum as below with a Gauss term of 0.
-        for (int j = 0; j < kBlock; ++j) out[j] += a * (0.0f + lorentz[j]);
+      if (b < held.from || b >= held.to) {
+        for (int j = 0; j < kBlock; ++j) {
+          const float d = static_cast<float>(b + j) - x0;
+          out[j] += a * (0.0f + l0 / (1.0f + lw * (d * d)));
+        }
         continue;
       }
-      float gauss[kBlock] = {};
-      for (int i = std::max(b, from); i < std::min(b + kBlock, to); ++i) gauss[i - b] = gauss_at(i);
-      for (int j = 0; j < kBlock; ++j) out[j] += a * (gauss[j] + lorentz[j]);
+      // A copy, so that the compiler need not fear it overlaps out.
+      float e[kBlock];
+      std::copy(exps + (b - held.from), exps + (b - held.from) + kBlock, e);
+      for (int j = 0; j < kBlock; ++j) {
+        const float d = static_cast<float>(b + j) - x0;
+        out[j] += a * (g0 * e[j] + l0 / (1.0f + lw * (d * d)));
+      }
     }
     for (int i = b; i < n; ++i) {
       const float d = static_cast<float>(i) - x0;
-      const float gauss = i >= from && i < to ? gauss_at(i) : 0.0f;
-      hx[i] += a * (gauss + l0 / (1.0f + lw * (d * d)));
+      const float e = i >= held.from && i < held.to ? exps[i - held.from] : 0.0f;
+      hx[i] += a * (g0 * e + l0 / (1.0f + lw * (d * d)));
     }
   }
 }
@@ -546,6 +646,8 @@ int32_t fitpeakgroup(profile_data& rec, int32_t start, int32_t end, int32_t firs
 
   float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
   float info[LM_INFO_SZ] = {};
+  GaussExponentials exponentials;
+  const KeepExponentials keep(exponentials);
   // Differences, not the exact Jacobian: with a width on its bound the
   // bounded solver's projected steps crawl on exact derivatives, and a
   // prefit needs only a good start.
