@@ -42,29 +42,67 @@ Workspace::Workspace(float* work, int vectors, int n, int m) {
   fit_.trial = fit_.diag + mm;
 }
 
-float residual(const float* x, const float* y, float* e, int n) {
+namespace {
+// v = x - y, or -y without x, for eight samples from `at`.
+template <bool kHaveX>
+void eight_residuals(const float* x, const float* y, int at, float* v) {
+  float ys[8];
+  std::copy(y + at, y + at + 8, ys);
+  if (kHaveX) {
+    float xs[8];
+    std::copy(x + at, x + at + 8, xs);
+    for (int q = 0; q < 8; ++q) v[q] = xs[q] - ys[q];
+  } else {
+    for (int q = 0; q < 8; ++q) v[q] = -ys[q];
+  }
+}
+
+template <bool kHaveX>
+float residual_sum(const float* x, const float* y, float* e, int n) {
   // Four interleaved accumulators, whole groups of eight from the top
   // down, then the remainder ascending: a fixed order, so every call with
-  // the same data gives the same bits.
-  float acc[4] = {0.0F, 0.0F, 0.0F, 0.0F};
+  // the same data gives the same bits.  Accumulator c takes samples
+  // top - c and then top - c - 4 of each group; held in lane 3 - c below,
+  // the lanes line up with the group's two ascending halves, which the
+  // compiler vectorises.
+  float lane[4] = {0.0F, 0.0F, 0.0F, 0.0F};
   const int groups = n / 8;
   for (int gi = groups - 1; gi >= 0; --gi) {
-    const int top = gi * 8 + 7;
-    for (int q = 0; q < 8; ++q) {
-      const int i = top - q;
-      const float v = x ? x[i] - y[i] : -y[i];
-      e[i] = v;
-      acc[q & 3] += v * v;
-    }
+    float v[8];
+    eight_residuals<kHaveX>(x, y, gi * 8, v);
+    for (int l = 0; l < 4; ++l) lane[l] += v[4 + l] * v[4 + l];
+    for (int l = 0; l < 4; ++l) lane[l] += v[l] * v[l];
+    std::copy(v, v + 8, e + gi * 8);
   }
   const int rest = n % 8;
   for (int q = 0; q < rest; ++q) {
     const int i = groups * 8 + q;
-    const float v = x ? x[i] - y[i] : -y[i];
+    const float v = kHaveX ? x[i] - y[i] : -y[i];
     e[i] = v;
-    acc[(7 - rest + q) % 4] += v * v;
+    lane[3 - (7 - rest + q) % 4] += v * v;
   }
-  return ((acc[0] + acc[1]) + acc[2]) + acc[3];
+  return ((lane[3] + lane[2]) + lane[1]) + lane[0];
+}
+
+// Partial sums over the rows [b, end) of J^T J for row i and the W columns
+// from j, each from zero in ascending row order.
+template <int W>
+void column_sums(const float* J, int m, int b, int end, int i, int j, float* out) {
+  // Summed in a local array (in registers), not through out, which the
+  // compiler would have to assume overlaps J.
+  float acc[W];
+  for (int q = 0; q < W; ++q) acc[q] = 0.0F;
+  for (int k = b; k < end; ++k) {
+    const float* row = J + static_cast<std::size_t>(k) * m;
+    const float a = row[i];
+    for (int q = 0; q < W; ++q) acc[q] += a * row[j + q];
+  }
+  std::copy(acc, acc + W, out);
+}
+}  // namespace
+
+float residual(const float* x, const float* y, float* e, int n) {
+  return x ? residual_sum<true>(x, y, e, n) : residual_sum<false>(x, y, e, n);
 }
 
 void normal_equations(const float* J, const float* e, float* A, float* g, int n, int m,
@@ -93,22 +131,34 @@ void normal_equations(const float* J, const float* e, float* A, float* g, int n,
   // Blocks of 32 rows: each block's partial sums start from zero and are
   // added to A in block order.  Eight entries of a row of A are summed side
   // by side in registers (the compiler vectorises the fixed-width loop);
-  // each entry still sees its products in ascending row order.
+  // each entry still sees its products in ascending row order.  The last
+  // entries of a row, fewer than eight, are summed the same way in a group
+  // of eight (or four) that ends at the row's end, its earlier entries
+  // summed again and dropped.
   constexpr int kBlock = 32;
   constexpr int kWidth = 8;
+  constexpr int kNarrow = 4;
   for (int b = 0; b < n; b += kBlock) {
     const int end = std::min(n, b + kBlock);
     for (int i = 0; i < m; ++i) {
       float* Ai = A + static_cast<std::size_t>(i) * m;
+      float acc[kWidth];
       int j = i;
       for (; j + kWidth <= m; j += kWidth) {
-        float acc[kWidth] = {};
-        for (int k = b; k < end; ++k) {
-          const float* row = J + static_cast<std::size_t>(k) * m;
-          const float a = row[i];
-          for (int q = 0; q < kWidth; ++q) acc[q] += a * row[j + q];
-        }
+        column_sums<kWidth>(J, m, b, end, i, j, acc);
         for (int q = 0; q < kWidth; ++q) Ai[j + q] += acc[q];
+      }
+      if (j < m && m >= kWidth) {
+        const int from = m - kWidth;
+        column_sums<kWidth>(J, m, b, end, i, from, acc);
+        for (int q = j - from; q < kWidth; ++q) Ai[from + q] += acc[q];
+        j = m;
+      }
+      while (j < m && m >= kNarrow) {
+        const int from = std::min(j, m - kNarrow);
+        column_sums<kNarrow>(J, m, b, end, i, from, acc);
+        for (int q = j - from; q < kNarrow; ++q) Ai[from + q] += acc[q];
+        j = from + kNarrow;
       }
       for (; j < m; ++j) {
         float sum = 0.0F;
@@ -121,10 +171,27 @@ void normal_equations(const float* J, const float* e, float* A, float* g, int n,
   for (int i = 0; i < m; ++i)
     for (int j = i + 1; j < m; ++j)
       A[static_cast<std::size_t>(j) * m + i] = A[static_cast<std::size_t>(i) * m + j];
-  for (int k = 0; k < n; ++k) {
-    const float* row = J + static_cast<std::size_t>(k) * m;
-    const float ek = e[k];
-    for (int l = 0; l < m; ++l) g[l] += row[l] * ek;
+  // g in groups of eight entries summed in registers, rows ascending; the
+  // last group ends at the row's end, as above.
+  for (int l = 0; l < m; l += kWidth) {
+    const int from = m >= kWidth ? std::min(l, m - kWidth) : l;
+    const int width = std::min(kWidth, m - from);
+    float acc[kWidth] = {};
+    if (width == kWidth) {
+      for (int k = 0; k < n; ++k) {
+        const float* row = J + static_cast<std::size_t>(k) * m + from;
+        const float ek = e[k];
+        for (int q = 0; q < kWidth; ++q) acc[q] += row[q] * ek;
+      }
+    } else {
+      for (int k = 0; k < n; ++k) {
+        const float* row = J + static_cast<std::size_t>(k) * m + from;
+        const float ek = e[k];
+        for (int q = 0; q < width; ++q) acc[q] += row[q] * ek;
+      }
+    }
+    for (int q = l - from; q < width; ++q) g[from + q] = acc[q];
+    l = from;
   }
 }
 
