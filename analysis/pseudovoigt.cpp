@@ -219,8 +219,12 @@ void peak_jacobian(const T* p, T* jac, int m, int n) {
   const T pi = static_cast<T>(kPi);
   const T gauss_norm = static_cast<T>(std::sqrt(kLn2 / kPi));
   const int count = m / 4;
-  std::fill(jac, jac + static_cast<size_t>(std::max(n, 0)) * static_cast<size_t>(std::max(m, 0)),
-            T(0));
+  const size_t stride = static_cast<size_t>(std::max(m, 0));
+  // The peaks' columns are all written below; only columns after the last
+  // whole peak are cleared.
+  if (4 * count < m)
+    for (int i = 0; i < n; ++i)
+      std::fill(jac + i * stride + 4 * static_cast<size_t>(count), jac + (i + 1) * stride, T(0));
   for (int k = 0; k < count; ++k) {
     const T x0 = p[4 * k];
     const T a = std::fabs(p[4 * k + 1]);
@@ -233,20 +237,38 @@ void peak_jacobian(const T* p, T* jac, int m, int n) {
     const T lw = T(1) / (w * w);
     const T g_unit = gauss_norm / w;   // unit-area Gauss at its centre
     const T l_unit = T(1) / (pi * w);  // unit-area Lorentz at its centre
-    for (int i = 0; i < n; ++i) {
-      const T d = static_cast<T>(i) - x0;
-      const T s = d * d * lw;  // (x - x0)^2 / w^2
-      const T arg = -ln2 * s;
-      const T gauss = arg > T(-104) ? g_unit * std::exp(arg) : T(0);
-      const T q = T(1) / (T(1) + s);
-      const T lorentz = l_unit * q;
-      const T mixed_g = (T(1) - eta) * gauss;
-      const T mixed_l = eta * lorentz;
-      T* row = jac + static_cast<size_t>(i) * static_cast<size_t>(m) + 4 * k;
-      row[0] = a * T(2) * d * lw * (ln2 * mixed_g + mixed_l * q);
-      row[1] = sign_a * (mixed_g + mixed_l);
-      row[2] = sign_w * a / w * (mixed_g * (T(2) * ln2 * s - T(1)) + mixed_l * (s - T(1)) * q);
-      row[3] = eta_free ? a * (lorentz - gauss) : T(0);
+    // Blocks of samples: the exponentials one by one, the rest in a loop of
+    // fixed length that the compiler vectorises, then the four columns
+    // written out row by row.
+    for (int b = 0; b < n; b += kBlock) {
+      const int len = std::min(kBlock, n - b);
+      T gauss[kBlock] = {};
+      for (int j = 0; j < len; ++j) {
+        const T d = static_cast<T>(b + j) - x0;
+        const T arg = -ln2 * (d * d * lw);
+        gauss[j] = arg > T(-104) ? g_unit * std::exp(arg) : T(0);
+      }
+      T column[4][kBlock];
+      for (int j = 0; j < kBlock; ++j) {
+        const T d = static_cast<T>(b + j) - x0;
+        const T s = d * d * lw;  // (x - x0)^2 / w^2
+        const T q = T(1) / (T(1) + s);
+        const T lorentz = l_unit * q;
+        const T mixed_g = (T(1) - eta) * gauss[j];
+        const T mixed_l = eta * lorentz;
+        column[0][j] = a * T(2) * d * lw * (ln2 * mixed_g + mixed_l * q);
+        column[1][j] = sign_a * (mixed_g + mixed_l);
+        column[2][j] =
+            sign_w * a / w * (mixed_g * (T(2) * ln2 * s - T(1)) + mixed_l * (s - T(1)) * q);
+        column[3][j] = a * (lorentz - gauss[j]);
+      }
+      for (int j = 0; j < len; ++j) {
+        T* row = jac + static_cast<size_t>(b + j) * stride + 4 * k;
+        row[0] = column[0][j];
+        row[1] = column[1][j];
+        row[2] = column[2][j];
+        row[3] = eta_free ? column[3][j] : T(0);
+      }
     }
   }
 }
