@@ -298,7 +298,10 @@ float weight_start(float eta) {
 //     (below), but no larger than 2 samples, counted from 1 unit below its
 //     start.  A peak's natural length is its width; the cap keeps broad
 //     start widths (the readers' default of 10) from letting peaks trade
-//     places.  The bounded fit keeps positions in samples (unit 1).
+//     places.  A peak broader than 50 samples is no ring but background the
+//     peaks stand in for, whose minimum may lie hundreds of samples away:
+//     it moves in its own width.  The bounded fit keeps positions in
+//     samples (unit 1).
 //   intensity: max(|A0|, 1e-3 x the largest |A0|), so that a peak started at
 //     or near zero gets the unit of a faint peak, not a vanishing one;
 //   HWHM: max(|w0|, 0.5), no unit narrower than half a sample, below which a
@@ -321,7 +324,8 @@ class ParameterScales {
       unit_[k + 1] = Usable(std::max(std::fabs(relative[k + 1]), 1e-3f * largest));
       unit_[k + 2] = Usable(std::max(std::fabs(relative[k + 2]), 0.5f));
       if (!unbounded) continue;
-      unit_[k] = std::min(unit_[k + 2], kLargestPositionUnit);
+      unit_[k] = unit_[k + 2] > kBackgroundWidth ? unit_[k + 2]
+                                                 : std::min(unit_[k + 2], kLargestPositionUnit);
       offset_[k] = relative[k] - unit_[k];
     }
   }
@@ -343,6 +347,7 @@ class ParameterScales {
 
  private:
   static constexpr float kLargestPositionUnit = 2.0f;
+  static constexpr float kBackgroundWidth = 50.0f;
   static float Usable(float unit) { return std::isfinite(unit) && unit != 0.0f ? unit : 1.0f; }
   std::vector<float> unit_;
   std::vector<float> offset_;
@@ -487,8 +492,10 @@ class ScaledPeaks {
 //     area of a peak of that width as high as the largest residual within a
 //     width of its position; left as it is where the residual there is no
 //     peak.
+// A start is checked for such peaks only: its weights have not been fitted.
+enum class Parked { kPeaks, kPeaksAndWeights };
 bool restart_parked(const float* rows, int m, const float* measured, int n, float data_factor,
-                    std::vector<float>& restart) {
+                    Parked which, std::vector<float>& restart) {
   bool any = false;
   std::vector<float> model(static_cast<size_t>(n));
   evaluate_peaks(rows, m, model.data(), n);
@@ -518,7 +525,7 @@ bool restart_parked(const float* rows, int m, const float* measured, int n, floa
       }
     }
     const float eta = rows[k + 3];
-    if (!(eta < 0.02f || eta > 0.98f) || a == 0.0) continue;
+    if (which == Parked::kPeaks || !(eta < 0.02f || eta > 0.98f) || a == 0.0) continue;
     // d model / d eta = A (Lorentz - Gauss); the error falls inward when
     // the residual leans toward the other shape.
     double lean = 0.0;
@@ -597,7 +604,13 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
 
   float options[LM_OPTS_SZ] = {1e-3f, 1e-8f, 1e-8f, 1e-8f, 1e-6f};
   float info[LM_INFO_SZ] = {};
-  ScaledPeaks fit(peaks, m, origin, true, data.factor());
+  // The prefit can leave a peak collapsed to a spike or to nothing, which
+  // the fit could not revive: it starts from where it can act instead.
+  std::vector<float> rows(static_cast<size_t>(m));
+  for (int k = 0; k < m; ++k) rows[k] = k % 4 == 0 ? peaks[k] - origin : peaks[k];
+  std::vector<float> first(peaks, peaks + m);
+  restart_parked(rows.data(), m, measured.data(), n, data.factor(), Parked::kPeaks, first);
+  ScaledPeaks fit(first.data(), m, origin, true, data.factor());
   int result =
       slevmar_der(ScaledPeaks::Model, ScaledPeaks::Jacobian, fit.ScaledParameters(),
                   measured.data(), m, n, kFitIterations, options, info, nullptr, nullptr, &fit);
@@ -606,12 +619,13 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
   // Parameters parked where the fit cannot move them are restarted and the
   // fit run again from there, within what is left of the iteration limit; the
   // new run is kept only when it ends lower.
-  std::vector<float> rows(static_cast<size_t>(m));
   std::vector<float> released;
   for (int again = 0; again < 2 && result >= 0 && result < kFitIterations; ++again) {
     for (int k = 0; k < m; ++k) rows[k] = k % 4 == 0 ? peaks[k] - origin : peaks[k];
     released.assign(peaks, peaks + m);
-    if (!restart_parked(rows.data(), m, measured.data(), n, data.factor(), released)) break;
+    if (!restart_parked(rows.data(), m, measured.data(), n, data.factor(), Parked::kPeaksAndWeights,
+                        released))
+      break;
     ScaledPeaks refit(released.data(), m, origin, true, data.factor());
     float refit_info[LM_INFO_SZ] = {};
     const int refit_result = slevmar_der(
