@@ -74,30 +74,83 @@ float residual_sum(const float* x, const float* y, float* e, int n) {
     for (int l = 0; l < 4; ++l) lane[l] += v[l] * v[l];
     std::copy(v, v + 8, e + gi * 8);
   }
+  // The accumulators by their own numbers again for the remainder, whose
+  // varying index would keep the lanes above out of registers.
+  float acc[4] = {lane[3], lane[2], lane[1], lane[0]};
   const int rest = n % 8;
   for (int q = 0; q < rest; ++q) {
     const int i = groups * 8 + q;
     const float v = kHaveX ? x[i] - y[i] : -y[i];
     e[i] = v;
-    lane[3 - (7 - rest + q) % 4] += v * v;
+    acc[(7 - rest + q) % 4] += v * v;
   }
-  return ((lane[3] + lane[2]) + lane[1]) + lane[0];
+  return ((acc[0] + acc[1]) + acc[2]) + acc[3];
 }
 
-// Partial sums over the rows [b, end) of J^T J for row i and the W columns
-// from j, each from zero in ascending row order.
+// The row-descending sums below for a fixed, small m: in local arrays the
+// compiler keeps the sums in registers, where A and g, which might overlap
+// J, would be loaded and stored for every product.
+template <int M>
+void small_normal_equations(const float* J, const float* e, float* A, float* g, int n) {
+  float acc[M][M] = {};
+  float gacc[M] = {};
+  for (int l = n - 1; l >= 0; --l) {
+    float row[M];
+    std::copy(J + static_cast<std::size_t>(l) * M, J + static_cast<std::size_t>(l + 1) * M, row);
+    const float el = e[l];
+    for (int i = M - 1; i >= 0; --i) {
+      const float a = row[i];
+      for (int j = 0; j <= i; ++j) acc[i][j] += row[j] * a;
+      gacc[i] += a * el;
+    }
+  }
+  for (int i = 0; i < M; ++i) {
+    for (int j = 0; j <= i; ++j) A[i * M + j] = A[j * M + i] = acc[i][j];
+    g[i] = gacc[i];
+  }
+}
+
+// Partial sums over the rows [b, end) of J^T J for row i of A and the W
+// columns from j, each from zero in ascending row order, added to the
+// entries of A from column `first` on.  Summed in a local array (in
+// registers), not through A, which the compiler would have to assume
+// overlaps J.
 template <int W>
-void column_sums(const float* J, int m, int b, int end, int i, int j, float* out) {
-  // Summed in a local array (in registers), not through out, which the
-  // compiler would have to assume overlaps J.
-  float acc[W];
-  for (int q = 0; q < W; ++q) acc[q] = 0.0F;
+void add_column_sums(const float* J, int m, int b, int end, int i, int j, int first, float* A) {
+  float acc[W] = {};
   for (int k = b; k < end; ++k) {
     const float* row = J + static_cast<std::size_t>(k) * m;
     const float a = row[i];
     for (int q = 0; q < W; ++q) acc[q] += a * row[j + q];
   }
-  std::copy(acc, acc + W, out);
+  float* Ai = A + static_cast<std::size_t>(i) * m;
+  for (int q = first - j; q < W; ++q) Ai[j + q] += acc[q];
+}
+
+// The block's sums for row i of A, columns i to m - 1: groups of eight
+// columns; the last columns, fewer than eight, in a group of eight (or
+// four) that ends at the row's end, its earlier columns summed again and
+// dropped.
+void add_block_row(const float* J, int m, int b, int end, int i, float* A) {
+  constexpr int kWidth = 8;
+  constexpr int kNarrow = 4;
+  int j = i;
+  for (; j + kWidth <= m; j += kWidth) add_column_sums<kWidth>(J, m, b, end, i, j, j, A);
+  if (j < m && m >= kWidth) {
+    add_column_sums<kWidth>(J, m, b, end, i, m - kWidth, j, A);
+    j = m;
+  }
+  while (j < m && m >= kNarrow) {
+    const int from = std::min(j, m - kNarrow);
+    add_column_sums<kNarrow>(J, m, b, end, i, from, j, A);
+    j = from + kNarrow;
+  }
+  for (; j < m; ++j) {
+    float sum = 0.0F;
+    for (int k = b; k < end; ++k)
+      sum += J[static_cast<std::size_t>(k) * m + i] * J[static_cast<std::size_t>(k) * m + j];
+    A[static_cast<std::size_t>(i) * m + j] += sum;
+  }
 }
 }  // namespace
 
@@ -112,6 +165,10 @@ void normal_equations(const float* J, const float* e, float* A, float* g, int n,
   std::fill(g, g + m, 0.0F);
   if (small) {
     // Rows from the last to the first; only the lower triangle is summed.
+    // One, two or three peaks' parameters are the usual small fits.
+    if (m == 4) return small_normal_equations<4>(J, e, A, g, n);
+    if (m == 8) return small_normal_equations<8>(J, e, A, g, n);
+    if (m == 12) return small_normal_equations<12>(J, e, A, g, n);
     for (int l = n - 1; l >= 0; --l) {
       const float* row = J + static_cast<std::size_t>(l) * m;
       const float el = e[l];
@@ -131,42 +188,12 @@ void normal_equations(const float* J, const float* e, float* A, float* g, int n,
   // Blocks of 32 rows: each block's partial sums start from zero and are
   // added to A in block order.  Eight entries of a row of A are summed side
   // by side in registers (the compiler vectorises the fixed-width loop);
-  // each entry still sees its products in ascending row order.  The last
-  // entries of a row, fewer than eight, are summed the same way in a group
-  // of eight (or four) that ends at the row's end, its earlier entries
-  // summed again and dropped.
+  // each entry still sees its products in ascending row order.
   constexpr int kBlock = 32;
   constexpr int kWidth = 8;
-  constexpr int kNarrow = 4;
   for (int b = 0; b < n; b += kBlock) {
     const int end = std::min(n, b + kBlock);
-    for (int i = 0; i < m; ++i) {
-      float* Ai = A + static_cast<std::size_t>(i) * m;
-      float acc[kWidth];
-      int j = i;
-      for (; j + kWidth <= m; j += kWidth) {
-        column_sums<kWidth>(J, m, b, end, i, j, acc);
-        for (int q = 0; q < kWidth; ++q) Ai[j + q] += acc[q];
-      }
-      if (j < m && m >= kWidth) {
-        const int from = m - kWidth;
-        column_sums<kWidth>(J, m, b, end, i, from, acc);
-        for (int q = j - from; q < kWidth; ++q) Ai[from + q] += acc[q];
-        j = m;
-      }
-      while (j < m && m >= kNarrow) {
-        const int from = std::min(j, m - kNarrow);
-        column_sums<kNarrow>(J, m, b, end, i, from, acc);
-        for (int q = j - from; q < kNarrow; ++q) Ai[from + q] += acc[q];
-        j = from + kNarrow;
-      }
-      for (; j < m; ++j) {
-        float sum = 0.0F;
-        for (int k = b; k < end; ++k)
-          sum += J[static_cast<std::size_t>(k) * m + i] * J[static_cast<std::size_t>(k) * m + j];
-        Ai[j] += sum;
-      }
-    }
+    for (int i = 0; i < m; ++i) add_block_row(J, m, b, end, i, A);
   }
   for (int i = 0; i < m; ++i)
     for (int j = i + 1; j < m; ++j)
