@@ -171,7 +171,7 @@ void evaluate_peaks(const float* p, int m, float* hx, int n) {
       exps = scratch.data();
     }
     int b = 0;
-    for (; b + kBlock <= n; b += kBlock) {
+    for (; b <= n - kBlock; b += kBlock) {
       float* out = hx + b;
       if (b < held.from || b >= held.to) {
         for (int j = 0; j < kBlock; ++j) {
@@ -188,10 +188,24 @@ void evaluate_peaks(const float* p, int m, float* hx, int n) {
         out[j] += a * (g0 * e[j] + l0 / (1.0f + lw * (d * d)));
       }
     }
-    for (int i = b; i < n; ++i) {
-      const float d = static_cast<float>(i) - x0;
-      const float e = i >= held.from && i < held.to ? exps[i - held.from] : 0.0f;
-      hx[i] += a * (g0 * e + l0 / (1.0f + lw * (d * d)));
+    for (; b < n && b > std::numeric_limits<int>::max() - kBlock; ++b) {
+      // (Sample indices that would overflow as a whole block.)
+      const float d = static_cast<float>(b) - x0;
+      const float e = b >= held.from && b < held.to ? exps[b - held.from] : 0.0f;
+      hx[b] += a * (g0 * e + l0 / (1.0f + lw * (d * d)));
+    }
+    if (b < n) {
+      // The last samples as one more whole block in local arrays; the
+      // samples past n are computed and dropped.
+      float e[kBlock] = {};
+      float out[kBlock] = {};
+      for (int i = std::max(b, held.from); i < held.to; ++i) e[i - b] = exps[i - held.from];
+      std::copy(hx + b, hx + n, out);
+      for (int j = 0; j < kBlock; ++j) {
+        const float d = static_cast<float>(b + j) - x0;
+        out[j] += a * (g0 * e[j] + l0 / (1.0f + lw * (d * d)));
+      }
+      std::copy(out, out + (n - b), hx + b);
     }
   }
 }
