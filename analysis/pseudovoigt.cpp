@@ -22,21 +22,21 @@ constexpr int kFitIterations = 250;
 // the compiler vectorises at every optimisation level.
 constexpr int kBlock = 16;
 
-// The samples [from, to) outside which the Gauss term is skipped anyway
-// (its argument ge (i - x0)^2, computed as the sample loops compute it,
-// lies at or below -104).  That argument can only fall as a sample moves
-// away from x0, so one sample checked on each side bounds the window; the
-// whole range is kept wherever that check fails or the inputs are not
-// finite.
-void gauss_window(float x0, float ge, int n, int& from, int& to) {
+// The samples [from, to) of 0 .. n-1 outside which the Gauss term is
+// skipped anyway: its argument arg(d), computed as the sample loops compute
+// it from d = i - x0, lies at or below -104.  That argument can only fall
+// as a sample moves away from x0, so one sample checked on each side
+// bounds the window; the whole range is kept wherever that check fails or
+// x0 or reach (about where the argument reaches -104) is not finite.
+template <typename T, typename Arg>
+void gauss_window(T x0, double reach, int n, const Arg& arg, int& from, int& to) {
   from = 0;
   to = n;
-  if (!std::isfinite(x0) || !std::isfinite(ge) || !(ge < 0.0f)) return;
+  if (!std::isfinite(x0) || !std::isfinite(reach)) return;
   const auto outside = [&](int i, bool left) {
-    const float d = static_cast<float>(i) - x0;
-    return (left ? d <= 0.0f : d >= 0.0f) && !(ge * (d * d) > -104.0f);
+    const T d = static_cast<T>(i) - x0;
+    return (left ? d <= T(0) : d >= T(0)) && !(arg(d) > T(-104));
   };
-  const double reach = std::sqrt(104.0 / -static_cast<double>(ge)) * 1.01 + 2.0;
   const double lo = std::ceil(static_cast<double>(x0) - reach);
   const double hi = std::floor(static_cast<double>(x0) + reach) + 1.0;
   const int first = lo <= 0.0 ? 0 : lo >= n ? n : static_cast<int>(lo);
@@ -44,6 +44,16 @@ void gauss_window(float x0, float ge, int n, int& from, int& to) {
   if (first > 0 && outside(first - 1, true)) from = first;
   if (last < n && outside(last, false)) to = last;
   if (to < from) to = from;
+}
+
+// The window of the model's Gauss term, whose argument is ge d^2.
+void gauss_window(float x0, float ge, int n, int& from, int& to) {
+  from = 0;
+  to = n;
+  if (!std::isfinite(ge) || !(ge < 0.0f)) return;
+  const double reach = std::sqrt(104.0 / -static_cast<double>(ge)) * 1.01 + 2.0;
+  gauss_window(
+      x0, reach, n, [ge](float d) { return ge * (d * d); }, from, to);
 }
 
 // The exponentials of one peak's Gauss term, exp(ge (i - x0)^2), at the
@@ -254,13 +264,17 @@ void peak_jacobian(const T* p, T* jac, int m, int n) {
     // Blocks of samples: the exponentials one by one, the rest in a loop of
     // fixed length that the compiler vectorises, then the four columns
     // written out row by row.
+    const auto arg_at = [&](T d) { return -ln2 * (d * d * lw); };
+    int from = 0, to = n;
+    if (std::isfinite(lw) && lw > T(0))
+      gauss_window(x0, std::sqrt(104.0 / (kLn2 * static_cast<double>(lw))) * 1.01 + 2.0, n, arg_at,
+                   from, to);
     for (int b = 0; b < n; b += kBlock) {
       const int len = std::min(kBlock, n - b);
       T gauss[kBlock] = {};
-      for (int j = 0; j < len; ++j) {
-        const T d = static_cast<T>(b + j) - x0;
-        const T arg = -ln2 * (d * d * lw);
-        gauss[j] = arg > T(-104) ? g_unit * std::exp(arg) : T(0);
+      for (int i = std::max(b, from); i < std::min(b + len, to); ++i) {
+        const T arg = arg_at(static_cast<T>(i) - x0);
+        gauss[i - b] = arg > T(-104) ? g_unit * std::exp(arg) : T(0);
       }
       T column[4][kBlock];
       for (int j = 0; j < kBlock; ++j) {
