@@ -1,4 +1,5 @@
 #include "pseudovoigt.h"
+#include "numeric.h"
 #include "profile_support.h"
 #include "spline.h"
 
@@ -46,6 +47,51 @@ TEST(PseudoVoigt, ValuesAtTheCentreAndClampedParameters) {
   EXPECT_NEAR(model_at({100, 1000, 5, 0.6f}, 105), 0.5f * model_at({100, 1000, 5, 0.6f}, 100),
               1e-3f);
   EXPECT_NEAR(model_at({100, 1000, 5, 0.6f}, 105), pseudo_voigt(105, 100, 1000, 5, 0.6), 1e-4f);
+}
+
+namespace {
+// The model computed sample by sample, every peak at every sample, as the
+// windowed and vectorised model must still compute it bit for bit.
+void sample_by_sample(const float* p, int m, float* hx, int n) {
+  const double ln2 = std::log(2.0);
+  std::fill(hx, hx + n, 0.0f);
+  for (int k = 0; k < m / 4; ++k) {
+    const float x0 = p[4 * k];
+    const float a = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 1])));
+    const double w = static_cast<float>(std::fabs(static_cast<double>(p[4 * k + 2])));
+    const float eta = max_float(0.0f, min_float(1.0f, p[4 * k + 3]));
+    const double w2 = static_cast<float>(w * w);
+    const float g0 = static_cast<float>((1.0f - eta) * std::sqrt(ln2 / kPi / w2));
+    const float ge = static_cast<float>(-ln2 / w2);
+    const float l0 = static_cast<float>(eta / kPi / w);
+    const float lw = static_cast<float>(1.0 / w2);
+    for (int i = 0; i < n; ++i) {
+      const float d2 = (static_cast<float>(i) - x0) * (static_cast<float>(i) - x0);
+      const float gauss = ge * d2 > -104.0f ? g0 * std::exp(ge * d2) : 0.0f;
+      hx[i] += a * (gauss + l0 / (1.0f + lw * d2));
+    }
+  }
+}
+}  // namespace
+
+TEST(PseudoVoigt, ModelIsTheSampleBySampleSumBitForBit) {
+  const float awkward[] = {NAN, INFINITY, -INFINITY, 0.0f, -0.0f, 1e-45f, 1e-30f, 3e38f, -1.0f};
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  for (int t = 0; t < 3000; ++t) {
+    const int n = static_cast<int>(rng() % (t % 50 ? 300 : 5000));
+    std::vector<float> p(rng() % 15);
+    for (size_t k = 0; k < p.size(); ++k) {
+      const float r = u(rng);
+      const float scale[4] = {1.4f * n, 1e4f, r < 0.5f ? 3.0f : 200.0f, 1.6f};
+      p[k] = r < 0.1f ? awkward[rng() % 9] : (u(rng) - 0.2f) * scale[k % 4];
+      if (k % 4 == 3 && r > 0.8f) p[k] = std::pow(10.0f, -40.0f * u(rng));  // weights near 0
+    }
+    std::vector<float> fast(static_cast<size_t>(n) + 1, 7.0f), slow = fast;
+    pseudovoigt_model(p.data(), fast.data(), static_cast<int>(p.size()), n, nullptr);
+    sample_by_sample(p.data(), static_cast<int>(p.size()), slow.data(), n);
+    ASSERT_EQ(std::memcmp(fast.data(), slow.data(), fast.size() * sizeof(float)), 0) << t;
+  }
 }
 
 TEST(Prefit, StartValuesOfLonePeaksAndGroups) {

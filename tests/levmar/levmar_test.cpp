@@ -1,4 +1,5 @@
 #include "levmar.h"
+#include "lm_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <random>
 #include <vector>
 
 // Iteration and call counts below are those of the classic solver on the
@@ -583,6 +585,69 @@ TEST(Analytic, AgreesWithTheDifferenceVersions) {
   EXPECT_EQ(slevmar_bc_der(decay, nullptr, q.data(), x.data(), 3, 40, nullptr, nullptr, 10,
                            demo_opts, nullptr, nullptr, nullptr, nullptr),
             LM_ERROR);
+}
+
+// The kernels' sums in their documented order, one product at a time: the
+// vectorised kernels must give the same bits.
+float ordered_residual(const float* x, const float* y, float* e, int n) {
+  float acc[4] = {};
+  for (int i = n - 1 - n % 8, q = 0; i >= 0; --i, ++q) {  // groups of 8 from the top
+    e[i] = x ? x[i] - y[i] : -y[i];
+    acc[q % 4] += e[i] * e[i];
+  }
+  for (int q = 0, rest = n % 8; q < rest; ++q) {
+    const int i = n - rest + q;
+    e[i] = x ? x[i] - y[i] : -y[i];
+    acc[(7 - rest + q) % 4] += e[i] * e[i];
+  }
+  return ((acc[0] + acc[1]) + acc[2]) + acc[3];
+}
+
+void ordered_normal_equations(const float* J, const float* e, float* A, float* g, int n, int m,
+                              bool small) {
+  std::fill(A, A + m * m, 0.0F);
+  std::fill(g, g + m, 0.0F);
+  for (int i = 0; i < m; ++i)
+    for (int j = small ? 0 : i; j <= (small ? i : m - 1); ++j) {
+      if (small) {  // rows descending, into A[i][j] = A[j][i]
+        for (int l = n - 1; l >= 0; --l) A[i * m + j] += J[l * m + j] * J[l * m + i];
+      } else {  // blocks of 32 rows, each summed from zero
+        for (int b = 0; b < n; b += 32) {
+          float sum = 0.0F;
+          for (int k = b; k < std::min(n, b + 32); ++k) sum += J[k * m + i] * J[k * m + j];
+          A[i * m + j] += sum;
+        }
+      }
+      A[j * m + i] = A[i * m + j];
+    }
+  for (int i = 0; i < m; ++i)
+    for (int l = small ? n - 1 : 0; small ? l >= 0 : l < n; l += small ? -1 : 1)
+      g[i] += J[l * m + i] * e[l];
+}
+
+TEST(Kernels, SumsInTheirOrderBitForBit) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> u(-1.0F, 1.0F);
+  for (int t = 0; t < 3000; ++t) {
+    const int n = static_cast<int>(rng() % 200), m = 1 + static_cast<int>(rng() % 24);
+    std::vector<float> x(n), y(n), J(static_cast<size_t>(n) * m);
+    for (auto* v : {&x, &y, &J})
+      for (float& f : *v) f = u(rng) * std::exp2(static_cast<float>(rng() % 20) - 10.0F);
+    std::vector<float> e1(n), e2(n), y2 = y;
+    EXPECT_EQ(kelpo::lm::residual(t % 2 ? x.data() : nullptr, y.data(), e1.data(), n),
+              ordered_residual(t % 2 ? x.data() : nullptr, y.data(), e2.data(), n));
+    EXPECT_EQ(e1, e2);
+    kelpo::lm::residual(x.data(), y2.data(), y2.data(), n);  // in place
+    ordered_residual(x.data(), y.data(), e2.data(), n);
+    EXPECT_EQ(y2, e2);
+    std::vector<float> A1(m * m), A2(m * m), g1(m), g2(m);
+    for (bool small : {true, false}) {
+      kelpo::lm::normal_equations(J.data(), x.data(), A1.data(), g1.data(), n, m, small);
+      ordered_normal_equations(J.data(), x.data(), A2.data(), g2.data(), n, m, small);
+      ASSERT_EQ(A1, A2) << n << " x " << m << (small ? " small" : "");
+      ASSERT_EQ(g1, g2) << n << " x " << m << (small ? " small" : "");
+    }
+  }
 }
 
 }  // namespace
