@@ -56,11 +56,7 @@ void gauss_window(float x0, float ge, int n, int& from, int& to) {
       x0, reach, n, [ge](float d) { return ge * (d * d); }, from, to);
 }
 
-// The exponentials of one peak's Gauss term, exp(ge (i - x0)^2), at the
-// samples [from, to) widened to whole blocks (but not beyond n), and 0
-// wherever the term is skipped: expf is exactly 0 below -104, so skipping
-// it there changes no bit and saves most of the exponentials of narrow
-// peaks.
+// A window of samples widened to whole blocks (but not beyond n).
 struct GaussWindow {
   int from = 0;  // the first sample held, a multiple of kBlock
   int to = 0;    // one past the last
@@ -71,6 +67,10 @@ struct GaussWindow {
   }
 };
 
+// The exponentials of one peak's Gauss term, exp(ge (i - x0)^2), at the
+// samples [from, to), and 0 at the other samples `held` and wherever the
+// term is skipped: expf is exactly 0 below -104, so skipping it there
+// changes no bit and saves most of the exponentials of narrow peaks.
 void gauss_exponentials(float x0, float ge, int from, int to, const GaussWindow& held, float* out) {
   std::fill(out, out + (held.to - held.from), 0.0f);
   for (int i = from; i < to; ++i) {
@@ -198,8 +198,8 @@ void evaluate_peaks(const float* p, int m, float* hx, int n) {
         out[j] += a * (g0 * e[j] + l0 / (1.0f + lw * (d * d)));
       }
     }
+    // One by one the samples whose indices a whole block would overflow.
     for (; b < n && b > std::numeric_limits<int>::max() - kBlock; ++b) {
-      // (Sample indices that would overflow as a whole block.)
       const float d = static_cast<float>(b) - x0;
       const float e = b >= held.from && b < held.to ? exps[b - held.from] : 0.0f;
       hx[b] += a * (g0 * e + l0 / (1.0f + lw * (d * d)));
