@@ -167,7 +167,8 @@ void normal_equations(const float* J, const float* e, float* A, float* g, int n,
   std::fill(g, g + m, 0.0F);
   if (small) {
     // Rows from the last to the first; only the lower triangle is summed.
-    // One, two or three peaks' parameters are the usual small fits.
+    // Four, eight and twelve parameters, the usual small fits, have
+    // versions of fixed size.
     if (m == 4) return small_normal_equations<4>(J, e, A, g, n);
     if (m == 8) return small_normal_equations<8>(J, e, A, g, n);
     if (m == 12) return small_normal_equations<12>(J, e, A, g, n);
