@@ -178,10 +178,10 @@ def spread(values, decimals):
     return f"{np.median(values):.{decimals}f} / {max(values, key=abs):.{decimals}f}"
 
 
-def run_probe(probe, patterns, folder, start_off=None):
+def run_probe(probe, patterns, folder, start_off=None, options=()):
     """The probe's findings, one dict a pattern; with start_off the
     refinements start that many pixels off the true centre, not at the
-    guess."""
+    guess; options go to the probe's command line."""
     jobs = []
     for n, p in enumerate(patterns):
         path = os.path.join(folder, f"pattern{n}.f32")
@@ -189,7 +189,7 @@ def run_probe(probe, patterns, folder, start_off=None):
         begincut = max(20, int(0.7 * p.radii[0]))
         start = f" {p.x + start_off} {p.y}" if start_off is not None else ""
         jobs.append(f"{path} {p.size} {p.size} {begincut} {p.x} {p.y}{start}\n")
-    out = subprocess.run([probe], input="".join(jobs), capture_output=True, text=True, check=True)
+    out = subprocess.run([probe, *options], input="".join(jobs), capture_output=True, text=True, check=True)
     results = [json.loads(line) for line in out.stdout.splitlines()]
     run_probe.script_errors += sum(r["script_errors"] for r in results)
     for n in range(len(patterns)):
