@@ -17,6 +17,10 @@ namespace {
 const double kLn2 = std::log(2.0);
 
 constexpr int kFitIterations = 250;
+// The unbounded fit runs this many iterations before its scales are taken
+// afresh, and at most this many more runs after the first.
+constexpr int kFirstRunIterations = 100;
+constexpr int kMoreRuns = 4;
 
 // Samples are taken in blocks of this many: a loop of fixed length is one
 // the compiler vectorises at every optimisation level.
@@ -639,32 +643,38 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
   std::vector<float> first(peaks, peaks + m);
   restart_parked(rows.data(), m, measured.data(), n, data.factor(), Parked::kPeaks, first);
   ScaledPeaks fit(first.data(), m, origin, true, data.factor());
-  int result =
-      slevmar_der(ScaledPeaks::Model, ScaledPeaks::Jacobian, fit.ScaledParameters(),
-                  measured.data(), m, n, kFitIterations, options, info, nullptr, nullptr, &fit);
+  int result = slevmar_der(ScaledPeaks::Model, ScaledPeaks::Jacobian, fit.ScaledParameters(),
+                           measured.data(), m, n, kFirstRunIterations, options, info, nullptr,
+                           nullptr, &fit);
   fit.Result(peaks);
 
-  // Parameters parked where the fit cannot move them are restarted and the
-  // fit run again from there, within what is left of the iteration limit; the
-  // new run is kept only when it ends lower.
+  // The scales are fixed for a run, but a peak that has grown tenfold (one
+  // turning into background, say) moves in units of its old width: a run
+  // still going after its first iterations is continued with scales taken
+  // afresh.  Parameters parked where the fit cannot move them are
+  // restarted.  All runs share the iteration limit; a restart is kept only
+  // when it ends lower.
+  bool unfinished = result == kFirstRunIterations;
   std::vector<float> released;
-  for (int again = 0; again < 2 && result >= 0 && result < kFitIterations; ++again) {
+  for (int again = 0; again < kMoreRuns && result >= 0 && result < kFitIterations; ++again) {
     for (int k = 0; k < m; ++k) rows[k] = k % 4 == 0 ? peaks[k] - origin : peaks[k];
     released.assign(peaks, peaks + m);
-    if (!restart_parked(rows.data(), m, measured.data(), n, data.factor(), Parked::kPeaksAndWeights,
-                        released))
+    const bool continuing = unfinished;
+    unfinished = false;
+    if (!continuing && !restart_parked(rows.data(), m, measured.data(), n, data.factor(),
+                                       Parked::kPeaksAndWeights, released))
       break;
     ScaledPeaks refit(released.data(), m, origin, true, data.factor());
     float refit_info[LM_INFO_SZ] = {};
     const int refit_result = slevmar_der(
         ScaledPeaks::Model, ScaledPeaks::Jacobian, refit.ScaledParameters(), measured.data(), m, n,
         kFitIterations - result, options, refit_info, nullptr, nullptr, &refit);
-    if (refit_result < 0 || !(refit_info[1] < info[1])) break;
-    refit.Result(peaks);
-    const int total = result + refit_result;
+    if (!continuing && (refit_result < 0 || !(refit_info[1] < info[1]))) break;
+    if (refit_result >= 0) refit.Result(peaks);
+    const int total = result + std::max(refit_result, 0);
     std::copy(refit_info, refit_info + LM_INFO_SZ, info);
     info[5] = static_cast<float>(total);
-    result = total;
+    result = refit_result < 0 ? refit_result : total;
   }
   report_fit_end(result, info);
   return result;
