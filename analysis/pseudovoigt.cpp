@@ -654,13 +654,11 @@ int32_t fitpeaks(profile_data& rec, int32_t start, int32_t end) {
   // afresh.  Parameters parked where the fit cannot move them are
   // restarted.  All runs share the iteration limit; a restart is kept only
   // when it ends lower.
-  bool unfinished = result == kFirstRunIterations;
   std::vector<float> released;
   for (int again = 0; again < kMoreRuns && result >= 0 && result < kFitIterations; ++again) {
     for (int k = 0; k < m; ++k) rows[k] = k % 4 == 0 ? peaks[k] - origin : peaks[k];
     released.assign(peaks, peaks + m);
-    const bool continuing = unfinished;
-    unfinished = false;
+    const bool continuing = again == 0 && result == kFirstRunIterations;
     if (!continuing && !restart_parked(rows.data(), m, measured.data(), n, data.factor(),
                                        Parked::kPeaksAndWeights, released))
       break;

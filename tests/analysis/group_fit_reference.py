@@ -12,8 +12,8 @@ the truth; the lower residual is printed as the C++ initialiser to paste.
 import numpy as np
 import lmfit
 
-LN2 = np.log(2.0)
-PI = 3.14159265358979
+from peak_reference import noisy_profile, peaks
+
 N = 120
 
 CASES = [
@@ -27,20 +27,6 @@ CASES = [
     ([(30.5, 1e6, 3, 0.1), (38.2, 5000, 2.5, 0.9), (45.9, 2e5, 4, 0.5)],
      [(30, 8e5, 3.4, 0.5), (38, 6000, 3.4, 0.5), (46, 1.9e5, 3.4, 0.5)]),
 ]
-
-
-def peaks(x, rows):
-    out = np.zeros_like(x)
-    for x0, a, w, eta in rows:
-        d2 = (x - x0) ** 2 / (w * w)
-        out += a * ((1 - eta) * np.sqrt(LN2 / PI) / w * np.exp(-LN2 * d2) + eta / (PI * w) / (1 + d2))
-    return out
-
-
-def profile(truth):
-    i = np.arange(N, dtype=float)
-    noise = 25.0 * np.sin(1.7 * i * i + 0.3 * i)
-    return (peaks(i, truth) + noise).astype(np.float32).astype(float)
 
 
 def fit(y, start, begin):
@@ -61,7 +47,7 @@ def fit(y, start, begin):
 
 
 for truth, start in CASES:
-    y = profile(truth)
+    y = noisy_profile(truth, N)
     best = min((fit(y, start, begin) for begin in (start, truth)), key=lambda t: t[0])
     rows = [[best[1].params[f'{c}{k}'].value for c in 'xawe'] for k in range(len(start))]
     print(f'    {{{best[0]:.10g}, {{' + ', '.join('{' + ', '.join(f'{v:.8g}' for v in r) + '}' for r in rows) + '}},')

@@ -13,28 +13,14 @@ paste.
 import numpy as np
 from scipy.optimize import least_squares
 
-LN2 = np.log(2.0)
-PI = 3.14159265358979
+from peak_reference import noisy_profile, peaks
+
 N = 3000
 
 TRUTH = [(2310.4, 9000, 1.3, 0.2), (2321.7, 5000, 2.1, 0.8), (2555.2, 12000, 1.6, 0.5),
          (2790.9, 7000, 2.8, 0.1), (2797.6, 4000, 1.2, 0.9)]
 START = [(2310.9, 8000, 1.5, 0.5), (2321.2, 5600, 1.8, 0.5), (2555.8, 10500, 1.9, 0.5),
          (2790.4, 7800, 2.4, 0.5), (2798.0, 3500, 1.4, 0.5)]
-
-
-def peaks(x, rows):
-    out = np.zeros_like(x)
-    for x0, a, w, eta in rows:
-        d2 = (x - x0) ** 2 / (w * w)
-        out += a * ((1 - eta) * np.sqrt(LN2 / PI) / w * np.exp(-LN2 * d2) + eta / (PI * w) / (1 + d2))
-    return out
-
-
-def profile():
-    i = np.arange(N, dtype=float)
-    noise = 25.0 * np.sin(1.7 * i * i + 0.3 * i)
-    return (peaks(i, TRUTH) + noise).astype(np.float32).astype(float)
 
 
 def fit(y, begin):
@@ -48,7 +34,7 @@ def fit(y, begin):
     return float(np.sum(r.fun ** 2)), r.x.reshape(-1, 4)
 
 
-y = profile()
+y = noisy_profile(TRUTH, N)
 best = min((fit(y, begin) for begin in (START, TRUTH)), key=lambda t: t[0])
 rows = best[1]
 print(f'{best[0]:.10g}')
