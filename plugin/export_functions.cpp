@@ -170,7 +170,8 @@ bool load_or_create(const Request& r, ExcelFile& book) {
            "cannot extend \"" + r.file + "\": " + book.Problem() + "; the file was left as it was");
   // Saving would lose what it does not write back.
   if (!book.Survey().Keepable())
-    refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " + book.Survey().Describe() +
+    refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " +
+                  book.Survey().Describe(windows1252_of_unicode) +
                   ", which this export cannot write back; the file was left as it was");
   return true;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "byte_view.h"
+#include "formula_records.h"
 #include "record.h"
 
 namespace YCompoundFiles {
@@ -20,6 +21,9 @@ constexpr uint16_t kModule = 0x0006;
 constexpr uint16_t kWorksheet = 0x0010;
 constexpr uint16_t kChart = 0x0020;
 constexpr uint16_t kMacroSheet = 0x0040;
+
+constexpr uint16_t kFormula = 0x0006;
+constexpr uint16_t kBoundSheet = 0x0085;
 
 // Records the layer reads and writes itself.
 constexpr uint16_t kModelledGlobals[] = {
@@ -111,7 +115,9 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
   // count as the globals'.
   std::vector<uint16_t> open;
   bool started = false;
+  size_t sheets = 0;
   for (uint64_t p = 0; view.Has(p, Record::kHeaderSize);) {
+    const uint64_t start = p;
     uint16_t code = 0, length = 0;
     view.Get(code, p);
     view.Get(length, p + 2);
@@ -136,6 +142,10 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
         survey.Note(Kind::kMacroSheets);
       else if (started_sheets && type != kWorksheet)
         survey.Note(Kind::kOtherSheets);
+      if (started_sheets && open.empty()) {
+        survey.sheet_start_ = start;
+        survey.sheet_number_ = sheets++;
+      }
       open.push_back(type);
       survey.autofilter_ = false;
       continue;
@@ -143,6 +153,11 @@ ContentSurvey ContentSurvey::Of(const char* bytes, uint64_t size) {
     const uint16_t type = open.empty() ? kGlobals : open.back();
     if (code == RecordCode::kEof) {
       if (!open.empty()) open.pop_back();
+      continue;
+    }
+    if (type == kWorksheet && code == kFormula) {
+      // Its companions are its own, not records of other kinds.
+      if (const uint64_t used = survey.SurveyFormula(bytes + start, size - start)) p = start + used;
       continue;
     }
     if (type == kGlobals)
@@ -166,7 +181,48 @@ bool ContentSurvey::NoteNamed(uint16_t code) {
   return false;
 }
 
+void ContentSurvey::NoteSheetEntry(const char* data, uint16_t length) {
+  // The stream offset of its BOF, visibility and type, then the name: its
+  // length, a flags byte (bit 0: 16-bit characters) and the characters.
+  const ByteView entry(data, length);
+  SheetEntry sheet{0, {}};
+  uint8_t count = 0, flags = 0;
+  entry.Get(sheet.start, 0);
+  entry.Get(count, 6);
+  entry.Get(flags, 7);
+  for (uint64_t i = 0; i < count; ++i) {
+    uint16_t c = 0;
+    uint8_t narrow = 0;
+    if (flags & 1 ? !entry.Get(c, 8 + 2 * i) : !entry.Get(narrow, 8 + i)) break;
+    sheet.name.push_back(static_cast<char16_t>(flags & 1 ? c : narrow));
+  }
+  sheet_entries_.push_back(std::move(sheet));
+}
+
+uint64_t ContentSurvey::SurveyFormula(const char* bytes, uint64_t size) {
+  CellRecords::Formula formula;
+  CellRecords::FormulaConstant constant;
+  const uint64_t used = formula.Read(bytes, size);
+  if (used && formula.Constant(constant)) return used;
+  Note(Kind::kFormulas);
+  if (formula_placed_) return used;
+  // Row and column, after the record header.
+  const ByteView record(bytes, size);
+  record.Get(formula_row_, Record::kHeaderSize);
+  record.Get(formula_col_, Record::kHeaderSize + 2);
+  // The sheet entry that names this substream, by its offset or, when the
+  // offsets are stale, by its place.
+  auto entry = std::find_if(sheet_entries_.begin(), sheet_entries_.end(),
+                            [&](const SheetEntry& e) { return e.start == sheet_start_; });
+  if (entry == sheet_entries_.end() && sheet_number_ < sheet_entries_.size())
+    entry = sheet_entries_.begin() + static_cast<std::ptrdiff_t>(sheet_number_);
+  formula_sheet_ = entry == sheet_entries_.end() ? std::u16string() : entry->name;
+  formula_placed_ = true;
+  return used;
+}
+
 void ContentSurvey::SurveyGlobals(uint16_t code, const char* data, uint16_t length) {
+  if (code == kBoundSheet) NoteSheetEntry(data, length);
   if (is_in(kModelledGlobals, code) || is_in(kDroppableGlobals, code)) return;
   if (NoteNamed(code)) return;
   // MSODRAWINGGROUP: some writers put one in every workbook; the objects
@@ -262,7 +318,25 @@ void ContentSurvey::SurveySheet(uint16_t code, const char* data, uint16_t length
   }
 }
 
-std::string ContentSurvey::Describe() const {
+namespace {
+
+std::string latin1_or_question_marks(const std::u16string& name) {
+  std::string text;
+  for (char16_t c : name) text.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+  return text;
+}
+
+// "B7" for row 6, column 1.
+std::string cell_name(uint16_t row, uint16_t col) {
+  std::string name;
+  for (uint32_t n = col + 1u; n > 0; n = (n - 1) / 26)
+    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return name + std::to_string(row + 1u);
+}
+
+}  // namespace
+
+std::string ContentSurvey::Describe(NameText name_text) const {
   // In the order of Kind.
   static const char* const kNames[] = {
       "formulas",
@@ -306,7 +380,12 @@ std::string ContentSurvey::Describe() const {
     std::set<uint16_t> codes;
     for (const auto& [named, code] : named_codes_)
       if (named == kind) codes.insert(code);
-    parts.push_back(kNames[static_cast<int>(kind)] + (codes.empty() ? "" : listed(codes)));
+    std::string part = kNames[static_cast<int>(kind)] + (codes.empty() ? "" : listed(codes));
+    if (kind == Kind::kFormulas && formula_placed_)
+      part += " (the first in sheet \"" +
+              (name_text ? name_text : latin1_or_question_marks)(formula_sheet_) + "\", cell " +
+              cell_name(formula_row_, formula_col_) + ")";
+    parts.push_back(part);
   }
   std::string text;
   for (size_t i = 0; i < parts.size(); ++i)

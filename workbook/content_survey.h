@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace YCompoundFiles {
 namespace YExcel {
@@ -55,9 +56,14 @@ class ContentSurvey {
   const std::set<Kind>& Kinds() const { return kinds_; }
   // Codes of the records counted as kOtherRecords.
   const std::set<uint16_t>& OtherCodes() const { return other_codes_; }
-  // "formulas, an autofilter (0x009D) and records of kinds this export does
-  // not keep (0x01B8)"; empty when keepable.
-  std::string Describe() const;
+  // How a sheet's name is put into a description; without one, characters
+  // beyond Latin-1 become '?'.
+  using NameText = std::string (*)(const std::u16string& name);
+  // "formulas (the first in sheet "Data", cell B7), an autofilter (0x009D)
+  // and records of kinds this export does not keep (0x01B8)"; empty when
+  // keepable. A formula that is one constant (as some programs write plain
+  // values) is a value, which a save keeps.
+  std::string Describe(NameText name_text = nullptr) const;
 
  private:
   void Note(Kind kind) { kinds_.insert(kind); }
@@ -65,6 +71,11 @@ class ContentSurvey {
   bool NoteNamed(uint16_t code);
   void SurveyGlobals(uint16_t code, const char* data, uint16_t length);
   void SurveySheet(uint16_t code, const char* data, uint16_t length);
+  // A sheet entry of the globals: where its substream starts, its name.
+  void NoteSheetEntry(const char* data, uint16_t length);
+  // The formula record at bytes (with what follows it, up to size); returns
+  // the bytes it and its companions take, 0 when it cannot be read.
+  uint64_t SurveyFormula(const char* bytes, uint64_t size);
 
   std::set<Kind> kinds_;
   std::set<uint16_t> other_codes_;
@@ -72,6 +83,21 @@ class ContentSurvey {
   // The current sheet has an autofilter, whose drop-down buttons are
   // drawing objects.
   bool autofilter_ = false;
+
+  struct SheetEntry {
+    uint32_t start;
+    std::u16string name;
+  };
+  std::vector<SheetEntry> sheet_entries_;
+  // The worksheet being surveyed: where its BOF starts, and how many
+  // sheets came before it.
+  uint64_t sheet_start_ = 0;
+  size_t sheet_number_ = 0;
+  // Where the first formula stands that is not a constant.
+  bool formula_placed_ = false;
+  std::u16string formula_sheet_;
+  uint16_t formula_row_ = 0;
+  uint16_t formula_col_ = 0;
 };
 
 }  // namespace YExcel

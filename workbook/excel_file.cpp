@@ -174,8 +174,15 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
       if (c.label_sst.string_index >= globals.shared_strings.Count())
         return "a cell names a text the workbook lacks";
       break;
+    case Cells::kFormula: {
+      // One that is a constant is written back as that value.
+      CellRecords::FormulaConstant constant;
+      if (!c.formula.Constant(constant)) return "";  // other formulas are not written back
+      formats_exist = c.formula.xf_index < formats;
+      break;
+    }
     default:
-      return "";  // formulas are not written back
+      return "";
   }
   if (!formats_exist) return "a cell format is missing";
   if (c.ColIndex() + columns > ExcelSheet::kMaxCols) return "a cell lies outside the sheet";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "rk_codec.h"
 #include "text_table.h"
@@ -29,6 +30,31 @@ void set_from_rk(ExcelCell& cell, uint32_t rk) {
     cell.SetInteger(payload / 100);
   else
     cell.SetDouble(payload / 100.0);
+}
+
+// A formula that is one constant stands for a plain value.
+void set_from_constant(ExcelCell& cell, const CellRecords::FormulaConstant& constant) {
+  using Kind = CellRecords::FormulaConstant::Kind;
+  switch (constant.kind) {
+    case Kind::kError:
+      cell.SetError(constant.code);
+      break;
+    case Kind::kBoolean:
+      cell.SetBoolean(constant.code != 0);
+      break;
+    case Kind::kNumber:
+      cell.SetDouble(constant.number);
+      break;
+    case Kind::kText:
+      if (constant.wide) {
+        cell.SetString(constant.text.c_str());
+      } else {
+        // Characters of one byte are Latin-1, as narrow texts are.
+        const std::string narrow(constant.text.begin(), constant.text.end());
+        cell.SetString(narrow.c_str());
+      }
+      break;
+  }
 }
 
 const Workbook::BoundSheet* bound_sheet_of(const WorkbookContent* owner, uint64_t index) {
@@ -409,8 +435,17 @@ void ExcelSheet::ReadCell(const CellBlock& record,
         cell->SetText(std::string_view(texts.Narrow(t)));
       break;
     }
+    case Cells::kFormula: {
+      CellRecords::FormulaConstant constant;
+      if (!record.formula.Constant(constant)) break;  // other formulas give no value
+      if (ExcelCell* cell = Cell(r, c)) {
+        set_from_constant(*cell, constant);
+        cell->SetFormat(record.formula.xf_index);
+      }
+      break;
+    }
     default:
-      break;  // formulas give no value
+      break;
   }
 }
 

@@ -5,11 +5,15 @@
 // containers name them CellBlock::Formula and Formula::Array and so on.
 //
 // Formulas are only ever read from a file and written back: their token
-// bytes are kept verbatim and never parsed. A Formula's Read consumes its
-// companions too, and its RecordSize and Write cover them.
+// bytes are kept verbatim. The one thing read from them is whether the
+// formula is a single constant (Formula::Constant), which some spreadsheet
+// programs write in place of an error, boolean or other plain value. A
+// Formula's Read consumes its companions too, and its RecordSize and Write
+// cover them.
 //
 // Records too short for their fixed fields are refused (Read returns 0).
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "record.h"
@@ -98,6 +102,18 @@ struct String : Record {
 
 }  // namespace FormulaParts
 
+// The value of a formula that is one constant.
+struct FormulaConstant {
+  enum class Kind { kError, kBoolean, kNumber, kText };
+  Kind kind = Kind::kNumber;
+  uint8_t code = 0;  // kError: the error code; kBoolean: 0 or 1
+  double number = 0.0;
+  // kText: the characters, and whether the formula held them as 16-bit
+  // characters (else each is one byte, U+0000 to U+00FF).
+  std::u16string text;
+  bool wide = false;
+};
+
 // 0x0006: 0 row, 2 column, 4 XF index, 6 the result (8 bytes as they are),
 // 14 u16 options, 16 two reserved bytes, from 18 the formula bytes.
 struct Formula : Record {
@@ -116,6 +132,13 @@ struct Formula : Record {
   uint64_t Write(char* out) override;
   uint64_t DataSize() override;    // 18 + formula bytes; the Formula alone
   uint64_t RecordSize() override;  // the Formula, its companion and String
+
+  // True when the formula is exactly one constant token (an error, a
+  // boolean, an integer, a number or a non-empty text without a zero
+  // character), has no shared, array or table companion, and its result
+  // (for a text, the String record) holds that same value; the value goes
+  // to constant. Such a formula is a plain value under another name.
+  bool Constant(FormulaConstant& constant) const;
 
   uint16_t row;
   uint16_t col;

@@ -502,6 +502,9 @@ const Fixture kFixtures[] = {
     {"gnumeric-formats.xls", nullptr},
     {"libreoffice-values.xls", nullptr},
     {"libreoffice-formats.xls", nullptr},
+    // Errors of NaN and infinite pixels, which LibreOffice saved as formulas
+    // of one constant.
+    {"libreoffice-errors.xls", nullptr},
     {"perl-active-third.xls", nullptr},
     {"perl-outline.xls", nullptr},
     {"poi-uncalced.xls", nullptr},
@@ -515,15 +518,19 @@ const Fixture kFixtures[] = {
      "the workbook holds write protection (0x005B, 0x0086), which this export cannot write "
      "back"},
     {"xlwt-rich.xls",
-     "the workbook holds formulas and merged cells, which this export cannot write back"},
+     "the workbook holds formulas (the first in sheet \"Data\", cell A11) and merged cells, "
+     "which this export cannot write back"},
     {"gnumeric-rich.xls",
-     "the workbook holds formulas and merged cells, which this export cannot write back"},
+     "the workbook holds formulas (the first in sheet \"Data\", cell A11) and merged cells, "
+     "which this export cannot write back"},
     {"libreoffice-rich.xls",
-     "the workbook holds formulas and merged cells, which this export cannot write back"},
+     "the workbook holds formulas (the first in sheet \"Data\", cell A11) and merged cells, "
+     "which this export cannot write back"},
     {"gnumeric-names-notes.xls",
      "the workbook holds defined names and cell notes, which this export cannot write back"},
+    // Its error value, a formula of one constant, is kept.
     {"libreoffice-names.xls",
-     "the workbook holds formulas and defined names, which this export cannot write back"},
+     "the workbook holds defined names, which this export cannot write back"},
     {"gnumeric-chart.xls",
      "the workbook holds charts or drawings, which this export cannot write back"},
     {"gnumeric-biff7.xls",
