@@ -21,6 +21,9 @@ Bytes bof(uint16_t type) {
 
 const Bytes kEof = record_of(0x000A, {});
 
+// The sheet's entry, "Data" (its offset left 0, so found by its place).
+const Bytes kDataSheet = record_of(0x0085, bytes_of({0, 0, 0, 0, 0, 0, 4, 0, 'D', 'a', 't', 'a'}));
+
 // A workbook of one sheet with the given extra globals and sheet records,
 // both full of records a save may drop.
 Bytes workbook_stream(const Bytes& globals, const Bytes& sheet) {
@@ -29,7 +32,7 @@ Bytes workbook_stream(const Bytes& globals, const Bytes& sheet) {
   Bytes s = bof(0x0005) + record_of(0x00E1, bytes_of({0xB0, 0x04})) +
             record_of(0x005C, filled(112, ' ')) + record_of(0x0012, bytes_of({0, 0})) +
             record_of(0x0018, print_area) + record_of(0x041E, bytes_of({0xA4, 0, 1, 0, 0, 'x'})) +
-            record_of(0x00EB, filled(20, 1)) + globals + kEof;
+            record_of(0x00EB, filled(20, 1)) + kDataSheet + globals + kEof;
   s += bof(0x0010) + record_of(0x007D, filled(12)) + record_of(0x00EC, filled(30, 2)) +
        record_of(0x001D, filled(15)) + record_of(0x0203, filled(14)) + sheet + kEof;
   return s;
@@ -70,7 +73,7 @@ TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
   for (const auto& [record, kind] : globals) EXPECT_EQ(describe(workbook_stream(record, {})), kind);
 
   const std::pair<Bytes, std::string> sheet[] = {
-      {record_of(0x0006, filled(30)), "formulas"},
+      {record_of(0x0006, filled(30)), "formulas (the first in sheet \"Data\", cell A1)"},
       {record_of(0x04BC, filled(10)), "formulas"},
       {record_of(0x0205, bytes_of({0, 0, 0, 0, 0x0F, 0, 7, 1})), ""},  // an error value is kept
       {record_of(0x00E5, filled(10)), "merged cells"},
@@ -110,7 +113,31 @@ TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
                                  record_of(0x0006, filled(30)) + record_of(0x0204, filled(12)));
   EXPECT_EQ(
       describe(many),
-      "formulas, merged cells and records of kinds this export does not keep (0x0204, 0x4321)");
+      "formulas (the first in sheet \"Data\", cell A1), merged cells and records of kinds this "
+      "export does not keep (0x0204, 0x4321)");
+}
+
+TEST(ContentSurveyTest, FormulasOfOneConstantAreValuesAndTheFirstOtherIsPlaced) {
+  const Bytes error = formula_record(6, 1, 15, other_result(2, 0x24), bytes_of({0x1C, 0x24}));
+  const Bytes text = formula_record(6, 2, 15, other_result(0), bytes_of({0x17, 1, 0, 'a'})) +
+                     record_of(0x0207, bytes_of({1, 0, 0, 'a'}));
+  EXPECT_EQ(describe(workbook_stream({}, error + text)), "");
+  // A constant whose result disagrees, and a function after it.
+  const Bytes wrong = formula_record(300, 27, 15, other_result(2, 0x2A), bytes_of({0x1C, 0x24}));
+  const Bytes pi = formula_record(6, 1, 15, number_result(0), bytes_of({0x41, 0x13, 0}));
+  EXPECT_EQ(describe(workbook_stream({}, error + wrong + pi)),
+            "formulas (the first in sheet \"Data\", cell AB301)");
+  // A second sheet, its name wide, as the caller writes it.
+  Bytes second = record_of(0x0085, bytes_of({0, 0, 0, 0, 0, 0, 2, 1, 'S', 0, 0xAC, 0x20}));
+  const size_t offset = workbook_stream(second, {}).size();
+  second[4] = static_cast<char>(offset & 0xFF);
+  second[5] = static_cast<char>(offset >> 8);
+  const Bytes two = workbook_stream(second, {}) + bof(0x0010) + pi + kEof;
+  const ContentSurvey survey = ContentSurvey::Of(two.data(), two.size());
+  EXPECT_EQ(survey.Describe(), "formulas (the first in sheet \"S?\", cell B7)");
+  EXPECT_EQ(
+      survey.Describe([](const std::u16string& name) { return std::string(name.size(), 'x'); }),
+      "formulas (the first in sheet \"xx\", cell B7)");
 }
 
 TEST(ContentSurveyTest, ACutStreamIsSurveyedAsFarAsItGoes) {

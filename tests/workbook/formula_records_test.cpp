@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "record_bytes.h"
 
 namespace YCompoundFiles {
@@ -91,6 +94,81 @@ TEST(FormulaRecordsTest, RefusesDamagedFormulasAndCompanions) {
   Bytes cut_string = record_of(0x0006, formula_data(2)) + record_of(0x0207, filled(6));
   cut_string.pop_back();
   EXPECT_EQ(f.Read(cut_string.data(), cut_string.size()), 0u);
+}
+
+// What a formula of one constant stands for, or "formula".
+std::string constant_of(const Bytes& stream) {
+  Formula f;
+  FormulaConstant c;
+  if (!f.Read(stream.data(), stream.size())) return "unread";
+  if (!f.Constant(c)) return "formula";
+  switch (c.kind) {
+    case FormulaConstant::Kind::kError:
+      return "error " + std::to_string(c.code);
+    case FormulaConstant::Kind::kBoolean:
+      return "boolean " + std::to_string(c.code);
+    case FormulaConstant::Kind::kNumber:
+      return "number " + std::to_string(c.number);
+    case FormulaConstant::Kind::kText:
+      return (c.wide ? "wide " : "text ") + std::string(c.text.begin(), c.text.end());
+  }
+  return "?";
+}
+
+Bytes string_record(const Bytes& chars, int flags) {
+  Bytes d;
+  put16(d, static_cast<uint32_t>(flags ? chars.size() / 2 : chars.size()));
+  d.push_back(static_cast<char>(flags));
+  return record_of(0x0207, d + chars);
+}
+
+TEST(FormulaRecordsTest, AFormulaOfOneConstantWhoseResultAgreesIsThatValue) {
+  const Bytes pi = bytes_of({0x1F, 0x18, 0x2D, 0x44, 0x54, 0xFB, 0x21, 0x09, 0x40});
+  const Bytes hi = bytes_of({'h', 'i'});
+  const Bytes wide_hi = bytes_of({'h', 0, 0xAC, 0x20});
+  const std::pair<Bytes, std::string> agreeing[] = {
+      {formula_record(1, 2, 15, other_result(2, 0x24), bytes_of({0x1C, 0x24})), "error 36"},
+      {formula_record(1, 2, 15, other_result(1, 1), bytes_of({0x1D, 1})), "boolean 1"},
+      {formula_record(1, 2, 15, number_result(513), bytes_of({0x1E, 1, 2})), "number 513.000000"},
+      {formula_record(1, 2, 15, number_result(3.141592653589793), pi), "number 3.141593"},
+      {formula_record(1, 2, 15, other_result(0), bytes_of({0x17, 2, 0}) + hi) +
+           string_record(hi, 0),
+       "text hi"},
+      // The result may hold the text in the other width.
+      {formula_record(1, 2, 15, other_result(0), bytes_of({0x17, 2, 1}) + wide_hi) +
+           string_record(wide_hi, 1),
+       "wide h\xAC"},
+  };
+  for (const auto& [stream, value] : agreeing) EXPECT_EQ(constant_of(stream), value);
+
+  // A result that disagrees, or anything beside the one constant, keeps it
+  // a formula.
+  const Bytes refused[] = {
+      formula_record(1, 2, 15, other_result(2, 0x2A), bytes_of({0x1C, 0x24})),
+      formula_record(1, 2, 15, other_result(1, 0x24), bytes_of({0x1C, 0x24})),
+      formula_record(1, 2, 15, other_result(2, 0x25), bytes_of({0x1C, 0x25})),  // no error
+      formula_record(1, 2, 15, other_result(1, 0), bytes_of({0x1D, 1})),
+      formula_record(1, 2, 15, number_result(1), bytes_of({0x1D, 1})),
+      formula_record(1, 2, 15, number_result(514), bytes_of({0x1E, 1, 2})),
+      formula_record(1, 2, 15, number_result(3.14), pi),
+      formula_record(1, 2, 15, other_result(0), bytes_of({0x17, 2, 0}) + hi) +
+          string_record(bytes_of({'h', 'o'}), 0),
+      formula_record(1, 2, 15, other_result(0), bytes_of({0x17, 2, 0}) + hi),  // no String
+      formula_record(1, 2, 15, other_result(3), bytes_of({0x17, 0, 0})),       // empty text
+      formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0})) + string_record(hi, 0),
+      formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0, 0x15})),  // (1)
+      formula_record(1, 2, 15, number_result(2), bytes_of({0x1E, 1, 0, 0x1E, 1, 0, 0x03})),
+      formula_record(1, 2, 15, number_result(0), bytes_of({0x44, 0, 0, 0, 0xC0})),  // A1
+      formula_record(1, 2, 15, number_result(0), bytes_of({0x41, 0x13, 0})),        // PI()
+      formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0})) +
+          record_of(0x00BC, bytes_of({1, 0, 3, 0, 2, 2, 0, 0, 0x1E, 0x01, 0x00})),
+  };
+  for (const Bytes& stream : refused) EXPECT_EQ(constant_of(stream), "formula");
+  // Bytes after the tokens.
+  Bytes trailing = formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0}));
+  trailing.push_back(0);
+  trailing[2] += 1;
+  EXPECT_EQ(constant_of(trailing), "formula");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // Helpers for the workbook tests: building record bytes by hand, writing
 // records or containers into byte vectors, and reading a file's stream.
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -61,6 +62,29 @@ Bytes written_bytes(T& object, uint64_t* written = nullptr) {
   if (written) *written = n;
   out.resize(n);
   return out;
+}
+
+// A Formula record: its place, format, 8 result bytes and tokens (their
+// length put in front).
+inline Bytes formula_record(uint16_t row, uint16_t col, uint16_t xf, const Bytes& result,
+                            const Bytes& tokens) {
+  Bytes d;
+  put16(d, row);
+  put16(d, col);
+  put16(d, xf);
+  d += result + filled(6);  // options, reserved
+  put16(d, static_cast<uint32_t>(tokens.size()));
+  return record_of(0x0006, d + tokens);
+}
+
+// Formula results: a number, or what is none (0 text, 1 boolean, 2 error).
+inline Bytes number_result(double value) {
+  Bytes out(8);
+  std::memcpy(out.data(), &value, 8);
+  return out;
+}
+inline Bytes other_result(int kind, int value = 0) {
+  return bytes_of({kind, 0, value, 0, 0, 0, 0xFF, 0xFF});
 }
 
 inline uint16_t get16(const Bytes& b, size_t offset) {
