@@ -5,7 +5,8 @@
 // formats, styles, sheet entries, shared strings and the few settings that
 // change what values mean: the date system, the precision and the colour
 // palette) and, per worksheet, its numbers and texts with their cell
-// formats. The survey walks every record of the stream and sorts the rest
+// formats (formulas that are one constant among them, as their values).
+// The survey walks every record of the stream and sorts the rest
 // into what may be dropped (records that only set the view, printing or the
 // writer's bookkeeping: windows, selections, page setup, empty drawing
 // containers, unset protection) and what carries

@@ -152,7 +152,8 @@ class ExcelSheet {
   // size (within the limits), then the cell records fill it in order.
   // Integer and double RK values, numbers, booleans, error values and
   // shared strings (an empty one too) become cells with their formats;
-  // blanks give empty cells with their formats; formulas give nothing. A
+  // blanks give empty cells with their formats; a formula that is one
+  // constant gives that value with its format, other formulas nothing. A
   // record outside the Dimensions grows the table; one beyond the limits, or
   // a string index beyond the shared string table, is ignored.
   void ReadCells();
