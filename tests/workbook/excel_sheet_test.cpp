@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "record_bytes.h"
 #include "rk_codec.h"
 #include "workbook_content.h"
 
@@ -12,6 +13,7 @@ namespace YExcel {
 namespace {
 
 using CellBlock = Worksheet::CellTable::RowBlock::CellBlock;
+using namespace workbook_test;
 
 // A workbook of one sheet, its worksheet records as given.
 struct OneSheet : WorkbookContent {
@@ -141,6 +143,13 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
     label.label_sst.string_index = i;  // index 2 lies beyond the table
     cells.push_back(label);
   }
+  // Formulas of one constant are their values; other formulas give none.
+  const Bytes constants[] = {formula_record(5, 0, 9, other_result(2, 0x24), bytes_of({0x1C, 0x24})),
+                             formula_record(5, 1, 9, number_result(7), bytes_of({0x1E, 7, 0})),
+                             formula_record(5, 2, 9, other_result(0), bytes_of({0x17, 1, 0, 'x'})) +
+                                 record_of(0x0207, bytes_of({1, 0, 0, 'x'})),
+                             formula_record(5, 3, 9, number_result(8), bytes_of({0x1E, 7, 0}))};
+  for (const Bytes& c : constants) ASSERT_TRUE(cells.emplace_back().Read(c.data(), c.size()));
   CellBlock far = block(0x027E, 20, 7);  // outside the Dimensions
   far.rk.value = RKCodec::FromInteger(1);
   cells.push_back(far);
@@ -170,6 +179,11 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
   EXPECT_EQ(s.At(4, 1)->Type(), ExcelCell::kWideString);
   EXPECT_EQ(s.At(4, 2)->Type(), ExcelCell::kUndefined);
   EXPECT_EQ(s.At(20, 7)->GetInteger(), 1);
+  EXPECT_TRUE(s.At(5, 0)->GetError(code) && code == ExcelCell::kErrorNum);
+  EXPECT_EQ(s.At(5, 1)->GetDouble(), 7.0);
+  EXPECT_STREQ(s.At(5, 2)->GetString(), "x");
+  EXPECT_EQ(s.At(5, 2)->Format(), 9);
+  EXPECT_EQ(s.At(5, 3)->Type(), ExcelCell::kUndefined);
 }
 
 TEST(ExcelSheetTest, ScaledIntegerRKValuesKeepTheirHundredths) {

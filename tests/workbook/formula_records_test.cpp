@@ -148,15 +148,12 @@ TEST(FormulaRecordsTest, AFormulaOfOneConstantWhoseResultAgreesIsThatValue) {
       formula_record(1, 2, 15, other_result(1, 0x24), bytes_of({0x1C, 0x24})),
       formula_record(1, 2, 15, other_result(2, 0x25), bytes_of({0x1C, 0x25})),  // no error
       formula_record(1, 2, 15, other_result(1, 0), bytes_of({0x1D, 1})),
-      formula_record(1, 2, 15, number_result(1), bytes_of({0x1D, 1})),
-      formula_record(1, 2, 15, number_result(514), bytes_of({0x1E, 1, 2})),
       formula_record(1, 2, 15, number_result(3.14), pi),
       formula_record(1, 2, 15, other_result(0), bytes_of({0x17, 2, 0}) + hi) +
           string_record(bytes_of({'h', 'o'}), 0),
       formula_record(1, 2, 15, other_result(0), bytes_of({0x17, 2, 0}) + hi),  // no String
       formula_record(1, 2, 15, other_result(3), bytes_of({0x17, 0, 0})),       // empty text
       formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0})) + string_record(hi, 0),
-      formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0, 0x15})),  // (1)
       formula_record(1, 2, 15, number_result(2), bytes_of({0x1E, 1, 0, 0x1E, 1, 0, 0x03})),
       formula_record(1, 2, 15, number_result(0), bytes_of({0x44, 0, 0, 0, 0xC0})),  // A1
       formula_record(1, 2, 15, number_result(0), bytes_of({0x41, 0x13, 0})),        // PI()
@@ -164,10 +161,8 @@ TEST(FormulaRecordsTest, AFormulaOfOneConstantWhoseResultAgreesIsThatValue) {
           record_of(0x00BC, bytes_of({1, 0, 3, 0, 2, 2, 0, 0, 0x1E, 0x01, 0x00})),
   };
   for (const Bytes& stream : refused) EXPECT_EQ(constant_of(stream), "formula");
-  // Bytes after the tokens.
-  Bytes trailing = formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0}));
-  trailing.push_back(0);
-  trailing[2] += 1;
+  Bytes trailing = formula_record(1, 2, 15, number_result(1), bytes_of({0x1E, 1, 0, 0}));
+  trailing[24] = 3;  // the tokens' length: a byte after them
   EXPECT_EQ(constant_of(trailing), "formula");
 }
 
