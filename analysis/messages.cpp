@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <vector>
 
-char message_buffer[kMessageBufferSize];
-
 namespace {
 MessageSink& current_sink() {
   static MessageSink sink;
@@ -28,13 +26,15 @@ void reportf(const char* format, ...) {
   va_start(args, format);
   va_list again;
   va_copy(again, args);
-  int needed = std::vsnprintf(message_buffer, sizeof message_buffer, format, args);
+  char buffer[kMessageBufferSize] = {};
+  int needed = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   std::string text;
   if (needed < 0) {
-    text = message_buffer;  // an encoding error: send what was printed
+    buffer[kMessageBufferSize - 1] = '\0';
+    text = buffer;  // an encoding error: send what was printed
   } else if (needed < kMessageBufferSize) {
-    text.assign(message_buffer, static_cast<size_t>(needed));
+    text.assign(buffer, static_cast<size_t>(needed));
   } else {
     std::vector<char> larger(static_cast<size_t>(needed) + 1);
     std::vsnprintf(larger.data(), larger.size(), format, again);

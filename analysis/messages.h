@@ -3,17 +3,18 @@
 // The core never talks to the host.  Every line it writes goes to one
 // message sink: the plug-in installs a sink that forwards to the Results
 // window, tests install one that records.  With no sink installed lines are
-// dropped.
+// dropped.  The sink is installed once (the plug-in does so when it is
+// loaded) and only read by the calls, which may run on several threads at
+// once: a sink must then be safe to call from any of them.
 #pragma once
 
 #include <functional>
 #include <string>
 
-// The one shared formatting buffer: 108 characters and the terminating zero.
-// Formatted messages are printed into it before they are sent; nothing is
-// ever written past it.
+// The room a formatted message is first printed into: 108 characters and
+// the terminating zero, on the caller's stack, so that calls on several
+// threads never share it.  A longer message is printed into a larger place.
 constexpr int kMessageBufferSize = 109;
-extern char message_buffer[kMessageBufferSize];
 
 using MessageSink = std::function<void(const std::string&)>;
 
@@ -24,8 +25,9 @@ MessageSink set_message_sink(MessageSink sink);
 // the sink passes through to the caller.
 void report(const std::string& text);
 
-// printf-style: the text is printed into message_buffer when it fits, into a
-// larger place when it does not; either way the whole text is sent.
+// printf-style: the text is printed in the call's own buffer of
+// kMessageBufferSize bytes when it fits, into a larger place when it does
+// not; either way the whole text is sent.
 void reportf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Installs a sink for the lifetime of the object (tests, the plug-in frame).

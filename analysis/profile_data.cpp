@@ -52,6 +52,13 @@ void set_elements(profile_data& rec, const float* table, int32_t nelements) {
   rec.nelements = nelements;
 }
 
+bool sample_of(float position, int32_t length, int32_t& index) {
+  int32_t i = 0;
+  if (!float_to_int(position, i) || i < 0 || i >= length) return false;
+  index = i;
+  return true;
+}
+
 bool check_profile(const profile_data& rec, const char* caller) {
   if (rec.length >= 1 && rec.y && rec.x) return true;
   reportf("ERROR in %s. No profile loaded. \n", caller);

@@ -67,6 +67,10 @@ void set_splinepoints(profile_data& rec, const float* xs, const float* ys, int32
 // The element table: nelements rows of element_columns floats, row-major.
 void set_elements(profile_data& rec, const float* table, int32_t nelements);
 
+// The sample index of a position (truncated toward zero), when it lies
+// inside the profile [0, length - 1]; otherwise false and index untouched.
+bool sample_of(float position, int32_t length, int32_t& index);
+
 // Checks of what a script can pass in.  Each returns true when the record
 // is fit for use; otherwise it writes one line
 //   "ERROR in <caller>. <what is wrong>. \n"

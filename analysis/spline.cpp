@@ -6,8 +6,6 @@
 #include <cmath>
 #include <vector>
 
-int32_t spline_cursor = 0;
-
 namespace {
 // The end slope of the three-point formula, pulled back to 0 when it points
 // against the end interval and limited to three times the end slope when the
@@ -173,8 +171,9 @@ int32_t spline_locate(int32_t n, const float* xs, float xq, int32_t& cursor) {
 int32_t spline_evaluate(int32_t order, int32_t n, const float* xs, const float* c, int32_t m,
                         const float* xq, float* out) {
   if (n < 1 || m < 1) return 0;
+  int32_t cursor = 0;
   for (int32_t k = 0; k < m; ++k) {
-    const int32_t j = spline_locate(n, xs, xq[k], spline_cursor);
+    const int32_t j = spline_locate(n, xs, xq[k], cursor);
     const float t = xq[k] - xs[j];
     const float* cj = c + 4 * static_cast<size_t>(j);
     const double td = t;

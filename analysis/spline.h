@@ -28,10 +28,6 @@ void pchip_coefficients(int32_t n, const float* xs, const float* ys, float* c);
 // check's ERROR line and changes nothing.
 void subtractbackground(profile_data& rec);
 
-// The remembered interval of spline_locate, shared by every call (it only
-// speeds up searches of nearby points).  Not re-entrant.
-extern int32_t spline_cursor;
-
 // Index lo of the interval of xq in the monotone array xs[n] (increasing
 // when xs[n-1] > xs[0], else decreasing): xs[lo] <= xq < xs[lo+1] for
 // increasing xs, clamped to [0, n-1] outside the table.  Hunts from the
@@ -41,7 +37,9 @@ int32_t spline_locate(int32_t n, const float* xs, float xq, int32_t& cursor);
 
 // Evaluates the piecewise cubic given by coefficients in the layout of
 // pchip_coefficients at the m points xq, writing out[m]: order 0 the value,
-// 1 to 3 the derivatives, any other order 0.0.  Uses spline_cursor.
+// 1 to 3 the derivatives, any other order 0.0.  Each call hunts from a
+// cursor of its own, starting at the first interval and carried from one
+// point to the next (nearby points are found in a few steps).
 // Returns m (0 and writes nothing when n < 1 or m < 1).
 int32_t spline_evaluate(int32_t order, int32_t n, const float* xs, const float* c, int32_t m,
                         const float* xq, float* out);

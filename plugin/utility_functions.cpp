@@ -1,11 +1,9 @@
 #include "utility_functions.h"
 
 #include "kelpotools.h"
-#include "messages.h"
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -72,11 +70,7 @@ DM_StringToken GetSubString(DM_StringToken text, float start, float length) {
 
 float extractpixelsize(DM_StringToken text) {
   std::string bytes = DM_string_to_std(dm_string::share(text), 0);
-  // The shared buffer keeps what fits; the scan reads the whole text,
-  // which gives the same number for every text that fits.
-  size_t kept = std::min(bytes.size(), static_cast<size_t>(kMessageBufferSize - 1));
-  std::memcpy(message_buffer, bytes.data(), kept);
-  message_buffer[kept] = '\0';
+  // The scan reads the call's own copy of the whole text.
   const char* scan = bytes.c_str();
   float value = 0.0f;
   if (std::sscanf(scan, "%f", &value) == 1) return value;

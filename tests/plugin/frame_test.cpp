@@ -30,7 +30,7 @@ TEST_F(Frame, ResultOfEmptyTextIsOneEmptyLine) {
 }
 
 TEST_F(Frame, CoreMessagesReachTheResultsWindowWhole) {
-  // The longest text the core formats does not fit the shared buffer.
+  // The longest text the core formats does not fit a message's first buffer.
   reportf(
       "Ellipticity has been refined in %d steps using downhill simplex. a/b=%g, angle of "
       "major axis=%g \xB0. \n",

@@ -79,7 +79,7 @@ TEST_F(Utilities, PixelSizeFromText) {
   EXPECT_EQ(PixelSize("=0.25 nm"), 0.25f);
   EXPECT_EQ(PixelSize("nm"), 0.0f);
   EXPECT_EQ(PixelSize(" 1.5e-3"), 0.0015f);
-  // Longer than the shared buffer: read whole, nothing written past it.
+  // A long text is read whole.
   EXPECT_EQ(PixelSize(std::string(200, ' ') + "2.5"), 2.5f);
   EXPECT_TRUE(host_.ScriptErrors().empty());
 }
