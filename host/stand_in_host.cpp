@@ -6,8 +6,11 @@
 #include <cctype>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 
 // The tokens handed out are pointers to these objects, cast to the opaque
 // token types of the table.
@@ -29,6 +32,7 @@ struct DM_StringObject {
 
 struct DM_LockObject {
   DM_ImageObject* image = nullptr;
+  float nothing = 0.0f;  // what a lock on a zero-size image yields
 };
 
 struct DM_FunctionObject {
@@ -86,6 +90,12 @@ double to_type(double v, uint32_t type) {
     default:
       return v;
   }
+}
+
+// Pixels in row-major order, as doubles whatever the pixel type.
+std::vector<double> pixels_of(const DM_ImageObject& im) {
+  if (im.type == DM_TYPE_REAL4) return std::vector<double>(im.reals.begin(), im.reals.end());
+  return im.values;
 }
 
 std::string trim(const std::string& s) {
@@ -200,13 +210,35 @@ struct Host::Impl {
   std::set<DM_LockObject*> locks;
   std::set<DM_FunctionObject*> functions;
   std::vector<DM_FunctionObject*> registry;  // registered, in order
-  std::vector<std::string>* errors_of_call = nullptr;
+  // Scripts may call in on several threads at once: every operation of the
+  // table and every method of the host runs under this lock, except the
+  // handler itself, so that calls overlap as they would in the program.
+  std::mutex mutex;
+  // The call each thread is in, which its script errors and Results lines
+  // are also given to.
+  std::map<std::thread::id, CallResult*> calls;
 };
 
 // The operations of the table.  Each fallible one first asks whether it is
 // the one to fail; a bad token fails as a host error would, never crashes.
 struct HostOps {
   static Host::Impl& ActiveImpl() { return *active->impl_; }
+
+  // The lock every operation of the table takes (none while no host is
+  // active: then every operation fails or does nothing).  The helpers below
+  // it expect it held.
+  struct HostLock {
+    std::unique_lock<std::mutex> lock;
+    HostLock() {
+      if (active) lock = std::unique_lock<std::mutex>(ActiveImpl().mutex);
+    }
+  };
+
+  // The call the calling thread is in; null outside Host::Call.
+  static CallResult* CallOfThisThread() {
+    auto it = ActiveImpl().calls.find(std::this_thread::get_id());
+    return it == ActiveImpl().calls.end() ? nullptr : it->second;
+  }
 
   static bool Fail(const char* operation) {
     if (!active) return true;
@@ -256,16 +288,24 @@ struct HostOps {
     return im;
   }
 
-  static uint32_t GetVersion() { return active ? active->version_ : 0; }
+  static uint32_t GetVersion() {
+    HostLock held;
+    return active ? active->version_ : 0;
+  }
 
   static void RaiseScriptError(const char* message) {
+    HostLock held;
+    RaiseScriptErrorLocked(message);
+  }
+  static void RaiseScriptErrorLocked(const char* message) {
     if (!active) return;
     std::string text = message ? message : "";
     active->script_errors_.push_back(text);
-    if (ActiveImpl().errors_of_call) ActiveImpl().errors_of_call->push_back(text);
+    if (CallResult* call = CallOfThisThread()) call->script_errors.push_back(text);
   }
 
   static int StringNew(const char* bytes, size_t length, uint32_t encoding, DM_StringToken* out) {
+    HostLock held;
     if (Fail("string_new") || encoding != 0 || !out || (!bytes && length)) return DM_FAILED;
     auto* s = new DM_StringObject;
     if (length) s->bytes.assign(bytes, length);
@@ -276,6 +316,7 @@ struct HostOps {
 
   static int StringGet(DM_StringToken t, uint32_t encoding, char* buffer, size_t capacity,
                        size_t* length) {
+    HostLock held;
     DM_StringObject* s = String(t);
     if (Fail("string_get") || !s || encoding != 0 || !length) return DM_FAILED;
     *length = s->bytes.size();
@@ -284,27 +325,34 @@ struct HostOps {
   }
 
   static void StringAddRef(DM_StringToken t) {
+    HostLock held;
     if (DM_StringObject* s = String(t)) ++s->refs;
   }
   static void StringRelease(DM_StringToken t) {
+    HostLock held;
     if (DM_StringObject* s = String(t)) Release(s);
   }
   static void ImageAddRef(DM_ImageToken t) {
+    HostLock held;
     if (DM_ImageObject* im = Image(t)) ++im->refs;
   }
   static void ImageRelease(DM_ImageToken t) {
+    HostLock held;
     if (DM_ImageObject* im = Image(t)) Release(im);
   }
 
   static int Result(DM_StringToken t) {
+    HostLock held;
     DM_StringObject* s = String(t);
     if (Fail("Result") || !s) return DM_FAILED;
     active->results_.push_back(s->bytes);
+    if (CallResult* call = CallOfThisThread()) call->results.push_back(s->bytes);
     return DM_OK;
   }
 
   static int RealImage(DM_StringToken name, uint32_t bytes_per_pixel, uint32_t w, uint32_t h,
                        DM_ImageToken* out) {
+    HostLock held;
     DM_StringObject* s = String(name);
     if (Fail("RealImage") || !s || !out) return DM_FAILED;
     uint32_t type = bytes_per_pixel == 4 ? DM_TYPE_REAL4 : bytes_per_pixel == 8 ? DM_TYPE_REAL8 : 0;
@@ -316,6 +364,7 @@ struct HostOps {
   }
 
   static int ImageGetDimensionSize(DM_ImageToken t, uint32_t dimension, uint32_t* out) {
+    HostLock held;
     DM_ImageObject* im = Image(t);
     if (Fail("ImageGetDimensionSize") || !im || !out || dimension > 1) return DM_FAILED;
     *out = dimension == 0 ? im->width : im->height;
@@ -323,6 +372,7 @@ struct HostOps {
   }
 
   static int ImageClone(DM_ImageToken t, DM_ImageToken* out) {
+    HostLock held;
     DM_ImageObject* im = Image(t);
     if (Fail("ImageClone") || !im || !out) return DM_FAILED;
     DM_ImageObject* copy = MakeImage(im->name, im->type, im->width, im->height);
@@ -339,10 +389,11 @@ struct HostOps {
   }
 
   static int ImageChangeDataType(DM_ImageToken t, uint32_t type) {
+    HostLock held;
     DM_ImageObject* im = Image(t);
     if (Fail("ImageChangeDataType") || !im || !known_type(type) || Locked(im)) return DM_FAILED;
     if (type == im->type) return DM_OK;
-    std::vector<double> v = active->Pixels(im);
+    std::vector<double> v = pixels_of(*im);
     im->type = type;
     im->reals.clear();
     im->values.clear();
@@ -357,6 +408,7 @@ struct HostOps {
   }
 
   static int ImageGetName(DM_ImageToken t, DM_StringToken* out) {
+    HostLock held;
     DM_ImageObject* im = Image(t);
     if (Fail("ImageGetName") || !im || !out) return DM_FAILED;
     auto* s = new DM_StringObject;
@@ -367,6 +419,7 @@ struct HostOps {
   }
 
   static int ImageDataChanged(DM_ImageToken t) {
+    HostLock held;
     DM_ImageObject* im = Image(t);
     if (Fail("ImageDataChanged") || !im) return DM_FAILED;
     ++im->data_changed;
@@ -374,7 +427,7 @@ struct HostOps {
   }
 
   static int ImageLock(DM_ImageToken t, uint32_t mode, float** data, DM_LockToken* out) {
-    static float nothing = 0.0f;  // what a lock on a zero-size image yields
+    HostLock held;
     DM_ImageObject* im = Image(t);
     if (Fail("ImageGetLockedData") || !im || mode != 1 || !data || !out ||
         im->type != DM_TYPE_REAL4)
@@ -383,12 +436,13 @@ struct HostOps {
     lock->image = im;
     ++im->refs;
     ActiveImpl().locks.insert(lock);
-    *data = im->reals.empty() ? &nothing : im->reals.data();
+    *data = im->reals.empty() ? &lock->nothing : im->reals.data();
     *out = lock;
     return DM_OK;
   }
 
   static void ImageUnlock(DM_LockToken t) {
+    HostLock held;
     if (!active || !ActiveImpl().locks.count(t)) return;
     ActiveImpl().locks.erase(t);
     Release(t->image);
@@ -397,6 +451,7 @@ struct HostOps {
 
   static int RegisterFunction(const char* begin, const char* end, const char* type_code, void* fn,
                               DM_Invoker invoker, DM_FunctionToken* out) {
+    HostLock held;
     if (Fail("register function") || !begin || !end || end < begin || !type_code || !fn ||
         !invoker || !out)
       return DM_FAILED;
@@ -419,6 +474,7 @@ struct HostOps {
   }
 
   static int RemoveFunction(DM_FunctionToken t) {
+    HostLock held;
     if (Fail("remove function") || !active || !ActiveImpl().functions.count(t) || !t->registered)
       return DM_FAILED;
     t->registered = false;
@@ -430,13 +486,16 @@ struct HostOps {
   }
 
   static void FunctionAddRef(DM_FunctionToken t) {
+    HostLock held;
     if (active && ActiveImpl().functions.count(t)) ++t->refs;
   }
   static void FunctionRelease(DM_FunctionToken t) {
+    HostLock held;
     if (active && ActiveImpl().functions.count(t)) Release(t);
   }
 
   static int16_t GetAsyncKeyState(int32_t virtual_key) {
+    HostLock held;
     if (!active) return 0;
     auto it = active->key_states_.find(virtual_key);
     if (it == active->key_states_.end()) return 0;
@@ -446,6 +505,7 @@ struct HostOps {
   }
 
   static void KeybdEvent(uint8_t virtual_key, uint8_t scan_code, uint32_t flags, uintptr_t extra) {
+    HostLock held;
     if (active) active->key_events_.push_back({virtual_key, scan_code, flags, extra});
   }
 };
@@ -491,9 +551,11 @@ const DM_HostInterface* Host::Interface() const {
   return &impl_->table;
 }
 void Host::SetVersion(uint32_t version) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   version_ = version;
 }
 uint32_t Host::Version() const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return version_;
 }
 
@@ -506,6 +568,7 @@ DM_ImageObject& checked(const Host::Impl& impl, DM_ImageToken t) {
 
 DM_ImageToken Host::NewImage(const std::string& name, uint32_t type, uint32_t width,
                              uint32_t height) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   if (!known_type(type)) throw std::invalid_argument("unknown pixel type");
   return HostOps::MakeImage(name, type, width, height);
 }
@@ -514,31 +577,37 @@ void Host::ReleaseImage(DM_ImageToken image) {
   HostOps::ImageRelease(image);
 }
 int Host::ReferenceCount(DM_ImageToken image) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return checked(*impl_, image).refs;
 }
 uint32_t Host::DataType(DM_ImageToken image) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return checked(*impl_, image).type;
 }
 uint32_t Host::Width(DM_ImageToken image) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return checked(*impl_, image).width;
 }
 uint32_t Host::Height(DM_ImageToken image) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return checked(*impl_, image).height;
 }
 std::string Host::ImageName(DM_ImageToken image) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return checked(*impl_, image).name;
 }
 int Host::DataChangedCount(DM_ImageToken image) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return checked(*impl_, image).data_changed;
 }
 
 std::vector<double> Host::Pixels(DM_ImageToken image) const {
-  const DM_ImageObject& im = checked(*impl_, image);
-  if (im.type == DM_TYPE_REAL4) return std::vector<double>(im.reals.begin(), im.reals.end());
-  return im.values;
+  std::lock_guard<std::mutex> held(impl_->mutex);
+  return pixels_of(checked(*impl_, image));
 }
 
 void Host::SetPixels(DM_ImageToken image, const std::vector<double>& values) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   DM_ImageObject& im = checked(*impl_, image);
   size_t n = static_cast<size_t>(im.width) * im.height;
   if (values.size() != n) throw std::invalid_argument("wrong number of pixels");
@@ -551,6 +620,7 @@ void Host::SetPixels(DM_ImageToken image, const std::vector<double>& values) {
 }
 
 DM_StringToken Host::NewString(const std::string& bytes) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   auto* s = new DM_StringObject;
   s->bytes = bytes;
   impl_->strings.insert(s);
@@ -562,65 +632,74 @@ void Host::ReleaseString(DM_StringToken text) {
 }
 
 std::string Host::StringBytes(DM_StringToken text) const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   if (!impl_->strings.count(text)) throw std::invalid_argument("not a live string");
   return text->bytes;
 }
 
 size_t Host::LiveImages() const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return impl_->images.size();
 }
 size_t Host::LiveStrings() const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return impl_->strings.size();
 }
 size_t Host::LiveLocks() const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return impl_->locks.size();
 }
 
 std::vector<std::string> Host::Signatures() const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   std::vector<std::string> out;
   for (auto* f : impl_->registry) out.push_back(f->signature);
   return out;
 }
 
 size_t Host::FunctionCount() const {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   return impl_->registry.size();
 }
 
 CallResult Host::Call(const std::string& name, const std::vector<DM_Arg>& args) {
   CallResult r;
-  impl_->errors_of_call = &r.script_errors;
-  struct Reset {
-    Impl& impl;
-    ~Reset() { impl.errors_of_call = nullptr; }
-  } reset{*impl_};
-
-  std::string kinds;
-  for (const DM_Arg& a : args) kinds += a.kind;
   DM_FunctionObject* f = nullptr;
-  for (auto* candidate : impl_->registry)
-    if (candidate->parsed.name == name && candidate->parsed.type_code.substr(1) == kinds)
-      f = candidate;
-  if (!f) {
-    HostOps::RaiseScriptError(("no function " + name + " taking these arguments").c_str());
-    return r;
-  }
-  for (const DM_Arg& a : args) {
-    if (a.kind != 'R') continue;
-    auto* im = reinterpret_cast<DM_ImageToken>(a.u.real);
-    if (!impl_->images.count(im) || im->type != DM_TYPE_REAL4) {
-      HostOps::RaiseScriptError("a real image is expected");
+  {
+    std::lock_guard<std::mutex> held(impl_->mutex);
+    std::string kinds;
+    for (const DM_Arg& a : args) kinds += a.kind;
+    for (auto* candidate : impl_->registry)
+      if (candidate->parsed.name == name && candidate->parsed.type_code.substr(1) == kinds)
+        f = candidate;
+    impl_->calls[std::this_thread::get_id()] = &r;
+    if (!f) {
+      HostOps::RaiseScriptErrorLocked(("no function " + name + " taking these arguments").c_str());
+      impl_->calls.erase(std::this_thread::get_id());
       return r;
     }
+    for (const DM_Arg& a : args) {
+      if (a.kind != 'R') continue;
+      auto* im = reinterpret_cast<DM_ImageToken>(a.u.real);
+      if (!impl_->images.count(im) || im->type != DM_TYPE_REAL4) {
+        HostOps::RaiseScriptErrorLocked("a real image is expected");
+        impl_->calls.erase(std::this_thread::get_id());
+        return r;
+      }
+    }
+    ++f->refs;  // the function stays while it runs, even if it removes itself
   }
-  ++f->refs;  // the function stays while it runs, even if it removes itself
+  // The handler runs without the lock: calls on other threads go on meanwhile.
   DM_Arg result{};
   r.called = true;
   f->invoker(f->fn, args.data(), static_cast<int>(args.size()), &result);
+  std::lock_guard<std::mutex> held(impl_->mutex);
+  impl_->calls.erase(std::this_thread::get_id());
   if (result.kind == 'f') r.value = result.u.f;
   if (result.kind == 's' && result.u.string) {
     if (impl_->strings.count(result.u.string)) {
       r.text = result.u.string->bytes;
-      HostOps::StringRelease(result.u.string);
+      HostOps::Release(result.u.string);
     }
   }
   HostOps::Release(f);
@@ -628,13 +707,16 @@ CallResult Host::Call(const std::string& name, const std::vector<DM_Arg>& args) 
 }
 
 void Host::SetKeyState(int32_t virtual_key, int16_t state) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   key_states_[virtual_key] = state;
 }
 
 void Host::FailNthCall(long n) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   fail_at_ = n > 0 ? calls_ + n : 0;
 }
 void Host::FailOperation(const std::string& operation) {
+  std::lock_guard<std::mutex> held(impl_->mutex);
   fail_name_ = operation;
 }
 

@@ -15,6 +15,12 @@
 //
 // One Host is active at a time: the operations of the table find it through
 // a process-wide pointer, set by the constructor.
+//
+// Scripts may run on several threads at once, as in the program: Call, the
+// operations of the table and the methods below may be used from any
+// thread.  Handlers run outside the host's lock, so calls overlap.  The
+// methods that return a reference (Results, ScriptErrors, Removed,
+// KeyEvents) and the Clear and HostCalls methods are for when no call runs.
 #pragma once
 
 #include "host_interface.h"
@@ -40,6 +46,7 @@ struct CallResult {
   float value = 0.0f;                      // a float result
   std::string text;                        // a dm_string result
   std::vector<std::string> script_errors;  // raised during the call
+  std::vector<std::string> results;        // Results lines the call wrote
 };
 
 // A parsed signature text: "void f(BasicImage, float *)" has the name "f"

@@ -1,6 +1,7 @@
 #include "azimuthal.h"
 #include "numeric.h"
 #include "pattern_test_support.h"
+#include "same_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -59,13 +60,7 @@ std::vector<float> reference_profile(const image_data& rec, Shape shape, int32_t
 }
 
 void expect_same_bits(const std::vector<float>& a, const std::vector<float>& b) {
-  ASSERT_EQ(a.size(), b.size());
-  for (size_t k = 0; k < a.size(); ++k) {
-    uint32_t ba, bb;
-    std::memcpy(&ba, &a[k], 4);
-    std::memcpy(&bb, &b[k], 4);
-    EXPECT_EQ(ba, bb) << "bin " << k << ": " << a[k] << " vs " << b[k];
-  }
+  EXPECT_TRUE(SameBits(a, b));
 }
 
 }  // namespace

@@ -4,8 +4,13 @@
 #include "messages.h"
 #include "profile_data.h"
 
+#include <atomic>
 #include <cmath>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 // Records every line the core writes while it exists.
@@ -13,6 +18,40 @@ struct Lines {
   std::vector<std::string> lines;
   ScopedMessageSink sink{[this](const std::string& s) { lines.push_back(s); }};
 };
+
+// Files every line the core writes under the thread that wrote it, as a
+// program whose calls run on several threads at once would.
+class LinesByThread {
+ public:
+  // The lines the calling thread wrote since it last asked.
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> held(mutex_);
+    return std::exchange(lines_[std::this_thread::get_id()], {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::thread::id, std::vector<std::string>> lines_;
+  ScopedMessageSink sink_{[this](const std::string& s) {
+    std::lock_guard<std::mutex> held(mutex_);
+    lines_[std::this_thread::get_id()].push_back(s);
+  }};
+};
+
+// Runs body(0) .. body(count - 1) on threads of their own, let go together,
+// and waits for them all.
+template <class Body>
+void on_threads(int count, const Body& body) {
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t)
+    threads.emplace_back([&, t] {
+      ++ready;
+      while (ready < count) std::this_thread::yield();
+      body(t);
+    });
+  for (std::thread& thread : threads) thread.join();
+}
 
 // The pseudo-Voigt peak in double, independent of the code under test.
 inline float pseudo_voigt(double x, double x0, double a, double w, double eta) {

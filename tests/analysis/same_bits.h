@@ -1,0 +1,28 @@
+// Bit-for-bit comparison of float results.  Any NaN equals any other NaN:
+// neither the language nor the vectorised loops promise a NaN's sign or
+// payload (at -O3 a vector loop gives +NaN where the scalar loop gives -NaN
+// for the same inputs), so only whether a result is NaN is compared.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+inline ::testing::AssertionResult SameBits(const std::vector<float>& a,
+                                           const std::vector<float>& b) {
+  if (a.size() != b.size())
+    return ::testing::AssertionFailure() << a.size() << " values against " << b.size();
+  for (size_t k = 0; k < a.size(); ++k) {
+    if (std::isnan(a[k]) && std::isnan(b[k])) continue;
+    uint32_t x = 0, y = 0;
+    std::memcpy(&x, &a[k], sizeof x);
+    std::memcpy(&y, &b[k], sizeof y);
+    if (x != y)
+      return ::testing::AssertionFailure() << "value " << k << ": " << a[k] << " (0x" << std::hex
+                                           << x << ") against " << b[k] << " (0x" << y << ")";
+  }
+  return ::testing::AssertionSuccess();
+}
