@@ -6,36 +6,14 @@
 
 #include <atomic>
 #include <cmath>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 // Records every line the core writes while it exists.
 struct Lines {
   std::vector<std::string> lines;
   ScopedMessageSink sink{[this](const std::string& s) { lines.push_back(s); }};
-};
-
-// Files every line the core writes under the thread that wrote it, as a
-// program whose calls run on several threads at once would.
-class LinesByThread {
- public:
-  // The lines the calling thread wrote since it last asked.
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> held(mutex_);
-    return std::exchange(lines_[std::this_thread::get_id()], {});
-  }
-
- private:
-  std::mutex mutex_;
-  std::map<std::thread::id, std::vector<std::string>> lines_;
-  ScopedMessageSink sink_{[this](const std::string& s) {
-    std::lock_guard<std::mutex> held(mutex_);
-    lines_[std::this_thread::get_id()].push_back(s);
-  }};
 };
 
 // Runs body(0) .. body(count - 1) on threads of their own, let go together,

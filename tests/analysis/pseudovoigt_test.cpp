@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstring>
 #include <random>
-#include <set>
 #include <string>
 
 namespace {
@@ -596,74 +595,4 @@ TEST(PeakFits, BroadPeakCrossesTheProfile) {
     EXPECT_NEAR(std::fabs(rec.peaks[6]), 400.0f, 1.0f) << broad[2];
     EXPECT_NEAR(rec.peaks[0], 600.4f, 0.01f) << broad[2];
   }
-}
-
-namespace {
-// What one script's PreFit and PeakFit road leaves: its lines, its peak
-// table and its background.
-struct Road {
-  std::vector<std::string> lines;
-  std::vector<float> table, background;
-};
-
-// Script s fits the four peaks of RecoversKnownPeaks moved, resized and
-// reshaped by s, so that the scripts' fits end after different numbers of
-// iterations and write different lines.
-Road fit_road(int s, LinesByThread& sink) {
-  const int n = 600 + 40 * s;
-  std::vector<float> truth;
-  for (int k = 0; k < 4; ++k)
-    truth.insert(truth.end(),
-                 {120.3f + k * (120 + 10 * s) + 0.1f * s, 2000.0f + 700.0f * ((k + s) % 4),
-                  3.0f + 0.25f * ((k * 3 + s) % 7), 0.05f + 0.1f * ((k + 2 * s) % 5)});
-  std::vector<float> y(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    y[i] = 300.0f + 0.2f * i + 1e-4f * (i - 300) * (i - 300) + 3.0f * std::sin(0.9f * i + s);
-    for (int k = 0; k < 4; ++k)
-      y[i] += pseudo_voigt(i, truth[4 * k], truth[4 * k + 1], truth[4 * k + 2], truth[4 * k + 3]);
-  }
-  std::vector<float> sx = {20, 60};
-  for (int k = 0; k < 4; ++k) sx.push_back(truth[4 * k] + 60.0f + 5.0f * s);
-  sx.push_back(static_cast<float>(n - 10));
-  std::vector<float> sy;
-  for (float x : sx) sy.push_back(y[static_cast<size_t>(x)]);
-  auto rec = record_of(y);
-  set_splines(rec, sx, sy);
-  std::vector<float> table;
-  for (int k = 0; k < 4; ++k) table.insert(table.end(), {std::round(truth[4 * k]), 100, 10, 0});
-  set_peaks(rec, table.data(), 4);
-  prefit_sequence(rec, "PreFit");
-  peakfit_sequence(rec, "PeakFit");
-  return {sink.Take(), table_of(rec),
-          std::vector<float>(rec.background.get(), rec.background.get() + n)};
-}
-}  // namespace
-
-// Eight scripts' fits at once, each thread going through several of them:
-// every fit writes the lines and leaves the table the same fit alone does.
-TEST(PeakFits, ThreadedFitsSeeOnlyTheirOwnMessages) {
-  constexpr int kScripts = 8;
-  LinesByThread sink;
-  std::vector<Road> alone;
-  std::set<std::vector<std::string>> distinct;
-  for (int s = 0; s < kScripts; ++s) {
-    alone.push_back(fit_road(s, sink));
-    ASSERT_EQ(alone.back().lines.size(), 5u) << s;
-    distinct.insert(alone.back().lines);
-  }
-  // Fits that all wrote the same lines could not show a mix-up.
-  EXPECT_GE(distinct.size(), 4u);
-
-  constexpr int kRounds = 3;
-  std::vector<std::vector<Road>> got(kScripts);
-  on_threads(kScripts, [&](int t) {
-    for (int r = 0; r < kRounds; ++r) got[t].push_back(fit_road((t + r) % kScripts, sink));
-  });
-  for (int t = 0; t < kScripts; ++t)
-    for (int r = 0; r < kRounds; ++r) {
-      const Road& want = alone[(t + r) % kScripts];
-      EXPECT_EQ(got[t][r].lines, want.lines) << t << ", " << r;
-      EXPECT_TRUE(SameBits(got[t][r].table, want.table)) << t << ", " << r;
-      EXPECT_TRUE(SameBits(got[t][r].background, want.background)) << t << ", " << r;
-    }
 }

@@ -33,12 +33,6 @@ struct Script {
 
 class ThreadedScripts : public ProfileTest {
  protected:
-  void TearDown() override {
-    for (DM_ImageToken t : patterns_)
-      if (t) host_.ReleaseImage(t);
-    ProfileTest::TearDown();
-  }
-
   // The patterns, made before any thread starts (the fixture's images are
   // not to be made on several threads).
   void MakePatterns() {
@@ -47,8 +41,7 @@ class ThreadedScripts : public ProfileTest {
       o.axis_ratio = 1.0 + 0.006 * s;
       o.angle = 0.3 + 0.2 * s;
       const std::vector<float> p = synthetic_pattern(kSize, kSize, o);
-      patterns_.push_back(host_.NewImage("pattern", DM_TYPE_REAL4, kSize, kSize));
-      host_.SetPixels(patterns_.back(), std::vector<double>(p.begin(), p.end()));
+      patterns_.push_back(RealImage(kSize, kSize, std::vector<double>(p.begin(), p.end())));
     }
   }
 
