@@ -7,22 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <vector>
 
 inline ::testing::AssertionResult SameBits(const std::vector<float>& a,
                                            const std::vector<float>& b) {
-  if (a.size() != b.size())
-    return ::testing::AssertionFailure() << a.size() << " values against " << b.size();
-  for (size_t k = 0; k < a.size(); ++k) {
-    if (std::isnan(a[k]) && std::isnan(b[k])) continue;
-    uint32_t x = 0, y = 0;
-    std::memcpy(&x, &a[k], sizeof x);
-    std::memcpy(&y, &b[k], sizeof y);
-    if (x != y)
-      return ::testing::AssertionFailure() << "value " << k << ": " << a[k] << " (0x" << std::hex
-                                           << x << ") against " << b[k] << " (0x" << y << ")";
-  }
+  if (a.size() != b.size()) return ::testing::AssertionFailure() << "sizes differ";
+  for (size_t k = 0; k < a.size(); ++k)
+    if (!(std::isnan(a[k]) && std::isnan(b[k])) && std::memcmp(&a[k], &b[k], sizeof(float)) != 0)
+      return ::testing::AssertionFailure() << "value " << k << ": " << a[k] << " against " << b[k];
   return ::testing::AssertionSuccess();
 }
