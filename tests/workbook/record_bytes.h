@@ -34,6 +34,7 @@ inline void put32(Bytes& out, uint32_t v) {
 // One record: code, length, data.
 inline Bytes record_of(uint16_t code, const Bytes& data) {
   Bytes out;
+  out.reserve(4 + data.size());
   put16(out, code);
   put16(out, static_cast<uint32_t>(data.size()));
   out.insert(out.end(), data.begin(), data.end());
