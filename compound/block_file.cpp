@@ -51,6 +51,23 @@ std::FILE* open_regular(const char* name, int flags, const char* mode) {
 }
 #endif
 
+// A stream on a duplicate of the caller's descriptor, when that is a
+// regular file; fdopen refuses a mode the descriptor's access lacks.
+std::FILE* open_duplicate(int descriptor, const char* mode) {
+#ifdef _WIN32
+  const int fd = descriptor < 0 ? -1 : _dup(descriptor);
+  std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, mode);
+  if (file == nullptr && fd >= 0) _close(fd);
+#else
+  const int fd = descriptor < 0 ? -1 : fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  struct stat info;
+  std::FILE* file =
+      fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, mode) : nullptr;
+  if (file == nullptr && fd >= 0) close(fd);
+#endif
+  return file;
+}
+
 }  // namespace
 
 BlockFile::BlockFile() = default;
@@ -95,7 +112,31 @@ bool BlockFile::Open(const char* name, uint32_t mode) {
       (mode & kWrite) ? open_regular(name, O_RDWR, "r+b") : open_regular(name, O_RDONLY, "rb");
 #endif
   if (f == nullptr) return false;
+  if (!Adopt(f, mode)) return false;
   name_ = name;
+  return true;
+}
+
+bool BlockFile::CreateOn(int descriptor) {
+  Close();
+  std::FILE* f = open_duplicate(descriptor, "r+b");
+  if (f == nullptr) return false;
+  if (!truncate_file(f, 0)) {
+    std::fclose(f);
+    return false;
+  }
+  return Adopt(f, kRead | kWrite);
+}
+
+bool BlockFile::OpenOn(int descriptor, uint32_t mode) {
+  Close();
+  if ((mode & (kRead | kWrite)) == 0) return false;
+  std::FILE* f = open_duplicate(descriptor, (mode & kWrite) ? "r+b" : "rb");
+  return f != nullptr && Adopt(f, mode);
+}
+
+// Takes the opened stream and finds the file's size.
+bool BlockFile::Adopt(std::FILE* f, uint32_t mode) {
   mode_ = mode;
   file_ = f;
   write_failed_ = false;

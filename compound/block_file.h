@@ -37,6 +37,13 @@ class BlockFile {
   // anything but a regular file (a named pipe, socket, device or folder).
   bool Open(const char* name, uint32_t mode);
   bool Open(const char16_t* name, uint32_t mode);
+  // The same on a file the caller has opened, for a caller that must never
+  // reopen it by name: the block file works on a duplicate of the
+  // descriptor, which the caller keeps. CreateOn empties the file (opened
+  // for reading and writing); OpenOn needs the access the mode asks for.
+  // Both refuse anything but a regular file. FileName() is then empty.
+  bool CreateOn(int descriptor);
+  bool OpenOn(int descriptor, uint32_t mode);
   // Closes the file; block size returns to 512, counts to 0. True when the
   // file is closed afterwards and everything buffered reached it.
   bool Close();
@@ -76,6 +83,7 @@ class BlockFile {
   const std::string& FileName() const { return name_; }
 
  private:
+  bool Adopt(std::FILE* file, uint32_t mode);
   bool Seek(uint64_t offset);
   bool MoveRange(uint64_t from, uint64_t to, uint64_t count);
   void Recount();

@@ -68,6 +68,15 @@ bool CompoundDocument::Create(const char16_t* path) {
   return true;
 }
 
+bool CompoundDocument::CreateOn(int descriptor) {
+  Close();
+  if (!file_.CreateOn(descriptor) || !DoCreate()) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
 // A new document: the header, one table block (document block 0) and one
 // directory block (document block 1) holding the root entry.
 bool CompoundDocument::DoCreate() {
@@ -100,6 +109,16 @@ bool CompoundDocument::Open(const char16_t* path, uint32_t mode) {
   Close();
   open_failure_ = kNotOpen;
   if (!file_.Open(path, mode) || !DoOpen()) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool CompoundDocument::OpenOn(int descriptor, uint32_t mode) {
+  Close();
+  open_failure_ = kNotOpen;
+  if (!file_.OpenOn(descriptor, mode) || !DoOpen()) {
     Close();
     return false;
   }

@@ -112,6 +112,10 @@ class CompoundDocument {
   // damaged directory tree).
   bool Open(const char* path, uint32_t mode = kRead | kWrite);
   bool Open(const char16_t* path, uint32_t mode = kRead | kWrite);
+  // The same on a file the caller has opened (see BlockFile::CreateOn and
+  // BlockFile::OpenOn): the document is never reopened by a name.
+  bool CreateOn(int descriptor);
+  bool OpenOn(int descriptor, uint32_t mode = kRead | kWrite);
   // Releases everything; closing a closed document does nothing.
   void Close();
   bool IsOpen() const;

@@ -1,9 +1,9 @@
 #include "export_functions.h"
 
 #include "excel_file.h"
-#include "file_replacement.h"
 #include "kelpotools.h"
 #include "windows1252.h"
+#include "workbook_update.h"
 
 #include <sys/stat.h>
 
@@ -19,7 +19,7 @@
 using YCompoundFiles::YExcel::ExcelCell;
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
-using YCompoundFiles::YExcel::FileLock;
+using YCompoundFiles::YExcel::WorkbookUpdate;
 
 namespace {
 
@@ -159,21 +159,16 @@ void set_text(ExcelCell& cell, const std::string& host_text) {
 }
 
 // Only an absent file is made fresh; what is there is extended or refused.
-// Returns whether the file existed.
-bool load_or_create(const Request& r, ExcelFile& book) {
-  if (!file_exists(r.file)) {
-    book.New(1);
-    return false;
-  }
-  if (!book.Load(r.file.c_str()))
-    refuse(r,
-           "cannot extend \"" + r.file + "\": " + book.Problem() + "; the file was left as it was");
+void load_or_create(const Request& r, WorkbookUpdate& update) {
+  if (!update.Load())
+    refuse(r, "cannot extend \"" + r.file + "\": " + update.Problem() +
+                  "; the file was left as it was");
   // Saving would lose what it does not write back.
-  if (!book.Survey().Keepable())
+  const ExcelFile& book = update.Book();
+  if (update.Existed() && !book.Survey().Keepable())
     refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " +
                   book.Survey().Describe(windows1252_of_unicode) +
                   ", which this export cannot write back; the file was left as it was");
-  return true;
 }
 
 ExcelCell& cell(ExcelSheet& sheet, uint64_t row, uint64_t col) {
@@ -220,24 +215,25 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   if (r.file.find('\0') != std::string::npos) refuse(r, "the file name contains a NUL character");
   check_limits(r, width, height, words.size());
   check_sheet_name(r);
-  // Held until the new file is in place, so that an export running at the
-  // same time into the same file cannot load it before this one's save and
-  // then save over it.
-  FileLock file_lock;
-  if (!file_lock.Acquire(r.file, kLockWait))
-    refuse(r,
-           "cannot write the workbook \"" + r.file + "\": " + file_lock.Problem() + left_alone(r));
+  // The path is looked up here once; the update holds the lock until the
+  // new file is in place, so that an export running at the same time into
+  // the same file cannot load it before this one's save and then save over
+  // it.
+  WorkbookUpdate update;
+  if (!update.Begin(r.file, kLockWait))
+    refuse(r, "cannot write the workbook \"" + r.file + "\": " + update.Problem() + left_alone(r));
   PixelLock lock(image);
 
-  ExcelFile book;
-  const bool existed = load_or_create(r, book);
+  load_or_create(r, update);
+  ExcelFile& book = update.Book();
+  const bool existed = update.Existed();
   ExcelSheet& sheet = sheet_for(r, book);
   // A fresh workbook opens on the sheet written; an existing one on the
   // sheet its user had active, which the workbook follows.
   if (!existed) book.SetActiveSheet(0);
   write_cells(r, sheet, words, lock.data(), width, height);
-  if (!book.SaveAs(r.file.c_str()))
-    refuse(r, "cannot write the workbook \"" + r.file + "\": " + book.Problem() +
+  if (!update.Commit())
+    refuse(r, "cannot write the workbook \"" + r.file + "\": " + update.Problem() +
                   (existed ? "; the file was left as it was" : ""));
 }
 

@@ -79,26 +79,11 @@ bool match_sheet_entries(const std::vector<Workbook::BoundSheet>& entries,
   return true;
 }
 
-// What kind of thing other than a regular file the mode describes.
-std::string not_a_file(mode_t mode) {
-  if (S_ISDIR(mode)) return "it is a folder, not a file";
-  if (S_ISFIFO(mode)) return "it is a named pipe, not a regular file";
-  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
-  return "it is not a regular file";
-}
-
-// Why a file that exists does not open as a compound document. Opened
-// without waiting: a named pipe put there meanwhile would hold the caller
-// for ever.
-std::string why_not_a_document(const char* path) {
-  struct stat info;
-  if (stat(path, &info) == 0 && !S_ISREG(info.st_mode)) return not_a_file(info.st_mode);
-  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
+// Why a regular file, opened, does not open as a compound document.
+std::string why_not_a_document(int fd) {
   unsigned char head[8] = {};
-  const ssize_t got = read(fd, head, sizeof head);
-  close(fd);
+  const ssize_t got = pread(fd, head, sizeof head, 0);
+  if (got < 0) return std::strerror(errno);
   static const unsigned char kMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   if (got == sizeof head && std::memcmp(head, kMagic, sizeof head) == 0)
     return "its compound-document structure is damaged";
@@ -290,12 +275,38 @@ bool ExcelFile::Load(const char* path) {
     problem_ = "no file name given";
     return false;
   }
+  FileTarget target;
+  if (!target.Find(path) || !target.OpenFile()) {
+    problem_ = target.Problem();
+    return false;
+  }
+  if (!Load(target)) return false;
+  path_ = path;
+  return true;
+}
+
+bool ExcelFile::Load(const FileTarget& target) {
+  if (document_.IsOpen()) document_.Close();
+  problem_.clear();
+  if (!target.Exists()) {
+    problem_ = std::strerror(ENOENT);
+    return false;
+  }
+  if (!S_ISREG(target.Info().st_mode)) {
+    problem_ = not_a_file(target.Info().st_mode);
+    return false;
+  }
+  if (target.File() < 0) {
+    problem_ = std::strerror(target.OpenError());
+    return false;
+  }
   // A file the user may only read still loads; saving it is refused later.
-  if (!document_.Open(path, kReadWrite) && !document_.Open(path, CompoundDocument::kRead)) {
+  if (!document_.OpenOn(target.File(),
+                        target.WriteRefusal() ? CompoundDocument::kRead : kReadWrite)) {
     problem_ = document_.OpenFailure() == kTooDeep
                    ? "its storages are nested deeper than any workbook's (more than " +
                          std::to_string(CompoundDocument::kMaxDepth) + " levels)"
-                   : why_not_a_document(path);
+                   : why_not_a_document(target.File());
     return false;
   }
 
@@ -350,7 +361,7 @@ bool ExcelFile::Load(const char* path) {
   carried_ = std::move(carried);
   root_class_ = root_class;
   survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
-  path_ = path;
+  path_ = target.Shown();
   // The sheet objects were read with the records; they join this workbook.
   sheets = std::move(parsed_cells);
   for (size_t i = 0; i < sheets.size(); ++i) {
@@ -385,6 +396,19 @@ bool ExcelFile::SaveAs(const char* path) {
     problem_ = "no file name given";
     return false;
   }
+  FileTarget target;
+  if (!target.Find(path) || !target.OpenFile()) {
+    problem_ = target.Problem();
+    return false;
+  }
+  if (!SaveAs(target)) return false;
+  path_ = path;
+  return true;
+}
+
+bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
+  if (document_.IsOpen()) document_.Close();
+  problem_.clear();
   // Built before any file is touched, so that nothing that can still fail
   // in memory comes after.
   std::vector<char> bytes;
@@ -392,22 +416,23 @@ bool ExcelFile::SaveAs(const char* path) {
     problem_ = "the workbook would be larger than a stream can hold (4 GiB)";
     return false;
   }
-  FileReplacement replacement;
-  if (!replacement.Begin(path) || !WriteDocument(replacement.TemporaryPath(), bytes) ||
+  FileReplacement replacement(target, kind);
+  if (!replacement.Begin() || !WriteDocument(replacement.NewDescriptor(), bytes) ||
       !replacement.Commit()) {
     if (problem_.empty()) problem_ = replacement.Problem();
     return false;
   }
-  path_ = path;
-  // Open again, as after a Load, so that Save writes back here.
-  document_.Open(replacement.Target().c_str(), kReadWrite);
+  path_ = target.Shown();
+  // Open again, as after a Load, so that Save writes back here: through
+  // the new file's own descriptor, which now holds the name.
+  document_.OpenOn(replacement.NewDescriptor(), kReadWrite);
   return true;
 }
 
-bool ExcelFile::WriteDocument(const std::string& path, const std::vector<char>& bytes) {
+bool ExcelFile::WriteDocument(int fd, const std::vector<char>& bytes) {
   CompoundDocument out;
   errno = 0;
-  bool ok = out.Create(path.c_str()) && out.MakeStream(kStreamName) == kSuccess &&
+  bool ok = out.CreateOn(fd) && out.MakeStream(kStreamName) == kSuccess &&
             out.WriteStream(kStreamName, bytes, bytes.size()) == kSuccess &&
             out.AddTree(carried_) == kSuccess &&
             (root_class_ == CompoundDocument::StorageClass() ||

@@ -38,6 +38,7 @@
 
 #include "compound_document.h"
 #include "content_survey.h"
+#include "file_replacement.h"
 #include "workbook_content.h"
 
 namespace YCompoundFiles {
@@ -72,6 +73,9 @@ class ExcelFile : public WorkbookContent {
   // sheets) are skipped and dropped with their entries; Survey() says what
   // else a save would not write back.
   bool Load(const char* path);
+  // The same on a file already found and opened (FileTarget::OpenFile):
+  // read through its descriptor, never reopened by name.
+  bool Load(const FileTarget& target);
   // SaveAs to the path of the last Load or save. False when no document is
   // open.
   bool Save();
@@ -81,6 +85,10 @@ class ExcelFile : public WorkbookContent {
   // would exceed 4 GiB - 1, the file may not be written or is no regular
   // file, or anything fails on the way; the document is then closed.
   bool SaveAs(const char* path);
+  // The same into a file already found and opened: the new document is
+  // written through a descriptor of its own and takes the target's name
+  // (FileReplacement).
+  bool SaveAs(const FileTarget& target, NewFile kind = NewFile::kUnnamedWherePossible);
   // Why the last Load, Save or SaveAs failed; empty after a success.
   const std::string& Problem() const { return problem_; }
   // What the loaded workbook holds that a save would not write back
@@ -200,8 +208,9 @@ class ExcelFile : public WorkbookContent {
   bool BuildStream(std::vector<char>& bytes);
   // A stream that starts with a BOF of another version than BIFF8 is false.
   static bool IsBiff8(const std::vector<char>& bytes);
-  // A new document at path holding the stream and the carried entries.
-  bool WriteDocument(const std::string& path, const std::vector<char>& bytes);
+  // A new document on the descriptor holding the stream and the carried
+  // entries.
+  bool WriteDocument(int fd, const std::vector<char>& bytes);
 
   CompoundDocument document_;
   std::string path_;

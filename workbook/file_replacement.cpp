@@ -2,13 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -18,12 +20,13 @@ namespace {
 
 // Links followed before a path counts as a loop (the system's own limit).
 constexpr int kMaxLinks = 40;
-constexpr int kNameAttempts = 100;
-// File names beside the target keep at most this much of its name, so that
-// "." + name + ".123456.tmp" stays within the 255 bytes a name may have.
-constexpr size_t kMaxKeptName = 243;
+constexpr int kNameAttempts = 16;
+constexpr size_t kMaxName = 255;
 // How often a held lock is tried again.
 constexpr auto kLockPoll = std::chrono::milliseconds(10);
+// How long a lock file that may not be opened is taken for one its maker
+// has not yet opened to the group.
+constexpr auto kLockAccessWait = std::chrono::milliseconds(250);
 
 std::string folder_of(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -36,19 +39,41 @@ std::string base_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A hidden name beside the target: "<folder>/." + its name, cut to fit,
-// + suffix.
-std::string beside(const std::string& target, const std::string& suffix) {
-  const std::string folder = folder_of(target);
-  return (folder == "/" ? "" : folder) + "/." + base_of(target).substr(0, kMaxKeptName) + suffix;
+// A hidden name beside the file: "." + its name, cut to fit, + suffix.
+std::string hidden(const std::string& name, const std::string& suffix) {
+  return "." + name.substr(0, kMaxName - 1 - suffix.size()) + suffix;
 }
 
-bool flush_folder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  const bool ok = fsync(fd) == 0;
-  close(fd);
-  return ok;
+// The same beside a shown path, for messages.
+std::string shown_beside(const std::string& shown, const std::string& name) {
+  const std::string folder = folder_of(shown);
+  return shown.find('/') == std::string::npos ? name : (folder == "/" ? "" : folder) + "/" + name;
+}
+
+// 96 random bits: a name another user cannot guess or fill.
+std::string random_suffix() {
+  std::random_device source;
+  char text[32];
+  std::snprintf(text, sizeof text, ".%08x%08x%08x.tmp", source(), source(), source());
+  return text;
+}
+
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The umask, read without changing it (changing it is process-wide).
+mode_t process_umask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  return 022;
+}
+
+void flush_folder(int folder) {
+  Descriptor readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (readable.IsOpen()) fsync(readable.Get());
 }
 
 // The bytes a query of unknown size gives (query(nullptr, 0) tells the
@@ -84,144 +109,276 @@ std::vector<std::string> names_in(const std::vector<char>& list) {
 
 }  // namespace
 
-bool ResolveLinks(std::string path, std::string& resolved) {
-  for (int hops = 0; hops < kMaxLinks; ++hops) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-      resolved = path;
-      return true;
-    }
-    std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
-    const ssize_t n = readlink(path.c_str(), link.data(), link.size());
-    if (n < 0) return false;
-    const std::string to(link.data(), static_cast<size_t>(n));
-    path = (to[0] == '/' || path.find('/') == std::string::npos) ? to : folder_of(path) + "/" + to;
-  }
-  errno = ELOOP;
-  return false;
+std::string not_a_file(mode_t mode) {
+  if (S_ISDIR(mode)) return "it is a folder, not a file";
+  if (S_ISFIFO(mode)) return "it is a named pipe, not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+  if (S_ISLNK(mode)) return "it is a symbolic link, not a regular file";
+  return "it is not a regular file";
 }
 
-FileReplacement::~FileReplacement() {
-  Abandon();
+void Descriptor::Reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
 }
 
-bool FileReplacement::Fail(const std::string& what, int error) {
-  problem_ = what + ": " + std::strerror(error);
-  Abandon();
-  return false;
-}
-
-void FileReplacement::Abandon() {
-  if (!temporary_.empty()) unlink(temporary_.c_str());
-  temporary_.clear();
-}
-
-bool FileReplacement::Begin(const std::string& path) {
-  Abandon();
+bool FileTarget::Find(const std::string& path) {
+  folder_.Reset();
+  file_.Reset();
+  exists_ = false;
+  write_refusal_ = open_error_ = 0;
   problem_.clear();
   if (path.empty()) {
     problem_ = "no file name given";
     return false;
   }
-  if (!ResolveLinks(path, target_)) return Fail("cannot follow the link \"" + path + "\"", errno);
+  auto fail = [&](const std::string& what) {
+    problem_ = what + ": " + std::strerror(errno);
+    folder_.Reset();
+    return false;
+  };
+  shown_ = path;
+  folder_.Reset(open(folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!folder_.IsOpen()) return fail("cannot reach the folder \"" + folder_of(path) + "\"");
+  name_ = base_of(path);
+  for (int hops = 0;; ++hops) {
+    struct stat info;
+    if (fstatat(folder_.Get(), name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISLNK(info.st_mode))
+      break;
+    errno = ELOOP;
+    if (hops == kMaxLinks) return fail("cannot follow the link \"" + path + "\"");
+    std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4095) + 1);
+    const ssize_t n = readlinkat(folder_.Get(), name_.c_str(), link.data(), link.size());
+    if (n <= 0) {
+      if (n == 0) errno = ENOENT;
+      return fail("cannot follow the link \"" + path + "\"");
+    }
+    const std::string to(link.data(), static_cast<size_t>(n));
+    // Relative to the folder the link lies in, which is held, not named.
+    const int next = openat(to[0] == '/' ? AT_FDCWD : folder_.Get(), folder_of(to).c_str(),
+                            O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (next < 0) return fail("cannot follow the link \"" + path + "\"");
+    folder_.Reset(next);
+    name_ = base_of(to);
+    shown_ =
+        (to[0] == '/' || shown_.find('/') == std::string::npos) ? to : folder_of(shown_) + "/" + to;
+  }
+  if (name_.empty() || name_ == "." || name_ == "..") {
+    problem_ = "\"" + shown_ + "\" names a folder, not a file";
+    folder_.Reset();
+    return false;
+  }
+  return true;
+}
 
-  struct stat info;
-  existed_ = stat(target_.c_str(), &info) == 0;
-  if (!existed_ && errno != ENOENT) return Fail("cannot examine \"" + target_ + "\"", errno);
-  if (existed_) {
-    if (!S_ISREG(info.st_mode)) {
-      problem_ = "\"" + target_ + "\" is not a regular file";
+bool FileTarget::OpenFile() {
+  file_.Reset();
+  exists_ = false;
+  write_refusal_ = open_error_ = 0;
+  if (!folder_.IsOpen()) {
+    if (problem_.empty()) problem_ = "no file found";
+    return false;
+  }
+  const char* name = name_.c_str();
+  if (fstatat(folder_.Get(), name, &info_, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    problem_ = "cannot examine \"" + shown_ + "\": " + std::strerror(errno);
+    return false;
+  }
+  exists_ = true;
+  if (!S_ISREG(info_.st_mode)) return true;
+  // Never through a link put there since, and never waiting for a pipe's
+  // other end.
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = openat(folder_.Get(), name, O_RDWR | kFlags);
+  if (fd < 0 && errno != ENOENT && errno != ELOOP) {
+    write_refusal_ = errno;
+    fd = openat(folder_.Get(), name, O_RDONLY | kFlags);
+  }
+  if (fd < 0) {
+    const int error = errno;
+    // Replaced since: examine what is there now, never open it.
+    if (fstatat(folder_.Get(), name, &info_, AT_SYMLINK_NOFOLLOW) != 0) exists_ = false;
+    if (exists_ && S_ISREG(info_.st_mode)) open_error_ = error;
+    return true;
+  }
+  file_.Reset(fd);
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &info_) != 0 || flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    problem_ = "cannot examine \"" + shown_ + "\": " + std::strerror(errno);
+    file_.Reset();
+    return false;
+  }
+  if (!S_ISREG(info_.st_mode)) file_.Reset();
+  return true;
+}
+
+FileReplacement::FileReplacement(const FileTarget& target, NewFile kind)
+    : target_(target), kind_(kind) {}
+
+FileReplacement::~FileReplacement() {
+  RemoveName();
+}
+
+bool FileReplacement::Fail(const std::string& what, int error) {
+  problem_ = what + ": " + std::strerror(error);
+  RemoveName();
+  return false;
+}
+
+// Only a name that still holds the new file is removed.
+void FileReplacement::RemoveName() {
+  if (temporary_.empty()) return;
+  struct stat mine, named;
+  if (fstat(new_file_.Get(), &mine) == 0 &&
+      fstatat(target_.Folder(), temporary_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      same_file(mine, named))
+    unlinkat(target_.Folder(), temporary_.c_str(), 0);
+  temporary_.clear();
+}
+
+bool FileReplacement::Begin() {
+  RemoveName();
+  new_file_.Reset();
+  problem_.clear();
+  const std::string& shown = target_.Shown();
+  if (target_.Folder() < 0) {
+    problem_ = target_.Problem().empty() ? "no file found" : target_.Problem();
+    return false;
+  }
+  if (target_.Exists()) {
+    if (!S_ISREG(target_.Info().st_mode)) {
+      problem_ = "\"" + shown + "\" is not a regular file";
       return false;
     }
+    if (target_.File() < 0) return Fail("cannot open \"" + shown + "\"", target_.OpenError());
     // Checked by the program itself: the rename below needs only the
     // folder's permission.
-    if (faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)
-      return Fail("\"" + target_ + "\" may not be written", errno);
-    mode_ = info.st_mode & 07777;
-    owner_ = info.st_uid;
-    group_ = info.st_gid;
+    if (target_.WriteRefusal() != 0)
+      return Fail("\"" + shown + "\" may not be written", target_.WriteRefusal());
   }
-
-  const std::string stem = beside(target_, ".");
-  const auto seed =
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count() ^
-                                      (static_cast<long long>(getpid()) << 20));
+  const std::string folder = "cannot create a file in the folder \"" + folder_of(shown) + "\"";
+  if (kind_ == NewFile::kUnnamedWherePossible) {
+    // Mode 0666, as any new file, the umask or the folder's default access
+    // list applied: it has no name until its mode is final.
+    new_file_.Reset(openat(target_.Folder(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (new_file_.IsOpen()) return true;
+    // File systems (and kernels) without unnamed files.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Fail(folder, errno);
+  }
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string name =
-        stem +
-        std::to_string((seed + static_cast<unsigned long long>(attempt) * 7919u) % 1000000u) +
-        ".tmp";
-    // 0666 as an ordinary new file gets it, the umask applied.
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      close(fd);
+    const std::string name = hidden(target_.Name(), random_suffix());
+    // Readable by the user alone until it is complete.
+    new_file_.Reset(openat(target_.Folder(), name.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (new_file_.IsOpen()) {
+      temporary_ = name;
+      return true;
+    }
+    if (errno != EEXIST) return Fail(folder, errno);
+  }
+  return Fail(folder, EEXIST);
+}
+
+bool FileReplacement::Commit() {
+  if (!new_file_.IsOpen()) {
+    if (problem_.empty()) problem_ = "nothing to commit";
+    return false;
+  }
+  const int fd = new_file_.Get();
+  const int folder = target_.Folder();
+  const std::string& shown = target_.Shown();
+  if (target_.Exists()) {
+    struct stat old;
+    if (fstat(target_.File(), &old) != 0) return Fail("cannot examine \"" + shown + "\"", errno);
+    // The owner is kept where the user may give it (as the superuser, or
+    // the same owner); an owner or group that cannot be kept is no reason
+    // to keep the old content.
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+      const int kept_group = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+      static_cast<void>(kept_group);
+    }
+    // The mode comes last: with an access list carried, it sets the list's
+    // mask to the old group bits, as the old file had it.
+    if (!CarryAttributes()) return false;
+    if (fchmod(fd, old.st_mode & 07777) != 0)
+      return Fail("cannot set the permissions of the new file", errno);
+  } else if (!temporary_.empty() && fchmod(fd, 0666 & ~process_umask()) != 0) {
+    return Fail("cannot set the permissions of the new file", errno);
+  }
+  if (fsync(fd) != 0) return Fail("cannot write the new file to disk", errno);
+
+  // The name still holds the file that was read (or still nothing).
+  struct stat now;
+  const bool held = fstatat(folder, target_.Name().c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
+  if (held != target_.Exists() || (held && !same_file(now, target_.Info()))) {
+    problem_ = "\"" + shown + "\" was replaced by another program during the save";
+    RemoveName();
+    return false;
+  }
+  if (!GiveName()) return false;
+  struct stat mine, named;
+  if (fstat(fd, &mine) != 0 ||
+      fstatat(folder, temporary_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !same_file(mine, named)) {
+    problem_ =
+        "the new file \"" + shown_beside(shown, temporary_) + "\" was replaced by another program";
+    temporary_.clear();
+    return false;
+  }
+  if (renameat(folder, temporary_.c_str(), folder, target_.Name().c_str()) != 0)
+    return Fail("cannot replace \"" + shown + "\"", errno);
+  temporary_.clear();
+  // The rename itself reaches the disk with the folder.
+  flush_folder(folder);
+  return true;
+}
+
+// An unnamed new file gets a name of its own in the folder first: rename
+// can replace a name, link cannot.
+bool FileReplacement::GiveName() {
+  if (!temporary_.empty()) return true;
+  const std::string own = "/proc/self/fd/" + std::to_string(new_file_.Get());
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string name = hidden(target_.Name(), random_suffix());
+    int linked = linkat(AT_FDCWD, own.c_str(), target_.Folder(), name.c_str(), AT_SYMLINK_FOLLOW);
+    // Without /proc: the privileged form.
+    if (linked != 0 && errno == ENOENT)
+      linked = linkat(new_file_.Get(), "", target_.Folder(), name.c_str(), AT_EMPTY_PATH);
+    if (linked == 0) {
       temporary_ = name;
       return true;
     }
     if (errno != EEXIST)
-      return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", errno);
+      return Fail("cannot name the new file in the folder \"" + folder_of(target_.Shown()) + "\"",
+                  errno);
   }
-  return Fail("cannot create a file in the folder \"" + folder_of(target_) + "\"", EEXIST);
-}
-
-bool FileReplacement::Commit() {
-  if (temporary_.empty()) {
-    if (problem_.empty()) problem_ = "nothing to commit";
-    return false;
-  }
-  const int fd = open(temporary_.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return Fail("cannot reopen \"" + temporary_ + "\"", errno);
-  if (existed_) {
-    // The owner is kept where the user may give it (as the superuser, or
-    // the same owner); an owner or group that cannot be kept is no reason
-    // to keep the old content.
-    const bool owner_kept =
-        fchown(fd, owner_, group_) == 0 || fchown(fd, static_cast<uid_t>(-1), group_) == 0;
-    static_cast<void>(owner_kept);
-    // The mode comes last: with an access list carried, it sets the list's
-    // mask to the old group bits, as the old file had it.
-    if (!CarryAttributes(fd)) {
-      close(fd);
-      return false;
-    }
-    if (fchmod(fd, mode_) != 0) {
-      const int error = errno;
-      close(fd);
-      return Fail("cannot set the permissions of \"" + temporary_ + "\"", error);
-    }
-  }
-  if (fsync(fd) != 0) {
-    const int error = errno;
-    close(fd);
-    return Fail("cannot write \"" + temporary_ + "\" to disk", error);
-  }
-  if (close(fd) != 0) return Fail("cannot write \"" + temporary_ + "\" to disk", errno);
-  if (rename(temporary_.c_str(), target_.c_str()) != 0)
-    return Fail("cannot replace \"" + target_ + "\"", errno);
-  temporary_.clear();
-  // The rename itself reaches the disk with the folder.
-  flush_folder(folder_of(target_));
-  return true;
+  return Fail("cannot name the new file in the folder \"" + folder_of(target_.Shown()) + "\"",
+              EEXIST);
 }
 
 // Every extended attribute of the old file (its access list is one) goes
 // onto the new one, and those the new file got from its folder but the old
 // lacked (a default access list's entries) go: either may widen access.
-bool FileReplacement::CarryAttributes(int fd) {
-  const std::string& old = target_;
+// Attributes the user cannot list (trusted.*) are not seen, so not carried.
+bool FileReplacement::CarryAttributes() {
+  const int old = target_.File(), fd = new_file_.Get();
+  const std::string& shown = target_.Shown();
   std::vector<char> list;
-  if (!query_bytes([&](char* b, size_t n) { return listxattr(old.c_str(), b, n); }, list)) {
+  if (!query_bytes([&](char* b, size_t n) { return flistxattr(old, b, n); }, list)) {
     // A file system without them holds none on either file.
     if (errno == ENOTSUP) return true;
-    return Fail("cannot read the extended attributes of \"" + old + "\"", errno);
+    return Fail("cannot read the extended attributes of \"" + shown + "\"", errno);
   }
   const std::vector<std::string> names = names_in(list);
   std::vector<char> value, present;
   for (const std::string& name : names) {
     const char* n = name.c_str();
-    if (!query_bytes([&](char* b, size_t size) { return getxattr(old.c_str(), n, b, size); },
-                     value))
-      return Fail("cannot read the extended attribute \"" + name + "\" of \"" + old + "\"", errno);
+    if (!query_bytes([&](char* b, size_t size) { return fgetxattr(old, n, b, size); }, value))
+      return Fail("cannot read the extended attribute \"" + name + "\" of \"" + shown + "\"",
+                  errno);
     // One the new file already holds alike (a security label, say) needs no
     // rights to set.
     if (query_bytes([&](char* b, size_t size) { return fgetxattr(fd, n, b, size); }, present) &&
@@ -229,11 +386,11 @@ bool FileReplacement::CarryAttributes(int fd) {
       continue;
     if (fsetxattr(fd, n, value.data(), value.size(), 0) != 0)
       return Fail(
-          "cannot give the new file the extended attribute \"" + name + "\" of \"" + old + "\"",
+          "cannot give the new file the extended attribute \"" + name + "\" of \"" + shown + "\"",
           errno);
   }
   if (!query_bytes([&](char* b, size_t n) { return flistxattr(fd, b, n); }, list))
-    return Fail("cannot read the extended attributes of \"" + temporary_ + "\"", errno);
+    return Fail("cannot read the extended attributes of the new file", errno);
   for (const std::string& name : names_in(list)) {
     if (std::find(names.begin(), names.end(), name) != names.end()) continue;
     if (fremovexattr(fd, name.c_str()) != 0)
@@ -246,59 +403,95 @@ bool FileReplacement::CarryAttributes(int fd) {
 // target's inode would go with the old inode at the rename, and a waiter
 // that then got it would hold a lock on a file no longer there. flock (not
 // fcntl record locks) on a description opened for each lock serialises
-// threads of one process as well as processes. The lock file is removed
-// while still held, so a waiter that then gets the lock finds its name gone
-// (or another inode behind it) and starts again on the name.
+// threads of one process as well as processes, and needs only a
+// description opened for reading. The lock file is removed while still
+// held, so a waiter that then gets the lock finds its name gone (or another
+// inode behind it) and starts again on the name.
 FileLock::~FileLock() {
   Release();
 }
 
 void FileLock::Release() {
-  if (fd_ < 0) return;
-  unlink(name_.c_str());
-  close(fd_);
-  fd_ = -1;
+  if (!lock_.IsOpen()) return;
+  struct stat held, named;
+  if (fstat(lock_.Get(), &held) == 0 &&
+      fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(held, named))
+    unlinkat(folder_, name_.c_str(), 0);
+  lock_.Reset();
 }
 
-bool FileLock::Acquire(const std::string& path, std::chrono::milliseconds wait) {
+bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait) {
   Release();
   problem_.clear();
-  if (path.empty()) {
-    problem_ = "no file name given";
+  if (target.Folder() < 0) {
+    problem_ = target.Problem().empty() ? "no file found" : target.Problem();
     return false;
   }
-  std::string target;
-  if (!ResolveLinks(path, target)) {
-    problem_ = "cannot follow the link \"" + path + "\": " + std::strerror(errno);
-    return false;
-  }
-  const std::string name = beside(target, ".lock");
-  const auto deadline = std::chrono::steady_clock::now() + wait;
+  folder_ = target.Folder();
+  name_ = hidden(target.Name(), ".lock");
+  const std::string shown = "the lock file \"" + shown_beside(target.Shown(), name_) + "\"";
+  // Whoever may write the file may use its lock: each class that may write
+  // it gets read and write on the lock file, whatever the maker's umask.
+  mode_t mode = 0;
+  struct stat file;
+  if (fstatat(folder_, target.Name().c_str(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(file.st_mode))
+    mode = 0600 | (file.st_mode & 0020 ? 0060 : 0) | (file.st_mode & 0002 ? 0006 : 0);
+
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    const int fd = open(name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      problem_ = "cannot create a file in the folder \"" + folder_of(target) +
+    Descriptor lock(openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0666));
+    const bool made = lock.IsOpen();
+    if (!made && errno != EEXIST) {
+      problem_ = "cannot create a file in the folder \"" + folder_of(target.Shown()) +
                  "\": " + std::strerror(errno);
       return false;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      struct stat held, named;
-      if (fstat(fd, &held) == 0 && stat(name.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-          held.st_ino == named.st_ino) {
-        fd_ = fd;
-        name_ = name;
-        return true;
-      }
-      close(fd);  // released and removed under us: the name is free again
-      continue;
+    if (!made) {
+      lock.Reset(openat(folder_, name_.c_str(), O_RDWR | kFlags));
+      if (!lock.IsOpen() && errno == EACCES)
+        lock.Reset(openat(folder_, name_.c_str(), O_RDONLY | kFlags));
     }
-    const int error = errno;
-    close(fd);
-    if (error != EWOULDBLOCK) {
-      problem_ = "cannot lock \"" + name + "\": " + std::strerror(error);
+    if (!lock.IsOpen()) {
+      const int error = errno;
+      if (error == ENOENT) continue;  // removed meanwhile: the name is free again
+      if (error == EACCES && std::chrono::steady_clock::now() - start < kLockAccessWait) {
+        std::this_thread::sleep_for(kLockPoll);
+        continue;
+      }
+      struct stat what;
+      problem_ = "cannot use " + shown + ": " +
+                 (fstatat(folder_, name_.c_str(), &what, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          !S_ISREG(what.st_mode)
+                      ? not_a_file(what.st_mode)
+                      : std::strerror(error));
       return false;
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    struct stat held;
+    if (fstat(lock.Get(), &held) != 0) {
+      problem_ = "cannot use " + shown + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(held.st_mode)) {
+      problem_ = "cannot use " + shown + ": " + not_a_file(held.st_mode);
+      return false;
+    }
+    if (made && mode != 0) fchmod(lock.Get(), mode);
+    if (flock(lock.Get(), LOCK_EX | LOCK_NB) == 0) {
+      struct stat named;
+      if (fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+          same_file(held, named)) {
+        lock_.Reset(lock.Take());
+        return true;
+      }
+      continue;  // released and removed under us
+    }
+    if (errno != EWOULDBLOCK) {
+      problem_ = "cannot lock " + shown + ": " + std::strerror(errno);
+      return false;
+    }
+    if (std::chrono::steady_clock::now() - start >= wait) {
       const long long ms = wait.count();
       problem_ = "another export has been changing it for longer than " +
                  (ms % 1000 ? std::to_string(ms) + " ms" : std::to_string(ms / 1000) + " s");

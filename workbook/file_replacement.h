@@ -1,25 +1,33 @@
 #pragma once
-// Replaces a file so that, whatever fails on the way, the path holds either
-// the old file, byte for byte, or the complete new one.
+// Finding, locking and replacing one file in a folder that other users may
+// write, without ever reopening a name.
 //
-// The new content goes into a temporary file beside the target (same
-// folder, so the final rename stays on one file system); Commit flushes it
-// to disk, gives it the old file's permission bits, extended attributes
-// (access control lists among them) and owner, where the user may set it,
-// and renames it over the target. Extended attributes that cannot be
-// carried refuse the save: a file without them might grant access the old
-// one did not (a file's group bits widen when its list goes). A symbolic
-// link is
-// followed: its target is replaced and the link stays a link. A file the
-// user may not write is refused, since the rename would otherwise get round
-// its permission (which needs only the folder's). Hard links to the old
-// file keep the old content.
+// FileTarget follows the links of a path's last component once and holds
+// the folder they end in open; everything after that works relative to
+// that folder (the *at calls) on the one name found there, so renaming or
+// relinking names meanwhile cannot move the work to another file. The file
+// itself is opened once, without following a link or waiting, and read,
+// examined and replaced through that descriptor.
+//
+// FileReplacement writes the new content into a file made for it alone:
+// unnamed (O_TMPFILE) where the file system allows, else a new name of 96
+// random bits beside the file, created exclusively at mode 0600. Owner,
+// extended attributes (access lists among them) and mode are given through
+// the new file's descriptor, which is flushed to disk; the new file takes
+// the old one's name only when the name still holds the file that was
+// opened (or still nothing) and the new file's own name still holds it.
+// Whatever fails, the name keeps the old file, byte for byte. Attributes
+// that cannot be carried refuse the save (a file without them might grant
+// access the old one did not). Hard links to the old file keep the old
+// content; the new file belongs to the user who saves, where the owner
+// cannot be given.
 //
 // FileLock serialises the load-change-save of one file among processes
-// and threads: hold it from before the file is read until after the
+// and threads: hold it from before the file is opened until after the
 // replacement is committed.
 //
 // Problems are reported as texts naming the file and the reason.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -28,52 +36,118 @@
 namespace YCompoundFiles {
 namespace YExcel {
 
+// A descriptor owned: closed on destruction.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() { Reset(); }
+  void Reset(int fd = -1);
+  int Get() const { return fd_; }
+  bool IsOpen() const { return fd_ >= 0; }
+  // Gives the descriptor up without closing it.
+  int Take() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+class FileTarget {
+ public:
+  // Follows every link of the path's last component (a missing final file
+  // is no error) and opens the folder the last one names. False, with
+  // Problem() set, for a loop, an unreadable link or a folder that cannot
+  // be reached.
+  bool Find(const std::string& path);
+  // Opens the file at the name, where there is one: for reading and
+  // writing where the user may, else for reading, never through a link and
+  // never waiting (a named pipe). Anything but a regular file is noted, not
+  // opened. False, with Problem() set, when the name cannot be examined.
+  bool OpenFile();
+
+  int Folder() const { return folder_.Get(); }
+  const std::string& Name() const { return name_; }
+  // The folder and name, for messages.
+  const std::string& Shown() const { return shown_; }
+  bool Exists() const { return exists_; }
+  // What is at the name, when it exists (as OpenFile found it).
+  const struct stat& Info() const { return info_; }
+  // The regular file opened, or -1.
+  int File() const { return file_.Get(); }
+  // 0 when the file is open for writing, else why it is not.
+  int WriteRefusal() const { return write_refusal_; }
+  // Why a regular file at the name could not be opened at all (0: it was).
+  int OpenError() const { return open_error_; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  Descriptor folder_;
+  Descriptor file_;
+  std::string name_;
+  std::string shown_;
+  std::string problem_;
+  struct stat info_ {};
+  bool exists_ = false;
+  int write_refusal_ = 0;
+  int open_error_ = 0;
+};
+
+// What kind of thing other than a regular file the mode describes:
+// "it is a folder, not a file", "it is a named pipe, not a regular file", ...
+std::string not_a_file(mode_t mode);
+
+// Where the new content is made.
+enum class NewFile {
+  kUnnamedWherePossible,  // O_TMPFILE, else a named file
+  kNamed,                 // a named file beside the target always
+};
+
 class FileReplacement {
  public:
-  FileReplacement() = default;
+  // The target must stay alive and opened (OpenFile) until Commit.
+  explicit FileReplacement(const FileTarget& target, NewFile kind = NewFile::kUnnamedWherePossible);
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
-  // Removes the temporary file unless Commit succeeded.
+  // Removes a named new file unless Commit succeeded.
   ~FileReplacement();
 
-  // Finds the file to replace (following symbolic links), checks that an
-  // existing one is a regular file the user may write, and creates an empty
-  // temporary file beside it. False, with Problem() set, when any step fails.
-  bool Begin(const std::string& path);
-  // Where the new content is to be written, between Begin and Commit.
-  const std::string& TemporaryPath() const { return temporary_; }
-  // The file that is replaced: the path with symbolic links resolved.
-  const std::string& Target() const { return target_; }
-  // Flushes, sets permissions, renames. False, with Problem() set and the
-  // temporary file removed, when any step fails; the target is then as it
-  // was.
+  // Checks that an existing target is a regular file the user may write,
+  // and makes the new file. False, with Problem() set, when either fails.
+  bool Begin();
+  // The new file, open for reading and writing, between Begin and the
+  // destruction (after Commit it holds the file at the target's name).
+  int NewDescriptor() const { return new_file_.Get(); }
+  // Carries owner, attributes and mode, flushes and renames. False, with
+  // Problem() set and the new file gone, when any step fails or a name was
+  // changed by someone else; the target's name then holds what it held.
   bool Commit();
-  // Removes the temporary file now (after a failed write, say).
-  void Abandon();
 
   const std::string& Problem() const { return problem_; }
 
  private:
   bool Fail(const std::string& what, int error);
-  bool CarryAttributes(int fd);
+  bool CarryAttributes();
+  bool GiveName();
+  void RemoveName();
 
-  std::string target_;
-  std::string temporary_;
+  const FileTarget& target_;
+  NewFile kind_;
+  Descriptor new_file_;
+  std::string temporary_;  // the new file's name, while it has one of its own
   std::string problem_;
-  bool existed_ = false;
-  mode_t mode_ = 0;
-  uid_t owner_ = 0;
-  gid_t group_ = 0;
 };
-
-// The path with every symbolic link of its last component followed; false
-// (errno set) for a loop or an unreadable link. A missing final file is no
-// error.
-bool ResolveLinks(std::string path, std::string& resolved);
 
 // An exclusive advisory lock on a file's content, taken on a lock file
 // beside it (".<name>.lock", in the folder of the file the path links to)
-// and removed again on release.
+// and removed again on release. The lock file is opened without following
+// a link or waiting, must be a regular file, and is made usable by
+// everyone who may write the file (they may open it for reading only).
 class FileLock {
  public:
   FileLock() = default;
@@ -81,14 +155,16 @@ class FileLock {
   FileLock& operator=(const FileLock&) = delete;
   ~FileLock();
 
-  // Waits at most `wait` for the lock. False, with Problem() set, when the
-  // lock file cannot be made or another holder keeps it that long.
-  bool Acquire(const std::string& path, std::chrono::milliseconds wait);
+  // Waits at most `wait` for the lock on the target's file (FileTarget::Find
+  // done). False, with Problem() set, at once when the lock file cannot be
+  // made or used, or when another holder keeps it that long.
+  bool Acquire(const FileTarget& target, std::chrono::milliseconds wait);
   void Release();
   const std::string& Problem() const { return problem_; }
 
  private:
-  int fd_ = -1;
+  Descriptor lock_;
+  int folder_ = -1;
   std::string name_;
   std::string problem_;
 };

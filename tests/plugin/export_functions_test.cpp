@@ -295,7 +295,7 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
        "saveprofileasxls: the header has more than 256 words"},
       {[&] { return Profile(small, "/nonexistent-folder/out.xls", "", 1.0f); },
        "saveprofileasxls: cannot write the workbook \"/nonexistent-folder/out.xls\": cannot "
-       "create a file in the folder \"/nonexistent-folder\": No such file or directory"},
+       "reach the folder \"/nonexistent-folder\": No such file or directory"},
       {[&] { return Profile(small, file, "", std::nanf("")); },
        "saveprofileasxls: the scale is not a finite number"},
       {[&] { return ProfileLong(small, file, "", -INFINITY, "t", "s"); },

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "excel_file.h"
+#include "workbook_update.h"
 #include "xls_tool.h"
 
 namespace YCompoundFiles {
@@ -159,9 +160,10 @@ TEST_F(FileReplacementTest, AFileOrFolderTheUserMayNotWriteIsNotReplaced) {
   EXPECT_EQ(other_files(shut, {"open.xls"}), std::vector<std::string>());
 
   // Not a regular file.
-  FileReplacement replacement;
-  EXPECT_FALSE(replacement.Begin(shut));
-  EXPECT_EQ(replacement.Problem(), "\"" + shut + "\" is not a regular file");
+  ExcelFile book;
+  book.New(1);
+  EXPECT_FALSE(book.SaveAs(shut.c_str()));
+  EXPECT_EQ(book.Problem(), "\"" + shut + "\" is not a regular file");
 }
 
 TEST_F(FileReplacementTest, PermissionsOwnerAndLinksSurviveASave) {
@@ -259,12 +261,11 @@ TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
   ASSERT_EQ(symlink("shared.xls", link.c_str()), 0);
   auto worker = [&](const std::string& via, char tag) {
     for (int i = 0; i < 15; ++i) {
-      FileLock lock;
-      ASSERT_TRUE(lock.Acquire(via, std::chrono::seconds(30))) << lock.Problem();
-      ExcelFile book;
-      if (!book.Load(via.c_str())) book.New(1);
-      book.AddWorksheet((tag + std::to_string(i)).c_str(), 0);
-      ASSERT_TRUE(book.SaveAs(via.c_str())) << book.Problem();
+      WorkbookUpdate update;
+      ASSERT_TRUE(update.Begin(via, std::chrono::seconds(30))) << update.Problem();
+      ASSERT_TRUE(update.Load()) << update.Problem();
+      update.Book().AddWorksheet((tag + std::to_string(i)).c_str(), 0);
+      ASSERT_TRUE(update.Commit()) << update.Problem();
     }
   };
   std::thread a(worker, path, 'a'), b(worker, link, 'b');
@@ -273,9 +274,9 @@ TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
   EXPECT_EQ(ExcelFile(path.c_str()).GetTotalSheets(), 31u);
   EXPECT_EQ(other_files(folder_, {"shared.xls", "link.xls"}), std::vector<std::string>());
 
-  FileLock held, waiting;
-  ASSERT_TRUE(held.Acquire(link, std::chrono::seconds(1)));
-  EXPECT_FALSE(waiting.Acquire(path, std::chrono::milliseconds(50)));
+  WorkbookUpdate held, waiting;
+  ASSERT_TRUE(held.Begin(link, std::chrono::seconds(1)));
+  EXPECT_FALSE(waiting.Begin(path, std::chrono::milliseconds(50)));
   EXPECT_EQ(waiting.Problem(), "another export has been changing it for longer than 50 ms");
 }
 

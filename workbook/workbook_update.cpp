@@ -1,0 +1,46 @@
+#include "workbook_update.h"
+
+namespace YCompoundFiles {
+namespace YExcel {
+
+bool WorkbookUpdate::Begin(const std::string& path, std::chrono::milliseconds wait) {
+  lock_.Release();
+  problem_.clear();
+  if (!target_.Find(path)) {
+    problem_ = target_.Problem();
+    return false;
+  }
+  // Opened only under the lock: a file opened before might be replaced by
+  // the holder's save, and this update would then load a stale workbook.
+  if (!lock_.Acquire(target_, wait)) {
+    problem_ = lock_.Problem();
+    return false;
+  }
+  if (!target_.OpenFile()) {
+    problem_ = target_.Problem();
+    lock_.Release();
+    return false;
+  }
+  return true;
+}
+
+bool WorkbookUpdate::Load() {
+  problem_.clear();
+  if (!target_.Exists()) {
+    book_.New(1);
+    return true;
+  }
+  if (book_.Load(target_)) return true;
+  problem_ = book_.Problem();
+  return false;
+}
+
+bool WorkbookUpdate::Commit() {
+  problem_.clear();
+  if (book_.SaveAs(target_, kind_)) return true;
+  problem_ = book_.Problem();
+  return false;
+}
+
+}  // namespace YExcel
+}  // namespace YCompoundFiles
