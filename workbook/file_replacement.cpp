@@ -22,6 +22,8 @@ namespace {
 constexpr int kMaxLinks = 40;
 constexpr int kNameAttempts = 16;
 constexpr size_t kMaxName = 255;
+// The new file's name inside the replacement's private folder.
+constexpr const char* kNewName = "new";
 // How often a held lock is tried again.
 constexpr auto kLockPoll = std::chrono::milliseconds(10);
 // How long a lock file that may not be opened is taken for one its maker
@@ -219,28 +221,62 @@ FileReplacement::FileReplacement(const FileTarget& target, NewFile kind)
     : target_(target), kind_(kind) {}
 
 FileReplacement::~FileReplacement() {
-  RemoveName();
+  RemovePrivate();
 }
 
 bool FileReplacement::Fail(const std::string& what, int error) {
   problem_ = what + ": " + std::strerror(error);
-  RemoveName();
+  RemovePrivate();
   return false;
 }
 
-// Only a name that still holds the new file is removed.
-void FileReplacement::RemoveName() {
-  if (temporary_.empty()) return;
+// A folder of the user's own (mode 0700) beside the target, on its file
+// system: nobody else can add, replace or rename a name inside it, so the
+// new file's name there cannot be turned into a link before the rename. A
+// file put at the folder's name cannot take its place (rename refuses to
+// put a file over a folder).
+bool FileReplacement::MakePrivate() {
+  const std::string cannot =
+      "cannot create a file in the folder \"" + folder_of(target_.Shown()) + "\"";
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string name = hidden(target_.Name(), random_suffix());
+    if (mkdirat(target_.Folder(), name.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return Fail(cannot, errno);
+    }
+    private_name_ = name;
+    private_.Reset(
+        openat(target_.Folder(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info;
+    // Another folder put at the name meanwhile is not the user's.
+    if (!private_.IsOpen() || fstat(private_.Get(), &info) != 0 || info.st_uid != geteuid() ||
+        (info.st_mode & 077) != 0) {
+      private_.Reset();
+      private_name_.clear();
+      return Fail(cannot, EEXIST);
+    }
+    return true;
+  }
+  return Fail(cannot, EEXIST);
+}
+
+// Only names that still hold what this replacement made are removed.
+void FileReplacement::RemovePrivate() {
+  if (!private_.IsOpen()) return;
   struct stat mine, named;
-  if (fstat(new_file_.Get(), &mine) == 0 &&
-      fstatat(target_.Folder(), temporary_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (new_file_.IsOpen() && fstat(new_file_.Get(), &mine) == 0 &&
+      fstatat(private_.Get(), kNewName, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(mine, named))
+    unlinkat(private_.Get(), kNewName, 0);
+  if (fstat(private_.Get(), &mine) == 0 &&
+      fstatat(target_.Folder(), private_name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       same_file(mine, named))
-    unlinkat(target_.Folder(), temporary_.c_str(), 0);
-  temporary_.clear();
+    unlinkat(target_.Folder(), private_name_.c_str(), AT_REMOVEDIR);
+  private_.Reset();
+  private_name_.clear();
 }
 
 bool FileReplacement::Begin() {
-  RemoveName();
+  RemovePrivate();
   new_file_.Reset();
   problem_.clear();
   const std::string& shown = target_.Shown();
@@ -259,27 +295,23 @@ bool FileReplacement::Begin() {
     if (target_.WriteRefusal() != 0)
       return Fail("\"" + shown + "\" may not be written", target_.WriteRefusal());
   }
-  const std::string folder = "cannot create a file in the folder \"" + folder_of(shown) + "\"";
   if (kind_ == NewFile::kUnnamedWherePossible) {
     // Mode 0666, as any new file, the umask or the folder's default access
-    // list applied: it has no name until its mode is final.
+    // list applied: it has no name until its mode is final, and a killed
+    // export leaves nothing.
     new_file_.Reset(openat(target_.Folder(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (new_file_.IsOpen()) return true;
     // File systems (and kernels) without unnamed files.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Fail(folder, errno);
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return Fail("cannot create a file in the folder \"" + folder_of(shown) + "\"", errno);
   }
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string name = hidden(target_.Name(), random_suffix());
-    // Readable by the user alone until it is complete.
-    new_file_.Reset(openat(target_.Folder(), name.c_str(),
-                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (new_file_.IsOpen()) {
-      temporary_ = name;
-      return true;
-    }
-    if (errno != EEXIST) return Fail(folder, errno);
-  }
-  return Fail(folder, EEXIST);
+  if (!MakePrivate()) return false;
+  // Readable by the user alone until it is complete.
+  new_file_.Reset(
+      openat(private_.Get(), kNewName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!new_file_.IsOpen())
+    return Fail("cannot create a file in the folder \"" + folder_of(shown) + "\"", errno);
+  return true;
 }
 
 bool FileReplacement::Commit() {
@@ -290,6 +322,7 @@ bool FileReplacement::Commit() {
   const int fd = new_file_.Get();
   const int folder = target_.Folder();
   const std::string& shown = target_.Shown();
+  const bool named = private_.IsOpen();
   if (target_.Exists()) {
     struct stat old;
     if (fstat(target_.File(), &old) != 0) return Fail("cannot examine \"" + shown + "\"", errno);
@@ -305,7 +338,7 @@ bool FileReplacement::Commit() {
     if (!CarryAttributes()) return false;
     if (fchmod(fd, old.st_mode & 07777) != 0)
       return Fail("cannot set the permissions of the new file", errno);
-  } else if (!temporary_.empty() && fchmod(fd, 0666 & ~process_umask()) != 0) {
+  } else if (named && fchmod(fd, 0666 & ~process_umask()) != 0) {
     return Fail("cannot set the permissions of the new file", errno);
   }
   if (fsync(fd) != 0) return Fail("cannot write the new file to disk", errno);
@@ -315,48 +348,35 @@ bool FileReplacement::Commit() {
   const bool held = fstatat(folder, target_.Name().c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
   if (held != target_.Exists() || (held && !same_file(now, target_.Info()))) {
     problem_ = "\"" + shown + "\" was replaced by another program during the save";
-    RemoveName();
+    RemovePrivate();
     return false;
   }
-  if (!GiveName()) return false;
-  struct stat mine, named;
+  // An unnamed file gets its name in the private folder first: rename can
+  // replace a name, link cannot.
+  if (!named) {
+    if (!MakePrivate()) return false;
+    const std::string own = "/proc/self/fd/" + std::to_string(fd);
+    int linked = linkat(AT_FDCWD, own.c_str(), private_.Get(), kNewName, AT_SYMLINK_FOLLOW);
+    // Without /proc: the privileged form.
+    if (linked != 0 && errno == ENOENT)
+      linked = linkat(fd, "", private_.Get(), kNewName, AT_EMPTY_PATH);
+    if (linked != 0)
+      return Fail("cannot name the new file in the folder \"" + folder_of(shown) + "\"", errno);
+  }
+  struct stat mine, inside;
   if (fstat(fd, &mine) != 0 ||
-      fstatat(folder, temporary_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !same_file(mine, named)) {
-    problem_ =
-        "the new file \"" + shown_beside(shown, temporary_) + "\" was replaced by another program";
-    temporary_.clear();
+      fstatat(private_.Get(), kNewName, &inside, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !same_file(mine, inside)) {
+    problem_ = "the new file was replaced by another program";
+    RemovePrivate();
     return false;
   }
-  if (renameat(folder, temporary_.c_str(), folder, target_.Name().c_str()) != 0)
+  if (renameat(private_.Get(), kNewName, folder, target_.Name().c_str()) != 0)
     return Fail("cannot replace \"" + shown + "\"", errno);
-  temporary_.clear();
+  RemovePrivate();
   // The rename itself reaches the disk with the folder.
   flush_folder(folder);
   return true;
-}
-
-// An unnamed new file gets a name of its own in the folder first: rename
-// can replace a name, link cannot.
-bool FileReplacement::GiveName() {
-  if (!temporary_.empty()) return true;
-  const std::string own = "/proc/self/fd/" + std::to_string(new_file_.Get());
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string name = hidden(target_.Name(), random_suffix());
-    int linked = linkat(AT_FDCWD, own.c_str(), target_.Folder(), name.c_str(), AT_SYMLINK_FOLLOW);
-    // Without /proc: the privileged form.
-    if (linked != 0 && errno == ENOENT)
-      linked = linkat(new_file_.Get(), "", target_.Folder(), name.c_str(), AT_EMPTY_PATH);
-    if (linked == 0) {
-      temporary_ = name;
-      return true;
-    }
-    if (errno != EEXIST)
-      return Fail("cannot name the new file in the folder \"" + folder_of(target_.Shown()) + "\"",
-                  errno);
-  }
-  return Fail("cannot name the new file in the folder \"" + folder_of(target_.Shown()) + "\"",
-              EEXIST);
 }
 
 // Every extended attribute of the old file (its access list is one) goes

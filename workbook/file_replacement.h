@@ -10,12 +10,14 @@
 // examined and replaced through that descriptor.
 //
 // FileReplacement writes the new content into a file made for it alone:
-// unnamed (O_TMPFILE) where the file system allows, else a new name of 96
-// random bits beside the file, created exclusively at mode 0600. Owner,
+// unnamed (O_TMPFILE) where the file system allows, else created
+// exclusively at mode 0600 in a new folder of mode 0700 beside the file,
+// named with 96 random bits. Owner,
 // extended attributes (access lists among them) and mode are given through
 // the new file's descriptor, which is flushed to disk; the new file takes
 // the old one's name only when the name still holds the file that was
-// opened (or still nothing) and the new file's own name still holds it.
+// opened (or still nothing); the new file is renamed from that private
+// folder, where nobody else can put a link in its place.
 // Whatever fails, the name keeps the old file, byte for byte. Attributes
 // that cannot be carried refuse the save (a file without them might grant
 // access the old one did not). Hard links to the old file keep the old
@@ -133,13 +135,17 @@ class FileReplacement {
  private:
   bool Fail(const std::string& what, int error);
   bool CarryAttributes();
-  bool GiveName();
-  void RemoveName();
+  bool MakePrivate();
+  void RemovePrivate();
 
   const FileTarget& target_;
   NewFile kind_;
   Descriptor new_file_;
-  std::string temporary_;  // the new file's name, while it has one of its own
+  // A folder only the user may change, beside the target, where the new
+  // file has its name (the named kind from the start, the unnamed one just
+  // before the rename); removed again.
+  Descriptor private_;
+  std::string private_name_;
   std::string problem_;
 };
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -278,6 +280,191 @@ TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
   ASSERT_TRUE(held.Begin(link, std::chrono::seconds(1)));
   EXPECT_FALSE(waiting.Begin(path, std::chrono::milliseconds(50)));
   EXPECT_EQ(waiting.Problem(), "another export has been changing it for longer than 50 ms");
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+// A workbook of a few megabytes, whose save takes a while.
+void write_large(const std::string& path) {
+  ExcelFile book;
+  book.New(1);
+  ExcelSheet* sheet = book.GetWorksheet(0);
+  for (int r = 0; r < 2000; ++r)
+    for (int c = 0; c < 200; ++c) *sheet->Cell(r, c) = r * 0.5 + c;
+  ASSERT_TRUE(book.SaveAs(path.c_str())) << book.Problem();
+}
+
+// Watches a folder from a thread of its own while an export runs: notes
+// the permission bits of every regular file seen, and, when planting,
+// replaces every name that appears with a symbolic link to `victim`, as
+// another user of a shared folder would.
+class FolderWatch {
+ public:
+  FolderWatch(const std::string& folder, const std::string& victim)
+      : folder_(folder), victim_(victim) {
+    for (const auto& e : fs::directory_iterator(folder)) known_.insert(e.path().filename());
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FolderWatch() { Stop(); }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  // The widest access any regular file in the folder gave others.
+  mode_t Widest() const { return widest_; }
+
+ private:
+  void Run() {
+    for (int n = 0; !stop_; ++n) {
+      std::error_code ignored;
+      for (const auto& e : fs::directory_iterator(folder_, ignored)) {
+        const std::string name = e.path().filename(), path = e.path();
+        struct stat info;
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+          widest_ = widest_ | (info.st_mode & 077);
+        if (victim_.empty() || !known_.insert(name).second) continue;
+        const std::string planted = ".planted" + std::to_string(n);
+        known_.insert(planted);
+        if (symlink(victim_.c_str(), (folder_ + "/" + planted).c_str()) == 0)
+          rename((folder_ + "/" + planted).c_str(), path.c_str());
+      }
+    }
+  }
+
+  std::string folder_, victim_;
+  std::set<std::string> known_;
+  std::atomic<bool> stop_{false};
+  std::atomic<mode_t> widest_{0};
+  std::thread thread_;
+};
+
+int add_sheet(const std::string& path, const std::string& name, NewFile kind) {
+  WorkbookUpdate update(kind);
+  if (!update.Begin(path, std::chrono::seconds(5)) || !update.Load()) return kLoadFailed;
+  update.Book().AddWorksheet(name.c_str(), 0);
+  return update.Commit() ? kSaved : kRefused;
+}
+
+// Another user replaces every new name in the folder with a link to a
+// private file of the user's while large exports run: the export may
+// refuse, but never writes, chmods or renames through such a link.
+TEST_F(FileReplacementTest, LinksPlantedAtEveryNewNameNeverRedirectTheSave) {
+  const std::string home = folder_ + "/home", shared = folder_ + "/shared";
+  ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(shared.c_str(), 02775), 0);
+  const std::string keys = home + "/authorized_keys", book = shared + "/book.xls";
+  std::ofstream(keys) << "ssh-ed25519 AAAA the user's key\n";
+  ASSERT_EQ(chmod(keys.c_str(), 0600), 0);
+  write_large(book);
+  const std::string keys_before = contents(keys);
+  int saved = 0;
+  for (int round = 0; round < 12; ++round) {
+    const NewFile kind = round % 2 ? NewFile::kNamed : NewFile::kUnnamedWherePossible;
+    // What earlier rounds planted goes, so that every round starts alike.
+    for (const std::string& other : other_files(shared, {"book.xls"}))
+      unlink((shared + "/" + other).c_str());
+    FolderWatch attacker(shared, keys);
+    const int result = add_sheet(book, "s" + std::to_string(round), kind);
+    attacker.Stop();
+    struct stat info;
+    ASSERT_EQ(lstat(keys.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u) << round;
+    EXPECT_EQ(contents(keys), keys_before) << round;
+    ASSERT_EQ(lstat(book.c_str(), &info), 0);
+    ASSERT_TRUE(S_ISREG(info.st_mode)) << round;
+    if (result == kSaved) ++saved;
+    EXPECT_EQ(
+        ExcelFile(book.c_str()).GetWorksheet(("s" + std::to_string(round)).c_str()) != nullptr,
+        result == kSaved)
+        << round;
+  }
+  // Refused only when a link took the lock file's name first.
+  EXPECT_GT(saved, 6);
+}
+
+// A private workbook saved under the usual umask: no file in its folder is
+// ever readable by others, the new one neither before nor after the rename.
+TEST_F(FileReplacementTest, APrivateWorkbookIsNeverReadableByOthersWhileSaved) {
+  const std::string book = folder_ + "/private.xls";
+  write_large(book);
+  ASSERT_EQ(chmod(book.c_str(), 0600), 0);
+  const mode_t mask = umask(022);
+  for (const NewFile kind : {NewFile::kNamed, NewFile::kUnnamedWherePossible}) {
+    FolderWatch watch(folder_, "");
+    for (int round = 0; round < 3; ++round)
+      EXPECT_EQ(add_sheet(book, "s" + std::to_string(round) + (kind == NewFile::kNamed ? "n" : "u"),
+                          kind),
+                kSaved);
+    watch.Stop();
+    EXPECT_EQ(watch.Widest(), 0u);
+  }
+  umask(mask);
+  struct stat info;
+  ASSERT_EQ(stat(book.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+// The path is looked up once: a link switched to another workbook after
+// the export began leaves that workbook alone, and a workbook replaced
+// behind the export's back is not saved over.
+TEST_F(FileReplacementTest, ALinkSwitchedMidExportLeavesTheOtherWorkbookItsSheets) {
+  const std::string a = folder_ + "/A.xls", b = folder_ + "/B.xls", cur = folder_ + "/cur.xls";
+  write_sample(a, 1);
+  write_sample(b, 2);
+  ASSERT_EQ(symlink("A.xls", cur.c_str()), 0);
+  const std::string b_before = contents(b);
+  {
+    WorkbookUpdate update;
+    ASSERT_TRUE(update.Begin(cur, std::chrono::seconds(1)));
+    ASSERT_TRUE(update.Load());
+    ASSERT_EQ(unlink(cur.c_str()), 0);
+    ASSERT_EQ(symlink("B.xls", cur.c_str()), 0);
+    update.Book().AddWorksheet("new", 0);
+    ASSERT_TRUE(update.Commit()) << update.Problem();
+  }
+  EXPECT_TRUE(contents(b) == b_before);
+  EXPECT_NE(ExcelFile(a.c_str()).GetWorksheet("new"), nullptr);
+
+  WorkbookUpdate update;
+  ASSERT_TRUE(update.Begin(a, std::chrono::seconds(1)));
+  ASSERT_TRUE(update.Load());
+  ASSERT_EQ(rename(b.c_str(), a.c_str()), 0);  // by a program that takes no lock
+  update.Book().AddWorksheet("lost", 0);
+  EXPECT_FALSE(update.Commit());
+  EXPECT_EQ(update.Problem(), "\"" + a + "\" was replaced by another program during the save");
+  EXPECT_TRUE(contents(a) == b_before);
+  EXPECT_EQ(other_files(folder_, {"A.xls", "cur.xls", ".A.xls.lock"}), std::vector<std::string>());
+}
+
+// Exports killed mid-save leave nothing but the lock file (which the next
+// export removes) where the file system has unnamed files.
+TEST_F(FileReplacementTest, ExportsKilledMidSaveLeaveNoFilesBehind) {
+  const std::string book = folder_ + "/killed.xls";
+  write_large(book);
+  const int unnamed = open(folder_.c_str(), O_TMPFILE | O_RDWR, 0600);
+  if (unnamed < 0)
+    GTEST_SKIP() << "no unnamed files in " << folder_ << ": " << std::strerror(errno);
+  close(unnamed);
+  const std::string before = contents(book);
+  for (int kill_at = 0; kill_at < 8; ++kill_at) {
+    const pid_t pid = fork();
+    if (pid == 0)
+      for (int i = 0;; ++i)
+        add_sheet(book, "k" + std::to_string(i), NewFile::kUnnamedWherePossible);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + 17 * kill_at));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(other_files(folder_, {"killed.xls", ".killed.xls.lock"}), std::vector<std::string>());
+    EXPECT_TRUE(ExcelFile(book.c_str()).GetTotalSheets() > 0) << kill_at;
+  }
+  EXPECT_EQ(add_sheet(book, "after", NewFile::kUnnamedWherePossible), kSaved);
+  EXPECT_EQ(other_files(folder_, {"killed.xls"}), std::vector<std::string>());
 }
 
 }  // namespace
