@@ -28,7 +28,7 @@ constexpr const char* kNewName = "new";
 constexpr auto kLockPoll = std::chrono::milliseconds(10);
 // How long a lock file that may not be opened is taken for one its maker
 // has not yet opened to the group.
-constexpr auto kLockAccessWait = std::chrono::milliseconds(250);
+constexpr auto kLockAccessWait = std::chrono::milliseconds(100);
 
 std::string folder_of(const std::string& path) {
   const size_t slash = path.rfind('/');

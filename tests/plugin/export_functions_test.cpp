@@ -5,10 +5,12 @@
 #include "plugin_fixture.h"
 
 #include "excel_file.h"
+#include "workbook_update.h"
 #include "xls_tool.h"
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,6 +25,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <thread>
 
 using standin::float_arg;
 using standin::real_image_arg;
@@ -31,6 +34,7 @@ using xls_tool::scratch_path;
 using YCompoundFiles::YExcel::ExcelCell;
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
+using YCompoundFiles::YExcel::WorkbookUpdate;
 
 namespace {
 
@@ -707,4 +711,128 @@ TEST_F(Export, AFileOfTheLongestNameIsExtended) {
   EXPECT_TRUE(ProfileLong(Numbered(2, 1), longest, "", 1.0f, "t", "Again").script_errors.empty());
   EXPECT_EQ(sheet_names(ExcelFile(longest.c_str())),
             (std::vector<std::string>{"Again", "Profile", "Sheet1"}));
+}
+
+// What sits at the lock file's name and cannot be a lock is answered at
+// once with a script error naming it; the workbook is left as it was.
+TEST_F(Export, APipeFolderOrLinkAtTheLockFilesNameIsRefusedAtOnce) {
+  const std::string file = scratch_path("locked-out.xls");
+  const std::string lock = scratch_path(".locked-out.xls.lock");
+  ASSERT_TRUE(Profile(Numbered(2, 1), file, "", 1.0f).script_errors.empty());
+  const std::string before = file_bytes(file);
+  const std::string target = scratch_path("private-target");
+  write_bytes(target, "private");
+  ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+  const std::function<int()> make[] = {[&] { return mkfifo(lock.c_str(), 0666); },
+                                       [&] { return mkdir(lock.c_str(), 0777); },
+                                       [&] { return symlink(target.c_str(), lock.c_str()); }};
+  const char* what[] = {"it is a named pipe, not a regular file", "it is a folder, not a file",
+                        "it is a symbolic link, not a regular file"};
+  for (int k = 0; k < 3; ++k) {
+    ASSERT_EQ(make[k](), 0);
+    EXPECT_EQ(ProfileLong(Numbered(2, 1), file, "", 1.0f, "t", "s").script_errors,
+              std::vector<std::string>{"saveprofileasxlslong: cannot write the workbook \"" + file +
+                                       "\": cannot use the lock file \"" + lock + "\": " + what[k] +
+                                       "; the file was left as it was"});
+    EXPECT_EQ(file_bytes(file), before);
+    std::filesystem::remove(lock);
+  }
+  struct stat info;
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(file_bytes(target), "private");
+}
+
+// Two members of one group, each under umask 077, export into the group's
+// workbook in a shared folder at the same time: each can use the lock file
+// the other made, and no sheet is lost. A lock file they may not open at
+// all is named in a script error at once.
+TEST_F(Export, TwoMembersOfAGroupUnderUmask077KeepEverySheet) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs the superuser to run exports as two users";
+  constexpr gid_t kGroup = 47001;
+  constexpr uid_t kMembers[2] = {47002, 47003};
+  char pattern[] = "/tmp/kelpo_group_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern, file = folder + "/shared.xls";
+  ASSERT_EQ(chown(folder.c_str(), 0, kGroup), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+  ASSERT_TRUE(Profile(Numbered(2, 1), file, "", 1.0f).script_errors.empty());
+  ASSERT_EQ(chown(file.c_str(), kMembers[0], kGroup), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0660), 0);
+
+  // Runs body as the member, in a process of its own; its exit code.
+  auto as_member = [&](int member, const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (setgroups(1, &kGroup) != 0 || setresgid(kGroup, kGroup, kGroup) != 0 ||
+          setresuid(kMembers[member], kMembers[member], kMembers[member]) != 0)
+        _exit(99);
+      umask(077);
+      _exit(body());
+    }
+    return pid;
+  };
+  auto exit_code = [](pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+  };
+  DM_ImageToken img = Numbered(400, 20);
+  auto exports = [&](int member) {
+    int failed = 0;
+    for (int i = 0; i < 6; ++i) {
+      const auto errors = ProfileLong(img, file, "", 1.0f, "t",
+                                      "m" + std::to_string(member) + "-" + std::to_string(i))
+                              .script_errors;
+      for (const std::string& e : errors) std::fprintf(stderr, "%s\n", e.c_str());
+      failed += !errors.empty();
+    }
+    return failed;
+  };
+  const pid_t first = as_member(0, [&] { return exports(0); });
+  const pid_t second = as_member(1, [&] { return exports(1); });
+  EXPECT_EQ(exit_code(first), 0);
+  EXPECT_EQ(exit_code(second), 0);
+  // One holds the lock a while: the other waits for it.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = as_member(0, [&] {
+    WorkbookUpdate update;
+    const bool begun = update.Begin(file, std::chrono::seconds(5));
+    const char byte = 1;
+    if (write(ready[1], &byte, 1) != 1 || !begun) return 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return update.Load() && update.Book().AddWorksheet("held", 0) && update.Commit() ? 0 : 1;
+  });
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(exit_code(as_member(1, [&] { return exports(1); })), 0);
+  EXPECT_EQ(exit_code(holder), 0);
+  close(ready[0]);
+  close(ready[1]);
+  ExcelFile book(file.c_str());
+  EXPECT_EQ(book.GetTotalSheets(), 15u);
+  EXPECT_NE(book.GetWorksheet("held"), nullptr);
+  struct stat info;
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0660u);
+  EXPECT_EQ(info.st_gid, kGroup);
+
+  // A lock file only its maker may open.
+  const std::string lock = folder + "/.shared.xls.lock";
+  write_bytes(lock, "");
+  ASSERT_EQ(chown(lock.c_str(), kMembers[0], kGroup), 0);
+  ASSERT_EQ(chmod(lock.c_str(), 0600), 0);
+  const std::string expected = "saveprofileasxlslong: cannot write the workbook \"" + file +
+                               "\": cannot use the lock file \"" + lock +
+                               "\": Permission denied; the file was left as it was";
+  EXPECT_EQ(exit_code(as_member(1,
+                                [&] {
+                                  return ProfileLong(img, file, "", 1.0f, "t", "x").script_errors ==
+                                                 std::vector<std::string>{expected}
+                                             ? 0
+                                             : 1;
+                                })),
+            0);
+  std::filesystem::remove_all(folder);
 }
