@@ -40,19 +40,25 @@
 // hold one of : \ / ? * [ ], begin or end with an apostrophe, or equal
 // another sheet's but for case are refused.
 //
-// Saving is atomic: the whole workbook is written into a temporary file
-// beside the file, flushed to disk and renamed over it, keeping its
-// permissions, access lists and other extended attributes (a file whose
-// attributes cannot be kept is refused); a symbolic link stays a link to
-// the updated file; a file the user may not write, or anything but a
-// regular file, is refused. A failed save leaves the file byte for byte as
-// it was and no temporary file behind.
+// The file name is looked up once, by a WorkbookUpdate: links followed,
+// the folder held open, the lock taken, the file loaded and replaced
+// through what that lookup found, never through a name looked up again.
+// Saving is atomic: the whole workbook is written into a new file of its
+// own (readable by the user alone until complete), flushed to disk and
+// renamed over the file, keeping its permissions, access lists and other
+// extended attributes (a file whose attributes cannot be kept is refused);
+// a symbolic link stays a link to the updated file; a file the user may
+// not write, or anything but a regular file, is refused, and so is a file
+// replaced by another program during the export. A failed save leaves the
+// file byte for byte as it was and no new file behind.
 //
 // Exports into one file, from other processes or threads, take turns: each
-// holds a lock (a hidden ".<name>.lock" beside the file, removed again)
-// from before it reads the file until its new file is in place, so that
-// none loses another's sheet. One that waits longer than 30 seconds is
-// refused.
+// holds a lock (a hidden ".<name>.lock" beside the file, removed again,
+// usable by everyone who may write the file) from before it reads the file
+// until its new file is in place, so that none loses another's sheet. One
+// that waits longer than 30 seconds is refused; a lock file that cannot be
+// used (a pipe, folder or link at its name, or one the user may not open)
+// is refused at once.
 //
 // Limits of a sheet (65536 rows, 256 columns): a profile may have at most
 // 65534 points and 255 rows, an image at most 256 columns and 65534 rows, a

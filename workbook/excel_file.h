@@ -9,8 +9,11 @@
 // Save writes back into the same file.
 //
 // Saving never loses the file that is there: the new document is written
-// beside it and renamed over it only when complete (FileReplacement), so a
-// failed save leaves the old file byte for byte. The other streams and
+// into a file of its own and renamed over it only when complete
+// (FileReplacement), so a failed save leaves the old file byte for byte.
+// Load and SaveAs by path look the path up anew each time; an update that
+// must load and save one file whatever happens to the names meanwhile uses
+// WorkbookUpdate. The other streams and
 // storages of a loaded document (summary information and the like) are
 // carried into every document saved from it unchanged, with the class ids
 // and state bits of its storages, the root's included.
