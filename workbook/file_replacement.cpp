@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -69,7 +70,7 @@ mode_t process_umask() {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);)
     if (line.rfind("Umask:", 0) == 0)
-      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8)) & 0777;
   return 022;
 }
 
@@ -461,7 +462,9 @@ bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait)
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    Descriptor lock(openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, 0666));
+    // Opened to others only as the file's mode says (below).
+    Descriptor lock(
+        openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, mode ? 0600 : 0666));
     const bool made = lock.IsOpen();
     if (!made && errno != EEXIST) {
       problem_ = "cannot create a file in the folder \"" + folder_of(target.Shown()) +

@@ -42,9 +42,6 @@ class WorkbookUpdate {
   ExcelFile& Book() { return book_; }
   // Saves the workbook into the file found by Begin.
   bool Commit();
-  // Gives the lock up now (it goes with the object otherwise).
-  void End() { lock_.Release(); }
-
   const std::string& Problem() const { return problem_; }
 
  private:

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "test_support.h"
 
 using YCompoundFiles::BlockFile;
@@ -86,4 +89,23 @@ TEST(BlockFile, WideNamesAreConvertedAndWritesPastTheEndAreCounted) {
   EXPECT_EQ(f.FileSize(), 3u * 512);
   const char16_t lone_surrogate[] = {u'/', 0xD800, u'x', 0};
   EXPECT_FALSE(f.Create(lone_surrogate));
+}
+
+TEST(BlockFile, DescriptorsAreDuplicatedAndTheirAccessKept) {
+  const std::string path = make_file("descriptor.bin", 2);
+  const int read_only = open(path.c_str(), O_RDONLY);
+  ASSERT_GE(read_only, 0);
+  BlockFile f;
+  EXPECT_FALSE(f.OpenOn(read_only, BlockFile::kRead | BlockFile::kWrite));
+  EXPECT_FALSE(f.CreateOn(read_only));
+  ASSERT_TRUE(f.OpenOn(read_only, BlockFile::kRead));
+  EXPECT_EQ(f.BlockCount(), 2u);
+  EXPECT_TRUE(f.Close());
+  EXPECT_NE(fcntl(read_only, F_GETFD), -1);  // still the caller's
+  close(read_only);
+  int pipe_end[2];
+  ASSERT_EQ(pipe(pipe_end), 0);
+  EXPECT_FALSE(f.OpenOn(pipe_end[0], BlockFile::kRead));
+  close(pipe_end[0]);
+  close(pipe_end[1]);
 }
