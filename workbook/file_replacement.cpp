@@ -247,11 +247,13 @@ bool FileReplacement::MakePrivate() {
     }
     private_name_ = name;
     private_.Reset(
-        openat(target_.Folder(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        openat(target_.Folder(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info;
-    // Another folder put at the name meanwhile is not the user's.
+    // Another folder put at the name meanwhile is not the user's; an umask
+    // that takes the user's own rights is undone.
     if (!private_.IsOpen() || fstat(private_.Get(), &info) != 0 || info.st_uid != geteuid() ||
-        (info.st_mode & 077) != 0) {
+        (info.st_mode & 077) != 0 ||
+        ((info.st_mode & 0700) != 0700 && fchmod(private_.Get(), 0700) != 0)) {
       private_.Reset();
       private_name_.clear();
       return Fail(cannot, EEXIST);
