@@ -1,5 +1,6 @@
 #include "file_replacement.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/xattr.h>
@@ -380,6 +381,34 @@ bool FileReplacement::Commit() {
   // The rename itself reaches the disk with the folder.
   flush_folder(folder);
   return true;
+}
+
+void RemoveLeftovers(const FileTarget& target) {
+  if (target.Folder() < 0) return;
+  Descriptor listed(openat(target.Folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* folder = listed.IsOpen() ? fdopendir(listed.Get()) : nullptr;
+  if (folder == nullptr) return;
+  listed.Take();
+  // The names MakePrivate gives: the hidden prefix, 24 hexadecimal digits, ".tmp".
+  const std::string sample = hidden(target.Name(), random_suffix());
+  const std::string prefix = sample.substr(0, sample.size() - 28);
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name.size() != sample.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0 ||
+        name.find_first_not_of("0123456789abcdef", prefix.size()) != name.size() - 4)
+      continue;
+    // Only a folder of the user's own, as a replacement makes it.
+    Descriptor left(
+        openat(target.Folder(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info;
+    if (!left.IsOpen() || fstat(left.Get(), &info) != 0 || info.st_uid != geteuid() ||
+        (info.st_mode & 077) != 0)
+      continue;
+    unlinkat(left.Get(), kNewName, 0);
+    unlinkat(target.Folder(), name.c_str(), AT_REMOVEDIR);
+  }
+  closedir(folder);
 }
 
 // Every extended attribute of the old file (its access list is one) goes

@@ -149,6 +149,12 @@ class FileReplacement {
   std::string problem_;
 };
 
+// Removes what replacements of the target's file that were killed before
+// they finished left beside it: folders of the user's own named as a
+// replacement names them, with the new file they may hold. Only under the
+// target's lock (FileLock), when no replacement of it can be under way.
+void RemoveLeftovers(const FileTarget& target);
+
 // An exclusive advisory lock on a file's content, taken on a lock file
 // beside it (".<name>.lock", in the folder of the file the path links to)
 // and removed again on release. The lock file is opened without following
