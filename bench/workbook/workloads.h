@@ -2,10 +2,12 @@
 // The work the workbook benchmarks time, shared by the Google benchmark and
 // the probe that the side-by-side comparison runs: sheets filled as the
 // export fills them (a title, header words, then the data from row 2).
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "excel_file.h"
+#include "workbook_update.h"
 
 namespace workbook_bench {
 
@@ -54,17 +56,18 @@ inline void fill_profile(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t poi
   }
 }
 
-// What one export call does: extend the workbook at path (or start a new
-// one), put the sheet first, fill it and save.
+// What one export call does: find and lock the workbook at path, extend it
+// (or start a new one), put the sheet first, fill it and save.
 template <class Fill>
 bool export_workbook(const std::string& path, Fill fill) {
-  YCompoundFiles::YExcel::ExcelFile book;
-  if (!book.Load(path.c_str())) book.New(1);
+  YCompoundFiles::YExcel::WorkbookUpdate update;
+  if (!update.Begin(path, std::chrono::seconds(30)) || !update.Load()) return false;
+  YCompoundFiles::YExcel::ExcelFile& book = update.Book();
   YCompoundFiles::YExcel::ExcelSheet* sheet = book.GetWorksheet("Data");
   if (!sheet) sheet = book.AddWorksheet("Data", 0);
   if (!sheet) return false;
   fill(*sheet);
-  return book.SaveAs(path.c_str());
+  return update.Commit();
 }
 
 }  // namespace workbook_bench
