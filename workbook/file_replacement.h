@@ -11,18 +11,18 @@
 //
 // FileReplacement writes the new content into a file made for it alone:
 // unnamed (O_TMPFILE) where the file system allows, else created
-// exclusively at mode 0600 in a new folder of mode 0700 beside the file,
-// named with 96 random bits. Owner,
-// extended attributes (access lists among them) and mode are given through
-// the new file's descriptor, which is flushed to disk; the new file takes
-// the old one's name only when the name still holds the file that was
-// opened (or still nothing); the new file is renamed from that private
-// folder, where nobody else can put a link in its place.
-// Whatever fails, the name keeps the old file, byte for byte. Attributes
-// that cannot be carried refuse the save (a file without them might grant
-// access the old one did not). Hard links to the old file keep the old
-// content; the new file belongs to the user who saves, where the owner
-// cannot be given.
+// exclusively at mode 0600. Owner, extended attributes (access lists among
+// them) and mode are given through the new file's descriptor, which is
+// flushed to disk. The new file has its name inside a new folder of mode
+// 0700 beside the target, named with 96 random bits, where nobody else can
+// put a link in its place (an unnamed file only just before the rename, a
+// named one from the start), and is renamed from there over the
+// target, when the target's name still holds the file that was opened (or
+// still nothing). Whatever fails, the name keeps the old file, byte for
+// byte. Attributes that cannot be carried refuse the save (a file without
+// them might grant access the old one did not). Hard links to the old file
+// keep the old content; the new file belongs to the user who saves, where
+// the owner cannot be given.
 //
 // FileLock serialises the load-change-save of one file among processes
 // and threads: hold it from before the file is opened until after the
