@@ -428,25 +428,26 @@ class RecordBytes {
 
 SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& texts)
     : table_(table), texts_(texts) {
-  // Cells name their texts by index: the index of texts by content is
-  // needed only for cells of other tables, and its room is the stream's.
-  texts_.ReleaseIndex();
   table_.total_count = 0;
   table_.unique_count = 0;
   table_.strings.clear();
   table_.texts = &texts_;
+  table_.read_count = 0;
   table_.text_index.clear();
 }
 
 uint32_t SharedStrings::TextOf(const ExcelCell& cell, bool add) const {
-  if (cell.TextTableId() == texts_.Id()) return cell.TextIndex();
-  if (const char16_t* wide = cell.GetWString()) {
-    const std::u16string_view text(wide);
-    return add ? texts_.Add(text) : texts_.Find(text);
-  }
-  const char* narrow = cell.GetString();
-  const std::string_view text(narrow ? narrow : "");
-  return add ? texts_.Add(text) : texts_.Find(text);
+  // A text the cell points at is one of its workbook's, and knows its
+  // index; a text of the cell's own is looked up (once, when the save
+  // lists it) and its block keeps the index found for the save's second
+  // pass.
+  const void* block = cell.TextBlock();
+  if (!cell.OwnsText() || !add) return TextTable::WordOf(block);
+  const uint32_t text = cell.Type() == ExcelCell::kWideString
+                            ? texts_.Add(std::u16string_view(cell.GetWString()))
+                            : texts_.Add(std::string_view(cell.GetString()));
+  TextTable::SetWord(const_cast<void*>(block), text);
+  return text;
 }
 
 uint64_t SharedStrings::Add(const ExcelCell& cell) {
@@ -462,6 +463,11 @@ uint64_t SharedStrings::Add(const ExcelCell& cell) {
 
 uint64_t SharedStrings::Find(const ExcelCell& cell) const {
   return listed_[TextOf(cell, false)] - 1;
+}
+
+void SharedStrings::Listed() {
+  // Every cell's text has its index now: the index by content goes.
+  texts_.ReleaseIndex();
 }
 
 // ---------------------------------------------------------------------------
@@ -494,6 +500,7 @@ void WorkbookContent::RecordsFromCells() {
       }
     }
   }
+  strings.Listed();
 }
 
 // ---------------------------------------------------------------------------
@@ -526,6 +533,7 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
     shape.first_col = layout.first_col < shape.cols ? layout.first_col : 0;
     set_sheet_records(book_.worksheets[s], shape, s == active);
   }
+  strings_.Listed();
 }
 
 uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbcell_at) {

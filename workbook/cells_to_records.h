@@ -20,19 +20,24 @@ namespace YExcel {
 
 // The shared string table as a save rebuilds it: each distinct text once
 // per width, in the order of first use, listed from the workbook's table of
-// texts.
+// texts. The cells are the workbook's: a cell that points at a text points
+// into texts.
 class SharedStrings {
  public:
-  // Empties the table and its counts; its strings will be texts' (a text of
-  // a cell of another table is added there).
+  // Empties the table and its counts; its strings will be texts' (a text a
+  // cell holds of its own is added there).
   SharedStrings(Workbook::SharedStringTable& table, TextTable& texts);
   // The index of a string cell's text, added when new; counts the cell.
   uint64_t Add(const ExcelCell& cell);
-  // The index of a text added before.
+  // The index of the text of a cell added before (since its text last
+  // changed).
   uint64_t Find(const ExcelCell& cell) const;
+  // After the last Add: lets the room for finding texts by content go.
+  void Listed();
 
  private:
-  // The cell's text in texts_ (kNone when absent and add is false).
+  // The index of the cell's text in texts_; with add, a text of the cell's
+  // own is found or added there first.
   uint32_t TextOf(const ExcelCell& cell, bool add) const;
 
   Workbook::SharedStringTable& table_;

@@ -5,6 +5,9 @@
 #include <string_view>
 #include <type_traits>
 
+#include <cstring>
+#include <utility>
+
 #include "rk_codec.h"
 #include "text_table.h"
 
@@ -20,17 +23,111 @@ uint64_t length_of(const Char* text) {
   return n;
 }
 
+// A text block of the cell's own: the word (unused here), the characters
+// and a terminator.
+template <class Char>
+const Char* own_copy(const Char* text, uint64_t length) {
+  char* block = new char[TextTable::kWordSize + (length + 1) * sizeof(Char)];
+  auto* chars = reinterpret_cast<Char*>(block + TextTable::kWordSize);
+  std::memcpy(chars, text, length * sizeof(Char));
+  chars[length] = 0;
+  TextTable::SetWord(chars, 0);
+  return chars;
+}
+
+void release(const void* text) {
+  delete[] (static_cast<const char*>(text) - TextTable::kWordSize);
+}
+
 }  // namespace
 
-static_assert(sizeof(ExcelCell) == 16, "a cell stays a compact tagged value");
-static_assert(std::is_trivially_copyable_v<ExcelCell>, "cells move as plain bytes");
+static_assert(sizeof(ExcelCell) == 16, "a stored numeric cell takes 16 bytes");
+static_assert(std::is_nothrow_move_constructible_v<ExcelCell> &&
+                  std::is_nothrow_move_assignable_v<ExcelCell>,
+              "cells move without failing");
 
-ExcelCell::ExcelCell() : value_{0}, xf_(0), type_(kUndefined), column_(0), row_(0), texts_(0) {}
+ExcelCell::ExcelCell()
+    : value_{0}, xf_(0), type_(kUndefined), column_(0), row_(0), owns_text_(0) {}
 
-const TextTable* ExcelCell::Texts() const {
-  const TextTable* texts = TextTable::WithId(texts_);
-  // A copy that outlived its workbook shows no text.
-  return texts && value_.text < texts->Size() ? texts : nullptr;
+ExcelCell::ExcelCell(const ExcelCell& other) : ExcelCell() {
+  CopyValue(other);
+}
+
+ExcelCell::ExcelCell(ExcelCell&& other) noexcept : ExcelCell() {
+  *this = std::move(other);
+}
+
+ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
+  if (this != &other) CopyValue(other);
+  return *this;
+}
+
+ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
+  if (this == &other) return *this;
+  // Only a text of the cell's own can be handed over: one a cell of a sheet
+  // shows from its workbook's file goes when the workbook does.
+  if (!other.HoldsText() || !other.OwnsText()) {
+    CopyValue(other);
+    return *this;
+  }
+  ReleaseText();
+  value_ = other.value_;
+  type_ = other.type_;
+  xf_ = other.xf_;
+  owns_text_ = 1;
+  other.owns_text_ = 0;
+  other.type_ = kUndefined;
+  return *this;
+}
+
+ExcelCell::~ExcelCell() {
+  ReleaseText();
+}
+
+void ExcelCell::CopyValue(const ExcelCell& other) {
+  if (other.type_ == kNarrowString) {
+    const auto* text = static_cast<const char*>(other.value_.text);
+    TakeText(own_copy(text, length_of(text)), kNarrowString);
+  } else if (other.type_ == kWideString) {
+    const auto* text = static_cast<const char16_t*>(other.value_.text);
+    TakeText(own_copy(text, length_of(text)), kWideString);
+  } else {
+    ReleaseText();
+    value_ = other.value_;
+    type_ = other.type_;
+  }
+  xf_ = other.xf_;
+}
+
+void ExcelCell::Relocate(ExcelCell& other) noexcept {
+  ReleaseText();
+  value_ = other.value_;
+  xf_ = other.xf_;
+  type_ = other.type_;
+  column_ = other.column_;
+  row_ = other.row_;
+  owns_text_ = other.owns_text_;
+  other.owns_text_ = 0;
+  other.type_ = kUndefined;
+}
+
+void ExcelCell::CopyWithPlace(const ExcelCell& other) {
+  CopyValue(other);
+  column_ = other.column_;
+  row_ = other.row_;
+}
+
+void ExcelCell::ReleaseText() {
+  if (owns_text_ && HoldsText()) release(value_.text);
+  owns_text_ = 0;
+}
+
+// text is a text block the cell owns from now on.
+void ExcelCell::TakeText(const void* text, CellType type) {
+  ReleaseText();
+  value_.text = text;
+  type_ = type;
+  owns_text_ = 1;
 }
 
 bool ExcelCell::Get(int32_t& value) const {
@@ -88,9 +185,9 @@ bool ExcelCell::Get(char16_t* buffer) const {
 }
 
 uint64_t ExcelCell::GetStringLength() const {
-  if (type_ != kNarrowString && type_ != kWideString) return 0;
-  const TextTable* texts = Texts();
-  return texts ? texts->Length(value_.text) : 0;
+  if (type_ == kNarrowString) return length_of(static_cast<const char*>(value_.text));
+  if (type_ == kWideString) return length_of(static_cast<const char16_t*>(value_.text));
+  return 0;
 }
 
 int32_t ExcelCell::GetInteger() const {
@@ -104,23 +201,21 @@ double ExcelCell::GetDouble() const {
 }
 
 const char* ExcelCell::GetString() const {
-  if (type_ != kNarrowString) return nullptr;
-  const TextTable* texts = Texts();
-  return texts ? texts->Narrow(value_.text) : nullptr;
+  return type_ == kNarrowString ? static_cast<const char*>(value_.text) : nullptr;
 }
 
 const char16_t* ExcelCell::GetWString() const {
-  if (type_ != kWideString) return nullptr;
-  const TextTable* texts = Texts();
-  return texts ? texts->Wide(value_.text) : nullptr;
+  return type_ == kWideString ? static_cast<const char16_t*>(value_.text) : nullptr;
 }
 
 void ExcelCell::SetInteger(int32_t value) {
+  ReleaseText();
   type_ = kInteger;
   value_.integer = value;
 }
 
 void ExcelCell::SetDouble(double value) {
+  ReleaseText();
   type_ = kDouble;
   value_.number = value;
 }
@@ -136,36 +231,39 @@ void ExcelCell::SetString(const char16_t* text) {
 }
 
 void ExcelCell::SetBoolean(bool value) {
+  ReleaseText();
   type_ = kBoolean;
   value_.integer = value ? 1 : 0;
 }
 
 void ExcelCell::SetError(uint8_t code) {
   if (!IsErrorCode(code)) return;
+  ReleaseText();
   type_ = kError;
   value_.integer = code;
 }
 
+// The copy is made before the text held goes: it may be a piece of it.
 void ExcelCell::SetText(std::string_view text) {
-  TextTable* texts = TextTable::WithId(texts_);
-  if (!texts) return EraseContents();
-  value_.text = texts->Add(text);
-  type_ = kNarrowString;
+  TakeText(own_copy(text.data(), text.size()), kNarrowString);
 }
 
 void ExcelCell::SetText(std::u16string_view text) {
-  TextTable* texts = TextTable::WithId(texts_);
-  if (!texts) return EraseContents();
-  value_.text = texts->Add(text);
-  type_ = kWideString;
+  TakeText(own_copy(text.data(), text.size()), kWideString);
 }
 
-void ExcelCell::SetTextIndex(uint32_t index, bool wide) {
-  value_.text = index;
-  type_ = wide ? kWideString : kNarrowString;
+void ExcelCell::ShowText(const char* text) {
+  TakeText(text, kNarrowString);
+  owns_text_ = 0;
+}
+
+void ExcelCell::ShowText(const char16_t* text) {
+  TakeText(text, kWideString);
+  owns_text_ = 0;
 }
 
 void ExcelCell::EraseContents() {
+  ReleaseText();
   type_ = kUndefined;
 }
 

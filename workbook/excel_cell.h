@@ -5,13 +5,16 @@
 // record; 0 unless set), which a value or its erasure leaves as it is: an
 // empty cell with a format is written back as a blank cell.
 //
-// A cell is a compact tagged value of 16 bytes: the value, or the index of
-// its text in its workbook's table of texts (TextTable), beside the kind,
-// the format index, its place and the id of that table. A cell of a sheet
-// adds a new text to its workbook's table, or finds an equal one there; a
-// cell of no sheet keeps its texts in its thread's table of loose texts.
-// Cells copy as plain values: a copy shows the same text, and is valid as
-// long as the workbook whose texts it names.
+// A cell is its value: assigning one cell to another copies the value
+// (kind, number or text, format), never the place, and a copied cell holds
+// a text of its own for as long as it lives, on any thread.
+//
+// A cell is a compact tagged value of 16 bytes: the value, or a pointer to
+// its text, beside the kind, the format index and its place. A text is a
+// text block (TextTable): a cell owns a block on the heap, or, as a cell of
+// a sheet showing a text read from its workbook's file, points at that
+// text in its workbook's table of texts. So setting a text allocates one
+// block, and loading a workbook none per cell.
 #include <cstdint>
 #include <ostream>
 #include <string_view>
@@ -40,6 +43,17 @@ class ExcelCell {
   static bool IsErrorCode(uint8_t code);
 
   ExcelCell();
+  // The value, its text copied; a new cell stands in no place.
+  ExcelCell(const ExcelCell& other);
+  // The value, its text handed over; the other cell is left without it
+  // (undefined). A text a cell of a sheet shows from its workbook's file is
+  // copied instead.
+  ExcelCell(ExcelCell&& other) noexcept;
+  // Assignment copies (or, from a temporary, takes) the value and keeps the
+  // place: a cell of a sheet stays where it is and is saved there.
+  ExcelCell& operator=(const ExcelCell& other);
+  ExcelCell& operator=(ExcelCell&& other) noexcept;
+  ~ExcelCell();
 
   uint32_t Type() const { return type_; }
 
@@ -63,8 +77,9 @@ class ExcelCell {
   // As Get, with 0 or 0.0 when it fails.
   int32_t GetInteger() const;
   double GetDouble() const;
-  // The cell's text (valid until a text is added to its workbook), or null
-  // when the cell holds no string of that width.
+  // The cell's text (valid until its value changes or, for a cell of a
+  // sheet, until the cell moves), or null when the cell holds no string of
+  // that width.
   const char* GetString() const;
   const char16_t* GetWString() const;
 
@@ -84,7 +99,8 @@ class ExcelCell {
   uint16_t Format() const { return xf_; }
   void SetFormat(uint16_t xf) { xf_ = xf; }
 
-  // The place the cell stands in, kept by the sheet that holds it.
+  // The place the cell stands in, kept by the sheet that holds it (0 for a
+  // cell of no sheet).
   uint8_t Column() const { return column_; }
   uint16_t Row() const { return row_; }
 
@@ -105,32 +121,45 @@ class ExcelCell {
     return *this;
   }
 
-  // A string cell's text: its index in the table of texts of the given id.
-  uint16_t TextTableId() const { return texts_; }
-  uint32_t TextIndex() const { return value_.text; }
+ protected:
+  // For the sheet's storage of cells, which moves them with their places.
+  // Takes the value, text and place of other, which is left undefined
+  // without a text.
+  void Relocate(ExcelCell& other) noexcept;
+  // The value and place of other, its text copied.
+  void CopyWithPlace(const ExcelCell& other);
 
  private:
   friend class ExcelSheet;
-  // For a sheet reading its workbook's texts: the text at index in this
-  // cell's table.
-  void SetTextIndex(uint32_t index, bool wide);
+  friend class SharedStrings;
+  // For a sheet reading its workbook's file: the text of a text block that
+  // outlives the cell (in its workbook's table of texts).
+  void ShowText(const char* text);
+  void ShowText(const char16_t* text);
   // A text read from a file: a text cell even when the text is empty.
   void SetText(std::string_view text);
   void SetText(std::u16string_view text);
-  const TextTable* Texts() const;
+  void TakeText(const void* text, CellType type);
+  void ReleaseText();
+  bool HoldsText() const { return type_ == kNarrowString || type_ == kWideString; }
+  // The value of other, its text copied (a cell's own text too).
+  void CopyValue(const ExcelCell& other);
+  // The text block of a string cell (its characters), and whether the cell
+  // owns it.
+  const void* TextBlock() const { return value_.text; }
+  bool OwnsText() const { return owns_text_ != 0; }
 
   union Value {
     int32_t integer;
     double number;
-    uint32_t text;
+    const void* text;
   };
   Value value_;
   uint16_t xf_;
   uint8_t type_;
   uint8_t column_;
-  // The row, kept likewise, and the table id, in what would be padding.
   uint16_t row_;
-  uint16_t texts_;
+  uint8_t owns_text_;
 };
 
 // An integer or double cell as a number, a narrow string as its text; other

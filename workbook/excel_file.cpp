@@ -257,6 +257,8 @@ void ExcelFile::New(int32_t count) {
   carried_.clear();
   root_class_ = CompoundDocument::StorageClass();
   survey_ = ContentSurvey();
+  // The cells that point at the texts go first.
+  sheets.clear();
   texts = std::make_unique<TextTable>();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
@@ -356,6 +358,8 @@ bool ExcelFile::Load(const FileTarget& target) {
     return false;
   }
   globals = std::move(parsed_globals);
+  // The cells that point at the texts go first.
+  sheets.clear();
   texts = std::move(parsed_texts);
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
@@ -499,8 +503,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       // workbook yet; no record object is kept per cell.
       found.emplace_back();
       ExcelSheet& sheet = found_cells.emplace_back(nullptr, 0);
-      if (parsed_globals.shared_strings.texts)
-        sheet.SetTextTableId(parsed_globals.shared_strings.texts->Id());
+      sheet.SetTexts(parsed_globals.shared_strings.texts);
       ExcelSheet::ColumnCounts counts = cells_in_substream(at);
       for (uint64_t& count : counts) count = std::min(count, ExcelSheet::kMaxRows);
       sheet.ReserveCells(counts);

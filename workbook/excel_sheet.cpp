@@ -70,7 +70,7 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
       rows_(0),
       cols_(0),
       slot_{},
-      texts_(owner ? owner->texts->Id() : 0) {
+      texts_(owner ? owner->texts.get() : nullptr) {
   ReadCells();
 }
 
@@ -109,7 +109,8 @@ void count_cells(const CellBlock& record, ExcelSheet::ColumnCounts& counts) {
 
 // The first cell of cells not before row, searched outward from hint: a
 // reader that goes row by row, or a guess from the row, finds it at once.
-size_t lower_bound_from(const std::vector<ExcelCell>& cells, uint16_t row, size_t hint) {
+template <class Cells>
+size_t lower_bound_from(const Cells& cells, uint16_t row, size_t hint) {
   const size_t n = cells.size();
   hint = std::min(hint, n);
   size_t lo = 0;
@@ -138,11 +139,13 @@ size_t lower_bound_from(const std::vector<ExcelCell>& cells, uint16_t row, size_
 }
 
 // Where row would stand in a column whose rows follow each other.
-size_t guess(const std::vector<ExcelCell>& cells, uint16_t row) {
+template <class Cells>
+size_t guess(const Cells& cells, uint16_t row) {
   return cells.empty() || row < cells[0].Row() ? 0 : row - cells[0].Row();
 }
 
-const ExcelCell* find_in(const std::vector<ExcelCell>& cells, uint16_t row) {
+template <class Cells>
+const ExcelCell* find_in(const Cells& cells, uint16_t row) {
   if (cells.empty() || row > cells.back().Row()) return nullptr;
   const size_t at = lower_bound_from(cells, row, guess(cells, row));
   return at < cells.size() && cells[at].Row() == row ? &cells[at] : nullptr;
@@ -151,7 +154,8 @@ const ExcelCell* find_in(const std::vector<ExcelCell>& cells, uint16_t row) {
 // Room for one more cell: a column grows by a quarter of its length at a
 // time, not by doubling, so that a sheet built cell by cell keeps little
 // room unused.
-void make_room(std::vector<ExcelCell>& cells) {
+template <class Cells>
+void make_room(Cells& cells) {
   if (cells.size() == cells.capacity())
     cells.reserve(cells.size() + std::max<size_t>(4, cells.size() / 4));
 }
@@ -168,14 +172,13 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
   Column& column = slot_[col] ? columns_[slot_[col] - 1u] : ColumnFor(col);
-  std::vector<ExcelCell>& cells = column.cells;
+  std::vector<Stored>& cells = column.cells;
   const auto r = static_cast<uint16_t>(row);
-  auto place = [&](std::vector<ExcelCell>& list, size_t at) {
+  auto place = [&](std::vector<Stored>& list, size_t at) {
     make_room(list);
     ExcelCell& cell = *list.emplace(list.begin() + static_cast<std::ptrdiff_t>(at));
     cell.row_ = r;
     cell.column_ = static_cast<uint8_t>(col);
-    cell.texts_ = texts_;
     return &cell;
   };
   // In order: every cell of later lies before the last of cells.
@@ -185,10 +188,10 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (const ExcelCell* found = find_in(column.later, r)) return const_cast<ExcelCell*>(found);
   if (cells.size() - at <= kNearEnd) return place(cells, at);
 
-  std::vector<ExcelCell>& later = column.later;
+  std::vector<Stored>& later = column.later;
   ExcelCell* added = place(later, lower_bound_from(later, r, guess(later, r)));
   if (later.size() < kMinLater || later.size() * later.size() < 2 * cells.size()) return added;
-  std::vector<ExcelCell> merged;
+  std::vector<Stored> merged;
   merged.reserve(cells.size() + later.size());
   std::merge(std::make_move_iterator(cells.begin()), std::make_move_iterator(cells.end()),
              std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()),
@@ -244,7 +247,8 @@ namespace {
 
 // Whether cells holds row, searched from at (where the row before was
 // found, as a rule, so that the next row lies at or after it).
-const ExcelCell* look(const std::vector<ExcelCell>& cells, uint16_t row, size_t& at) {
+template <class Cells>
+const ExcelCell* look(const Cells& cells, uint16_t row, size_t& at) {
   const size_t n = cells.size();
   if (at < n && cells[at].Row() < row) ++at;
   if ((at < n && cells[at].Row() < row) || (at > 0 && at <= n && cells[at - 1].Row() >= row))
@@ -272,7 +276,7 @@ const std::vector<ExcelSheet::RowCells>& ExcelSheet::RowReader::Rows(uint64_t fi
   for (uint64_t i = 0; i < count; ++i) rows_[i].size_ = 0;
   const uint64_t end = first + count;
   // The cells of the rows from first on, each put into its row's list.
-  auto take = [&](const std::vector<ExcelCell>& cells, size_t& at) {
+  auto take = [&](const std::vector<Stored>& cells, size_t& at) {
     if (cells.empty() || !count) return;
     look(cells, static_cast<uint16_t>(first), at);
     for (; at < cells.size() && cells[at].Row() < end; ++at) {
@@ -423,16 +427,21 @@ void ExcelSheet::ReadCell(const CellBlock& record,
           cell->SetText(std::string_view(text.narrow.c_str()));
         break;
       }
-      // The text is the table's already; a sheet of another workbook takes
-      // a copy of it.
-      const uint32_t t = strings.text_index[index];
+      // A text read from the workbook's file is shown where it lies; a text
+      // of another table, or one that may still move, is copied.
+      const uint32_t t = strings.TextAt(index);
       const TextTable& texts = *strings.texts;
-      if (texts.Id() == texts_)
-        cell->SetTextIndex(t, texts.IsWide(t));
-      else if (texts.IsWide(t))
+      const bool wide = texts.IsWide(t);
+      if (&texts == texts_ && texts.IsFixed(t)) {
+        if (wide)
+          cell->ShowText(texts.Wide(t));
+        else
+          cell->ShowText(texts.Narrow(t));
+      } else if (wide) {
         cell->SetText(std::u16string_view(texts.Wide(t)));
-      else
+      } else {
         cell->SetText(std::string_view(texts.Narrow(t)));
+      }
       break;
     }
     case Cells::kFormula: {

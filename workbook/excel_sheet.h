@@ -19,8 +19,9 @@
 // every const reader (At, StoredRows, StoredRow, RowReader) move no cell.
 // Cells that come in row order within their column (a sheet filled row by
 // row, column by column, or read from a file) are appended; other orders
-// cost more per cell but none is quadratic. The texts of its cells live in
-// its workbook's table of texts (TextTable), each once.
+// cost more per cell but none is quadratic. A cell that shows a text read
+// from the workbook's file points at it in the workbook's table of texts
+// (TextTable); other texts are the cells' own.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -35,19 +36,37 @@ namespace YCompoundFiles {
 namespace YExcel {
 
 struct WorkbookContent;
+class TextTable;
 namespace GlobalsRecords {
 struct SharedStringTable;
 }
 
 class ExcelSheet {
+ private:
+  // A cell as the sheet stores it: moving it (as the sheet's lists do)
+  // takes its place with it, and copying it (as copying the sheet does)
+  // copies its place and text.
+  struct Stored : ExcelCell {
+    Stored() = default;
+    Stored(Stored&& other) noexcept { Relocate(other); }
+    Stored(const Stored& other) : ExcelCell() { CopyWithPlace(other); }
+    Stored& operator=(Stored&& other) noexcept {
+      if (this != &other) Relocate(other);
+      return *this;
+    }
+    Stored& operator=(const Stored& other) {
+      if (this != &other) CopyWithPlace(other);
+      return *this;
+    }
+    ~Stored() = default;
+  };
+
  public:
   static constexpr uint64_t kMaxRows = 65536;
   static constexpr uint64_t kMaxCols = 256;
 
   // owner is not owned; sheet_index names the sheet's position in it (its
-  // BoundSheet and Worksheet). Its cells use the owner's table of texts
-  // (without an owner, the thread's loose texts). Reads the cells
-  // (ReadCells).
+  // BoundSheet and Worksheet). Reads the cells (ReadCells).
   ExcelSheet(WorkbookContent* owner, uint64_t sheet_index);
 
   // The cell, the table grown to include it (a call that only looks still
@@ -118,8 +137,8 @@ class ExcelSheet {
     // Per column that holds cells, where the last search ended in its two
     // lists.
     struct Cursor {
-      const std::vector<ExcelCell>* cells;
-      const std::vector<ExcelCell>* later;
+      const std::vector<Stored>* cells;
+      const std::vector<Stored>* later;
       size_t in_cells;
       size_t in_later;
     };
@@ -183,20 +202,22 @@ class ExcelSheet {
   // sheet read aside joins it.
   void SetSheetIndex(uint64_t index) { sheet_index_ = index; }
   void SetOwner(WorkbookContent* owner) { owner_ = owner; }
-  // The id of the table of texts its cells use (TextTable): its workbook's.
-  // Set before any cell is, for a sheet read aside.
-  uint16_t TextTableId() const { return texts_; }
-  void SetTextTableId(uint16_t id) { texts_ = id; }
+  // The table of texts its cells may point at (TextTable): its workbook's,
+  // which outlives them. Set before any cell is read, for a sheet read
+  // aside; null for none.
+  const TextTable* Texts() const { return texts_; }
+  void SetTexts(const TextTable* texts) { texts_ = texts; }
 
  private:
+
   // One column's cells, each stored once, in two lists sorted by row. Cells
   // that come after the column's last row (or a little before it) go into
   // cells; the others wait in later, which is merged into cells once it
   // holds about sqrt(2 x cells) of them: a cell out of order costs about
   // that many moves, whatever the order.
   struct Column {
-    std::vector<ExcelCell> cells;
-    std::vector<ExcelCell> later;
+    std::vector<Stored> cells;
+    std::vector<Stored> later;
     const ExcelCell* Find(uint16_t row) const;
   };
 
@@ -209,7 +230,7 @@ class ExcelSheet {
   Column& ColumnFor(uint64_t col);
   std::vector<Column> columns_;
   std::array<uint16_t, kMaxCols> slot_;
-  uint16_t texts_;
+  const TextTable* texts_;
 };
 
 }  // namespace YExcel

@@ -63,8 +63,8 @@ uint64_t SharedStringTable::Layout(char* out) {
 
   for (uint64_t i = 0, n = StringsToWrite(); i < n; ++i) {
     Text s{false, 0, "", nullptr};
-    if (texts && text_index[i] != TextTable::kNone) {
-      const uint32_t t = text_index[i];
+    if (texts && TextAt(i) != TextTable::kNone) {
+      const uint32_t t = TextAt(i);
       s.wide = texts->IsWide(t);
       s.count = std::min<uint64_t>(texts->Length(t), LongUnicodeString::kMaxCharacters);
       s.narrow = texts->Narrow(t);
@@ -190,26 +190,33 @@ uint64_t SharedStringTable::Read(const char* bytes, uint64_t size) {
   if (texts) {
     strings.clear();
     text_index.clear();
-    text_index.reserve(count);
-    texts->Reserve(count, data.size());
+    read_count = 0;
+    // Read into an empty table, string i is text i and needs no list.
+    if (texts->Size() > 0) text_index.reserve(count);
+    texts->Reserve(count, data.size() - 8 - kStringHeader * count);
   } else {
     strings.assign(count, LongUnicodeString());
   }
   if (!ReadSplitStrings(count)) return 0;
   // The texts hold what the record's bytes said.
-  if (texts) std::vector<char>().swap(data);
+  if (texts) {
+    std::vector<char>().swap(data);
+    texts->Trim();
+  }
   return consumed;
 }
 
 void SharedStringTable::KeepText(const LongUnicodeString& s, uint64_t phonetic_at) {
   // A cell shows its text up to the first zero; an empty text stays a text.
-  if (s.IsWide())
-    text_index.push_back(texts->Append(std::u16string_view(s.wide.c_str())));
+  const uint32_t t = s.IsWide() ? texts->Append(std::u16string_view(s.wide.c_str()))
+                                : texts->Append(std::string_view(s.narrow.c_str()));
+  if (t == read_count && text_index.empty())
+    ++read_count;
   else
-    text_index.push_back(texts->Append(std::string_view(s.narrow.c_str())));
+    text_index.push_back(t);
   // The reading, kept as it was read, goes with this text.
   if ((s.flags & kPhoneticFlag) && s.phonetic_size > 0)
-    phonetic[text_index.back()].assign(data.data() + phonetic_at, s.phonetic_size);
+    phonetic[t].assign(data.data() + phonetic_at, s.phonetic_size);
 }
 
 bool SharedStringTable::ReadSplitStrings(uint64_t count) {

@@ -15,10 +15,11 @@
 // (a 16-bit string so that every piece holds whole characters).
 //
 // The strings are held in one of two ways: as strings of their own
-// (strings), or, when texts is set, as indices into that table of texts
-// (text_index), which is how a workbook loads and saves them. Read with
-// texts set adds each string's text (up to its first zero) to the table and
-// notes its index (an empty text included); Write then writes
+// (strings), or, when texts is set, as texts of that table of texts, which
+// is how a workbook loads and saves them: the first read_count of them in
+// order (as Read appends them to a table that was empty), then those
+// text_index lists. Read with texts set appends each string's text (up to
+// its first zero) to the table (an empty text included); Write then writes
 // the texts listed. The table writes min(unique_count, the strings held)
 // strings and that number as its count; whoever changes the strings keeps
 // unique_count equal to their number.
@@ -50,12 +51,17 @@ struct SharedStringTable : Record {
   uint64_t RecordSize() override;
 
   // The strings held, in either form.
-  uint64_t Count() const { return texts ? text_index.size() : strings.size(); }
+  uint64_t Count() const { return texts ? read_count + text_index.size() : strings.size(); }
+  // With texts set: the index in texts of string i (below Count()).
+  uint32_t TextAt(uint64_t i) const {
+    return i < read_count ? static_cast<uint32_t>(i) : text_index[i - read_count];
+  }
 
   uint32_t total_count;
   uint32_t unique_count;
   std::vector<LongUnicodeString> strings;
   TextTable* texts = nullptr;
+  uint64_t read_count = 0;
   std::vector<uint32_t> text_index;
   // Phonetic readings (their bytes as read, after the characters) of texts
   // of the table of texts, by text index; written with the text.

@@ -2,22 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 
 namespace YCompoundFiles {
 namespace YExcel {
 namespace {
-
-constexpr size_t kIds = 1u << 16;
-
-// Tables by id. Each slot is written under the lock by the table that takes
-// or gives it back; a workbook handed to another thread is handed over with
-// its table, so reading a slot needs no lock.
-std::mutex registry_lock;
-TextTable* registry[kIds];
-size_t next_id = 1;
 
 template <class Char>
 uint64_t hash_text(std::basic_string_view<Char> text) {
@@ -41,40 +31,12 @@ void grow(std::vector<T>& v, size_t size) {
 
 }  // namespace
 
-TextTable::TextTable() : id_(0) {
-  std::lock_guard<std::mutex> lock(registry_lock);
-  for (size_t tries = 1; tries < kIds; ++tries) {
-    const size_t id = next_id;
-    next_id = next_id + 1 < kIds ? next_id + 1 : 1;
-    if (!registry[id]) {
-      registry[id] = this;
-      id_ = static_cast<uint16_t>(id);
-      return;
-    }
-  }
-  throw std::length_error("more than 65535 workbooks at once");
-}
-
-TextTable::TextTable(Loose) : id_(0) {}
-
-TextTable::~TextTable() {
-  if (!id_) return;
-  std::lock_guard<std::mutex> lock(registry_lock);
-  registry[id_] = nullptr;
-}
-
-TextTable* TextTable::WithId(uint16_t id) {
-  if (id) return registry[id];
-  thread_local TextTable loose{Loose{}};
-  return &loose;
-}
-
 const char* TextTable::Narrow(uint32_t index) const {
-  return IsWide(index) ? nullptr : bytes_.data() + Offset(index);
+  return IsWide(index) ? nullptr : Chars(index);
 }
 
 const char16_t* TextTable::Wide(uint32_t index) const {
-  return IsWide(index) ? reinterpret_cast<const char16_t*>(bytes_.data() + Offset(index)) : nullptr;
+  return IsWide(index) ? reinterpret_cast<const char16_t*>(Chars(index)) : nullptr;
 }
 
 uint32_t TextTable::Length(uint32_t index) const {
@@ -96,7 +58,7 @@ uint32_t TextTable::Lookup(std::basic_string_view<Char> text, uint64_t hash) {
     const uint32_t index = slots_[i] - 1;
     if ((entries_[index] & kWide) != width) continue;
     // The stored text ends at its terminator, which no character matches.
-    const auto* stored = reinterpret_cast<const Char*>(bytes_.data() + Offset(index));
+    const auto* stored = reinterpret_cast<const Char*>(Chars(index));
     size_t k = 0;
     while (k < text.size() && stored[k] == text[k]) ++k;
     if (k == text.size() && stored[k] == 0) return index;
@@ -121,32 +83,40 @@ void TextTable::IndexAll() {
 }
 
 template <class Char>
-uint32_t TextTable::Insert(std::basic_string_view<Char> text, bool look) {
+uint32_t TextTable::Insert(std::basic_string_view<Char> text, bool added) {
   // A piece of a text of this table is copied first: adding may move them.
   const char* at = reinterpret_cast<const char*>(text.data());
-  if (!bytes_.empty() && at >= bytes_.data() && at < bytes_.data() + bytes_.size()) {
-    const std::basic_string<Char> copy(text);
-    return Insert(std::basic_string_view<Char>(copy), look);
+  for (const std::vector<char>* bytes : {&fixed_, &added_}) {
+    if (!bytes->empty() && at >= bytes->data() && at < bytes->data() + bytes->size()) {
+      const std::basic_string<Char> copy(text);
+      return Insert(std::basic_string_view<Char>(copy), added);
+    }
   }
   text = text.substr(0, std::min(text.size(), text.find(Char(0))));
-  if (look) {
+  if (added) {
     const uint32_t found = Lookup(text, hash_text(text));
     if (found != kNone) return found;
   }
-  const uint64_t offset = (bytes_.size() + sizeof(Char) - 1) / sizeof(Char) * sizeof(Char);
+  std::vector<char>& bytes = added ? added_ : fixed_;
+  // The word, then the characters on an offset of their width.
+  const uint64_t offset =
+      (bytes.size() + kWordSize + sizeof(Char) - 1) / sizeof(Char) * sizeof(Char);
   const uint64_t end = offset + (text.size() + 1) * sizeof(Char);
-  if (end > kWide || entries_.size() >= kNone - 1)
-    throw std::length_error("the texts of a workbook exceed 2 GiB");
+  if (end > kOffset || entries_.size() >= kNone - 1)
+    throw std::length_error("the texts of a workbook exceed 1 GiB");
   // Both grow by a quarter at a time: a loaded table has room for its
   // texts already, and a few more must not double it.
-  grow(bytes_, end);
+  grow(bytes, end);
   grow(entries_, entries_.size() + 1);
-  bytes_.resize(end);
-  std::memcpy(bytes_.data() + offset, text.data(), text.size() * sizeof(Char));
-  entries_.push_back(static_cast<uint32_t>(offset) | (sizeof(Char) == 2 ? kWide : 0));
+  bytes.resize(end);
+  const auto index = static_cast<uint32_t>(entries_.size());
+  std::memcpy(bytes.data() + offset, text.data(), text.size() * sizeof(Char));
+  SetWord(bytes.data() + offset, index);
+  entries_.push_back(static_cast<uint32_t>(offset) | (added ? kAdded : 0) |
+                     (sizeof(Char) == 2 ? kWide : 0));
   // Lookup left room in the index for it.
-  if (look) IndexAll();
-  return static_cast<uint32_t>(entries_.size() - 1);
+  if (added) IndexAll();
+  return index;
 }
 
 uint32_t TextTable::Add(std::string_view text) {
@@ -180,7 +150,13 @@ void TextTable::ReleaseIndex() {
 
 void TextTable::Reserve(uint64_t texts, uint64_t bytes) {
   entries_.reserve(entries_.size() + texts);
-  bytes_.reserve(bytes_.size() + bytes);
+  // Each text takes its word and a terminator besides (and a wide one up to
+  // three bytes more, which Trim gives back if the room was too small).
+  fixed_.reserve(fixed_.size() + bytes + texts * (kWordSize + 1));
+}
+
+void TextTable::Trim() {
+  if (fixed_.capacity() - fixed_.size() > fixed_.size() / 8) fixed_.shrink_to_fit();
 }
 
 }  // namespace YExcel

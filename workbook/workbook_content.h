@@ -56,7 +56,9 @@ struct WorkbookContent {
 
   Workbook globals;
   std::vector<Worksheet> worksheets;
-  // The texts of every sheet's cells (on the heap, where its id finds it).
+  // The texts read from the file, which cells of its sheets point at, and
+  // those a save lists beside them (on the heap, so that it stays where the
+  // cells find it).
   std::unique_ptr<TextTable> texts = std::make_unique<TextTable>();
   std::vector<ExcelSheet> sheets;
 };

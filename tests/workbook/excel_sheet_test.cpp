@@ -253,12 +253,13 @@ TEST(ExcelSheetTest, PrintsDelimitedText) {
   EXPECT_EQ(out.str(), "1;0.1;\"say \"\"hi\"\"\"\n;;\n");
 }
 
-TEST(ExcelCellTest, CopiesShareTheTextButNotTheValueAndTheFormatStays) {
+TEST(ExcelCellTest, CopiesHoldTheirOwnTextAndTheFormatStays) {
   ExcelCell a;
   a = "alpha";
   a.SetFormat(17);
   ExcelCell b = a;
-  EXPECT_EQ(b.GetString(), a.GetString());  // one text, stored once
+  EXPECT_NE(b.GetString(), a.GetString());  // a text of its own
+  EXPECT_STREQ(b.GetString(), "alpha");
   b = "beta";
   EXPECT_STREQ(a.GetString(), "alpha");
   ExcelCell c = std::move(b);

@@ -216,11 +216,11 @@ TEST(SharedStringTableTest, PhoneticReadingsTravelWithTheirTexts) {
   SharedStringTable back;
   back.texts = &read_texts;
   ASSERT_EQ(back.Read(out.data(), out.size()), out.size());
-  ASSERT_EQ(back.text_index.size(), t.text_index.size());
+  ASSERT_EQ(back.Count(), t.Count());
   EXPECT_EQ(back.phonetic.size(), t.phonetic.size());
-  for (size_t i = 0; i < t.text_index.size(); ++i) {
-    const auto was = t.phonetic.find(t.text_index[i]);
-    const auto now = back.phonetic.find(back.text_index[i]);
+  for (size_t i = 0; i < t.Count(); ++i) {
+    const auto was = t.phonetic.find(t.TextAt(i));
+    const auto now = back.phonetic.find(back.TextAt(i));
     ASSERT_EQ(now != back.phonetic.end(), was != t.phonetic.end()) << i;
     if (now != back.phonetic.end()) {
       EXPECT_EQ(now->second, was->second) << i;

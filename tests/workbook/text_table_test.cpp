@@ -11,12 +11,9 @@ namespace YCompoundFiles {
 namespace YExcel {
 namespace {
 
-TEST(TextTableTest, EachTextOncePerWidthAndFoundByItsId) {
-  uint16_t id = 0;
+TEST(TextTableTest, EachTextOncePerWidth) {
   {
     TextTable texts;
-    id = texts.Id();
-    EXPECT_EQ(TextTable::WithId(id), &texts);
     const uint32_t a = texts.Add(std::string_view("alpha"));
     EXPECT_EQ(texts.Add(std::string("alpha")), a);
     const uint32_t wide = texts.Add(std::u16string_view(u"alpha"));
@@ -38,11 +35,15 @@ TEST(TextTableTest, EachTextOncePerWidthAndFoundByItsId) {
     for (int i = 0; i < 2000; ++i) texts.Add(std::to_string(i));
     EXPECT_STREQ(texts.Narrow(piece), "pha");
     EXPECT_STREQ(texts.Narrow(texts.Find(std::string_view("1999"))), "1999");
+    // Each text block's word is its index; appended texts stay in place.
+    EXPECT_EQ(TextTable::WordOf(texts.Narrow(piece)), piece);
+    EXPECT_EQ(TextTable::WordOf(texts.Wide(wide)), wide);
+    EXPECT_FALSE(texts.IsFixed(a));
+    EXPECT_TRUE(texts.IsFixed(again));
   }
-  EXPECT_EQ(TextTable::WithId(id), nullptr);
 }
 
-// Cells that show one text share it, and a new text for one of them leaves
+// Cells that show one text, and a new text for one of them, which leaves
 // the others as they were, before and after a save and a load.
 TEST(TextTableTest, CellsShareTextsAndChangeAlone) {
   ExcelFile book;
@@ -54,7 +55,7 @@ TEST(TextTableTest, CellsShareTextsAndChangeAlone) {
     else
       sheet.Cell(r, r % 3)->SetString(u"even");
   }
-  EXPECT_EQ(sheet.At(1, 1)->GetString(), sheet.At(3, 0)->GetString());
+  EXPECT_STREQ(sheet.At(1, 1)->GetString(), sheet.At(3, 0)->GetString());
   sheet.Cell(1, 1)->SetString("changed");
   EXPECT_STREQ(sheet.At(3, 0)->GetString(), "odd");
   const ExcelCell copy = *sheet.At(5, 2);
@@ -70,7 +71,8 @@ TEST(TextTableTest, CellsShareTextsAndChangeAlone) {
   EXPECT_EQ(back.At(5, 2)->GetInteger(), 5);
   for (uint16_t r = 2; r < 300; r += 2)
     EXPECT_EQ(std::u16string(back.At(r, r % 3)->GetWString()), u"even") << r;
-  EXPECT_EQ(back.At(3, 0)->TextIndex(), back.At(7, 1)->TextIndex());
+  // Loaded cells that show one text share it.
+  EXPECT_EQ(back.At(3, 0)->GetString(), back.At(7, 1)->GetString());
   back.Cell(3, 0)->SetString("three");
   EXPECT_STREQ(back.At(7, 1)->GetString(), "odd");
   EXPECT_STREQ(back.At(3, 0)->GetString(), "three");
