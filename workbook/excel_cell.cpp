@@ -36,7 +36,7 @@ const Char* own_copy(const Char* text, uint64_t length) {
 }
 
 void release(const void* text) {
-  delete[] (static_cast<const char*>(text) - TextTable::kWordSize);
+  delete[](static_cast<const char*>(text) - TextTable::kWordSize);
 }
 
 }  // namespace
@@ -45,9 +45,6 @@ static_assert(sizeof(ExcelCell) == 16, "a stored numeric cell takes 16 bytes");
 static_assert(std::is_nothrow_move_constructible_v<ExcelCell> &&
                   std::is_nothrow_move_assignable_v<ExcelCell>,
               "cells move without failing");
-
-ExcelCell::ExcelCell()
-    : value_{0}, xf_(0), type_(kUndefined), column_(0), row_(0), owns_text_(0) {}
 
 ExcelCell::ExcelCell(const ExcelCell& other) : ExcelCell() {
   CopyValue(other);
@@ -71,84 +68,68 @@ ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
     return *this;
   }
   ReleaseText();
-  value_ = other.value_;
-  type_ = other.type_;
-  xf_ = other.xf_;
-  owns_text_ = 1;
-  other.owns_text_ = 0;
-  other.type_ = kUndefined;
+  data_.value = other.data_.value;
+  data_.type = other.data_.type;
+  data_.xf = other.data_.xf;
+  data_.owns_text = 1;
+  other.data_.owns_text = 0;
+  other.data_.type = kUndefined;
   return *this;
 }
 
-ExcelCell::~ExcelCell() {
-  ReleaseText();
-}
-
 void ExcelCell::CopyValue(const ExcelCell& other) {
-  if (other.type_ == kNarrowString) {
-    const auto* text = static_cast<const char*>(other.value_.text);
+  if (other.data_.type == kNarrowString) {
+    const auto* text = static_cast<const char*>(other.data_.value.text);
     TakeText(own_copy(text, length_of(text)), kNarrowString);
-  } else if (other.type_ == kWideString) {
-    const auto* text = static_cast<const char16_t*>(other.value_.text);
+  } else if (other.data_.type == kWideString) {
+    const auto* text = static_cast<const char16_t*>(other.data_.value.text);
     TakeText(own_copy(text, length_of(text)), kWideString);
   } else {
     ReleaseText();
-    value_ = other.value_;
-    type_ = other.type_;
+    data_.value = other.data_.value;
+    data_.type = other.data_.type;
   }
-  xf_ = other.xf_;
-}
-
-void ExcelCell::Relocate(ExcelCell& other) noexcept {
-  ReleaseText();
-  value_ = other.value_;
-  xf_ = other.xf_;
-  type_ = other.type_;
-  column_ = other.column_;
-  row_ = other.row_;
-  owns_text_ = other.owns_text_;
-  other.owns_text_ = 0;
-  other.type_ = kUndefined;
+  data_.xf = other.data_.xf;
 }
 
 void ExcelCell::CopyWithPlace(const ExcelCell& other) {
   CopyValue(other);
-  column_ = other.column_;
-  row_ = other.row_;
+  data_.column = other.data_.column;
+  data_.row = other.data_.row;
 }
 
-void ExcelCell::ReleaseText() {
-  if (owns_text_ && HoldsText()) release(value_.text);
-  owns_text_ = 0;
+void ExcelCell::ReleaseOwnText() {
+  if (HoldsText()) release(data_.value.text);
+  data_.owns_text = 0;
 }
 
 // text is a text block the cell owns from now on.
 void ExcelCell::TakeText(const void* text, CellType type) {
   ReleaseText();
-  value_.text = text;
-  type_ = type;
-  owns_text_ = 1;
+  data_.value.text = text;
+  data_.type = type;
+  data_.owns_text = 1;
 }
 
 bool ExcelCell::Get(int32_t& value) const {
-  if (type_ == kInteger) {
-    value = value_.integer;
+  if (data_.type == kInteger) {
+    value = data_.value.integer;
     return true;
   }
-  if (type_ == kDouble) {
-    value = RKCodec::Trunc32(value_.number);
+  if (data_.type == kDouble) {
+    value = RKCodec::Trunc32(data_.value.number);
     return true;
   }
   return false;
 }
 
 bool ExcelCell::Get(double& value) const {
-  if (type_ == kDouble) {
-    value = value_.number;
+  if (data_.type == kDouble) {
+    value = data_.value.number;
     return true;
   }
-  if (type_ == kInteger) {
-    value = value_.integer;
+  if (data_.type == kInteger) {
+    value = data_.value.integer;
     return true;
   }
   return false;
@@ -159,14 +140,14 @@ bool ExcelCell::IsErrorCode(uint8_t code) {
 }
 
 bool ExcelCell::GetBoolean(bool& value) const {
-  if (type_ != kBoolean) return false;
-  value = value_.integer != 0;
+  if (data_.type != kBoolean) return false;
+  value = data_.value.integer != 0;
   return true;
 }
 
 bool ExcelCell::GetError(uint8_t& code) const {
-  if (type_ != kError) return false;
-  code = static_cast<uint8_t>(value_.integer);
+  if (data_.type != kError) return false;
+  code = static_cast<uint8_t>(data_.value.integer);
   return true;
 }
 
@@ -185,8 +166,8 @@ bool ExcelCell::Get(char16_t* buffer) const {
 }
 
 uint64_t ExcelCell::GetStringLength() const {
-  if (type_ == kNarrowString) return length_of(static_cast<const char*>(value_.text));
-  if (type_ == kWideString) return length_of(static_cast<const char16_t*>(value_.text));
+  if (data_.type == kNarrowString) return length_of(static_cast<const char*>(data_.value.text));
+  if (data_.type == kWideString) return length_of(static_cast<const char16_t*>(data_.value.text));
   return 0;
 }
 
@@ -201,23 +182,23 @@ double ExcelCell::GetDouble() const {
 }
 
 const char* ExcelCell::GetString() const {
-  return type_ == kNarrowString ? static_cast<const char*>(value_.text) : nullptr;
+  return data_.type == kNarrowString ? static_cast<const char*>(data_.value.text) : nullptr;
 }
 
 const char16_t* ExcelCell::GetWString() const {
-  return type_ == kWideString ? static_cast<const char16_t*>(value_.text) : nullptr;
+  return data_.type == kWideString ? static_cast<const char16_t*>(data_.value.text) : nullptr;
 }
 
 void ExcelCell::SetInteger(int32_t value) {
   ReleaseText();
-  type_ = kInteger;
-  value_.integer = value;
+  data_.type = kInteger;
+  data_.value.integer = value;
 }
 
 void ExcelCell::SetDouble(double value) {
   ReleaseText();
-  type_ = kDouble;
-  value_.number = value;
+  data_.type = kDouble;
+  data_.value.number = value;
 }
 
 void ExcelCell::SetString(const char* text) {
@@ -232,15 +213,15 @@ void ExcelCell::SetString(const char16_t* text) {
 
 void ExcelCell::SetBoolean(bool value) {
   ReleaseText();
-  type_ = kBoolean;
-  value_.integer = value ? 1 : 0;
+  data_.type = kBoolean;
+  data_.value.integer = value ? 1 : 0;
 }
 
 void ExcelCell::SetError(uint8_t code) {
   if (!IsErrorCode(code)) return;
   ReleaseText();
-  type_ = kError;
-  value_.integer = code;
+  data_.type = kError;
+  data_.value.integer = code;
 }
 
 // The copy is made before the text held goes: it may be a piece of it.
@@ -254,17 +235,17 @@ void ExcelCell::SetText(std::u16string_view text) {
 
 void ExcelCell::ShowText(const char* text) {
   TakeText(text, kNarrowString);
-  owns_text_ = 0;
+  data_.owns_text = 0;
 }
 
 void ExcelCell::ShowText(const char16_t* text) {
   TakeText(text, kWideString);
-  owns_text_ = 0;
+  data_.owns_text = 0;
 }
 
 void ExcelCell::EraseContents() {
   ReleaseText();
-  type_ = kUndefined;
+  data_.type = kUndefined;
 }
 
 std::ostream& operator<<(std::ostream& out, const ExcelCell& cell) {

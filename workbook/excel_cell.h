@@ -42,7 +42,7 @@ class ExcelCell {
   static constexpr uint8_t kErrorNum = 0x24;  // #NUM!, an impossible number
   static bool IsErrorCode(uint8_t code);
 
-  ExcelCell();
+  ExcelCell() : data_{{0}, 0, kUndefined, 0, 0, 0} {}
   // The value, its text copied; a new cell stands in no place.
   ExcelCell(const ExcelCell& other);
   // The value, its text handed over; the other cell is left without it
@@ -53,9 +53,9 @@ class ExcelCell {
   // place: a cell of a sheet stays where it is and is saved there.
   ExcelCell& operator=(const ExcelCell& other);
   ExcelCell& operator=(ExcelCell&& other) noexcept;
-  ~ExcelCell();
+  ~ExcelCell() { ReleaseText(); }
 
-  uint32_t Type() const { return type_; }
+  uint32_t Type() const { return data_.type; }
 
   // Each Get returns false, and leaves its argument untouched, when the cell
   // does not hold that kind of value.
@@ -96,13 +96,13 @@ class ExcelCell {
   // Undefined, the text released; the format stays.
   void EraseContents();
 
-  uint16_t Format() const { return xf_; }
-  void SetFormat(uint16_t xf) { xf_ = xf; }
+  uint16_t Format() const { return data_.xf; }
+  void SetFormat(uint16_t xf) { data_.xf = xf; }
 
   // The place the cell stands in, kept by the sheet that holds it (0 for a
   // cell of no sheet).
-  uint8_t Column() const { return column_; }
-  uint16_t Row() const { return row_; }
+  uint8_t Column() const { return data_.column; }
+  uint16_t Row() const { return data_.row; }
 
   ExcelCell& operator=(int32_t value) {
     SetInteger(value);
@@ -122,10 +122,11 @@ class ExcelCell {
   }
 
  protected:
-  // For the sheet's storage of cells, which moves them with their places.
-  // Takes the value, text and place of other, which is left undefined
-  // without a text.
-  void Relocate(ExcelCell& other) noexcept;
+  // For the sheet's storage of cells, which moves them with their places: a
+  // copy of other's bytes (value, text, place), whose storage is then
+  // reused or freed without ending other, so that the text keeps one owner.
+  struct Relocation {};
+  ExcelCell(const ExcelCell& other, Relocation) noexcept : data_(other.data_) {}
   // The value and place of other, its text copied.
   void CopyWithPlace(const ExcelCell& other);
 
@@ -140,26 +141,33 @@ class ExcelCell {
   void SetText(std::string_view text);
   void SetText(std::u16string_view text);
   void TakeText(const void* text, CellType type);
-  void ReleaseText();
-  bool HoldsText() const { return type_ == kNarrowString || type_ == kWideString; }
+  void ReleaseText() {
+    if (data_.owns_text) ReleaseOwnText();
+  }
+  void ReleaseOwnText();
+  bool HoldsText() const { return data_.type == kNarrowString || data_.type == kWideString; }
   // The value of other, its text copied (a cell's own text too).
   void CopyValue(const ExcelCell& other);
   // The text block of a string cell (its characters), and whether the cell
   // owns it.
-  const void* TextBlock() const { return value_.text; }
-  bool OwnsText() const { return owns_text_ != 0; }
+  const void* TextBlock() const { return data_.value.text; }
+  bool OwnsText() const { return data_.owns_text != 0; }
 
   union Value {
     int32_t integer;
     double number;
     const void* text;
   };
-  Value value_;
-  uint16_t xf_;
-  uint8_t type_;
-  uint8_t column_;
-  uint16_t row_;
-  uint8_t owns_text_;
+  // Plain data, so that a cell's bytes move as one.
+  struct Data {
+    Value value;
+    uint16_t xf;
+    uint8_t type;
+    uint8_t column;
+    uint16_t row;
+    uint8_t owns_text;
+  };
+  Data data_;
 };
 
 // An integer or double cell as a number, a narrow string as its text; other

@@ -151,15 +151,6 @@ const ExcelCell* find_in(const Cells& cells, uint16_t row) {
   return at < cells.size() && cells[at].Row() == row ? &cells[at] : nullptr;
 }
 
-// Room for one more cell: a column grows by a quarter of its length at a
-// time, not by doubling, so that a sheet built cell by cell keeps little
-// room unused.
-template <class Cells>
-void make_room(Cells& cells) {
-  if (cells.size() == cells.capacity())
-    cells.reserve(cells.size() + std::max<size_t>(4, cells.size() / 4));
-}
-
 }  // namespace
 
 const ExcelCell* ExcelSheet::Column::Find(uint16_t row) const {
@@ -172,13 +163,12 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
   Column& column = slot_[col] ? columns_[slot_[col] - 1u] : ColumnFor(col);
-  std::vector<Stored>& cells = column.cells;
+  CellList& cells = column.cells;
   const auto r = static_cast<uint16_t>(row);
-  auto place = [&](std::vector<Stored>& list, size_t at) {
-    make_room(list);
-    ExcelCell& cell = *list.emplace(list.begin() + static_cast<std::ptrdiff_t>(at));
-    cell.row_ = r;
-    cell.column_ = static_cast<uint8_t>(col);
+  auto place = [&](CellList& list, size_t at) {
+    ExcelCell& cell = list.Insert(at);
+    cell.data_.row = r;
+    cell.data_.column = static_cast<uint8_t>(col);
     return &cell;
   };
   // In order: every cell of later lies before the last of cells.
@@ -188,18 +178,72 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (const ExcelCell* found = find_in(column.later, r)) return const_cast<ExcelCell*>(found);
   if (cells.size() - at <= kNearEnd) return place(cells, at);
 
-  std::vector<Stored>& later = column.later;
+  CellList& later = column.later;
   ExcelCell* added = place(later, lower_bound_from(later, r, guess(later, r)));
   if (later.size() < kMinLater || later.size() * later.size() < 2 * cells.size()) return added;
-  std::vector<Stored> merged;
-  merged.reserve(cells.size() + later.size());
-  std::merge(std::make_move_iterator(cells.begin()), std::make_move_iterator(cells.end()),
-             std::make_move_iterator(later.begin()), std::make_move_iterator(later.end()),
-             std::back_inserter(merged),
-             [](const ExcelCell& a, const ExcelCell& b) { return a.Row() < b.Row(); });
-  cells = std::move(merged);
-  later.clear();
+  CellList merged;
+  merged.Merge(cells, later);
+  cells.Swap(merged);
   return const_cast<ExcelCell*>(find_in(cells, r));
+}
+
+// ---------------------------------------------------------------------------
+// The lists of a column's cells. A cell is moved by constructing a copy of
+// its bytes where it goes; the place it leaves is reused or freed without
+// ending the cell there, so that its text has one owner throughout.
+
+ExcelSheet::CellList::CellList(const CellList& other) {
+  reserve(other.size_);
+  for (; size_ < other.size_; ++size_) new (data_ + size_) Stored(other.data_[size_]);
+}
+
+void ExcelSheet::CellList::Swap(CellList& other) noexcept {
+  std::swap(data_, other.data_);
+  std::swap(size_, other.size_);
+  std::swap(capacity_, other.capacity_);
+}
+
+void ExcelSheet::CellList::clear() {
+  for (size_t i = 0; i < size_; ++i) data_[i].~Stored();
+  ::operator delete(data_);
+  data_ = nullptr;
+  size_ = capacity_ = 0;
+}
+
+void ExcelSheet::CellList::Reallocate(size_t capacity) {
+  if (capacity == capacity_) return;
+  Stored* to = capacity ? static_cast<Stored*>(::operator new(capacity * sizeof(Stored))) : nullptr;
+  for (size_t i = 0; i < size_; ++i) new (to + i) Stored(data_[i], ExcelCell::Relocation());
+  ::operator delete(data_);
+  data_ = to;
+  capacity_ = capacity;
+}
+
+void ExcelSheet::CellList::reserve(size_t capacity) {
+  if (capacity > capacity_) Reallocate(capacity);
+}
+
+void ExcelSheet::CellList::Grow() {
+  // A column grows by a quarter of its length at a time, not by doubling,
+  // so that a sheet built cell by cell keeps little room unused.
+  reserve(size_ + std::max<size_t>(4, size_ / 4));
+}
+
+void ExcelSheet::CellList::Shift(size_t at) {
+  for (size_t i = size_; i > at; --i) new (data_ + i) Stored(data_[i - 1], ExcelCell::Relocation());
+}
+
+void ExcelSheet::CellList::Merge(CellList& a, CellList& b) {
+  clear();
+  reserve(a.size_ + b.size_);
+  size_t i = 0;
+  size_t j = 0;
+  while (i < a.size_ || j < b.size_) {
+    const bool from_a = j == b.size_ || (i < a.size_ && a.data_[i].Row() < b.data_[j].Row());
+    new (data_ + size_++) Stored(from_a ? a.data_[i++] : b.data_[j++], ExcelCell::Relocation());
+  }
+  // Their cells are here now.
+  a.size_ = b.size_ = 0;
 }
 
 ExcelSheet::Column& ExcelSheet::ColumnFor(uint64_t col) {
@@ -276,7 +320,7 @@ const std::vector<ExcelSheet::RowCells>& ExcelSheet::RowReader::Rows(uint64_t fi
   for (uint64_t i = 0; i < count; ++i) rows_[i].size_ = 0;
   const uint64_t end = first + count;
   // The cells of the rows from first on, each put into its row's list.
-  auto take = [&](const std::vector<Stored>& cells, size_t& at) {
+  auto take = [&](const CellList& cells, size_t& at) {
     if (cells.empty() || !count) return;
     look(cells, static_cast<uint16_t>(first), at);
     for (; at < cells.size() && cells[at].Row() < end; ++at) {

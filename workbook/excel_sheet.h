@@ -43,22 +43,67 @@ struct SharedStringTable;
 
 class ExcelSheet {
  private:
-  // A cell as the sheet stores it: moving it (as the sheet's lists do)
-  // takes its place with it, and copying it (as copying the sheet does)
+  // A cell as the sheet stores it: copying it (as copying the sheet does)
   // copies its place and text.
   struct Stored : ExcelCell {
     Stored() = default;
-    Stored(Stored&& other) noexcept { Relocate(other); }
+    Stored(const Stored& other, Relocation relocation) noexcept : ExcelCell(other, relocation) {}
     Stored(const Stored& other) : ExcelCell() { CopyWithPlace(other); }
-    Stored& operator=(Stored&& other) noexcept {
-      if (this != &other) Relocate(other);
+    Stored& operator=(const Stored&) = delete;
+  };
+
+  // The cells of a column in a list of their own, which moves them as
+  // plain bytes when it grows or makes room (their places and texts go
+  // with the bytes), so that a growing column costs what copying bytes
+  // does.
+  class CellList {
+   public:
+    CellList() = default;
+    CellList(const CellList& other);
+    CellList(CellList&& other) noexcept { Swap(other); }
+    CellList& operator=(CellList other) noexcept {
+      Swap(other);
       return *this;
     }
-    Stored& operator=(const Stored& other) {
-      if (this != &other) CopyWithPlace(other);
-      return *this;
+    ~CellList() { clear(); }
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    size_t capacity() const { return capacity_; }
+    Stored* data() { return data_; }
+    const Stored* data() const { return data_; }
+    Stored* begin() { return data_; }
+    Stored* end() { return data_ + size_; }
+    const Stored* begin() const { return data_; }
+    const Stored* end() const { return data_ + size_; }
+    Stored& operator[](size_t i) { return data_[i]; }
+    const Stored& operator[](size_t i) const { return data_[i]; }
+    const Stored& back() const { return data_[size_ - 1]; }
+
+    // A new undefined cell at position at (at most size()), after the
+    // cells before it; room is made when there is none.
+    Stored& Insert(size_t at) {
+      if (size_ == capacity_) Grow();
+      if (at < size_) Shift(at);
+      ++size_;
+      return *new (data_ + at) Stored();
     }
-    ~Stored() = default;
+    // Takes the cells of two lists sorted by row, leaving both empty.
+    void Merge(CellList& a, CellList& b);
+    void reserve(size_t capacity);
+    void shrink_to_fit() { Reallocate(size_); }
+    void clear();
+    void Swap(CellList& other) noexcept;
+
+   private:
+    void Reallocate(size_t capacity);
+    void Grow();
+    // Moves the cells from at on one place up, into room there is.
+    void Shift(size_t at);
+
+    Stored* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
   };
 
  public:
@@ -137,8 +182,8 @@ class ExcelSheet {
     // Per column that holds cells, where the last search ended in its two
     // lists.
     struct Cursor {
-      const std::vector<Stored>* cells;
-      const std::vector<Stored>* later;
+      const CellList* cells;
+      const CellList* later;
       size_t in_cells;
       size_t in_later;
     };
@@ -209,15 +254,14 @@ class ExcelSheet {
   void SetTexts(const TextTable* texts) { texts_ = texts; }
 
  private:
-
   // One column's cells, each stored once, in two lists sorted by row. Cells
   // that come after the column's last row (or a little before it) go into
   // cells; the others wait in later, which is merged into cells once it
   // holds about sqrt(2 x cells) of them: a cell out of order costs about
   // that many moves, whatever the order.
   struct Column {
-    std::vector<Stored> cells;
-    std::vector<Stored> later;
+    CellList cells;
+    CellList later;
     const ExcelCell* Find(uint16_t row) const;
   };
 
