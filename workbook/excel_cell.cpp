@@ -1,11 +1,10 @@
 #include "excel_cell.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 #include <type_traits>
-
-#include <cstring>
 #include <utility>
 
 #include "rk_codec.h"
@@ -62,7 +61,9 @@ ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
 ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
   if (this == &other) return *this;
   // Only a text of the cell's own can be handed over: one a cell of a sheet
-  // shows from its workbook's file goes when the workbook does.
+  // shows from its workbook's file goes when the workbook does, and is
+  // copied (only a want of memory, which ends the program here, could make
+  // that copy fail).
   if (!other.HoldsText() || !other.OwnsText()) {
     CopyValue(other);
     return *this;

@@ -183,7 +183,7 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   if (later.size() < kMinLater || later.size() * later.size() < 2 * cells.size()) return added;
   CellList merged;
   merged.Merge(cells, later);
-  cells.Swap(merged);
+  cells.swap(merged);
   return const_cast<ExcelCell*>(find_in(cells, r));
 }
 
@@ -197,7 +197,7 @@ ExcelSheet::CellList::CellList(const CellList& other) {
   for (; size_ < other.size_; ++size_) new (data_ + size_) Stored(other.data_[size_]);
 }
 
-void ExcelSheet::CellList::Swap(CellList& other) noexcept {
+void ExcelSheet::CellList::swap(CellList& other) noexcept {
   std::swap(data_, other.data_);
   std::swap(size_, other.size_);
   std::swap(capacity_, other.capacity_);

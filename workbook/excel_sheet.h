@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <new>
 #include <ostream>
 #include <vector>
 
@@ -60,9 +61,9 @@ class ExcelSheet {
    public:
     CellList() = default;
     CellList(const CellList& other);
-    CellList(CellList&& other) noexcept { Swap(other); }
+    CellList(CellList&& other) noexcept { swap(other); }
     CellList& operator=(CellList other) noexcept {
-      Swap(other);
+      swap(other);
       return *this;
     }
     ~CellList() { clear(); }
@@ -93,7 +94,7 @@ class ExcelSheet {
     void reserve(size_t capacity);
     void shrink_to_fit() { Reallocate(size_); }
     void clear();
-    void Swap(CellList& other) noexcept;
+    void swap(CellList& other) noexcept;
 
    private:
     void Reallocate(size_t capacity);
