@@ -87,7 +87,7 @@ class ExcelSheet {
       if (size_ == capacity_) Grow();
       if (at < size_) Shift(at);
       ++size_;
-      return *new (data_ + at) Stored();
+      return *new (data_ + at) Stored;
     }
     // Takes the cells of two lists sorted by row, leaving both empty.
     void Merge(CellList& a, CellList& b);

@@ -93,6 +93,8 @@ TEST(CellValue, AssignmentCopiesTheValueAndKeepsThePlace) {
     ExcelFile target_back(target_path.c_str());
     ASSERT_EQ(source_back.GetTotalSheets(), 2u);
     ASSERT_EQ(target_back.GetTotalSheets(), 1u);
+    // Texts set in memory and texts read from the file are listed once.
+    EXPECT_EQ(source_back.globals.shared_strings.unique_count, 2u);
     expect_assigned(*source_back.GetWorksheet("Sheet1"), 5, 1, kNarrow);
     expect_assigned(*source_back.GetWorksheet("A"), 7, 3, kNarrow);
     EXPECT_EQ(std::u16string(source_back.GetWorksheet("A")->At(3, 2)->GetWString()), u"\u00b5m");
