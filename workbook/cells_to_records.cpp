@@ -426,7 +426,8 @@ class RecordBytes {
 // ---------------------------------------------------------------------------
 // SharedStrings
 
-SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& texts)
+SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& texts,
+                             const std::vector<ExcelSheet>& sheets)
     : table_(table), texts_(texts) {
   table_.total_count = 0;
   table_.unique_count = 0;
@@ -434,40 +435,45 @@ SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& text
   table_.texts = &texts_;
   table_.read_count = 0;
   table_.text_index.clear();
-}
-
-uint32_t SharedStrings::TextOf(const ExcelCell& cell, bool add) const {
-  // A text the cell points at is one of its workbook's, and knows its
-  // index; a text of the cell's own is looked up (once, when the save
-  // lists it) and its block keeps the index found for the save's second
-  // pass.
-  const void* block = cell.TextBlock();
-  if (!cell.OwnsText() || !add) return TextTable::WordOf(block);
-  const uint32_t text = cell.Type() == ExcelCell::kWideString
-                            ? texts_.Add(std::u16string_view(cell.GetWString()))
-                            : texts_.Add(std::string_view(cell.GetString()));
-  TextTable::SetWord(const_cast<void*>(block), text);
-  return text;
+  // A text a cell points at knows its index in texts; a text of a cell's
+  // own is found or added there, each once, and its block keeps the index
+  // for this save.
+  for (const ExcelSheet& sheet : sheets) {
+    sheet.VisitStored([&](const ExcelCell& cell) {
+      if (!cell.OwnsText()) return;
+      const uint32_t text = cell.Type() == ExcelCell::kWideString
+                                ? texts_.Add(std::u16string_view(cell.GetWString()))
+                                : texts_.Add(std::string_view(cell.GetString()));
+      TextTable::SetWord(const_cast<void*>(cell.TextBlock()), text);
+      own_texts_ = true;
+    });
+  }
+  listed_.assign(texts_.Size(), 0);
+  // At most every text is listed: room for them at once, not by doubling.
+  table_.text_index.reserve(texts_.Size());
 }
 
 uint64_t SharedStrings::Add(const ExcelCell& cell) {
   ++table_.total_count;
-  const uint32_t text = TextOf(cell, true);
-  if (text >= listed_.size()) listed_.resize(texts_.Size(), 0);
-  if (!listed_[text]) {
+  const uint32_t text = TextTable::WordOf(cell.TextBlock());
+  if (listed_[text]) return listed_[text] - 1;
+  // A text of the file that a cell also holds as its own is listed once.
+  uint32_t same = TextTable::kNone;
+  if (own_texts_ && texts_.IsFixed(text))
+    same = texts_.IsWide(text) ? texts_.Find(std::u16string_view(texts_.Wide(text)))
+                               : texts_.Find(std::string_view(texts_.Narrow(text)));
+  if (same != TextTable::kNone && listed_[same]) {
+    listed_[text] = listed_[same];
+  } else {
     table_.text_index.push_back(text);
     listed_[text] = ++table_.unique_count;
+    if (same != TextTable::kNone) listed_[same] = listed_[text];
   }
   return listed_[text] - 1;
 }
 
 uint64_t SharedStrings::Find(const ExcelCell& cell) const {
-  return listed_[TextOf(cell, false)] - 1;
-}
-
-void SharedStrings::Listed() {
-  // Every cell's text has its index now: the index by content goes.
-  texts_.ReleaseIndex();
+  return listed_[TextTable::WordOf(cell.TextBlock())] - 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -475,7 +481,7 @@ void SharedStrings::Listed() {
 
 void WorkbookContent::RecordsFromCells() {
   rebuild_worksheets(*this);
-  SharedStrings strings(globals.shared_strings, *texts);
+  SharedStrings strings(globals.shared_strings, *texts, sheets);
   const uint64_t active = settle_active_sheet(globals, sheets.size());
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
@@ -500,7 +506,6 @@ void WorkbookContent::RecordsFromCells() {
       }
     }
   }
-  strings.Listed();
 }
 
 // ---------------------------------------------------------------------------
@@ -508,7 +513,7 @@ void WorkbookContent::RecordsFromCells() {
 
 CellTableWriter::CellTableWriter(WorkbookContent& book)
     : book_(book),
-      strings_(book.globals.shared_strings, *book.texts),
+      strings_(book.globals.shared_strings, *book.texts, book.sheets),
       layouts_(book.sheets.size()) {
   rebuild_worksheets(book_);
   const uint64_t active = settle_active_sheet(book_.globals, book_.sheets.size());
@@ -533,7 +538,8 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
     shape.first_col = layout.first_col < shape.cols ? layout.first_col : 0;
     set_sheet_records(book_.worksheets[s], shape, s == active);
   }
-  strings_.Listed();
+  // The texts' index by content is not needed again until the next save.
+  book_.texts->ReleaseIndex();
 }
 
 uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbcell_at) {

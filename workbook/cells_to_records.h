@@ -24,26 +24,23 @@ namespace YExcel {
 // into texts.
 class SharedStrings {
  public:
-  // Empties the table and its counts; its strings will be texts' (a text a
-  // cell holds of its own is added there).
-  SharedStrings(Workbook::SharedStringTable& table, TextTable& texts);
-  // The index of a string cell's text, added when new; counts the cell.
+  // Empties the table and its counts; its strings will be texts'. The texts
+  // the sheets' cells hold of their own are added to texts first.
+  SharedStrings(Workbook::SharedStringTable& table, TextTable& texts,
+                const std::vector<ExcelSheet>& sheets);
+  // The index of a string cell's text, listed when new; counts the cell.
   uint64_t Add(const ExcelCell& cell);
-  // The index of the text of a cell added before (since its text last
-  // changed).
+  // The index of the text of a cell added before.
   uint64_t Find(const ExcelCell& cell) const;
-  // After the last Add: lets the room for finding texts by content go.
-  void Listed();
 
  private:
-  // The index of the cell's text in texts_; with add, a text of the cell's
-  // own is found or added there first.
-  uint32_t TextOf(const ExcelCell& cell, bool add) const;
-
   Workbook::SharedStringTable& table_;
   TextTable& texts_;
   // Per text of texts_: its index in the string table + 1, or 0.
   std::vector<uint32_t> listed_;
+  // Whether any cell holds a text of its own, which a text of the file may
+  // equal.
+  bool own_texts_ = false;
 };
 
 class CellTableWriter {

@@ -193,6 +193,14 @@ class ExcelSheet {
     // On the heap: a group of rows takes 66 KB.
     std::vector<RowCells> rows_;
   };
+  // Calls visit(cell) for every cell stored, column by column.
+  template <class Visit>
+  void VisitStored(Visit visit) const {
+    for (const Column& column : columns_) {
+      for (const ExcelCell& cell : column.cells) visit(cell);
+      for (const ExcelCell& cell : column.later) visit(cell);
+    }
+  }
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }
 

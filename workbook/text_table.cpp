@@ -67,7 +67,7 @@ uint32_t TextTable::Lookup(std::basic_string_view<Char> text, uint64_t hash) {
 }
 
 void TextTable::IndexAll() {
-  const uint64_t n = entries_.size() + 1;  // room for one more, too
+  const uint64_t n = added_count_ + 1;  // room for one more, too
   if (4 * n > 3 * slots_.size()) {
     size_t size = 64;
     while (4 * n > 3 * size) size *= 2;
@@ -76,6 +76,7 @@ void TextTable::IndexAll() {
   }
   const size_t mask = slots_.size() - 1;
   for (; indexed_ < entries_.size(); ++indexed_) {
+    if (IsFixed(indexed_)) continue;
     size_t i = HashOf(indexed_) & mask;
     while (slots_[i]) i = (i + 1) & mask;
     slots_[i] = indexed_ + 1;
@@ -110,6 +111,7 @@ uint32_t TextTable::Insert(std::basic_string_view<Char> text, bool added) {
   grow(entries_, entries_.size() + 1);
   bytes.resize(end);
   const auto index = static_cast<uint32_t>(entries_.size());
+  if (added) ++added_count_;
   std::memcpy(bytes.data() + offset, text.data(), text.size() * sizeof(Char));
   SetWord(bytes.data() + offset, index);
   entries_.push_back(static_cast<uint32_t>(offset) | (added ? kAdded : 0) |

@@ -1,9 +1,8 @@
 #pragma once
 // The texts of a workbook read from its file, and those a save lists beside
-// them, each held once: a save finds equal texts here, and a cell of a sheet
-// that shows a text read from the file points at it here instead of holding
-// a copy, so that however many cells show a text, it costs its characters
-// once.
+// them: a cell of a sheet that shows a text read from the file points at it
+// here instead of holding a copy, so that however many cells show a text,
+// it costs its characters once.
 //
 // Every text is a text block: a 4-byte word (here its index in the table),
 // then its characters and a terminator, narrow texts as bytes, wide ones as
@@ -12,9 +11,9 @@
 // SetWord). A narrow and a wide text never compare equal.
 //
 // Two kinds of texts, in two buffers: a file's texts, appended while its
-// table of shared strings is read (Append), and texts added later (Add,
-// which a save uses for texts that cells hold of their own). The texts
-// appended stay where they are for the table's life once no more are
+// table of shared strings is read (Append), and texts added later, each
+// once (Add, which a save uses for texts that cells hold of their own). The
+// texts appended stay where they are for the table's life once no more are
 // appended, so cells may point at them (IsFixed); those added may move when
 // more are added. Texts stay until the table goes.
 #include <cstdint>
@@ -35,11 +34,14 @@ class TextTable {
   TextTable(const TextTable&) = delete;
   TextTable& operator=(const TextTable&) = delete;
 
-  // The index of the text (up to its first zero, if any), added when the
-  // table holds no equal text of the same width.
+  // The index of the text (up to its first zero, if any), added when no
+  // text added before is equal to it and of the same width. Texts appended
+  // are not looked at: a save, which adds the texts cells hold of their
+  // own, finds those of a file's texts it lists with Find.
   uint32_t Add(std::string_view text);
   uint32_t Add(std::u16string_view text);
-  // The index of an equal text of the same width, or kNone.
+  // The index of an equal text of the same width among those added, or
+  // kNone.
   uint32_t Find(std::string_view text);
   uint32_t Find(std::u16string_view text);
   // Appends the text without looking for an equal one: for a file's table
@@ -105,10 +107,11 @@ class TextTable {
   // Per text the offset of its characters in its buffer, kAdded set for
   // one in added_, kWide for a wide one.
   std::vector<uint32_t> entries_;
-  // Open addressing by hash: each slot holds an entry's index + 1, or 0.
-  // The entries before indexed_ are in it.
+  // Open addressing by hash over the texts added: each slot holds an
+  // entry's index + 1, or 0. The entries before indexed_ are in it.
   std::vector<uint32_t> slots_;
   uint32_t indexed_ = 0;
+  uint64_t added_count_ = 0;
 };
 
 }  // namespace YExcel
