@@ -3,11 +3,10 @@
 
 #include "messages.h"
 #include "profile_data.h"
+#include "threads.h"
 
-#include <atomic>
 #include <cmath>
 #include <string>
-#include <thread>
 #include <vector>
 
 // Records every line the core writes while it exists.
@@ -15,21 +14,6 @@ struct Lines {
   std::vector<std::string> lines;
   ScopedMessageSink sink{[this](const std::string& s) { lines.push_back(s); }};
 };
-
-// Runs body(0) .. body(count - 1) on threads of their own, let go together,
-// and waits for them all.
-template <class Body>
-void on_threads(int count, const Body& body) {
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < count; ++t)
-    threads.emplace_back([&, t] {
-      ++ready;
-      while (ready < count) std::this_thread::yield();
-      body(t);
-    });
-  for (std::thread& thread : threads) thread.join();
-}
 
 // The pseudo-Voigt peak in double, independent of the code under test.
 inline float pseudo_voigt(double x, double x0, double a, double w, double eta) {

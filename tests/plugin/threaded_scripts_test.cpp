@@ -4,13 +4,12 @@
 #include "profile_fixture.h"
 
 #include "synthetic_pattern.h"
+#include "threads.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -108,15 +107,9 @@ TEST_F(ThreadedScripts, ThreadedScriptsSeeOnlyTheirOwnMessagesAndTables) {
 
   constexpr int kRounds = 2;
   std::vector<std::vector<Script>> got(kScripts);
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kScripts; ++t)
-    threads.emplace_back([&, t] {
-      ++ready;
-      while (ready < kScripts) std::this_thread::yield();
-      for (int r = 0; r < kRounds; ++r) got[t].push_back(Run((t + r) % kScripts));
-    });
-  for (std::thread& thread : threads) thread.join();
+  on_threads(kScripts, [&](int t) {
+    for (int r = 0; r < kRounds; ++r) got[t].push_back(Run((t + r) % kScripts));
+  });
 
   for (int t = 0; t < kScripts; ++t)
     for (int r = 0; r < kRounds; ++r) {

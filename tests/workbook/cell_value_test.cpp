@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "excel_file.h"
+#include "threads.h"
 #include "xls_tool.h"
 
 namespace YCompoundFiles {
@@ -194,29 +195,25 @@ TEST(CellValue, ThreadedCopiesOutliveTheirWorkbooks) {
   for (int i = 0; i < 1000; ++i) ASSERT_STREQ(copy.GetString(), kNarrow);
   destroyer.join();
 
-  std::vector<std::thread> threads;
   std::vector<int> wrong(8, 0);
-  for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([t, &wrong, &path] {
-      std::vector<ExcelCell> copies;
-      for (int i = 0; i < 200; ++i) {
-        ExcelFile own;
-        if (i % 50 == 0) {
-          own.Load(path.c_str());
-        } else {
-          own.New(1);
-          own.GetWorksheet(0)->Cell(7, 3)->SetString(std::to_string(t * 1000 + i).c_str());
-        }
-        copies.push_back(*own.GetWorksheet(0)->At(7, 3));
+  on_threads(8, [&](int t) {
+    std::vector<ExcelCell> copies;
+    for (int i = 0; i < 200; ++i) {
+      ExcelFile own;
+      if (i % 50 == 0) {
+        own.Load(path.c_str());
+      } else {
+        own.New(1);
+        own.GetWorksheet(0)->Cell(7, 3)->SetString(std::to_string(t * 1000 + i).c_str());
       }
-      for (int i = 0; i < 200; ++i) {
-        const std::string expected = i % 50 == 0 ? kNarrow : std::to_string(t * 1000 + i);
-        const char* text = copies[i].GetString();
-        if (!text || expected != text) ++wrong[t];
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      copies.push_back(*own.GetWorksheet(0)->At(7, 3));
+    }
+    for (int i = 0; i < 200; ++i) {
+      const std::string expected = i % 50 == 0 ? kNarrow : std::to_string(t * 1000 + i);
+      const char* text = copies[i].GetString();
+      if (!text || expected != text) ++wrong[t];
+    }
+  });
   EXPECT_EQ(wrong, std::vector<int>(8, 0));
 }
 
