@@ -101,6 +101,7 @@ class ExcelSheet {
     void Grow();
     // Moves the cells from at on one place up, into room there is.
     void Shift(size_t at);
+    static void Relocate(Stored* to, const Stored* from, size_t count);
 
     Stored* data_ = nullptr;
     size_t size_ = 0;
