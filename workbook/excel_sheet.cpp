@@ -212,7 +212,9 @@ void ExcelSheet::CellList::swap(CellList& other) noexcept {
 }
 
 void ExcelSheet::CellList::clear() {
-  for (size_t i = 0; i < size_; ++i) data_[i].~Stored();
+  // Bounds held apart, so that the loop is a test per cell (a cell of a
+  // number releases nothing), not a reload of this list after each call.
+  for (Stored *cell = data_, *end = data_ + size_; cell != end; ++cell) cell->~Stored();
   ::operator delete(data_);
   data_ = nullptr;
   size_ = capacity_ = 0;
