@@ -270,7 +270,10 @@ void ExcelFile::New(int32_t count) {
   for (int32_t i = 1; i < count; ++i) AddWorksheet(-1);
 }
 
-bool ExcelFile::Load(const char* path) {
+// The path looked up (its links followed, the file opened) for this one
+// call; the path is remembered as given once the work succeeds.
+template <class Work>
+bool ExcelFile::OnPath(const char* path, Work work) {
   if (document_.IsOpen()) document_.Close();
   problem_.clear();
   if (!path) {
@@ -282,9 +285,13 @@ bool ExcelFile::Load(const char* path) {
     problem_ = target.Problem();
     return false;
   }
-  if (!Load(target)) return false;
+  if (!work(static_cast<const FileTarget&>(target))) return false;
   path_ = path;
   return true;
+}
+
+bool ExcelFile::Load(const char* path) {
+  return OnPath(path, [this](const FileTarget& target) { return Load(target); });
 }
 
 bool ExcelFile::Load(const FileTarget& target) {
@@ -394,20 +401,7 @@ bool ExcelFile::Save() {
 }
 
 bool ExcelFile::SaveAs(const char* path) {
-  if (document_.IsOpen()) document_.Close();
-  problem_.clear();
-  if (!path) {
-    problem_ = "no file name given";
-    return false;
-  }
-  FileTarget target;
-  if (!target.Find(path) || !target.OpenFile()) {
-    problem_ = target.Problem();
-    return false;
-  }
-  if (!SaveAs(target)) return false;
-  path_ = path;
-  return true;
+  return OnPath(path, [this](const FileTarget& target) { return SaveAs(target); });
 }
 
 bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {

@@ -170,6 +170,10 @@ class ExcelFile : public WorkbookContent {
   const CompoundDocument& Document() const { return document_; }
 
  private:
+  // The path forms of Load and SaveAs: work on the path looked up for the call.
+  template <class Work>
+  bool OnPath(const char* path, Work work);
+
   static constexpr uint64_t kNoPosition = UINT64_MAX;
 
   template <class Index>
