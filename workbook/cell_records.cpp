@@ -1,7 +1,5 @@
 #include "cell_records.h"
 
-#include <cstring>
-
 namespace YCompoundFiles {
 namespace YExcel {
 namespace CellRecords {
@@ -42,20 +40,23 @@ Blank::Blank() : Record(Code::kBlank), row(0), col(0), xf_index(0) {
   record_size = 10;
 }
 
+template <class Visit>
+void Blank::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(col, 2);
+  visit(xf_index, 4);
+}
+
 uint64_t Blank::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 6) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, col, 2);
-  ByteCodec::Get(data, xf_index, 4);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Blank::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, col, 2);
-  ByteCodec::Put(data, xf_index, 4);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -67,24 +68,25 @@ BoolErr::BoolErr() : Record(Code::kBoolErr), row(0), col(0), xf_index(0), value(
   record_size = 12;
 }
 
+template <class Visit>
+void BoolErr::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(col, 2);
+  visit(xf_index, 4);
+  visit(value, 6);
+  visit(error, 7);
+}
+
 uint64_t BoolErr::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 8) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, col, 2);
-  ByteCodec::Get(data, xf_index, 4);
-  ByteCodec::Get(data, value, 6);
-  ByteCodec::Get(data, error, 7);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t BoolErr::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, col, 2);
-  ByteCodec::Put(data, xf_index, 4);
-  ByteCodec::Put(data, value, 6);
-  ByteCodec::Put(data, error, 7);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -96,22 +98,24 @@ LabelSST::LabelSST() : Record(Code::kLabelSST), row(0), col(0), xf_index(0), str
   record_size = 14;
 }
 
+template <class Visit>
+void LabelSST::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(col, 2);
+  visit(xf_index, 4);
+  visit(string_index, 6, 4);
+}
+
 uint64_t LabelSST::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 10) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, col, 2);
-  ByteCodec::Get(data, xf_index, 4);
-  ByteCodec::Get(data, string_index, 6, 4);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t LabelSST::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, col, 2);
-  ByteCodec::Put(data, xf_index, 4);
-  ByteCodec::Put(data, string_index, 6, 4);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -123,26 +127,24 @@ Number::Number() : Record(Code::kNumber), row(0), col(0), xf_index(0), value(0.0
   record_size = 18;
 }
 
+template <class Visit>
+void Number::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(col, 2);
+  visit(xf_index, 4);
+  visit(value, 6);
+}
+
 uint64_t Number::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 14) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, col, 2);
-  ByteCodec::Get(data, xf_index, 4);
-  uint64_t bits = 0;
-  ByteCodec::Get(data, bits, 6);
-  std::memcpy(&value, &bits, sizeof value);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Number::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, col, 2);
-  ByteCodec::Put(data, xf_index, 4);
-  uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof bits);
-  ByteCodec::Put(data, bits, 6);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -154,22 +156,24 @@ RK::RK() : Record(Code::kRK), row(0), col(0), xf_index(0), value(0) {
   record_size = 14;
 }
 
+template <class Visit>
+void RK::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(col, 2);
+  visit(xf_index, 4);
+  visit(value, 6);
+}
+
 uint64_t RK::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 10) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, col, 2);
-  ByteCodec::Get(data, xf_index, 4);
-  ByteCodec::Get(data, value, 6);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t RK::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, col, 2);
-  ByteCodec::Put(data, xf_index, 4);
-  ByteCodec::Put(data, value, 6);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -181,16 +185,27 @@ MulBlank::MulBlank() : Record(Code::kMulBlank), row(0), first_col(0), last_col(0
   record_size = 14;
 }
 
+// Run on data of the record's full size: the last column is its last word.
+template <class Visit>
+void MulBlank::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(first_col, 2);
+  visit(last_col, data.size() - 2);
+}
+
+template <class Visit>
+void MulBlank::Entries(const Visit& visit) {
+  for (uint64_t i = 0; i < xf_indices.size(); ++i) visit(xf_indices[i], 4 + 2 * i);
+}
+
 uint64_t MulBlank::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 6) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, first_col, 2);
-  ByteCodec::Get(data, last_col, data.size() - 2);
+  Fields(FieldGetter(data));
   const uint64_t n = entry_count(first_col, last_col, data.size(), 2);
   if (n == 0) return 0;
   xf_indices.assign(n, 0);
-  for (uint64_t i = 0; i < n; ++i) ByteCodec::Get(data, xf_indices[i], 4 + 2 * i);
+  Entries(FieldGetter(data));
   return consumed;
 }
 
@@ -204,41 +219,39 @@ uint64_t MulBlank::RecordSize() {
 
 uint64_t MulBlank::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, first_col, 2);
-  for (uint64_t i = 0; i < xf_indices.size(); ++i) ByteCodec::Put(data, xf_indices[i], 4 + 2 * i);
-  ByteCodec::Put(data, last_col, data_size - 2);
+  Fields(FieldPutter(data));
+  Entries(FieldPutter(data));
   return Record::Write(out);
 }
 
 // ---------------------------------------------------------------------------
 // MulRK
 
-void MulRKEntry::Read(const char* bytes) {
-  ByteCodec::Get(bytes, xf_index, 0);
-  ByteCodec::Get(bytes, value, 2);
-}
-
-void MulRKEntry::Write(char* out) const {
-  ByteCodec::Put(out, xf_index, 0);
-  ByteCodec::Put(out, value, 2);
-}
-
 MulRK::MulRK() : Record(Code::kMulRK), row(0), first_col(0), last_col(0) {
   data_size = 10;
   record_size = 14;
 }
 
+template <class Visit>
+void MulRK::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(first_col, 2);
+  visit(last_col, data.size() - 2);
+}
+
+template <class Visit>
+void MulRK::Entries(const Visit& visit) {
+  for (uint64_t i = 0; i < entries.size(); ++i) entries[i].Fields(visit, 4 + 6 * i);
+}
+
 uint64_t MulRK::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 6) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, first_col, 2);
-  ByteCodec::Get(data, last_col, data.size() - 2);
+  Fields(FieldGetter(data));
   const uint64_t n = entry_count(first_col, last_col, data.size(), 6);
   if (n == 0) return 0;
   entries.assign(n, MulRKEntry());
-  for (uint64_t i = 0; i < n; ++i) entries[i].Read(data.data() + 4 + 6 * i);
+  Entries(FieldGetter(data));
   return consumed;
 }
 
@@ -252,10 +265,8 @@ uint64_t MulRK::RecordSize() {
 
 uint64_t MulRK::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, first_col, 2);
-  for (uint64_t i = 0; i < entries.size(); ++i) entries[i].Write(data.data() + 4 + 6 * i);
-  ByteCodec::Put(data, last_col, data_size - 2);
+  Fields(FieldPutter(data));
+  Entries(FieldPutter(data));
   return Record::Write(out);
 }
 

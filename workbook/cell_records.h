@@ -45,6 +45,10 @@ struct Blank : Record {
   uint16_t row;
   uint16_t col;
   uint16_t xf_index;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0205, 8 data bytes: 0 row, 2 column, 4 XF index, 6 value (boolean 0/1
@@ -59,6 +63,10 @@ struct BoolErr : Record {
   uint16_t xf_index;
   uint8_t value;
   uint8_t error;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x00FD, 10 data bytes: 0 row, 2 column, 4 XF index, 6 u32 index in the
@@ -72,6 +80,9 @@ struct LabelSST : Record {
   uint16_t col;
   uint16_t xf_index;
   uint64_t string_index;  // 4 bytes on file
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0203, 14 data bytes: 0 row, 2 column, 4 XF index, 6 IEEE 754 double.
@@ -84,6 +95,10 @@ struct Number : Record {
   uint16_t col;
   uint16_t xf_index;
   double value;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x027E, 10 data bytes: 0 row, 2 column, 4 XF index, 6 u32 RK value.
@@ -96,6 +111,10 @@ struct RK : Record {
   uint16_t col;
   uint16_t xf_index;
   uint32_t value;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x00BE: 0 row, 2 first column, from 4 one u16 XF index per column, then
@@ -111,14 +130,24 @@ struct MulBlank : Record {
   uint16_t first_col;
   uint16_t last_col;  // not checked against the vector on Write
   std::vector<uint16_t> xf_indices;
+
+ private:
+  // Row and columns; the last column follows the entries.
+  template <class Visit>
+  void Fields(const Visit& visit);
+  template <class Visit>
+  void Entries(const Visit& visit);
 };
 
 // One column of a MulRK: 6 bytes on file, XF index at 0, RK value at 2.
 struct MulRKEntry {
   MulRKEntry() : xf_index(0), value(0) {}
-  // bytes hold 6 bytes.
-  void Read(const char* bytes);
-  void Write(char* out) const;
+  // The entry's fields, for one that starts at offset at in a record's data.
+  template <class Visit>
+  void Fields(const Visit& visit, uint64_t at) {
+    visit(xf_index, at);
+    visit(value, at + 2);
+  }
 
   uint16_t xf_index;
   uint32_t value;
@@ -137,6 +166,13 @@ struct MulRK : Record {
   uint16_t first_col;
   uint16_t last_col;  // not checked against the vector on Write
   std::vector<MulRKEntry> entries;
+
+ private:
+  // Row and columns; the last column follows the entries.
+  template <class Visit>
+  void Fields(const Visit& visit);
+  template <class Visit>
+  void Entries(const Visit& visit);
 };
 
 }  // namespace CellRecords

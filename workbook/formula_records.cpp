@@ -10,18 +10,6 @@ namespace YCompoundFiles {
 namespace YExcel {
 namespace CellRecords {
 namespace FormulaParts {
-namespace {
-
-// Everything from offset to the end of the data, verbatim.
-void take_tail(const std::vector<char>& data, uint64_t offset, std::vector<char>& tail) {
-  tail.assign(data.begin() + static_cast<std::ptrdiff_t>(offset), data.end());
-}
-
-void put_tail(std::vector<char>& data, uint64_t offset, const std::vector<char>& tail) {
-  if (!tail.empty()) std::memcpy(data.data() + offset, tail.data(), tail.size());
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Array
@@ -38,16 +26,21 @@ Array::Array()
   record_size = 16;
 }
 
+template <class Visit>
+void Array::Fields(const Visit& visit) {
+  visit(first_row, 0);
+  visit(last_row, 2);
+  visit(first_col, 4);
+  visit(last_col, 5);
+  visit(options, 6);
+  visit(reserved, 8);
+  visit(formula, 12);
+}
+
 uint64_t Array::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 12) return 0;
-  ByteCodec::Get(data, first_row, 0);
-  ByteCodec::Get(data, last_row, 2);
-  ByteCodec::Get(data, first_col, 4);
-  ByteCodec::Get(data, last_col, 5);
-  ByteCodec::Get(data, options, 6);
-  ByteCodec::Get(data, reserved, 8);
-  take_tail(data, 12, formula);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
@@ -61,13 +54,7 @@ uint64_t Array::RecordSize() {
 
 uint64_t Array::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, first_row, 0);
-  ByteCodec::Put(data, last_row, 2);
-  ByteCodec::Put(data, first_col, 4);
-  ByteCodec::Put(data, last_col, 5);
-  ByteCodec::Put(data, options, 6);
-  ByteCodec::Put(data, reserved, 8);
-  put_tail(data, 12, formula);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -82,15 +69,20 @@ ShrFmla::ShrFmla(uint16_t record_code)
   record_size = 12;
 }
 
+template <class Visit>
+void ShrFmla::Fields(const Visit& visit) {
+  visit(first_row, 0);
+  visit(last_row, 2);
+  visit(first_col, 4);
+  visit(last_col, 5);
+  visit(reserved, 6);
+  visit(formula, 8);
+}
+
 uint64_t ShrFmla::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 8) return 0;
-  ByteCodec::Get(data, first_row, 0);
-  ByteCodec::Get(data, last_row, 2);
-  ByteCodec::Get(data, first_col, 4);
-  ByteCodec::Get(data, last_col, 5);
-  ByteCodec::Get(data, reserved, 6);
-  take_tail(data, 8, formula);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
@@ -104,12 +96,7 @@ uint64_t ShrFmla::RecordSize() {
 
 uint64_t ShrFmla::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, first_row, 0);
-  ByteCodec::Put(data, last_row, 2);
-  ByteCodec::Put(data, first_col, 4);
-  ByteCodec::Put(data, last_col, 5);
-  ByteCodec::Put(data, reserved, 6);
-  put_tail(data, 8, formula);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -133,32 +120,29 @@ Table::Table()
   record_size = 20;
 }
 
+template <class Visit>
+void Table::Fields(const Visit& visit) {
+  visit(first_row, 0);
+  visit(last_row, 2);
+  visit(first_col, 4);
+  visit(last_col, 5);
+  visit(options, 6);
+  visit(input1_row, 8);
+  visit(input1_col, 10);
+  visit(input2_row, 12);
+  visit(input2_col, 14);
+}
+
 uint64_t Table::Read(const char* bytes, uint64_t size) {
   const uint64_t consumed = ReadRecord(bytes, size);
   if (!consumed || data.size() < 16) return 0;
-  ByteCodec::Get(data, first_row, 0);
-  ByteCodec::Get(data, last_row, 2);
-  ByteCodec::Get(data, first_col, 4);
-  ByteCodec::Get(data, last_col, 5);
-  ByteCodec::Get(data, options, 6);
-  ByteCodec::Get(data, input1_row, 8);
-  ByteCodec::Get(data, input1_col, 10);
-  ByteCodec::Get(data, input2_row, 12);
-  ByteCodec::Get(data, input2_col, 14);
+  Fields(FieldGetter(data));
   return consumed;
 }
 
 uint64_t Table::Write(char* out) {
   SizeDataForWrite();
-  ByteCodec::Put(data, first_row, 0);
-  ByteCodec::Put(data, last_row, 2);
-  ByteCodec::Put(data, first_col, 4);
-  ByteCodec::Put(data, last_col, 5);
-  ByteCodec::Put(data, options, 6);
-  ByteCodec::Put(data, input1_row, 8);
-  ByteCodec::Put(data, input1_col, 10);
-  ByteCodec::Put(data, input2_row, 12);
-  ByteCodec::Put(data, input2_col, 14);
+  Fields(FieldPutter(data));
   return Record::Write(out);
 }
 
@@ -185,6 +169,17 @@ Formula::Formula()
   record_size = 22;
 }
 
+template <class Visit>
+void Formula::Fields(const Visit& visit) {
+  visit(row, 0);
+  visit(col, 2);
+  visit(xf_index, 4);
+  visit(result, 6);
+  visit(options, 14);
+  visit(reserved, 16, 2);
+  visit(formula, 18);
+}
+
 Record* Formula::Companion() {
   switch (companion) {
     case FormulaParts::Code::kTable:
@@ -203,13 +198,7 @@ Record* Formula::Companion() {
 uint64_t Formula::Read(const char* bytes, uint64_t size) {
   uint64_t position = ReadRecord(bytes, size);
   if (!position || data.size() < 18) return 0;
-  ByteCodec::Get(data, row, 0);
-  ByteCodec::Get(data, col, 2);
-  ByteCodec::Get(data, xf_index, 4);
-  std::memcpy(result, data.data() + 6, sizeof result);
-  ByteCodec::Get(data, options, 14);
-  ByteCodec::Get(data, reserved, 16, 2);
-  formula.assign(data.begin() + 18, data.end());
+  Fields(FieldGetter(data));
 
   // What belongs to this formula is decided afresh by each read.
   companion = FormulaParts::Code::kNone;
@@ -250,13 +239,7 @@ uint64_t Formula::RecordSize() {
 
 uint64_t Formula::Write(char* out) {
   data.assign(DataSize(), 0);
-  ByteCodec::Put(data, row, 0);
-  ByteCodec::Put(data, col, 2);
-  ByteCodec::Put(data, xf_index, 4);
-  std::memcpy(data.data() + 6, result, sizeof result);
-  ByteCodec::Put(data, options, 14);
-  ByteCodec::Put(data, reserved, 16, 2);
-  FormulaParts::put_tail(data, 18, formula);
+  Fields(FieldPutter(data));
   uint64_t position = Record::Write(out);
   if (Record* part = Companion()) position += part->Write(out + position);
   if (string.DataSize() != 0) position += string.Write(out + position);

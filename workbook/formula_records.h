@@ -48,6 +48,10 @@ struct Array : Record {
   uint16_t options;
   uint32_t reserved;
   std::vector<char> formula;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x00BC: 0 u16 first row, 2 u16 last row, 4 u8 first column, 5 u8 last
@@ -68,6 +72,10 @@ struct ShrFmla : Record {
 
  protected:
   explicit ShrFmla(uint16_t record_code);
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x04BC: ShrFmla under another code.
@@ -92,6 +100,10 @@ struct Table : Record {
   uint16_t input1_col;
   uint16_t input2_row;
   uint16_t input2_col;
+
+ private:
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 // 0x0207: the formula's text result. Its data (with any CONTINUE parts) is
@@ -158,6 +170,8 @@ struct Formula : Record {
 
  private:
   Record* Companion();
+  template <class Visit>
+  void Fields(const Visit& visit);
 };
 
 }  // namespace CellRecords

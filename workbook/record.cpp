@@ -177,5 +177,27 @@ uint64_t skip_substream(const char* bytes, uint64_t size) {
   return 0;
 }
 
+void FieldGetter::operator()(double& field, uint64_t offset) const {
+  uint64_t bits = 0;
+  ByteCodec::Get(data_, bits, offset);
+  std::memcpy(&field, &bits, sizeof field);
+}
+
+void FieldGetter::operator()(std::vector<char>& tail, uint64_t offset) const {
+  if (offset > data_.size()) offset = data_.size();
+  tail.assign(data_.begin() + static_cast<std::ptrdiff_t>(offset), data_.end());
+}
+
+void FieldPutter::operator()(const double& field, uint64_t offset) const {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &field, sizeof bits);
+  ByteCodec::Put(data_, bits, offset);
+}
+
+void FieldPutter::operator()(const std::vector<char>& tail, uint64_t offset) const {
+  if (!tail.empty() && offset + tail.size() <= data_.size())
+    std::memcpy(data_.data() + offset, tail.data(), tail.size());
+}
+
 }  // namespace YExcel
 }  // namespace YCompoundFiles

@@ -83,6 +83,8 @@ class Record {
 // A record's fixed fields listed once, in a member Fields(visit) that calls
 // visit(field, offset[, width on file]) for each: Read runs the list with a
 // FieldGetter, Write with a FieldPutter, so the two cannot drift apart.
+// Fields are unsigned integers, doubles (8 bytes, IEEE 754), byte arrays
+// and a trailing byte vector that takes the rest of the data.
 class FieldGetter {
  public:
   explicit FieldGetter(const std::vector<char>& data) : data_(data) {}
@@ -90,6 +92,14 @@ class FieldGetter {
   void operator()(T& field, uint64_t offset, uint64_t width = 0) const {
     ByteCodec::Get(data_, field, offset, width);
   }
+  void operator()(double& field, uint64_t offset) const;
+  // Bytes kept as they are, such as a formula's cached result.
+  template <size_t N>
+  void operator()(uint8_t (&field)[N], uint64_t offset) const {
+    ByteCodec::GetArray(data_, field, offset, N);
+  }
+  // The rest of the data from offset on, verbatim (a formula's tokens).
+  void operator()(std::vector<char>& tail, uint64_t offset) const;
 
  private:
   const std::vector<char>& data_;
@@ -102,6 +112,13 @@ class FieldPutter {
   void operator()(const T& field, uint64_t offset, uint64_t width = 0) const {
     ByteCodec::Put(data_, field, offset, width);
   }
+  void operator()(const double& field, uint64_t offset) const;
+  template <size_t N>
+  void operator()(const uint8_t (&field)[N], uint64_t offset) const {
+    ByteCodec::PutArray(data_, field, offset, N);
+  }
+  // The data must already hold offset + tail.size() bytes.
+  void operator()(const std::vector<char>& tail, uint64_t offset) const;
 
  private:
   std::vector<char>& data_;

@@ -109,6 +109,39 @@ TEST(RecordTest, SkipSubstreamFollowsNesting) {
   EXPECT_EQ(skip_substream(stream.data() + 40, stream.size() - 40), 0u);  // not at a BOF
 }
 
+TEST(RecordTest, FieldVisitorsStayInsideTheData) {
+  // Doubles, byte arrays and a trailing vector go where their offsets say.
+  std::vector<char> data(20, 0);
+  const double number = -2.25;
+  const uint8_t bytes[2] = {0xAB, 0xCD};
+  const std::vector<char> tail = {'x', 'y'};
+  const FieldPutter put(data);
+  put(number, 0);
+  put(bytes, 8);
+  put(tail, 18);
+  double number_back = 0;
+  uint8_t bytes_back[2] = {};
+  std::vector<char> tail_back;
+  const FieldGetter get(data);
+  get(number_back, 0);
+  get(bytes_back, 8);
+  get(tail_back, 18);
+  EXPECT_EQ(number_back, number);
+  EXPECT_EQ(bytes_back[1], 0xCD);
+  EXPECT_EQ(tail_back, tail);
+  EXPECT_EQ(static_cast<uint8_t>(data[15]), 0);
+
+  // Past the end: nothing is read or written outside the data.
+  const std::vector<char> before = data;
+  put(tail, 19);
+  put(number, 13);
+  EXPECT_EQ(data, before);
+  get(tail_back, 25);
+  EXPECT_TRUE(tail_back.empty());
+  get(number_back, 13);
+  EXPECT_EQ(number_back, 0.0);
+}
+
 }  // namespace
 }  // namespace YExcel
 }  // namespace YCompoundFiles
