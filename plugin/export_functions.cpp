@@ -29,6 +29,9 @@ constexpr uint64_t kMaxRows = ExcelSheet::kMaxRows;
 constexpr uint64_t kMaxCols = ExcelSheet::kMaxCols;
 // Longer sheet names are cut or refused by spreadsheet programs.
 constexpr size_t kMaxSheetName = 31;
+// The most characters a cell's text may hold in spreadsheet programs; a
+// Windows-1252 byte is one character.
+constexpr size_t kMaxCellText = 32767;
 // How long an export waits for another one into the same file to finish.
 constexpr std::chrono::seconds kLockWait(30);
 
@@ -87,7 +90,8 @@ void data_extent(const Request& r, uint64_t width, uint64_t height, uint64_t& ro
 
 // Checked before the file is read, so that a refused call leaves it alone
 // and no cell is ever asked for beyond the sheet.
-void check_limits(const Request& r, uint64_t width, uint64_t height, size_t words) {
+void check_limits(const Request& r, uint64_t width, uint64_t height,
+                  const std::vector<std::string>& words) {
   uint64_t rows = 0, cols = 0;
   data_extent(r, width, height, rows, cols);
   if (kFirstDataRow + rows > kMaxRows || cols > kMaxCols) {
@@ -96,8 +100,14 @@ void check_limits(const Request& r, uint64_t width, uint64_t height, size_t word
                ? "the profile does not fit into a sheet (at most 65534 points and 255 rows)"
                : "the image does not fit into a sheet (at most 256 columns and 65534 rows)");
   }
-  if (words > kMaxCols) refuse_argument(r, "the header has more than 256 words");
+  if (words.size() > kMaxCols) refuse_argument(r, "the header has more than 256 words");
   if (!std::isfinite(r.scale)) refuse_argument(r, "the scale is not a finite number");
+  // A longer text would be cut on writing or by the reader.
+  if (r.title.size() > kMaxCellText)
+    throw std::length_error("the title is longer than 32767 characters" + left_alone(r));
+  for (const std::string& w : words)
+    if (w.size() > kMaxCellText)
+      throw std::length_error("a header word is longer than 32767 characters" + left_alone(r));
 }
 
 // Names spreadsheet programs keep as they are: others rename such a sheet
@@ -213,7 +223,7 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   const std::vector<std::string> words = words_of(r.header);
   // Paths end at a NUL: the file would be named after what precedes it.
   if (r.file.find('\0') != std::string::npos) refuse(r, "the file name contains a NUL character");
-  check_limits(r, width, height, words.size());
+  check_limits(r, width, height, words);
   check_sheet_name(r);
   // The path is looked up here once; the update holds the lock until the
   // new file is in place, so that an export running at the same time into

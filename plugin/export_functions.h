@@ -12,7 +12,8 @@
 //               become the sheet's columns
 //   images      row 2 + y for image row y: column x the pixel (x, y), the
 //               image's orientation kept
-// Numbers are stored as doubles.
+// Numbers are stored as doubles; a pixel that is no finite number (NaN,
+// infinity) is stored as the error value #NUM!.
 //
 // Texts (title, header words, sheet name) are host texts in Windows-1252;
 // they are stored as Unicode (one byte per character where Latin-1 holds
@@ -23,12 +24,14 @@
 // extended, or refused with a script error naming the file and the reason
 // when it does not load as a workbook this export can write back (not a
 // compound document, no "Workbook" stream, an older version of the format,
-// damaged) or when it holds what a save would lose (formulas, booleans,
-// error values, merged cells, defined names, charts or drawings, notes,
+// damaged) or when it holds what a save would lose (formulas other than
+// one constant, merged cells, defined names, charts or drawings, notes,
 // chart or macro sheets, protection, hyperlinks, conditional formats, data
 // validation, records of unknown kinds). An extension keeps every sheet,
-// value, cell format, number format, the date system and the palette, and
-// the document's other streams (summary information and the like); it
+// value (numbers, texts, booleans and error values; a formula that is one
+// constant and holds it as its result becomes that value), cell format,
+// number format, the date system and the palette, and the document's other
+// streams (summary information and the like); it
 // drops records that only set the view or printing (column widths, row
 // heights, windows, selections, page setup, panes) and the writer's
 // bookkeeping.
@@ -62,8 +65,9 @@
 //
 // Limits of a sheet (65536 rows, 256 columns): a profile may have at most
 // 65534 points and 255 rows, an image at most 256 columns and 65534 rows, a
-// header at most 256 words; a profile's scale must be finite; file and sheet
-// names hold no NUL character. Refusals are script errors ("<function>:
+// header at most 256 words; a title or header word at most 32767 characters
+// (a cell's limit); a profile's scale must be finite; file and sheet names
+// hold no NUL character. Refusals are script errors ("<function>:
 // <reason>") raised before the file is touched; when the file is there they
 // end in "; the file was left as it was".
 // Host failures are raised as script errors too. Nothing is written to the

@@ -304,6 +304,10 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
        "saveprofileasxls: the scale is not a finite number"},
       {[&] { return ProfileLong(small, file, "", -INFINITY, "t", "s"); },
        "saveprofileasxlslong: the scale is not a finite number"},
+      {[&] { return Image(small, file, "", std::string(32768, 't'), "s"); },
+       "saveimageasxls: the title is longer than 32767 characters"},
+      {[&] { return Profile(small, file, "x " + std::string(32768, 'w'), 1.0f); },
+       "saveprofileasxls: a header word is longer than 32767 characters"},
   };
   for (const Case& c : cases) {
     standin::CallResult r = c.call();
@@ -324,6 +328,13 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
   ExcelFile book(file.c_str());
   EXPECT_EQ(book.GetWorksheet("Full")->GetTotalCols(), 256u);
   EXPECT_EQ(text_at(book.GetWorksheet("Full"), 1, 255), "w255");
+
+  // Texts of the longest a cell holds are written whole.
+  const std::string longest(32767, '\xE9');
+  ASSERT_TRUE(Image(small, file, "a " + longest, longest, "Long").script_errors.empty());
+  ExcelFile again(file.c_str());
+  EXPECT_EQ(text_at(again.GetWorksheet("Long"), 0, 0), longest);
+  EXPECT_EQ(text_at(again.GetWorksheet("Long"), 1, 1), longest);
 }
 
 TEST_F(Export, SheetNamesAreOnesEveryReaderKeeps) {
