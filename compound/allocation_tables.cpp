@@ -19,6 +19,15 @@ uint64_t blocks_for(uint64_t bytes, uint64_t block) {
   return bytes / block + (bytes % block ? 1 : 0);
 }
 
+// Small blocks that lie in a mini stream of the root's recorded size. Some
+// writers record the size up to the end of the last stream's data, short of
+// the end of its last small block, and other readers take such files; that
+// partial block counts. The bytes of every stream must still lie within the
+// recorded size (checked where they are read).
+uint64_t mini_stream_blocks(uint64_t root_size) {
+  return blocks_for(root_size, kSmallBlock);
+}
+
 void decode_table_block(const unsigned char* block, std::vector<uint32_t>& table, uint64_t base) {
   for (uint64_t j = 0; j < kEntriesPerTableBlock; ++j)
     ByteCodec::Get(block, table[base + j], 4 * j);
@@ -202,7 +211,7 @@ int CompoundDocument::FollowChain(uint32_t start, std::vector<uint32_t>& chain, 
   const std::vector<uint32_t>& table = big ? big_table_ : small_table_;
   uint64_t limit = table.size();
   if (!big)
-    limit = std::min<uint64_t>(limit, entries_.empty() ? 0 : entries_[0]->size / kSmallBlock);
+    limit = std::min<uint64_t>(limit, entries_.empty() ? 0 : mini_stream_blocks(entries_[0]->size));
   uint32_t current = start;
   while (current != kEndOfChain) {
     if (current >= limit || chain.size() >= limit) return kDamaged;
@@ -529,7 +538,8 @@ int CompoundDocument::CheckLayout() {
   for (uint64_t i = small_used; i < small_table_.size(); ++i)
     if (small_table_[i] != kFreeBlock) foreign = true;
   if (uint64_t{root.size} < small_used * kSmallBlock) foreign = true;
-  const uint64_t small_limit = std::min<uint64_t>(small_table_.size(), root.size / kSmallBlock);
+  const uint64_t small_limit =
+      std::min<uint64_t>(small_table_.size(), mini_stream_blocks(root.size));
   std::vector<uint8_t> small_owned(small_limit, 0);
   for (size_t i = 1; i < entries_.size() && !foreign && !damaged; ++i) {
     const DirectoryEntry& e = *entries_[i];

@@ -94,6 +94,12 @@ const Damage kDamages[] = {
      true, "S\\Small"},
     {"root size beyond mini stream",
      [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 0x7FFFFFFF); }, true, "S\\Small"},
+    // Small's 100 bytes lie in small blocks 0 and 1; a mini stream may stop
+    // short of block 1's end, not of the stream's last byte or before block 1.
+    {"root size cuts a small stream's last byte",
+     [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 99); }, true, "S\\Small"},
+    {"root size ends before a small stream's last block",
+     [](Bytes& b) { put_u32(b, entry_offset(0) + 120, 64); }, true, "S\\Small"},
     {"two streams share blocks",
      [](Bytes& b) {
        put_u32(b, entry_offset(3) + 116, 2);
@@ -147,4 +153,19 @@ TEST(DamagedFiles, UndamagedBaseOpensAndReads) {
   EXPECT_EQ(data, std::vector<char>(100, 's'));
   compound_test::Layout layout;
   EXPECT_EQ(compound_test::check_layout(base_file(), layout), "");
+}
+
+// Some writers record the mini stream up to the end of the last stream's
+// data: such a file is read, though not changed in place.
+TEST(DamagedFiles, MiniStreamShortOfItsLastBlockIsRead) {
+  Bytes bytes = compound_test::read_file_bytes(base_file());
+  put_u32(bytes, entry_offset(0) + 120, 100);
+  const std::string path = compound_test::scratch_path("short-mini.cdf");
+  compound_test::write_file_bytes(path, bytes);
+  CompoundDocument doc;
+  ASSERT_TRUE(doc.Open(path.c_str()));
+  std::vector<char> data;
+  ASSERT_EQ(doc.ReadStream("S\\Small", data), kSuccess);
+  EXPECT_EQ(data, std::vector<char>(100, 's'));
+  EXPECT_EQ(doc.WriteStream("Big", "x", 1), kLayoutNotChangeable);
 }

@@ -97,6 +97,39 @@ TEST(Interop, StreamsBeyondOneHundredNineTableBlocksUseExtensionBlocks) {
   expect_readers_agree(file);
 }
 
+// Some writers record the mini stream's size up to the end of the last small
+// stream's data, short of its last small block: the other readers take such
+// a file, and so does this one.
+TEST(Interop, MiniStreamShortOfItsLastSmallBlockIsRead) {
+  REQUIRE_TOOLS("olefile", "gsf");
+  const std::string file = compound_test::scratch_path("short-mini.cdf");
+  compound_test::Layout layout;
+  layout.streams["\\Big"] = pattern(5000);
+  layout.streams["\\S\\Small"] = pattern(100);
+  layout.storages.insert("\\S");
+  {
+    CompoundDocument doc;
+    ASSERT_TRUE(doc.Create(file.c_str()));
+    ASSERT_EQ(doc.MakeDirectory("S"), kSuccess);
+    for (const auto& s : layout.streams) {
+      ASSERT_EQ(doc.MakeStream(s.first.c_str()), kSuccess);
+      ASSERT_EQ(doc.WriteStream(s.first.c_str(), s.second, s.second.size()), kSuccess);
+    }
+  }
+  auto bytes = compound_test::read_file_bytes(file);
+  const uint64_t root = (uint64_t{compound_test::u32(bytes, 48)} + 1) * 512;
+  ASSERT_EQ(compound_test::u32(bytes, root + 120), 128u);
+  compound_test::put_u32(bytes, root + 120, 100);
+  compound_test::write_file_bytes(file, bytes);
+
+  const std::string manifest = compound_test::scratch_path("short-mini-manifest.txt");
+  write_manifest(manifest, layout);
+  std::string output;
+  EXPECT_EQ(compound_test::run_tool("check '" + file + "' '" + manifest + "'", output), 0)
+      << output;
+  expect_document_matches_manifest(file, manifest);
+}
+
 TEST(Interop, WorkbookWrittenByXlwtReadsBack) {
   REQUIRE_TOOLS("olefile", "xlwt");
   const std::string file = compound_test::scratch_path("xlwt.xls");
