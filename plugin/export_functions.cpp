@@ -102,12 +102,18 @@ void check_limits(const Request& r, uint64_t width, uint64_t height,
   }
   if (words.size() > kMaxCols) refuse_argument(r, "the header has more than 256 words");
   if (!std::isfinite(r.scale)) refuse_argument(r, "the scale is not a finite number");
-  // A longer text would be cut on writing or by the reader.
+  // A longer text would be cut on writing or by the reader, and a cell's
+  // text ends at a NUL.
   if (r.title.size() > kMaxCellText)
     throw std::length_error("the title is longer than 32767 characters" + left_alone(r));
-  for (const std::string& w : words)
+  if (r.title.find('\0') != std::string::npos)
+    throw std::invalid_argument("the title contains a NUL character" + left_alone(r));
+  for (const std::string& w : words) {
     if (w.size() > kMaxCellText)
       throw std::length_error("a header word is longer than 32767 characters" + left_alone(r));
+    if (w.find('\0') != std::string::npos)
+      throw std::invalid_argument("a header word contains a NUL character" + left_alone(r));
+  }
 }
 
 // Names spreadsheet programs keep as they are: others rename such a sheet

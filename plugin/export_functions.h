@@ -66,8 +66,8 @@
 // Limits of a sheet (65536 rows, 256 columns): a profile may have at most
 // 65534 points and 255 rows, an image at most 256 columns and 65534 rows, a
 // header at most 256 words; a title or header word at most 32767 characters
-// (a cell's limit); a profile's scale must be finite; file and sheet names
-// hold no NUL character. Refusals are script errors ("<function>:
+// (a cell's limit); a profile's scale must be finite; file and sheet names,
+// title and header words hold no NUL character. Refusals are script errors ("<function>:
 // <reason>") raised before the file is touched; when the file is there they
 // end in "; the file was left as it was".
 // Host failures are raised as script errors too. Nothing is written to the

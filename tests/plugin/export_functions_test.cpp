@@ -308,6 +308,10 @@ TEST_F(Export, WhatDoesNotFitIsRefusedAndTheFileLeftAlone) {
        "saveimageasxls: the title is longer than 32767 characters"},
       {[&] { return Profile(small, file, "x " + std::string(32768, 'w'), 1.0f); },
        "saveprofileasxls: a header word is longer than 32767 characters"},
+      {[&] { return ProfileLong(small, file, "", 1.0f, std::string("a\0b", 3), "s"); },
+       "saveprofileasxlslong: the title contains a NUL character"},
+      {[&] { return Profile(small, file, std::string("x a\0b", 5), 1.0f); },
+       "saveprofileasxls: a header word contains a NUL character"},
   };
   for (const Case& c : cases) {
     standin::CallResult r = c.call();
