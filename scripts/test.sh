@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, builds everything and runs
-# every test.
+# every test. KELPO_WERROR=ON in the environment (as CI sets it) builds with
+# warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -19,6 +20,6 @@ test_packages="
 
 # shellcheck disable=SC2086  # one word per package
 install_packages $test_packages
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPO_WERROR="${KELPO_WERROR:-OFF}" >/dev/null
 cmake --build build -j "$(nproc)"
 ctest --test-dir build --output-on-failure -j "$(nproc)"

@@ -20,6 +20,10 @@
 // --dump writes DIR/problems.txt and DIR/finder.txt for peakfit_quality.py,
 // which refits the problems with scipy's bounded trust-region fitter as a
 // second, independent check.  --quick runs a few small profiles (CI).
+//
+// With the default seed the program fails (exit status 1, a FAILED line)
+// when a fit ends further from the minimum than the README allows; timings
+// never fail it.
 #include "peaks.h"
 #include "profile_data.h"
 #include "pseudovoigt.h"
@@ -241,7 +245,9 @@ double median(std::vector<double> v) {
   return v.size() % 2 ? v[h] : 0.5 * (v[h - 1] + v[h]);
 }
 
-void quality(unsigned seed, int profiles, int only, bool quick, const std::string& dir) {
+// Prints the fits' figures; returns every fit's residual / minimum.
+std::vector<double> quality(unsigned seed, int profiles, int only, bool quick,
+                            const std::string& dir) {
   std::FILE* problems = dir.empty() ? nullptr : std::fopen((dir + "/problems.txt").c_str(), "w");
   std::FILE* finder = dir.empty() ? nullptr : std::fopen((dir + "/finder.txt").c_str(), "w");
   std::mt19937 rng(seed);
@@ -321,6 +327,22 @@ void quality(unsigned seed, int profiles, int only, bool quick, const std::strin
   }
   std::printf("fits failed: %d, at the iteration limit: %d; weights outside [0, 1]: %d of %d\n",
               failed, at_limit, outside, weights);
+  return all;
+}
+
+// The README's bound for these profiles: a fit ends at most 2.2 times the
+// minimum (its shares within 1 % and its median describe 1,600 fits and
+// bound no smaller sample).  Returns false, with a FAILED line, when a fit
+// ends further off.
+bool meets_readme(const std::vector<double>& ratios) {
+  if (ratios.empty()) return true;
+  const double worst = *std::max_element(ratios.begin(), ratios.end());
+  if (worst > 2.2) {
+    std::printf("FAILED: a fit ended %.4f times the minimum, above the README's 2.2\n", worst);
+    return false;
+  }
+  std::printf("The README's bound holds: worst fit %.4f times the minimum, at most 2.2\n", worst);
+  return true;
 }
 
 void timing(unsigned seed, bool quick) {
@@ -362,7 +384,8 @@ void timing(unsigned seed, bool quick) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  unsigned seed = 20261207;
+  const unsigned readme_seed = 20261207;
+  unsigned seed = readme_seed;
   int profiles = 40;
   bool quick = false;
   int only = -1;
@@ -388,7 +411,9 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("profiles of seed %u:\n", seed);
-  quality(seed, profiles, only, quick, dir);
+  const std::vector<double> ratios = quality(seed, profiles, only, quick, dir);
   if (only < 0) timing(seed + 1, quick);
-  return 0;
+  // The README's figures come from the default seed's profiles.
+  if (seed != readme_seed || only >= 0) return 0;
+  return meets_readme(ratios) ? 0 : 1;
 }

@@ -5,7 +5,8 @@
 # failures. Exits non-zero when any target finds a crash, a leak, a hang or
 # a failed check; the input that did it is left in
 # build-fuzz/artifacts/<target>/ (add it to tests/fuzz/regressions/<target>/
-# once mended).
+# once mended). KELPO_WERROR=ON in the environment (as CI sets it) builds
+# with warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 . scripts/packages.sh
@@ -16,7 +17,7 @@ targets=(compound_reader_fuzz compound_changes_fuzz workbook_roundtrip_fuzz scri
 build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPO_FUZZ=ON \
-  -DKELPO_SANITIZE=ON -DKELPO_BENCH=OFF >/dev/null
+  -DKELPO_SANITIZE=ON -DKELPO_BENCH=OFF -DKELPO_WERROR="${KELPO_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
 # A request larger than any image could need fails as it would without the

@@ -1,5 +1,6 @@
 // The workbook on any input: load, save, load again, and the second load
-// must show the same sheets (names, sizes) and the same cell values. An
+// must show the same sheets (names, sizes) and the same cells (values of
+// every kind, formats, formatted empty cells). An
 // input that starts like a compound document is the file itself; any other
 // is taken as the "Workbook" stream of a new file, so that the fuzzer can
 // work on the records directly.
@@ -23,7 +24,8 @@ namespace {
 const unsigned char kMagic[] = {0xD0, 0xCF, 0x11, 0xE0};
 
 // Everything the round trip must keep, as text: each sheet's name in its
-// width, its size and every defined cell with its exact value.
+// width, its size and every cell with a value or a format: its format and
+// its exact value.
 std::string describe(ExcelFile& book) {
   std::ostringstream out;
   for (uint64_t s = 0; s < book.GetTotalSheets(); ++s) {
@@ -35,8 +37,11 @@ std::string describe(ExcelFile& book) {
     for (uint64_t r = 0; r < sheet->GetTotalRows(); ++r) {
       for (uint64_t c = 0; c < sheet->GetTotalCols(); ++c) {
         const ExcelCell* cell = sheet->At(r, c);
-        if (cell == nullptr || cell->Type() == ExcelCell::kUndefined) continue;
-        out << r << "," << c << " ";
+        if (cell == nullptr || (cell->Type() == ExcelCell::kUndefined && cell->Format() == 0))
+          continue;
+        out << r << "," << c << " format " << cell->Format() << " ";
+        bool flag = false;
+        uint8_t code = 0;
         if (cell->Type() == ExcelCell::kInteger || cell->Type() == ExcelCell::kDouble) {
           // A number may change between integer and double (an integer
           // beyond the RK range is stored as a double): the value counts.
@@ -48,6 +53,12 @@ std::string describe(ExcelFile& book) {
           out << "narrow " << cell->GetString();
         } else if (const char16_t* text = cell->GetWString()) {
           for (out << "wide"; *text; ++text) out << ' ' << static_cast<unsigned>(*text);
+        } else if (cell->GetBoolean(flag)) {
+          out << "boolean " << flag;
+        } else if (cell->GetError(code)) {
+          out << "error " << static_cast<unsigned>(code);
+        } else {
+          out << "empty";
         }
         out << "\n";
       }
@@ -57,8 +68,8 @@ std::string describe(ExcelFile& book) {
 }
 
 // Changes the loaded workbook a little, at places the last input bytes
-// choose: numbers and texts into the first sheet (one of them beyond the
-// sheet's size), and a new sheet.
+// choose: numbers, texts, a boolean, an error and formats into the first
+// sheet (a text beyond the sheet's size), and a new sheet.
 void edit_book(ExcelFile& book, const uint8_t* choice) {
   if (ExcelSheet* sheet = book.GetWorksheet(0)) {
     const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2),
@@ -67,6 +78,14 @@ void edit_book(ExcelFile& book, const uint8_t* choice) {
     *sheet->Cell(row + 1, col) = static_cast<int32_t>(choice[2]) << 24;
     *sheet->Cell(row, col + 1) = "added";
     *sheet->Cell(choice[2] * 97u, choice[3]) = u"wide \u00b5";
+    sheet->Cell(row + 1, col + 1)->SetBoolean(choice[2] & 1);
+    sheet->Cell(row + 2, col)->SetError(ExcelCell::kErrorCodes[choice[2] % 7]);
+    // Formats the workbook holds (a save does not check them); the first
+    // cell stays empty, formatted.
+    if (const uint64_t formats = book.globals.xfs.size()) {
+      sheet->Cell(row + 2, col + 1)->SetFormat(static_cast<uint16_t>(choice[3] % formats));
+      sheet->Cell(row, col + 1)->SetFormat(static_cast<uint16_t>(choice[2] % formats));
+    }
     if (choice[3] & 1) sheet->EraseCell(row, col);
   }
   book.AddWorksheet("Added by the fuzzer", choice[3] & 2 ? 0 : -1);
