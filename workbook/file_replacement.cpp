@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,23 @@
 
 namespace YCompoundFiles {
 namespace YExcel {
+
+SystemCalls& system_calls() {
+  static SystemCalls calls = {
+      ::fsync,
+      ::fchmod,
+      ::fchown,
+      ::fstatat,
+      ::linkat,
+      [](int from_folder, const char* from, int to_folder, const char* to, unsigned flags) {
+        return ::renameat2(from_folder, from, to_folder, to, flags);
+      },
+      ::flistxattr,
+      ::fsetxattr,
+  };
+  return calls;
+}
+
 namespace {
 
 // Links followed before a path counts as a loop (the system's own limit).
@@ -43,9 +62,22 @@ std::string base_of(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A hidden name beside the file: "." + its name, cut to fit, + suffix.
+// FNV-1a, 64 bits: the same in every process and build.
+uint64_t name_hash(const std::string& name) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  return hash;
+}
+
+// A hidden name beside the file: "." + its name + suffix. A name too long
+// for that is cut and ends in a hash of the whole, so that long names with
+// the same beginning keep names of their own.
 std::string hidden(const std::string& name, const std::string& suffix) {
-  return "." + name.substr(0, kMaxName - 1 - suffix.size()) + suffix;
+  const size_t room = kMaxName - 1 - suffix.size();
+  if (name.size() <= room) return "." + name + suffix;
+  char hash[20];
+  std::snprintf(hash, sizeof hash, "~%016llx", static_cast<unsigned long long>(name_hash(name)));
+  return "." + name.substr(0, room - 17) + hash + suffix;
 }
 
 // The same beside a shown path, for messages.
@@ -75,9 +107,64 @@ mode_t process_umask() {
   return 022;
 }
 
-void flush_folder(int folder) {
-  Descriptor readable(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (readable.IsOpen()) fsync(readable.Get());
+// The folder opened for reading, from a descriptor that may only name it.
+int readable_folder(int folder) {
+  return openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// 0, or why the folder could not be flushed.
+int flush_folder(int folder) {
+  Descriptor readable(readable_folder(folder));
+  if (!readable.IsOpen()) return errno;
+  return system_calls().fsync(readable.Get()) == 0 ? 0 : errno;
+}
+
+// The errors of a file system (or kernel) without renameat2's flags.
+bool unsupported(int error) {
+  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Whether a link lying in the folder may be followed, as the kernel
+// decides with fs.protected_symlinks=1: in a sticky folder everyone may
+// write, only a link of the follower's own or of the folder's owner.
+bool may_follow(int folder, const struct stat& link) {
+  struct stat info;
+  if (fstat(folder, &info) != 0) return false;
+  const bool open_sticky = (info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH);
+  return !open_sticky || link.st_uid == geteuid() || link.st_uid == info.st_uid;
+}
+
+// Links a file made unnamed (O_TMPFILE) in at the name; errno as linkat's.
+int link_unnamed(int fd, int folder, const char* name) {
+  const std::string own = "/proc/self/fd/" + std::to_string(fd);
+  const int linked = system_calls().linkat(AT_FDCWD, own.c_str(), folder, name, AT_SYMLINK_FOLLOW);
+  // Without /proc: the privileged form.
+  if (linked != 0 && errno == ENOENT)
+    return system_calls().linkat(fd, "", folder, name, AT_EMPTY_PATH);
+  return linked;
+}
+
+// The permission bits of a file made with mode 0666 under a default
+// access list: those of its owner, mask (or group) and other entries.
+// False when the list cannot be read as one.
+bool mode_under(const std::vector<char>& list, mode_t& mode) {
+  // A version (2), then entries of a tag, permissions and an id.
+  constexpr size_t kHeader = 4, kEntry = 8;
+  if (list.size() < kHeader || (list.size() - kHeader) % kEntry != 0) return false;
+  int owner = -1, group = -1, mask = -1, other = -1;
+  for (size_t at = kHeader; at < list.size(); at += kEntry) {
+    const int tag = static_cast<unsigned char>(list[at]) | static_cast<unsigned char>(list[at + 1])
+                                                               << 8;
+    const int rights = static_cast<unsigned char>(list[at + 2]) & 7;
+    if (tag == 0x01) owner = rights;
+    if (tag == 0x04) group = rights;
+    if (tag == 0x10) mask = rights;
+    if (tag == 0x20) other = rights;
+  }
+  if (owner < 0 || group < 0 || other < 0) return false;
+  mode =
+      static_cast<mode_t>((owner & 6) << 6 | ((mask >= 0 ? mask : group) & 6) << 3 | (other & 6));
+  return true;
 }
 
 // The bytes a query of unknown size gives (query(nullptr, 0) tells the
@@ -130,7 +217,7 @@ void Descriptor::Reset(int fd) {
 bool FileTarget::Find(const std::string& path) {
   folder_.Reset();
   file_.Reset();
-  exists_ = false;
+  exists_ = replaced_ = false;
   write_refusal_ = open_error_ = 0;
   problem_.clear();
   if (path.empty()) {
@@ -146,13 +233,31 @@ bool FileTarget::Find(const std::string& path) {
   folder_.Reset(open(folder_of(path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!folder_.IsOpen()) return fail("cannot reach the folder \"" + folder_of(path) + "\"");
   name_ = base_of(path);
+  linked_ = false;
   for (int hops = 0;; ++hops) {
     struct stat info;
-    if (fstatat(folder_.Get(), name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISLNK(info.st_mode))
+    if (system_calls().fstatat(folder_.Get(), name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return fail("cannot examine \"" + shown_ + "\"");
+      // Nothing is made through a link: where it leads is not the user's
+      // choice alone.
+      if (linked_) {
+        problem_ = "the link \"" + path + "\" leads to \"" + shown_ +
+                   "\", which does not exist; no file is made through a link";
+        folder_.Reset();
+        return false;
+      }
       break;
+    }
+    if (!S_ISLNK(info.st_mode)) break;
     errno = ELOOP;
     if (hops == kMaxLinks) return fail("cannot follow the link \"" + path + "\"");
+    if (!may_follow(folder_.Get(), info)) {
+      problem_ = "the link \"" + shown_ +
+                 "\" belongs to another user, in a sticky folder everyone may write: it is not "
+                 "followed";
+      folder_.Reset();
+      return false;
+    }
     std::vector<char> link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4095) + 1);
     const ssize_t n = readlinkat(folder_.Get(), name_.c_str(), link.data(), link.size());
     if (n <= 0) {
@@ -166,8 +271,10 @@ bool FileTarget::Find(const std::string& path) {
     if (next < 0) return fail("cannot follow the link \"" + path + "\"");
     folder_.Reset(next);
     name_ = base_of(to);
+    linked_ = true;
     shown_ =
         (to[0] == '/' || shown_.find('/') == std::string::npos) ? to : folder_of(shown_) + "/" + to;
+    if (name_.empty() || name_ == "." || name_ == "..") break;
   }
   if (name_.empty() || name_ == "." || name_ == "..") {
     problem_ = "\"" + shown_ + "\" names a folder, not a file";
@@ -175,6 +282,17 @@ bool FileTarget::Find(const std::string& path) {
     return false;
   }
   return true;
+}
+
+std::string FileTarget::ReplaceRefusal() const {
+  struct stat folder;
+  if (!exists_ || geteuid() == 0 || info_.st_uid == geteuid() ||
+      fstat(folder_.Get(), &folder) != 0 || !(folder.st_mode & S_ISVTX) ||
+      folder.st_uid == geteuid())
+    return "";
+  return "\"" + shown_ +
+         "\" belongs to another user, in a folder with the sticky bit where only a file's owner "
+         "may replace it";
 }
 
 bool FileTarget::OpenFile() {
@@ -186,7 +304,7 @@ bool FileTarget::OpenFile() {
     return false;
   }
   const char* name = name_.c_str();
-  if (fstatat(folder_.Get(), name, &info_, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (system_calls().fstatat(folder_.Get(), name, &info_, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) return true;
     problem_ = "cannot examine \"" + shown_ + "\": " + std::strerror(errno);
     return false;
@@ -236,7 +354,8 @@ bool FileReplacement::Fail(const std::string& what, int error) {
 // system: nobody else can add, replace or rename a name inside it, so the
 // new file's name there cannot be turned into a link before the rename. A
 // file put at the folder's name cannot take its place (rename refuses to
-// put a file over a folder).
+// put a file over a folder). It is held locked while in use, so that no
+// sweep of leftovers (RemoveLeftovers) takes it.
 bool FileReplacement::MakePrivate() {
   const std::string cannot =
       "cannot create a file in the folder \"" + folder_of(target_.Shown()) + "\"";
@@ -246,19 +365,22 @@ bool FileReplacement::MakePrivate() {
       if (errno == EEXIST) continue;
       return Fail(cannot, errno);
     }
-    private_name_ = name;
-    private_.Reset(
+    Descriptor made(
         openat(target_.Folder(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info;
+    struct stat info, named;
     // Another folder put at the name meanwhile is not the user's; an umask
     // that takes the user's own rights is undone.
-    if (!private_.IsOpen() || fstat(private_.Get(), &info) != 0 || info.st_uid != geteuid() ||
+    if (!made.IsOpen() || fstat(made.Get(), &info) != 0 || info.st_uid != geteuid() ||
         (info.st_mode & 077) != 0 ||
-        ((info.st_mode & 0700) != 0700 && fchmod(private_.Get(), 0700) != 0)) {
-      private_.Reset();
-      private_name_.clear();
+        ((info.st_mode & 0700) != 0700 && fchmod(made.Get(), 0700) != 0))
       return Fail(cannot, EEXIST);
-    }
+    // A sweep that took it first has removed it, or is about to.
+    if (flock(made.Get(), LOCK_EX | LOCK_NB) != 0 ||
+        system_calls().fstatat(target_.Folder(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !same_file(info, named))
+      continue;
+    private_.Reset(made.Take());
+    private_name_ = name;
     return true;
   }
   return Fail(cannot, EEXIST);
@@ -298,6 +420,12 @@ bool FileReplacement::Begin() {
     // folder's permission.
     if (target_.WriteRefusal() != 0)
       return Fail("\"" + shown + "\" may not be written", target_.WriteRefusal());
+    problem_ = target_.ReplaceRefusal();
+    if (!problem_.empty()) return false;
+  } else if (target_.linked_) {
+    problem_ =
+        "\"" + shown + "\", where a link leads, does not exist; no file is made through a link";
+    return false;
   }
   if (kind_ == NewFile::kUnnamedWherePossible) {
     // Mode 0666, as any new file, the umask or the folder's default access
@@ -318,13 +446,38 @@ bool FileReplacement::Begin() {
   return true;
 }
 
+// A new file made named gets what an unnamed one gets from its folder: the
+// default access list as its own, masked by mode 0666, else the umask.
+bool FileReplacement::TakeDefaultAccessList() {
+  const int fd = new_file_.Get();
+  std::vector<char> list;
+  Descriptor folder(readable_folder(target_.Folder()));
+  const bool listed = folder.IsOpen() &&
+                      query_bytes(
+                          [&](char* b, size_t n) {
+                            return fgetxattr(folder.Get(), "system.posix_acl_default", b, n);
+                          },
+                          list) &&
+                      !list.empty();
+  mode_t mode = 0666 & ~process_umask();
+  if (listed) {
+    if (!mode_under(list, mode))
+      return Fail("cannot read the default access list of the folder", EINVAL);
+    if (system_calls().fsetxattr(fd, "system.posix_acl_access", list.data(), list.size(), 0) != 0)
+      return Fail("cannot give the new file the folder's default access list", errno);
+  }
+  if (system_calls().fchmod(fd, mode) != 0)
+    return Fail("cannot set the permissions of the new file", errno);
+  return true;
+}
+
 bool FileReplacement::Commit() {
   if (!new_file_.IsOpen()) {
     if (problem_.empty()) problem_ = "nothing to commit";
     return false;
   }
+  SystemCalls& sys = system_calls();
   const int fd = new_file_.Get();
-  const int folder = target_.Folder();
   const std::string& shown = target_.Shown();
   const bool named = private_.IsOpen();
   if (target_.Exists()) {
@@ -333,59 +486,113 @@ bool FileReplacement::Commit() {
     // The owner is kept where the user may give it (as the superuser, or
     // the same owner); an owner or group that cannot be kept is no reason
     // to keep the old content.
-    if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-      const int kept_group = fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-      static_cast<void>(kept_group);
-    }
+    const bool both = sys.fchown(fd, old.st_uid, old.st_gid) == 0;
+    const bool owner_kept = both || old.st_uid == geteuid();
+    const bool group_kept = both || sys.fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
     // The mode comes last: with an access list carried, it sets the list's
-    // mask to the old group bits, as the old file had it.
+    // mask to the group bits, as the old file had it (or to nothing).
     if (!CarryAttributes()) return false;
-    if (fchmod(fd, old.st_mode & 07777) != 0)
-      return Fail("cannot set the permissions of the new file", errno);
-  } else if (named && fchmod(fd, 0666 & ~process_umask()) != 0) {
-    return Fail("cannot set the permissions of the new file", errno);
-  }
-  if (fsync(fd) != 0) return Fail("cannot write the new file to disk", errno);
-
-  // The name still holds the file that was read (or still nothing).
-  struct stat now;
-  const bool held = fstatat(folder, target_.Name().c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0;
-  if (held != target_.Exists() || (held && !same_file(now, target_.Info()))) {
-    problem_ = "\"" + shown + "\" was replaced by another program during the save";
-    RemovePrivate();
+    // Nobody gains a right: the group's bits go only to the same group,
+    // the set-ID bits only to the same owner (and group).
+    mode_t mode = old.st_mode & 0777;
+    if (!group_kept) mode &= ~static_cast<mode_t>(070);
+    if (owner_kept) mode |= old.st_mode & S_ISUID;
+    if (owner_kept && group_kept) mode |= old.st_mode & S_ISGID;
+    if (sys.fchmod(fd, mode) != 0) return Fail("cannot set the permissions of the new file", errno);
+  } else if (named && !TakeDefaultAccessList()) {
     return false;
   }
+  if (sys.fsync(fd) != 0) return Fail("cannot write the new file to disk", errno);
+
   // An unnamed file gets its name in the private folder first: rename can
   // replace a name, link cannot.
   if (!named) {
     if (!MakePrivate()) return false;
-    const std::string own = "/proc/self/fd/" + std::to_string(fd);
-    int linked = linkat(AT_FDCWD, own.c_str(), private_.Get(), kNewName, AT_SYMLINK_FOLLOW);
-    // Without /proc: the privileged form.
-    if (linked != 0 && errno == ENOENT)
-      linked = linkat(fd, "", private_.Get(), kNewName, AT_EMPTY_PATH);
-    if (linked != 0)
+    if (link_unnamed(fd, private_.Get(), kNewName) != 0)
       return Fail("cannot name the new file in the folder \"" + folder_of(shown) + "\"", errno);
   }
   struct stat mine, inside;
   if (fstat(fd, &mine) != 0 ||
-      fstatat(private_.Get(), kNewName, &inside, AT_SYMLINK_NOFOLLOW) != 0 ||
+      sys.fstatat(private_.Get(), kNewName, &inside, AT_SYMLINK_NOFOLLOW) != 0 ||
       !same_file(mine, inside)) {
     problem_ = "the new file was replaced by another program";
     RemovePrivate();
     return false;
   }
-  if (renameat(private_.Get(), kNewName, folder, target_.Name().c_str()) != 0)
-    return Fail("cannot replace \"" + shown + "\"", errno);
+  if (!Place()) return false;
+  target_.replaced_ = true;
   RemovePrivate();
-  // The rename itself reaches the disk with the folder.
-  flush_folder(folder);
+  // The replacement itself reaches the disk with the folder.
+  if (const int error = flush_folder(target_.Folder())) {
+    problem_ = "the new file is at \"" + shown +
+               "\", but its folder could not be written to disk (" + std::strerror(error) +
+               "): the change may be lost if the system stops now";
+    return false;
+  }
+  return true;
+}
+
+// The new file takes the target's name: exchanged with what is there and
+// checked, or filled in where the name is empty, in one step each; where
+// the file system has no such step, checked and then renamed.
+bool FileReplacement::Place() {
+  SystemCalls& sys = system_calls();
+  const int folder = target_.Folder(), own = private_.Get();
+  const char* name = target_.Name().c_str();
+  const std::string& shown = target_.Shown();
+  const std::string replaced = "\"" + shown + "\" was replaced by another program during the save";
+  auto refuse = [&](const std::string& why) {
+    problem_ = why;
+    RemovePrivate();
+    return false;
+  };
+  if (!target_.Exists()) {
+    if (sys.renameat2(own, kNewName, folder, name, RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return refuse(replaced);
+    if (!unsupported(errno)) return Fail("cannot replace \"" + shown + "\"", errno);
+  } else if (sys.renameat2(own, kNewName, folder, name, RENAME_EXCHANGE) == 0) {
+    struct stat out;
+    const int error = sys.fstatat(own, kNewName, &out, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+    if (error == 0 && same_file(out, target_.Info())) {
+      // The old file, now in the private folder, goes.
+      unlinkat(own, kNewName, 0);
+      return true;
+    }
+    const std::string why = error ? "cannot examine the file the save replaced at \"" + shown +
+                                        "\": " + std::strerror(error)
+                                  : replaced;
+    if (sys.renameat2(own, kNewName, folder, name, RENAME_EXCHANGE) != 0) {
+      // What came out stays where it is, named for the user to put back.
+      target_.replaced_ = true;
+      const std::string kept = shown_beside(shown, private_name_) + "/" + kNewName;
+      private_.Reset();
+      problem_ = why + "; it could not be put back (" + std::strerror(errno) + ") and is at \"" +
+                 kept + "\"";
+      return false;
+    }
+    return refuse(why);
+  } else if (errno == ENOENT) {
+    return refuse(replaced);  // removed meanwhile
+  } else if (!unsupported(errno)) {
+    return Fail("cannot replace \"" + shown + "\"", errno);
+  }
+  // Without the one-step forms: a check, then the rename.
+  struct stat now;
+  bool held = true;
+  if (sys.fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return Fail("cannot examine \"" + shown + "\"", errno);
+    held = false;
+  }
+  if (held != target_.Exists() || (held && !same_file(now, target_.Info())))
+    return refuse(replaced);
+  if (sys.renameat2(own, kNewName, folder, name, 0) != 0)
+    return Fail("cannot replace \"" + shown + "\"", errno);
   return true;
 }
 
 void RemoveLeftovers(const FileTarget& target) {
   if (target.Folder() < 0) return;
-  Descriptor listed(openat(target.Folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor listed(readable_folder(target.Folder()));
   DIR* folder = listed.IsOpen() ? fdopendir(listed.Get()) : nullptr;
   if (folder == nullptr) return;
   listed.Take();
@@ -398,13 +605,30 @@ void RemoveLeftovers(const FileTarget& target) {
         name.compare(name.size() - 4, 4, ".tmp") != 0 ||
         name.find_first_not_of("0123456789abcdef", prefix.size()) != name.size() - 4)
       continue;
-    // Only a folder of the user's own, as a replacement makes it.
+    // Only a folder of the user's own, as a replacement makes it, that no
+    // replacement holds.
     Descriptor left(
         openat(target.Folder(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info;
     if (!left.IsOpen() || fstat(left.Get(), &info) != 0 || info.st_uid != geteuid() ||
-        (info.st_mode & 077) != 0)
+        (info.st_mode & 077) != 0 || flock(left.Get(), LOCK_EX | LOCK_NB) != 0)
       continue;
+    // Holding nothing but what a replacement leaves: its file, or nothing.
+    Descriptor inner(readable_folder(left.Get()));
+    DIR* content = inner.IsOpen() ? fdopendir(inner.Get()) : nullptr;
+    if (content == nullptr) continue;
+    inner.Take();
+    bool only_ours = true;
+    while (const dirent* e = readdir(content)) {
+      const std::string in = e->d_name;
+      struct stat what;
+      if (in == "." || in == "..") continue;
+      if (in != kNewName || fstatat(left.Get(), kNewName, &what, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISREG(what.st_mode))
+        only_ours = false;
+    }
+    closedir(content);
+    if (!only_ours) continue;
     unlinkat(left.Get(), kNewName, 0);
     unlinkat(target.Folder(), name.c_str(), AT_REMOVEDIR);
   }
@@ -419,7 +643,7 @@ bool FileReplacement::CarryAttributes() {
   const int old = target_.File(), fd = new_file_.Get();
   const std::string& shown = target_.Shown();
   std::vector<char> list;
-  if (!query_bytes([&](char* b, size_t n) { return flistxattr(old, b, n); }, list)) {
+  if (!query_bytes([&](char* b, size_t n) { return system_calls().flistxattr(old, b, n); }, list)) {
     // A file system without them holds none on either file.
     if (errno == ENOTSUP) return true;
     return Fail("cannot read the extended attributes of \"" + shown + "\"", errno);
@@ -436,12 +660,12 @@ bool FileReplacement::CarryAttributes() {
     if (query_bytes([&](char* b, size_t size) { return fgetxattr(fd, n, b, size); }, present) &&
         present == value)
       continue;
-    if (fsetxattr(fd, n, value.data(), value.size(), 0) != 0)
+    if (system_calls().fsetxattr(fd, n, value.data(), value.size(), 0) != 0)
       return Fail(
           "cannot give the new file the extended attribute \"" + name + "\" of \"" + shown + "\"",
           errno);
   }
-  if (!query_bytes([&](char* b, size_t n) { return flistxattr(fd, b, n); }, list))
+  if (!query_bytes([&](char* b, size_t n) { return system_calls().flistxattr(fd, b, n); }, list))
     return Fail("cannot read the extended attributes of the new file", errno);
   for (const std::string& name : names_in(list)) {
     if (std::find(names.begin(), names.end(), name) != names.end()) continue;
@@ -465,11 +689,73 @@ FileLock::~FileLock() {
 
 void FileLock::Release() {
   if (!lock_.IsOpen()) return;
-  struct stat held, named;
-  if (fstat(lock_.Get(), &held) == 0 &&
-      fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(held, named))
-    unlinkat(folder_, name_.c_str(), 0);
+  if (StillHeld()) unlinkat(folder_, name_.c_str(), 0);
   lock_.Reset();
+}
+
+bool FileLock::StillHeld() const {
+  struct stat held, named;
+  return lock_.IsOpen() && fstat(lock_.Get(), &held) == 0 &&
+         system_calls().fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+         same_file(held, named);
+}
+
+bool FileLock::Taken() const {
+  if (!lock_.IsOpen() || StillHeld()) return false;
+  struct stat named;
+  if (system_calls().fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(named.st_mode))
+    return false;  // nothing any export could hold
+  Descriptor other(
+      openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!other.IsOpen()) return errno != ENOENT && errno != ELOOP;  // cannot tell: taken
+  if (flock(other.Get(), LOCK_EX | LOCK_NB) != 0) return true;
+  flock(other.Get(), LOCK_UN);
+  return false;
+}
+
+std::string FileLock::Shown() const {
+  return shown_beside(shown_, name_);
+}
+
+// A new lock file, complete before it has its name: the file's access
+// list and the mode given to an unnamed file, which is then linked in. True
+// with no descriptor when another lock file took the name first.
+bool FileLock::Make(mode_t mode, const std::vector<char>& list, const std::string& shown,
+                    Descriptor& lock) {
+  SystemCalls& sys = system_calls();
+  auto fail = [&](const std::string& what) {
+    problem_ = what + ": " + std::strerror(errno);
+    lock.Reset();
+    return false;
+  };
+  lock.Reset(openat(folder_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode ? 0600 : 0666));
+  const bool unnamed = lock.IsOpen();
+  if (!unnamed) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return fail("cannot create a file in the folder \"" + folder_of(shown_) + "\"");
+    // Without unnamed files: made at the name, and for a moment the
+    // maker's alone (others wait for it; see Acquire).
+    lock.Reset(openat(folder_, name_.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      mode ? 0600 : 0666));
+    if (!lock.IsOpen())
+      return errno == EEXIST ||
+             fail("cannot create a file in the folder \"" + folder_of(shown_) + "\"");
+  }
+  if (!list.empty() &&
+      sys.fsetxattr(lock.Get(), "system.posix_acl_access", list.data(), list.size(), 0) != 0)
+    return fail("cannot give " + shown + " the file's access list");
+  if (mode != 0 && sys.fchmod(lock.Get(), mode) != 0)
+    return fail("cannot set the permissions of " + shown);
+  if (unnamed && link_unnamed(lock.Get(), folder_, name_.c_str()) != 0) {
+    if (errno == EEXIST) {
+      lock.Reset();
+      return true;
+    }
+    return fail("cannot create a file in the folder \"" + folder_of(shown_) + "\"");
+  }
+  return true;
 }
 
 bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait) {
@@ -481,45 +767,59 @@ bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait)
   }
   folder_ = target.Folder();
   name_ = hidden(target.Name(), ".lock");
+  shown_ = target.Shown();
   const std::string shown = "the lock file \"" + shown_beside(target.Shown(), name_) + "\"";
   // Whoever may write the file may use its lock: each class that may write
-  // it gets read and write on the lock file, whatever the maker's umask.
+  // it gets read and write on the lock file, whatever the maker's umask,
+  // and the file's access list names those it names.
   mode_t mode = 0;
+  std::vector<char> list;
   struct stat file;
   if (fstatat(folder_, target.Name().c_str(), &file, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(file.st_mode))
+      S_ISREG(file.st_mode)) {
     mode = 0600 | (file.st_mode & 0020 ? 0060 : 0) | (file.st_mode & 0002 ? 0006 : 0);
+    const std::string path = "/proc/self/fd/" + std::to_string(folder_) + "/" + target.Name();
+    if (!query_bytes(
+            [&](char* b, size_t n) {
+              return lgetxattr(path.c_str(), "system.posix_acl_access", b, n);
+            },
+            list))
+      list.clear();
+  }
 
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   const auto start = std::chrono::steady_clock::now();
+  // A lock file this one may not open, and since when: one made without
+  // unnamed files may be its maker's alone for a moment.
+  struct stat denied {};
+  auto denied_since = start;
   for (;;) {
-    // Opened to others only as the file's mode says (below).
-    Descriptor lock(
-        openat(folder_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | kFlags, mode ? 0600 : 0666));
-    const bool made = lock.IsOpen();
-    if (!made && errno != EEXIST) {
-      problem_ = "cannot create a file in the folder \"" + folder_of(target.Shown()) +
-                 "\": " + std::strerror(errno);
-      return false;
-    }
-    if (!made) {
-      lock.Reset(openat(folder_, name_.c_str(), O_RDWR | kFlags));
-      if (!lock.IsOpen() && errno == EACCES)
-        lock.Reset(openat(folder_, name_.c_str(), O_RDONLY | kFlags));
+    Descriptor lock(openat(folder_, name_.c_str(), O_RDWR | kFlags));
+    if (!lock.IsOpen() && errno == EACCES)
+      lock.Reset(openat(folder_, name_.c_str(), O_RDONLY | kFlags));
+    if (!lock.IsOpen() && errno == ENOENT) {
+      if (!Make(mode, list, shown, lock)) return false;
+      if (!lock.IsOpen()) continue;  // another made it first
     }
     if (!lock.IsOpen()) {
       const int error = errno;
-      if (error == ENOENT) continue;  // removed meanwhile: the name is free again
-      if (error == EACCES && std::chrono::steady_clock::now() - start < kLockAccessWait) {
-        std::this_thread::sleep_for(kLockPoll);
-        continue;
-      }
       struct stat what;
-      problem_ = "cannot use " + shown + ": " +
-                 (fstatat(folder_, name_.c_str(), &what, AT_SYMLINK_NOFOLLOW) == 0 &&
-                          !S_ISREG(what.st_mode)
-                      ? not_a_file(what.st_mode)
-                      : std::strerror(error));
+      const bool there = fstatat(folder_, name_.c_str(), &what, AT_SYMLINK_NOFOLLOW) == 0;
+      if (!there && errno == ENOENT) continue;  // removed meanwhile: the name is free again
+      if (error == EACCES && there && S_ISREG(what.st_mode)) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!same_file(what, denied)) {
+          denied = what;
+          denied_since = now;
+        }
+        if (now - denied_since < kLockAccessWait) {
+          std::this_thread::sleep_for(kLockPoll);
+          continue;
+        }
+      }
+      problem_ =
+          "cannot use " + shown + ": " +
+          (there && !S_ISREG(what.st_mode) ? not_a_file(what.st_mode) : std::strerror(error));
       return false;
     }
     struct stat held;
@@ -531,7 +831,6 @@ bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait)
       problem_ = "cannot use " + shown + ": " + not_a_file(held.st_mode);
       return false;
     }
-    if (made && mode != 0) fchmod(lock.Get(), mode);
     if (flock(lock.Get(), LOCK_EX | LOCK_NB) == 0) {
       struct stat named;
       if (fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -22,6 +22,12 @@ bool WorkbookUpdate::Begin(const std::string& path, std::chrono::milliseconds wa
     lock_.Release();
     return false;
   }
+  // Refused before the work, not by the rename after it.
+  problem_ = target_.ReplaceRefusal();
+  if (!problem_.empty()) {
+    lock_.Release();
+    return false;
+  }
   return true;
 }
 
@@ -38,6 +44,15 @@ bool WorkbookUpdate::Load() {
 
 bool WorkbookUpdate::Commit() {
   problem_.clear();
+  // Someone removed the lock file and another export took a new one: it
+  // may be saving now. (Should one start after this check, or have ended
+  // before it, the replacement still refuses to save over a file this
+  // update did not load.)
+  if (lock_.Taken()) {
+    problem_ = "its lock file \"" + lock_.Shown() +
+               "\" was removed during the export and another export holds a new one";
+    return false;
+  }
   if (book_.SaveAs(target_, kind_)) return true;
   problem_ = book_.Problem();
   return false;

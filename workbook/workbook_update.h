@@ -40,8 +40,12 @@ class WorkbookUpdate {
   // when there is nothing at the name.
   bool Load();
   ExcelFile& Book() { return book_; }
-  // Saves the workbook into the file found by Begin.
+  // Saves the workbook into the file found by Begin; refused when the
+  // lock file was removed meanwhile and another export holds a new one.
   bool Commit();
+  // Whether the name holds the new file, even where Commit then failed (a
+  // folder that could not be written to disk).
+  bool Replaced() const { return target_.Replaced(); }
   const std::string& Problem() const { return problem_; }
 
  private:

@@ -261,6 +261,8 @@ TEST_F(FileReplacementTest, AccessListsAndExtendedAttributesSurviveASaveOrRefuse
 TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
   const std::string path = folder_ + "/shared.xls", link = folder_ + "/link.xls";
   ASSERT_EQ(symlink("shared.xls", link.c_str()), 0);
+  // One sheet to begin with: no file is made through a link.
+  write_sample(path, 1);
   auto worker = [&](const std::string& via, char tag) {
     for (int i = 0; i < 15; ++i) {
       WorkbookUpdate update;
