@@ -248,9 +248,10 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   // sheet its user had active, which the workbook follows.
   if (!existed) book.SetActiveSheet(0);
   write_cells(r, sheet, words, lock.data(), width, height);
+  // Only a folder that could not be flushed leaves the new file in place.
   if (!update.Commit())
     refuse(r, "cannot write the workbook \"" + r.file + "\": " + update.Problem() +
-                  (existed ? "; the file was left as it was" : ""));
+                  (existed && !update.Replaced() ? "; the file was left as it was" : ""));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -23,6 +24,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -456,6 +458,417 @@ TEST_F(FileReplacementTest, ExportsKilledMidSaveLeaveNoFilesBehind) {
   }
   EXPECT_EQ(add_sheet(book, "after", NewFile::kUnnamedWherePossible), kSaved);
   EXPECT_EQ(other_files(folder_, {"killed.xls"}), std::vector<std::string>());
+}
+
+}  // namespace
+}  // namespace YExcel
+}  // namespace YCompoundFiles
+
+namespace YCompoundFiles {
+namespace YExcel {
+namespace {
+
+// Another user's ids, neither the superuser's nor the unprivileged child's.
+constexpr uid_t kOther = 47011;
+
+// The system-call table as it was, put back at the end of the scope.
+class CallsRestored {
+ public:
+  ~CallsRestored() { system_calls() = saved_; }
+
+ private:
+  SystemCalls saved_ = system_calls();
+};
+
+// Calls of the kind made to fail succeed this many times, then fail.
+int g_budget = 0;
+int g_error = EIO;
+bool spent() {
+  if (g_budget-- > 0) return false;
+  errno = g_error;
+  return true;
+}
+
+// Adds a sheet to the workbook at path; the problem, or "" when saved.
+std::string update_problem(const std::string& path, NewFile kind = NewFile::kUnnamedWherePossible) {
+  WorkbookUpdate update(kind);
+  if (!update.Begin(path, std::chrono::seconds(1)) || !update.Load()) return update.Problem();
+  update.Book().AddWorksheet("added", 0);
+  return update.Commit() ? "" : update.Problem();
+}
+
+// Every call the replacement makes, failed in turn: the workbook stays as
+// it was, the message says which step failed, nothing is left beside it.
+TEST_F(FileReplacementTest, EachFailingSystemCallRefusesAndKeepsTheOldFile) {
+  const std::string path = folder_ + "/faults.xls";
+  write_sample(path, 8);
+  ASSERT_EQ(chmod(path.c_str(), 0664), 0);
+  if (setxattr(path.c_str(), "user.origin", "camera 1", 8, 0) != 0)
+    GTEST_SKIP() << "no extended attributes here: " << std::strerror(errno);
+  const std::string before = contents(path);
+  struct Case {
+    void (*fail)(SystemCalls&);
+    int budget;
+    NewFile kind;
+    std::string message;
+  };
+  const Case cases[] = {
+      {[](SystemCalls& c) {
+         c.fchmod = [](int f, mode_t m) { return spent() ? -1 : ::fchmod(f, m); };
+       },
+       0, NewFile::kUnnamedWherePossible, "cannot set the permissions of the lock file"},
+      {[](SystemCalls& c) {
+         c.fchmod = [](int f, mode_t m) { return spent() ? -1 : ::fchmod(f, m); };
+       },
+       1, NewFile::kNamed, "cannot set the permissions of the new file: Input/output error"},
+      {[](SystemCalls& c) {
+         c.fsetxattr = [](int f, const char* n, const void* v, size_t s, int l) {
+           return spent() ? -1 : ::fsetxattr(f, n, v, s, l);
+         };
+       },
+       0, NewFile::kUnnamedWherePossible, "cannot give the new file the extended attribute"},
+      {[](SystemCalls& c) {
+         c.flistxattr = [](int f, char* l, size_t s) {
+           return spent() ? -1 : ::flistxattr(f, l, s);
+         };
+       },
+       0, NewFile::kNamed, "cannot read the extended attributes of \"" + path + "\""},
+      {[](SystemCalls& c) { c.fsync = [](int f) { return spent() ? -1 : ::fsync(f); }; }, 0,
+       NewFile::kUnnamedWherePossible, "cannot write the new file to disk: Input/output error"},
+      {[](SystemCalls& c) {
+         c.linkat = [](int a, const char* b, int d, const char* e, int f) {
+           return spent() ? -1 : ::linkat(a, b, d, e, f);
+         };
+       },
+       1, NewFile::kUnnamedWherePossible, "cannot name the new file in the folder"},
+      {[](SystemCalls& c) {
+         c.linkat = [](int a, const char* b, int d, const char* e, int f) {
+           return spent() ? -1 : ::linkat(a, b, d, e, f);
+         };
+       },
+       0, NewFile::kNamed, "cannot create a file in the folder"},
+      {[](SystemCalls& c) {
+         c.renameat2 = [](int a, const char* b, int d, const char* e, unsigned f) {
+           return spent() ? -1 : ::renameat2(a, b, d, e, f);
+         };
+       },
+       0, NewFile::kNamed, "cannot replace \"" + path + "\": Input/output error"},
+  };
+  for (const Case& c : cases) {
+    CallsRestored restored;
+    c.fail(system_calls());
+    g_budget = c.budget;
+    const std::string problem = update_problem(path, c.kind);
+    EXPECT_NE(problem.find(c.message), std::string::npos) << problem;
+    EXPECT_TRUE(contents(path) == before) << c.message;
+    EXPECT_EQ(other_files(folder_, {"faults.xls"}), std::vector<std::string>()) << c.message;
+  }
+}
+
+// The replacement and its check are one step: another program's save made
+// just before it (held there by the table) is kept and the export refused,
+// also where the name was empty; an I/O error of the check is that error.
+// Without the one-step forms the check comes just before the rename.
+TEST_F(FileReplacementTest, ASaveMadeJustBeforeTheReplacementIsKept) {
+  static std::string path, other;
+  path = folder_ + "/raced.xls";
+  other = folder_ + "/other.xls";
+  write_sample(path, 9);
+  CallsRestored restored;
+  const SystemCalls original = system_calls();
+  SystemCalls& calls = system_calls();
+  // Another program saves the moment before the first replacement.
+  calls.renameat2 = [](int a, const char* b, int d, const char* e, unsigned f) {
+    if (g_budget-- == 0) {
+      write_sample(other, 10);
+      if (rename(other.c_str(), path.c_str()) != 0) return -1;
+    }
+    return ::renameat2(a, b, d, e, f);
+  };
+  for (const bool existed : {true, false}) {
+    if (!existed) {
+      ASSERT_EQ(unlink(path.c_str()), 0);
+    }
+    g_budget = 0;
+    EXPECT_EQ(update_problem(path),
+              "\"" + path + "\" was replaced by another program during the save");
+    EXPECT_EQ(ExcelFile(path.c_str()).GetWorksheet("added"), nullptr);
+    EXPECT_EQ(other_files(folder_, {"raced.xls"}), std::vector<std::string>());
+  }
+  const std::string before = contents(path);
+  calls = original;
+  calls.fstatat = [](int a, const char* b, struct stat* c, int d) {
+    return std::strcmp(b, "new") == 0 && spent() ? -1 : ::fstatat(a, b, c, d);
+  };
+  g_budget = 1;  // the check after the exchange
+  EXPECT_EQ(update_problem(path),
+            "cannot examine the file the save replaced at \"" + path + "\": Input/output error");
+  EXPECT_TRUE(contents(path) == before);
+
+  calls = original;
+  calls.renameat2 = [](int a, const char* b, int d, const char* e, unsigned f) {
+    if (f == 0) return ::renameat2(a, b, d, e, f);
+    errno = EINVAL;
+    return -1;
+  };
+  EXPECT_EQ(update_problem(path), "");
+  EXPECT_NE(ExcelFile(path.c_str()).GetWorksheet("added"), nullptr);
+  EXPECT_EQ(other_files(folder_, {"raced.xls"}), std::vector<std::string>());
+}
+
+// A folder that cannot be flushed after the replacement: the new file is
+// in place, and the update says so rather than that nothing changed.
+TEST_F(FileReplacementTest, AFolderThatCannotBeFlushedIsReportedWithTheNewFileInPlace) {
+  const std::string path = folder_ + "/flushed.xls";
+  write_sample(path, 11);
+  CallsRestored restored;
+  system_calls().fsync = [](int fd) {
+    struct stat info;
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+      errno = EIO;
+      return -1;
+    }
+    return ::fsync(fd);
+  };
+  WorkbookUpdate update;
+  ASSERT_TRUE(update.Begin(path, std::chrono::seconds(1)) && update.Load());
+  update.Book().AddWorksheet("added", 0);
+  EXPECT_FALSE(update.Commit());
+  EXPECT_TRUE(update.Replaced());
+  EXPECT_EQ(update.Problem(), "the new file is at \"" + path +
+                                  "\", but its folder could not be written to disk (Input/output "
+                                  "error): the change may be lost if the system stops now");
+  EXPECT_NE(ExcelFile(path.c_str()).GetWorksheet("added"), nullptr);
+}
+
+// A lock file removed by someone else while an export holds it: of two
+// exports that then overlap, one saves and the other is refused, whichever
+// commits first.
+TEST_F(FileReplacementTest, ARemovedLockFileCostsARefusalNeverASheet) {
+  const std::string path = folder_ + "/unlocked.xls", lock = folder_ + "/.unlocked.xls.lock";
+  for (const bool first_commits_first : {true, false}) {
+    write_sample(path, 12);
+    auto first = std::make_unique<WorkbookUpdate>(), second = std::make_unique<WorkbookUpdate>();
+    ASSERT_TRUE(first->Begin(path, std::chrono::seconds(1)) && first->Load());
+    ASSERT_EQ(unlink(lock.c_str()), 0);
+    ASSERT_TRUE(second->Begin(path, std::chrono::seconds(1)) && second->Load());
+    first->Book().AddWorksheet("first", 0);
+    second->Book().AddWorksheet("second", 0);
+    if (first_commits_first) {
+      EXPECT_FALSE(first->Commit());
+      EXPECT_EQ(first->Problem(), "its lock file \"" + lock +
+                                      "\" was removed during the export and another export "
+                                      "holds a new one");
+      EXPECT_TRUE(second->Commit()) << second->Problem();
+    } else {
+      EXPECT_TRUE(second->Commit()) << second->Problem();
+      second.reset();  // its lock released and removed
+      EXPECT_FALSE(first->Commit());
+      EXPECT_EQ(first->Problem(),
+                "\"" + path + "\" was replaced by another program during the save");
+    }
+    first.reset();
+    second.reset();
+    ExcelFile book(path.c_str());
+    EXPECT_EQ(book.GetWorksheet("first"), nullptr);
+    EXPECT_NE(book.GetWorksheet("second"), nullptr);
+  }
+}
+
+// The sweep of leftovers takes only folders of this target's that no
+// replacement holds and that hold nothing but a replacement's file; long
+// names that begin alike have leftovers of their own.
+TEST_F(FileReplacementTest, TheSweepTakesOnlyUnheldLeftoversOfItsOwnFile) {
+  const std::string stem(240, 'x'), a = folder_ + "/" + stem + "a.xls",
+                                    b = folder_ + "/" + stem + "b.xls";
+  write_sample(a, 13);
+  write_sample(b, 14);
+  auto new_entries = [&](const std::function<void()>& act) {
+    const std::vector<std::string> known = other_files(folder_, {});
+    act();
+    return other_files(folder_, known);
+  };
+  // Killed between making its folder and renaming: a leftover each.
+  auto leave = [&](const std::string& path) {
+    ASSERT_EQ(in_child(false,
+                       [&] {
+                         FileTarget target;
+                         FileReplacement r(target, NewFile::kNamed);
+                         _exit(target.Find(path) && target.OpenFile() && r.Begin() ? 0 : 1);
+                         return 1;
+                       }),
+              0);
+  };
+  const auto left_a = new_entries([&] { leave(a); }), left_b = new_entries([&] { leave(b); });
+  ASSERT_EQ(left_a.size(), 1u);
+  ASSERT_EQ(left_b.size(), 1u);
+  EXPECT_NE(left_a, left_b);
+  // The user's own folder, renamed by someone to a leftover's name.
+  const std::string kept =
+      left_a[0].substr(0, left_a[0].size() - 28) + std::string(24, '0') + ".tmp";
+  ASSERT_EQ(mkdir((folder_ + "/" + kept).c_str(), 0700), 0);
+  std::ofstream(folder_ + "/" + kept + "/notes.txt") << "mine";
+  FileTarget target;
+  ASSERT_TRUE(target.Find(a) && target.OpenFile());
+  FileReplacement running(target, NewFile::kNamed);
+  const auto in_flight = new_entries([&] { ASSERT_TRUE(running.Begin()); });
+  ASSERT_EQ(in_flight.size(), 1u);
+
+  RemoveLeftovers(target);
+  std::vector<std::string> expected = {kept, left_b[0], in_flight[0]};
+  std::vector<std::string> after = other_files(folder_, {stem + "a.xls", stem + "b.xls"});
+  std::sort(expected.begin(), expected.end());
+  std::sort(after.begin(), after.end());
+  EXPECT_EQ(after, expected);
+  EXPECT_TRUE(running.Commit()) << running.Problem();
+}
+
+// Sets an access list (as stored: a version, then tag, rights and id per
+// entry) under the given attribute name; false where there are none.
+bool set_acl(const std::string& path, const char* name,
+             const std::vector<std::array<uint32_t, 3>>& entries) {
+  std::vector<char> bytes(4 + 8 * entries.size());
+  bytes[0] = 2;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    char* at = bytes.data() + 4 + 8 * i;
+    const uint16_t tag = static_cast<uint16_t>(entries[i][0]),
+                   rights = static_cast<uint16_t>(entries[i][1]);
+    std::memcpy(at, &tag, 2);
+    std::memcpy(at + 2, &rights, 2);
+    std::memcpy(at + 4, &entries[i][2], 4);
+  }
+  return setxattr(path.c_str(), name, bytes.data(), bytes.size(), 0) == 0;
+}
+
+// Another user's workbook extended by the unprivileged user becomes that
+// user's without its set-ID bits and, where its group cannot be kept,
+// without its group bits (an access list's mask with them); the superuser
+// keeps owner, group and all bits.
+TEST_F(FileReplacementTest, NobodyGainsARightTheOldFileDidNotGive) {
+  const std::string setid = folder_ + "/setid.xls", listed = folder_ + "/listed.xls";
+  write_sample(setid, 15);
+  write_sample(listed, 16);
+  ASSERT_EQ(chown(setid.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(chmod(setid.c_str(), 06777), 0);
+  ASSERT_EQ(chown(listed.c_str(), kOther, kOther), 0);
+  constexpr uint32_t kNoId = 0xFFFFFFFF;
+  if (!set_acl(listed, "system.posix_acl_access",
+               {{0x01, 6, kNoId},
+                {0x02, 6, kNobody},
+                {0x04, 6, kNoId},
+                {0x10, 6, kNoId},
+                {0x20, 0, kNoId}}))
+    GTEST_SKIP() << "no access lists here: " << std::strerror(errno);
+  ASSERT_EQ(update_problem(setid), "");
+  struct stat info;
+  ASSERT_EQ(stat(setid.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 06777u);
+  EXPECT_EQ(info.st_uid, kOther);
+
+  const int result = in_child(true, [&] {
+    return update_problem(setid).empty() && update_problem(listed).empty() ? kSaved : kRefused;
+  });
+  if (result == kNoUnprivilegedUser) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  ASSERT_EQ(result, kSaved);
+  ASSERT_EQ(stat(setid.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0707u);
+  EXPECT_EQ(info.st_uid, kNobody);
+  ASSERT_EQ(stat(listed.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0070, 0u);
+  EXPECT_EQ(info.st_gid, kNobody);
+}
+
+// In a sticky folder everyone may write: another user's link is not
+// followed (not by the superuser either), nor is any link to no file, and
+// another user's workbook is refused before any work.
+TEST_F(FileReplacementTest, StickyFoldersLinksAndOthersFilesAreRefusedUpFront) {
+  ASSERT_EQ(chmod(folder_.c_str(), 01777), 0);
+  const std::string mine = folder_ + "/mine.xls", planted = folder_ + "/planted.xls",
+                    owned = folder_ + "/owned.xls", dangling = folder_ + "/dangling.xls",
+                    theirs = folder_ + "/theirs.xls";
+  write_sample(mine, 17);
+  write_sample(theirs, 18);
+  ASSERT_EQ(chown(theirs.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(chmod(theirs.c_str(), 0666), 0);
+  ASSERT_EQ(symlink("mine.xls", planted.c_str()), 0);
+  ASSERT_EQ(lchown(planted.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(symlink("mine.xls", owned.c_str()), 0);  // the folder's owner's
+  ASSERT_EQ(symlink("elsewhere.xls", dangling.c_str()), 0);
+  const std::string before = contents(mine);
+  EXPECT_EQ(update_problem(planted),
+            "the link \"" + planted +
+                "\" belongs to another user, in a sticky folder everyone may write: it is not "
+                "followed");
+  EXPECT_TRUE(contents(mine) == before);
+  EXPECT_EQ(update_problem(dangling), "the link \"" + dangling + "\" leads to \"" + folder_ +
+                                          "/elsewhere.xls\", which does not exist; no file is "
+                                          "made through a link");
+  EXPECT_FALSE(fs::exists(folder_ + "/elsewhere.xls"));
+  EXPECT_EQ(update_problem(owned), "");
+
+  const int result = in_child(true, [&] {
+    WorkbookUpdate update;
+    return !update.Begin(theirs, std::chrono::seconds(1)) &&
+                   update.Problem() == "\"" + theirs +
+                                           "\" belongs to another user, in a folder with the "
+                                           "sticky bit where only a file's owner may replace it"
+               ? kRefused
+               : kSaved;
+  });
+  if (result == kNoUnprivilegedUser) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  EXPECT_EQ(result, kRefused);
+}
+
+// A member allowed only by the workbook's access list may use the lock
+// file another made (it waits for it rather than being refused), and a
+// new workbook made named gets the folder's default access list as an
+// unnamed one does.
+TEST_F(FileReplacementTest, AccessListsReachTheLockFileAndNewFiles) {
+  const std::string path = folder_ + "/members.xls";
+  write_sample(path, 19);
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  constexpr uint32_t kNoId = 0xFFFFFFFF;
+  if (!set_acl(path, "system.posix_acl_access",
+               {{0x01, 6, kNoId},
+                {0x02, 6, kNobody},
+                {0x04, 0, kNoId},
+                {0x10, 6, kNoId},
+                {0x20, 0, kNoId}}))
+    GTEST_SKIP() << "no access lists here: " << std::strerror(errno);
+  FileTarget target;
+  ASSERT_TRUE(target.Find(path));
+  FileLock held;
+  ASSERT_TRUE(held.Acquire(target, std::chrono::seconds(1))) << held.Problem();
+  const int result = in_child(true, [&] {
+    FileTarget mine;
+    FileLock lock;
+    return mine.Find(path) && !lock.Acquire(mine, std::chrono::milliseconds(50)) &&
+                   lock.Problem() == "another export has been changing it for longer than 50 ms"
+               ? kRefused
+               : kSaved;
+  });
+  if (result == kNoUnprivilegedUser) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  EXPECT_EQ(result, kRefused);
+  held.Release();
+
+  const std::string sub = folder_ + "/defaults";
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  ASSERT_TRUE(set_acl(sub, "system.posix_acl_default",
+                      {{0x01, 7, kNoId},
+                       {0x02, 6, kNobody},
+                       {0x04, 5, kNoId},
+                       {0x10, 7, kNoId},
+                       {0x20, 4, kNoId}}));
+  const mode_t mask = umask(077);
+  EXPECT_EQ(update_problem(sub + "/unnamed.xls", NewFile::kUnnamedWherePossible), "");
+  EXPECT_EQ(update_problem(sub + "/named.xls", NewFile::kNamed), "");
+  umask(mask);
+  struct stat unnamed, named;
+  ASSERT_EQ(stat((sub + "/unnamed.xls").c_str(), &unnamed), 0);
+  ASSERT_EQ(stat((sub + "/named.xls").c_str(), &named), 0);
+  EXPECT_EQ(unnamed.st_mode & 07777, 0664u);
+  EXPECT_EQ(named.st_mode & 07777, unnamed.st_mode & 07777);
+  EXPECT_EQ(attributes(sub + "/named.xls"), attributes(sub + "/unnamed.xls"));
 }
 
 }  // namespace
