@@ -489,6 +489,15 @@ bool spent() {
   return true;
 }
 
+// The system's function, failing once the budget is spent.
+template <auto kReal>
+struct Failing {
+  template <class... Args>
+  static auto Call(Args... args) -> decltype(kReal(args...)) {
+    return spent() ? -1 : kReal(args...);
+  }
+};
+
 // Adds a sheet to the workbook at path; the problem, or "" when saved.
 std::string update_problem(const std::string& path, NewFile kind = NewFile::kUnnamedWherePossible) {
   WorkbookUpdate update(kind);
@@ -512,47 +521,24 @@ TEST_F(FileReplacementTest, EachFailingSystemCallRefusesAndKeepsTheOldFile) {
     NewFile kind;
     std::string message;
   };
+  constexpr NewFile kUnnamed = NewFile::kUnnamedWherePossible, kNamed = NewFile::kNamed;
   const Case cases[] = {
-      {[](SystemCalls& c) {
-         c.fchmod = [](int f, mode_t m) { return spent() ? -1 : ::fchmod(f, m); };
-       },
-       0, NewFile::kUnnamedWherePossible, "cannot set the permissions of the lock file"},
-      {[](SystemCalls& c) {
-         c.fchmod = [](int f, mode_t m) { return spent() ? -1 : ::fchmod(f, m); };
-       },
-       1, NewFile::kNamed, "cannot set the permissions of the new file: Input/output error"},
-      {[](SystemCalls& c) {
-         c.fsetxattr = [](int f, const char* n, const void* v, size_t s, int l) {
-           return spent() ? -1 : ::fsetxattr(f, n, v, s, l);
-         };
-       },
-       0, NewFile::kUnnamedWherePossible, "cannot give the new file the extended attribute"},
-      {[](SystemCalls& c) {
-         c.flistxattr = [](int f, char* l, size_t s) {
-           return spent() ? -1 : ::flistxattr(f, l, s);
-         };
-       },
-       0, NewFile::kNamed, "cannot read the extended attributes of \"" + path + "\""},
-      {[](SystemCalls& c) { c.fsync = [](int f) { return spent() ? -1 : ::fsync(f); }; }, 0,
-       NewFile::kUnnamedWherePossible, "cannot write the new file to disk: Input/output error"},
-      {[](SystemCalls& c) {
-         c.linkat = [](int a, const char* b, int d, const char* e, int f) {
-           return spent() ? -1 : ::linkat(a, b, d, e, f);
-         };
-       },
-       1, NewFile::kUnnamedWherePossible, "cannot name the new file in the folder"},
-      {[](SystemCalls& c) {
-         c.linkat = [](int a, const char* b, int d, const char* e, int f) {
-           return spent() ? -1 : ::linkat(a, b, d, e, f);
-         };
-       },
-       0, NewFile::kNamed, "cannot create a file in the folder"},
-      {[](SystemCalls& c) {
-         c.renameat2 = [](int a, const char* b, int d, const char* e, unsigned f) {
-           return spent() ? -1 : ::renameat2(a, b, d, e, f);
-         };
-       },
-       0, NewFile::kNamed, "cannot replace \"" + path + "\": Input/output error"},
+      {[](SystemCalls& c) { c.fchmod = Failing<::fchmod>::Call; }, 0, kUnnamed,
+       "cannot set the permissions of the lock file"},
+      {[](SystemCalls& c) { c.fchmod = Failing<::fchmod>::Call; }, 1, kNamed,
+       "cannot set the permissions of the new file: Input/output error"},
+      {[](SystemCalls& c) { c.fsetxattr = Failing<::fsetxattr>::Call; }, 0, kUnnamed,
+       "cannot give the new file the extended attribute"},
+      {[](SystemCalls& c) { c.flistxattr = Failing<::flistxattr>::Call; }, 0, kNamed,
+       "cannot read the extended attributes of \"" + path + "\""},
+      {[](SystemCalls& c) { c.fsync = Failing<::fsync>::Call; }, 0, kUnnamed,
+       "cannot write the new file to disk: Input/output error"},
+      {[](SystemCalls& c) { c.linkat = Failing<::linkat>::Call; }, 1, kUnnamed,
+       "cannot name the new file in the folder"},
+      {[](SystemCalls& c) { c.linkat = Failing<::linkat>::Call; }, 0, kNamed,
+       "cannot create a file in the folder"},
+      {[](SystemCalls& c) { c.renameat2 = Failing<::renameat2>::Call; }, 0, kNamed,
+       "cannot replace \"" + path + "\": Input/output error"},
   };
   for (const Case& c : cases) {
     CallsRestored restored;
@@ -622,14 +608,8 @@ TEST_F(FileReplacementTest, AFolderThatCannotBeFlushedIsReportedWithTheNewFileIn
   const std::string path = folder_ + "/flushed.xls";
   write_sample(path, 11);
   CallsRestored restored;
-  system_calls().fsync = [](int fd) {
-    struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-      errno = EIO;
-      return -1;
-    }
-    return ::fsync(fd);
-  };
+  system_calls().fsync = Failing<::fsync>::Call;
+  g_budget = 1;  // the new file's passes, the folder's fails
   WorkbookUpdate update;
   ASSERT_TRUE(update.Begin(path, std::chrono::seconds(1)) && update.Load());
   update.Book().AddWorksheet("added", 0);
