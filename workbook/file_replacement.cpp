@@ -45,6 +45,8 @@ constexpr int kNameAttempts = 16;
 constexpr size_t kMaxName = 255;
 // The new file's name inside the replacement's private folder.
 constexpr const char* kNewName = "new";
+// Where another program's file stays that could not be put back.
+constexpr const char* kKeptName = "kept";
 // How often a held lock is tried again.
 constexpr auto kLockPoll = std::chrono::milliseconds(10);
 // How long a lock file that may not be opened is taken for one its maker
@@ -562,10 +564,14 @@ bool FileReplacement::Place() {
                                         "\": " + std::strerror(error)
                                   : replaced;
     if (sys.renameat2(own, kNewName, folder, name, RENAME_EXCHANGE) != 0) {
-      // What came out stays where it is, named for the user to put back.
+      // What came out stays, under a name no sweep of leftovers takes,
+      // for the user to put back.
       target_.replaced_ = true;
-      const std::string kept = shown_beside(shown, private_name_) + "/" + kNewName;
+      const int error = errno;
+      const char* keep = renameat(own, kNewName, own, kKeptName) == 0 ? kKeptName : kNewName;
+      const std::string kept = shown_beside(shown, private_name_) + "/" + keep;
       private_.Reset();
+      errno = error;
       problem_ = why + "; it could not be put back (" + std::strerror(errno) + ") and is at \"" +
                  kept + "\"";
       return false;

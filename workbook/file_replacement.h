@@ -182,7 +182,6 @@ class FileReplacement {
   bool TakeDefaultAccessList();
   bool MakePrivate();
   void RemovePrivate();
-  bool Exchange();
   bool Place();
 
   const FileTarget& target_;

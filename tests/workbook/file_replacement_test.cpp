@@ -551,36 +551,56 @@ TEST_F(FileReplacementTest, EachFailingSystemCallRefusesAndKeepsTheOldFile) {
   }
 }
 
-// The replacement and its check are one step: another program's save made
-// just before it (held there by the table) is kept and the export refused,
-// also where the name was empty; an I/O error of the check is that error.
-// Without the one-step forms the check comes just before the rename.
+// The replacement and its check are one step: another program's save (or
+// removal) made just before it, held there by the table, is kept and the
+// export refused, also where the name was empty; a save that cannot be put
+// back is kept beside it; an I/O error of the check is that error. Without
+// the one-step forms the check comes just before the rename.
 TEST_F(FileReplacementTest, ASaveMadeJustBeforeTheReplacementIsKept) {
   static std::string path, other;
+  static int step;  // 0: saves over, 1: removes, 2: saves and the exchange back fails
   path = folder_ + "/raced.xls";
   other = folder_ + "/other.xls";
-  write_sample(path, 9);
+  write_sample(other, 10);
+  const std::string saved = contents(other);
   CallsRestored restored;
   const SystemCalls original = system_calls();
   SystemCalls& calls = system_calls();
-  // Another program saves the moment before the first replacement.
   calls.renameat2 = [](int a, const char* b, int d, const char* e, unsigned f) {
-    if (g_budget-- == 0) {
-      write_sample(other, 10);
-      if (rename(other.c_str(), path.c_str()) != 0) return -1;
-    }
+    const int call = g_budget--;
+    if (call == 0 && step != 1) ::link(other.c_str(), (other + ".copy").c_str());
+    if (call == 0 &&
+        (step == 1 ? unlink(path.c_str()) : rename((other + ".copy").c_str(), path.c_str())) != 0)
+      return -1;
+    if (call == -1 && step == 2) return errno = EIO, -1;
     return ::renameat2(a, b, d, e, f);
   };
-  for (const bool existed : {true, false}) {
-    if (!existed) {
-      ASSERT_EQ(unlink(path.c_str()), 0);
+  const std::string replaced = "\"" + path + "\" was replaced by another program during the save";
+  for (step = 0; step < 3; ++step) {
+    for (const bool existed : {true, false}) {
+      if (step == 1 && !existed) continue;  // nothing to remove
+      g_budget = 1000;
+      if (existed) write_sample(path, 9);
+      ASSERT_TRUE(existed || unlink(path.c_str()) == 0);
+      g_budget = 0;
+      const std::string problem = update_problem(path);
+      if (step == 2 && existed) {
+        EXPECT_EQ(problem.rfind(replaced + "; it could not be put back (Input/output error)", 0),
+                  0u)
+            << problem;
+        const std::vector<std::string> left = other_files(folder_, {"raced.xls", "other.xls"});
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_TRUE(contents(folder_ + "/" + left[0] + "/kept") == saved);
+        fs::remove_all(folder_ + "/" + left[0]);
+        continue;
+      }
+      EXPECT_EQ(problem, replaced) << step;
+      EXPECT_EQ(fs::exists(path), step != 1) << step;
+      EXPECT_TRUE(step == 1 || contents(path) == saved) << step;
+      EXPECT_EQ(other_files(folder_, {"raced.xls", "other.xls"}), std::vector<std::string>());
     }
-    g_budget = 0;
-    EXPECT_EQ(update_problem(path),
-              "\"" + path + "\" was replaced by another program during the save");
-    EXPECT_EQ(ExcelFile(path.c_str()).GetWorksheet("added"), nullptr);
-    EXPECT_EQ(other_files(folder_, {"raced.xls"}), std::vector<std::string>());
   }
+  write_sample(path, 9);
   const std::string before = contents(path);
   calls = original;
   calls.fstatat = [](int a, const char* b, struct stat* c, int d) {
@@ -593,13 +613,13 @@ TEST_F(FileReplacementTest, ASaveMadeJustBeforeTheReplacementIsKept) {
 
   calls = original;
   calls.renameat2 = [](int a, const char* b, int d, const char* e, unsigned f) {
-    if (f == 0) return ::renameat2(a, b, d, e, f);
-    errno = EINVAL;
-    return -1;
+    return f == 0 ? ::renameat2(a, b, d, e, f) : (errno = EINVAL, -1);
   };
   EXPECT_EQ(update_problem(path), "");
   EXPECT_NE(ExcelFile(path.c_str()).GetWorksheet("added"), nullptr);
-  EXPECT_EQ(other_files(folder_, {"raced.xls"}), std::vector<std::string>());
+  EXPECT_EQ(update_problem(folder_ + "/fresh.xls"), "");
+  EXPECT_EQ(other_files(folder_, {"raced.xls", "other.xls", "fresh.xls"}),
+            std::vector<std::string>());
 }
 
 // A folder that cannot be flushed after the replacement: the new file is
