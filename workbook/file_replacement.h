@@ -95,9 +95,10 @@ class Descriptor {
 class FileTarget {
  public:
   // Follows every link of the path's last component (a missing final file
-  // is no error) and opens the folder the last one names. False, with
-  // Problem() set, for a loop, an unreadable link or a folder that cannot
-  // be reached.
+  // is no error, unless a link names it) and opens the folder the last one
+  // names. False, with Problem() set, for a loop, an unreadable link, a
+  // link the kernel would not follow in a careful set-up, a link to no
+  // file or a folder that cannot be reached.
   bool Find(const std::string& path);
   // Opens the file at the name, where there is one: for reading and
   // writing where the user may, else for reading, never through a link and

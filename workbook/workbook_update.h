@@ -32,7 +32,8 @@ class WorkbookUpdate {
   WorkbookUpdate& operator=(const WorkbookUpdate&) = delete;
 
   // Finds the file, takes its lock (waiting at most `wait` for another
-  // holder) and opens it where it exists.
+  // holder) and opens it where it exists; refuses at once a file the user
+  // could not replace (another user's, in a sticky folder).
   bool Begin(const std::string& path, std::chrono::milliseconds wait);
   // Whether there was a file at the name (anything, not only a workbook).
   bool Existed() const { return target_.Exists(); }
