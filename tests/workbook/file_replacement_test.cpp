@@ -723,21 +723,16 @@ TEST_F(FileReplacementTest, TheSweepTakesOnlyUnheldLeftoversOfItsOwnFile) {
   EXPECT_TRUE(running.Commit()) << running.Problem();
 }
 
-// Sets an access list (as stored: a version, then tag, rights and id per
-// entry) under the given attribute name; false where there are none.
-bool set_acl(const std::string& path, const char* name,
-             const std::vector<std::array<uint32_t, 3>>& entries) {
-  std::vector<char> bytes(4 + 8 * entries.size());
-  bytes[0] = 2;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    char* at = bytes.data() + 4 + 8 * i;
-    const uint16_t tag = static_cast<uint16_t>(entries[i][0]),
-                   rights = static_cast<uint16_t>(entries[i][1]);
-    std::memcpy(at, &tag, 2);
-    std::memcpy(at + 2, &rights, 2);
-    std::memcpy(at + 4, &entries[i][2], 4);
-  }
-  return setxattr(path.c_str(), name, bytes.data(), bytes.size(), 0) == 0;
+// Sets an access list of the owner, the unprivileged account, the group,
+// the mask and others, with these rights, as stored (a version, then tag,
+// rights and id per entry); false where there are none.
+bool set_acl(const std::string& path, const char* name, const std::array<uint16_t, 5>& rights) {
+  constexpr uint16_t kTags[5] = {0x01, 0x02, 0x04, 0x10, 0x20};
+  std::vector<uint16_t> list = {2, 0};
+  for (int i = 0; i < 5; ++i)
+    list.insert(list.end(), {kTags[i], rights[i], static_cast<uint16_t>(i == 1 ? kNobody : 0xFFFF),
+                             static_cast<uint16_t>(i == 1 ? 0 : 0xFFFF)});
+  return setxattr(path.c_str(), name, list.data(), list.size() * 2, 0) == 0;
 }
 
 // Another user's workbook extended by the unprivileged user becomes that
@@ -751,13 +746,7 @@ TEST_F(FileReplacementTest, NobodyGainsARightTheOldFileDidNotGive) {
   ASSERT_EQ(chown(setid.c_str(), kOther, kOther), 0);
   ASSERT_EQ(chmod(setid.c_str(), 06777), 0);
   ASSERT_EQ(chown(listed.c_str(), kOther, kOther), 0);
-  constexpr uint32_t kNoId = 0xFFFFFFFF;
-  if (!set_acl(listed, "system.posix_acl_access",
-               {{0x01, 6, kNoId},
-                {0x02, 6, kNobody},
-                {0x04, 6, kNoId},
-                {0x10, 6, kNoId},
-                {0x20, 0, kNoId}}))
+  if (!set_acl(listed, "system.posix_acl_access", {6, 6, 6, 6, 0}))
     GTEST_SKIP() << "no access lists here: " << std::strerror(errno);
   ASSERT_EQ(update_problem(setid), "");
   struct stat info;
@@ -827,13 +816,7 @@ TEST_F(FileReplacementTest, AccessListsReachTheLockFileAndNewFiles) {
   const std::string path = folder_ + "/members.xls";
   write_sample(path, 19);
   ASSERT_EQ(chmod(path.c_str(), 0600), 0);
-  constexpr uint32_t kNoId = 0xFFFFFFFF;
-  if (!set_acl(path, "system.posix_acl_access",
-               {{0x01, 6, kNoId},
-                {0x02, 6, kNobody},
-                {0x04, 0, kNoId},
-                {0x10, 6, kNoId},
-                {0x20, 0, kNoId}}))
+  if (!set_acl(path, "system.posix_acl_access", {6, 6, 0, 6, 0}))
     GTEST_SKIP() << "no access lists here: " << std::strerror(errno);
   FileTarget target;
   ASSERT_TRUE(target.Find(path));
@@ -853,12 +836,7 @@ TEST_F(FileReplacementTest, AccessListsReachTheLockFileAndNewFiles) {
 
   const std::string sub = folder_ + "/defaults";
   ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-  ASSERT_TRUE(set_acl(sub, "system.posix_acl_default",
-                      {{0x01, 7, kNoId},
-                       {0x02, 6, kNobody},
-                       {0x04, 5, kNoId},
-                       {0x10, 7, kNoId},
-                       {0x20, 4, kNoId}}));
+  ASSERT_TRUE(set_acl(sub, "system.posix_acl_default", {7, 6, 5, 7, 4}));
   const mode_t mask = umask(077);
   EXPECT_EQ(update_problem(sub + "/unnamed.xls", NewFile::kUnnamedWherePossible), "");
   EXPECT_EQ(update_problem(sub + "/named.xls", NewFile::kNamed), "");
