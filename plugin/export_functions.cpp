@@ -152,12 +152,18 @@ ExcelSheet& sheet_for(const Request& r, ExcelFile& book) {
   const std::u16string folded = folded_case(name);
   for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
     const std::u16string existing = sheet_name(book, i);
+    if (existing == name && !book.IsWorksheet(i))
+      refuse(r, "the sheet \"" + r.sheet + "\" of the workbook \"" + r.file +
+                    "\" is a chart or macro sheet, which holds no cells; the file was left as it was");
     if (existing == name) return *book.GetWorksheet(i);
     if (folded_case(existing) == folded)
       refuse(r, "the workbook \"" + r.file + "\" holds a sheet \"" +
                     windows1252_of_unicode(existing) + "\", which differs from \"" + r.sheet +
                     "\" only in case; the file was left as it was");
   }
+  const std::string refusal = book.Survey().Refusal(true);
+  if (!refusal.empty())
+    refuse(r, "cannot extend \"" + r.file + "\": " + refusal + "; the file was left as it was");
   ExcelSheet* sheet = is_latin1(name) ? book.AddWorksheet(latin1_of(name).c_str(), 0)
                                       : book.AddWorksheet(name.c_str(), 0);
   if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"" + left_alone(r));
@@ -179,12 +185,10 @@ void load_or_create(const Request& r, WorkbookUpdate& update) {
   if (!update.Load())
     refuse(r, "cannot extend \"" + r.file + "\": " + update.Problem() +
                   "; the file was left as it was");
-  // Saving would lose what it does not write back.
-  const ExcelFile& book = update.Book();
-  if (update.Existed() && !book.Survey().Keepable())
-    refuse(r, "cannot extend \"" + r.file + "\": the workbook holds " +
-                  book.Survey().Describe(windows1252_of_unicode) +
-                  ", which this export cannot write back; the file was left as it was");
+  // What an export may never do to it, whatever sheet it writes.
+  const std::string refusal = update.Book().Survey().Refusal(false);
+  if (update.Existed() && !refusal.empty())
+    refuse(r, "cannot extend \"" + r.file + "\": " + refusal + "; the file was left as it was");
 }
 
 ExcelCell& cell(ExcelSheet& sheet, uint64_t row, uint64_t col) {

@@ -107,15 +107,12 @@ Shape shape_of(const ExcelSheet& sheet, const LayoutRows& layout_rows, bool whol
   return shape;
 }
 
-// Fresh worksheets for every sheet that keep only the layout of the
-// worksheets they replace (sheet i is worksheet i).
+// Every worksheet without its cell table, which the cells rebuild; the
+// rest (carried records, Window2, layout rows) stays (sheet i is worksheet
+// i).
 void rebuild_worksheets(WorkbookContent& book) {
-  std::vector<Worksheet> fresh(book.sheets.size());
-  for (size_t s = 0; s < fresh.size() && s < book.worksheets.size(); ++s) {
-    fresh[s].layout = std::move(book.worksheets[s].layout);
-    fresh[s].layout_rows = std::move(book.worksheets[s].layout_rows);
-  }
-  book.worksheets = std::move(fresh);
+  book.worksheets.resize(book.sheets.size());
+  for (Worksheet& worksheet : book.worksheets) worksheet.cell_table.row_blocks.clear();
 }
 
 // The rows of [begin, end) that get a Row record: those with cells to write
@@ -183,7 +180,10 @@ uint64_t settle_active_sheet(Workbook& globals, uint64_t sheets) {
 
 // Index, Dimensions and Window2 of a sheet, the cell table left empty.
 void set_sheet_records(Worksheet& worksheet, const Shape& shape, bool active) {
-  if (!active) worksheet.window2.options &= kNotActive;
+  if (active)
+    worksheet.window2.options |= WorksheetRecords::Window2::kSelected | WorksheetRecords::Window2::kShown;
+  else
+    worksheet.window2.options &= kNotActive;
   worksheet.index.first_used_row = shape.Base();
   worksheet.index.first_unused_row = shape.rows;
   worksheet.index.dbcell_positions.assign(std::max<uint64_t>(shape.Blocks(), 1), 0);
@@ -486,6 +486,7 @@ void WorkbookContent::RecordsFromCells() {
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
     Worksheet& worksheet = worksheets[s];
+    if (worksheet.whole) continue;
     const Shape shape = shape_of(sheet, worksheet.layout_rows, true);
     set_sheet_records(worksheet, shape, s == active);
     worksheet.cell_table.row_blocks.assign(shape.Blocks(), RowBlock());
@@ -521,6 +522,8 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
   for (size_t s = 0; s < book_.sheets.size(); ++s) {
     const ExcelSheet& sheet = book_.sheets[s];
     readers_.emplace_back(sheet);
+    // A substream carried whole has no cells to write.
+    if (book_.worksheets[s].whole) continue;
     // Sizing the blocks reads every row once: it also counts the strings,
     // in the order a save meets them, and finds the first used column.
     Shape shape = shape_of(sheet, book_.worksheets[s].layout_rows, false);
@@ -588,8 +591,7 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
 void CellTableWriter::SetPositions(uint64_t s, uint64_t start) {
   Worksheet& w = book_.worksheets[s];
   const Layout& layout = layouts_[s];
-  uint64_t p = start + w.bof.RecordSize() + w.index.RecordSize() + w.LayoutSize() +
-               w.dimensions.RecordSize();
+  uint64_t p = start + w.SizeBeforeCells();
   for (size_t b = 0; b < layout.block_sizes.size(); ++b) {
     w.index.dbcell_positions[b] = p + layout.dbcell_at[b];
     p += layout.block_sizes[b];
@@ -597,17 +599,14 @@ void CellTableWriter::SetPositions(uint64_t s, uint64_t start) {
 }
 
 uint64_t CellTableWriter::WriteSheet(uint64_t s, char* out) {
-  Worksheet& w = book_.worksheets[s];
-  uint64_t position = w.bof.Write(out);
-  position += w.index.Write(out + position);
-  position += w.WriteLayout(out + position);
-  position += w.dimensions.Write(out + position);
-  for (size_t b = 0; b < layouts_[s].block_sizes.size(); ++b) {
-    uint64_t dbcell_at = 0;
-    position += Block(s, b, out + position, dbcell_at);
-  }
-  position += w.window2.Write(out + position);
-  return position + w.eof.Write(out + position);
+  return book_.worksheets[s].Write(out, [&](char* at) {
+    uint64_t position = 0;
+    for (size_t b = 0; b < layouts_[s].block_sizes.size(); ++b) {
+      uint64_t dbcell_at = 0;
+      position += Block(s, b, at + position, dbcell_at);
+    }
+    return position;
+  });
 }
 
 }  // namespace YExcel

@@ -14,6 +14,7 @@
 
 #include "cells_to_records.h"
 #include "file_replacement.h"
+#include "sheet_references.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
@@ -48,7 +49,7 @@ bool storable_name(const Char* name) {
 }
 
 // One substream after the globals: where its BOF lies, and the worksheet it
-// became (or none, for a substream outside the model).
+// became.
 struct Substream {
   uint64_t start;
   int64_t worksheet;
@@ -180,10 +181,9 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
 std::string unsound_layout(const Worksheet& worksheet, const Workbook& globals) {
   constexpr uint16_t kColumnInfo = 0x007D;
   constexpr uint32_t kFormatted = 0x0080;
-  for (const Record& record : worksheet.layout) {
+  for (const CarriedRecord& record : worksheet.pieces) {
     uint16_t xf = 0;
-    const ByteView data(record.data.data(), record.data.size());
-    if (record.code == kColumnInfo && (!data.Get(xf, 6) || xf >= globals.xfs.size()))
+    if (record.Code() == kColumnInfo && (!record.Get(xf, 6) || xf >= globals.xfs.size()))
       return "a column names a cell format the workbook lacks";
   }
   for (const Worksheet::CellTable::RowBlock::Row& row : worksheet.layout_rows)
@@ -345,6 +345,8 @@ bool ExcelFile::Load(const FileTarget& target) {
   else if (!IsBiff8(bytes))
     problem_ =
         "its workbook is of an older version of the format, which this export does not write";
+  else if (ContentSurvey::Of(bytes.data(), bytes.size()).Encrypted())
+    problem_ = ContentSurvey::Of(bytes.data(), bytes.size()).Refusal(false);
   else if (!ParseWorkbookStream(bytes.data(), bytes.size(), parsed_globals, parsed_sheets,
                                 &parsed_cells, &unsound))
     problem_ = "its \"Workbook\" stream is damaged";
@@ -372,6 +374,10 @@ bool ExcelFile::Load(const FileTarget& target) {
   carried_ = std::move(carried);
   root_class_ = root_class;
   survey_ = ContentSurvey::Of(bytes.data(), bytes.size());
+  // A VBA project lives in a storage of its own beside the stream.
+  for (const CarriedEntry& entry : carried_)
+    if (entry.parent == CarriedEntry::kInRoot && entry.name == u"_VBA_PROJECT_CUR")
+      survey_.NoteMacros();
   path_ = target.Shown();
   // The sheet objects were read with the records; they join this workbook.
   sheets = std::move(parsed_cells);
@@ -520,8 +526,12 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
       used = found.back().Read(at.data(), at.size());
       substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     } else {
+      // A chart sheet, macro sheet or other substream goes whole, with an
+      // empty sheet object beside it.
       used = skip_substream(at.data(), at.size());
-      substreams.push_back({p, -1});
+      found.emplace_back().CarryWhole(at.data(), used);
+      if (parsed_cells) found_cells.emplace_back(nullptr, 0);
+      substreams.push_back({p, static_cast<int64_t>(found.size() - 1)});
     }
     if (!used) return 0;
     p += used;
@@ -602,15 +612,19 @@ ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
   // The sheet object reads its (empty) worksheet, which must be in place.
   sheets.insert(sheets.begin() + static_cast<std::ptrdiff_t>(at), ExcelSheet(this, at));
   for (size_t i = at + 1; i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
-  // The active sheet and the first tab shown stay on the sheets they named.
+  // The active sheet stays the sheet it named; the tab strip starts where it
+  // did, or earlier, at the new sheet, which must be in view.
   Workbook::Window1& window = globals.window1;
   if (sheets.size() > 1 && at <= window.active_sheet) ++window.active_sheet;
-  if (sheets.size() > 1 && at <= window.first_visible_tab) ++window.first_visible_tab;
+  window.first_visible_tab = static_cast<uint16_t>(std::min<uint64_t>(window.first_visible_tab, at));
+  sheet_inserted(globals.pieces, at, sheets.size());
   return &sheets[at];
 }
 
 bool ExcelFile::DeleteAt(uint64_t index) {
-  if (index >= sheets.size()) return false;
+  // A name of the sheet could only go by renumbering the names every
+  // formula counts.
+  if (index >= sheets.size() || has_local_names(globals.pieces, index)) return false;
   const auto at = static_cast<std::ptrdiff_t>(index);
   globals.bound_sheets.erase(globals.bound_sheets.begin() + at);
   worksheets.erase(worksheets.begin() + at);
@@ -621,6 +635,7 @@ bool ExcelFile::DeleteAt(uint64_t index) {
   if (index < window.first_visible_tab) --window.first_visible_tab;
   if (!sheets.empty() && window.active_sheet >= sheets.size())
     window.active_sheet = static_cast<uint16_t>(sheets.size() - 1);
+  sheet_removed(globals.pieces, index, sheets.size());
   return true;
 }
 

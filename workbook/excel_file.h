@@ -67,14 +67,17 @@ class ExcelFile : public WorkbookContent {
   // user may, else for reading, and kept open). False, at once, when it is
   // not a regular file (a named pipe is never waited on); false when it does
   // not open as a compound document, holds no non-empty "Workbook" stream, holds
-  // a workbook of an older version of the format, or the stream is damaged:
+  // a workbook of an older version of the format, is encrypted with a
+  // password, or the stream is damaged:
   // truncated or malformed records, no globals substream first, a second
   // one inside it, sheet entries that match no substream, or cell records
   // that name a cell format or text the workbook lacks or lie beyond the
   // last column. A failed Load leaves the workbook in memory as it was and
-  // the document closed. Sheets that are not worksheets (charts, macro
-  // sheets) are skipped and dropped with their entries; Survey() says what
-  // else a save would not write back.
+  // the document closed. Every record the layer does not model is carried
+  // in its place and written back byte for byte (carried_records.h); sheets
+  // that are not worksheets (chart sheets, macro sheets) are carried whole,
+  // each with an empty sheet object (IsWorksheet false). Survey() says what
+  // keeps an export from extending the workbook.
   bool Load(const char* path);
   // The same on a file already found and opened (FileTarget::OpenFile):
   // read through its descriptor, never reopened by name.
@@ -94,8 +97,8 @@ class ExcelFile : public WorkbookContent {
   bool SaveAs(const FileTarget& target, NewFile kind = NewFile::kUnnamedWherePossible);
   // Why the last Load, Save or SaveAs failed; empty after a success.
   const std::string& Problem() const { return problem_; }
-  // What the loaded workbook holds that a save would not write back
-  // (keepable after New).
+  // What keeps an export from extending the loaded workbook (nothing after
+  // New).
   const ContentSurvey& Survey() const { return survey_; }
 
   // A storage or stream of a loaded document other than "Workbook", kept to
@@ -105,6 +108,11 @@ class ExcelFile : public WorkbookContent {
   using CarriedEntry = CompoundDocument::TreeEntry;
 
   uint64_t GetTotalSheets() const { return sheets.size(); }
+  // False for a sheet carried whole (a chart sheet...), whose cells are not
+  // written, and past the end.
+  bool IsWorksheet(uint64_t index) const {
+    return index < worksheets.size() && !worksheets[index].whole;
+  }
 
   // The sheet at the position, or null past the end.
   template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>
@@ -135,7 +143,8 @@ class ExcelFile : public WorkbookContent {
   bool SetActiveSheet(uint64_t index);
 
   // Removes the sheet (entry, records, cells); the sheets behind it move up
-  // one place. False when there is none.
+  // one place, and so do the carried records' references to them. False
+  // when there is none, or a defined name belongs to it.
   template <class Index, std::enable_if_t<std::is_integral_v<Index>, int> = 0>
   bool DeleteWorksheet(Index index) {
     return DeleteAt(Position(index));

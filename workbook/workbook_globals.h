@@ -3,17 +3,21 @@
 // records of it that this library understands, in a container that reads,
 // sizes and writes them.
 //
-// Write always emits, in this order: BOF, Window1, every Font, every
-// number format, every XF, every Style, the kept settings, every BoundSheet
-// (each vector in its order), the shared string table, EOF. Number formats
-// (FORMAT) and the settings that change what values mean (DATEMODE,
-// PRECISION, and PALETTE for the colours the XFs name) are kept verbatim
-// as read, so that the XF records keep pointing at what they name. Other
-// globals records of a file that was read are dropped, and so is the ExtSST
-// (never written).
+// Write emits the BOF, then the pieces in order (carried_records.h): every
+// record of a file that was read and is not modelled here, byte for byte,
+// and at the place of the first of each modelled kind, that kind's section:
+// Window1, every Font, every number format, every XF, every Style, the
+// settings, every BoundSheet (each vector in its order), the shared string
+// table; then EOF. A fresh Workbook has the slots in that order. Number
+// formats (FORMAT) are kept verbatim as read, so that the XF records keep
+// pointing at what they name; settings holds the DATEMODE, PRECISION and
+// PALETTE of a new workbook (a file's are carried). The ExtSST, an index
+// into the string table at stream positions that a rebuilt table would
+// make wrong, is dropped (readers do without it).
 #include <cstdint>
 #include <vector>
 
+#include "carried_records.h"
 #include "globals_records.h"
 #include "record.h"
 #include "shared_string_table.h"
@@ -31,8 +35,20 @@ class Workbook {
   using SharedStringTable = GlobalsRecords::SharedStringTable;
   using ExtSST = GlobalsRecords::ExtSST;
 
+  enum Slot : uint16_t {
+    kWindow1Slot = 1,
+    kFontsSlot,
+    kFormatsSlot,
+    kXFsSlot,
+    kStylesSlot,
+    kSettingsSlot,
+    kBoundSheetsSlot,
+    kStringsSlot,
+  };
+
   // BOF of type 5 (globals) with this library's values, default Window1,
-  // no fonts, formats, styles or sheets, an empty string table.
+  // no fonts, formats, styles or sheets, an empty string table, the slots
+  // in order.
   Workbook();
 
   // Reads the substream that starts at bytes (its BOF) up to and including
@@ -49,6 +65,7 @@ class Workbook {
   uint64_t RecordSize() { return DataSize(); }
 
   BOF bof;
+  std::vector<CarriedRecord> pieces;
   Window1 window1;
   std::vector<Font> fonts;
   std::vector<Record> formats;
@@ -59,6 +76,10 @@ class Workbook {
   SharedStringTable shared_strings;
   ExtSST ext_sst;
   YEOF eof;
+
+ private:
+  // Write, or with out null the size.
+  uint64_t WriteOrSize(char* out);
 };
 
 }  // namespace YExcel

@@ -29,11 +29,6 @@ bool ends_cell_table(uint16_t code) {
 // a format of the row's own.
 constexpr uint32_t kRowLayoutOptions = 0x00F7;
 
-// Column widths and formats, default row height, outline gutters and
-// options: DEFCOLWIDTH, COLINFO, STANDARDWIDTH, DEFAULTROWHEIGHT, GUTS,
-// WSBOOL.
-constexpr uint16_t kLayoutCodes[] = {0x0055, 0x007D, 0x0099, 0x0225, 0x0080, 0x0081};
-
 uint64_t count_cell_records(const ByteView& view) {
   uint64_t position = 0;
   uint64_t count = 0;
@@ -57,7 +52,6 @@ struct CellStreaming {
   RowBlock::Row row;
   CellBlock cell;
   RowBlock::DBCell dbcell;
-  Record other;
 };
 
 namespace {
@@ -77,9 +71,11 @@ void keep_layout_row(std::vector<RowBlock::Row>* rows, const RowBlock::Row& row)
 
 // Reads a row block from its first record through its DBCell: into block,
 // or, when streaming, into the scratch records, each cell handed on. Rows
-// that carry layout go to layout_rows as well.
+// that carry layout go to layout_rows as well, records of no cell to
+// carried (when given).
 uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming,
-                        std::vector<RowBlock::Row>* layout_rows) {
+                        std::vector<RowBlock::Row>* layout_rows,
+                        std::vector<CarriedRecord>* carried) {
   const ByteView view(bytes, size);
   if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + count_cell_records(view));
   uint64_t position = 0;
@@ -101,8 +97,9 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellS
       used = cell.Read(at.data(), at.size());
       if (used && streaming) streaming->visit(cell);
     } else {
-      Record skipped;
-      used = (streaming ? streaming->other : skipped).Read(at.data(), at.size());
+      CarriedRecord other;
+      used = other.Read(at.data(), at.size());
+      if (used && carried) carried->push_back(std::move(other));
     }
     if (!used) return 0;
     position += used;
@@ -113,7 +110,8 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellS
 // Appends row blocks for as long as a Row or cell record comes next.
 uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
                          CellStreaming* streaming,
-                         std::vector<RowBlock::Row>* layout_rows = nullptr) {
+                         std::vector<RowBlock::Row>* layout_rows = nullptr,
+                         std::vector<CarriedRecord>* carried = nullptr) {
   const ByteView view(bytes, size);
   if (!streaming) table.row_blocks.reserve(table.row_blocks.size() + 1000);
   RowBlock scratch;
@@ -122,7 +120,7 @@ uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
   while (peek_record_code(view, position, code) && starts_row_block(code)) {
     const ByteView at = view.From(position);
     RowBlock& block = streaming ? scratch : table.row_blocks.emplace_back();
-    const uint64_t used = read_row_block(block, at.data(), at.size(), streaming, layout_rows);
+    const uint64_t used = read_row_block(block, at.data(), at.size(), streaming, layout_rows, carried);
     if (!used) return 0;
     position += used;
   }
@@ -233,7 +231,7 @@ uint16_t CellBlock::ColIndex() const {
 // RowBlock
 
 uint64_t RowBlock::Read(const char* bytes, uint64_t size) {
-  return read_row_block(*this, bytes, size, nullptr, nullptr);
+  return read_row_block(*this, bytes, size, nullptr, nullptr, nullptr);
 }
 
 uint64_t RowBlock::Write(char* out) {
@@ -274,6 +272,8 @@ uint64_t CellTable::DataSize() {
 
 Worksheet::Worksheet() {
   bof.SetDefaults(BOF::kWorksheet);
+  for (uint16_t slot : {kIndexSlot, kDimensionsSlot, kCellsSlot, kWindow2Slot})
+    pieces.push_back(CarriedRecord::Slot(slot));
 }
 
 uint64_t Worksheet::Read(const char* bytes, uint64_t size) {
@@ -281,8 +281,14 @@ uint64_t Worksheet::Read(const char* bytes, uint64_t size) {
 }
 
 uint64_t Worksheet::Read(const char* bytes, uint64_t size, const CellVisitor& visit) {
-  CellStreaming streaming{visit, {}, {}, {}, {}};
+  CellStreaming streaming{visit, {}, {}, {}};
   return ReadSubstream(bytes, size, &streaming);
+}
+
+void Worksheet::CarryWhole(const char* bytes, uint64_t size) {
+  whole = true;
+  pieces.assign(1, CarriedRecord());
+  pieces[0].Take(bytes, size);
 }
 
 uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreaming* streaming) {
@@ -290,6 +296,14 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
   uint64_t position = 0;
   uint16_t code = 0;
   if (!peek_record_code(view, 0, code) || code != RecordCode::kBof) return 0;
+  pieces.clear();
+  // A section's slot goes where its first record stood; a second record of
+  // a modelled kind (which no writer makes) is carried.
+  auto first = [&](uint16_t slot) {
+    if (has_slot(pieces, slot)) return false;
+    pieces.push_back(CarriedRecord::Slot(slot));
+    return true;
+  };
   while (peek_record_code(view, position, code)) {
     const ByteView at = view.From(position);
     const char* p = at.data();
@@ -298,25 +312,26 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
     if (code == RecordCode::kEof) {
       Record end;
       used = end.Read(p, n);
+      add_missing_slots(pieces, {kIndexSlot, kDimensionsSlot, kCellsSlot, kWindow2Slot});
       return used ? position + used : 0;
     }
-    if (code == RecordCode::kBof) {
-      // Only the first BOF is this sheet's; a later one opens an embedded
-      // substream, which must not replace it.
-      used = position == 0 ? bof.Read(p, n) : skip_substream(p, n);
-    } else if (code == Sheet::kIndex) {
+    if (code == RecordCode::kBof && position == 0) {
+      used = bof.Read(p, n);
+    } else if (code == RecordCode::kBof) {
+      // An embedded substream (a chart) goes whole, as one piece.
+      used = skip_substream(p, n);
+      if (used) pieces.emplace_back().Take(p, used);
+    } else if (code == Sheet::kIndex && first(kIndexSlot)) {
       used = index.Read(p, n);
-    } else if (code == Sheet::kDimensions) {
+    } else if (code == Sheet::kDimensions && first(kDimensionsSlot)) {
       used = dimensions.Read(p, n);
-    } else if (code == Sheet::kWindow2) {
+    } else if (code == Sheet::kWindow2 && first(kWindow2Slot)) {
       used = window2.Read(p, n);
     } else if (starts_row_block(code)) {
-      used = read_cell_table(cell_table, p, n, streaming, &layout_rows);
-    } else if (IsLayoutRecord(code)) {
-      used = layout.emplace_back().Read(p, n);
+      first(kCellsSlot);
+      used = read_cell_table(cell_table, p, n, streaming, &layout_rows, &pieces);
     } else {
-      Record skipped;
-      used = (streaming ? streaming->other : skipped).Read(p, n);
+      used = pieces.emplace_back().Read(p, n);
     }
     if (!used) return 0;
     position += used;
@@ -324,40 +339,53 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
   return 0;
 }
 
-bool Worksheet::IsLayoutRecord(uint16_t code) {
-  return std::find(std::begin(kLayoutCodes), std::end(kLayoutCodes), code) !=
-         std::end(kLayoutCodes);
-}
-
 bool Worksheet::RowCarriesLayout(const CellTable::RowBlock::Row& row) {
   return (row.options & kRowLayoutOptions) != 0;
 }
 
-uint64_t Worksheet::LayoutSize() {
-  uint64_t total = 0;
-  for (Record& r : layout) total += r.RecordSize();
-  return total;
-}
-
-uint64_t Worksheet::WriteLayout(char* out) {
-  uint64_t position = 0;
-  for (Record& r : layout) position += r.Write(out + position);
-  return position;
+uint64_t Worksheet::Write(char* out, const std::function<uint64_t(char*)>& cells) {
+  const auto section = [&](uint16_t slot, char* at) -> uint64_t {
+    switch (slot) {
+      case kIndexSlot:
+        return at ? index.Write(at) : index.RecordSize();
+      case kDimensionsSlot:
+        return at ? dimensions.Write(at) : dimensions.RecordSize();
+      case kCellsSlot:
+        return cells(at);
+      case kWindow2Slot:
+        return at ? window2.Write(at) : window2.RecordSize();
+      default:
+        return 0;
+    }
+  };
+  if (whole) return write_pieces(pieces, out, section);
+  uint64_t position = out ? bof.Write(out) : bof.RecordSize();
+  position += write_pieces(pieces, out ? out + position : nullptr, section);
+  return position + (out ? eof.Write(out + position) : eof.RecordSize());
 }
 
 uint64_t Worksheet::Write(char* out) {
-  uint64_t position = bof.Write(out);
-  position += index.Write(out + position);
-  position += WriteLayout(out + position);
-  position += dimensions.Write(out + position);
-  position += cell_table.Write(out + position);
-  position += window2.Write(out + position);
-  return position + eof.Write(out + position);
+  return Write(out, [this](char* at) { return at ? cell_table.Write(at) : cell_table.RecordSize(); });
 }
 
 uint64_t Worksheet::DataSize() {
-  return bof.RecordSize() + index.RecordSize() + LayoutSize() + dimensions.RecordSize() +
-         cell_table.RecordSize() + window2.RecordSize() + eof.RecordSize();
+  return Write(nullptr);
+}
+
+uint64_t Worksheet::SizeBeforeCells() {
+  uint64_t total = bof.RecordSize();
+  for (const CarriedRecord& piece : pieces) {
+    if (piece.slot == kCellsSlot) break;
+    if (piece.slot == kIndexSlot)
+      total += index.RecordSize();
+    else if (piece.slot == kDimensionsSlot)
+      total += dimensions.RecordSize();
+    else if (piece.slot == kWindow2Slot)
+      total += window2.RecordSize();
+    else
+      total += piece.bytes.size();
+  }
+  return total;
 }
 
 }  // namespace YExcel

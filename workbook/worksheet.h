@@ -1,22 +1,22 @@
 #pragma once
-// One worksheet substream of the "Workbook" stream, parsed into containers:
+// One worksheet substream of the "Workbook" stream:
 //
-//   Worksheet: BOF, Index, layout records, Dimensions, cell table,
-//              Window2, EOF
+//   Worksheet: BOF, then its pieces in file order (carried records and the
+//              places of Index, Dimensions, the cell table and Window2),
+//              EOF
 //   CellTable: row blocks
 //   RowBlock:  Row records, cell blocks (one per cell record), DBCell
 //   CellBlock: one cell record, of the kind its code names
 //
-// Write emits each container's records in that order; a parsed and
-// rewritten worksheet holds nothing else (records of other kinds are
-// consumed, with their CONTINUE parts, and dropped).
+// Every record of the substream that is not modelled here (settings of the
+// view, printing and calculation, merged cells, notes, drawings, embedded
+// charts as whole substreams, records of unknown kinds...) is carried in
+// its place, byte for byte (carried_records.h); so are records met inside
+// the cell table that belong to no cell, after it. A substream that is not
+// a worksheet (a chart sheet, say) is carried whole.
 //
-// The layout records are what a user sees of rows and columns without a
-// value: column widths, default formats, hidden and outlined columns
-// (COLINFO, DEFCOLWIDTH, STANDARDWIDTH), the default row height, and the
-// outline's gutters and options (GUTS, WSBOOL), kept verbatim in file order.
 // Row records that carry more than the defaults (a height set by the user,
-// a format, hidden, an outline level) are also kept apart, in row order, so
+// a format, hidden, an outline level) are kept apart, in row order, so
 // that a sheet rebuilt from its cells writes them again.
 //
 // Read(bytes, size) as in record.h: size is what remains of the stream;
@@ -29,6 +29,7 @@
 #include <functional>
 #include <vector>
 
+#include "carried_records.h"
 #include "cell_records.h"
 #include "formula_records.h"
 #include "record.h"
@@ -118,36 +119,46 @@ struct Worksheet {
   // table (see Read); the record is scratch, valid for the call only.
   using CellVisitor = std::function<void(const CellTable::RowBlock::CellBlock&)>;
 
+  // Where the modelled sections go among the pieces.
+  enum Slot : uint16_t { kIndexSlot = 1, kDimensionsSlot, kCellsSlot, kWindow2Slot };
+
   // BOF of type 0x0010 with this library's values; default Index,
-  // Dimensions (all 0) and Window2; empty cell table.
+  // Dimensions (all 0) and Window2; empty cell table; the four slots in
+  // that order.
   Worksheet();
 
   // Parses the substream that starts with a BOF at bytes, through its EOF.
   // A substream embedded in it (its own BOF to its EOF, such as a chart) is
-  // skipped whole.
+  // carried whole. Slots missing from the file are added (Index after the
+  // BOF, the others after the slot before them).
   uint64_t Read(const char* bytes, uint64_t size);
   // Parses the substream as Read does, but hands each cell record to visit
   // instead of keeping it: the cell table stays empty, and no record object
   // is made per cell, row or block.
   uint64_t Read(const char* bytes, uint64_t size, const CellVisitor& visit);
+  // Takes a substream that is not a worksheet whole (BOF to EOF).
+  void CarryWhole(const char* bytes, uint64_t size);
   uint64_t Write(char* out);
+  // Writes the worksheet with cells(out) writing its cell table; with out
+  // null only sizes it. The bytes in all.
+  uint64_t Write(char* out, const std::function<uint64_t(char*)>& cells);
   uint64_t DataSize();
   uint64_t RecordSize() { return DataSize(); }
+  // Bytes from the BOF up to the cell table.
+  uint64_t SizeBeforeCells();
 
-  // Whether a record of this code is a layout record.
-  static bool IsLayoutRecord(uint16_t code);
   // Whether a Row record carries more than the defaults (see above).
   static bool RowCarriesLayout(const CellTable::RowBlock::Row& row);
-  // Bytes of the layout records.
-  uint64_t LayoutSize();
-  uint64_t WriteLayout(char* out);
 
+  // A substream carried whole: no BOF, EOF or section is written, only the
+  // pieces.
+  bool whole = false;
   BOF bof;
   Index index;
-  std::vector<Record> layout;
+  Dimensions dimensions;
+  std::vector<CarriedRecord> pieces;
   // Row records that carry layout, by ascending row; one per row.
   std::vector<CellTable::RowBlock::Row> layout_rows;
-  Dimensions dimensions;
   CellTable cell_table;
   Window2 window2;
   YEOF eof;

@@ -1,5 +1,5 @@
-// The survey of what a workbook holds that a save would not write back,
-// on streams put together record by record.
+// The survey of what keeps an export from extending a workbook, on streams
+// put together record by record.
 #include "content_survey.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ const Bytes kEof = record_of(0x000A, {});
 const Bytes kDataSheet = record_of(0x0085, bytes_of({0, 0, 0, 0, 0, 0, 4, 0, 'D', 'a', 't', 'a'}));
 
 // A workbook of one sheet with the given extra globals and sheet records,
-// both full of records a save may drop.
+// both full of records a save carries.
 Bytes workbook_stream(const Bytes& globals, const Bytes& sheet) {
   Bytes print_area = bytes_of(
       {0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0x00, 0x06});
@@ -38,114 +38,56 @@ Bytes workbook_stream(const Bytes& globals, const Bytes& sheet) {
   return s;
 }
 
-std::string describe(const Bytes& stream) {
-  return ContentSurvey::Of(stream.data(), stream.size()).Describe();
+std::string refusal(const Bytes& stream, bool adds_sheet = true) {
+  return ContentSurvey::Of(stream.data(), stream.size()).Refusal(adds_sheet);
 }
 
-Bytes obj(uint16_t type) {
-  Bytes data = bytes_of({0x15, 0x00, 0x12, 0x00});
-  put16(data, type);
-  return record_of(0x005D, data + filled(16));
-}
-
-TEST(ContentSurveyTest, ViewAndBookkeepingRecordsMayBeDropped) {
-  const Bytes plain = workbook_stream({}, {});
-  const ContentSurvey survey = ContentSurvey::Of(plain.data(), plain.size());
-  EXPECT_TRUE(survey.Keepable());
-  EXPECT_EQ(survey.Describe(), "");
-  // Padding after the last substream is no part of the workbook.
-  const Bytes padded = plain + filled(300);
-  EXPECT_TRUE(ContentSurvey::Of(padded.data(), padded.size()).Keepable());
-  // "Recalculate on open" is a calculation setting like the others.
-  EXPECT_EQ(describe(workbook_stream({}, record_of(0x005E, {}))), "");
-}
-
-TEST(ContentSurveyTest, WhatCarriesContentIsReportedByKind) {
+TEST(ContentSurveyTest, WhatASaveCarriesKeepsNoExportOut) {
   Bytes user_name =
       bytes_of({0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0x00}) +
       Bytes{'T', 'o', 't', 'a', 'l'};
-  const std::pair<Bytes, std::string> globals[] = {
-      {record_of(0x0018, user_name), "defined names"},
-      {record_of(0x0012, bytes_of({1, 0})), "protection or encryption"},
-      {record_of(0x002F, filled(6)), "protection or encryption"},
-      {record_of(0x1234, filled(2)), "records of kinds this export does not keep (0x1234)"},
-  };
-  for (const auto& [record, kind] : globals) EXPECT_EQ(describe(workbook_stream(record, {})), kind);
-
-  const std::pair<Bytes, std::string> sheet[] = {
-      {record_of(0x0006, filled(30)), "formulas (the first in sheet \"Data\", cell A1)"},
-      {record_of(0x04BC, filled(10)), "formulas"},
-      {record_of(0x0205, bytes_of({0, 0, 0, 0, 0x0F, 0, 7, 1})), ""},  // an error value is kept
-      {record_of(0x00E5, filled(10)), "merged cells"},
-      {obj(0x0005), "charts or drawings"},
-      {obj(0x0008), "charts or drawings"},
-      {obj(0x0019) + record_of(0x01B6, filled(18)) + record_of(0x001C, filled(12)), "cell notes"},
-      {bof(0x0020) + record_of(0x1002, filled(16)) + kEof, "charts or drawings"},  // embedded chart
-      {record_of(0x01B8, filled(40)), "hyperlinks"},
-      {record_of(0x01B0, filled(20)), "conditional formats"},
-      {record_of(0x01BE, filled(20)), "data validation"},
-      {record_of(0x00DD, bytes_of({1, 0})), "protection or encryption"},
-      {record_of(0x0204, filled(12)), "records of kinds this export does not keep (0x0204)"},
-  };
-  for (const auto& [record, kind] : sheet) EXPECT_EQ(describe(workbook_stream({}, record)), kind);
-
-  // What users make is named, with the codes of its records.
-  Bytes filter_name = bytes_of(
-      {0x20, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0x00, 0x0D});
-  EXPECT_EQ(describe(workbook_stream(record_of(0x0018, filter_name),
-                                     record_of(0x009D, filled(2)) + obj(0x0014))),
-            "an autofilter (0x009D)");
-  EXPECT_EQ(describe(workbook_stream({}, obj(0x0014))), "charts or drawings");  // a form control
-  EXPECT_EQ(describe(workbook_stream(record_of(0x0086, {}) + record_of(0x005B, filled(6)), {})),
-            "write protection (0x005B, 0x0086)");
-  EXPECT_EQ(describe(workbook_stream({}, record_of(0x00AF, filled(8)) + record_of(0x0204, {}))),
-            "scenarios (0x00AF) and records of kinds this export does not keep (0x0204)");
-
-  // Sheets that are no worksheets.
-  EXPECT_EQ(describe(workbook_stream({}, {}) + bof(0x0020) + kEof), "chart sheets");
-  EXPECT_EQ(describe(workbook_stream({}, {}) + bof(0x0040) + kEof), "macro sheets");
-  EXPECT_EQ(describe(workbook_stream({}, {}) + bof(0x0006) + kEof), "macro sheets");
-  EXPECT_EQ(describe(workbook_stream({}, {}) + bof(0x0100) + kEof), "sheets of other kinds");
-
-  // Several at once, in a fixed order, each once.
-  const Bytes many = workbook_stream(
-      record_of(0x4321, {}), record_of(0x00E5, filled(10)) + record_of(0x0006, filled(30)) +
-                                 record_of(0x0006, filled(30)) + record_of(0x0204, filled(12)));
-  EXPECT_EQ(
-      describe(many),
-      "formulas (the first in sheet \"Data\", cell A1), merged cells and records of kinds this "
-      "export does not keep (0x0204, 0x4321)");
+  const Bytes globals[] = {record_of(0x0018, user_name), record_of(0x1234, filled(2)),
+                           record_of(0x0086, {}), record_of(0x0012, bytes_of({0, 0}))};
+  for (const Bytes& record : globals) EXPECT_EQ(refusal(workbook_stream(record, {})), "");
+  const Bytes sheet[] = {
+      record_of(0x0006, filled(30)), record_of(0x04BC, filled(10)), record_of(0x00E5, filled(10)),
+      bof(0x0020) + record_of(0x1002, filled(16)) + kEof, record_of(0x01B8, filled(40)),
+      // A protected sheet: refused, if at all, where a cell would be written.
+      record_of(0x0012, bytes_of({1, 0})), record_of(0x0204, filled(12))};
+  for (const Bytes& record : sheet) EXPECT_EQ(refusal(workbook_stream({}, record)), "");
+  EXPECT_TRUE(ContentSurvey().Keepable());
+  EXPECT_EQ(refusal(workbook_stream({}, {}) + bof(0x0020) + kEof), "");  // a chart sheet
+  // Padding after the last substream is no part of the workbook.
+  EXPECT_EQ(refusal(workbook_stream({}, {}) + filled(300) + bof(0x0040) + kEof), "");
 }
 
-TEST(ContentSurveyTest, FormulasOfOneConstantAreValuesAndTheFirstOtherIsPlaced) {
-  const Bytes error = formula_record(6, 1, 15, other_result(2, 0x24), bytes_of({0x1C, 0x24}));
-  const Bytes text = formula_record(6, 2, 15, other_result(0), bytes_of({0x17, 1, 0, 'a'})) +
-                     record_of(0x0207, bytes_of({1, 0, 0, 'a'}));
-  EXPECT_EQ(describe(workbook_stream({}, error + text)), "");
-  // A constant whose result disagrees, and a function after it.
-  const Bytes wrong = formula_record(300, 27, 15, other_result(2, 0x2A), bytes_of({0x1C, 0x24}));
-  const Bytes pi = formula_record(6, 1, 15, number_result(0), bytes_of({0x41, 0x13, 0}));
-  EXPECT_EQ(describe(workbook_stream({}, error + wrong + pi)),
-            "formulas (the first in sheet \"Data\", cell AB301)");
-  // A second sheet, its name wide, as the caller writes it.
-  Bytes second = record_of(0x0085, bytes_of({0, 0, 0, 0, 0, 0, 2, 1, 'S', 0, 0xAC, 0x20}));
-  const size_t offset = workbook_stream(second, {}).size();
-  second[4] = static_cast<char>(offset & 0xFF);
-  second[5] = static_cast<char>(offset >> 8);
-  const Bytes two = workbook_stream(second, {}) + bof(0x0010) + pi + kEof;
-  const ContentSurvey survey = ContentSurvey::Of(two.data(), two.size());
-  EXPECT_EQ(survey.Describe(), "formulas (the first in sheet \"S?\", cell B7)");
-  EXPECT_EQ(
-      survey.Describe([](const std::u16string& name) { return std::string(name.size(), 'x'); }),
-      "formulas (the first in sheet \"xx\", cell B7)");
+TEST(ContentSurveyTest, EncryptionMacrosAndStructureProtectionAreNamed) {
+  const Bytes encrypted = workbook_stream(record_of(0x002F, filled(6)), {});
+  EXPECT_TRUE(ContentSurvey::Of(encrypted.data(), encrypted.size()).Encrypted());
+  EXPECT_EQ(refusal(encrypted, false),
+            "it is encrypted with a password, which this export cannot open");
+  const std::string macros =
+      "it holds macros, which a new sheet could break and this export does not check";
+  EXPECT_EQ(refusal(workbook_stream(record_of(0x00D3, {}), {}), false), macros);
+  EXPECT_EQ(refusal(workbook_stream({}, {}) + bof(0x0040) + kEof, false), macros);
+  EXPECT_EQ(refusal(workbook_stream({}, {}) + bof(0x0006) + kEof, false), macros);
+  ContentSurvey storage;
+  storage.NoteMacros();
+  EXPECT_EQ(storage.Refusal(false), macros);
+  // Structure protection forbids a new sheet, not cells of an existing one.
+  const Bytes structure = workbook_stream(record_of(0x0012, bytes_of({1, 0})), {});
+  EXPECT_EQ(refusal(structure, true),
+            "its author protected the workbook's structure, which forbids adding sheets");
+  EXPECT_EQ(refusal(structure, false), "");
 }
 
 TEST(ContentSurveyTest, ACutStreamIsSurveyedAsFarAsItGoes) {
-  const Bytes full = workbook_stream({}, record_of(0x0006, filled(30)));
+  const Bytes head = workbook_stream({}, {});
+  const Bytes full = head + bof(0x0040) + kEof;
   for (size_t cut = 0; cut < full.size(); ++cut) {
     const Bytes part(full.begin(), full.begin() + static_cast<long>(cut));
     const ContentSurvey survey = ContentSurvey::Of(part.data(), part.size());
-    EXPECT_EQ(survey.Keepable(), cut < full.size() - kEof.size()) << cut;  // the formula whole
+    EXPECT_EQ(survey.HasMacros(), cut >= head.size() + 20) << cut;  // the macro sheet's BOF whole
   }
 }
 

@@ -268,10 +268,18 @@ TEST(ExcelFileTest, AFormulaOfOneConstantIsSavedAsItsValue) {
 TEST(ExcelFileTest, RowAndColumnLayoutSurvivesASave) {
   const std::string path = scratch_path("layout.xls");
   auto column = [](uint16_t xf) {
-    Record record(0x007D);
-    record.data = {2, 0, 3, 0, 0, 0x10, static_cast<char>(xf), 0, 0x01, 0x01, 0, 0};
-    record.data_size = record.data.size();
+    const Bytes bytes = record_of(
+        0x007D, bytes_of({2, 0, 3, 0, 0, 0x10, static_cast<char>(xf), 0, 0x01, 0x01, 0, 0}));
+    CarriedRecord record;
+    record.Read(bytes.data(), bytes.size());
     return record;
+  };
+  // Carried records before the Dimensions, as writers put COLINFO.
+  auto with_column = [](Worksheet& w, const CarriedRecord& record) {
+    w.pieces.erase(std::remove_if(w.pieces.begin(), w.pieces.end(),
+                                  [](const CarriedRecord& p) { return p.Code() == 0x007D; }),
+                   w.pieces.end());
+    w.pieces.insert(w.pieces.begin() + 1, record);
   };
   auto row = [](uint16_t index, uint32_t options) {
     Worksheet::CellTable::RowBlock::Row record;
@@ -284,7 +292,7 @@ TEST(ExcelFileTest, RowAndColumnLayoutSurvivesASave) {
     ExcelFile book;
     book.New(1);
     *book.GetWorksheet(0)->Cell(3, 1) = 2.5;
-    book.worksheets[0].layout = {column(15)};
+    with_column(book.worksheets[0], column(15));
     // A formatted row with a cell, a hidden empty row beyond the cells.
     book.worksheets[0].layout_rows = {row(3, 0x000F0080 | 0x40), row(40, 0x21)};
     ASSERT_TRUE(book.SaveAs(path.c_str()));
@@ -292,8 +300,8 @@ TEST(ExcelFileTest, RowAndColumnLayoutSurvivesASave) {
   ExcelFile again(path.c_str());
   ASSERT_EQ(again.GetTotalSheets(), 1u);
   const Worksheet& sheet = again.worksheets[0];
-  ASSERT_EQ(sheet.layout.size(), 1u);
-  EXPECT_EQ(sheet.layout[0].data, column(15).data);
+  ASSERT_EQ(sheet.pieces.size(), 5u);
+  EXPECT_EQ(sheet.pieces[1].bytes, column(15).bytes);
   ASSERT_EQ(sheet.layout_rows.size(), 2u);
   EXPECT_EQ(sheet.layout_rows[0].options, 0x000F00C0u);
   EXPECT_EQ(sheet.layout_rows[1].row_index, 40);
@@ -302,7 +310,7 @@ TEST(ExcelFileTest, RowAndColumnLayoutSurvivesASave) {
   EXPECT_EQ(again.GetWorksheet(0)->At(3, 1)->GetDouble(), 2.5);
 
   // A column format the workbook lacks is damage, as a cell's is.
-  again.worksheets[0].layout = {column(200)};
+  with_column(again.worksheets[0], column(200));
   ASSERT_TRUE(again.Save());
   ExcelFile damaged;
   EXPECT_FALSE(damaged.Load(path.c_str()));
@@ -462,7 +470,7 @@ void put32_at(Bytes& b, size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
+TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreCarriedWhole) {
   const std::string path = scratch_path("three.xls");
   {
     ExcelFile book;
@@ -481,13 +489,25 @@ TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreDroppedWithTheirEntries) {
   write_document(path, &chart);
   ExcelFile book;
   ASSERT_TRUE(book.Load(path.c_str()));
-  EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet3"}));
+  EXPECT_EQ(Names(book), (std::vector<std::string>{"Sheet1", "Sheet2", "Sheet3"}));
   expect_indices_in_step(book);
+  EXPECT_FALSE(book.IsWorksheet(1));
+  EXPECT_TRUE(book.IsWorksheet(2));
   EXPECT_EQ(book.GetWorksheet("Sheet3")->At(2, 2)->GetInteger(), 12);
+  // Cells given to it are not written: its substream goes as it came.
+  *book.GetWorksheet(1)->Cell(0, 0) = 1;
+  ASSERT_TRUE(book.AddWorksheet("First", 0));
   ASSERT_TRUE(book.Save());
   ExcelFile again(path.c_str());
-  EXPECT_EQ(Names(again), (std::vector<std::string>{"Sheet1", "Sheet3"}));
-  EXPECT_EQ(again.GetWorksheet(1)->At(2, 2)->GetInteger(), 12);
+  EXPECT_EQ(Names(again), (std::vector<std::string>{"First", "Sheet1", "Sheet2", "Sheet3"}));
+  EXPECT_EQ(again.GetWorksheet(3)->At(2, 2)->GetInteger(), 12);
+  const Bytes resaved = read_workbook_stream(path);
+  const Bytes substream(chart.begin() + middle, chart.begin() + get32(chart, entries[2] + 4));
+  const std::vector<uint64_t> moved = sheet_entries(resaved);
+  ASSERT_EQ(moved.size(), 4u);
+  EXPECT_EQ(Bytes(resaved.begin() + get32(resaved, moved[2] + 4),
+                  resaved.begin() + get32(resaved, moved[3] + 4)),
+            substream);
 
   // Stale offsets: sheets pair with substreams in order when the counts agree.
   Bytes stale = saved;

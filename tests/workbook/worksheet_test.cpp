@@ -77,7 +77,7 @@ TEST(WorksheetTest, VisitorReceivesTheCellsAndNothingIsKept) {
   EXPECT_EQ(Worksheet().Read(cut.data(), cut.size(), [](const auto&) {}), 0u);
 }
 
-TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
+TEST(WorksheetTest, CarriesRecordsItDoesNotModelAndKeepsStrayCells) {
   const Bytes sheet = kBof + kIndex + kDimensions + record_of(0x00A1, filled(34)) +
                       number_record(3) + row_record(0) + label_record(0) + db_cell_record() +
                       record_of(0x001D, filled(15)) + kWindow2 + kEof;
@@ -89,8 +89,9 @@ TEST(WorksheetTest, DropsRecordsItDoesNotModelButKeepsStrayCells) {
   ASSERT_EQ(block.cell_blocks.size(), 2u);
   EXPECT_EQ(block.cell_blocks[0].RowIndex(), 3);
   EXPECT_EQ(block.rows.size(), 1u);
-  const Bytes expected = kBof + kIndex + kDimensions + row_record(0) + number_record(3) +
-                         label_record(0) + db_cell_record() + kWindow2 + kEof;
+  const Bytes expected = kBof + kIndex + kDimensions + record_of(0x00A1, filled(34)) +
+                         row_record(0) + number_record(3) + label_record(0) + db_cell_record() +
+                         record_of(0x001D, filled(15)) + kWindow2 + kEof;
   EXPECT_EQ(written_bytes(w), expected);
 }
 
