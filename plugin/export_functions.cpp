@@ -153,8 +153,9 @@ ExcelSheet& sheet_for(const Request& r, ExcelFile& book) {
   for (uint64_t i = 0; i < book.GetTotalSheets(); ++i) {
     const std::u16string existing = sheet_name(book, i);
     if (existing == name && !book.IsWorksheet(i))
-      refuse(r, "the sheet \"" + r.sheet + "\" of the workbook \"" + r.file +
-                    "\" is a chart or macro sheet, which holds no cells; the file was left as it was");
+      refuse(r,
+             "the sheet \"" + r.sheet + "\" of the workbook \"" + r.file +
+                 "\" is a chart or macro sheet, which holds no cells; the file was left as it was");
     if (existing == name) return *book.GetWorksheet(i);
     if (folded_case(existing) == folded)
       refuse(r, "the workbook \"" + r.file + "\" holds a sheet \"" +

@@ -56,8 +56,8 @@ bool CarriedRecord::Get(uint16_t& value, uint64_t offset) const {
   const uint64_t low = At(offset);
   const uint64_t high = At(offset + 1);
   if (low == UINT64_MAX || high == UINT64_MAX) return false;
-  value = static_cast<uint16_t>(static_cast<uint8_t>(bytes[low]) |
-                                static_cast<uint8_t>(bytes[high]) << 8);
+  value = static_cast<uint16_t>(static_cast<uint8_t>(bytes[low]) | static_cast<uint8_t>(bytes[high])
+                                                                       << 8);
   return true;
 }
 

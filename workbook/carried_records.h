@@ -47,7 +47,6 @@ struct CarriedRecord {
   // parts of at most 8224 bytes.
   void SetData(const std::vector<char>& data);
 
-
   uint16_t slot = kNoSlot;
   std::vector<char> bytes;
 

@@ -6,6 +6,7 @@
 #include "cells_to_records.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 #include <type_traits>
 
@@ -29,7 +30,7 @@ constexpr uint16_t kNotActive = static_cast<uint16_t>(
 
 // A cell gets a record when it holds a value or, empty, a format.
 bool written(const ExcelCell& cell) {
-  return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0;
+  return cell.Type() != ExcelCell::kUndefined || cell.Format() != 0 || cell.IsFormula();
 }
 
 bool has_written(const ExcelSheet::RowCells& row) {
@@ -52,7 +53,8 @@ bool fits_rk(double x) {
 }
 
 bool is_rk_integer(const ExcelCell& cell) {
-  return cell.Type() == ExcelCell::kInteger && RKCodec::IntegerFits(cell.GetInteger());
+  return cell.Type() == ExcelCell::kInteger && !cell.IsFormula() &&
+         RKCodec::IntegerFits(cell.GetInteger());
 }
 
 uint32_t integer_rk(const ExcelCell& cell) {
@@ -181,7 +183,8 @@ uint64_t settle_active_sheet(Workbook& globals, uint64_t sheets) {
 // Index, Dimensions and Window2 of a sheet, the cell table left empty.
 void set_sheet_records(Worksheet& worksheet, const Shape& shape, bool active) {
   if (active)
-    worksheet.window2.options |= WorksheetRecords::Window2::kSelected | WorksheetRecords::Window2::kShown;
+    worksheet.window2.options |=
+        WorksheetRecords::Window2::kSelected | WorksheetRecords::Window2::kShown;
   else
     worksheet.window2.options &= kNotActive;
   worksheet.index.first_used_row = shape.Base();
@@ -197,13 +200,18 @@ void set_sheet_records(Worksheet& worksheet, const Shape& shape, bool active) {
 // integers of the RK range as RK, runs of them as MulRK, other integers as
 // Number; doubles an RK value keeps exactly as RK, runs of them as MulRK,
 // other doubles as Number; strings as LabelSST; booleans and error values as
-// BoolErr; empty cells with a format as Blank. A run is cells of
-// neighbouring columns of the same kind.
+// BoolErr; empty cells with a format as Blank; the cells a formula of the
+// file still computes as that formula. A run is cells of neighbouring
+// columns of the same kind.
 template <class Row, class Sink>
 void records_of_row(const Row& row, Sink& sink) {
   size_t i = 0;
   while (i < row.size()) {
     const ExcelCell& cell = row[i];
+    if (cell.IsFormula() && sink.Formula(cell)) {
+      ++i;
+      continue;
+    }
     auto run = [&](auto like) {
       size_t k = 1;
       while (i + k < row.size() && row[i + k].Column() == cell.Column() + k && like(row[i + k]))
@@ -234,7 +242,7 @@ void records_of_row(const Row& row, Sink& sink) {
         // other doubles go one by one, so their run is not measured.
         const bool fits = fits_rk(cell.GetDouble());
         const size_t k = fits ? run([](const ExcelCell& x) {
-          return x.Type() == ExcelCell::kDouble && fits_rk(x.GetDouble());
+          return x.Type() == ExcelCell::kDouble && !x.IsFormula() && fits_rk(x.GetDouble());
         })
                               : 1;
         if (k >= 2) {
@@ -276,8 +284,17 @@ void set_bool_err(CellRecords::BoolErr& record, uint16_t row, const ExcelCell& c
 // Fills record objects: one CellBlock per record.
 class RecordObjects {
  public:
-  RecordObjects(RowBlock& block, uint64_t row, SharedStrings& strings)
-      : block_(block), row_(static_cast<uint16_t>(row)), strings_(strings) {}
+  RecordObjects(RowBlock& block, uint64_t row, SharedStrings& strings, const Worksheet& worksheet)
+      : block_(block), row_(static_cast<uint16_t>(row)), strings_(strings), worksheet_(worksheet) {}
+
+  bool Formula(const ExcelCell& cell) {
+    const Worksheet::KeptFormula* kept = worksheet_.FormulaAt(row_, cell.Column());
+    if (!kept) return false;
+    CellBlock& record = Add(Cells::kFormula);
+    record.formula.Read(kept->bytes.data(), kept->bytes.size());
+    record.formula.xf_index = cell.Format();
+    return true;
+  }
 
   void RK(const ExcelCell& cell, uint32_t value) {
     CellBlock& record = Add(Cells::kRK);
@@ -336,6 +353,7 @@ class RecordObjects {
   RowBlock& block_;
   uint16_t row_;
   SharedStrings& strings_;
+  const Worksheet& worksheet_;
 };
 
 // Writes records through reused scratch records into out (or, with out
@@ -344,9 +362,11 @@ class RecordObjects {
 class RecordBytes {
  public:
   RecordBytes(char* out, uint64_t& position, uint64_t row, const SharedStrings& strings,
-              CellRecords::RK& rk, CellRecords::Number& number, CellRecords::LabelSST& label,
-              CellRecords::MulRK& mul_rk, CellRecords::Blank& blank, CellRecords::BoolErr& bool_err)
+              const Worksheet& worksheet, CellRecords::RK& rk, CellRecords::Number& number,
+              CellRecords::LabelSST& label, CellRecords::MulRK& mul_rk, CellRecords::Blank& blank,
+              CellRecords::BoolErr& bool_err)
       : out_(out),
+        worksheet_(worksheet),
         position_(position),
         row_(static_cast<uint16_t>(row)),
         strings_(strings),
@@ -357,6 +377,18 @@ class RecordBytes {
         blank_(blank),
         bool_err_(bool_err) {}
 
+  // The formula's records as they were read; only the format follows the
+  // cell.
+  bool Formula(const ExcelCell& cell) {
+    const Worksheet::KeptFormula* kept = worksheet_.FormulaAt(row_, cell.Column());
+    if (!kept) return false;
+    if (out_) {
+      std::memcpy(out_ + position_, kept->bytes.data(), kept->bytes.size());
+      ByteCodec::Put(out_ + position_, cell.Format(), Record::kHeaderSize + 4);
+    }
+    position_ += kept->bytes.size();
+    return true;
+  }
   void RK(const ExcelCell& cell, uint32_t value) {
     rk_.row = row_;
     rk_.col = cell.Column();
@@ -410,6 +442,7 @@ class RecordBytes {
   }
 
   char* out_;
+  const Worksheet& worksheet_;
   uint64_t& position_;
   uint16_t row_;
   const SharedStrings& strings_;
@@ -502,7 +535,7 @@ void WorkbookContent::RecordsFromCells() {
       for (uint64_t k = 0; k < n; ++k) {
         set_row(block.rows.emplace_back(), rows[k], shape.cols);
         block.dbcell.row_offsets.push_back(0);
-        RecordObjects sink(block, rows[k].row, strings);
+        RecordObjects sink(block, rows[k].row, strings, worksheet);
         records_of_row(cells_of(rows[k], cells), sink);
       }
     }
@@ -561,7 +594,9 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
         const ExcelCell& cell = row[i];
         if (written(cell))
           layouts_[s].first_col = std::min<uint64_t>(layouts_[s].first_col, cell.Column());
-        if (cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString)
+        // A formula's text result is in its own record, not the table.
+        if ((cell.Type() == ExcelCell::kNarrowString || cell.Type() == ExcelCell::kWideString) &&
+            !cell.IsFormula())
           strings_.Add(cell);
       }
     }
@@ -579,8 +614,8 @@ uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbc
   for (uint64_t k = 0; k < n; ++k) {
     dbcell_.row_offsets[k] = static_cast<uint16_t>(position - previous);
     previous = position;
-    RecordBytes sink(out, position, rows[k].row, strings_, rk_, number_, label_, mul_rk_, blank_,
-                     bool_err_);
+    RecordBytes sink(out, position, rows[k].row, strings_, book_.worksheets[s], rk_, number_,
+                     label_, mul_rk_, blank_, bool_err_);
     records_of_row(cells_of(rows[k], block_cells_), sink);
   }
   dbcell_.first_row_offset = static_cast<uint32_t>(position);

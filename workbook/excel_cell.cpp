@@ -95,6 +95,8 @@ void ExcelCell::CopyValue(const ExcelCell& other) {
 
 void ExcelCell::CopyWithPlace(const ExcelCell& other) {
   CopyValue(other);
+  // In its place the formula still computes it.
+  data_.formula = other.data_.formula;
   data_.column = other.data_.column;
   data_.row = other.data_.row;
 }

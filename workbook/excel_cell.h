@@ -42,7 +42,7 @@ class ExcelCell {
   static constexpr uint8_t kErrorNum = 0x24;  // #NUM!, an impossible number
   static bool IsErrorCode(uint8_t code);
 
-  ExcelCell() : data_{{0}, 0, kUndefined, 0, 0, 0} {}
+  ExcelCell() : data_{{0}, 0, kUndefined, 0, 0, 0, 0} {}
   // The value, its text copied; a new cell stands in no place.
   ExcelCell(const ExcelCell& other);
   // The value, its text handed over; the other cell is left without it
@@ -56,6 +56,11 @@ class ExcelCell {
   ~ExcelCell() { ReleaseText(); }
 
   uint32_t Type() const { return data_.type; }
+  // Whether a formula of the workbook's file computes the value, which is
+  // then its last result: the formula is written back with it for as long
+  // as the cell keeps it. Any change of the value (not of the format)
+  // replaces the formula; a copy holds the value alone.
+  bool IsFormula() const { return data_.formula != 0; }
 
   // Each Get returns false, and leaves its argument untouched, when the cell
   // does not hold that kind of value.
@@ -141,9 +146,13 @@ class ExcelCell {
   void SetText(std::string_view text);
   void SetText(std::u16string_view text);
   void TakeText(const void* text, CellType type);
+  // Every change of the value goes through here: the formula goes too.
   void ReleaseText() {
+    data_.formula = 0;
     if (data_.owns_text) ReleaseOwnText();
   }
+  // For the sheet reading a formula, after its result.
+  void MarkFormula() { data_.formula = 1; }
   void ReleaseOwnText();
   bool HoldsText() const { return data_.type == kNarrowString || data_.type == kWideString; }
   // The value of other, its text copied (a cell's own text too).
@@ -166,6 +175,7 @@ class ExcelCell {
     uint8_t column;
     uint16_t row;
     uint8_t owns_text;
+    uint8_t formula;
   };
   Data data_;
 };

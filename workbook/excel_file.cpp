@@ -160,13 +160,9 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
       if (c.label_sst.string_index >= globals.shared_strings.Count())
         return "a cell names a text the workbook lacks";
       break;
-    case Cells::kFormula: {
-      // One that is a constant is written back as that value.
-      CellRecords::FormulaConstant constant;
-      if (!c.formula.Constant(constant)) return "";  // other formulas are not written back
+    case Cells::kFormula:
       formats_exist = c.formula.xf_index < formats;
       break;
-    }
     default:
       return "";
   }
@@ -616,7 +612,8 @@ ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
   // did, or earlier, at the new sheet, which must be in view.
   Workbook::Window1& window = globals.window1;
   if (sheets.size() > 1 && at <= window.active_sheet) ++window.active_sheet;
-  window.first_visible_tab = static_cast<uint16_t>(std::min<uint64_t>(window.first_visible_tab, at));
+  window.first_visible_tab =
+      static_cast<uint16_t>(std::min<uint64_t>(window.first_visible_tab, at));
   sheet_inserted(globals.pieces, at, sheets.size());
   return &sheets[at];
 }

@@ -57,6 +57,52 @@ void set_from_constant(ExcelCell& cell, const CellRecords::FormulaConstant& cons
   }
 }
 
+// The last result of a formula: a number, or, marked by 0xFFFF in its last
+// two bytes, a text (in the STRING record after it), a boolean, an error
+// or an empty text. The file's byte order is the machine's, as the number
+// cells' readers assume.
+void set_from_result(ExcelCell& cell, const CellRecords::Formula& formula) {
+  const uint8_t* result = formula.result;
+  if (result[6] != 0xFF || result[7] != 0xFF) {
+    double number = 0;
+    std::memcpy(&number, result, sizeof number);
+    cell.SetDouble(number);
+    return;
+  }
+  switch (result[0]) {
+    case 0: {
+      const std::vector<char>& data = formula.string.data;
+      const ByteView view(data.data(), data.size());
+      uint16_t count = 0;
+      uint8_t flags = 0;
+      view.Get(count, 0);
+      view.Get(flags, 2);
+      std::u16string text;
+      for (uint64_t i = 0; i < count; ++i) {
+        uint16_t unit = 0;
+        uint8_t narrow = 0;
+        if (flags & 1 ? !view.Get(unit, 3 + 2 * i) : !view.Get(narrow, 3 + i)) break;
+        text.push_back(static_cast<char16_t>(flags & 1 ? unit : narrow));
+      }
+      // An empty text leaves the cell without a value (the formula stays).
+      if (flags & 1)
+        cell.SetString(text.c_str());
+      else
+        cell.SetString(std::string(text.begin(), text.end()).c_str());
+      break;
+    }
+    case 1:
+      cell.SetBoolean(result[2] != 0);
+      break;
+    case 2:
+      cell.SetError(result[2]);
+      break;
+    default:
+      cell.EraseContents();
+      break;
+  }
+}
+
 const Workbook::BoundSheet* bound_sheet_of(const WorkbookContent* owner, uint64_t index) {
   if (!owner || index >= owner->globals.bound_sheets.size()) return nullptr;
   return &owner->globals.bound_sheets[index];
@@ -500,11 +546,16 @@ void ExcelSheet::ReadCell(const CellBlock& record,
     }
     case Cells::kFormula: {
       CellRecords::FormulaConstant constant;
-      if (!record.formula.Constant(constant)) break;  // other formulas give no value
-      if (ExcelCell* cell = Cell(r, c)) {
+      ExcelCell* cell = Cell(r, c);
+      if (!cell) break;
+      cell->SetFormat(record.formula.xf_index);
+      if (record.formula.Constant(constant)) {
         set_from_constant(*cell, constant);
-        cell->SetFormat(record.formula.xf_index);
+        break;
       }
+      // Other formulas show their last result and are written back.
+      set_from_result(*cell, record.formula);
+      cell->MarkFormula();
       break;
     }
     default:

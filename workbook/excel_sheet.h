@@ -234,7 +234,9 @@ class ExcelSheet {
   // Integer and double RK values, numbers, booleans, error values and
   // shared strings (an empty one too) become cells with their formats;
   // blanks give empty cells with their formats; a formula that is one
-  // constant gives that value with its format, other formulas nothing. A
+  // constant gives that value with its format; other formulas give their
+  // last result with their format, the cell marked as a formula's
+  // (ExcelCell::IsFormula), the formula kept by the worksheet. A
   // record outside the Dimensions grows the table; one beyond the limits, or
   // a string index beyond the shared string table, is ignored.
   void ReadCells();

@@ -81,8 +81,7 @@ void each_position(std::vector<CarriedRecord>& globals, Change change) {
 
 void set_self_count(std::vector<CarriedRecord>& globals, uint64_t sheets) {
   for (CarriedRecord& record : globals)
-    if (record.Code() == kSupBook && is_self(record))
-      record.Put(static_cast<uint16_t>(sheets), 0);
+    if (record.Code() == kSupBook && is_self(record)) record.Put(static_cast<uint16_t>(sheets), 0);
 }
 
 }  // namespace
@@ -99,8 +98,9 @@ void sheet_inserted(std::vector<CarriedRecord>& globals, uint64_t at, uint64_t s
     if (data.size() != 2 * (sheets - 1) || at >= sheets) continue;
     uint16_t next = 0;
     for (uint64_t i = 0; i + 1 < data.size(); i += 2)
-      next = std::max<uint16_t>(next, static_cast<uint16_t>(static_cast<uint8_t>(data[i]) |
-                                                            static_cast<uint8_t>(data[i + 1]) << 8));
+      next =
+          std::max<uint16_t>(next, static_cast<uint16_t>(static_cast<uint8_t>(data[i]) |
+                                                         static_cast<uint8_t>(data[i + 1]) << 8));
     ++next;
     const char id[2] = {static_cast<char>(next & 0xFF), static_cast<char>(next >> 8)};
     data.insert(data.begin() + static_cast<std::ptrdiff_t>(2 * at), id, id + 2);

@@ -12,6 +12,7 @@ using RowBlock = CellTable::RowBlock;
 using CellBlock = RowBlock::CellBlock;
 namespace Cells = CellRecords::Code;
 namespace Sheet = WorksheetRecords::Code;
+namespace FormulaParts = CellRecords::FormulaParts;
 
 bool starts_row_block(uint16_t code) {
   return code == Sheet::kRow || CellRecords::is_cell_record_code(code);
@@ -75,7 +76,8 @@ void keep_layout_row(std::vector<RowBlock::Row>* rows, const RowBlock::Row& row)
 // carried (when given).
 uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellStreaming* streaming,
                         std::vector<RowBlock::Row>* layout_rows,
-                        std::vector<CarriedRecord>* carried) {
+                        std::vector<CarriedRecord>* carried,
+                        std::vector<Worksheet::KeptFormula>* formulas) {
   const ByteView view(bytes, size);
   if (!streaming) block.cell_blocks.reserve(block.cell_blocks.size() + count_cell_records(view));
   uint64_t position = 0;
@@ -95,6 +97,9 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellS
     } else if (CellRecords::is_cell_record_code(code)) {
       CellBlock& cell = streaming ? streaming->cell : block.cell_blocks.emplace_back();
       used = cell.Read(at.data(), at.size());
+      if (used && formulas && code == Cells::kFormula)
+        formulas->push_back(
+            {cell.formula.row, cell.formula.col, std::vector<char>(at.data(), at.data() + used)});
       if (used && streaming) streaming->visit(cell);
     } else {
       CarriedRecord other;
@@ -111,7 +116,8 @@ uint64_t read_row_block(RowBlock& block, const char* bytes, uint64_t size, CellS
 uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
                          CellStreaming* streaming,
                          std::vector<RowBlock::Row>* layout_rows = nullptr,
-                         std::vector<CarriedRecord>* carried = nullptr) {
+                         std::vector<CarriedRecord>* carried = nullptr,
+                         std::vector<Worksheet::KeptFormula>* formulas = nullptr) {
   const ByteView view(bytes, size);
   if (!streaming) table.row_blocks.reserve(table.row_blocks.size() + 1000);
   RowBlock scratch;
@@ -120,7 +126,8 @@ uint64_t read_cell_table(CellTable& table, const char* bytes, uint64_t size,
   while (peek_record_code(view, position, code) && starts_row_block(code)) {
     const ByteView at = view.From(position);
     RowBlock& block = streaming ? scratch : table.row_blocks.emplace_back();
-    const uint64_t used = read_row_block(block, at.data(), at.size(), streaming, layout_rows, carried);
+    const uint64_t used =
+        read_row_block(block, at.data(), at.size(), streaming, layout_rows, carried, formulas);
     if (!used) return 0;
     position += used;
   }
@@ -231,7 +238,7 @@ uint16_t CellBlock::ColIndex() const {
 // RowBlock
 
 uint64_t RowBlock::Read(const char* bytes, uint64_t size) {
-  return read_row_block(*this, bytes, size, nullptr, nullptr, nullptr);
+  return read_row_block(*this, bytes, size, nullptr, nullptr, nullptr, nullptr);
 }
 
 uint64_t RowBlock::Write(char* out) {
@@ -313,6 +320,11 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
       Record end;
       used = end.Read(p, n);
       add_missing_slots(pieces, {kIndexSlot, kDimensionsSlot, kCellsSlot, kWindow2Slot});
+      // Writers put cells in row order; the rest is sorted.
+      std::stable_sort(formulas.begin(), formulas.end(),
+                       [](const KeptFormula& a, const KeptFormula& b) {
+                         return a.row != b.row ? a.row < b.row : a.col < b.col;
+                       });
       return used ? position + used : 0;
     }
     if (code == RecordCode::kBof && position == 0) {
@@ -329,7 +341,7 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
       used = window2.Read(p, n);
     } else if (starts_row_block(code)) {
       first(kCellsSlot);
-      used = read_cell_table(cell_table, p, n, streaming, &layout_rows, &pieces);
+      used = read_cell_table(cell_table, p, n, streaming, &layout_rows, &pieces, &formulas);
     } else {
       used = pieces.emplace_back().Read(p, n);
     }
@@ -337,6 +349,46 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
     position += used;
   }
   return 0;
+}
+
+const Worksheet::KeptFormula* Worksheet::FormulaAt(uint16_t row, uint16_t col) const {
+  const auto at =
+      std::lower_bound(formulas.begin(), formulas.end(), std::make_pair(row, col),
+                       [](const KeptFormula& f, const std::pair<uint16_t, uint16_t>& p) {
+                         return f.row != p.first ? f.row < p.first : f.col < p.second;
+                       });
+  return at != formulas.end() && at->row == row && at->col == col ? &*at : nullptr;
+}
+
+std::vector<Worksheet::FormulaRange> Worksheet::FormulaRanges() const {
+  std::vector<FormulaRange> ranges;
+  for (const KeptFormula& formula : formulas) {
+    // The record after the FORMULA: its range leads its data.
+    const ByteView view(formula.bytes.data(), formula.bytes.size());
+    uint16_t length = 0, code = 0;
+    view.Get(length, 2);
+    const uint64_t next = Record::kHeaderSize + length;
+    if (!view.Get(code, next)) continue;
+    const char* kind = code == FormulaParts::Code::kShrFmla || code == FormulaParts::Code::kShrFmla1
+                           ? "shared formula"
+                       : code == FormulaParts::Code::kArray ? "array formula"
+                       : code == FormulaParts::Code::kTable ? "data table"
+                                                            : nullptr;
+    FormulaRange range{kind, 0, 0, 0, 0};
+    const uint64_t data = next + Record::kHeaderSize;
+    if (kind && view.Get(range.first_row, data) && view.Get(range.last_row, data + 2) &&
+        view.Get(range.first_col, data + 4) && view.Get(range.last_col, data + 5))
+      ranges.push_back(range);
+  }
+  return ranges;
+}
+
+bool Worksheet::Protected() const {
+  constexpr uint16_t kProtect = 0x0012;
+  return std::any_of(pieces.begin(), pieces.end(), [](const CarriedRecord& piece) {
+    uint16_t value = 0;
+    return piece.Code() == kProtect && piece.Get(value, 0) && value != 0;
+  });
 }
 
 bool Worksheet::RowCarriesLayout(const CellTable::RowBlock::Row& row) {
@@ -365,7 +417,8 @@ uint64_t Worksheet::Write(char* out, const std::function<uint64_t(char*)>& cells
 }
 
 uint64_t Worksheet::Write(char* out) {
-  return Write(out, [this](char* at) { return at ? cell_table.Write(at) : cell_table.RecordSize(); });
+  return Write(out,
+               [this](char* at) { return at ? cell_table.Write(at) : cell_table.RecordSize(); });
 }
 
 uint64_t Worksheet::DataSize() {

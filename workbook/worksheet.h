@@ -150,6 +150,25 @@ struct Worksheet {
   // Whether a Row record carries more than the defaults (see above).
   static bool RowCarriesLayout(const CellTable::RowBlock::Row& row);
 
+  // A formula as read: its FORMULA record with the SHRFMLA, ARRAY or TABLE
+  // and STRING records after it, byte for byte.
+  struct KeptFormula {
+    uint16_t row;
+    uint16_t col;
+    std::vector<char> bytes;
+  };
+  // The formula of the cell, or null.
+  const KeptFormula* FormulaAt(uint16_t row, uint16_t col) const;
+  // A range of cells one shared formula, array formula or data table fills.
+  struct FormulaRange {
+    const char* kind;  // "shared formula", "array formula", "data table"
+    uint16_t first_row, last_row;
+    uint8_t first_col, last_col;
+  };
+  std::vector<FormulaRange> FormulaRanges() const;
+  // Whether its author protected the sheet's cells (PROTECT set).
+  bool Protected() const;
+
   // A substream carried whole: no BOF, EOF or section is written, only the
   // pieces.
   bool whole = false;
@@ -159,6 +178,8 @@ struct Worksheet {
   std::vector<CarriedRecord> pieces;
   // Row records that carry layout, by ascending row; one per row.
   std::vector<CellTable::RowBlock::Row> layout_rows;
+  // Formulas of the file, by row and column, for the cells they compute.
+  std::vector<KeptFormula> formulas;
   CellTable cell_table;
   Window2 window2;
   YEOF eof;

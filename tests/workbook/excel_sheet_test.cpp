@@ -143,7 +143,8 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
     label.label_sst.string_index = i;  // index 2 lies beyond the table
     cells.push_back(label);
   }
-  // Formulas of one constant are their values; other formulas give none.
+  // Formulas of one constant are their values; other formulas show their
+  // last result.
   const Bytes constants[] = {formula_record(5, 0, 9, other_result(2, 0x24), bytes_of({0x1C, 0x24})),
                              formula_record(5, 1, 9, number_result(7), bytes_of({0x1E, 7, 0})),
                              formula_record(5, 2, 9, other_result(0), bytes_of({0x17, 1, 0, 'x'})) +
@@ -173,7 +174,8 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
   EXPECT_TRUE(s.At(2, 1)->GetError(code));
   EXPECT_EQ(code, 7);  // #DIV/0!
   EXPECT_EQ(s.At(2, 2)->Type(), ExcelCell::kUndefined);
-  EXPECT_EQ(s.At(3, 0)->Type(), ExcelCell::kUndefined);
+  EXPECT_EQ(s.At(3, 0)->Type(), ExcelCell::kDouble);  // a result of 0
+  EXPECT_TRUE(s.At(3, 0)->IsFormula());
   EXPECT_EQ(s.At(3, 1)->GetDouble(), 3.14159);
   EXPECT_STREQ(s.At(4, 0)->GetString(), "narrow");
   EXPECT_EQ(s.At(4, 1)->Type(), ExcelCell::kWideString);
@@ -183,7 +185,14 @@ TEST(ExcelSheetTest, ReadsCellValuesFromTheRecords) {
   EXPECT_EQ(s.At(5, 1)->GetDouble(), 7.0);
   EXPECT_STREQ(s.At(5, 2)->GetString(), "x");
   EXPECT_EQ(s.At(5, 2)->Format(), 9);
-  EXPECT_EQ(s.At(5, 3)->Type(), ExcelCell::kUndefined);
+  EXPECT_FALSE(s.At(5, 2)->IsFormula());
+  EXPECT_EQ(s.At(5, 3)->GetDouble(), 8.0);  // 7 + 1 gave 8
+  EXPECT_TRUE(s.At(5, 3)->IsFormula());
+  // Any new value, and a copy, is no formula's.
+  ExcelCell copy = *s.At(5, 3);
+  EXPECT_FALSE(copy.IsFormula());
+  s.Cell(5, 3)->SetDouble(8.0);
+  EXPECT_FALSE(s.At(5, 3)->IsFormula());
 }
 
 TEST(ExcelSheetTest, ScaledIntegerRKValuesKeepTheirHundredths) {
