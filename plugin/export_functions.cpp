@@ -171,6 +171,56 @@ ExcelSheet& sheet_for(const Request& r, ExcelFile& book) {
   return *sheet;
 }
 
+// "B7" for row 6, column 1.
+std::string cell_name(uint64_t row, uint64_t col) {
+  std::string name;
+  for (uint64_t n = col + 1; n > 0; n = (n - 1) / 26)
+    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return name + std::to_string(row + 1);
+}
+
+// Cells an export writes, as rectangles: the title, the header's words, the
+// data.
+struct Block {
+  uint64_t first_row, last_row, first_col, last_col;
+  bool Meets(const Block& o) const {
+    return first_row <= o.last_row && o.first_row <= last_row && first_col <= o.last_col &&
+           o.first_col <= last_col;
+  }
+  bool Holds(const Block& o) const {
+    return first_row <= o.first_row && o.last_row <= last_row && first_col <= o.first_col &&
+           o.last_col <= last_col;
+  }
+};
+
+// Writing into a sheet that exists: its author may have protected it, and
+// a shared formula, array formula or data table that the cells written
+// cover only in part would lose the cells that hold its definition, or
+// keep cells that point at one gone.
+void check_existing_sheet(const Request& r, ExcelFile& book, uint64_t index, size_t words,
+                          uint64_t rows, uint64_t cols) {
+  const YCompoundFiles::YExcel::Worksheet& worksheet = book.worksheets[index];
+  if (worksheet.Protected())
+    refuse(r, "the sheet \"" + r.sheet + "\" of the workbook \"" + r.file +
+                  "\" is protected by its author; the file was left as it was");
+  std::vector<Block> written = {{0, 0, 0, 0}};
+  if (words > 0) written.push_back({1, 1, 0, words - 1});
+  if (rows > 0 && cols > 0)
+    written.push_back({kFirstDataRow, kFirstDataRow + rows - 1, 0, cols - 1});
+  for (const auto& range : worksheet.FormulaRanges()) {
+    const Block block{range.first_row, range.last_row, range.first_col, range.last_col};
+    bool meets = false, held = false;
+    for (const Block& w : written) {
+      meets = meets || w.Meets(block);
+      held = held || w.Holds(block);
+    }
+    if (meets && !held)
+      refuse(r, "writing into the sheet \"" + r.sheet + "\" would cut the " + range.kind + " of " +
+                    cell_name(block.first_row, block.first_col) + ":" +
+                    cell_name(block.last_row, block.last_col) + "; the file was left as it was");
+  }
+}
+
 // Texts are stored one byte per character where Latin-1 holds them, else as
 // 16-bit characters.
 void set_text(ExcelCell& cell, const std::string& host_text) {
@@ -248,10 +298,18 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   load_or_create(r, update);
   ExcelFile& book = update.Book();
   const bool existed = update.Existed();
+  const uint64_t sheets_before = book.GetTotalSheets();
   ExcelSheet& sheet = sheet_for(r, book);
   // A fresh workbook opens on the sheet written; an existing one on the
   // sheet its user had active, which the workbook follows.
   if (!existed) book.SetActiveSheet(0);
+  if (book.GetTotalSheets() == sheets_before) {
+    uint64_t rows = 0, cols = 0;
+    data_extent(r, width, height, rows, cols);
+    check_existing_sheet(r, book, sheet.SheetIndex(), words.size(), rows, cols);
+    // Formulas elsewhere may depend on the cells replaced.
+    book.RecalculateOnOpen();
+  }
   write_cells(r, sheet, words, lock.data(), width, height);
   // Only a folder that could not be flushed leaves the new file in place.
   if (!update.Commit())

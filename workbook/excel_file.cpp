@@ -636,6 +636,19 @@ bool ExcelFile::DeleteAt(uint64_t index) {
   return true;
 }
 
+void ExcelFile::RecalculateOnOpen() {
+  constexpr char kUncalced[] = {0x5E, 0x00, 0x02, 0x00, 0x00, 0x00};
+  for (Worksheet& worksheet : worksheets) {
+    if (worksheet.whole) continue;
+    auto& pieces = worksheet.pieces;
+    if (std::any_of(pieces.begin(), pieces.end(),
+                    [](const CarriedRecord& p) { return p.Code() == 0x005E; }))
+      continue;
+    // Its place is before the Index, right after the BOF.
+    pieces.insert(pieces.begin(), CarriedRecord())->Take(kUncalced, sizeof kUncalced);
+  }
+}
+
 bool ExcelFile::SetActiveSheet(uint64_t index) {
   if (index >= sheets.size()) return false;
   globals.window1.active_sheet = static_cast<uint16_t>(index);

@@ -142,6 +142,12 @@ class ExcelFile : public WorkbookContent {
   // False past the end.
   bool SetActiveSheet(uint64_t index);
 
+  // Marks the workbook so that spreadsheet programs recalculate its
+  // formulas when they open it: an UNCALCED record (0x005E) at the start
+  // of every worksheet, where it is not yet. For a save after cells that
+  // formulas depend on changed.
+  void RecalculateOnOpen();
+
   // Removes the sheet (entry, records, cells); the sheets behind it move up
   // one place, and so do the carried records' references to them. False
   // when there is none, or a defined name belongs to it.

@@ -5,6 +5,7 @@
 #include "plugin_fixture.h"
 
 #include "excel_file.h"
+#include "record_bytes.h"
 #include "workbook_update.h"
 #include "xls_tool.h"
 
@@ -531,27 +532,16 @@ const Fixture kFixtures[] = {
     {"poi-empty-text.xls", nullptr},
     {"poi-bool-error.xls", nullptr},
     {"poi-phonetic.xls", nullptr},
-    {"poi-autofilter.xls",
-     "the workbook holds an autofilter (0x009D), which this export cannot write back"},
-    {"poi-write-protected.xls",
-     "the workbook holds write protection (0x005B, 0x0086), which this export cannot write "
-     "back"},
-    {"xlwt-rich.xls",
-     "the workbook holds formulas (the first in sheet \"Data\", cell A11) and merged cells, "
-     "which this export cannot write back"},
-    {"gnumeric-rich.xls",
-     "the workbook holds formulas (the first in sheet \"Data\", cell A11) and merged cells, "
-     "which this export cannot write back"},
-    {"libreoffice-rich.xls",
-     "the workbook holds formulas (the first in sheet \"Data\", cell A11) and merged cells, "
-     "which this export cannot write back"},
-    {"gnumeric-names-notes.xls",
-     "the workbook holds defined names and cell notes, which this export cannot write back"},
-    // Its error value, a formula of one constant, is kept.
-    {"libreoffice-names.xls",
-     "the workbook holds defined names, which this export cannot write back"},
-    {"gnumeric-chart.xls",
-     "the workbook holds charts or drawings, which this export cannot write back"},
+    // Formulas, merged cells, names, notes, a chart, an autofilter, write
+    // protection: carried.
+    {"poi-autofilter.xls", nullptr},
+    {"poi-write-protected.xls", nullptr},
+    {"xlwt-rich.xls", nullptr},
+    {"gnumeric-rich.xls", nullptr},
+    {"libreoffice-rich.xls", nullptr},
+    {"gnumeric-names-notes.xls", nullptr},
+    {"libreoffice-names.xls", nullptr},
+    {"gnumeric-chart.xls", nullptr},
     {"gnumeric-biff7.xls",
      "it holds a workbook of an older version of the format, which this export does not write"},
     {"xlwt-truncated.xls", "its compound-document structure is damaged"},
@@ -625,6 +615,17 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
     const std::string readings = xls_tool::phonetic_readings(original);
     EXPECT_EQ(xls_tool::phonetic_readings(file), readings) << f.name;
     EXPECT_EQ(readings.empty(), std::string(f.name) != "poi-phonetic.xls") << readings;
+    // Every record of the original is still there, in its place.
+    const auto before =
+        workbook_test::substream_records(workbook_test::read_workbook_stream(original));
+    const auto after = workbook_test::substream_records(workbook_test::read_workbook_stream(file));
+    ASSERT_EQ(after.size(), before.size() + 1) << f.name;
+    // LibreOffice writes error values as formulas of one constant, which
+    // come back as values.
+    const bool constants = std::string(f.name).rfind("libreoffice-", 0) == 0;
+    workbook_test::expect_records_kept(before[0], after[0], constants, {}, f.name);
+    for (size_t k = 1; k < before.size(); ++k)
+      workbook_test::expect_records_kept(before[k], after[k + 1], constants, {}, f.name);
     // Summary information and the like come along unchanged.
     EXPECT_EQ(other_streams(file), other_streams(original)) << f.name;
     EXPECT_EQ(temporary_files(file), 0u) << f.name;

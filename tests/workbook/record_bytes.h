@@ -1,6 +1,7 @@
 #pragma once
 // Helpers for the workbook tests: building record bytes by hand, writing
 // records or containers into byte vectors, and reading a file's stream.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -100,6 +101,70 @@ inline Bytes read_workbook_stream(const std::string& path) {
   EXPECT_TRUE(doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead));
   EXPECT_EQ(doc.ReadStream("Workbook", stream), YCompoundFiles::kSuccess);
   return stream;
+}
+
+// The records of a "Workbook" stream by substream (the globals first, then
+// one per sheet in stream order), each record with its CONTINUE parts, and
+// an embedded substream's records in the one that holds it.
+inline std::vector<std::vector<Bytes>> substream_records(const Bytes& stream) {
+  std::vector<std::vector<Bytes>> substreams;
+  size_t depth = 0;
+  for (size_t p = 0; p + 4 <= stream.size();) {
+    const uint16_t code = get16(stream, p);
+    size_t end = p + 4 + get16(stream, p + 2);
+    while (end + 4 <= stream.size() && get16(stream, end) == 0x003C)
+      end += 4 + get16(stream, end + 2);
+    if (end > stream.size()) break;
+    if (code == 0x0809 && depth++ == 0) substreams.emplace_back();
+    if (depth == 0) break;  // padding after the last substream
+    substreams.back().emplace_back(stream.begin() + static_cast<long>(p),
+                                   stream.begin() + static_cast<long>(end));
+    if (code == 0x000A) --depth;
+    p = end;
+  }
+  return substreams;
+}
+
+// Every record of before (a substream) is in after, in the same order, but
+// the records a save rebuilds from its model (cells, rows, sizes, fonts,
+// formats, sheet entries, strings, windows, and formulas of one constant
+// when constants is set); the records that store sheet indices (and are
+// patched) by their code only. after holds nothing else but records of
+// extra_codes.
+inline void expect_records_kept(const std::vector<Bytes>& before, const std::vector<Bytes>& after,
+                                bool constants, const std::vector<uint16_t>& extra_codes,
+                                const std::string& what) {
+  static const uint16_t kRebuilt[] = {
+      0x003D, 0x0031, 0x041E, 0x00E0, 0x0293, 0x0085, 0x00FC, 0x00FF,  // globals
+      0x020B, 0x0200, 0x0208, 0x00D7, 0x027E, 0x0203, 0x00FD,          // sheets
+      0x00BD, 0x0201, 0x00BE, 0x0205, 0x023E};
+  static const uint16_t kPatched[] = {0x0017, 0x0018, 0x01AE, 0x013D};
+  auto kept = [&](const std::vector<Bytes>& records, bool with_extra) {
+    std::vector<Bytes> out;
+    for (const Bytes& r : records) {
+      const uint16_t code = get16(r, 0);
+      if (std::find(std::begin(kRebuilt), std::end(kRebuilt), code) != std::end(kRebuilt)) continue;
+      if (constants && (code == 0x0006 || code == 0x0207)) continue;
+      if (!with_extra &&
+          std::find(extra_codes.begin(), extra_codes.end(), code) != extra_codes.end())
+        continue;
+      out.push_back(std::find(std::begin(kPatched), std::end(kPatched), code) != std::end(kPatched)
+                        ? Bytes(r.begin(), r.begin() + 2)
+                        : r);
+    }
+    return out;
+  };
+  const std::vector<Bytes> was = kept(before, true);
+  const std::vector<Bytes> now = kept(after, false);
+  auto codes = [](const std::vector<Bytes>& records) {
+    std::string text;
+    for (const Bytes& r : records) text += " " + std::to_string(get16(r, 0));
+    return text;
+  };
+  ASSERT_EQ(now.size(), was.size()) << what << "\nwas" << codes(was) << "\nnow" << codes(now);
+  for (size_t i = 0; i < was.size(); ++i)
+    EXPECT_TRUE(now[i] == was[i]) << what << ": record " << i << " (0x" << std::hex
+                                  << get16(was[i], 0) << std::dec << ") differs";
 }
 
 }  // namespace workbook_test
