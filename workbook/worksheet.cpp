@@ -392,7 +392,8 @@ bool Worksheet::Protected() const {
 }
 
 bool Worksheet::RowCarriesLayout(const CellTable::RowBlock::Row& row) {
-  return (row.options & kRowLayoutOptions) != 0;
+  static const CellTable::RowBlock::Row kDefaults;
+  return (row.options & kRowLayoutOptions) != 0 || row.height != kDefaults.height;
 }
 
 uint64_t Worksheet::Write(char* out, const std::function<uint64_t(char*)>& cells) {

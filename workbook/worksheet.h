@@ -16,8 +16,9 @@
 // a worksheet (a chart sheet, say) is carried whole.
 //
 // Row records that carry more than the defaults (a height set by the user,
-// a format, hidden, an outline level) are kept apart, in row order, so
-// that a sheet rebuilt from its cells writes them again.
+// or one other than the 12.75 points a rebuilt row gets, a format, hidden,
+// an outline level) are kept apart, in row order, so that a sheet rebuilt
+// from its cells writes them again.
 //
 // Read(bytes, size) as in record.h: size is what remains of the stream;
 // the result is the bytes consumed, or 0 when a record is damaged or the
