@@ -13,8 +13,10 @@ namespace {
 constexpr uint64_t kMinRoomForSplit = 12;
 constexpr uint64_t kStringHeader = 3;
 
-// Flags bit of a string followed by its phonetic reading.
+// Flags bits of a string followed by its phonetic reading, and of one with
+// rich-text runs (formats of parts of it) after its characters.
 constexpr uint8_t kPhoneticFlag = 0x04;
+constexpr uint8_t kRichFlag = 0x08;
 
 // One string as written: its characters in either width, and the phonetic
 // reading that follows them, if any.
@@ -24,15 +26,23 @@ struct Text {
   const char* narrow;
   const char16_t* wide_units;
   const std::string* phonetic = nullptr;
+  const std::string* runs = nullptr;  // 4 bytes per run
 
   uint64_t CharacterBytes() const { return count * (wide ? 2 : 1); }
-  // The header: count, flags and, with a reading, its size.
-  uint64_t Header() const { return kStringHeader + (phonetic ? 4 : 0); }
+  // The header: count, flags and, with runs, their count, with a reading,
+  // its size.
+  uint64_t Header() const { return kStringHeader + (runs ? 2 : 0) + (phonetic ? 4 : 0); }
   uint64_t Write(char* out) const {
     const uint64_t header = Header();
     ByteCodec::Put(out, static_cast<uint16_t>(count), 0);
-    ByteCodec::Put(out, static_cast<uint8_t>((wide ? 1 : 0) | (phonetic ? kPhoneticFlag : 0)), 2);
-    if (phonetic) ByteCodec::Put(out, static_cast<uint32_t>(phonetic->size()), kStringHeader);
+    ByteCodec::Put(out,
+                   static_cast<uint8_t>((wide ? 1 : 0) | (phonetic ? kPhoneticFlag : 0) |
+                                        (runs ? kRichFlag : 0)),
+                   2);
+    if (runs) ByteCodec::Put(out, static_cast<uint16_t>(runs->size() / 4), kStringHeader);
+    if (phonetic)
+      ByteCodec::Put(out, static_cast<uint32_t>(phonetic->size()),
+                     kStringHeader + (runs ? 2 : 0));
     if (!wide) {
       std::memcpy(out + header, narrow, count);
       return header + count;
@@ -71,6 +81,8 @@ uint64_t SharedStringTable::Layout(char* out) {
       s.wide_units = texts->Wide(t);
       const auto reading = phonetic.find(t);
       if (reading != phonetic.end()) s.phonetic = &reading->second;
+      const auto formats = runs.find(t);
+      if (formats != runs.end()) s.runs = &formats->second;
     } else if (!texts) {
       LongUnicodeString& own = strings[i];
       if (out) own.flags = own.IsWide() ? 1 : 0;
@@ -128,18 +140,20 @@ uint64_t SharedStringTable::Layout(char* out) {
       limit = continue_indices.back() + part;
     };
     place_characters();
-    // The reading follows the characters; a part that continues it starts
-    // with no flags byte.
-    for (uint64_t from = 0, left = s.phonetic ? s.phonetic->size() : 0; left > 0;) {
-      if (size == limit) {
-        continue_indices.push_back(size);
-        limit = size + part;
+    // The runs and the reading follow the characters; a part that continues
+    // them starts with no flags byte.
+    for (const std::string* trailer : {s.runs, s.phonetic}) {
+      for (uint64_t from = 0, left = trailer ? trailer->size() : 0; left > 0;) {
+        if (size == limit) {
+          continue_indices.push_back(size);
+          limit = size + part;
+        }
+        const uint64_t here = std::min(left, limit - size);
+        if (out) std::memcpy(out + size, trailer->data() + from, here);
+        size += here;
+        from += here;
+        left -= here;
       }
-      const uint64_t here = std::min(left, limit - size);
-      if (out) std::memcpy(out + size, s.phonetic->data() + from, here);
-      size += here;
-      from += here;
-      left -= here;
     }
   }
   return size;
@@ -214,9 +228,11 @@ void SharedStringTable::KeepText(const LongUnicodeString& s, uint64_t phonetic_a
     ++read_count;
   else
     text_index.push_back(t);
-  // The reading, kept as it was read, goes with this text.
+  // The reading and the runs, kept as they were read, go with this text.
   if ((s.flags & kPhoneticFlag) && s.phonetic_size > 0)
     phonetic[t].assign(data.data() + phonetic_at, s.phonetic_size);
+  if ((s.flags & kRichFlag) && s.run_count > 0)
+    runs[t].assign(data.data() + phonetic_at - 4 * s.run_count, 4 * s.run_count);
 }
 
 bool SharedStringTable::ReadSplitStrings(uint64_t count) {

@@ -66,6 +66,9 @@ struct SharedStringTable : Record {
   // Phonetic readings (their bytes as read, after the characters) of texts
   // of the table of texts, by text index; written with the text.
   std::unordered_map<uint32_t, std::string> phonetic;
+  // Rich-text runs (4 bytes each, as read: a character position and a font
+  // index) of texts of the table of texts, likewise.
+  std::unordered_map<uint32_t, std::string> runs;
 
  private:
   uint64_t StringsToWrite() const;

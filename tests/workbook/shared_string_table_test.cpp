@@ -196,9 +196,9 @@ namespace YCompoundFiles {
 namespace YExcel {
 namespace {
 
-// Phonetic readings follow their texts through a save and a load, also
-// where a reading or its text meets the end of a record.
-TEST(SharedStringTableTest, PhoneticReadingsTravelWithTheirTexts) {
+// Phonetic readings and rich-text runs follow their texts through a save
+// and a load, also where they or their text meet the end of a record.
+TEST(SharedStringTableTest, PhoneticReadingsAndRichTextRunsTravelWithTheirTexts) {
   TextTable texts;
   SharedStringTable t;
   t.texts = &texts;
@@ -207,6 +207,7 @@ TEST(SharedStringTableTest, PhoneticReadingsTravelWithTheirTexts) {
                                  : texts.Append(std::string(200 + i * 11, 'k'));
     t.text_index.push_back(index);
     if (i % 3 != 2) t.phonetic[index] = std::string(30 + i * 5, static_cast<char>('a' + i));
+    if (i % 4 != 1) t.runs[index] = std::string(4 * (1 + i % 5), static_cast<char>('A' + i % 20));
   }
   t.unique_count = t.total_count = static_cast<uint32_t>(t.text_index.size());
   const Bytes out = written_bytes(t);
@@ -225,8 +226,28 @@ TEST(SharedStringTableTest, PhoneticReadingsTravelWithTheirTexts) {
     if (now != back.phonetic.end()) {
       EXPECT_EQ(now->second, was->second) << i;
     }
+    const auto runs_were = t.runs.find(t.TextAt(i));
+    const auto runs_now = back.runs.find(back.TextAt(i));
+    ASSERT_EQ(runs_now != back.runs.end(), runs_were != t.runs.end()) << i;
+    if (runs_now != back.runs.end()) {
+      EXPECT_EQ(runs_now->second, runs_were->second) << i;
+    }
   }
   EXPECT_EQ(written_bytes(back), out);
+
+  // The layout of one: count, flags, run count, reading size, characters,
+  // runs, reading.
+  TextTable one_text;
+  SharedStringTable one;
+  one.texts = &one_text;
+  const uint32_t ab = one_text.Append(std::string("ab"));
+  one.text_index.push_back(ab);
+  one.runs[ab] = std::string("\x01\x00\x02\x00", 4);
+  one.phonetic[ab] = "P";
+  one.unique_count = one.total_count = 1;
+  EXPECT_EQ(written_bytes(one),
+            record_of(0x00FC, bytes_of({1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0x0C, 1, 0, 1, 0, 0, 0, 'a',
+                                        'b', 1, 0, 2, 0, 'P'})));
 }
 
 }  // namespace
