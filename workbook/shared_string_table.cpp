@@ -41,8 +41,7 @@ struct Text {
                    2);
     if (runs) ByteCodec::Put(out, static_cast<uint16_t>(runs->size() / 4), kStringHeader);
     if (phonetic)
-      ByteCodec::Put(out, static_cast<uint32_t>(phonetic->size()),
-                     kStringHeader + (runs ? 2 : 0));
+      ByteCodec::Put(out, static_cast<uint32_t>(phonetic->size()), kStringHeader + (runs ? 2 : 0));
     if (!wide) {
       std::memcpy(out + header, narrow, count);
       return header + count;

@@ -22,6 +22,10 @@ constexpr uint64_t kNameSheet = 8;
 constexpr uint64_t kWindowActive = 10;
 constexpr uint64_t kWindowFirstTab = 12;
 
+// What a stored position is: the first or last sheet of a reference (or a
+// name's, or a window's active sheet), or the first tab a window shows.
+enum class Field { kFirst, kLast, kFirstTab };
+
 bool is_self(const CarriedRecord& supbook) {
   uint16_t marker = 0;
   return supbook.DataSize() == 4 && supbook.Get(marker, 2) && marker == kSelfMarker;
@@ -49,8 +53,8 @@ void each_position(std::vector<CarriedRecord>& globals, Change change) {
           if (!record.Get(book, at) || !record.Get(first, at + 2) || !record.Get(last, at + 4))
             break;
           if (self < 0 || book != self || first >= kWorkbookLevel) continue;
-          uint16_t new_first = change(first, false);
-          uint16_t new_last = last >= kWorkbookLevel ? last : change(last, true);
+          uint16_t new_first = change(first, Field::kFirst);
+          uint16_t new_last = last >= kWorkbookLevel ? last : change(last, Field::kLast);
           if (new_first == kNoSheet || new_last == kNoSheet || new_first > new_last)
             new_first = new_last = kNoSheet;
           record.Put(new_first, at + 2);
@@ -60,7 +64,7 @@ void each_position(std::vector<CarriedRecord>& globals, Change change) {
       }
       case kName:
         if (record.Get(value, kNameSheet) && value > 0) {
-          const uint16_t moved = change(static_cast<uint16_t>(value - 1), false);
+          const uint16_t moved = change(static_cast<uint16_t>(value - 1), Field::kFirst);
           // A name of a sheet that is gone keeps its place, global: names
           // are counted by formulas, so none may go.
           record.Put(moved == kNoSheet ? 0 : static_cast<uint16_t>(moved + 1), kNameSheet);
@@ -69,7 +73,8 @@ void each_position(std::vector<CarriedRecord>& globals, Change change) {
       case kWindow1:
         for (uint64_t field : {kWindowActive, kWindowFirstTab})
           if (record.Get(value, field)) {
-            const uint16_t moved = change(value, false);
+            const uint16_t moved =
+                change(value, field == kWindowFirstTab ? Field::kFirstTab : Field::kFirst);
             record.Put(moved == kNoSheet ? 0 : moved, field);
           }
         break;
@@ -87,7 +92,10 @@ void set_self_count(std::vector<CarriedRecord>& globals, uint64_t sheets) {
 }  // namespace
 
 void sheet_inserted(std::vector<CarriedRecord>& globals, uint64_t at, uint64_t sheets) {
-  each_position(globals, [at](uint16_t position, bool) {
+  each_position(globals, [at](uint16_t position, Field field) {
+    // The tab strip starts where it did, or at the new sheet, which must
+    // be in view.
+    if (field == Field::kFirstTab) return static_cast<uint16_t>(std::min<uint64_t>(position, at));
     return static_cast<uint16_t>(position >= at ? position + 1 : position);
   });
   set_self_count(globals, sheets);
@@ -109,11 +117,11 @@ void sheet_inserted(std::vector<CarriedRecord>& globals, uint64_t at, uint64_t s
 }
 
 void sheet_removed(std::vector<CarriedRecord>& globals, uint64_t at, uint64_t sheets) {
-  each_position(globals, [at](uint16_t position, bool last) -> uint16_t {
+  each_position(globals, [at](uint16_t position, Field field) -> uint16_t {
     if (position < at) return position;
     if (position > at) return static_cast<uint16_t>(position - 1);
     // A range that began or ended at the sheet keeps the rest of it.
-    return last ? (at == 0 ? kNoSheet : static_cast<uint16_t>(at - 1)) : position;
+    return field == Field::kLast ? (at == 0 ? kNoSheet : static_cast<uint16_t>(at - 1)) : position;
   });
   set_self_count(globals, sheets);
   for (CarriedRecord& record : globals) {

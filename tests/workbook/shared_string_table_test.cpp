@@ -246,8 +246,8 @@ TEST(SharedStringTableTest, PhoneticReadingsAndRichTextRunsTravelWithTheirTexts)
   one.phonetic[ab] = "P";
   one.unique_count = one.total_count = 1;
   EXPECT_EQ(written_bytes(one),
-            record_of(0x00FC, bytes_of({1, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0x0C, 1, 0, 1, 0, 0, 0, 'a',
-                                        'b', 1, 0, 2, 0, 'P'})));
+            record_of(0x00FC, bytes_of({1, 0, 0, 0, 1, 0,   0,   0, 2, 0, 0x0C, 1,
+                                        0, 1, 0, 0, 0, 'a', 'b', 1, 0, 2, 0,    'P'})));
 }
 
 }  // namespace
