@@ -542,6 +542,10 @@ const Fixture kFixtures[] = {
     {"gnumeric-names-notes.xls", nullptr},
     {"libreoffice-names.xls", nullptr},
     {"gnumeric-chart.xls", nullptr},
+    // Formulas of many kinds, names, notes, links, validation, conditional
+    // formats, an autofilter, frozen panes, a protected sheet.
+    {"poi-features.xls", nullptr},
+    {"libreoffice-features.xls", nullptr},
     {"gnumeric-biff7.xls",
      "it holds a workbook of an older version of the format, which this export does not write"},
     {"xlwt-truncated.xls", "its compound-document structure is damaged"},

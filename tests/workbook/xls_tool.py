@@ -280,6 +280,14 @@ def read_gnumeric(path):
                 cells[at] = ("error", cell.text)
             elif kind is not None:
                 cells[at] = ("other", cell.text)
+        # The cells of an array formula other than its first hold no
+        # expression of their own.
+        for cell in sheet.iter(g + "Cell"):
+            if cell.get("Rows") and cell.get("Cols"):
+                row, col = int(cell.get("Row")), int(cell.get("Col"))
+                for r in range(row, row + int(cell.get("Rows"))):
+                    for c in range(col, col + int(cell.get("Cols"))):
+                        cells[(r, c)] = ("formula", cell.text)
         sheets.append((sheet.find(g + "Name").text, cells))
     return sheets
 

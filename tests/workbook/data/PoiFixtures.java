@@ -16,7 +16,18 @@ import org.apache.poi.poifs.property.Property;
 import org.apache.poi.util.IntegerField;
 
 import org.apache.poi.hssf.record.common.UnicodeString;
+import org.apache.poi.common.usermodel.HyperlinkType;
 import org.apache.poi.hssf.usermodel.HSSFCell;
+import org.apache.poi.hssf.usermodel.HSSFClientAnchor;
+import org.apache.poi.hssf.usermodel.HSSFComment;
+import org.apache.poi.hssf.usermodel.HSSFHyperlink;
+import org.apache.poi.hssf.usermodel.HSSFName;
+import org.apache.poi.hssf.usermodel.HSSFPatriarch;
+import org.apache.poi.hssf.usermodel.HSSFRichTextString;
+import org.apache.poi.hssf.usermodel.HSSFSheetConditionalFormatting;
+import org.apache.poi.ss.usermodel.ComparisonOperator;
+import org.apache.poi.ss.usermodel.DataValidationHelper;
+import org.apache.poi.ss.util.CellRangeAddressList;
 import org.apache.poi.hssf.usermodel.HSSFRow;
 import org.apache.poi.hssf.usermodel.HSSFSheet;
 import org.apache.poi.hssf.usermodel.HSSFWorkbook;
@@ -135,5 +146,57 @@ public class PoiFixtures {
       set.invoke(reads, extRst);
     }
     save(phonetic, dir + "poi-phonetic.xls");
+
+    features(dir + "poi-features.xls");
+  }
+
+  // A workbook of most things a user makes, for an export to carry: 3-D
+  // formulas, an array formula, names (global, local, print area and
+  // titles, a filter's), merged cells, a note, a hyperlink, validation, a
+  // conditional format, an autofilter, frozen panes, zoom, a protected
+  // sheet.
+  static void features(String path) throws IOException {
+    HSSFWorkbook book = new HSSFWorkbook();
+    HSSFSheet data = sheet(book, "Data");
+    data.setAutoFilter(CellRangeAddress.valueOf("A1:B5"));
+    data.createFreezePane(0, 1);
+    data.setZoom(150);
+    HSSFSheet calc = book.createSheet("Calc");
+    HSSFRow row = calc.createRow(0);
+    row.createCell(0).setCellFormula("SUM(Data!B2:B5)");
+    row.createCell(1).setCellFormula("Data!B3*2");
+    row.createCell(2).setCellFormula("IF(A1>10,\"big\",\"small\")");
+    calc.setArrayFormula("Data!B2:C3*2", CellRangeAddress.valueOf("B3:C4"));
+    calc.createRow(5).createCell(0).setCellValue("Merged title");
+    calc.addMergedRegion(CellRangeAddress.valueOf("A6:C6"));
+    HSSFPatriarch drawing = calc.createDrawingPatriarch();
+    HSSFComment note = drawing.createCellComment(new HSSFClientAnchor(0, 0, 0, 0, (short) 4, 1, (short) 6, 4));
+    note.setString(new HSSFRichTextString("A note"));
+    row.getCell(0).setCellComment(note);
+    HSSFHyperlink link = book.getCreationHelper().createHyperlink(HyperlinkType.URL);
+    link.setAddress("http://example.org/");
+    HSSFCell linked = calc.createRow(7).createCell(0);
+    linked.setCellValue("a link");
+    linked.setHyperlink(link);
+    DataValidationHelper validation = calc.getDataValidationHelper();
+    calc.addValidationData(validation.createValidation(
+        validation.createExplicitListConstraint(new String[] {"a", "b"}),
+        new CellRangeAddressList(8, 9, 0, 0)));
+    HSSFSheetConditionalFormatting formats = calc.getSheetConditionalFormatting();
+    formats.addConditionalFormatting(new CellRangeAddress[] {CellRangeAddress.valueOf("A1:C1")},
+        formats.createConditionalFormattingRule(ComparisonOperator.GT, "5"));
+    HSSFName total = book.createName();
+    total.setNameName("Total");
+    total.setRefersToFormula("Calc!$A$1");
+    HSSFName local = book.createName();
+    local.setNameName("Here");
+    local.setSheetIndex(1);
+    local.setRefersToFormula("Calc!$B$1");
+    book.setPrintArea(0, "$A$1:$B$5");
+    calc.setRepeatingRows(CellRangeAddress.valueOf("1:1"));
+    sheet(book, "Locked").protectSheet("secret");
+    book.setActiveSheet(1);
+    book.setSelectedTab(1);
+    save(book, path);
   }
 }
