@@ -647,6 +647,13 @@ void ExcelFile::RecalculateOnOpen() {
     // Its place is before the Index, right after the BOF.
     pieces.insert(pieces.begin(), CarriedRecord())->Take(kUncalced, sizeof kUncalced);
   }
+  // Programs that do not read that record (gnumeric) recalculate a formula
+  // whose "calculate always" option (bit 0 of the options at data offset
+  // 14) is set.
+  constexpr uint64_t kOptions = Record::kHeaderSize + 14;
+  for (Worksheet& worksheet : worksheets)
+    for (Worksheet::KeptFormula& formula : worksheet.formulas)
+      if (formula.bytes.size() > kOptions) formula.bytes[kOptions] |= 1;
 }
 
 bool ExcelFile::SetActiveSheet(uint64_t index) {

@@ -144,8 +144,9 @@ class ExcelFile : public WorkbookContent {
 
   // Marks the workbook so that spreadsheet programs recalculate its
   // formulas when they open it: an UNCALCED record (0x005E) at the start
-  // of every worksheet, where it is not yet. For a save after cells that
-  // formulas depend on changed.
+  // of every worksheet, where it is not yet, and the "calculate always"
+  // option of every formula. For a save after cells that formulas depend
+  // on changed.
   void RecalculateOnOpen();
 
   // Removes the sheet (entry, records, cells); the sheets behind it move up

@@ -841,3 +841,93 @@ TEST_F(Export, TwoMembersOfAGroupUnderUmask077KeepEverySheet) {
 
   std::filesystem::remove_all(folder);
 }
+
+// Writing into a sheet that exists: formulas elsewhere that depend on its
+// cells show the new values where the workbook is opened; a protected
+// sheet, or a formula range cut in part, refuses the export.
+TEST_F(Export, WritingIntoAnExistingSheetRecalculatesAndRefusesWhatItWouldBreak) {
+  REQUIRE_XLS_TOOL("xlrd");
+  REQUIRE_READERS();
+  const std::string original = xls_tool::fixture_path("libreoffice-features.xls");
+  const std::string file = scratch_path("into-data.xls");
+  write_bytes(file, file_bytes(original));
+  DM_ImageToken img = Numbered(6, 1);
+  const std::vector<double> px = host_.Pixels(img);
+  standin::CallResult r = ProfileLong(img, file, "x y", 1.0f, "Title", "Data");
+  ASSERT_TRUE(r.script_errors.empty()) << r.script_errors[0];
+  // Every worksheet asks for a recalculation on opening, before its Index.
+  const auto substreams =
+      workbook_test::substream_records(workbook_test::read_workbook_stream(file));
+  ASSERT_EQ(substreams.size(), 4u);
+  for (size_t s = 1; s < substreams.size(); ++s)
+    EXPECT_EQ(workbook_test::get16(substreams[s][1], 0), 0x005E) << s;
+  // Calc: A1 = SUM(Data!B2:B5), B1 = Data!B3*2.
+  for (const char* program : {"libreoffice", "gnumeric"}) {
+    xls_tool::Book book;
+    ASSERT_TRUE(xls_tool::recalculated_book(scratch_path(std::string("recalc-") + program), file,
+                                            program, book));
+    ASSERT_EQ(book.size(), 3u) << program;
+    ASSERT_NE(book[1].At(0, 1), nullptr) << program;
+    EXPECT_NEAR(book[1].At(0, 1)->number, 2 * px[0], 1e-9) << program;
+    EXPECT_NEAR(book[1].At(0, 0)->number, px[0] + px[1] + px[2], 1e-9) << program;
+  }
+
+  const std::string kept = file_bytes(file);
+  r = ProfileLong(img, file, "x y", 1.0f, "Title", "Locked");
+  ASSERT_EQ(r.script_errors.size(), 1u);
+  EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: the sheet \"Locked\" of the workbook \"" +
+                                    file +
+                                    "\" is protected by its author; the file was left as it was");
+  // The array formula of Calc!B3:C4 would keep its second column only.
+  r = ProfileLong(Numbered(5, 1), file, "x y", 1.0f, "Title", "Calc");
+  ASSERT_EQ(r.script_errors.size(), 1u);
+  EXPECT_EQ(r.script_errors[0],
+            "saveprofileasxlslong: writing into the sheet \"Calc\" would cut the array formula of "
+            "B3:C4; the file was left as it was");
+  EXPECT_TRUE(file_bytes(file) == kept);
+  // Covering it whole replaces it.
+  ASSERT_TRUE(
+      ProfileLong(Numbered(5, 2), file, "x y", 1.0f, "Title", "Calc").script_errors.empty());
+}
+
+// Encryption and macros keep an export out; structure protection only a
+// new sheet.
+TEST_F(Export, EncryptedWorkbooksMacrosAndProtectedStructuresAreRefusedByName) {
+  using YCompoundFiles::YExcel::CarriedRecord;
+  auto made = [&](const std::string& name, const std::vector<char>& record) {
+    const std::string path = scratch_path(name);
+    ExcelFile book;
+    book.New(1);
+    CarriedRecord carried;
+    carried.Read(record.data(), record.size());
+    book.globals.pieces.insert(book.globals.pieces.begin(), carried);
+    EXPECT_TRUE(book.SaveAs(path.c_str()));
+    return path;
+  };
+  using workbook_test::bytes_of;
+  using workbook_test::record_of;
+  const std::string tail = "; the file was left as it was";
+  const std::string encrypted = made("encrypted.xls", record_of(0x002F, bytes_of({0, 0, 1, 0})));
+  standin::CallResult r = ProfileLong(Numbered(4, 1), encrypted, "a", 1.0f, "T", "New");
+  ASSERT_EQ(r.script_errors.size(), 1u);
+  EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + encrypted +
+                                    "\": it is encrypted with a password, which this export "
+                                    "cannot open" +
+                                    tail);
+  const std::string macros = made("macros.xls", record_of(0x00D3, {}));
+  r = ProfileLong(Numbered(4, 1), macros, "a", 1.0f, "T", "Sheet1");
+  ASSERT_EQ(r.script_errors.size(), 1u);
+  EXPECT_EQ(r.script_errors[0],
+            "saveprofileasxlslong: cannot extend \"" + macros +
+                "\": it holds macros, which a new sheet could break and this export does not "
+                "check" +
+                tail);
+  const std::string locked = made("structure.xls", record_of(0x0012, bytes_of({1, 0})));
+  r = ProfileLong(Numbered(4, 1), locked, "a", 1.0f, "T", "New");
+  ASSERT_EQ(r.script_errors.size(), 1u);
+  EXPECT_EQ(r.script_errors[0], "saveprofileasxlslong: cannot extend \"" + locked +
+                                    "\": its author protected the workbook's structure, which "
+                                    "forbids adding sheets" +
+                                    tail);
+  EXPECT_TRUE(ProfileLong(Numbered(4, 1), locked, "a", 1.0f, "T", "Sheet1").script_errors.empty());
+}

@@ -134,6 +134,20 @@ inline std::string phonetic_readings(const std::string& file) {
   return run_script("phonetic '" + file + "'", output) == 0 ? output : "?" + output;
 }
 
+// The workbook as a spreadsheet program ("libreoffice" or "gnumeric")
+// computes it when it opens the file, saved by it and read by xlrd; folder
+// takes the program's files.
+inline ::testing::AssertionResult recalculated_book(const std::string& folder,
+                                                    const std::string& file,
+                                                    const std::string& program, Book& book) {
+  std::string output;
+  const int rc = run_script("recalculated '" + folder + "' '" + file + "' " + program, output);
+  if (rc != 0) return ::testing::AssertionFailure() << program << " failed: " << output;
+  if (!parse(output, book))
+    return ::testing::AssertionFailure() << "unreadable listing: " << output;
+  return ::testing::AssertionSuccess();
+}
+
 // Whether LibreOffice (soffice) and gnumeric's ssconvert are installed.
 inline bool readers_present() {
   static std::string probe;

@@ -463,6 +463,22 @@ def phonetic(path):
     return "".join(line + "\n" for line in out)
 
 
+def recalculated(folder, path, program):
+    """The workbook as the program computes it on opening, saved as .xls
+    by it and read by xlrd (dump's listing)."""
+    import os
+    out = os.path.join(folder, program)
+    os.makedirs(out, exist_ok=True)
+    converted = os.path.join(out, os.path.basename(path))
+    if program == "libreoffice":
+        profile = "file://" + os.path.abspath(os.path.join(folder, "profile"))
+        run(["soffice", "-env:UserInstallation=" + profile, "--headless", "--convert-to", "xls",
+             "--outdir", out, path])
+    else:
+        run(["ssconvert", path, converted])
+    return dump(converted)
+
+
 def main(argv):
     sys.stdout.reconfigure(encoding="utf-8")
     if len(argv) >= 2 and argv[1] == "probe":
@@ -482,6 +498,9 @@ def main(argv):
         return 0
     if len(argv) >= 4 and argv[1] == "check":
         return check(argv[2], argv[3:])
+    if len(argv) == 5 and argv[1] == "recalculated":
+        sys.stdout.write(recalculated(argv[2], argv[3], argv[4]))
+        return 0
     if len(argv) == 3 and argv[1] == "make-xlwt":
         sys.stdout.write(make_xlwt(argv[2]))
         return 0
