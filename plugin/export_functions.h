@@ -24,22 +24,21 @@
 // extended, or refused with a script error naming the file and the reason
 // when it does not load as a workbook this export can write back (not a
 // compound document, no "Workbook" stream, an older version of the format,
-// damaged) or when it holds what a save would lose (formulas other than
-// one constant, merged cells, defined names, charts or drawings, notes,
-// chart or macro sheets, protection, hyperlinks, conditional formats, data
-// validation, records of unknown kinds). An extension keeps every sheet,
-// value (numbers, texts, booleans and error values; a formula that is one
-// constant and holds it as its result becomes that value), cell format,
-// number format, the date system and the palette, and the document's other
-// streams (summary information and the like); it
-// drops records that only set the view or printing (column widths, row
-// heights, windows, selections, page setup, panes) and the writer's
-// bookkeeping.
+// encrypted with a password, damaged), holds macros, or forbids a new
+// sheet (its structure protected). An extension carries every record it
+// does not write itself in its place, byte for byte (formulas, names,
+// merged cells, notes, charts and chart sheets, view, print and calculation
+// settings, records of unknown kinds), keeps the document's other streams,
+// and moves the sheet positions stored in the workbook so that they name
+// the same sheets behind the new one.
 //
 // A sheet of exactly the given name is reused: the cells written replace
-// those at the same places (keeping their formats) and every other cell
-// stays. Else a new sheet is put before every other sheet. Sheet names are
-// ones every reader keeps: names that are empty, longer than 31 characters,
+// those at the same places (keeping their formats), formulas included, and
+// every other cell stays; the workbook is then marked for recalculation on
+// opening. Refused: a sheet its author protected, a chart or macro sheet,
+// and cells that would cover part of a shared formula, array formula or
+// data table. Else a new sheet is put before every other sheet. Sheet names
+// are ones every reader keeps: names that are empty, longer than 31 characters,
 // hold one of : \ / ? * [ ], begin or end with an apostrophe, or equal
 // another sheet's but for case are refused.
 //
