@@ -69,9 +69,10 @@ std::string describe(ExcelFile& book) {
 
 // Changes the loaded workbook a little, at places the last input bytes
 // choose: numbers, texts, a boolean, an error and formats into the first
-// sheet (a text beyond the sheet's size), and a new sheet.
+// sheet when it is a worksheet (a text beyond the sheet's size), and a new
+// sheet.
 void edit_book(ExcelFile& book, const uint8_t* choice) {
-  if (ExcelSheet* sheet = book.GetWorksheet(0)) {
+  if (ExcelSheet* sheet = book.IsWorksheet(0) ? book.GetWorksheet(0) : nullptr) {
     const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2),
                    col = choice[1] % (sheet->GetTotalCols() + 2);
     *sheet->Cell(row, col) = 0.1 * choice[2];
