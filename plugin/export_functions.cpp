@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -196,9 +197,9 @@ struct Block {
 // Writing into a sheet that exists: its author may have protected it, and
 // a shared formula, array formula or data table that the cells written
 // cover only in part would lose the cells that hold its definition, or
-// keep cells that point at one gone.
-void check_existing_sheet(const Request& r, ExcelFile& book, uint64_t index, size_t words,
-                          uint64_t rows, uint64_t cols) {
+// keep cells that point at one gone. Else the cells it replaces make room.
+void prepare_existing_sheet(const Request& r, ExcelFile& book, uint64_t index, size_t words,
+                            uint64_t rows, uint64_t cols) {
   const YCompoundFiles::YExcel::Worksheet& worksheet = book.worksheets[index];
   if (worksheet.Protected())
     refuse(r, "the sheet \"" + r.sheet + "\" of the workbook \"" + r.file +
@@ -219,6 +220,13 @@ void check_existing_sheet(const Request& r, ExcelFile& book, uint64_t index, siz
                     cell_name(block.first_row, block.first_col) + ":" +
                     cell_name(block.last_row, block.last_col) + "; the file was left as it was");
   }
+  // Text cells of an older kind, carried as they came, give way to the
+  // cells written.
+  book.worksheets[index].EraseCarriedCells([&](uint16_t row, uint16_t col) {
+    const Block cell{row, row, col, col};
+    return std::any_of(written.begin(), written.end(),
+                       [&](const Block& w) { return w.Holds(cell); });
+  });
 }
 
 // Texts are stored one byte per character where Latin-1 holds them, else as
@@ -306,7 +314,7 @@ void save_to_workbook(const Request& r, DM_RealImageToken token) {
   if (book.GetTotalSheets() == sheets_before) {
     uint64_t rows = 0, cols = 0;
     data_extent(r, width, height, rows, cols);
-    check_existing_sheet(r, book, sheet.SheetIndex(), words.size(), rows, cols);
+    prepare_existing_sheet(r, book, sheet.SheetIndex(), words.size(), rows, cols);
     // Formulas elsewhere may depend on the cells replaced.
     book.RecalculateOnOpen();
   }

@@ -391,6 +391,19 @@ bool Worksheet::Protected() const {
   });
 }
 
+void Worksheet::EraseCarriedCells(const std::function<bool(uint16_t, uint16_t)>& replaced) {
+  constexpr uint16_t kLabel = 0x0204;
+  constexpr uint16_t kRichString = 0x00D6;
+  pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
+                              [&](const CarriedRecord& piece) {
+                                uint16_t row = 0, col = 0;
+                                const uint16_t code = piece.Code();
+                                return (code == kLabel || code == kRichString) &&
+                                       piece.Get(row, 0) && piece.Get(col, 2) && replaced(row, col);
+                              }),
+               pieces.end());
+}
+
 bool Worksheet::RowCarriesLayout(const CellTable::RowBlock::Row& row) {
   static const CellTable::RowBlock::Row kDefaults;
   return (row.options & kRowLayoutOptions) != 0 || row.height != kDefaults.height;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "record_bytes.h"
 
 namespace YCompoundFiles {
@@ -190,6 +192,43 @@ TEST(WorksheetTest, NewWorksheetRecords) {
   EXPECT_EQ(Bytes(out.begin(), out.begin() + 20), kBof);
   EXPECT_EQ(get16(out, 20), 0x020B);
   EXPECT_EQ(get16(out, 22), 20);
+}
+
+// The export's view of a sheet it writes into: its protection, the ranges
+// of its formulas, and older text cells that give way.
+TEST(WorksheetTest, ProtectionFormulaRangesAndOlderTextCells) {
+  auto old_label = [](int row, int col) {
+    return record_of(0x0204, bytes_of({row, 0, col, 0, 15, 0, 1, 0, 0, 'x'}));
+  };
+  const Bytes shared = formula_record(2, 1, 15, number_result(1), bytes_of({0x01, 2, 0, 1, 0})) +
+                       record_of(0x04BC, bytes_of({2, 0, 4, 0, 1, 3, 0, 0, 3, 0, 0x1E, 1, 0}));
+  const Bytes sheet = kBof + kIndex + record_of(0x0012, bytes_of({1, 0})) + kDimensions +
+                      row_record(2) + shared + db_cell_record() + old_label(0, 0) +
+                      old_label(5, 5) + kWindow2 + kEof;
+  Worksheet w;
+  ASSERT_EQ(w.Read(sheet.data(), sheet.size()), sheet.size());
+  EXPECT_TRUE(w.Protected());
+  ASSERT_EQ(w.formulas.size(), 1u);
+  EXPECT_EQ(w.formulas[0].bytes, shared);
+  ASSERT_NE(w.FormulaAt(2, 1), nullptr);
+  EXPECT_EQ(w.FormulaAt(2, 2), nullptr);
+  const std::vector<Worksheet::FormulaRange> ranges = w.FormulaRanges();
+  ASSERT_EQ(ranges.size(), 1u);
+  EXPECT_STREQ(ranges[0].kind, "shared formula");
+  EXPECT_EQ(ranges[0].first_row, 2);
+  EXPECT_EQ(ranges[0].last_row, 4);
+  EXPECT_EQ(ranges[0].first_col, 1);
+  EXPECT_EQ(ranges[0].last_col, 3);
+  w.EraseCarriedCells([](uint16_t row, uint16_t) { return row == 0; });
+  const Bytes left = written_bytes(w);
+  const Bytes five = old_label(5, 5), zero = old_label(0, 0);
+  EXPECT_NE(std::search(left.begin(), left.end(), five.begin(), five.end()), left.end());
+  EXPECT_EQ(std::search(left.begin(), left.end(), zero.begin(), zero.end()), left.end());
+  // Unprotected: PROTECT holds 0.
+  const Bytes open = kBof + record_of(0x0012, bytes_of({0, 0})) + kWindow2 + kEof;
+  Worksheet unprotected;
+  ASSERT_EQ(unprotected.Read(open.data(), open.size()), open.size());
+  EXPECT_FALSE(unprotected.Protected());
 }
 
 }  // namespace
