@@ -728,10 +728,15 @@ TEST_F(FileReplacementTest, TheSweepTakesOnlyUnheldLeftoversOfItsOwnFile) {
 // rights and id per entry); false where there are none.
 bool set_acl(const std::string& path, const char* name, const std::array<uint16_t, 5>& rights) {
   constexpr uint16_t kTags[5] = {0x01, 0x02, 0x04, 0x10, 0x20};
-  std::vector<uint16_t> list = {2, 0};
-  for (int i = 0; i < 5; ++i)
-    list.insert(list.end(), {kTags[i], rights[i], static_cast<uint16_t>(i == 1 ? kNobody : 0xFFFF),
-                             static_cast<uint16_t>(i == 1 ? 0 : 0xFFFF)});
+  // A fixed array: gcc's -O3 overflow check misreads a growing vector here.
+  std::array<uint16_t, 2 + 5 * 4> list{2, 0};
+  for (int i = 0; i < 5; ++i) {
+    uint16_t* entry = &list[2 + 4 * i];
+    entry[0] = kTags[i];
+    entry[1] = rights[i];
+    entry[2] = static_cast<uint16_t>(i == 1 ? kNobody : 0xFFFF);
+    entry[3] = static_cast<uint16_t>(i == 1 ? 0 : 0xFFFF);
+  }
   return setxattr(path.c_str(), name, list.data(), list.size() * 2, 0) == 0;
 }
 
