@@ -459,54 +459,40 @@ class RecordBytes {
 // ---------------------------------------------------------------------------
 // SharedStrings
 
-SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& texts,
-                             const std::vector<ExcelSheet>& sheets)
-    : table_(table), texts_(texts) {
+SharedStrings::SharedStrings(Workbook::SharedStringTable& table, TextTable& texts)
+    : table_(table), listed_fixed_(texts.FixedCount(), 0), listed_shared_(texts.SharedSlots(), 0) {
   table_.total_count = 0;
   table_.unique_count = 0;
   table_.strings.clear();
-  table_.texts = &texts_;
+  table_.texts = &texts;
   table_.read_count = 0;
   table_.text_index.clear();
-  // A text a cell points at knows its index in texts; a text of a cell's
-  // own is found or added there, each once, and its block keeps the index
-  // for this save.
-  for (const ExcelSheet& sheet : sheets) {
-    sheet.VisitStored([&](const ExcelCell& cell) {
-      if (!cell.OwnsText()) return;
-      const uint32_t text = cell.Type() == ExcelCell::kWideString
-                                ? texts_.Add(std::u16string_view(cell.GetWString()))
-                                : texts_.Add(std::string_view(cell.GetString()));
-      TextTable::SetWord(const_cast<void*>(cell.TextBlock()), text);
-      own_texts_ = true;
-    });
-  }
-  listed_.assign(texts_.Size(), 0);
-  // At most every text is listed: room for them at once, not by doubling.
-  table_.text_index.reserve(texts_.Size());
 }
 
+uint32_t& SharedStrings::Listed(uint32_t text) {
+  return TextTable::IsFixed(text) ? listed_fixed_[text]
+                                  : listed_shared_[text & ~TextTable::kShared];
+}
+
+// Every text a cell of the workbook shows is its table's, held once (a
+// file's table may list one twice, and each entry is kept), and the cell
+// holds its id.
 uint64_t SharedStrings::Add(const ExcelCell& cell) {
   ++table_.total_count;
-  const uint32_t text = TextTable::WordOf(cell.TextBlock());
-  if (listed_[text]) return listed_[text] - 1;
-  // A text of the file that a cell also holds as its own is listed once.
-  uint32_t same = TextTable::kNone;
-  if (own_texts_ && texts_.IsFixed(text))
-    same = texts_.IsWide(text) ? texts_.Find(std::u16string_view(texts_.Wide(text)))
-                               : texts_.Find(std::string_view(texts_.Narrow(text)));
-  if (same != TextTable::kNone && listed_[same]) {
-    listed_[text] = listed_[same];
-  } else {
+  const uint32_t text = cell.TextId();
+  uint32_t& listed = Listed(text);
+  if (!listed) {
     table_.text_index.push_back(text);
-    listed_[text] = ++table_.unique_count;
-    if (same != TextTable::kNone) listed_[same] = listed_[text];
+    listed = ++table_.unique_count;
   }
-  return listed_[text] - 1;
+  return listed - 1;
 }
 
 uint64_t SharedStrings::Find(const ExcelCell& cell) const {
-  return listed_[TextTable::WordOf(cell.TextBlock())] - 1;
+  const uint32_t text = cell.TextId();
+  return (TextTable::IsFixed(text) ? listed_fixed_[text]
+                                   : listed_shared_[text & ~TextTable::kShared]) -
+         1;
 }
 
 // ---------------------------------------------------------------------------
@@ -514,7 +500,7 @@ uint64_t SharedStrings::Find(const ExcelCell& cell) const {
 
 void WorkbookContent::RecordsFromCells() {
   rebuild_worksheets(*this);
-  SharedStrings strings(globals.shared_strings, *texts, sheets);
+  SharedStrings strings(globals.shared_strings, *texts);
   const uint64_t active = settle_active_sheet(globals, sheets.size());
   for (size_t s = 0; s < sheets.size(); ++s) {
     const ExcelSheet& sheet = sheets[s];
@@ -547,7 +533,7 @@ void WorkbookContent::RecordsFromCells() {
 
 CellTableWriter::CellTableWriter(WorkbookContent& book)
     : book_(book),
-      strings_(book.globals.shared_strings, *book.texts, book.sheets),
+      strings_(book.globals.shared_strings, *book.texts),
       layouts_(book.sheets.size()) {
   rebuild_worksheets(book_);
   const uint64_t active = settle_active_sheet(book_.globals, book_.sheets.size());
@@ -574,8 +560,6 @@ CellTableWriter::CellTableWriter(WorkbookContent& book)
     shape.first_col = layout.first_col < shape.cols ? layout.first_col : 0;
     set_sheet_records(book_.worksheets[s], shape, s == active);
   }
-  // The texts' index by content is not needed again until the next save.
-  book_.texts->ReleaseIndex();
 }
 
 uint64_t CellTableWriter::Block(uint64_t s, uint64_t b, char* out, uint64_t& dbcell_at) {

@@ -20,27 +20,24 @@ namespace YExcel {
 
 // The shared string table as a save rebuilds it: each distinct text once
 // per width, in the order of first use, listed from the workbook's table of
-// texts. The cells are the workbook's: a cell that points at a text points
-// into texts.
+// texts, which holds every text its sheets' cells show. Listing costs what
+// the cells do: no text is looked up by its content.
 class SharedStrings {
  public:
-  // Empties the table and its counts; its strings will be texts'. The texts
-  // the sheets' cells hold of their own are added to texts first.
-  SharedStrings(Workbook::SharedStringTable& table, TextTable& texts,
-                const std::vector<ExcelSheet>& sheets);
+  // Empties the table and its counts; its strings will be texts'.
+  SharedStrings(Workbook::SharedStringTable& table, TextTable& texts);
   // The index of a string cell's text, listed when new; counts the cell.
   uint64_t Add(const ExcelCell& cell);
   // The index of the text of a cell added before.
   uint64_t Find(const ExcelCell& cell) const;
 
  private:
+  uint32_t& Listed(uint32_t text);
+
   Workbook::SharedStringTable& table_;
-  TextTable& texts_;
-  // Per text of texts_: its index in the string table + 1, or 0.
-  std::vector<uint32_t> listed_;
-  // Whether any cell holds a text of its own, which a text of the file may
-  // equal.
-  bool own_texts_ = false;
+  // Per text of the table, by id: its index in the string table + 1, or 0.
+  std::vector<uint32_t> listed_fixed_;
+  std::vector<uint32_t> listed_shared_;
 };
 
 class CellTableWriter {

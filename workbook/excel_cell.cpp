@@ -7,6 +7,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "excel_sheet.h"
 #include "rk_codec.h"
 #include "text_table.h"
 
@@ -60,58 +61,80 @@ ExcelCell& ExcelCell::operator=(const ExcelCell& other) {
 
 ExcelCell& ExcelCell::operator=(ExcelCell&& other) noexcept {
   if (this == &other) return *this;
-  // Only a text of the cell's own can be handed over: one a cell of a sheet
-  // shows from its workbook's file goes when the workbook does, and is
-  // copied (only a want of memory, which ends the program here, could make
-  // that copy fail).
-  if (!other.HoldsText() || !other.OwnsText()) {
+  // Only a text a cell of no sheet owns can go to another cell of no sheet;
+  // other texts are copied or shown once more (only a want of memory, which
+  // ends the program here, could make that fail).
+  if ((data_.marks & kInSheet) || (other.data_.marks & kInSheet) || !other.HoldsText() ||
+      other.data_.text != kOwn) {
     CopyValue(other);
     return *this;
   }
-  ReleaseText();
-  data_.value = other.data_.value;
-  data_.type = other.data_.type;
+  Replace(other.data_.value, static_cast<CellType>(other.data_.type), kOwn);
   data_.xf = other.data_.xf;
-  data_.owns_text = 1;
-  other.data_.owns_text = 0;
+  other.data_.text = kShown;
   other.data_.type = kUndefined;
   return *this;
 }
 
+TextTable* ExcelCell::SheetTexts() const {
+  return (data_.marks & kInSheet) ? ExcelSheet::TextsOf(*this) : nullptr;
+}
+
 void ExcelCell::CopyValue(const ExcelCell& other) {
-  if (other.data_.type == kNarrowString) {
-    const auto* text = static_cast<const char*>(other.data_.value.text);
-    TakeText(own_copy(text, length_of(text)), kNarrowString);
-  } else if (other.data_.type == kWideString) {
-    const auto* text = static_cast<const char16_t*>(other.data_.value.text);
-    TakeText(own_copy(text, length_of(text)), kWideString);
-  } else {
+  if (!other.HoldsText()) {
     ReleaseText();
     data_.value = other.data_.value;
     data_.type = other.data_.type;
+  } else if (TextTable* texts = SheetTexts();
+             texts && other.data_.text != kOwn && other.SheetTexts() == texts) {
+    // A text of this cell's table: shown once more.
+    texts->Hold(other.data_.value.id);
+    Replace(other.data_.value, static_cast<CellType>(other.data_.type), other.data_.text);
+  } else if (other.data_.type == kNarrowString) {
+    PutText(std::string_view(other.Text<char>()), kNarrowString);
+  } else {
+    PutText(std::u16string_view(other.Text<char16_t>()), kWideString);
   }
   data_.xf = other.data_.xf;
 }
 
-void ExcelCell::CopyWithPlace(const ExcelCell& other) {
-  CopyValue(other);
-  // In its place the formula still computes it.
-  data_.formula = other.data_.formula;
-  data_.column = other.data_.column;
-  data_.row = other.data_.row;
+void ExcelCell::ReleaseHeldText() {
+  if (HoldsText()) {
+    if (data_.text == kOwn)
+      release(data_.value.text);
+    else
+      SheetTexts()->Release(data_.value.id);
+  }
+  data_.text = kShown;
 }
 
-void ExcelCell::ReleaseOwnText() {
-  if (HoldsText()) release(data_.value.text);
-  data_.owns_text = 0;
-}
-
-// text is a text block the cell owns from now on.
-void ExcelCell::TakeText(const void* text, CellType type) {
+void ExcelCell::Replace(Value text, CellType type, uint8_t kind) {
   ReleaseText();
-  data_.value.text = text;
+  data_.value = text;
   data_.type = type;
-  data_.owns_text = 1;
+  data_.text = kind;
+}
+
+template <class Char>
+void ExcelCell::PutText(std::basic_string_view<Char> text, CellType type) {
+  Value value{};
+  if (TextTable* texts = SheetTexts()) {
+    value.id = texts->Share(text);
+    Replace(value, type, TextTable::IsFixed(value.id) ? kShown : kSharedText);
+  } else {
+    value.text = own_copy(text.data(), text.size());
+    Replace(value, type, kOwn);
+  }
+}
+
+template <class Char>
+const Char* ExcelCell::Text() const {
+  if (data_.text == kOwn) return static_cast<const Char*>(data_.value.text);
+  const TextTable* texts = SheetTexts();
+  if constexpr (sizeof(Char) == 1)
+    return texts->Narrow(data_.value.id);
+  else
+    return texts->Wide(data_.value.id);
 }
 
 bool ExcelCell::Get(int32_t& value) const {
@@ -169,8 +192,8 @@ bool ExcelCell::Get(char16_t* buffer) const {
 }
 
 uint64_t ExcelCell::GetStringLength() const {
-  if (data_.type == kNarrowString) return length_of(static_cast<const char*>(data_.value.text));
-  if (data_.type == kWideString) return length_of(static_cast<const char16_t*>(data_.value.text));
+  if (data_.type == kNarrowString) return length_of(Text<char>());
+  if (data_.type == kWideString) return length_of(Text<char16_t>());
   return 0;
 }
 
@@ -185,11 +208,11 @@ double ExcelCell::GetDouble() const {
 }
 
 const char* ExcelCell::GetString() const {
-  return data_.type == kNarrowString ? static_cast<const char*>(data_.value.text) : nullptr;
+  return data_.type == kNarrowString ? Text<char>() : nullptr;
 }
 
 const char16_t* ExcelCell::GetWString() const {
-  return data_.type == kWideString ? static_cast<const char16_t*>(data_.value.text) : nullptr;
+  return data_.type == kWideString ? Text<char16_t>() : nullptr;
 }
 
 void ExcelCell::SetInteger(int32_t value) {
@@ -227,23 +250,18 @@ void ExcelCell::SetError(uint8_t code) {
   data_.value.integer = code;
 }
 
-// The copy is made before the text held goes: it may be a piece of it.
 void ExcelCell::SetText(std::string_view text) {
-  TakeText(own_copy(text.data(), text.size()), kNarrowString);
+  PutText(text, kNarrowString);
 }
 
 void ExcelCell::SetText(std::u16string_view text) {
-  TakeText(own_copy(text.data(), text.size()), kWideString);
+  PutText(text, kWideString);
 }
 
-void ExcelCell::ShowText(const char* text) {
-  TakeText(text, kNarrowString);
-  data_.owns_text = 0;
-}
-
-void ExcelCell::ShowText(const char16_t* text) {
-  TakeText(text, kWideString);
-  data_.owns_text = 0;
+void ExcelCell::ShowText(uint32_t id, bool wide) {
+  Value value{};
+  value.id = id;
+  Replace(value, wide ? kWideString : kNarrowString, kShown);
 }
 
 void ExcelCell::EraseContents() {

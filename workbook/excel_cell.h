@@ -6,15 +6,15 @@
 // empty cell with a format is written back as a blank cell.
 //
 // A cell is its value: assigning one cell to another copies the value
-// (kind, number or text, format), never the place, and a copied cell holds
-// a text of its own for as long as it lives, on any thread.
+// (kind, number or text, format), never the place. A cell of no sheet (a
+// copy) holds a text of its own for as long as it lives, readable on any
+// thread.
 //
 // A cell is a compact tagged value of 16 bytes: the value, or a pointer to
-// its text, beside the kind, the format index and its place. A text is a
-// text block (TextTable): a cell owns a block on the heap, or, as a cell of
-// a sheet showing a text read from its workbook's file, points at that
-// text in its workbook's table of texts. So setting a text allocates one
-// block, and loading a workbook none per cell.
+// its text, beside the kind, the format index and its place. A cell of a
+// sheet shows a text of its workbook's table of texts (TextTable), which
+// holds each text once however many cells show it; a cell of no sheet owns
+// a text block on the heap.
 #include <cstdint>
 #include <ostream>
 #include <string_view>
@@ -42,12 +42,11 @@ class ExcelCell {
   static constexpr uint8_t kErrorNum = 0x24;  // #NUM!, an impossible number
   static bool IsErrorCode(uint8_t code);
 
-  ExcelCell() : data_{{0}, 0, kUndefined, 0, 0, 0, 0} {}
+  ExcelCell() : data_{{0}, 0, kUndefined, 0, 0, kShown, 0} {}
   // The value, its text copied; a new cell stands in no place.
   ExcelCell(const ExcelCell& other);
-  // The value, its text handed over; the other cell is left without it
-  // (undefined). A text a cell of a sheet shows from its workbook's file is
-  // copied instead.
+  // The value, its text handed over from a cell of no sheet, which is left
+  // without it (undefined); the text of a cell of a sheet is copied.
   ExcelCell(ExcelCell&& other) noexcept;
   // Assignment copies (or, from a temporary, takes) the value and keeps the
   // place: a cell of a sheet stays where it is and is saved there.
@@ -60,7 +59,7 @@ class ExcelCell {
   // then its last result: the formula is written back with it for as long
   // as the cell keeps it. Any change of the value (not of the format)
   // replaces the formula; a copy holds the value alone.
-  bool IsFormula() const { return data_.formula != 0; }
+  bool IsFormula() const { return (data_.marks & kFormula) != 0; }
 
   // Each Get returns false, and leaves its argument untouched, when the cell
   // does not hold that kind of value.
@@ -82,9 +81,8 @@ class ExcelCell {
   // As Get, with 0 or 0.0 when it fails.
   int32_t GetInteger() const;
   double GetDouble() const;
-  // The cell's text (valid until its value changes or, for a cell of a
-  // sheet, until the cell moves), or null when the cell holds no string of
-  // that width.
+  // The cell's text (valid until its value changes, or its sheet goes), or
+  // null when the cell holds no string of that width.
   const char* GetString() const;
   const char16_t* GetWString() const;
 
@@ -126,56 +124,66 @@ class ExcelCell {
     return *this;
   }
 
- protected:
-  // For the sheet's storage of cells, which moves them with their places: a
-  // copy of other's bytes (value, text, place), whose storage is then
-  // reused or freed without ending other, so that the text keeps one owner.
-  struct Relocation {};
-  ExcelCell(const ExcelCell& other, Relocation) noexcept : data_(other.data_) {}
-  // The value and place of other, its text copied.
-  void CopyWithPlace(const ExcelCell& other);
-
  private:
   friend class ExcelSheet;
   friend class SharedStrings;
-  // For a sheet reading its workbook's file: the text of a text block that
-  // outlives the cell (in its workbook's table of texts).
-  void ShowText(const char* text);
-  void ShowText(const char16_t* text);
-  // A text read from a file: a text cell even when the text is empty.
-  void SetText(std::string_view text);
-  void SetText(std::u16string_view text);
-  void TakeText(const void* text, CellType type);
-  // Every change of the value goes through here: the formula goes too.
-  void ReleaseText() {
-    data_.formula = 0;
-    if (data_.owns_text) ReleaseOwnText();
-  }
-  // For the sheet reading a formula, after its result.
-  void MarkFormula() { data_.formula = 1; }
-  void ReleaseOwnText();
-  bool HoldsText() const { return data_.type == kNarrowString || data_.type == kWideString; }
-  // The value of other, its text copied (a cell's own text too).
-  void CopyValue(const ExcelCell& other);
-  // The text block of a string cell (its characters), and whether the cell
-  // owns it.
-  const void* TextBlock() const { return data_.value.text; }
-  bool OwnsText() const { return data_.owns_text != 0; }
-
   union Value {
     int32_t integer;
     double number;
     const void* text;
+    uint32_t id;
   };
-  // Plain data, so that a cell's bytes move as one.
+
+  // For a sheet reading its workbook's file: a text of its workbook's
+  // table (by id), which outlives the cell, shown uncounted.
+  void ShowText(uint32_t id, bool wide);
+  // A text read from a file: a text cell even when the text is empty.
+  void SetText(std::string_view text);
+  void SetText(std::u16string_view text);
+  template <class Char>
+  void PutText(std::basic_string_view<Char> text, CellType type);
+  // The text goes only after the new one is in hand (it may be a piece of
+  // the old one, or the same).
+  void Replace(Value text, CellType type, uint8_t kind);
+  // Every change of the value goes through here: the formula goes too.
+  void ReleaseText() {
+    data_.marks &= static_cast<uint8_t>(~kFormula);
+    if (data_.text != kShown) ReleaseHeldText();
+  }
+  // For the sheet reading a formula, after its result.
+  void MarkFormula() { data_.marks |= kFormula; }
+  void ReleaseHeldText();
+  bool HoldsText() const { return data_.type == kNarrowString || data_.type == kWideString; }
+  // The value of other, its text copied or, between cells of one
+  // workbook, shown once more.
+  void CopyValue(const ExcelCell& other);
+  // The table of texts of the cell's sheet, or null (a cell of no sheet).
+  TextTable* SheetTexts() const;
+  // A string cell's text's id in its sheet's table (for a text not of
+  // its own).
+  uint32_t TextId() const { return data_.value.id; }
+  template <class Char>
+  const Char* Text() const;
+
+  // How a string cell holds its text: shown from its sheet's table that
+  // outlives it (and the cell of a non-string value), its own block, or a
+  // shared text of its sheet's table, counted. Texts of the table are held
+  // by id, a text of its own by its characters.
+  enum TextKind : uint8_t { kShown = 0, kOwn = 1, kSharedText = 2 };
+  enum Marks : uint8_t { kInSheet = 1, kFormula = 2 };
+
+  // Plain data of 16 bytes.
   struct Data {
     Value value;
     uint16_t xf;
     uint8_t type;
     uint8_t column;
     uint16_t row;
-    uint8_t owns_text;
-    uint8_t formula;
+    // How the text is held (TextKind).
+    uint8_t text;
+    // kInSheet for the cells of a sheet, whose page leads to its table of
+    // texts; kFormula while a formula of the file computes the value.
+    uint8_t marks;
   };
   Data data_;
 };

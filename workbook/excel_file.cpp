@@ -253,9 +253,7 @@ void ExcelFile::New(int32_t count) {
   carried_.clear();
   root_class_ = CompoundDocument::StorageClass();
   survey_ = ContentSurvey();
-  // The cells that point at the texts go first.
-  sheets.clear();
-  texts = std::make_unique<TextTable>();
+  DropSheets();
   globals = Workbook();
   globals.fonts.resize(kDefaultFonts);
   globals.xfs.resize(kDefaultXFs);
@@ -321,7 +319,7 @@ bool ExcelFile::Load(const FileTarget& target) {
   auto parsed_texts = std::make_unique<TextTable>();
   parsed_globals.shared_strings.texts = parsed_texts.get();
   std::vector<Worksheet> parsed_sheets;
-  std::vector<ExcelSheet> parsed_cells;
+  SheetList parsed_cells;
   std::string unsound;
   std::vector<CarriedEntry> carried;
   // Everything is parsed aside first, so that a damaged file changes
@@ -363,8 +361,7 @@ bool ExcelFile::Load(const FileTarget& target) {
     return false;
   }
   globals = std::move(parsed_globals);
-  // The cells that point at the texts go first.
-  sheets.clear();
+  DropSheets();
   texts = std::move(parsed_texts);
   worksheets = std::move(parsed_sheets);
   carried_ = std::move(carried);
@@ -474,11 +471,10 @@ bool ExcelFile::BuildStream(std::vector<char>& bytes) {
 
 uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& parsed_globals,
                                         std::vector<Worksheet>& parsed_sheets,
-                                        std::vector<ExcelSheet>* parsed_cells,
-                                        std::string* unsound) {
+                                        SheetList* parsed_cells, std::string* unsound) {
   const ByteView view(bytes, size);
   std::vector<Worksheet> found;
-  std::vector<ExcelSheet> found_cells;
+  SheetList found_cells;
   std::vector<Substream> substreams;
   bool have_globals = false;
   uint64_t p = 0;
@@ -544,7 +540,7 @@ uint64_t ExcelFile::ParseWorkbookStream(const char* bytes, uint64_t size, Workbo
     if (w < 0) continue;
     kept.push_back(parsed_globals.bound_sheets[i]);
     parsed_sheets.push_back(std::move(found[static_cast<size_t>(w)]));
-    if (parsed_cells) parsed_cells->push_back(std::move(found_cells[static_cast<size_t>(w)]));
+    if (parsed_cells) parsed_cells->Append(found_cells.Take(static_cast<size_t>(w)));
   }
   parsed_globals.bound_sheets = kept;
   return p;
@@ -606,7 +602,7 @@ ExcelSheet* ExcelFile::AddNamed(const Char* name, int32_t index) {
                               entry);
   worksheets.insert(worksheets.begin() + static_cast<std::ptrdiff_t>(at), worksheet);
   // The sheet object reads its (empty) worksheet, which must be in place.
-  sheets.insert(sheets.begin() + static_cast<std::ptrdiff_t>(at), ExcelSheet(this, at));
+  sheets.emplace(at, this, at);
   for (size_t i = at + 1; i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
   // The active sheet stays the sheet it named; the tab strip starts where it
   // did, or earlier, at the new sheet, which must be in view.
@@ -625,7 +621,7 @@ bool ExcelFile::DeleteAt(uint64_t index) {
   const auto at = static_cast<std::ptrdiff_t>(index);
   globals.bound_sheets.erase(globals.bound_sheets.begin() + at);
   worksheets.erase(worksheets.begin() + at);
-  sheets.erase(sheets.begin() + at);
+  sheets.erase(static_cast<size_t>(at));
   for (size_t i = static_cast<size_t>(index); i < sheets.size(); ++i) sheets[i].SetSheetIndex(i);
   Workbook::Window1& window = globals.window1;
   if (index < window.active_sheet) --window.active_sheet;

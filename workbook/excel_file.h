@@ -20,8 +20,9 @@
 //
 // Sheets: sheet i is BoundSheet i of the globals, worksheets[i] and
 // sheets[i] (WorkbookContent); every operation keeps the three in step.
-// Pointers to sheet objects returned here stay valid until the next
-// AddWorksheet, DeleteWorksheet, New or Load.
+// A pointer to a sheet object returned here stays valid until that sheet
+// is deleted, or New or Load replace the sheets (and the workbook goes);
+// its cells stay where they are as long (ExcelSheet).
 //
 // Names: at most 255 characters, held narrow (char, 8-bit) or wide
 // (char16_t, UTF-16) in the width they were given in. A narrow operation
@@ -220,7 +221,7 @@ class ExcelFile : public WorkbookContent {
   // (empty when none does).
   static uint64_t ParseWorkbookStream(const char* bytes, uint64_t size, Workbook& globals,
                                       std::vector<Worksheet>& worksheets,
-                                      std::vector<ExcelSheet>* parsed_cells = nullptr,
+                                      SheetList* parsed_cells = nullptr,
                                       std::string* unsound = nullptr);
   // One sheet object per worksheet, in order, each reading its cells.
   void BuildSheetObjects();

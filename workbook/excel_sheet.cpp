@@ -1,8 +1,11 @@
 #include "excel_sheet.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <new>
 #include <string>
+#include <type_traits>
 
 #include "rk_codec.h"
 #include "text_table.h"
@@ -120,15 +123,43 @@ ExcelSheet::ExcelSheet(WorkbookContent* owner, uint64_t sheet_index)
   ReadCells();
 }
 
-namespace {
+ExcelSheet::~ExcelSheet() {
+  DropPages();
+}
 
-// A cell this close to the end of its column's cells is inserted there at
-// once: moving a few cells is cheaper than a second list (a column that
-// holds the far corner first, as the export sizes its sheet, fills up in
-// front of it).
-constexpr size_t kNearEnd = 64;
-// later is merged at the earliest at this many cells.
-constexpr size_t kMinLater = 32;
+ExcelSheet::Page* ExcelSheet::NewPage(uint16_t first, uint8_t column) {
+  if (!slab_pages_left_) {
+    // Slabs stay below the size the allocator maps on its own, which would
+    // cost page faults on every load; a load that said how many pages it
+    // fills gets no more.
+    uint64_t pages = std::clamp<uint64_t>(pages_made_ / 8, 4, kSlabPages);
+    if (pages_expected_ > pages_made_) pages = std::min(kSlabPages, pages_expected_ - pages_made_);
+    slabs_.emplace_back(new unsigned char[pages * sizeof(Page)]);
+    slab_room_ = slabs_.back().get();
+    slab_pages_left_ = pages;
+  }
+  static_assert(alignof(Page) <= alignof(std::max_align_t), "pages lie in slabs of new[]");
+  Page* page = new (slab_room_) Page(first, column, texts_);
+  slab_room_ += sizeof(Page);
+  --slab_pages_left_;
+  ++pages_made_;
+  return page;
+}
+
+void ExcelSheet::DropPages() {
+  // The cells of a sheet with a table of texts hold none of their own: when
+  // the table lets every text go at once, they go with their pages.
+  if (!texts_ || !texts_->Abandoned()) {
+    for (Column& column : columns_)
+      for (Page* page : column.pages) page->~Page();
+  }
+  columns_.clear();
+  slabs_.clear();
+  slab_room_ = nullptr;
+  slab_pages_left_ = pages_made_ = pages_expected_ = 0;
+}
+
+namespace {
 
 // Adds count to each column from first on that a record reaches.
 void count_cells(const CellBlock& record, ExcelSheet::ColumnCounts& counts) {
@@ -153,55 +184,56 @@ void count_cells(const CellBlock& record, ExcelSheet::ColumnCounts& counts) {
   for (uint64_t c = record.ColIndex(); n > 0 && c < ExcelSheet::kMaxCols; --n, ++c) ++counts[c];
 }
 
-// The first cell of cells not before row, searched outward from hint: a
-// reader that goes row by row, or a guess from the row, finds it at once.
-template <class Cells>
-size_t lower_bound_from(const Cells& cells, uint16_t row, size_t hint) {
-  const size_t n = cells.size();
-  hint = std::min(hint, n);
-  size_t lo = 0;
-  size_t hi = hint;
-  size_t step = 1;
-  if (hint < n && cells[hint].Row() < row) {
-    lo = hi = hint + 1;
-    while (hi < n && cells[hi].Row() < row) {
-      lo = hi + 1;
-      hi += step;
-      step *= 2;
-    }
-    hi = std::min(hi, n);
-  } else {
-    lo = hint;
-    while (lo > 0 && cells[lo - 1].Row() >= row) {
-      hi = lo - 1;
-      lo = hi > step ? hi - step : 0;
-      step *= 2;
-    }
-  }
-  return static_cast<size_t>(
-      std::lower_bound(cells.begin() + lo, cells.begin() + hi, row,
-                       [](const ExcelCell& cell, uint16_t r) { return cell.Row() < r; }) -
-      cells.begin());
-}
-
-// Where row would stand in a column whose rows follow each other.
-template <class Cells>
-size_t guess(const Cells& cells, uint16_t row) {
-  return cells.empty() || row < cells[0].Row() ? 0 : row - cells[0].Row();
-}
-
-template <class Cells>
-const ExcelCell* find_in(const Cells& cells, uint16_t row) {
-  if (cells.empty() || row > cells.back().Row()) return nullptr;
-  const size_t at = lower_bound_from(cells, row, guess(cells, row));
-  return at < cells.size() && cells[at].Row() == row ? &cells[at] : nullptr;
+uint16_t page_start(uint64_t row) {
+  return static_cast<uint16_t>(row / ExcelSheet::kPageRows * ExcelSheet::kPageRows);
 }
 
 }  // namespace
 
+ExcelSheet::Page::Page(uint16_t first, uint8_t column, TextTable* table)
+    : texts(table), first_row(first) {
+  for (uint16_t i = 0; i < kPageRows; ++i) {
+    cells[i].data_.row = static_cast<uint16_t>(first + i);
+    cells[i].data_.column = column;
+    cells[i].data_.marks = ExcelCell::kInSheet;
+  }
+}
+
+TextTable* ExcelSheet::TextsOf(const ExcelCell& cell) {
+  static_assert(std::is_standard_layout_v<Page>, "a page is found from its cells");
+  const ExcelCell* first = &cell - cell.Row() % kPageRows;
+  const char* page = reinterpret_cast<const char*>(first) - offsetof(Page, cells);
+  return reinterpret_cast<const Page*>(page)->texts;
+}
+
+size_t ExcelSheet::Column::PageFrom(uint16_t row, size_t hint) const {
+  const size_t n = pages.size();
+  auto ends_after = [row](size_t i, const std::vector<Page*>& p) {
+    return p[i]->first_row + kPageRows > row;
+  };
+  // A walk in row order finds the page at the hint or the next one.
+  if (hint < n && ends_after(hint, pages) && (hint == 0 || !ends_after(hint - 1, pages)))
+    return hint;
+  if (hint + 1 < n && ends_after(hint + 1, pages) && !ends_after(hint, pages)) return hint + 1;
+  // A column whose pages follow each other holds row's page where the row
+  // says.
+  if (n > 0) {
+    const size_t guess = row < pages[0]->first_row ? 0 : (row - pages[0]->first_row) / kPageRows;
+    if (guess < n && ends_after(guess, pages) && (guess == 0 || !ends_after(guess - 1, pages)))
+      return guess;
+  }
+  return static_cast<size_t>(
+      std::partition_point(pages.begin(), pages.end(),
+                           [row](const Page* p) { return p->first_row + kPageRows <= row; }) -
+      pages.begin());
+}
+
 const ExcelCell* ExcelSheet::Column::Find(uint16_t row) const {
-  if (const ExcelCell* found = find_in(cells, row)) return found;
-  return find_in(later, row);
+  const size_t at = PageFrom(row, pages.size() - (pages.empty() ? 0 : 1));
+  if (at == pages.size() || pages[at]->first_row > row) return nullptr;
+  const Page& page = *pages[at];
+  const unsigned i = row - page.first_row;
+  return (page.stored >> i) & 1u ? &page.cells[i] : nullptr;
 }
 
 ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
@@ -209,104 +241,34 @@ ExcelCell* ExcelSheet::Cell(uint64_t row, uint64_t col) {
   rows_ = std::max(rows_, row + 1);
   cols_ = std::max(cols_, col + 1);
   Column& column = slot_[col] ? columns_[slot_[col] - 1u] : ColumnFor(col);
-  CellList& cells = column.cells;
-  const auto r = static_cast<uint16_t>(row);
-  auto place = [&](CellList& list, size_t at) {
-    ExcelCell& cell = list.Insert(at);
-    cell.data_.row = r;
-    cell.data_.column = static_cast<uint8_t>(col);
-    return &cell;
-  };
-  // In order: every cell of later lies before the last of cells.
-  if (cells.empty() || cells.back().Row() < r) return place(cells, cells.size());
-  const size_t at = lower_bound_from(cells, r, guess(cells, r));
-  if (cells[at].Row() == r) return &cells[at];
-  if (const ExcelCell* found = find_in(column.later, r)) return const_cast<ExcelCell*>(found);
-  if (cells.size() - at <= kNearEnd) return place(cells, at);
-
-  CellList& later = column.later;
-  ExcelCell* added = place(later, lower_bound_from(later, r, guess(later, r)));
-  if (later.size() < kMinLater || later.size() * later.size() < 2 * cells.size()) return added;
-  CellList merged;
-  merged.Merge(cells, later);
-  cells.swap(merged);
-  return const_cast<ExcelCell*>(find_in(cells, r));
-}
-
-// ---------------------------------------------------------------------------
-// The lists of a column's cells. A cell is moved by constructing a copy of
-// its bytes where it goes; the place it leaves is reused or freed without
-// ending the cell there, so that its text has one owner throughout.
-
-// Moves count cells as their bytes (the ranges may overlap): what a
-// cell's relocation is, done at the speed of a memory copy.
-void ExcelSheet::CellList::Relocate(Stored* to, const Stored* from, size_t count) {
-  static_assert(sizeof(Stored) == sizeof(ExcelCell), "a stored cell is a cell");
-  if (count)
-    std::memmove(static_cast<void*>(to), static_cast<const void*>(from), count * sizeof(Stored));
-}
-
-ExcelSheet::CellList::CellList(const CellList& other) {
-  reserve(other.size_);
-  for (; size_ < other.size_; ++size_) new (data_ + size_) Stored(other.data_[size_]);
-}
-
-void ExcelSheet::CellList::swap(CellList& other) noexcept {
-  std::swap(data_, other.data_);
-  std::swap(size_, other.size_);
-  std::swap(capacity_, other.capacity_);
-}
-
-void ExcelSheet::CellList::clear() {
-  // Bounds held apart, so that the loop is a test per cell (a cell of a
-  // number releases nothing), not a reload of this list after each call.
-  for (Stored *cell = data_, *end = data_ + size_; cell != end; ++cell) cell->~Stored();
-  ::operator delete(data_);
-  data_ = nullptr;
-  size_ = capacity_ = 0;
-}
-
-void ExcelSheet::CellList::Reallocate(size_t capacity) {
-  if (capacity == capacity_) return;
-  Stored* to = capacity ? static_cast<Stored*>(::operator new(capacity * sizeof(Stored))) : nullptr;
-  Relocate(to, data_, size_);
-  ::operator delete(data_);
-  data_ = to;
-  capacity_ = capacity;
-}
-
-void ExcelSheet::CellList::reserve(size_t capacity) {
-  if (capacity > capacity_) Reallocate(capacity);
-}
-
-void ExcelSheet::CellList::Grow() {
-  // A column grows by a quarter of its length at a time, not by doubling,
-  // so that a sheet built cell by cell keeps little room unused.
-  reserve(size_ + std::max<size_t>(4, size_ / 4));
-}
-
-void ExcelSheet::CellList::Shift(size_t at) {
-  Relocate(data_ + at + 1, data_ + at, size_ - at);
-}
-
-void ExcelSheet::CellList::Merge(CellList& a, CellList& b) {
-  clear();
-  reserve(a.size_ + b.size_);
-  size_t i = 0;
-  size_t j = 0;
-  while (i < a.size_ || j < b.size_) {
-    const bool from_a = j == b.size_ || (i < a.size_ && a.data_[i].Row() < b.data_[j].Row());
-    new (data_ + size_++) Stored(from_a ? a.data_[i++] : b.data_[j++], ExcelCell::Relocation());
+  auto& pages = column.pages;
+  const uint16_t first = page_start(row);
+  size_t at = pages.size();
+  // Cells that come in row order go into the last page or a new one after;
+  // in a column whose pages follow each other, the row names its page.
+  if (!pages.empty() && pages.back()->first_row == first) {
+    at = pages.size() - 1;
+  } else if (!pages.empty() && pages.back()->first_row > first) {
+    const size_t guess =
+        first >= pages[0]->first_row ? (first - pages[0]->first_row) / kPageRows : pages.size();
+    at = guess < pages.size() && pages[guess]->first_row == first
+             ? guess
+             : column.PageFrom(static_cast<uint16_t>(row), pages.size() - 1);
   }
-  // Their cells are here now.
-  a.size_ = b.size_ = 0;
+  if (at == pages.size() || pages[at]->first_row != first)
+    pages.insert(pages.begin() + static_cast<std::ptrdiff_t>(at),
+                 NewPage(first, static_cast<uint8_t>(col)));
+  Page& page = *pages[at];
+  const unsigned i = static_cast<unsigned>(row - first);
+  page.stored |= 1u << i;
+  return &page.cells[i];
 }
 
 ExcelSheet::Column& ExcelSheet::ColumnFor(uint64_t col) {
   if (!slot_[col]) {
     const auto place = static_cast<size_t>(
         std::count_if(slot_.begin(), slot_.begin() + col, [](uint16_t s) { return s != 0; }));
-    // Moves the columns after it, not their cells.
+    // Moves the columns after it, not their pages.
     columns_.emplace(columns_.begin() + static_cast<std::ptrdiff_t>(place));
     for (uint16_t& s : slot_)
       if (s > place) ++s;
@@ -316,15 +278,23 @@ ExcelSheet::Column& ExcelSheet::ColumnFor(uint64_t col) {
 }
 
 void ExcelSheet::ReserveCells(const ColumnCounts& counts) {
-  for (size_t c = 0; c < kMaxCols; ++c)
-    if (counts[c]) ColumnFor(c).cells.reserve(counts[c]);
+  uint64_t pages = 0;
+  for (size_t c = 0; c < kMaxCols; ++c) {
+    if (!counts[c]) continue;
+    // A column's rows that follow each other, from any row on.
+    const uint64_t column_pages = (counts[c] + kPageRows - 1) / kPageRows + 1;
+    ColumnFor(c).pages.reserve(column_pages);
+    pages += column_pages;
+  }
+  pages_expected_ = pages_made_ + pages;
 }
 
 uint64_t ExcelSheet::StoredRows() const {
   uint64_t rows = 0;
   for (const Column& column : columns_) {
-    if (!column.cells.empty()) rows = std::max<uint64_t>(rows, column.cells.back().Row() + 1u);
-    if (!column.later.empty()) rows = std::max<uint64_t>(rows, column.later.back().Row() + 1u);
+    if (column.pages.empty()) continue;
+    const Page& last = *column.pages.back();
+    rows = std::max<uint64_t>(rows, last.first_row + 32u - __builtin_clz(last.stored));
   }
   return rows;
 }
@@ -339,33 +309,22 @@ ExcelSheet::RowCells ExcelSheet::StoredRow(uint64_t row) const {
 }
 
 ExcelSheet::RowReader::RowReader(const ExcelSheet& sheet) : rows_(kGroup) {
-  for (const Column& column : sheet.columns_)
-    if (!column.cells.empty()) at_.push_back({&column.cells, &column.later, 0, 0});
+  for (size_t c = 0; c < kMaxCols; ++c)
+    if (sheet.slot_[c]) at_.push_back({&sheet, c, 0});
 }
-
-namespace {
-
-// Whether cells holds row, searched from at (where the row before was
-// found, as a rule, so that the next row lies at or after it).
-template <class Cells>
-const ExcelCell* look(const Cells& cells, uint16_t row, size_t& at) {
-  const size_t n = cells.size();
-  if (at < n && cells[at].Row() < row) ++at;
-  if ((at < n && cells[at].Row() < row) || (at > 0 && at <= n && cells[at - 1].Row() >= row))
-    at = lower_bound_from(cells, row, at);
-  return at < n && cells[at].Row() == row ? &cells[at] : nullptr;
-}
-
-}  // namespace
 
 const ExcelSheet::RowCells& ExcelSheet::RowReader::Row(uint64_t row) {
   row_.size_ = 0;
   if (row >= kMaxRows) return row_;
   const auto r = static_cast<uint16_t>(row);
   for (Cursor& cursor : at_) {
-    const ExcelCell* cell = look(*cursor.cells, r, cursor.in_cells);
-    if (!cell && !cursor.later->empty()) cell = look(*cursor.later, r, cursor.in_later);
-    if (cell) row_.cells_[row_.size_++] = cell;
+    const Column& column = cursor.sheet->columns_[cursor.sheet->slot_[cursor.column] - 1u];
+    cursor.page = column.PageFrom(r, cursor.page);
+    if (cursor.page == column.pages.size()) continue;
+    const Page& page = *column.pages[cursor.page];
+    const unsigned i = r - page.first_row;
+    if (page.first_row <= r && ((page.stored >> i) & 1u))
+      row_.cells_[row_.size_++] = &page.cells[i];
   }
   return row_;
 }
@@ -374,24 +333,30 @@ const std::vector<ExcelSheet::RowCells>& ExcelSheet::RowReader::Rows(uint64_t fi
                                                                      uint64_t count) {
   count = std::min({count, kGroup, first < kMaxRows ? kMaxRows - first : 0});
   for (uint64_t i = 0; i < count; ++i) rows_[i].size_ = 0;
+  if (!count) return rows_;
   const uint64_t end = first + count;
-  // The cells of the rows from first on, each put into its row's list.
-  auto take = [&](const CellList& cells, size_t& at) {
-    if (cells.empty() || !count) return;
-    look(cells, static_cast<uint16_t>(first), at);
-    for (; at < cells.size() && cells[at].Row() < end; ++at) {
-      RowCells& row = rows_[cells[at].Row() - first];
-      row.cells_[row.size_++] = &cells[at];
-    }
-    // The next group of rows lies right after, in each column: asked for
-    // now, it arrives while the other columns are read.
-    const ExcelCell* next = cells.data() + at;
-    const ExcelCell* last = cells.data() + std::min(cells.size(), at + kGroup);
-    for (; next < last; next += 64 / sizeof(ExcelCell)) __builtin_prefetch(next);
-  };
   for (Cursor& cursor : at_) {
-    take(*cursor.cells, cursor.in_cells);
-    take(*cursor.later, cursor.in_later);
+    const Column& column = cursor.sheet->columns_[cursor.sheet->slot_[cursor.column] - 1u];
+    size_t p = cursor.page = column.PageFrom(static_cast<uint16_t>(first), cursor.page);
+    // The cells of the rows from first on, each put into its row's list.
+    for (; p < column.pages.size() && column.pages[p]->first_row < end; ++p) {
+      const Page& page = *column.pages[p];
+      for (uint32_t stored = page.stored; stored; stored &= stored - 1) {
+        const uint64_t row = page.first_row + static_cast<unsigned>(__builtin_ctz(stored));
+        if (row < first) continue;
+        if (row >= end) break;
+        RowCells& cells = rows_[row - first];
+        cells.cells_[cells.size_++] = &page.cells[row - page.first_row];
+      }
+    }
+    // The next group of rows lies in the page where this one ended, or the
+    // next: asked for now, it arrives while the other columns are read
+    // (too many columns side by side for the processor to see coming).
+    if (p > 0 && column.pages[p - 1]->first_row + kPageRows > end) --p;
+    if (p < column.pages.size()) {
+      const auto* next = reinterpret_cast<const char*>(column.pages[p]);
+      for (size_t line = 0; line < sizeof(Page); line += 64) __builtin_prefetch(next + line);
+    }
   }
   return rows_;
 }
@@ -449,7 +414,7 @@ bool ExcelSheet::EraseCell(uint64_t row, uint64_t col) {
 }
 
 void ExcelSheet::ReadCells() {
-  columns_.clear();
+  DropPages();
   slot_.fill(0);
   rows_ = cols_ = 0;
   if (!owner_ || sheet_index_ >= owner_->worksheets.size()) return;
@@ -533,10 +498,7 @@ void ExcelSheet::ReadCell(const CellBlock& record,
       const TextTable& texts = *strings.texts;
       const bool wide = texts.IsWide(t);
       if (&texts == texts_ && texts.IsFixed(t)) {
-        if (wide)
-          cell->ShowText(texts.Wide(t));
-        else
-          cell->ShowText(texts.Narrow(t));
+        cell->ShowText(t, wide);
       } else if (wide) {
         cell->SetText(std::u16string_view(texts.Wide(t)));
       } else {
@@ -566,11 +528,6 @@ void ExcelSheet::ReadCell(const CellBlock& record,
 void ExcelSheet::FinishReading(const Worksheet::Dimensions& dimensions) {
   rows_ = std::max(rows_, std::min<uint64_t>(dimensions.first_unused_row, kMaxRows));
   cols_ = std::max(cols_, std::min<uint64_t>(dimensions.first_unused_col, kMaxCols));
-  // Room reserved beyond the cells is given back, so that a load holds no
-  // more than its cells.
-  for (Column& column : columns_)
-    if (column.cells.capacity() - column.cells.size() > column.cells.size() / 8)
-      column.cells.shrink_to_fit();
 }
 
 void ExcelSheet::Print(std::ostream& out, char separator, char qualifier) const {

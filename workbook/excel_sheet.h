@@ -3,9 +3,10 @@
 //
 // A sheet object reads its cells once, when it is made, from its
 // worksheet's records; from then on the cells are what counts, and the
-// workbook rebuilds the records from them when it saves. Sheet objects live
-// in their workbook's vector (WorkbookContent::sheets) and are copied
-// memberwise.
+// workbook rebuilds the records from them when it saves. A sheet belongs
+// to its workbook (WorkbookContent::sheets), which makes it and ends it: it
+// is neither copied, moved nor swapped, so that its name, its records and
+// its texts stay its workbook's.
 //
 // Limits: rows 0-65535, columns 0-255. The table is GetTotalRows() by
 // GetTotalCols() cells, but only cells that were set, asked for or read
@@ -13,20 +14,27 @@
 // Memory and the time of a save follow the cells, not the size of the
 // table.
 //
-// Storage: each column keeps its cells sorted by row. A pointer to a cell
-// (from Cell) stays valid until a cell is added to its own column, or the
-// sheet is rebuilt (ReadCells) or destroyed; setting values, erasing, and
-// every const reader (At, StoredRows, StoredRow, RowReader) move no cell.
-// Cells that come in row order within their column (a sheet filled row by
-// row, column by column, or read from a file) are appended; other orders
-// cost more per cell but none is quadratic. A cell that shows a text read
-// from the workbook's file points at it in the workbook's table of texts
-// (TextTable); other texts are the cells' own.
+// What stays valid: a stored cell stays where it is until its sheet is
+// rebuilt (ReadCells) or goes (the sheet deleted, the workbook made anew,
+// loaded or destroyed). So a pointer or reference from Cell or At, or a
+// cell view of StoredRow or a RowReader, stays valid while other cells are
+// added, in its column or elsewhere, and while values change: reading one
+// cell and assigning it to another of the same sheet (*s.Cell(3, 2) =
+// *s.At(9, 2)), swapping two cells, or keeping pointers to many cells and
+// sorting them, all read the cells they name. A cell's text (GetString) is
+// valid until that cell's value changes.
+//
+// Storage: each column keeps its cells in pages of kPageRows rows that
+// never move, in row order: a column costs about 17 bytes a cell where its
+// rows follow each other, and a page (about 0.5 KB) for a cell far from
+// any other. Cells may come in any order at the same cost. A string cell shows
+// a text of its workbook's table of texts (TextTable), which holds each
+// text once however many cells show it.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <new>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -43,89 +51,21 @@ struct SharedStringTable;
 }
 
 class ExcelSheet {
- private:
-  // A cell as the sheet stores it: copying it (as copying the sheet does)
-  // copies its place and text.
-  struct Stored : ExcelCell {
-    Stored() = default;
-    Stored(const Stored& other, Relocation relocation) noexcept : ExcelCell(other, relocation) {}
-    Stored(const Stored& other) : ExcelCell() { CopyWithPlace(other); }
-    Stored& operator=(const Stored&) = delete;
-  };
-
-  // The cells of a column in a list of their own, which moves them as
-  // plain bytes when it grows or makes room (their places and texts go
-  // with the bytes), so that a growing column costs what copying bytes
-  // does.
-  class CellList {
-   public:
-    CellList() = default;
-    CellList(const CellList& other);
-    CellList(CellList&& other) noexcept { swap(other); }
-    CellList& operator=(CellList other) noexcept {
-      swap(other);
-      return *this;
-    }
-    ~CellList() { clear(); }
-
-    size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    size_t capacity() const { return capacity_; }
-    Stored* data() { return data_; }
-    const Stored* data() const { return data_; }
-    Stored* begin() { return data_; }
-    Stored* end() { return data_ + size_; }
-    const Stored* begin() const { return data_; }
-    const Stored* end() const { return data_ + size_; }
-    Stored& operator[](size_t i) { return data_[i]; }
-    const Stored& operator[](size_t i) const { return data_[i]; }
-    const Stored& back() const { return data_[size_ - 1]; }
-
-    // A new undefined cell at position at (at most size()), after the
-    // cells before it; room is made when there is none.
-    Stored& Insert(size_t at) {
-      if (size_ == capacity_) Grow();
-      if (at < size_) Shift(at);
-      ++size_;
-      // Columns filled side by side (a load fills a row at a time) are too
-      // many streams for the processor to see coming, and each first write
-      // to a cache line would wait for it: the next line is asked for now,
-      // to be there when the column's turn comes again.
-      if (capacity_ - at > kCellsPerLine) __builtin_prefetch(data_ + at + kCellsPerLine, 1);
-      return *new (data_ + at) Stored;
-    }
-    // Takes the cells of two lists sorted by row, leaving both empty.
-    void Merge(CellList& a, CellList& b);
-    void reserve(size_t capacity);
-    void shrink_to_fit() { Reallocate(size_); }
-    void clear();
-    void swap(CellList& other) noexcept;
-
-   private:
-    static constexpr size_t kCellsPerLine = 64 / sizeof(Stored);
-
-    void Reallocate(size_t capacity);
-    void Grow();
-    // Moves the cells from at on one place up, into room there is.
-    void Shift(size_t at);
-    static void Relocate(Stored* to, const Stored* from, size_t count);
-
-    Stored* data_ = nullptr;
-    size_t size_ = 0;
-    size_t capacity_ = 0;
-  };
-
  public:
   static constexpr uint64_t kMaxRows = 65536;
   static constexpr uint64_t kMaxCols = 256;
 
+  static constexpr uint64_t kPageRows = 32;
+
   // owner is not owned; sheet_index names the sheet's position in it (its
   // BoundSheet and Worksheet). Reads the cells (ReadCells).
   ExcelSheet(WorkbookContent* owner, uint64_t sheet_index);
+  ExcelSheet(const ExcelSheet&) = delete;
+  ExcelSheet& operator=(const ExcelSheet&) = delete;
+  ~ExcelSheet();
 
   // The cell, the table grown to include it (a call that only looks still
   // grows it). Null, and nothing changed, when row >= 65536 or column >= 256.
-  // The pointer is valid until a cell is added to the same column.
   ExcelCell* Cell(uint64_t row, uint64_t col);
   // The cell inside the table, or null; never grows the table.
   const ExcelCell* At(uint64_t row, uint64_t col) const;
@@ -169,11 +109,11 @@ class ExcelSheet {
   // Rows from StoredRows() on store no cell.
   uint64_t StoredRows() const;
   // The cells stored in a row (cells of the table not stored there are
-  // undefined); valid until a cell is added to the sheet.
+  // undefined).
   RowCells StoredRow(uint64_t row) const;
   // Reads stored rows one after another, each from where the last one was
   // found: a walk over the rows in order costs what the cells do, without a
-  // search per cell. Valid while no cell is added to the sheet.
+  // search per cell. Rows are read as the sheet is when they are asked for.
   class RowReader {
    public:
     static constexpr uint64_t kGroup = 32;
@@ -188,13 +128,11 @@ class ExcelSheet {
     const std::vector<RowCells>& Rows(uint64_t first, uint64_t count);
 
    private:
-    // Per column that holds cells, where the last search ended in its two
-    // lists.
+    // Per column, the page where the last search ended.
     struct Cursor {
-      const CellList* cells;
-      const CellList* later;
-      size_t in_cells;
-      size_t in_later;
+      const ExcelSheet* sheet;
+      size_t column;
+      size_t page;
     };
     std::vector<Cursor> at_;
     RowCells row_;
@@ -204,10 +142,10 @@ class ExcelSheet {
   // Calls visit(cell) for every cell stored, column by column.
   template <class Visit>
   void VisitStored(Visit visit) const {
-    for (const Column& column : columns_) {
-      for (const ExcelCell& cell : column.cells) visit(cell);
-      for (const ExcelCell& cell : column.later) visit(cell);
-    }
+    for (const Column& column : columns_)
+      for (const auto& page : column.pages)
+        for (uint32_t stored = page->stored; stored; stored &= stored - 1)
+          visit(page->cells[__builtin_ctz(stored)]);
   }
   uint64_t GetTotalRows() const { return rows_; }
   uint64_t GetTotalCols() const { return cols_; }
@@ -247,11 +185,11 @@ class ExcelSheet {
                 const GlobalsRecords::SharedStringTable& strings);
   // After the cells of a worksheet read without its records: the table
   // takes at least the size its Dimensions give (within the limits), as
-  // ReadCells does, and the columns give back room they do not use.
+  // ReadCells does.
   void FinishReading(const Worksheet::Dimensions& dimensions);
 
   // At most how many cells each column receives: for a load, which knows it
-  // beforehand, so that the columns make room once.
+  // beforehand, so that the columns' lists of pages make room once.
   using ColumnCounts = std::array<uint64_t, kMaxCols>;
   void ReserveCells(const ColumnCounts& counts);
 
@@ -266,23 +204,37 @@ class ExcelSheet {
   // sheet read aside joins it.
   void SetSheetIndex(uint64_t index) { sheet_index_ = index; }
   void SetOwner(WorkbookContent* owner) { owner_ = owner; }
-  // The table of texts its cells may point at (TextTable): its workbook's,
-  // which outlives them. Set before any cell is read, for a sheet read
-  // aside; null for none.
+  // The table of texts its cells show (TextTable): its workbook's, which
+  // outlives them. Set before any cell is stored, for a sheet read aside;
+  // with none, each cell holds its own texts.
   const TextTable* Texts() const { return texts_; }
-  void SetTexts(const TextTable* texts) { texts_ = texts; }
+  void SetTexts(TextTable* texts) { texts_ = texts; }
 
  private:
-  // One column's cells, each stored once, in two lists sorted by row. Cells
-  // that come after the column's last row (or a little before it) go into
-  // cells; the others wait in later, which is merged into cells once it
-  // holds about sqrt(2 x cells) of them: a cell out of order costs about
-  // that many moves, whatever the order.
+  friend class ExcelCell;
+  // kPageRows cells of rows first_row on, and which of them are stored.
+  // The table of texts leads a cell of the page to its texts: a cell's
+  // row gives its place in the page, and so the page (TextsOf).
+  struct Page {
+    explicit Page(uint16_t first, uint8_t column, TextTable* table);
+    TextTable* texts;
+    uint32_t stored = 0;
+    uint16_t first_row;
+    ExcelCell cells[kPageRows];
+  };
+  // One column's pages, in row order (the sheet's slabs hold them).
   struct Column {
-    CellList cells;
-    CellList later;
+    std::vector<Page*> pages;
+    // The first page that ends after row, searched from hint first.
+    size_t PageFrom(uint16_t row, size_t hint) const;
     const ExcelCell* Find(uint16_t row) const;
   };
+  static TextTable* TextsOf(const ExcelCell& cell);
+  // A new page from the slabs, which are cut into pages in turn, each a
+  // part larger than the last, so that a page costs no allocation of its
+  // own. Pages go only with the sheet (or ReadCells): DropPages.
+  Page* NewPage(uint16_t first, uint8_t column);
+  void DropPages();
 
   WorkbookContent* owner_;
   uint64_t sheet_index_;
@@ -293,7 +245,13 @@ class ExcelSheet {
   Column& ColumnFor(uint64_t col);
   std::vector<Column> columns_;
   std::array<uint16_t, kMaxCols> slot_;
-  const TextTable* texts_;
+  TextTable* texts_;
+  std::vector<std::unique_ptr<unsigned char[]>> slabs_;
+  unsigned char* slab_room_ = nullptr;
+  uint64_t slab_pages_left_ = 0;
+  uint64_t pages_made_ = 0;
+  uint64_t pages_expected_ = 0;
+  static constexpr uint64_t kSlabPages = 224;
 };
 
 }  // namespace YExcel

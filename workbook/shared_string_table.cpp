@@ -205,7 +205,7 @@ uint64_t SharedStringTable::Read(const char* bytes, uint64_t size) {
     text_index.clear();
     read_count = 0;
     // Read into an empty table, string i is text i and needs no list.
-    if (texts->Size() > 0) text_index.reserve(count);
+    if (texts->FixedCount() > 0) text_index.reserve(count);
     texts->Reserve(count, data.size() - 8 - kStringHeader * count);
   } else {
     strings.assign(count, LongUnicodeString());

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 
 #include "workloads.h"
@@ -105,6 +106,53 @@ void BM_SaveAndLoadFarCorner(benchmark::State& state) {
   unlink(path.c_str());
 }
 
+// Texts set through the cell API, range(1) of them distinct: the save.
+void BM_SaveTexts(benchmark::State& state) {
+  const uint64_t n = static_cast<uint64_t>(state.range(0)),
+                 distinct = static_cast<uint64_t>(state.range(1));
+  const std::string path = scratch_path("texts");
+  ExcelFile book;
+  book.New(1);
+  workbook_bench::fill_texts(*book.GetWorksheet(0), n, 250, distinct);
+  for (auto _ : state) {
+    if (!book.SaveAs(path.c_str())) {
+      state.SkipWithError("save failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n));
+  unlink(path.c_str());
+}
+
+// One workbook saved 2,000 times, 1,000 text cells changed before each
+// save: the last saves must take what the first do (the counters give
+// milliseconds per save of the first and last hundred).
+void BM_SaveCount(benchmark::State& state) {
+  constexpr uint64_t kSaves = 2000;
+  constexpr uint64_t kCells = 1000;
+  const std::string path = scratch_path("count");
+  for (auto _ : state) {
+    ExcelFile book;
+    book.New(1);
+    double first = 0, last = 0;
+    for (uint64_t k = 0; k < kSaves; ++k) {
+      const auto start = std::chrono::steady_clock::now();
+      if (k == 0 ? !book.SaveAs(path.c_str()) : !workbook_bench::change_and_save(book, kCells, k)) {
+        state.SkipWithError("save failed");
+        break;
+      }
+      const double ms =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
+      if (k < 100) first += ms;
+      if (k + 100 >= kSaves) last += ms;
+    }
+    state.counters["first_ms"] = first / 100;
+    state.counters["last_ms"] = last / 100;
+  }
+  unlink(path.c_str());
+}
+
 }  // namespace
 
 BENCHMARK(BM_FillImage)
@@ -124,3 +172,8 @@ BENCHMARK(BM_LoadImage)
     ->Args({1, 65534})  // one column: one cell per row
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveAndLoadFarCorner)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveTexts)
+    ->Args({1000000, 100})      // repeated texts
+    ->Args({1000000, 1000000})  // unique texts
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveCount)->Iterations(1)->Unit(benchmark::kMillisecond);

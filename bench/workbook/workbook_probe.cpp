@@ -13,6 +13,14 @@
 //   workbook_probe export-profile N C FILE  the same with a profile
 //   workbook_probe save-sparse R C FILE   three cells, the last at (R, C)
 //   workbook_probe load FILE              load a workbook
+//   workbook_probe save-texts N D FILE    N text cells set through the API,
+//                                         D distinct texts, 250 columns; heap
+//                                         per cell before and after the save,
+//                                         and the save's seconds
+//   workbook_probe save-count K N FILE    a workbook saved K times over, N
+//                                         text cells changed before each save;
+//                                         median milliseconds of the first
+//                                         and last hundred
 #include <malloc.h>
 
 #include <algorithm>
@@ -132,6 +140,49 @@ int main(int argc, char** argv) {
     const double start = now_seconds();
     if (!export_workbook(argv[4], [&](ExcelSheet& s) { fill_profile(s, n, c); })) return 1;
     report(now_seconds() - start, n * (c + 1), 0);
+    return 0;
+  }
+  if (command == "save-texts" && argc == 5) {
+    const uint64_t n = number(2), distinct = number(3);
+    const uint64_t heap_before = heap_in_use();
+    ExcelFile book;
+    book.New(1);
+    const double start = now_seconds();
+    fill_texts(*book.GetWorksheet(0), n, 250, distinct);
+    const double filled = now_seconds();
+    const uint64_t heap = heap_in_use() - heap_before;
+    if (!book.SaveAs(argv[4])) return 1;
+    const double saved = now_seconds();
+    const uint64_t heap_after = heap_in_use() - heap_before;
+    std::printf(
+        "fill_seconds=%.6f save_seconds=%.6f cells=%llu heap_per_cell=%.1f "
+        "heap_per_cell_after_save=%.1f\n",
+        filled - start, saved - filled, static_cast<unsigned long long>(n),
+        static_cast<double>(heap) / static_cast<double>(n),
+        static_cast<double>(heap_after) / static_cast<double>(n));
+    return 0;
+  }
+  if (command == "save-count" && argc == 5) {
+    const uint64_t saves = number(2), n = number(3);
+    ExcelFile book;
+    book.New(1);
+    if (!book.SaveAs(argv[4])) return 1;
+    std::vector<double> ms;
+    for (uint64_t k = 0; k < saves; ++k) {
+      const double start = now_seconds();
+      if (!change_and_save(book, n, k)) return 1;
+      ms.push_back((now_seconds() - start) * 1000);
+    }
+    // Medians, which a stray slow write does not move.
+    const uint64_t group = std::min<uint64_t>(100, (saves + 1) / 2);
+    auto median = [&](std::vector<double> part) {
+      std::nth_element(part.begin(), part.begin() + part.size() / 2, part.end());
+      return part[part.size() / 2];
+    };
+    std::printf("first_ms=%.3f last_ms=%.3f saves=%llu\n",
+                median(std::vector<double>(ms.begin(), ms.begin() + group)),
+                median(std::vector<double>(ms.end() - group, ms.end())),
+                static_cast<unsigned long long>(saves));
     return 0;
   }
   if (command == "load" && argc == 3) {

@@ -4,6 +4,7 @@
 // export fills them (a title, header words, then the data from row 2).
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "excel_file.h"
@@ -68,6 +69,33 @@ bool export_workbook(const std::string& path, Fill fill) {
   if (!sheet) return false;
   fill(*sheet);
   return update.Commit();
+}
+
+// Texts set through the cell API: cells column by column, width columns,
+// cell k showing text k % distinct ("t" and the number).
+inline void fill_texts(YCompoundFiles::YExcel::ExcelSheet& sheet, uint64_t cells, uint64_t width,
+                       uint64_t distinct) {
+  const uint64_t height = (cells + width - 1) / width;
+  char text[32];
+  for (uint64_t k = 0; k < cells; ++k) {
+    std::snprintf(text, sizeof text, "t%llu", static_cast<unsigned long long>(k % distinct));
+    sheet.Cell(k % height, k / height)->SetString(text);
+  }
+}
+
+// One save of a workbook kept open across many: cells texts in column 0
+// take new values (round names them), and the workbook is saved into the
+// file it was loaded from. False when the save fails.
+inline bool change_and_save(YCompoundFiles::YExcel::ExcelFile& book, uint64_t cells,
+                            uint64_t round) {
+  YCompoundFiles::YExcel::ExcelSheet& sheet = *book.GetWorksheet(0);
+  char text[48];
+  for (uint64_t r = 0; r < cells; ++r) {
+    std::snprintf(text, sizeof text, "r%llu-%llu", static_cast<unsigned long long>(round),
+                  static_cast<unsigned long long>(r));
+    sheet.Cell(r, 0)->SetString(text);
+  }
+  return book.Save();
 }
 
 }  // namespace workbook_bench

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -285,6 +286,161 @@ TEST(CellOrderTest, ACellPointerSurvivesReadsAndOtherColumnsGrowing) {
     cell->SetDouble(pass + 0.5);
     EXPECT_EQ(view.At(50, 0)->GetDouble(), pass + 0.5);
   }
+}
+
+// What a program does with the cells of one column: every pattern reads
+// the cell it names while the column grows under it, for columns of many
+// lengths (under AddressSanitizer, a moved or freed cell fails). Texts and
+// numbers alternate; the model is the value each row should hold.
+class ColumnPatterns : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    book_.New(1);
+    sheet_ = book_.GetWorksheet(0);
+  }
+  void Put(int row, int value) {
+    ExcelCell& cell = *sheet_->Cell(row, 2);
+    if (value % 2)
+      cell.SetString(("v" + std::to_string(value)).c_str());
+    else
+      cell.SetInteger(value);
+    model_[row] = value;
+  }
+  void Check() {
+    for (const auto& [row, value] : model_) {
+      const ExcelCell& cell = *sheet_->At(row, 2);
+      if (value % 2) {
+        ASSERT_NE(cell.GetString(), nullptr) << row;
+        EXPECT_EQ(cell.GetString(), "v" + std::to_string(value)) << row;
+      } else {
+        EXPECT_EQ(cell.GetInteger(), value) << row;
+      }
+    }
+  }
+  ExcelFile book_;
+  ExcelSheet* sheet_ = nullptr;
+  std::map<int, int> model_;
+};
+
+TEST_P(ColumnPatterns, AssignmentWithinAColumn) {
+  const int n = GetParam();
+  for (int r = 0; r < n; ++r)
+    if (r != 3) Put(r, 100 + r);
+  *sheet_->Cell(3, 2) = *sheet_->At(9, 2);
+  model_[3] = model_[9];
+  Check();
+}
+
+TEST_P(ColumnPatterns, FillDownAndSparseCopies) {
+  const int n = GetParam();
+  Put(0, 1);
+  Put(n + 40, 2);
+  for (int r = 1; r < n; ++r) {
+    *sheet_->Cell(r, 2) = *sheet_->At(r - 1, 2);
+    model_[r] = 1;
+  }
+  // Copies into the empty rows between filled ones.
+  for (int r = 0; r < n; r += 2) Put(n + 41 + 2 * r, 200 + r);
+  for (int r = 0; r < n; r += 2) {
+    *sheet_->Cell(n + 42 + 2 * r, 2) = *sheet_->At(n + 41 + 2 * r, 2);
+    model_[n + 42 + 2 * r] = 200 + r;
+  }
+  Check();
+}
+
+TEST_P(ColumnPatterns, ShiftDownToInsertARow) {
+  const int n = GetParam();
+  for (int r = 0; r < n; ++r) Put(r, 300 + r);
+  for (int r = n - 1; r >= 4; --r) {
+    *sheet_->Cell(r + 1, 2) = *sheet_->At(r, 2);
+    model_[r + 1] = model_[r];
+  }
+  Put(4, 7);
+  Check();
+}
+
+TEST_P(ColumnPatterns, SwapsAndSortedPointers) {
+  const int n = GetParam();
+  Put(1, 11);
+  std::swap(*sheet_->Cell(1, 2), *sheet_->Cell(5, 2));
+  model_[5] = 11;
+  model_.erase(1);
+  EXPECT_EQ(sheet_->At(1, 2)->Type(), ExcelCell::kUndefined);
+  // Pointers collected down the column from the bottom up, with gaps, then
+  // sorted by value: each still names its own cell.
+  std::vector<ExcelCell*> cells;
+  for (int r = 3 * n; r > 5; r -= 3) {
+    cells.push_back(sheet_->Cell(r, 2));
+    cells.back()->SetInteger((r * 37) % 101 * 2);
+    model_[r] = (r * 37) % 101 * 2;
+  }
+  std::sort(cells.begin(), cells.end(), [](const ExcelCell* a, const ExcelCell* b) {
+    return a->GetInteger() < b->GetInteger();
+  });
+  for (size_t i = 1; i < cells.size(); ++i)
+    EXPECT_LE(cells[i - 1]->GetInteger(), cells[i]->GetInteger());
+  for (const ExcelCell* cell : cells) EXPECT_EQ(cell->GetInteger(), model_[cell->Row()]);
+  Check();
+}
+
+// Lengths of 10 to 67 cells, those on which a column of one list would
+// grow among them, and a long one.
+INSTANTIATE_TEST_SUITE_P(Lengths, ColumnPatterns,
+                         ::testing::Values(10, 11, 12, 13, 15, 16, 17, 19, 20, 21, 24, 25, 26, 30,
+                                           31, 32, 37, 38, 39, 46, 47, 48, 57, 58, 59, 64, 67,
+                                           200));
+
+// A sheet stays in its workbook: pointers to sheets survive sheets added
+// and removed around them, and each saves its own cells under its own
+// name.
+TEST(SheetsTest, SheetsKeepTheirPlaceNameAndCells) {
+  const std::string path = scratch_path("sheets_stay.xls");
+  {
+    ExcelFile book;
+    book.New(1);
+    ExcelSheet* a = book.AddWorksheet("A");
+    ExcelSheet* b = book.AddWorksheet("B");
+    a->Cell(0, 0)->SetString("cell of A");
+    for (int i = 0; i < 40; ++i) book.AddWorksheet(0);
+    ASSERT_TRUE(book.DeleteWorksheet("Sheet1"));
+    b->Cell(0, 0)->SetString("cell of B");
+    *a->Cell(1, 0) = *b->At(0, 0);
+    EXPECT_STREQ(a->GetSheetName(), "A");
+    EXPECT_EQ(book.GetWorksheet("B"), b);
+    ASSERT_TRUE(book.SaveAs(path.c_str()));
+  }
+  ExcelFile loaded;
+  ASSERT_TRUE(loaded.Load(path.c_str()));
+  EXPECT_STREQ(loaded.GetWorksheet("A")->At(0, 0)->GetString(), "cell of A");
+  EXPECT_STREQ(loaded.GetWorksheet("A")->At(1, 0)->GetString(), "cell of B");
+  EXPECT_STREQ(loaded.GetWorksheet("B")->At(0, 0)->GetString(), "cell of B");
+}
+
+// Texts no cell shows any more are let go: a workbook changed and saved
+// many times holds the texts its cells show, not every text it held.
+TEST(SheetsTest, TextsNoCellShowsAreReleased) {
+  const std::string path = scratch_path("texts_released.xls");
+  ExcelFile book;
+  book.New(1);
+  ExcelSheet& sheet = *book.GetWorksheet(0);
+  for (int r = 0; r < 50; ++r) sheet.Cell(r, 0)->SetString("same");
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  ASSERT_TRUE(book.Load(path.c_str()));
+  ExcelSheet& loaded = *book.GetWorksheet(0);
+  for (int save = 0; save < 30; ++save) {
+    for (int r = 0; r < 50; ++r)
+      loaded.Cell(r, 1 + r % 2)->SetString(("s" + std::to_string(save * 50 + r)).c_str());
+    ASSERT_TRUE(book.Save());
+  }
+  EXPECT_EQ(book.texts->SharedCount(), 50u);
+  EXPECT_LE(book.texts->SharedSlots(), 100u);
+  // A copy outlives the workbook's texts; a text equal to one of the file's
+  // is the file's.
+  ExcelCell copy = *loaded.At(49, 2);
+  loaded.Cell(60, 0)->SetString("same");
+  EXPECT_EQ(loaded.At(60, 0)->GetString(), loaded.At(0, 0)->GetString());
+  book.New(1);
+  EXPECT_STREQ(copy.GetString(), "s1499");
 }
 
 }  // namespace
