@@ -74,14 +74,21 @@ uint64_t SharedStringTable::Layout(char* out) {
     Text s{false, 0, "", nullptr};
     if (texts && TextAt(i) != TextTable::kNone) {
       const uint32_t t = TextAt(i);
-      s.wide = texts->IsWide(t);
-      s.count = std::min<uint64_t>(texts->Length(t), LongUnicodeString::kMaxCharacters);
-      s.narrow = texts->Narrow(t);
-      s.wide_units = texts->Wide(t);
-      const auto reading = phonetic.find(t);
-      if (reading != phonetic.end()) s.phonetic = &reading->second;
-      const auto formats = runs.find(t);
-      if (formats != runs.end()) s.runs = &formats->second;
+      // Texts come in the order cells first show them, not as they lie.
+      if (i + 16 < n && TextAt(i + 16) != TextTable::kNone) texts->Prefetch(TextAt(i + 16));
+      const TextTable::Span text = texts->SpanOf(t);
+      s.wide = text.wide;
+      s.count = std::min<uint64_t>(text.length, LongUnicodeString::kMaxCharacters);
+      s.narrow = text.wide ? nullptr : text.chars;
+      s.wide_units = text.wide ? reinterpret_cast<const char16_t*>(text.chars) : nullptr;
+      if (!phonetic.empty()) {
+        const auto reading = phonetic.find(t);
+        if (reading != phonetic.end()) s.phonetic = &reading->second;
+      }
+      if (!runs.empty()) {
+        const auto formats = runs.find(t);
+        if (formats != runs.end()) s.runs = &formats->second;
+      }
     } else if (!texts) {
       LongUnicodeString& own = strings[i];
       if (out) own.flags = own.IsWide() ? 1 : 0;

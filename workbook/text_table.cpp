@@ -100,6 +100,18 @@ const char16_t* TextTable::Wide(uint32_t id) const {
   return IsWide(id) ? reinterpret_cast<const char16_t*>(Chars(id)) : nullptr;
 }
 
+TextTable::Span TextTable::SpanOf(uint32_t id) const {
+  if (id & kShared) {
+    const char* block = shared_[id & ~kShared];
+    uint32_t head;
+    uint32_t length;
+    std::memcpy(&head, block, sizeof head);
+    std::memcpy(&length, block + 4, sizeof length);
+    return {block + kSharedHead, length, (head & kWide) != 0};
+  }
+  return {Chars(id), Length(id), IsWide(id)};
+}
+
 uint32_t TextTable::Length(uint32_t id) const {
   if (id & kShared) {
     uint32_t length;

@@ -86,6 +86,21 @@ class TextTable {
   const char* Narrow(uint32_t id) const;
   const char16_t* Wide(uint32_t id) const;
 
+  // The characters, length and width of a text at once; and a hint to
+  // fetch it early, for a walk over many texts in an order of its own.
+  struct Span {
+    const char* chars;
+    uint32_t length;
+    bool wide;
+  };
+  Span SpanOf(uint32_t id) const;
+  void Prefetch(uint32_t id) const {
+    if (id & kShared)
+      __builtin_prefetch(shared_[id & ~kShared]);
+    else
+      __builtin_prefetch(fixed_.data() + (entries_[id] & kOffset));
+  }
+
   // The word of the text block whose characters begin at chars: for a text
   // of a table, its id there.
   static uint32_t WordOf(const void* chars) {
