@@ -53,7 +53,7 @@ char* TextTable::NewBlock(uint64_t size) {
   const uint64_t grains = size / kGrain;
   if (grains < free_blocks_.size() && free_blocks_[grains]) {
     char* block = free_blocks_[grains];
-    std::memcpy(&free_blocks_[grains], block, sizeof block);
+    std::memcpy(&free_blocks_[grains], block, sizeof(char*));
     return block;
   }
   if (room_left_ < size) {
@@ -74,7 +74,7 @@ void TextTable::FreeBlock(char* block, uint64_t size) {
   }
   const uint64_t grains = size / kGrain;
   if (grains >= free_blocks_.size()) free_blocks_.resize(grains + 1, nullptr);
-  std::memcpy(block, &free_blocks_[grains], sizeof block);
+  std::memcpy(block, &free_blocks_[grains], sizeof(char*));
   free_blocks_[grains] = block;
 }
 
