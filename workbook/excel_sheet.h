@@ -21,8 +21,9 @@
 // added, in its column or elsewhere, and while values change: reading one
 // cell and assigning it to another of the same sheet (*s.Cell(3, 2) =
 // *s.At(9, 2)), swapping two cells, or keeping pointers to many cells and
-// sorting them, all read the cells they name. A cell's text (GetString) is
-// valid until that cell's value changes.
+// sorting them, all read the cells they name. (At gives one shared empty
+// cell for a place that stores none; it stays empty.) A cell's text
+// (GetString) is valid until that cell's value changes.
 //
 // Storage: each column keeps its cells in pages of kPageRows rows that
 // never move, in row order: a column costs about 17 bytes a cell where its
