@@ -342,6 +342,12 @@ uint64_t Worksheet::ReadSubstream(const char* bytes, uint64_t size, CellStreamin
     } else if (starts_row_block(code)) {
       first(kCellsSlot);
       used = read_cell_table(cell_table, p, n, streaming, &layout_rows, &pieces, &formulas);
+    } else if (code == Sheet::kDBCell) {
+      // The DBCell of a block without rows: the cell table's index, which
+      // every save writes afresh; carrying it would leave stale offsets.
+      uint16_t length = 0;
+      if (at.Get(length, 2) && at.Has(Record::kHeaderSize, length))
+        used = Record::kHeaderSize + length;
     } else {
       used = pieces.emplace_back().Read(p, n);
     }
