@@ -220,13 +220,6 @@ void prepare_existing_sheet(const Request& r, ExcelFile& book, uint64_t index, s
                     cell_name(block.first_row, block.first_col) + ":" +
                     cell_name(block.last_row, block.last_col) + "; the file was left as it was");
   }
-  // Text cells of an older kind, carried as they came, give way to the
-  // cells written.
-  book.worksheets[index].EraseCarriedCells([&](uint16_t row, uint16_t col) {
-    const Block cell{row, row, col, col};
-    return std::any_of(written.begin(), written.end(),
-                       [&](const Block& w) { return w.Holds(cell); });
-  });
 }
 
 // Texts are stored one byte per character where Latin-1 holds them, else as

@@ -1,5 +1,9 @@
 #include "cell_records.h"
 
+#include <algorithm>
+
+#include "byte_view.h"
+
 namespace YCompoundFiles {
 namespace YExcel {
 namespace CellRecords {
@@ -14,6 +18,8 @@ bool is_cell_record_code(uint16_t code) {
     case Code::kNumber:
     case Code::kBoolErr:
     case Code::kRK:
+    case Code::kLabel:
+    case Code::kRString:
       return true;
     default:
       return false;
@@ -117,6 +123,42 @@ uint64_t LabelSST::Write(char* out) {
   SizeDataForWrite();
   Fields(FieldPutter(data));
   return Record::Write(out);
+}
+
+// ---------------------------------------------------------------------------
+// Label
+
+Label::Label() : Record(Code::kLabel), row(0), col(0), xf_index(0) {
+  text = "";
+}
+
+uint64_t Label::Read(const char* bytes, uint64_t size) {
+  const uint64_t consumed = ReadRecord(bytes, size);
+  const ByteView view(data.data(), data.size());
+  uint16_t count = 0;
+  uint8_t flags = 0;
+  if (!consumed || !view.Get(row, 0) || !view.Get(col, 2) || !view.Get(xf_index, 4) ||
+      !view.Get(count, 6) || !view.Get(flags, 8))
+    return 0;
+  // The characters of each part: the first after the string's header, the
+  // others after their own flags byte.
+  const uint64_t first_end = continue_indices.empty() ? data.size() : continue_indices[0];
+  if (first_end < 9) return 0;
+  const uint64_t width = (flags & 1) ? 2 : 1;
+  const uint64_t first = std::min<uint64_t>(count, (first_end - 9) / width);
+  text = "";
+  if (!text.AppendCharacters(data.data() + 9, first_end - 9, first, (flags & 1) != 0)) return 0;
+  uint64_t left = count - first;
+  for (size_t k = 0; left > 0 && k < continue_indices.size(); ++k) {
+    const uint64_t begin = continue_indices[k];
+    const uint64_t end = k + 1 < continue_indices.size() ? continue_indices[k + 1] : data.size();
+    uint8_t part_flags = 0;
+    if (!view.Get(part_flags, begin)) return 0;
+    const uint64_t n = std::min<uint64_t>(left, (end - begin - 1) / ((part_flags & 1) ? 2 : 1));
+    if (n == 0 || !text.ReadCharacters(data.data() + begin, end - begin, n)) return 0;
+    left -= n;
+  }
+  return left == 0 ? consumed : 0;
 }
 
 // ---------------------------------------------------------------------------

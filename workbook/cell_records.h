@@ -1,6 +1,7 @@
 #pragma once
 // The cell records of a worksheet: Blank, BoolErr, LabelSST, MulBlank,
-// MulRK, Number and RK (the formula family has its own header). The
+// MulRK, Number and RK, and the older text cells Label and RString (the
+// formula family has its own header). The
 // worksheet containers name them CellBlock::Blank and so on.
 //
 // Read, Write and the sizes follow record.h. Offsets are offsets in the
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "record.h"
+#include "unicode_strings.h"
 
 namespace YCompoundFiles {
 namespace YExcel {
@@ -31,9 +33,11 @@ constexpr uint16_t kBlank = 0x0201;
 constexpr uint16_t kNumber = 0x0203;
 constexpr uint16_t kBoolErr = 0x0205;
 constexpr uint16_t kRK = 0x027E;
+constexpr uint16_t kLabel = 0x0204;
+constexpr uint16_t kRString = 0x00D6;
 }  // namespace Code
 
-// True for the eight codes above.
+// True for the ten codes above.
 bool is_cell_record_code(uint16_t code);
 
 // 0x0201, 6 data bytes: 0 row, 2 column, 4 XF index.
@@ -83,6 +87,22 @@ struct LabelSST : Record {
  private:
   template <class Visit>
   void Fields(const Visit& visit);
+};
+
+// 0x0204 Label and 0x00D6 RString: 0 row, 2 column, 4 XF index, 6 the
+// text as a 16-bit-count string (it may go on in CONTINUE records, each
+// part opening with its own flags byte); an RString then holds its
+// rich-text runs, which are not read: its text loads as a plain text cell.
+// Only read: a save writes text cells as LabelSST (Write writes the record
+// as it was read).
+struct Label : Record {
+  Label();
+  uint64_t Read(const char* bytes, uint64_t size) override;
+
+  uint16_t row;
+  uint16_t col;
+  uint16_t xf_index;
+  LongUnicodeString text;
 };
 
 // 0x0203, 14 data bytes: 0 row, 2 column, 4 XF index, 6 IEEE 754 double.

@@ -163,6 +163,10 @@ std::string unsound_cell(const Worksheet::CellTable::RowBlock::CellBlock& c,
     case Cells::kFormula:
       formats_exist = c.formula.xf_index < formats;
       break;
+    case Cells::kLabel:
+    case Cells::kRString:
+      formats_exist = c.label.xf_index < formats;
+      break;
     default:
       return "";
   }
@@ -217,6 +221,8 @@ ExcelSheet::ColumnCounts cells_in_substream(const ByteView& view) {
       case Cells::kBoolErr:
       case Cells::kBlank:
       case Cells::kLabelSST:
+      case Cells::kLabel:
+      case Cells::kRString:
         n = 1;
         break;
       case RecordCode::kBof:

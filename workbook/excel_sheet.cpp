@@ -176,6 +176,8 @@ void count_cells(const CellBlock& record, ExcelSheet::ColumnCounts& counts) {
     case Cells::kBoolErr:
     case Cells::kBlank:
     case Cells::kLabelSST:
+    case Cells::kLabel:
+    case Cells::kRString:
       n = 1;
       break;
     default:
@@ -506,6 +508,17 @@ void ExcelSheet::ReadCell(const CellBlock& record,
       }
       break;
     }
+    // Older text cells: their text becomes the cell's, saved as LabelSST.
+    case Cells::kLabel:
+    case Cells::kRString:
+      if (ExcelCell* cell = Cell(r, c)) {
+        cell->SetFormat(record.label.xf_index);
+        if (record.label.text.IsWide())
+          cell->SetText(std::u16string_view(record.label.text.wide));
+        else
+          cell->SetText(std::string_view(record.label.text.narrow));
+      }
+      break;
     case Cells::kFormula: {
       CellRecords::FormulaConstant constant;
       ExcelCell* cell = Cell(r, c);

@@ -159,6 +159,9 @@ Record* CellBlock::InUse() {
       return &bool_err;
     case Cells::kRK:
       return &rk;
+    case Cells::kLabel:
+    case Cells::kRString:
+      return &label;
     default:
       return nullptr;
   }
@@ -206,6 +209,9 @@ uint16_t CellBlock::RowIndex() const {
       return bool_err.row;
     case Cells::kRK:
       return rk.row;
+    case Cells::kLabel:
+    case Cells::kRString:
+      return label.row;
     default:
       return 0;
   }
@@ -229,6 +235,9 @@ uint16_t CellBlock::ColIndex() const {
       return bool_err.col;
     case Cells::kRK:
       return rk.col;
+    case Cells::kLabel:
+    case Cells::kRString:
+      return label.col;
     default:
       return 0;
   }
@@ -395,19 +404,6 @@ bool Worksheet::Protected() const {
     uint16_t value = 0;
     return piece.Code() == kProtect && piece.Get(value, 0) && value != 0;
   });
-}
-
-void Worksheet::EraseCarriedCells(const std::function<bool(uint16_t, uint16_t)>& replaced) {
-  constexpr uint16_t kLabel = 0x0204;
-  constexpr uint16_t kRichString = 0x00D6;
-  pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
-                              [&](const CarriedRecord& piece) {
-                                uint16_t row = 0, col = 0;
-                                const uint16_t code = piece.Code();
-                                return (code == kLabel || code == kRichString) &&
-                                       piece.Get(row, 0) && piece.Get(col, 2) && replaced(row, col);
-                              }),
-               pieces.end());
 }
 
 bool Worksheet::RowCarriesLayout(const CellTable::RowBlock::Row& row) {

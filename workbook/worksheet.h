@@ -63,6 +63,7 @@ struct Worksheet {
         using Number = CellRecords::Number;
         using RK = CellRecords::RK;
         using Formula = CellRecords::Formula;
+        using Label = CellRecords::Label;
 
         static constexpr uint16_t kNoRecord = 0xFFFF;
 
@@ -89,6 +90,7 @@ struct Worksheet {
         Number number;
         RK rk;
         Formula formula;
+        Label label;  // Label or RString
 
        private:
         Record* InUse();
@@ -169,10 +171,6 @@ struct Worksheet {
   std::vector<FormulaRange> FormulaRanges() const;
   // Whether its author protected the sheet's cells (PROTECT set).
   bool Protected() const;
-  // Removes the carried cells of older kinds (LABEL 0x0204, RSTRING 0x00D6:
-  // texts without the string table, which other writers still make) for
-  // which replaced(row, column) holds: cells written there replace them.
-  void EraseCarriedCells(const std::function<bool(uint16_t, uint16_t)>& replaced);
 
   // A substream carried whole: no BOF, EOF or section is written, only the
   // pieces.

@@ -531,6 +531,61 @@ TEST(ExcelFileTest, SheetsOtherThanWorksheetsAreCarriedWhole) {
   EXPECT_FALSE(book.Load(path.c_str()));
 }
 
+// Older text cells (Label, RString) load as text cells, one split across a
+// CONTINUE record and changing width there included; a save writes them as
+// LabelSST in their rows, and cells set there replace them.
+TEST(ExcelFileTest, OlderTextCellsLoadAsTextCells) {
+  const std::string path = scratch_path("labels.xls");
+  {
+    ExcelFile book;
+    book.New(1);
+    book.GetWorksheet(0)->Cell(0, 0)->SetDouble(1.5);
+    ASSERT_TRUE(book.SaveAs(path.c_str()));
+  }
+  auto label = [](int code, int row, int col, const Bytes& text) {
+    return record_of(static_cast<uint16_t>(code), bytes_of({row, 0, col, 0, 15, 0}) + text);
+  };
+  const Bytes texts =
+      label(0x0204, 1, 0, bytes_of({4, 0, 0, 'c', 'a', 'f', 0xE9})) +
+      label(0x0204, 1, 1, bytes_of({1, 0, 1, 0xA9, 0x03})) +
+      label(0x0204, 2, 0, bytes_of({6, 0, 0, 'a', 'b', 'c'})) +
+      record_of(0x003C, bytes_of({1, 'd', 0, 'e', 0, 'f', 0})) +
+      label(0x00D6, 2, 1, bytes_of({4, 0, 0, 'r', 'i', 'c', 'h', 1, 0, 2, 0, 5, 0}));
+  Bytes stream = read_workbook_stream(path);
+  const std::vector<Rec> records = walk(stream);
+  const auto window2 =
+      std::find_if(records.begin(), records.end(), [](const Rec& r) { return r.code == 0x023E; });
+  ASSERT_NE(window2, records.end());
+  stream.insert(stream.begin() + static_cast<long>(window2->offset), texts.begin(), texts.end());
+  write_document(path, &stream);
+
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(path.c_str()));
+  auto expect_texts = [](const ExcelSheet& s) {
+    EXPECT_EQ(s.At(0, 0)->GetDouble(), 1.5);
+    EXPECT_STREQ(s.At(1, 0)->GetString(), "caf\xE9");
+    EXPECT_EQ(std::u16string(s.At(1, 1)->GetWString()), u"\u03A9");
+    EXPECT_STREQ(s.At(2, 0)->GetString(), "abcdef");
+    EXPECT_STREQ(s.At(2, 1)->GetString(), "rich");
+    EXPECT_EQ(s.At(2, 1)->Format(), 15);
+  };
+  expect_texts(*book.GetWorksheet(0));
+  book.GetWorksheet(0)->Cell(2, 1)->SetString("new");
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  size_t label_sst = 0;
+  for (const Rec& r : walk(read_workbook_stream(path))) {
+    EXPECT_NE(r.code, 0x0204);
+    EXPECT_NE(r.code, 0x00D6);
+    label_sst += r.code == 0x00FD;
+  }
+  EXPECT_EQ(label_sst, 4u);
+  ExcelFile again;
+  ASSERT_TRUE(again.Load(path.c_str()));
+  EXPECT_STREQ(again.GetWorksheet(0)->At(2, 1)->GetString(), "new");
+  again.GetWorksheet(0)->Cell(2, 1)->SetString("rich");
+  expect_texts(*again.GetWorksheet(0));
+}
+
 TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
   const std::string path = saved_sample("carried.xls");
   const Bytes summary =
