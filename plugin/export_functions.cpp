@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+using YCompoundFiles::YExcel::cell_name;
 using YCompoundFiles::YExcel::ExcelCell;
 using YCompoundFiles::YExcel::ExcelFile;
 using YCompoundFiles::YExcel::ExcelSheet;
@@ -170,14 +171,6 @@ ExcelSheet& sheet_for(const Request& r, ExcelFile& book) {
                                       : book.AddWorksheet(name.c_str(), 0);
   if (!sheet) refuse(r, "cannot add the sheet \"" + r.sheet + "\"" + left_alone(r));
   return *sheet;
-}
-
-// "B7" for row 6, column 1.
-std::string cell_name(uint64_t row, uint64_t col) {
-  std::string name;
-  for (uint64_t n = col + 1; n > 0; n = (n - 1) / 26)
-    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
-  return name + std::to_string(row + 1);
 }
 
 // Cells an export writes, as rectangles: the title, the header's words, the

@@ -410,8 +410,10 @@ bool ExcelFile::SaveAs(const char* path) {
 }
 
 bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
+  // Other readers would read such a format past the end of the table.
+  problem_ = MissingCellFormat();
+  if (!problem_.empty()) return false;
   if (document_.IsOpen()) document_.Close();
-  problem_.clear();
   // Built before any file is touched, so that nothing that can still fail
   // in memory comes after.
   std::vector<char> bytes;
@@ -430,6 +432,34 @@ bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
   // the new file's own descriptor, which now holds the name.
   document_.OpenOn(replacement.NewDescriptor(), kReadWrite);
   return true;
+}
+
+std::string ExcelFile::MissingCellFormat() const {
+  const uint64_t formats = globals.xfs.size();
+  for (uint64_t s = 0; s < sheets.size(); ++s) {
+    if (!IsWorksheet(s)) continue;
+    const ExcelCell* missing = nullptr;
+    sheets[s].VisitStored([&](const ExcelCell& cell) {
+      if (!missing && cell.Format() >= formats) missing = &cell;
+    });
+    if (!missing) continue;
+    // A name held in 16-bit characters is shown by those of Latin-1.
+    const ShortUnicodeString& name = globals.bound_sheets[s].name;
+    std::string shown = name.narrow;
+    if (name.IsWide())
+      for (char16_t c : name.wide) shown.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+    return "the cell " + cell_name(missing->Row(), missing->Column()) + " of the sheet \"" + shown +
+           "\" names the cell format " + std::to_string(missing->Format()) +
+           ", which the workbook lacks (it has " + std::to_string(formats) + ")";
+  }
+  return "";
+}
+
+std::string cell_name(uint64_t row, uint64_t col) {
+  std::string name;
+  for (uint64_t n = col + 1; n > 0; n = (n - 1) / 26)
+    name.insert(name.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return name + std::to_string(row + 1);
 }
 
 bool ExcelFile::WriteDocument(int fd, const std::vector<char>& bytes) {

@@ -88,7 +88,8 @@ class ExcelFile : public WorkbookContent {
   bool Save();
   // Writes the workbook, and the other streams and storages of a loaded
   // document, into a new compound document that then replaces (or becomes)
-  // the file at path. False, the file there as it was, when the stream
+  // the file at path. False, the file there as it was, when a cell names a
+  // cell format the workbook lacks, the stream
   // would exceed 4 GiB - 1, the file may not be written or is no regular
   // file, or anything fails on the way; the document is then closed.
   bool SaveAs(const char* path);
@@ -235,6 +236,9 @@ class ExcelFile : public WorkbookContent {
   // A new document on the descriptor holding the stream and the carried
   // entries.
   bool WriteDocument(int fd, const std::vector<char>& bytes);
+  // The first cell that names a cell format the globals lack, with its
+  // sheet and the format, or empty.
+  std::string MissingCellFormat() const;
 
   CompoundDocument document_;
   std::string path_;
@@ -244,6 +248,10 @@ class ExcelFile : public WorkbookContent {
   CompoundDocument::StorageClass root_class_;
   ContentSurvey survey_;
 };
+
+// The name a spreadsheet program shows for a place: "A1" for row 0,
+// column 0.
+std::string cell_name(uint64_t row, uint64_t col);
 
 }  // namespace YExcel
 }  // namespace YCompoundFiles

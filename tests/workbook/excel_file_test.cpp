@@ -586,6 +586,32 @@ TEST(ExcelFileTest, OlderTextCellsLoadAsTextCells) {
   expect_texts(*again.GetWorksheet(0));
 }
 
+// A cell format past the workbook's table is refused before any file is
+// touched: the file there stays as it was.
+TEST(ExcelFileTest, ACellFormatTheWorkbookLacksIsRefusedBeforeTheSave) {
+  const std::string path = scratch_path("missing-format.xls");
+  ExcelFile book;
+  book.New(2);
+  ASSERT_TRUE(book.SetActiveSheet(1));
+  ASSERT_TRUE(book.SaveAs(path.c_str()));
+  const Bytes before = read_workbook_stream(path);
+  ExcelSheet& second = *book.GetWorksheet(1);
+  second.Cell(2, 27)->SetDouble(4);
+  second.Cell(2, 27)->SetFormat(500);
+  EXPECT_FALSE(book.SaveAs(path.c_str()));
+  EXPECT_EQ(book.Problem(),
+            "the cell AB3 of the sheet \"Sheet2\" names the cell format 500, which the workbook "
+            "lacks (it has 21)");
+  EXPECT_TRUE(read_workbook_stream(path) == before);
+  // The last format there is, on an empty cell, is saved.
+  second.Cell(2, 27)->SetFormat(20);
+  second.Cell(3, 0)->SetFormat(20);
+  ASSERT_TRUE(book.SaveAs(path.c_str())) << book.Problem();
+  ExcelFile again;
+  ASSERT_TRUE(again.Load(path.c_str())) << again.Problem();
+  EXPECT_EQ(again.GetWorksheet(1)->At(3, 0)->Format(), 20);
+}
+
 TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
   const std::string path = saved_sample("carried.xls");
   const Bytes summary =

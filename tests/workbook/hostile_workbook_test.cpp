@@ -96,8 +96,15 @@ TEST(HostileWorkbookTest, StreamsThatCannotBeWrittenBackAreRefused) {
     ExcelFile saved;
     saved.New(1);
     saved.GetWorksheet(0)->Cell(0, 0)->SetFormat(21);  // the new workbook has 21
+    EXPECT_FALSE(saved.SaveAs(path.c_str()));          // so its save refuses it
+    saved.GetWorksheet(0)->Cell(0, 0)->SetFormat(20);
     ASSERT_TRUE(saved.SaveAs(path.c_str()));
   }
+  Bytes beyond = read_workbook_stream(path);
+  size_t blank = 0;
+  while (get16(beyond, blank) != 0x0201) blank += 4 + get16(beyond, blank + 2);
+  beyond[blank + 8] = 21;
+  write_document(path, beyond);
   EXPECT_FALSE(book.Load(path.c_str()));
   EXPECT_EQ(book.Problem(), "its \"Workbook\" stream is damaged: a cell format is missing");
   // A text the string table lacks; a number beyond the last column.
