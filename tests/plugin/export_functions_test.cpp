@@ -546,6 +546,9 @@ const Fixture kFixtures[] = {
     // formats, an autofilter, frozen panes, a protected sheet.
     {"poi-features.xls", nullptr},
     {"libreoffice-features.xls", nullptr},
+    // Formulas, a merged title, a note, a link, validation, a name, a
+    // picture, an embedded chart and a chart sheet from the Perl writer.
+    {"perl-features.xls", nullptr},
     {"gnumeric-biff7.xls",
      "it holds a workbook of an older version of the format, which this export does not write"},
     {"xlwt-truncated.xls", "its compound-document structure is damaged"},

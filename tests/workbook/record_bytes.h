@@ -126,18 +126,17 @@ inline std::vector<std::vector<Bytes>> substream_records(const Bytes& stream) {
 }
 
 // Every record of before (a substream) is in after, in the same order, but
-// the records a save rebuilds from its model (cells, rows, sizes, fonts,
-// formats, sheet entries, strings, windows, and formulas of one constant
-// when constants is set); the records that store sheet indices (and are
-// patched) by their code only. after holds nothing else but records of
-// extra_codes.
+// the records a save rebuilds from its model (cells, older text cells
+// included, rows, sizes, fonts, formats, sheet entries, strings, windows,
+// and formulas of one constant when constants is set); the records that store sheet indices (and
+// are patched) by their code only. after holds nothing else but records of extra_codes.
 inline void expect_records_kept(const std::vector<Bytes>& before, const std::vector<Bytes>& after,
                                 bool constants, const std::vector<uint16_t>& extra_codes,
                                 const std::string& what) {
   static const uint16_t kRebuilt[] = {
       0x003D, 0x0031, 0x041E, 0x00E0, 0x0293, 0x0085, 0x00FC, 0x00FF,  // globals
       0x020B, 0x0200, 0x0208, 0x00D7, 0x027E, 0x0203, 0x00FD,          // sheets
-      0x00BD, 0x0201, 0x00BE, 0x0205, 0x023E};
+      0x00BD, 0x0201, 0x00BE, 0x0205, 0x023E, 0x0204, 0x00D6};
   static const uint16_t kPatched[] = {0x0017, 0x0018, 0x01AE, 0x013D};
   auto kept = [&](const std::vector<Bytes>& records, bool with_extra) {
     std::vector<Bytes> out;
