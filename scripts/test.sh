@@ -15,7 +15,7 @@ test_packages="
   cmake g++ make
   libgtest-dev libbenchmark-dev libcminpack-dev
   python3-olefile libgsf-bin python3-xlwt python3-xlrd
-  libreoffice-calc-nogui gnumeric
+  libreoffice-calc-nogui gnumeric default-jdk-headless libapache-poi-java
 "
 
 # shellcheck disable=SC2086  # one word per package

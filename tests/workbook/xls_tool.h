@@ -170,6 +170,26 @@ inline ::testing::AssertionResult readers_agree(const std::string& folder,
   return ::testing::AssertionSuccess();
 }
 
+// Whether java, javac and the Java spreadsheet library are installed.
+inline bool poi_present() {
+  static std::string probe;
+  static int rc = run_script("probe-poi", probe);
+  return rc == 0 && probe.find("poi yes") != std::string::npos;
+}
+
+// Reads each "extended=original" pair through the Java spreadsheet library
+// in one run (the script's "check-poi"): succeeds when every sheet of each
+// original, and every name, reads the same in the extended file.
+inline ::testing::AssertionResult poi_agrees(const std::string& folder,
+                                             const std::vector<std::string>& specs) {
+  std::string arguments = "check-poi '" + folder + "'";
+  for (const std::string& spec : specs) arguments += " '" + spec + "'";
+  std::string output;
+  if (run_script(arguments, output) != 0)
+    return ::testing::AssertionFailure() << "the Java library reads them apart:\n" << output;
+  return ::testing::AssertionSuccess();
+}
+
 // A workbook of the fixtures folder, written by an independent program.
 inline std::string fixture_path(const std::string& name) {
   const char* env = std::getenv("KELPO_SOURCE_DIR");
@@ -208,6 +228,17 @@ inline std::string scratch_path(const std::string& name) {
         FAIL() << "independent readers missing: soffice, ssconvert";                               \
       GTEST_SKIP() << "independent readers missing (install libreoffice-calc-nogui and gnumeric)"; \
     }                                                                                              \
+  } while (0)
+
+// The same for java and the Java spreadsheet library.
+#define REQUIRE_POI()                                                                      \
+  do {                                                                                     \
+    if (!xls_tool::poi_present()) {                                                        \
+      const char* ci = std::getenv("CI");                                                  \
+      if (ci != nullptr && *ci != '\0') FAIL() << "independent reader missing: java, POI"; \
+      GTEST_SKIP() << "independent reader missing (install default-jdk-headless and "      \
+                      "libapache-poi-java)";                                               \
+    }                                                                                      \
   } while (0)
 
 // The same for a Python module.

@@ -6,6 +6,13 @@ Commands (exit 0 on success, 2 on a usage or tool error):
   make-xlwt FILE     write a workbook with xlwt (the cells below), then
                      list it as dump does, from what was written
   probe-readers      print "<program> yes|no" for soffice and ssconvert
+  probe-poi          print "poi yes|no": whether java, javac and the Java
+                     spreadsheet library (libapache-poi-java) are installed
+  check-poi DIR SPEC...
+                     compile PoiCompare.java into DIR and run it once for
+                     every SPEC (EXTENDED=ORIGINAL): every sheet of the
+                     original must read the same in the extended file
+                     through the Java library; prints its faults
   phonetic FILE      list the phonetic readings of the shared strings, read
                      from the record bytes: one line per string that has
                      one, its text (escaped as below), a tab, the reading's
@@ -32,6 +39,7 @@ exactly), "text" (VALUE with backslash, tab and line feed escaped as \\, \t
 and \n), "bool" or "error" (VALUE the error's text, such as #NUM!); empty
 and blank cells are not listed. Text is UTF-8.
 """
+import os
 import sys
 
 
@@ -237,6 +245,34 @@ def chart_sheets(path):
             break
         p += 4 + length
     return names
+
+
+POI_JARS = ["/usr/share/java/" + jar for jar in
+            ("poi.jar", "commons-collections4.jar", "commons-math3.jar", "commons-codec.jar")]
+
+
+def poi_present():
+    import shutil
+    return bool(shutil.which("java") and shutil.which("javac") and
+                all(os.path.exists(jar) for jar in POI_JARS))
+
+
+def check_poi(folder, specs):
+    here = os.path.dirname(os.path.abspath(__file__))
+    classes = os.path.join(folder, "poi-classes")
+    os.makedirs(classes, exist_ok=True)
+    classpath = ":".join(POI_JARS)
+    import subprocess
+    made = subprocess.run(["javac", "-cp", classpath, "-d", classes,
+                           os.path.join(here, "PoiCompare.java")],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    if made.returncode != 0:
+        sys.stdout.write(made.stdout)
+        return 2
+    done = subprocess.run(["java", "-cp", classpath + ":" + classes, "PoiCompare"] + specs,
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    sys.stdout.write(done.stdout)
+    return done.returncode
 
 
 def view_gnumeric(path):
@@ -517,6 +553,11 @@ def main(argv):
         for program in ("soffice", "ssconvert"):
             print("%s %s" % (program, "yes" if shutil.which(program) else "no"))
         return 0
+    if len(argv) == 2 and argv[1] == "probe-poi":
+        print("poi %s" % ("yes" if poi_present() else "no"))
+        return 0
+    if len(argv) >= 4 and argv[1] == "check-poi":
+        return check_poi(argv[2], argv[3:])
     if len(argv) >= 4 and argv[1] == "check":
         return check(argv[2], argv[3:])
     if len(argv) == 5 and argv[1] == "recalculated":
