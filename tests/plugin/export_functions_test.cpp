@@ -542,6 +542,9 @@ const Fixture kFixtures[] = {
     {"gnumeric-names-notes.xls", nullptr},
     {"libreoffice-names.xls", nullptr},
     {"gnumeric-chart.xls", nullptr},
+    // Formulas of a name, of a text result, of an array and across sheets;
+    // a global and a local name; merged cells.
+    {"gnumeric-formulas.xls", nullptr},
     // Formulas of many kinds, names, notes, links, validation, conditional
     // formats, an autofilter, frozen panes, a protected sheet.
     {"poi-features.xls", nullptr},
