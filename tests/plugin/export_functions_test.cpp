@@ -537,6 +537,8 @@ const Fixture kFixtures[] = {
     {"poi-autofilter.xls", nullptr},
     {"poi-write-protected.xls", nullptr},
     {"xlwt-rich.xls", nullptr},
+    // Formulas across sheets, one to a later sheet; merged cells.
+    {"xlwt-sheets.xls", nullptr},
     {"gnumeric-rich.xls", nullptr},
     {"libreoffice-rich.xls", nullptr},
     {"gnumeric-names-notes.xls", nullptr},
