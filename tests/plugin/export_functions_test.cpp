@@ -109,6 +109,11 @@ class Export : public PluginTest {
                        string_arg(Text(title)), string_arg(Text(sheet))});
   }
 
+  // Copies of the fixtures an export extends (all but skip), each extended
+  // by a profile export, as "copy=original" specs.
+  void ExtendFixtures(const std::string& prefix, std::vector<std::string>& specs,
+                      const std::string& skip = "");
+
   // A width x height image whose pixel (x, y) is a distinct float.
   DM_ImageToken Numbered(uint32_t width, uint32_t height) {
     std::vector<double> v(static_cast<size_t>(width) * height);
@@ -563,6 +568,19 @@ const Fixture kFixtures[] = {
      "it is a zip archive (a workbook of a newer format, perhaps), not a compound document"},
 };
 
+void Export::ExtendFixtures(const std::string& prefix, std::vector<std::string>& specs,
+                            const std::string& skip) {
+  for (const Fixture& f : kFixtures) {
+    if (f.refusal || f.name == skip) continue;
+    const std::string original = xls_tool::fixture_path(f.name);
+    const std::string file = scratch_path(prefix + f.name);
+    write_bytes(file, file_bytes(original));
+    ASSERT_TRUE(
+        ProfileLong(Numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
+    specs.push_back(file + "=" + original);
+  }
+}
+
 // The streams of a compound document other than "Workbook", by path, and
 // the class ids and state bits of its storages (the root, "\\", included).
 std::map<std::string, std::vector<char>> other_streams(const std::string& path) {
@@ -650,17 +668,9 @@ TEST_F(Export, WorkbooksOfOtherProgramsAreExtendedWithNothingLostOrRefusedUntouc
 TEST_F(Export, TheJavaLibraryReadsEveryOriginalSheetAlikeAfterAnExport) {
   REQUIRE_POI();
   std::vector<std::string> specs;
-  for (const Fixture& f : kFixtures) {
-    // The library cannot read the Perl writer's links, in the original
-    // either.
-    if (f.refusal || std::string(f.name) == "perl-features.xls") continue;
-    const std::string original = xls_tool::fixture_path(f.name);
-    const std::string file = scratch_path(std::string("poi-") + f.name);
-    write_bytes(file, file_bytes(original));
-    ASSERT_TRUE(
-        ProfileLong(Numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
-    specs.push_back(file + "=" + original);
-  }
+  // The library cannot read the Perl writer's links, in the original
+  // either.
+  ASSERT_NO_FATAL_FAILURE(ExtendFixtures("poi-", specs, "perl-features.xls"));
   EXPECT_TRUE(xls_tool::poi_agrees(scratch_path("poi"), specs));
 }
 
@@ -688,15 +698,7 @@ TEST_F(Export, SpreadsheetProgramsReadExportedAndExtendedFilesAlike) {
   specs.push_back(fresh +
                   "@Gr\xC3\xB6\xC3\x9F"
                   "e \xE2\x82\xAC");
-  for (const Fixture& f : kFixtures) {
-    if (f.refusal) continue;
-    const std::string original = xls_tool::fixture_path(f.name);
-    const std::string file = scratch_path(std::string("readers-") + f.name);
-    write_bytes(file, file_bytes(original));
-    ASSERT_TRUE(
-        ProfileLong(Numbered(40, 2), file, "q a b", 0.1f, "Title", "Result").script_errors.empty());
-    specs.push_back(file + "=" + original);
-  }
+  ASSERT_NO_FATAL_FAILURE(ExtendFixtures("readers-", specs));
   EXPECT_TRUE(xls_tool::readers_agree(scratch_path("readers"), specs));
   // Names as written, in every reader (they agree with xlrd's).
   xls_tool::Book read;
