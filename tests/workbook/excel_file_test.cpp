@@ -655,6 +655,65 @@ TEST(ExcelFileTest, SavesCarryTheDocumentsOtherStreamsAndStorages) {
   }
 }
 
+// Records this layer knows nothing of, as recent writers put them in the
+// globals and in a sheet (later-version records, printer settings with a
+// CONTINUE part, code names, column widths of old), survive a new first
+// sheet in place and byte for byte.
+TEST(ExcelFileTest, RecordsOfRecentWritersAreKeptInPlace) {
+  const std::string path = saved_sample("recent.xls");
+  Bytes stream = read_workbook_stream(path);
+  auto payload = [](size_t n, int seed) {
+    Bytes out(n);
+    for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(seed + 7 * i);
+    return out;
+  };
+  const Bytes globals_extra =
+      record_of(0x00AB, payload(34, 1)) + record_of(0x01C2, payload(0, 0)) +
+      record_of(0x0897, payload(20, 2)) + record_of(0x089B, payload(16, 3)) +
+      record_of(0x08A3, payload(16, 4)) + record_of(0x088D, payload(14, 5)) +
+      record_of(0x0866, payload(30, 6)) + record_of(0x105C, payload(9, 7));
+  const Bytes sheet_extra = record_of(0x004D, payload(300, 8)) + record_of(0x003C, payload(60, 9)) +
+                            record_of(0x01BA, bytes_of({6, 0, 0, 'S', 'h', 'e', 'e', 't', '1'})) +
+                            record_of(0x08D6, payload(40, 10)) +
+                            record_of(0x08C8, payload(24, 11)) + record_of(0x015F, payload(8, 12));
+  // Each before its substream's EOF; the sheet entries follow the bytes.
+  std::vector<uint64_t> ends;
+  for (const Rec& r : walk(stream))
+    if (r.code == 0x000A) ends.push_back(r.offset);
+  ASSERT_EQ(ends.size(), 3u);
+  stream.insert(stream.begin() + static_cast<long>(ends[1]), sheet_extra.begin(),
+                sheet_extra.end());
+  stream.insert(stream.begin() + static_cast<long>(ends[0]), globals_extra.begin(),
+                globals_extra.end());
+  const std::vector<uint64_t> entries = sheet_entries(stream);
+  ASSERT_EQ(entries.size(), 2u);
+  put32_at(stream, entries[0] + 4,
+           get32(stream, entries[0] + 4) + static_cast<uint32_t>(globals_extra.size()));
+  put32_at(stream, entries[1] + 4,
+           get32(stream, entries[1] + 4) +
+               static_cast<uint32_t>(globals_extra.size() + sheet_extra.size()));
+  write_document(path, &stream);
+
+  ExcelFile book;
+  ASSERT_TRUE(book.Load(path.c_str())) << book.Problem();
+  EXPECT_EQ(book.GetWorksheet("First")->At(39, 0)->GetInteger(), 39);
+  ASSERT_NE(book.AddWorksheet("Profile", 0), nullptr);
+  *book.GetWorksheet(0)->Cell(0, 0) = 2.5;
+  ASSERT_TRUE(book.Save()) << book.Problem();
+
+  const auto before = substream_records(stream);
+  const auto after = substream_records(read_workbook_stream(path));
+  ASSERT_EQ(before.size(), 3u);
+  ASSERT_EQ(after.size(), 4u);
+  expect_records_kept(before[0], after[0], false, {}, "globals");
+  expect_records_kept(before[1], after[2], false, {}, "First");
+  expect_records_kept(before[2], after[3], false, {}, "Second");
+  ExcelFile again(path.c_str());
+  EXPECT_EQ(Names(again), (std::vector<std::string>{"Profile", "First", "Second"}));
+  EXPECT_EQ(again.GetWorksheet(0)->At(0, 0)->GetDouble(), 2.5);
+  EXPECT_EQ(again.GetWorksheet("First")->At(38, 3)->GetString(), std::string("text"));
+}
+
 TEST(ExcelFileTest, XlrdReadsWhatWasSaved) {
   REQUIRE_XLS_TOOL("xlrd");
   const std::string path = scratch_path("for-xlrd.xls");
