@@ -14,6 +14,7 @@
 
 #include "cells_to_records.h"
 #include "file_replacement.h"
+#include "office_lock_files.h"
 #include "sheet_references.h"
 
 namespace YCompoundFiles {
@@ -421,7 +422,12 @@ bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
     problem_ = "the workbook would be larger than a stream can hold (4 GiB)";
     return false;
   }
+  // Never over a workbook an office program has open: checked before the
+  // work and again just before the replacement.
+  problem_ = office_lock_refusal(target);
+  if (!problem_.empty()) return false;
   FileReplacement replacement(target, kind);
+  replacement.CheckLast([&target] { return office_lock_refusal(target); });
   if (!replacement.Begin() || !WriteDocument(replacement.NewDescriptor(), bytes) ||
       !replacement.Commit()) {
     if (problem_.empty()) problem_ = replacement.Problem();

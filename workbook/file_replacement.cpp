@@ -521,6 +521,14 @@ bool FileReplacement::Commit() {
     RemovePrivate();
     return false;
   }
+  if (last_check_) {
+    const std::string refusal = last_check_();
+    if (!refusal.empty()) {
+      problem_ = refusal;
+      RemovePrivate();
+      return false;
+    }
+  }
   if (!Place()) return false;
   target_.replaced_ = true;
   RemovePrivate();

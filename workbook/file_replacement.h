@@ -49,7 +49,9 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace YCompoundFiles {
@@ -174,6 +176,9 @@ class FileReplacement {
   // Only a folder that cannot be flushed after the replacement leaves the
   // new file in place with Commit false (FileTarget::Replaced).
   bool Commit();
+  // A check Commit makes last, just before the new file takes the name: a
+  // text it returns refuses the replacement, as Problem().
+  void CheckLast(std::function<std::string()> check) { last_check_ = std::move(check); }
 
   const std::string& Problem() const { return problem_; }
 
@@ -194,6 +199,7 @@ class FileReplacement {
   Descriptor private_;
   std::string private_name_;
   std::string problem_;
+  std::function<std::string()> last_check_;
 };
 
 // Removes what replacements of the target's file that were killed before

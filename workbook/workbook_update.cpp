@@ -1,5 +1,7 @@
 #include "workbook_update.h"
 
+#include "office_lock_files.h"
+
 namespace YCompoundFiles {
 namespace YExcel {
 
@@ -24,6 +26,7 @@ bool WorkbookUpdate::Begin(const std::string& path, std::chrono::milliseconds wa
   }
   // Refused before the work, not by the rename after it.
   problem_ = target_.ReplaceRefusal();
+  if (problem_.empty()) problem_ = office_lock_refusal(target_);
   if (!problem_.empty()) {
     lock_.Release();
     return false;

@@ -33,7 +33,9 @@ class WorkbookUpdate {
 
   // Finds the file, takes its lock (waiting at most `wait` for another
   // holder) and opens it where it exists; refuses at once a file the user
-  // could not replace (another user's, in a sticky folder).
+  // could not replace (another user's, in a sticky folder) and one an
+  // office program has open (its lock file lies beside it; looked for
+  // again by Commit just before the replacement).
   bool Begin(const std::string& path, std::chrono::milliseconds wait);
   // Whether there was a file at the name (anything, not only a workbook).
   bool Existed() const { return target_.Exists(); }
