@@ -104,7 +104,7 @@ bool read_lock_file(int folder, const std::string& name, std::string& bytes, str
 OfficeLock OfficeLock::FromLockFile(const std::string& bytes) {
   std::vector<std::string> fields = fields_of(bytes);
   fields.resize(4);
-  return {who(fields[0], fields[2], fields[1]), fields[3]};
+  return {who(fields[0], fields[1], fields[2]), fields[3]};
 }
 
 OfficeLock OfficeLock::FromOwnerFile(const std::string& bytes) {

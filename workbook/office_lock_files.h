@@ -1,7 +1,7 @@
 #pragma once
 // The lock files office programs leave beside a workbook they have open:
-// ".~lock.NAME#" (a line of comma-separated fields: the user's name, host,
-// login, date and time, profile) and the owner file "~$NAME" (a length
+// ".~lock.NAME#" (a line of comma-separated fields: the user's name, login,
+// host, date and time, profile) and the owner file "~$NAME" (a length
 // byte and the user's name in an 8-bit code page, then at offset 54 a
 // 16-bit length and the name again in UTF-16). Saving over a workbook
 // another program has open loses that program's next save, or this one's:

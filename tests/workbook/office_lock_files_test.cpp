@@ -44,14 +44,15 @@ std::string owner_file(const std::string& narrow, const std::u16string& wide) {
 TEST(OfficeLockFiles, TheLockFileSaysWhoAndSince) {
   const std::string profile = "file:///home/jdoe/.config/office/4;";
   OfficeLock lock =
-      OfficeLock::FromLockFile("Jane Doe,lab-pc,jdoe,07.12.2026 14:03," + profile + "\n");
+      OfficeLock::FromLockFile("Jane Doe,jdoe,lab-pc,07.12.2026 14:03," + profile + "\n");
   EXPECT_EQ(lock.user, "Jane Doe (jdoe on lab-pc)");
   EXPECT_EQ(lock.time, "07.12.2026 14:03");
-  // No name of the user's own: the login; escaped separators; UTF-8 shown
-  // in Windows-1252.
-  EXPECT_EQ(OfficeLock::FromLockFile(",lab-pc,jdoe,07.12.2026 14:03,x;").user, "jdoe (on lab-pc)");
-  EXPECT_EQ(OfficeLock::FromLockFile("Doe\\, Jane\\;,h,jd,t;").user, "Doe, Jane; (jd on h)");
-  EXPECT_EQ(OfficeLock::FromLockFile("Zo\xc3\xab,h,zoe,t;").user, "Zo\xeb (zoe on h)");
+  // No name of the user's own (as a freshly installed program writes it):
+  // the login; escaped separators; UTF-8 shown in Windows-1252.
+  EXPECT_EQ(OfficeLock::FromLockFile(",root,vm,07.12.2026 20:14,file:///tmp/profile;").user,
+            "root (on vm)");
+  EXPECT_EQ(OfficeLock::FromLockFile("Doe\\, Jane\\;,jd,h,t;").user, "Doe, Jane; (jd on h)");
+  EXPECT_EQ(OfficeLock::FromLockFile("Zo\xc3\xab,zoe,h,t;").user, "Zo\xeb (zoe on h)");
   // Hostile or damaged content: controls, malformed UTF-8, characters
   // outside the code page, a text far too long, missing fields.
   lock = OfficeLock::FromLockFile("\x1b[2J\xff\xc3\xe2\x82\xac\xd0\x96" + std::string(500, 'x') +
@@ -136,7 +137,7 @@ class OfficeLockTest : public ::testing::Test {
 // Either kind of file, there before the export, refuses it and names the
 // user and time; nothing is left beside the workbook.
 TEST_F(OfficeLockTest, ALockFileBesideTheWorkbookRefusesTheExport) {
-  put(".~lock.profiles.xls#", "Jane Doe,lab-pc,jdoe,07.12.2026 14:03,file:///p;");
+  put(".~lock.profiles.xls#", "Jane Doe,jdoe,lab-pc,07.12.2026 14:03,file:///p;");
   EXPECT_EQ(export_problem(), refusal(" by Jane Doe (jdoe on lab-pc) since 07.12.2026 14:03",
                                       ".~lock.profiles.xls#"));
   fs::remove(folder_ + "/.~lock.profiles.xls#");
@@ -174,7 +175,7 @@ TEST_F(OfficeLockTest, ALockFileAppearingDuringTheExportRefusesItsCommit) {
   {
     WorkbookUpdate update;
     ASSERT_TRUE(update.Begin(path_, std::chrono::seconds(1)) && update.Load());
-    put(lock, "Ann,h,ann,t;");
+    put(lock, "Ann,ann,h,t;");
     EXPECT_FALSE(update.Commit());
     EXPECT_EQ(update.Problem(), refusal(" by Ann (ann on h) since t", lock));
     fs::remove(folder_ + "/" + lock);
@@ -184,7 +185,7 @@ TEST_F(OfficeLockTest, ALockFileAppearingDuringTheExportRefusesItsCommit) {
   made = folder_ + "/" + lock;
   const SystemCalls saved = system_calls();
   system_calls().fsync = [](int fd) {
-    std::ofstream(made) << "Ann,h,ann,t;";
+    std::ofstream(made) << "Ann,ann,h,t;";
     return ::fsync(fd);
   };
   const std::string problem = export_problem();
