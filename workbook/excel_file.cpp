@@ -379,6 +379,9 @@ bool ExcelFile::Load(const FileTarget& target) {
     if (entry.parent == CarriedEntry::kInRoot && entry.name == u"_VBA_PROJECT_CUR")
       survey_.NoteMacros();
   path_ = target.Shown();
+  origin_ = std::make_unique<FileTarget>();
+  origin_->FindAgain(target);
+  origin_file_ = target.Info();
   // The sheet objects were read with the records; they join this workbook.
   sheets = std::move(parsed_cells);
   for (size_t i = 0; i < sheets.size(); ++i) {
@@ -398,16 +401,53 @@ bool ExcelFile::IsBiff8(const std::vector<char>& bytes) {
 }
 
 bool ExcelFile::Save() {
-  if (!document_.IsOpen()) {
+  if (!document_.IsOpen() || !origin_) {
     problem_ = "no workbook file is open";
     return false;
   }
-  const std::string path = path_;
-  return SaveAs(path.c_str());
+  document_.Close();
+  problem_.clear();
+  FileTarget target;
+  if (!target.FindAgain(*origin_)) {
+    problem_ = target.Problem();
+    return false;
+  }
+  return SaveLocked(target);
 }
 
 bool ExcelFile::SaveAs(const char* path) {
-  return OnPath(path, [this](const FileTarget& target) { return SaveAs(target); });
+  if (document_.IsOpen()) document_.Close();
+  problem_.clear();
+  FileTarget target;
+  if (!path || !target.Find(path)) {
+    problem_ = path ? target.Problem() : "no file name given";
+    return false;
+  }
+  if (!SaveLocked(target)) return false;
+  path_ = path;
+  return true;
+}
+
+// As an export saves: the lock first, then the file opened, so that an
+// export's save cannot come between the two.
+bool ExcelFile::SaveLocked(FileTarget& target) {
+  FileLock lock;
+  if (!lock.Acquire(target, kLockWait)) {
+    problem_ = lock.Problem();
+    return false;
+  }
+  if (!target.OpenFile()) {
+    problem_ = target.Problem();
+    return false;
+  }
+  if (origin_ && target.SamePlace(*origin_) &&
+      (!target.Exists() || !same_file(target.Info(), origin_file_))) {
+    problem_ = "\"" + target.Shown() +
+               "\" was replaced by another program since this workbook was loaded from it or "
+               "saved into it; saving would lose that program's changes";
+    return false;
+  }
+  return SaveAs(target);
 }
 
 bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
@@ -434,6 +474,10 @@ bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
     return false;
   }
   path_ = target.Shown();
+  auto origin = std::make_unique<FileTarget>();
+  origin->FindAgain(target);
+  origin_ = std::move(origin);
+  fstat(replacement.NewDescriptor(), &origin_file_);
   // Open again, as after a Load, so that Save writes back here: through
   // the new file's own descriptor, which now holds the name.
   document_.OpenOn(replacement.NewDescriptor(), kReadWrite);

@@ -11,9 +11,17 @@
 // Saving never loses the file that is there: the new document is written
 // into a file of its own and renamed over it only when complete
 // (FileReplacement), so a failed save leaves the old file byte for byte.
-// Load and SaveAs by path look the path up anew each time; an update that
-// must load and save one file whatever happens to the names meanwhile uses
-// WorkbookUpdate. The other streams and
+// Saves by path (SaveAs(path), Save) are made as an export makes its save:
+// under the file's lock (FileLock; they wait for an export into the same
+// file, at most kLockWait), with the path looked up once and the file found
+// there replaced only while it is still at the name. A save into the file
+// this workbook was loaded from or last saved into (Save, or SaveAs of a
+// path that leads there) is refused when another program (an export among
+// them) replaced that file since: saving would lose its changes. Save goes
+// to the folder and name found then, whatever the path leads to now. No
+// save replaces a workbook an office program has open (its lock file lies
+// beside it; office_lock_files.h). An update that must load and save one
+// file under one lock uses WorkbookUpdate. The other streams and
 // storages of a loaded document (summary information and the like) are
 // carried into every document saved from it unchanged, with the class ids
 // and state bits of its storages, the root's included.
@@ -35,7 +43,9 @@
 //
 // Failures are reported by false or null, and Load and the saves say why in
 // Problem(); nothing throws but the allocator.
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -51,6 +61,8 @@ namespace YExcel {
 class ExcelFile : public WorkbookContent {
  public:
   static constexpr uint64_t kMaxNameLength = 255;
+  // How long a save by path waits for an export into the same file.
+  static constexpr std::chrono::seconds kLockWait{10};
 
   // A closed document, default globals (no fonts, formats, styles or
   // sheets), no sheets: call New or Load before use.
@@ -83,19 +95,24 @@ class ExcelFile : public WorkbookContent {
   // The same on a file already found and opened (FileTarget::OpenFile):
   // read through its descriptor, never reopened by name.
   bool Load(const FileTarget& target);
-  // SaveAs to the path of the last Load or save. False when no document is
-  // open.
+  // Saves into the file of the last Load or save, in the folder found then.
+  // False when no document is open, or when the file at that name is no
+  // longer the one loaded or saved (another program replaced or removed
+  // it); the document is then closed.
   bool Save();
   // Writes the workbook, and the other streams and storages of a loaded
   // document, into a new compound document that then replaces (or becomes)
-  // the file at path. False, the file there as it was, when a cell names a
-  // cell format the workbook lacks, the stream
+  // the file at path, under the file's lock. False, the file there as it
+  // was, when a cell names a cell format the workbook lacks, the stream
   // would exceed 4 GiB - 1, the file may not be written or is no regular
-  // file, or anything fails on the way; the document is then closed.
+  // file, an export holds the lock longer than kLockWait, the path leads to
+  // the file of the last Load or save and another program replaced that
+  // since, or anything fails on the way; the document is then closed.
   bool SaveAs(const char* path);
-  // The same into a file already found and opened: the new document is
-  // written through a descriptor of its own and takes the target's name
-  // (FileReplacement).
+  // The same into a file already found and opened, under a lock the caller
+  // holds: the new document is written through a descriptor of its own and
+  // takes the target's name (FileReplacement) only while the file opened is
+  // still there.
   bool SaveAs(const FileTarget& target, NewFile kind = NewFile::kUnnamedWherePossible);
   // Why the last Load, Save or SaveAs failed; empty after a success.
   const std::string& Problem() const { return problem_; }
@@ -188,9 +205,12 @@ class ExcelFile : public WorkbookContent {
   const CompoundDocument& Document() const { return document_; }
 
  private:
-  // The path forms of Load and SaveAs: work on the path looked up for the call.
+  // The path form of Load: works on the path looked up for the call.
   template <class Work>
   bool OnPath(const char* path, Work work);
+  // Saves into the target (found) under its lock; where it is the place of
+  // the last Load or save, only while that file is still there.
+  bool SaveLocked(FileTarget& target);
 
   static constexpr uint64_t kNoPosition = UINT64_MAX;
 
@@ -242,6 +262,9 @@ class ExcelFile : public WorkbookContent {
 
   CompoundDocument document_;
   std::string path_;
+  // The folder and name of the last Load or save, and the file there then.
+  std::unique_ptr<FileTarget> origin_;
+  struct stat origin_file_ {};
   std::string problem_;
   std::vector<CarriedEntry> carried_;
   // The root storage's class id and state bits, carried like the entries.

@@ -96,10 +96,6 @@ std::string random_suffix() {
   return text;
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // The umask, read without changing it (changing it is process-wide).
 mode_t process_umask() {
   std::ifstream status("/proc/self/status");
@@ -202,6 +198,10 @@ std::vector<std::string> names_in(const std::vector<char>& list) {
 
 }  // namespace
 
+bool same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string not_a_file(mode_t mode) {
   if (S_ISDIR(mode)) return "it is a folder, not a file";
   if (S_ISFIFO(mode)) return "it is a named pipe, not a regular file";
@@ -284,6 +284,26 @@ bool FileTarget::Find(const std::string& path) {
     return false;
   }
   return true;
+}
+
+bool FileTarget::FindAgain(const FileTarget& found) {
+  if (&found == this) return folder_.IsOpen();
+  file_.Reset();
+  exists_ = replaced_ = false;
+  write_refusal_ = open_error_ = 0;
+  problem_.clear();
+  folder_.Reset(found.Folder() < 0 ? -1 : fcntl(found.Folder(), F_DUPFD_CLOEXEC, 0));
+  name_ = found.name_;
+  shown_ = found.shown_;
+  linked_ = found.linked_;
+  if (!folder_.IsOpen()) problem_ = "cannot reach the folder of \"" + shown_ + "\"";
+  return folder_.IsOpen();
+}
+
+bool FileTarget::SamePlace(const FileTarget& other) const {
+  struct stat mine, theirs;
+  return name_ == other.name_ && fstat(folder_.Get(), &mine) == 0 &&
+         fstat(other.folder_.Get(), &theirs) == 0 && same_file(mine, theirs);
 }
 
 std::string FileTarget::ReplaceRefusal() const {

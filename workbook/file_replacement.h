@@ -107,6 +107,13 @@ class FileTarget {
   // never waiting (a named pipe). Anything but a regular file is noted, not
   // opened. False, with Problem() set, when the name cannot be examined.
   bool OpenFile();
+  // The name found by another target, in the folder it holds (a duplicate
+  // of its descriptor), looked up no further: for a later save into the
+  // same place whatever happens to the path meanwhile. False, with
+  // Problem() set, when the folder cannot be held.
+  bool FindAgain(const FileTarget& found);
+  // Whether the two name the same name in the same folder.
+  bool SamePlace(const FileTarget& other) const;
 
   int Folder() const { return folder_.Get(); }
   const std::string& Name() const { return name_; }
@@ -144,6 +151,9 @@ class FileTarget {
   bool linked_ = false;
   mutable bool replaced_ = false;
 };
+
+// Whether the two describe the same file.
+bool same_file(const struct stat& a, const struct stat& b);
 
 // What kind of thing other than a regular file the mode describes:
 // "it is a folder, not a file", "it is a named pipe, not a regular file", ...
