@@ -58,7 +58,7 @@ class ExcelFileSaveTest : public ::testing::Test {
 
 // A save while an export holds the lock waits for it, and then refuses to
 // save over the export's sheet; so does one made after the export.
-TEST_F(ExcelFileSaveTest, ASaveDuringOrAfterAnExportKeepsTheExportsSheet) {
+TEST_F(ExcelFileSaveTest, ThreadedSaveDuringOrAfterAnExportKeepsTheExportsSheet) {
   const std::string path = folder_ + "/shared.xls";
   make(path);
   for (const bool during : {true, false}) {
