@@ -303,7 +303,7 @@ bool ExcelFile::Load(const FileTarget& target) {
     return false;
   }
   if (!S_ISREG(target.Info().st_mode)) {
-    problem_ = not_a_file(target.Info().st_mode);
+    problem_ = FileSafety::not_a_file(target.Info().st_mode);
     return false;
   }
   if (target.File() < 0) {
@@ -431,7 +431,7 @@ bool ExcelFile::SaveAs(const char* path) {
 // As an export saves: the lock first, then the file opened, so that an
 // export's save cannot come between the two.
 bool ExcelFile::SaveLocked(FileTarget& target) {
-  FileLock lock;
+  FileSafety::FileLock lock;
   if (!lock.Acquire(target, kLockWait)) {
     problem_ = lock.Problem();
     return false;
@@ -441,7 +441,7 @@ bool ExcelFile::SaveLocked(FileTarget& target) {
     return false;
   }
   if (origin_ && target.SamePlace(*origin_) &&
-      (!target.Exists() || !same_file(target.Info(), origin_file_))) {
+      (!target.Exists() || !FileSafety::same_file(target.Info(), origin_file_))) {
     problem_ = "\"" + target.Shown() +
                "\" was replaced by another program since this workbook was loaded from it or "
                "saved into it; saving would lose that program's changes";
@@ -466,7 +466,7 @@ bool ExcelFile::SaveAs(const FileTarget& target, NewFile kind) {
   // work and again just before the replacement.
   problem_ = office_lock_refusal(target);
   if (!problem_.empty()) return false;
-  FileReplacement replacement(target, kind);
+  FileSafety::FileReplacement replacement(target, kind);
   replacement.CheckLast([&target] { return office_lock_refusal(target); });
   if (!replacement.Begin() || !WriteDocument(replacement.NewDescriptor(), bytes) ||
       !replacement.Commit()) {

@@ -58,6 +58,10 @@
 namespace YCompoundFiles {
 namespace YExcel {
 
+// The names of the file-safety module a workbook's saves are made with.
+using FileSafety::FileTarget;
+using FileSafety::NewFile;
+
 class ExcelFile : public WorkbookContent {
  public:
   static constexpr uint64_t kMaxNameLength = 255;

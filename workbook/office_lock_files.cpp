@@ -84,7 +84,7 @@ std::string who(const std::string& name, const std::string& login, const std::st
 // The first kMaxBytes of a regular file at the name; false when there is
 // none that can be read.
 bool read_lock_file(int folder, const std::string& name, std::string& bytes, struct stat& info) {
-  Descriptor file(
+  FileSafety::Descriptor file(
       openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!file.IsOpen() || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   bytes.resize(OfficeLock::kMaxBytes);
@@ -148,7 +148,7 @@ std::vector<std::string> office_lock_names(const std::string& name) {
   return names;
 }
 
-std::string office_lock_refusal(const FileTarget& target) {
+std::string office_lock_refusal(const FileSafety::FileTarget& target) {
   // Shown beside the file, as the file is shown.
   const std::string& shown = target.Shown();
   const size_t slash = shown.rfind('/');

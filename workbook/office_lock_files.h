@@ -42,7 +42,7 @@ std::vector<std::string> office_lock_names(const std::string& name);
 // Why the target's file may not be replaced now: that an office program
 // has it open, by whom and since when, and how to go on. Empty when no
 // lock file lies beside it.
-std::string office_lock_refusal(const FileTarget& target);
+std::string office_lock_refusal(const FileSafety::FileTarget& target);
 
 }  // namespace YExcel
 }  // namespace YCompoundFiles

@@ -18,7 +18,7 @@ bool WorkbookUpdate::Begin(const std::string& path, std::chrono::milliseconds wa
     problem_ = lock_.Problem();
     return false;
   }
-  RemoveLeftovers(target_);
+  FileSafety::RemoveLeftovers(target_);
   if (!target_.OpenFile()) {
     problem_ = target_.Problem();
     lock_.Release();

@@ -54,7 +54,7 @@ class WorkbookUpdate {
  private:
   NewFile kind_;
   FileTarget target_;
-  FileLock lock_;
+  FileSafety::FileLock lock_;
   ExcelFile book_;
   std::string problem_;
 };

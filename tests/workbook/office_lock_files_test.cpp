@@ -183,13 +183,13 @@ TEST_F(OfficeLockTest, ALockFileAppearingDuringTheExportRefusesItsCommit) {
 
   static std::string made;
   made = folder_ + "/" + lock;
-  const SystemCalls saved = system_calls();
-  system_calls().fsync = [](int fd) {
+  const FileSafety::SystemCalls saved = FileSafety::system_calls();
+  FileSafety::system_calls().fsync = [](int fd) {
     std::ofstream(made) << "Ann,ann,h,t;";
     return ::fsync(fd);
   };
   const std::string problem = export_problem();
-  system_calls() = saved;
+  FileSafety::system_calls() = saved;
   EXPECT_EQ(problem, refusal(" by Ann (ann on h) since t", lock));
   EXPECT_TRUE(contents(path_) == before_);
 

@@ -54,8 +54,7 @@
 #include <utility>
 #include <vector>
 
-namespace YCompoundFiles {
-namespace YExcel {
+namespace FileSafety {
 
 // The system calls this module makes where a failure takes a branch of its
 // own; the table starts with the system's functions.
@@ -259,5 +258,4 @@ class FileLock {
   std::string problem_;
 };
 
-}  // namespace YExcel
-}  // namespace YCompoundFiles
+}  // namespace FileSafety

@@ -18,8 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace YCompoundFiles {
-namespace YExcel {
+namespace FileSafety {
 
 SystemCalls& system_calls() {
   static SystemCalls calls = {
@@ -452,7 +451,7 @@ bool FileReplacement::Begin() {
   if (kind_ == NewFile::kUnnamedWherePossible) {
     // Mode 0666, as any new file, the umask or the folder's default access
     // list applied: it has no name until its mode is final, and a killed
-    // export leaves nothing.
+    // process leaves nothing.
     new_file_.Reset(openat(target_.Folder(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (new_file_.IsOpen()) return true;
     // File systems (and kernels) without unnamed files.
@@ -739,7 +738,7 @@ bool FileLock::Taken() const {
   struct stat named;
   if (system_calls().fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(named.st_mode))
-    return false;  // nothing any export could hold
+    return false;  // nothing a lock is held on
   Descriptor other(
       openat(folder_, name_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!other.IsOpen()) return errno != ENOENT && errno != ELOOP;  // cannot tell: taken
@@ -888,5 +887,4 @@ bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait)
   }
 }
 
-}  // namespace YExcel
-}  // namespace YCompoundFiles
+}  // namespace FileSafety

@@ -31,13 +31,15 @@
 
 #include "excel_file.h"
 #include "workbook_update.h"
-#include "xls_tool.h"
 
-namespace YCompoundFiles {
-namespace YExcel {
+namespace FileSafety {
 namespace {
 
 namespace fs = std::filesystem;
+// The replacement's one client: its cases load, change and save workbooks.
+using YCompoundFiles::YExcel::ExcelFile;
+using YCompoundFiles::YExcel::ExcelSheet;
+using YCompoundFiles::YExcel::WorkbookUpdate;
 
 // An account without rights of its own, for the checks the superuser
 // passes whatever the permissions say.
@@ -287,11 +289,9 @@ TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
 }
 
 }  // namespace
-}  // namespace YExcel
-}  // namespace YCompoundFiles
+}  // namespace FileSafety
 
-namespace YCompoundFiles {
-namespace YExcel {
+namespace FileSafety {
 namespace {
 
 // A workbook of about two megabytes, whose save takes a while.
@@ -461,11 +461,9 @@ TEST_F(FileReplacementTest, ExportsKilledMidSaveLeaveNoFilesBehind) {
 }
 
 }  // namespace
-}  // namespace YExcel
-}  // namespace YCompoundFiles
+}  // namespace FileSafety
 
-namespace YCompoundFiles {
-namespace YExcel {
+namespace FileSafety {
 namespace {
 
 // Another user's ids, neither the superuser's nor the unprivileged child's.
@@ -855,5 +853,4 @@ TEST_F(FileReplacementTest, AccessListsReachTheLockFileAndNewFiles) {
 }
 
 }  // namespace
-}  // namespace YExcel
-}  // namespace YCompoundFiles
+}  // namespace FileSafety
