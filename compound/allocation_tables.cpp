@@ -240,26 +240,6 @@ uint64_t CompoundDocument::ChainDataSize(uint32_t start, bool big) const {
   return chain.size() * (big ? kBigBlock : kSmallBlock);
 }
 
-int CompoundDocument::ReadChain(uint32_t start, std::vector<char>& data, bool big) const {
-  std::vector<uint32_t> chain;
-  int rc = FollowChain(start, chain, big);
-  if (rc != kSuccess) return rc;
-  if (big) {
-    data.assign(chain.size() * kBigBlock, 0);
-    return ReadBlocksOfChain(chain, data.data(), data.size());
-  }
-  std::vector<char> mini;
-  rc = ReadMiniStream(mini);
-  if (rc != kSuccess) return rc;
-  data.assign(chain.size() * kSmallBlock, 0);
-  for (size_t i = 0; i < chain.size(); ++i) {
-    const uint64_t offset = uint64_t{chain[i]} * kSmallBlock;
-    if (offset + kSmallBlock > mini.size()) return kDamaged;
-    std::memcpy(&data[i * kSmallBlock], &mini[offset], kSmallBlock);
-  }
-  return kSuccess;
-}
-
 // Reads the first `size` bytes held by a big-block chain, a run of
 // consecutive blocks at a time.
 int CompoundDocument::ReadBlocksOfChain(const std::vector<uint32_t>& chain, char* out,

@@ -209,7 +209,6 @@ class CompoundDocument {
   int FollowEndingChain(uint32_t start, uint64_t blocks, std::vector<uint32_t>& chain,
                         bool big) const;
   uint64_t ChainDataSize(uint32_t start, bool big) const;
-  int ReadChain(uint32_t start, std::vector<char>& data, bool big) const;
   int ReadBlocksOfChain(const std::vector<uint32_t>& chain, char* out, uint64_t size) const;
   int ReadMiniStream(std::vector<char>& data) const;
   int WriteChain(const char* data, uint64_t size, uint32_t& start, bool big);

@@ -879,7 +879,7 @@ bool FileLock::Acquire(const FileTarget& target, std::chrono::milliseconds wait)
     }
     if (std::chrono::steady_clock::now() - start >= wait) {
       const long long ms = wait.count();
-      problem_ = "another export has been changing it for longer than " +
+      problem_ = "another export or save has been changing it for longer than " +
                  (ms % 1000 ? std::to_string(ms) + " ms" : std::to_string(ms / 1000) + " s");
       return false;
     }

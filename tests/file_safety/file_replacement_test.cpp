@@ -285,7 +285,7 @@ TEST_F(FileReplacementTest, TheLockSerialisesThreadsAndWaitsBoundedly) {
   WorkbookUpdate held, waiting;
   ASSERT_TRUE(held.Begin(link, std::chrono::seconds(1)));
   EXPECT_FALSE(waiting.Begin(path, std::chrono::milliseconds(50)));
-  EXPECT_EQ(waiting.Problem(), "another export has been changing it for longer than 50 ms");
+  EXPECT_EQ(waiting.Problem(), "another export or save has been changing it for longer than 50 ms");
 }
 
 }  // namespace
@@ -829,7 +829,8 @@ TEST_F(FileReplacementTest, AccessListsReachTheLockFileAndNewFiles) {
     FileTarget mine;
     FileLock lock;
     return mine.Find(path) && !lock.Acquire(mine, std::chrono::milliseconds(50)) &&
-                   lock.Problem() == "another export has been changing it for longer than 50 ms"
+                   lock.Problem() ==
+                       "another export or save has been changing it for longer than 50 ms"
                ? kRefused
                : kSaved;
   });
