@@ -768,6 +768,20 @@ TEST_F(FileReplacementTest, NobodyGainsARightTheOldFileDidNotGive) {
   ASSERT_EQ(stat(listed.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0070, 0u);
   EXPECT_EQ(info.st_gid, kNobody);
+
+  // Where even the superuser cannot give the owner and group (fchown
+  // failing), the file is the superuser's with neither set-ID nor group bits.
+  ASSERT_EQ(chown(setid.c_str(), kOther, kOther), 0);
+  ASSERT_EQ(chmod(setid.c_str(), 06777), 0);
+  {
+    CallsRestored restored;
+    system_calls().fchown = Failing<::fchown>::Call;
+    g_budget = 0;
+    ASSERT_EQ(update_problem(setid), "");
+  }
+  ASSERT_EQ(stat(setid.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0707u);
+  EXPECT_EQ(info.st_uid, geteuid());
 }
 
 // In a sticky folder everyone may write: another user's link is not
