@@ -13,7 +13,8 @@ cd "$(dirname "$0")/../.."
 install_packages clang libclang-rt-14-dev
 
 seconds="${FUZZ_SECONDS:-60}"
-targets=(compound_reader_fuzz compound_changes_fuzz workbook_roundtrip_fuzz script_functions_fuzz)
+targets=(compound_reader_fuzz compound_changes_fuzz workbook_roundtrip_fuzz script_functions_fuzz
+  office_lock_fuzz)
 build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELPO_FUZZ=ON \

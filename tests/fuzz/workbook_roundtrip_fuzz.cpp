@@ -1,11 +1,14 @@
 // The workbook on any input: load, save, load again, and the second load
 // must show the same sheets (names, sizes) and the same cells (values of
-// every kind, formats, formatted empty cells). An
+// every kind, formats, formatted empty cells); every record the workbook
+// does not model must be written again, in its substream, in order. An
 // input that starts like a compound document is the file itself; any other
 // is taken as the "Workbook" stream of a new file, so that the fuzzer can
 // work on the records directly.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -92,6 +95,88 @@ void edit_book(ExcelFile& book, const uint8_t* choice) {
   book.AddWorksheet("Added by the fuzzer", choice[3] & 2 ? 0 : -1);
 }
 
+using Bytes = std::vector<char>;
+
+uint16_t get16(const Bytes& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
+                               static_cast<unsigned char>(b[at + 1]) << 8);
+}
+
+// The records of a "Workbook" stream by substream (globals first, then the
+// sheets in stream order), each with its CONTINUE parts, an embedded
+// substream's records in the one that holds it; only the records a save
+// carries as they are. Those that store sheet indices (patched on a save)
+// count by their code. Formulas and their text results are left out (one
+// of a constant is saved as the value it stands for), and so are the
+// records that go with formulas when cells were written (a written cell
+// replaces a formula).
+std::vector<std::vector<Bytes>> carried_records(const Bytes& stream, bool cells_written) {
+  static const uint16_t kRebuilt[] = {
+      0x003D, 0x0031, 0x041E, 0x00E0, 0x0293, 0x0085, 0x00FC, 0x00FF,  // globals
+      0x020B, 0x0200, 0x0208, 0x00D7, 0x027E, 0x0203, 0x00FD,          // sheets
+      0x00BD, 0x0201, 0x00BE, 0x0205, 0x023E, 0x0204, 0x00D6};
+  static const uint16_t kPatched[] = {0x0017, 0x0018, 0x01AE, 0x013D};
+  static const uint16_t kFormula[] = {0x0006, 0x0207};
+  static const uint16_t kWithFormulas[] = {0x04BC, 0x0221, 0x0236};
+  auto among = [](uint16_t code, const auto& codes) {
+    return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+  };
+  std::vector<std::vector<Bytes>> substreams;
+  size_t depth = 0;
+  for (size_t p = 0; p + 4 <= stream.size();) {
+    const uint16_t code = get16(stream, p);
+    size_t end = p + 4 + get16(stream, p + 2);
+    while (end + 4 <= stream.size() && get16(stream, end) == 0x003C)
+      end += 4 + get16(stream, end + 2);
+    if (end > stream.size()) break;
+    if (code == 0x0809 && depth++ == 0) substreams.emplace_back();
+    if (depth == 0) break;  // padding after the last substream
+    if (code == 0x000A) --depth;
+    if (!among(code, kRebuilt) && !among(code, kFormula) &&
+        !(cells_written && among(code, kWithFormulas)))
+      substreams.back().emplace_back(
+          stream.begin() + static_cast<long>(p),
+          stream.begin() + static_cast<long>(among(code, kPatched) ? p + 2 : end));
+    p = end;
+  }
+  return substreams;
+}
+
+Bytes workbook_stream(const std::string& path) {
+  CompoundDocument doc;
+  Bytes stream;
+  if (!doc.Open(path.c_str(), CompoundDocument::kRead) ||
+      doc.ReadStream("Workbook", stream) != kSuccess)
+    stream.clear();
+  return stream;
+}
+
+// The globals' carried records are the saved globals', and each sheet's
+// are some saved sheet's (sheets may be saved in another order than the
+// stream held them, the order of their entries).
+std::string codes(const std::vector<Bytes>& records) {
+  std::ostringstream out;
+  for (const Bytes& r : records) out << ' ' << std::hex << get16(r, 0);
+  return out.str();
+}
+
+void check_carried(const Bytes& before_stream, const std::string& saved, bool cells_written) {
+  const auto before = carried_records(before_stream, cells_written);
+  if (before.empty()) return;
+  auto after = carried_records(workbook_stream(saved), cells_written);
+  FUZZ_CHECK(!after.empty() && after[0] == before[0], "the globals' records are not kept");
+  after.erase(after.begin());
+  for (size_t k = 1; k < before.size(); ++k) {
+    const auto found = std::find(after.begin(), after.end(), before[k]);
+    std::string saved;
+    for (const auto& records : after) saved += "\n" + codes(records);
+    FUZZ_CHECK(found != after.end(), "the records of sheet substream " + std::to_string(k) +
+                                         " are not kept:\n" + codes(before[k]) + "\nnot among" +
+                                         saved);
+    after.erase(found);
+  }
+}
+
 void check_reload(const std::string& path, const std::string& expected, const char* how) {
   ExcelFile again;
   FUZZ_CHECK(again.Load(path.c_str()),
@@ -120,11 +205,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     ExcelFile book;
     if (!book.Load(input.c_str())) return 0;
+    const bool cells_written = edit && book.IsWorksheet(0);
     if (edit) edit_book(book, data + size - 4);
     loaded = describe(book);
     const std::string copy = fuzz::scratch_folder_path() + "/copy.xls";
     FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
     check_reload(copy, loaded, "SaveAs");
+    check_carried(workbook_stream(input), copy, cells_written);
   }
 
   // Saving again into the loaded file replaces its stream in place.
