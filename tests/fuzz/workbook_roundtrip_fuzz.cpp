@@ -76,8 +76,10 @@ std::string describe(ExcelFile& book) {
 // sheet.
 void edit_book(ExcelFile& book, const uint8_t* choice) {
   if (ExcelSheet* sheet = book.IsWorksheet(0) ? book.GetWorksheet(0) : nullptr) {
-    const uint64_t row = choice[0] % (sheet->GetTotalRows() + 2),
-                   col = choice[1] % (sheet->GetTotalCols() + 2);
+    // Inside the limits a sheet has, where the cells are written below
+    // and right of it.
+    const uint64_t row = choice[0] % std::min(sheet->GetTotalRows() + 2, ExcelSheet::kMaxRows - 2),
+                   col = choice[1] % std::min(sheet->GetTotalCols() + 2, ExcelSheet::kMaxCols - 1);
     *sheet->Cell(row, col) = 0.1 * choice[2];
     *sheet->Cell(row + 1, col) = static_cast<int32_t>(choice[2]) << 24;
     *sheet->Cell(row, col + 1) = "added";
