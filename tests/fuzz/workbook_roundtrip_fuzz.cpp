@@ -214,17 +214,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const bool edit = size >= 4 && (data[size - 1] & 1);
+  const Bytes stream = workbook_stream(input);
   std::string loaded;
+  bool cells_written = false;
   {
     ExcelFile book;
     if (!book.Load(input.c_str())) return 0;
-    const bool cells_written = edit && book.IsWorksheet(0);
+    cells_written = edit && book.IsWorksheet(0);
     if (edit) edit_book(book, data + size - 4);
     loaded = describe(book);
     const std::string copy = fuzz::scratch_folder_path() + "/copy.xls";
     FUZZ_CHECK(book.SaveAs(copy.c_str()), "SaveAs failed");
     check_reload(copy, loaded, "SaveAs");
-    check_carried(workbook_stream(input), copy, cells_written);
+    check_carried(stream, copy, cells_written);
   }
 
   // Saving again into the loaded file replaces its stream in place.
@@ -232,6 +234,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(in_place.Load(input.c_str()), "the input no longer loads");
   if (edit) edit_book(in_place, data + size - 4);
   FUZZ_CHECK(describe(in_place) == loaded, "a second load differs from the first");
-  if (in_place.Save()) check_reload(input, loaded, "Save");
+  if (in_place.Save()) {
+    check_reload(input, loaded, "Save");
+    check_carried(stream, input, cells_written);
+  }
   return 0;
 }
