@@ -16,6 +16,7 @@
 #include "compound_document.h"
 #include "excel_file.h"
 #include "fuzz_support.h"
+#include "substream_records.h"
 
 using namespace YCompoundFiles;
 using YCompoundFiles::YExcel::ExcelCell;
@@ -97,21 +98,15 @@ void edit_book(ExcelFile& book, const uint8_t* choice) {
   book.AddWorksheet("Added by the fuzzer", choice[3] & 2 ? 0 : -1);
 }
 
-using Bytes = std::vector<char>;
+using workbook_test::Bytes;
+using workbook_test::get16;
 
-uint16_t get16(const Bytes& b, size_t at) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(b[at]) |
-                               static_cast<unsigned char>(b[at + 1]) << 8);
-}
-
-// The records of a "Workbook" stream by substream (globals first, then the
-// sheets in stream order), each with its CONTINUE parts, an embedded
-// substream's records in the one that holds it; only the records a save
-// carries as they are. Those that store sheet indices (patched on a save)
-// and those that begin and end a substream count by their code. Formulas
-// and their text results are left out (one of a constant is saved as the
-// value it stands for), and so are the records that go with formulas when
-// cells were written (a written cell replaces a formula).
+// The records of each substream (workbook_test::substream_records) that
+// a save carries as they are. Those that store sheet indices (patched on a
+// save) and those that begin and end a substream count by their code.
+// Formulas and their text results are left out (one of a constant is saved
+// as the value it stands for), and so are the records that go with
+// formulas when cells were written (a written cell replaces a formula).
 std::vector<std::vector<Bytes>> carried_records(const Bytes& stream, bool cells_written) {
   static const uint16_t kRebuilt[] = {
       0x003D, 0x0031, 0x041E, 0x00E0, 0x0293, 0x0085, 0x00FC, 0x00FF,  // globals
@@ -125,22 +120,15 @@ std::vector<std::vector<Bytes>> carried_records(const Bytes& stream, bool cells_
     return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
   };
   std::vector<std::vector<Bytes>> substreams;
-  size_t depth = 0;
-  for (size_t p = 0; p + 4 <= stream.size();) {
-    const uint16_t code = get16(stream, p);
-    size_t end = p + 4 + get16(stream, p + 2);
-    while (end + 4 <= stream.size() && get16(stream, end) == 0x003C)
-      end += 4 + get16(stream, end + 2);
-    if (end > stream.size()) break;
-    if (code == 0x0809 && depth++ == 0) substreams.emplace_back();
-    if (depth == 0) break;  // padding after the last substream
-    if (code == 0x000A) --depth;
-    if (!among(code, kRebuilt) && !among(code, kFormula) &&
-        !(cells_written && among(code, kWithFormulas)))
-      substreams.back().emplace_back(
-          stream.begin() + static_cast<long>(p),
-          stream.begin() + static_cast<long>(among(code, kPatched) ? p + 2 : end));
-    p = end;
+  for (const auto& records : workbook_test::substream_records(stream)) {
+    substreams.emplace_back();
+    for (const Bytes& r : records) {
+      const uint16_t code = get16(r, 0);
+      if (among(code, kRebuilt) || among(code, kFormula) ||
+          (cells_written && among(code, kWithFormulas)))
+        continue;
+      substreams.back().push_back(among(code, kPatched) ? Bytes(r.begin(), r.begin() + 2) : r);
+    }
   }
   return substreams;
 }

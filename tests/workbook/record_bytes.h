@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "compound_document.h"
+#include "substream_records.h"
 
 namespace workbook_test {
 
@@ -89,11 +90,6 @@ inline Bytes other_result(int kind, int value = 0) {
   return bytes_of({kind, 0, value, 0, 0, 0, 0xFF, 0xFF});
 }
 
-inline uint16_t get16(const Bytes& b, size_t offset) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(b[offset]) |
-                               static_cast<unsigned char>(b[offset + 1]) << 8);
-}
-
 // The "Workbook" stream of the document at path.
 inline Bytes read_workbook_stream(const std::string& path) {
   YCompoundFiles::CompoundDocument doc;
@@ -101,28 +97,6 @@ inline Bytes read_workbook_stream(const std::string& path) {
   EXPECT_TRUE(doc.Open(path.c_str(), YCompoundFiles::CompoundDocument::kRead));
   EXPECT_EQ(doc.ReadStream("Workbook", stream), YCompoundFiles::kSuccess);
   return stream;
-}
-
-// The records of a "Workbook" stream by substream (the globals first, then
-// one per sheet in stream order), each record with its CONTINUE parts, and
-// an embedded substream's records in the one that holds it.
-inline std::vector<std::vector<Bytes>> substream_records(const Bytes& stream) {
-  std::vector<std::vector<Bytes>> substreams;
-  size_t depth = 0;
-  for (size_t p = 0; p + 4 <= stream.size();) {
-    const uint16_t code = get16(stream, p);
-    size_t end = p + 4 + get16(stream, p + 2);
-    while (end + 4 <= stream.size() && get16(stream, end) == 0x003C)
-      end += 4 + get16(stream, end + 2);
-    if (end > stream.size()) break;
-    if (code == 0x0809 && depth++ == 0) substreams.emplace_back();
-    if (depth == 0) break;  // padding after the last substream
-    substreams.back().emplace_back(stream.begin() + static_cast<long>(p),
-                                   stream.begin() + static_cast<long>(end));
-    if (code == 0x000A) --depth;
-    p = end;
-  }
-  return substreams;
 }
 
 // Every record of before (a substream) is in after, in the same order, but
